@@ -13,19 +13,19 @@ struct ParticleGenerator {
 };
 
 struct Particle {
-    float x, y;   // position
-    float vx, vy; // velocity per frame
+    float x, y;       // position
+    float vx, vy;     // velocity per frame
     float s0, s1, s2; // fixed attributes, 0 to 1
     float phase;      // grows by 0.01 every frame
 };
 static_assert(sizeof(Particle) == 32, "a particle is eight floats with no gaps");
 
-constexpr int kParticleCount         = 256;
-constexpr size_t kConstantImageBytes = 16384;
+constexpr int kParticleCount          = 256;
+constexpr size_t kConstantImageBytes  = 16384;
 constexpr size_t kParticleImageOffset = 256;
 
 extern ParticleGenerator generator;
-extern Particle particles[kParticleCount];
+alignas(16) extern Particle particles[kParticleCount];
 
 // The processor copy of the constant buffer: Time in register 0, particle i
 // in registers 16 + 2i and 17 + 2i, everything else zero.
@@ -33,13 +33,14 @@ struct ConstantImage {
     float Time;
     float zeroHead[63]; // bytes 4-255
     Particle particles[kParticleCount];
-    float zeroTail[(kConstantImageBytes - kParticleImageOffset - sizeof(Particle) * kParticleCount) /
-                   sizeof(float)]; // bytes 8448-16383
+    float
+        zeroTail[(kConstantImageBytes - kParticleImageOffset - sizeof(Particle) * kParticleCount) /
+                 sizeof(float)]; // bytes 8448-16383
 };
 static_assert(sizeof(ConstantImage) == kConstantImageBytes, "the image is 1024 registers");
 static_assert(offsetof(ConstantImage, particles) == kParticleImageOffset, "particles at byte 256");
 
-extern ConstantImage constantImage;
+alignas(16) extern ConstantImage constantImage;
 
 int32_t DrawParticleValue();
 void InitParticles();
