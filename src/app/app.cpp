@@ -57,9 +57,9 @@ int HOTFX_ENTRY(int, char **) {
     WindowClass.hInstance = GetModuleHandleA(nullptr);
     if (!RegisterClassExA(&WindowClass)) return 1;
 
-    HWND window = CreateWindowExA(WS_EX_APPWINDOW | WS_EX_WINDOWEDGE, "test", "test",
-                                  WS_OVERLAPPEDWINDOW, 0, 0, 1024, 768, nullptr, nullptr,
-                                  WindowClass.hInstance, nullptr);
+    HWND window =
+        CreateWindowExA(WS_EX_APPWINDOW | WS_EX_WINDOWEDGE, "test", "test", WS_OVERLAPPEDWINDOW, 0,
+                        0, 1024, 768, nullptr, nullptr, WindowClass.hInstance, nullptr);
     if (!window) {
         OutputDebugStringA("ERROR : Can't Create Window");
         return 0;

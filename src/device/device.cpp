@@ -33,10 +33,9 @@ HRESULT InitDevice(HWND window, UINT width, UINT height) {
     desc.Flags                              = DXGI_SWAP_CHAIN_FLAG_ALLOW_MODE_SWITCH;
 
     // No adapter, no feature-level list: the runtime's default hardware device.
-    HRESULT hr = D3D11CreateDeviceAndSwapChain(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0,
-                                               nullptr, 0, D3D11_SDK_VERSION, &desc,
-                                               &d.d3dswapchain, &d.d3ddevice, nullptr,
-                                               &d.d3dcontext);
+    HRESULT hr = D3D11CreateDeviceAndSwapChain(
+        nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION, &desc,
+        &d.d3dswapchain, &d.d3ddevice, nullptr, &d.d3dcontext);
     if (FAILED(hr)) {
         ReportDeviceError("ERROR : D3D11CreateDeviceAndSwapChain");
         return hr;

@@ -19,9 +19,9 @@ SceneObjects sceneObjects;
 HRESULT CompileShaderFromFile(const char *fileName, const char *entryPoint, const char *profile,
                               ID3D10Blob **blob) {
     ID3D10Blob *messages = nullptr;
-    HRESULT hr = D3DX11CompileFromFileA(fileName, nullptr, nullptr, entryPoint, profile,
-                                        D3D10_SHADER_ENABLE_STRICTNESS, 0, nullptr, blob,
-                                        &messages, nullptr);
+    HRESULT hr           = D3DX11CompileFromFileA(fileName, nullptr, nullptr, entryPoint, profile,
+                                                  D3D10_SHADER_ENABLE_STRICTNESS, 0, nullptr, blob, &messages,
+                                                  nullptr);
     if (FAILED(hr) && messages) {
         // Never read past the blob, even if the compiler did not end its
         // text with a NUL.
@@ -139,7 +139,7 @@ static void PrintSlot(const char *prefix, const void *slot) {
 }
 
 void RenderFrame() {
-    SceneObjects &s = sceneObjects;
+    SceneObjects &s  = sceneObjects;
     DeviceObjects &d = deviceObjects;
 
     // F5 is polled here, system-wide, before the gate, so a reload that

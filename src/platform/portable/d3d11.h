@@ -145,8 +145,8 @@ struct ID3DX11ThreadPump;             // never passed
 typedef ID3D10Include *LPD3D10INCLUDE;
 
 struct IUnknown {
-    virtual ~IUnknown()                         = default;
-    virtual uint32_t STDMETHODCALLTYPE AddRef() = 0;
+    virtual ~IUnknown()                          = default;
+    virtual uint32_t STDMETHODCALLTYPE AddRef()  = 0;
     virtual uint32_t STDMETHODCALLTYPE Release() = 0;
 };
 
@@ -173,33 +173,33 @@ struct IDXGIAdapter : IUnknown {};
 
 struct IDXGISwapChain : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetBuffer(UINT buffer, REFIID riid, void **surface) = 0;
-    virtual HRESULT STDMETHODCALLTYPE Present(UINT syncInterval, UINT flags)               = 0;
+    virtual HRESULT STDMETHODCALLTYPE Present(UINT syncInterval, UINT flags)              = 0;
 };
 
 struct ID3D11Device : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE
     CreateRenderTargetView(ID3D11Resource *resource, const D3D11_RENDER_TARGET_VIEW_DESC *desc,
-                           ID3D11RenderTargetView **view) = 0;
+                           ID3D11RenderTargetView **view)                                  = 0;
     virtual HRESULT STDMETHODCALLTYPE CreateVertexShader(const void *bytecode, SIZE_T length,
                                                          ID3D11ClassLinkage *linkage,
-                                                         ID3D11VertexShader **shader) = 0;
+                                                         ID3D11VertexShader **shader)      = 0;
     virtual HRESULT STDMETHODCALLTYPE CreateGeometryShader(const void *bytecode, SIZE_T length,
                                                            ID3D11ClassLinkage *linkage,
-                                                           ID3D11GeometryShader **shader) = 0;
+                                                           ID3D11GeometryShader **shader)  = 0;
     virtual HRESULT STDMETHODCALLTYPE CreatePixelShader(const void *bytecode, SIZE_T length,
                                                         ID3D11ClassLinkage *linkage,
-                                                        ID3D11PixelShader **shader) = 0;
+                                                        ID3D11PixelShader **shader)        = 0;
     virtual HRESULT STDMETHODCALLTYPE CreateRasterizerState(const D3D11_RASTERIZER_DESC *desc,
                                                             ID3D11RasterizerState **state) = 0;
     virtual HRESULT STDMETHODCALLTYPE CreateBuffer(const D3D11_BUFFER_DESC *desc,
                                                    const D3D11_SUBRESOURCE_DATA *initialData,
-                                                   ID3D11Buffer **buffer) = 0;
+                                                   ID3D11Buffer **buffer)                  = 0;
 };
 
 struct ID3D11DeviceContext : IUnknown {
     virtual void STDMETHODCALLTYPE OMSetRenderTargets(UINT count,
                                                       ID3D11RenderTargetView *const *views,
-                                                      ID3D11DepthStencilView *depth)          = 0;
+                                                      ID3D11DepthStencilView *depth)           = 0;
     virtual void STDMETHODCALLTYPE RSSetViewports(UINT count, const D3D11_VIEWPORT *viewports) = 0;
     virtual void STDMETHODCALLTYPE ClearRenderTargetView(ID3D11RenderTargetView *view,
                                                          const FLOAT colour[4])                = 0;

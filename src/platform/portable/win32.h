@@ -119,8 +119,8 @@ HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR iconName);
 HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR cursorName);
 HGDIOBJ WINAPI GetStockObject(int object);
 uint16_t WINAPI RegisterClassExA(const WNDCLASSEXA *windowClass);
-HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style,
-                            int x, int y, int width, int height, HWND parent, HMENU menu,
+HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x,
+                            int y, int width, int height, HWND parent, HMENU menu,
                             HINSTANCE instance, LPVOID param);
 BOOL WINAPI ShowWindow(HWND window, int command);
 BOOL WINAPI UpdateWindow(HWND window);
