@@ -1,1 +1,439 @@
-// placeholder, being written
+// SPIR-V made from HLSL to GLSL 4.50 core with SPIRV-Cross, mending the
+// places where HLSL and GL differ (see translate.h for the device's side):
+// - stages link by HLSL semantic, not by declaration order;
+// - constant buffers keep HLSL packing (an explicit offset per member, or a
+//   flat array of vec4 registers where GLSL cannot express the offsets);
+// - SV_Position in the pixel stage counts from the top-left.
+#include "platform/gl/translate.h"
+
+#include <spirv-tools/libspirv.h>
+#include <spirv_cross_c.h>
+
+#include <cctype>
+#include <cstring>
+#include <map>
+#include <regex>
+#include <vector>
+
+namespace {
+
+// More than any GL implementation offers; bounds the work on odd input.
+constexpr uint32_t kMaxLocations = 1024;
+
+// Semantic (normalised, with its index) to location, per stage's outputs.
+typedef std::map<std::string, uint32_t> Linkage;
+Linkage vertexOutputs;
+Linkage geometryOutputs;
+const Linkage *pixelSource = nullptr; // outputs of the last stage before the pixel stage
+
+const char *StageName(uint32_t stage) {
+    switch (stage) {
+    case 0:
+        return "vertex";
+    case 1:
+        return "geometry";
+    case 2:
+        return "pixel";
+    }
+    return "unknown";
+}
+
+// "texcoord" -> ("TEXCOORD", 0), "COLOR1" -> ("COLOR", 1).
+void SplitSemantic(const char *semantic, std::string &name, uint32_t &index) {
+    name = semantic;
+    for (char &c : name)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    size_t digits = name.size();
+    while (digits > 0 && std::isdigit(static_cast<unsigned char>(name[digits - 1])))
+        --digits;
+    index = 0;
+    if (digits < name.size() && name.size() - digits < 9)
+        index = static_cast<uint32_t>(std::stoul(name.substr(digits)));
+    name.resize(digits);
+}
+
+std::string SemanticKey(const std::string &name, uint32_t index) {
+    return name + std::to_string(index);
+}
+
+uint32_t ArrayLength(spvc_type type, unsigned dimension) {
+    if (!spvc_type_array_dimension_is_literal(type, dimension)) return 1;
+    return spvc_type_get_array_dimension(type, dimension);
+}
+
+// How many locations (and consecutive semantic indices) a stage variable
+// takes; the per-vertex array of a geometry input does not count.
+uint32_t LocationCount(spvc_compiler compiler, spvc_type_id typeId, bool perVertex) {
+    spvc_type type = spvc_compiler_get_type_handle(compiler, typeId);
+    uint32_t count = 1;
+    unsigned dims  = spvc_type_get_num_array_dimensions(type);
+    // The last dimension is the outermost one.
+    for (unsigned d = 0; d < dims; ++d)
+        if (!(perVertex && d == dims - 1)) count *= ArrayLength(type, d);
+    spvc_type base = spvc_compiler_get_type_handle(compiler, spvc_type_get_base_type_id(type));
+    if (spvc_type_get_basetype(base) == SPVC_BASETYPE_STRUCT) {
+        uint32_t members = 0;
+        for (unsigned m = 0; m < spvc_type_get_num_member_types(base); ++m)
+            members += LocationCount(compiler, spvc_type_get_member_type(base, m), false);
+        return count * members;
+    }
+    return count * std::max(1u, spvc_type_get_columns(base));
+}
+
+bool IsIntegral(spvc_compiler compiler, spvc_type_id typeId) {
+    spvc_type type = spvc_compiler_get_type_handle(compiler, typeId);
+    switch (spvc_type_get_basetype(type)) {
+    case SPVC_BASETYPE_BOOLEAN:
+    case SPVC_BASETYPE_INT32:
+    case SPVC_BASETYPE_UINT32:
+    case SPVC_BASETYPE_INT16:
+    case SPVC_BASETYPE_UINT16:
+    case SPVC_BASETYPE_INT64:
+    case SPVC_BASETYPE_UINT64:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool Resources(spvc_compiler compiler, spvc_resource_type kind,
+               std::vector<spvc_reflected_resource> &list) {
+    spvc_resources resources             = nullptr;
+    const spvc_reflected_resource *items = nullptr;
+    size_t count                         = 0;
+    if (spvc_compiler_create_shader_resources(compiler, &resources) != SPVC_SUCCESS ||
+        spvc_resources_get_resource_list_for_type(resources, kind, &items, &count) != SPVC_SUCCESS)
+        return false;
+    list.assign(items, items + count);
+    return true;
+}
+
+// Gives the stage's user inputs the locations the previous stage gave its
+// outputs of the same semantic.
+bool LinkInputs(spvc_compiler compiler, ShaderStage stage, const Linkage &previous,
+                const char *previousName, std::string &error) {
+    std::vector<spvc_reflected_resource> inputs;
+    if (!Resources(compiler, SPVC_RESOURCE_TYPE_STAGE_INPUT, inputs)) return false;
+    for (const spvc_reflected_resource &input : inputs) {
+        if (spvc_compiler_has_decoration(compiler, input.id, SpvDecorationBuiltIn)) continue;
+        const char *semantic =
+            spvc_compiler_get_decoration_string(compiler, input.id, SpvDecorationUserSemantic);
+        std::string name;
+        uint32_t index = 0;
+        SplitSemantic(semantic ? semantic : "", name, index);
+        auto found = previous.find(SemanticKey(name, index));
+        if (found == previous.end()) {
+            error = std::string(StageName(static_cast<uint32_t>(stage))) + " stage input '" +
+                    SemanticKey(name, index) + "' is not written by the " + previousName + " stage";
+            return false;
+        }
+        spvc_compiler_set_decoration(compiler, input.id, SpvDecorationLocation, found->second);
+        // GL wants integer pixel inputs flat; HLSL makes them so implicitly.
+        if (stage == ShaderStage::Pixel && IsIntegral(compiler, input.base_type_id))
+            spvc_compiler_set_decoration(compiler, input.id, SpvDecorationFlat, 1);
+    }
+    return true;
+}
+
+// Gives the stage's user outputs fresh locations and remembers them by
+// semantic for the next stage.
+bool LinkOutputs(spvc_compiler compiler, Linkage &outputs, std::string &error) {
+    std::vector<spvc_reflected_resource> list;
+    if (!Resources(compiler, SPVC_RESOURCE_TYPE_STAGE_OUTPUT, list)) return false;
+    outputs.clear();
+    uint32_t next = 0;
+    for (const spvc_reflected_resource &output : list) {
+        if (spvc_compiler_has_decoration(compiler, output.id, SpvDecorationBuiltIn)) continue;
+        const char *semantic =
+            spvc_compiler_get_decoration_string(compiler, output.id, SpvDecorationUserSemantic);
+        std::string name;
+        uint32_t index = 0;
+        SplitSemantic(semantic ? semantic : "", name, index);
+        uint32_t count = LocationCount(compiler, output.type_id, false);
+        if (count > kMaxLocations) {
+            error = "output semantic '" + SemanticKey(name, index) + "' is too large";
+            return false;
+        }
+        for (uint32_t i = 0; i < count; ++i) {
+            if (!outputs.emplace(SemanticKey(name, index + i), next + i).second) {
+                error = "output semantic '" + SemanticKey(name, index + i) + "' is written twice";
+                return false;
+            }
+        }
+        spvc_compiler_set_decoration(compiler, output.id, SpvDecorationLocation, next);
+        next += count;
+    }
+    return true;
+}
+
+uint32_t Align16(uint32_t offset) {
+    return (offset + 15) & ~15u;
+}
+
+// HLSL constant-buffer layout: sizes are not padded at the end, so a later
+// member may fill the rest of the last register; vectors never straddle a
+// 16-byte register; arrays and structures start on a register and their
+// elements do too.
+uint32_t HlslSize(spvc_compiler compiler, spvc_type_id typeId, unsigned dims, bool rowMajor);
+
+uint32_t HlslStructLayout(spvc_compiler compiler, spvc_type_id structId) {
+    spvc_type type   = spvc_compiler_get_type_handle(compiler, structId);
+    uint32_t offset  = 0;
+    unsigned members = spvc_type_get_num_member_types(type);
+    for (unsigned m = 0; m < members; ++m) {
+        spvc_type_id memberId = spvc_type_get_member_type(type, m);
+        spvc_type member      = spvc_compiler_get_type_handle(compiler, memberId);
+        unsigned dims         = spvc_type_get_num_array_dimensions(member);
+        bool rowMajor =
+            spvc_compiler_has_member_decoration(compiler, structId, m, SpvDecorationRowMajor);
+        uint32_t size = HlslSize(compiler, memberId, dims, rowMajor);
+        bool aggregate =
+            dims > 0 || spvc_type_get_basetype(spvc_compiler_get_type_handle(
+                            compiler, spvc_type_get_base_type_id(member))) == SPVC_BASETYPE_STRUCT;
+        if (aggregate || (offset % 16) + size > 16) offset = Align16(offset);
+        spvc_compiler_set_member_decoration(compiler, structId, m, SpvDecorationOffset, offset);
+        if (spvc_type_get_columns(member) > 1)
+            spvc_compiler_set_member_decoration(compiler, structId, m, SpvDecorationMatrixStride,
+                                                16);
+        if (dims > 0) {
+            uint32_t element = HlslSize(compiler, memberId, dims - 1, rowMajor);
+            spvc_compiler_set_decoration(compiler, memberId, SpvDecorationArrayStride,
+                                         Align16(element));
+        }
+        offset += size;
+    }
+    return offset;
+}
+
+// Size of the type with only its innermost `dims` array dimensions.
+uint32_t HlslSize(spvc_compiler compiler, spvc_type_id typeId, unsigned dims, bool rowMajor) {
+    spvc_type type = spvc_compiler_get_type_handle(compiler, typeId);
+    if (dims > 0) {
+        uint32_t length  = ArrayLength(type, dims - 1);
+        uint32_t element = HlslSize(compiler, typeId, dims - 1, rowMajor);
+        return length == 0 ? 0 : (length - 1) * Align16(element) + element;
+    }
+    spvc_type_id baseId = spvc_type_get_base_type_id(type);
+    spvc_type base      = spvc_compiler_get_type_handle(compiler, baseId);
+    if (spvc_type_get_basetype(base) == SPVC_BASETYPE_STRUCT)
+        return HlslStructLayout(compiler, baseId);
+    uint32_t scalar  = std::max(1u, spvc_type_get_bit_width(base) / 8);
+    uint32_t vector  = spvc_type_get_vector_size(base);
+    uint32_t columns = spvc_type_get_columns(base);
+    if (columns <= 1) return scalar * vector;
+    // A matrix takes one register per column (per row when row-major),
+    // the last one unpadded.
+    uint32_t registers = rowMajor ? vector : columns;
+    uint32_t perRow    = rowMajor ? columns : vector;
+    return 16 * (registers - 1) + scalar * perRow;
+}
+
+// Lays out each constant buffer as HLSL does. The compiler has bound each
+// one at its register, or at a free one when the source names none.
+bool LayOutConstantBuffers(spvc_compiler compiler, std::vector<spvc_reflected_resource> &buffers) {
+    if (!Resources(compiler, SPVC_RESOURCE_TYPE_UNIFORM_BUFFER, buffers)) return false;
+    for (const spvc_reflected_resource &buffer : buffers)
+        HlslStructLayout(compiler, buffer.base_type_id);
+    return true;
+}
+
+// A flattened constant buffer comes out as "uniform vec4 NAME[N];", a plain
+// uniform; wrapped in a std140 block it is the same run of 16-byte
+// registers, fed from the buffer bound at its register.
+std::string FlatName(uint32_t binding) {
+    return "hotfx_cb" + std::to_string(binding);
+}
+
+bool WrapFlattenedBuffer(std::string &glsl, uint32_t binding) {
+    std::string name = FlatName(binding);
+    std::regex plain("\\nuniform ((?:u|i)?vec4) " + name + "\\[(\\d+)\\];\\n");
+    std::smatch match;
+    if (!std::regex_search(glsl, match, plain)) return false;
+    std::string block = "\nlayout(binding = " + std::to_string(binding) + ", std140) uniform " +
+                        name + "_block\n{\n    " + match[1].str() + " " + name + "[" +
+                        match[2].str() + "];\n};\n\n";
+    glsl.replace(static_cast<size_t>(match.position(0)), static_cast<size_t>(match.length(0)),
+                 block);
+    return true;
+}
+
+// SPIRV-Cross drops the pixel-origin mode; HLSL counts from the top-left.
+void DeclareUpperLeftOrigin(std::string &glsl) {
+    size_t at = 0;
+    // After "#version" and any "#extension" lines.
+    while (at < glsl.size() && glsl[at] == '#') {
+        size_t end = glsl.find('\n', at);
+        if (end == std::string::npos) return;
+        at = end + 1;
+    }
+    glsl.insert(at, "layout(origin_upper_left) in vec4 gl_FragCoord;\n");
+}
+
+struct Context {
+    spvc_context handle = nullptr;
+    ~Context() {
+        if (handle) spvc_context_destroy(handle);
+    }
+};
+
+// The SPIR-V is checked before SPIRV-Cross sees it: SPIRV-Cross trusts its
+// input, the validator is made for untrusted modules.
+bool ValidSpirv(const std::vector<uint32_t> &words, std::string &error) {
+    spv_context context             = spvContextCreate(SPV_ENV_VULKAN_1_0);
+    spv_validator_options validator = spvValidatorOptionsCreate();
+    // HLSL offsets break Vulkan's block rules; they are redone here anyway.
+    spvValidatorOptionsSetSkipBlockLayout(validator, true);
+    spv_diagnostic diagnostic = nullptr;
+    spv_const_binary_t binary = {words.data(), words.size()};
+    spv_result_t result       = spvValidateWithOptions(context, validator, &binary, &diagnostic);
+    if (result != SPV_SUCCESS)
+        error = std::string("malformed SPIR-V: ") +
+                (diagnostic && diagnostic->error ? diagnostic->error : "rejected by the validator");
+    spvDiagnosticDestroy(diagnostic);
+    spvValidatorOptionsDestroy(validator);
+    spvContextDestroy(context);
+    return result == SPV_SUCCESS;
+}
+
+// One attempt at writing GLSL; flatten says whether constant buffers become
+// flat register arrays.
+bool Emit(spvc_context context, spvc_parsed_ir ir, ShaderStage stage, bool flatten,
+          std::string &glsl, std::string &error) {
+    spvc_compiler compiler = nullptr;
+    if (spvc_context_create_compiler(context, SPVC_BACKEND_GLSL, ir, SPVC_CAPTURE_MODE_COPY,
+                                     &compiler) != SPVC_SUCCESS)
+        return false;
+
+    static const SpvExecutionModel models[] = {SpvExecutionModelVertex, SpvExecutionModelGeometry,
+                                               SpvExecutionModelFragment};
+    if (spvc_compiler_get_execution_model(compiler) != models[static_cast<uint32_t>(stage)]) {
+        error = "the SPIR-V is not a " + std::string(StageName(static_cast<uint32_t>(stage))) +
+                " shader";
+        return false;
+    }
+
+    spvc_compiler_options options = nullptr;
+    if (spvc_compiler_create_compiler_options(compiler, &options) != SPVC_SUCCESS) return false;
+    spvc_compiler_options_set_uint(options, SPVC_COMPILER_OPTION_GLSL_VERSION, 450);
+    spvc_compiler_options_set_bool(options, SPVC_COMPILER_OPTION_GLSL_ES, SPVC_FALSE);
+    spvc_compiler_options_set_bool(options, SPVC_COMPILER_OPTION_GLSL_VULKAN_SEMANTICS, SPVC_FALSE);
+    // gl_InstanceID without the base instance, as SV_InstanceID.
+    spvc_compiler_options_set_bool(options, SPVC_COMPILER_OPTION_GLSL_SUPPORT_NONZERO_BASE_INSTANCE,
+                                   SPVC_FALSE);
+    // The device links the stages as separable programs.
+    spvc_compiler_options_set_bool(options, SPVC_COMPILER_OPTION_GLSL_SEPARATE_SHADER_OBJECTS,
+                                   SPVC_TRUE);
+    if (spvc_compiler_install_compiler_options(compiler, options) != SPVC_SUCCESS) return false;
+
+    // Stage linkage by semantic. A failed retry must not disturb the maps, so
+    // outputs go to a copy first.
+    Linkage outputs;
+    if (stage == ShaderStage::Geometry &&
+        !LinkInputs(compiler, stage, vertexOutputs, "vertex", error))
+        return false;
+    if (stage == ShaderStage::Pixel) {
+        const char *previous = pixelSource == &vertexOutputs ? "vertex" : "geometry";
+        if (!LinkInputs(compiler, stage, pixelSource ? *pixelSource : Linkage(), previous, error))
+            return false;
+    }
+    if (stage != ShaderStage::Pixel && !LinkOutputs(compiler, outputs, error)) return false;
+
+    std::vector<spvc_reflected_resource> buffers;
+    if (!LayOutConstantBuffers(compiler, buffers)) return false;
+    if (flatten) {
+        for (const spvc_reflected_resource &buffer : buffers) {
+            uint32_t binding =
+                spvc_compiler_get_decoration(compiler, buffer.id, SpvDecorationBinding);
+            // The flat array is named after the block's type.
+            spvc_compiler_set_name(compiler, buffer.base_type_id, FlatName(binding).c_str());
+            if (spvc_compiler_flatten_buffer_block(compiler, buffer.id) != SPVC_SUCCESS)
+                return false;
+        }
+    }
+
+    const char *source = nullptr;
+    if (spvc_compiler_compile(compiler, &source) != SPVC_SUCCESS || !source) return false;
+    glsl = source;
+
+    if (flatten) {
+        for (const spvc_reflected_resource &buffer : buffers) {
+            uint32_t binding =
+                spvc_compiler_get_decoration(compiler, buffer.id, SpvDecorationBinding);
+            if (!WrapFlattenedBuffer(glsl, binding)) {
+                error = "constant buffer at register b" + std::to_string(binding) +
+                        " could not be declared as a uniform block";
+                return false;
+            }
+        }
+    }
+    if (stage == ShaderStage::Pixel) DeclareUpperLeftOrigin(glsl);
+
+    if (stage == ShaderStage::Vertex) {
+        vertexOutputs = outputs;
+        pixelSource   = &vertexOutputs;
+    } else if (stage == ShaderStage::Geometry) {
+        geometryOutputs = outputs;
+        pixelSource     = &geometryOutputs;
+    }
+    return true;
+}
+
+bool Translate(ShaderStage stage, const void *bytecode, size_t size, std::string &glsl,
+               std::string &error) {
+    const uint32_t spirvMagic = 0x07230203;
+    if (!bytecode || size < 3 * sizeof(uint32_t) || size % sizeof(uint32_t) != 0) {
+        error = "not a shader blob made by D3DX11CompileFromFileA (bad size)";
+        return false;
+    }
+    std::vector<uint32_t> words(size / sizeof(uint32_t));
+    std::memcpy(words.data(), bytecode, size); // the blob need not be aligned
+    if (words[0] != kBytecodeMagic || words[1] > 2 || words[2] != spirvMagic) {
+        error = "not a shader blob made by D3DX11CompileFromFileA";
+        return false;
+    }
+    if (words[1] != static_cast<uint32_t>(stage)) {
+        error = std::string("the bytecode is a ") + StageName(words[1]) + " shader, not a " +
+                StageName(static_cast<uint32_t>(stage)) + " shader";
+        return false;
+    }
+    words.erase(words.begin(), words.begin() + 2);
+    if (!ValidSpirv(words, error)) return false;
+
+    Context context;
+    spvc_parsed_ir ir = nullptr;
+    if (spvc_context_create(&context.handle) != SPVC_SUCCESS ||
+        spvc_context_parse_spirv(context.handle, words.data(), words.size(), &ir) != SPVC_SUCCESS) {
+        error =
+            context.handle ? spvc_context_get_last_error_string(context.handle) : "out of memory";
+        return false;
+    }
+    if (Emit(context.handle, ir, stage, false, glsl, error)) return true;
+    if (!error.empty()) return false;
+    // Some HLSL offsets have no GLSL layout(offset) (a float3 at byte 4, a
+    // member inside the unpadded tail of an array): lay the buffers out as
+    // plain vec4 registers instead.
+    std::string first = spvc_context_get_last_error_string(context.handle);
+    if (Emit(context.handle, ir, stage, true, glsl, error)) return true;
+    if (error.empty())
+        error = "cannot write GLSL: " + first +
+                " (as a flat array: " + spvc_context_get_last_error_string(context.handle) + ")";
+    return false;
+}
+
+} // namespace
+
+bool TranslateToGlsl(ShaderStage stage, const void *bytecode, size_t size, std::string &glsl,
+                     std::string &error) {
+    glsl.clear();
+    error.clear();
+    try {
+        if (Translate(stage, bytecode, size, glsl, error)) return true;
+    } catch (const std::exception &e) {
+        error = e.what();
+    } catch (...) {
+        error = "unexpected failure";
+    }
+    if (error.empty()) error = "translation failed";
+    glsl.clear();
+    return false;
+}

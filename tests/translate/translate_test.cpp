@@ -1,0 +1,486 @@
+// HLSL files compiled through D3DX11CompileFromFileA and translated with
+// TranslateToGlsl, without a GL context. Every GLSL written is compiled back
+// with glslang as OpenGL 4.50 GLSL.
+#include "platform/gl/translate.h"
+
+#include <glslang/Public/ResourceLimits.h>
+#include <glslang/Public/ShaderLang.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr HRESULT kFail         = static_cast<HRESULT>(0x80004005);
+constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0x80070002);
+
+struct Compiled {
+    HRESULT hr     = 0;
+    bool hasShader = false;
+    std::vector<char> bytecode;
+    bool hasMessages        = false;
+    bool messagesTerminated = false;
+    std::string messages;
+};
+
+// One compile, as the scene load makes it; the blobs are copied and released.
+Compiled Compile(const char *entry, const char *profile, const char *file = "main.fx") {
+    Compiled out;
+    ID3D10Blob *shader = nullptr, *messages = nullptr;
+    out.hr = D3DX11CompileFromFileA(file, nullptr, nullptr, entry, profile, 0x800, 0, nullptr,
+                                    &shader, &messages, nullptr);
+    if (shader) {
+        const char *data = static_cast<const char *>(shader->GetBufferPointer());
+        out.hasShader    = true;
+        out.bytecode.assign(data, data + shader->GetBufferSize());
+        shader->Release();
+    }
+    if (messages) {
+        const char *data       = static_cast<const char *>(messages->GetBufferPointer());
+        size_t size            = messages->GetBufferSize();
+        out.hasMessages        = true;
+        out.messagesTerminated = size > 0 && data[size - 1] == '\0';
+        out.messages.assign(data, strnlen(data, size));
+        messages->Release();
+    }
+    return out;
+}
+
+EShLanguage Language(ShaderStage stage) {
+    switch (stage) {
+    case ShaderStage::Vertex:
+        return EShLangVertex;
+    case ShaderStage::Geometry:
+        return EShLangGeometry;
+    case ShaderStage::Pixel:
+        break;
+    }
+    return EShLangFragment;
+}
+
+// What glslang says about the GLSL as an OpenGL 4.50 shader; empty if valid.
+std::string GlslErrors(ShaderStage stage, const std::string &glsl) {
+    static const bool initialised = glslang::InitializeProcess();
+    if (!initialised) return "glslang did not initialise";
+    EShLanguage language = Language(stage);
+    glslang::TShader shader(language);
+    const char *text = glsl.c_str();
+    shader.setStrings(&text, 1);
+    shader.setEnvInput(glslang::EShSourceGlsl, language, glslang::EShClientOpenGL, 450);
+    shader.setEnvClient(glslang::EShClientOpenGL, glslang::EShTargetOpenGL_450);
+    shader.setEnvTarget(glslang::EShTargetSpv, glslang::EShTargetSpv_1_0);
+    if (!shader.parse(GetDefaultResources(), 450, false, EShMsgDefault)) return shader.getInfoLog();
+    glslang::TProgram program;
+    program.addShader(&shader);
+    if (!program.link(EShMsgDefault)) return program.getInfoLog();
+    return "";
+}
+
+// Translates a compiled blob and checks that the GLSL is valid.
+std::string Glsl(ShaderStage stage, const Compiled &compiled) {
+    std::string glsl, error;
+    EXPECT_EQ(compiled.hr, 0) << compiled.messages;
+    if (!TranslateToGlsl(stage, compiled.bytecode.data(), compiled.bytecode.size(), glsl, error)) {
+        ADD_FAILURE() << "translation failed: " << error;
+        return "";
+    }
+    EXPECT_EQ(GlslErrors(stage, glsl), "") << glsl;
+    return glsl;
+}
+
+struct Varying {
+    int location;
+    std::string type;
+};
+
+// The located inputs or outputs of a GLSL stage, keyed by the HLSL member
+// name (SPIRV-Cross writes "stream.col" as stream_col).
+std::map<std::string, Varying> Varyings(const std::string &glsl, const std::string &direction) {
+    std::map<std::string, Varying> found;
+    std::regex declaration(R"(layout\(location = (\d+)\) (?:flat |noperspective |centroid )*)" +
+                           direction + R"( (\w+) \w+_(\w+)(\[\d+\])?;)");
+    for (std::sregex_iterator it(glsl.begin(), glsl.end(), declaration), end; it != end; ++it)
+        found[(*it)[3]] = Varying{std::stoi((*it)[1]), (*it)[2]};
+    return found;
+}
+
+// Checks that every input of the later stage reads the earlier stage's
+// output of the same member (and so of the same semantic in these sources).
+void ExpectLinked(const std::string &earlier, const std::string &later,
+                  const std::vector<std::string> &members) {
+    auto outputs = Varyings(earlier, "out");
+    auto inputs  = Varyings(later, "in");
+    for (const std::string &member : members) {
+        ASSERT_TRUE(outputs.count(member)) << member << " not written by\n" << earlier;
+        ASSERT_TRUE(inputs.count(member)) << member << " not read by\n" << later;
+        EXPECT_EQ(outputs[member].location, inputs[member].location) << member;
+        EXPECT_EQ(outputs[member].type, inputs[member].type) << member;
+    }
+}
+
+// The byte offset in the constant buffer that the vertex GLSL reads the
+// output `member` from, when the buffer is a flat array of registers
+// (REG[i].swizzle); -1 when the GLSL reads it some other way.
+int OffsetRead(const std::string &glsl, const std::string &member) {
+    std::regex read("_entryPointOutput_" + member + R"( = \w+\[(\d+)\]\.([xyzw]+);)");
+    std::smatch match;
+    if (!std::regex_search(glsl, match, read)) return -1;
+    return 16 * std::stoi(match[1]) +
+           4 * static_cast<int>(std::string("xyzw").find(match[2].str()[0]));
+}
+
+// Each test runs in its own scratch directory holding its "main.fx".
+class Translate : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        previous_ = fs::current_path();
+        scratch_  = fs::temp_directory_path() /
+                   ("hotfx_translate_" + std::to_string(getpid()) + "_" +
+                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(scratch_);
+        fs::create_directories(scratch_);
+        fs::current_path(scratch_);
+    }
+    void TearDown() override {
+        fs::current_path(previous_);
+        fs::remove_all(scratch_);
+    }
+    static void Write(const std::string &text, const char *file = "main.fx") {
+        std::ofstream(file, std::ios::binary) << text;
+    }
+
+  private:
+    fs::path previous_, scratch_;
+};
+
+// A typical main.fx: particles from the constant buffer by instance, a quad
+// per point, a soft round sprite.
+const char *const kParticles = R"(
+cbuffer Scene : register(b0)
+{
+    float4 reg[1024];
+};
+
+struct VSOut { float4 pos : SV_Position; float4 col : COLOR; float size : PSIZE; };
+struct GSOut { float4 pos : SV_Position; float2 uv : TEXCOORD; float4 col : COLOR0; };
+
+VSOut vs_main(uint id : SV_InstanceID)
+{
+    VSOut o;
+    float4 p = reg[16 + 2 * id];
+    float4 s = reg[17 + 2 * id];
+    o.pos = float4(p.xy, 0.5, 1);
+    o.col = float4(s.xyz, 1) * (0.5 + 0.5 * sin(reg[0].x * 3 + s.w));
+    o.size = 0.02 + 0.01 * s.x;
+    return o;
+}
+
+[maxvertexcount(4)]
+void gs_main(point VSOut input[1], inout TriangleStream<GSOut> stream)
+{
+    GSOut o;
+    o.col = input[0].col;
+    for (int i = 0; i < 4; ++i)
+    {
+        float2 c = float2(i & 1, i >> 1);
+        o.uv = c;
+        o.pos = input[0].pos + float4((c * 2 - 1) * input[0].size, 0, 0);
+        stream.Append(o);
+    }
+    stream.RestartStrip();
+}
+
+struct PSIn { float4 pos : SV_Position; float4 col : COLOR; float2 uv : TEXCOORD0; };
+
+float4 ps_main(PSIn i) : SV_Target
+{
+    float d = length(i.uv - 0.5);
+    return i.col * saturate(1 - 2 * d);
+}
+)";
+
+TEST_F(Translate, ParticleShaderRunsThroughAllThreeStages) {
+    Write(kParticles);
+    Compiled vs = Compile("vs_main", "vs_4_0");
+    Compiled gs = Compile("gs_main", "gs_4_0");
+    Compiled ps = Compile("ps_main", "ps_4_0");
+    for (const Compiled *c : {&vs, &gs, &ps}) {
+        EXPECT_EQ(c->hr, 0) << c->messages;
+        EXPECT_FALSE(c->hasMessages) << c->messages;
+        ASSERT_TRUE(c->hasShader);
+    }
+    std::string vertex   = Glsl(ShaderStage::Vertex, vs);
+    std::string geometry = Glsl(ShaderStage::Geometry, gs);
+    std::string pixel    = Glsl(ShaderStage::Pixel, ps);
+
+    // SV_InstanceID without the start instance; the buffer at binding 0.
+    EXPECT_NE(vertex.find("gl_InstanceID"), std::string::npos) << vertex;
+    EXPECT_EQ(vertex.find("BaseInstance"), std::string::npos) << vertex;
+    EXPECT_TRUE(std::regex_search(vertex, std::regex(R"(layout\(binding = 0, std140\) uniform)")))
+        << vertex;
+    ExpectLinked(vertex, geometry, {"col", "size"});
+    ExpectLinked(geometry, pixel, {"col", "uv"});
+}
+
+TEST_F(Translate, CompileResultsFollowTheWindowsRuntime) {
+    Write(kParticles);
+    Compiled good = Compile("vs_main", "vs_4_0");
+    EXPECT_EQ(good.hr, 0);
+    ASSERT_GE(good.bytecode.size(), 12u);
+    uint32_t words[3];
+    std::memcpy(words, good.bytecode.data(), sizeof words);
+    EXPECT_EQ(words[0], kBytecodeMagic);
+    EXPECT_EQ(words[1], static_cast<uint32_t>(ShaderStage::Vertex));
+    EXPECT_EQ(words[2], 0x07230203u); // SPIR-V
+
+    // A missing entry point is an error, although glslang only warns.
+    Compiled missing = Compile("gs_missing", "gs_4_0");
+    EXPECT_EQ(missing.hr, kFail);
+    EXPECT_FALSE(missing.hasShader);
+    EXPECT_TRUE(missing.messagesTerminated);
+    EXPECT_NE(missing.messages.find("gs_missing"), std::string::npos) << missing.messages;
+
+    Compiled profile = Compile("vs_main", "cs_5_0");
+    EXPECT_EQ(profile.hr, kFail);
+    EXPECT_FALSE(profile.hasShader);
+    EXPECT_NE(profile.messages.find("cs_5_0"), std::string::npos) << profile.messages;
+}
+
+TEST_F(Translate, SyntaxErrorNamesTheFileAndLine) {
+    Write("float4 vs_main() : SV_Position\n{\n    return float4(0, 0, 0, 1)\n}\n");
+    Compiled c = Compile("vs_main", "vs_4_0");
+    EXPECT_EQ(c.hr, kFail);
+    EXPECT_FALSE(c.hasShader);
+    ASSERT_TRUE(c.hasMessages);
+    EXPECT_TRUE(c.messagesTerminated);
+    EXPECT_NE(c.messages.find("main.fx:4:"), std::string::npos) << c.messages;
+}
+
+TEST_F(Translate, UnreadableFiles) {
+    // No file: the Windows result and no message blob.
+    Compiled none = Compile("vs_main", "vs_4_0");
+    EXPECT_EQ(none.hr, kFileNotFound);
+    EXPECT_FALSE(none.hasShader);
+    EXPECT_FALSE(none.hasMessages);
+
+    // A folder where the file should be: a failure that says why.
+    fs::create_directory("main.fx");
+    Compiled folder = Compile("vs_main", "vs_4_0");
+    EXPECT_LT(folder.hr, 0);
+    EXPECT_NE(folder.hr, kFileNotFound);
+    EXPECT_FALSE(folder.hasShader);
+    EXPECT_TRUE(folder.messagesTerminated);
+    EXPECT_NE(folder.messages.find("main.fx"), std::string::npos);
+
+    // An empty file has no entry point.
+    Write("", "empty.fx");
+    EXPECT_EQ(Compile("vs_main", "vs_4_0", "empty.fx").hr, kFail);
+}
+
+TEST_F(Translate, BlobsCountReferences) {
+    const char bytes[] = "abc";
+    ID3D10Blob *blob   = CreateBlob(bytes, sizeof bytes);
+    ASSERT_NE(blob, nullptr);
+    EXPECT_EQ(blob->GetBufferSize(), sizeof bytes);
+    EXPECT_STREQ(static_cast<const char *>(blob->GetBufferPointer()), "abc");
+    EXPECT_EQ(blob->AddRef(), 2u);
+    EXPECT_EQ(blob->Release(), 1u);
+    EXPECT_EQ(blob->Release(), 0u); // gone; the sanitizer build sees a leak or double free
+}
+
+TEST_F(Translate, RejectsBytecodeOfAnotherStageOrMalformed) {
+    Write(kParticles);
+    Compiled vs = Compile("vs_main", "vs_4_0");
+    ASSERT_EQ(vs.hr, 0);
+    std::string glsl, error;
+
+    EXPECT_FALSE(
+        TranslateToGlsl(ShaderStage::Pixel, vs.bytecode.data(), vs.bytecode.size(), glsl, error));
+    EXPECT_NE(error.find("vertex"), std::string::npos) << error;
+    EXPECT_TRUE(glsl.empty());
+
+    EXPECT_FALSE(TranslateToGlsl(ShaderStage::Vertex, nullptr, 0, glsl, error));
+    EXPECT_FALSE(error.empty());
+    const char text[] = "float4 vs_main() : SV_Position { return 0; }";
+    EXPECT_FALSE(TranslateToGlsl(ShaderStage::Vertex, text, sizeof text - 1, glsl, error));
+    EXPECT_FALSE(error.empty());
+
+    // Every truncation, and every single damaged word: refused or
+    // translated, never a crash (the sanitizer build watches).
+    std::vector<char> bytes = vs.bytecode;
+    for (size_t size = 0; size < bytes.size(); size += 4) {
+        EXPECT_FALSE(TranslateToGlsl(ShaderStage::Vertex, bytes.data(), size, glsl, error)) << size;
+        EXPECT_FALSE(error.empty());
+    }
+    for (size_t at = 8; at + 4 <= bytes.size(); at += 4) {
+        std::vector<char> damaged = bytes;
+        std::memset(damaged.data() + at, 0xff, 4);
+        bool ok = TranslateToGlsl(ShaderStage::Vertex, damaged.data(), damaged.size(), glsl, error);
+        EXPECT_TRUE(ok ? !glsl.empty() && error.empty() : glsl.empty() && !error.empty()) << at;
+    }
+    // Unaligned bytecode is read as well as aligned.
+    std::vector<char> shifted(bytes.size() + 1);
+    std::memcpy(shifted.data() + 1, bytes.data(), bytes.size());
+    EXPECT_TRUE(TranslateToGlsl(ShaderStage::Vertex, shifted.data() + 1, bytes.size(), glsl, error))
+        << error;
+}
+
+// Stages that declare the same semantics in different orders.
+const char *const kReordered = R"(
+struct VSOut { float4 pos : SV_Position; float size : PSIZE; float4 col : COLOR; };
+struct GSIn  { float4 pos : SV_Position; float4 col : COLOR; float size : PSIZE0; };
+struct GSOut { float4 pos : SV_Position; float2 uv : TEXCOORD; float4 col : color0; float fog : FOG; };
+struct PSIn  { float fog : FOG; float4 col : COLOR; float4 pos : SV_Position; float2 uv : TEXCOORD0; };
+
+VSOut vs_main(uint id : SV_VertexID)
+{
+    VSOut o;
+    o.pos = float4(id, 0, 0, 1);
+    o.size = id * 0.5;
+    o.col = float4(1, id, 0, 1);
+    return o;
+}
+
+[maxvertexcount(1)]
+void gs_main(point GSIn input[1], inout PointStream<GSOut> stream)
+{
+    GSOut o;
+    o.pos = input[0].pos;
+    o.uv = input[0].size.xx;
+    o.col = input[0].col;
+    o.fog = input[0].pos.x;
+    stream.Append(o);
+}
+
+float4 ps_main(PSIn i) : SV_Target
+{
+    return i.col * i.uv.x * i.fog;
+}
+
+// The same outputs in yet another order.
+[maxvertexcount(1)]
+void gs_other(point GSIn input[1], inout PointStream<PSIn> stream)
+{
+    PSIn o;
+    o.fog = input[0].size;
+    o.col = input[0].col;
+    o.pos = input[0].pos;
+    o.uv = input[0].pos.xy;
+    stream.Append(o);
+}
+
+float4 ps_extra(PSIn i, float4 extra : TEXCOORD1) : SV_Target
+{
+    return i.col * extra;
+}
+)";
+
+TEST_F(Translate, StagesLinkBySemanticNotByOrder) {
+    Write(kReordered);
+    std::string vertex   = Glsl(ShaderStage::Vertex, Compile("vs_main", "vs_4_0"));
+    std::string geometry = Glsl(ShaderStage::Geometry, Compile("gs_main", "gs_4_0"));
+    std::string pixel    = Glsl(ShaderStage::Pixel, Compile("ps_main", "ps_4_0"));
+    ExpectLinked(vertex, geometry, {"size", "col"});
+    ExpectLinked(geometry, pixel, {"uv", "col", "fog"});
+
+    // A reload: the pixel stage follows the geometry stage translated last.
+    std::string other = Glsl(ShaderStage::Geometry, Compile("gs_other", "gs_4_0"));
+    std::string again = Glsl(ShaderStage::Pixel, Compile("ps_main", "ps_4_0"));
+    ExpectLinked(other, again, {"uv", "col", "fog"});
+}
+
+TEST_F(Translate, InputNotWrittenByThePreviousStageIsAnError) {
+    Write(kReordered + std::string(R"(
+struct Lonely { float4 pos : SV_Position; float4 tint : TINT; };
+[maxvertexcount(1)]
+void gs_lonely(point Lonely input[1], inout PointStream<PSIn> stream)
+{
+    PSIn o = (PSIn)0;
+    o.col = input[0].tint;
+    stream.Append(o);
+}
+)"));
+    Glsl(ShaderStage::Vertex, Compile("vs_main", "vs_4_0"));
+    Compiled lonely = Compile("gs_lonely", "gs_4_0");
+    std::string glsl, error;
+    EXPECT_FALSE(TranslateToGlsl(ShaderStage::Geometry, lonely.bytecode.data(),
+                                 lonely.bytecode.size(), glsl, error));
+    EXPECT_NE(error.find("TINT0"), std::string::npos) << error;
+
+    Glsl(ShaderStage::Geometry, Compile("gs_main", "gs_4_0"));
+    Compiled extra = Compile("ps_extra", "ps_4_0");
+    EXPECT_FALSE(TranslateToGlsl(ShaderStage::Pixel, extra.bytecode.data(), extra.bytecode.size(),
+                                 glsl, error));
+    EXPECT_NE(error.find("TEXCOORD1"), std::string::npos) << error;
+}
+
+// Members whose HLSL offsets differ from std140; each is copied to an output
+// of the same name so the test can see where the GLSL reads it.
+const char *const kPacking = R"(
+struct S { float4 x; float y; };
+cbuffer Params : register(b2)
+{
+    float a;      //   0
+    float3 b;     //   4: packed behind a
+    float arr[3]; //  16, 32, 48
+    float c;      //  52: in the last element's register
+    S s;          //  64, 80
+    float z;      //  84: behind the structure
+    float2 t;     //  88
+};
+struct Out { float4 pos : SV_Position; float3 b : B; float arr : ARR; float c : C;
+             float y : Y; float z : Z; float2 t : T; };
+Out vs_main(uint id : SV_VertexID)
+{
+    Out o;
+    o.pos = float4(a, s.x.yzw);
+    o.b = b;
+    o.arr = arr[1];
+    o.c = c;
+    o.y = s.y;
+    o.z = z;
+    o.t = t;
+    return o;
+}
+)";
+
+TEST_F(Translate, ConstantBuffersKeepHlslPacking) {
+    Write(kPacking);
+    std::string vertex = Glsl(ShaderStage::Vertex, Compile("vs_main", "vs_4_0"));
+    EXPECT_EQ(OffsetRead(vertex, "b"), 4) << vertex;
+    EXPECT_EQ(OffsetRead(vertex, "arr"), 32) << vertex;
+    EXPECT_EQ(OffsetRead(vertex, "c"), 52) << vertex;
+    EXPECT_EQ(OffsetRead(vertex, "y"), 80) << vertex;
+    EXPECT_EQ(OffsetRead(vertex, "z"), 84) << vertex;
+    EXPECT_EQ(OffsetRead(vertex, "t"), 88) << vertex;
+    // Still a uniform block, at the register's binding.
+    EXPECT_TRUE(std::regex_search(vertex, std::regex(R"(layout\(binding = 2, std140\) uniform)")))
+        << vertex;
+}
+
+TEST_F(Translate, PixelPositionCountsFromTheTopLeft) {
+    Write(R"(
+float4 vs_main(uint id : SV_VertexID) : SV_Position { return float4(id, 0, 0, 1); }
+float4 ps_main(float4 pos : SV_Position) : SV_Target { return float4(pos.xy / 1024, pos.w, 1); }
+)");
+    std::string vertex = Glsl(ShaderStage::Vertex, Compile("vs_main", "vs_4_0"));
+    std::string pixel  = Glsl(ShaderStage::Pixel, Compile("ps_main", "ps_4_0"));
+    size_t origin      = pixel.find("layout(origin_upper_left) in vec4 gl_FragCoord;");
+    ASSERT_NE(origin, std::string::npos) << pixel;
+    EXPECT_LT(origin, pixel.find("gl_FragCoord.")) << pixel;
+    EXPECT_EQ(vertex.find("origin_upper_left"), std::string::npos);
+    // SV_Position.w is w itself, as on Windows, not GL's 1/w.
+    EXPECT_NE(pixel.find("1.0 / gl_FragCoord.w"), std::string::npos) << pixel;
+}
+
+} // namespace
