@@ -13,6 +13,10 @@
 #endif
 #include <windows.h>
 #include <d3d11.h>
+#include <d3d10shader.h> // D3D10_SHADER_MACRO, LPD3D10INCLUDE, D3D10_SHADER_ENABLE_STRICTNESS
+// Only passed through as null: the legacy SDK's header that declares it is
+// not needed to build.
+struct ID3DX11ThreadPump;
 #else
 #include "platform/portable/win32.h"
 #include "platform/portable/d3d11.h"
