@@ -10,7 +10,7 @@ CTest runs setup and cleanup as a fixture around the cases, one at a time
 as skipped, when Wine cannot start on this machine; a missing .exe is a
 failure, since the test script builds both Windows presets first.
 
-Only the standard library: xdotool finds the window and types keys,
+Python's standard library only; xdotool finds the window and types keys,
 ImageMagick's import reads its pixels back, and a WM_DELETE_WINDOW client
 message sent through Xlib (ctypes) stands for the close button, which is what
 a window manager sends when it is clicked; no window manager runs.
@@ -231,14 +231,13 @@ class Display:
         self.tool("xdotool", "windowfocus", "--sync", str(window), "key", key)
 
     def pixels(self, window):
-        """The window's on-screen pixels as (r, g, b) tuples."""
+        """The window's on-screen pixels, packed RGB bytes."""
         geometry = dict(line.split("=", 1) for line in self.tool(
             "xdotool", "getwindowgeometry", "--shell", str(window)).decode().split())
         crop = "%sx%s+%s+%s" % (geometry["WIDTH"], geometry["HEIGHT"], geometry["X"],
                                 geometry["Y"])
-        raw = self.tool("import", "-display", self.name, "-window", "root", "-crop", crop,
-                        "-depth", "8", "rgb:-")
-        return [tuple(raw[i:i + 3]) for i in range(0, len(raw) - 2, 3)]
+        return self.tool("import", "-display", self.name, "-window", "root", "-crop", crop,
+                         "-depth", "8", "rgb:-")
 
     def close_window(self, window):
         """What a window manager sends when the close button is clicked."""
@@ -266,11 +265,12 @@ class Display:
 class Program:
     """hotfx.exe under Wine, its standard output collected line by line."""
 
-    def __init__(self, state, exe, cwd, overrides=""):
+    def __init__(self, state, build_dir, cwd, overrides=""):
         self.lines = []  # complete lines, each with its line end
         self.cond = threading.Condition()
         self.cwd = cwd
         self.stderr = open(os.path.join(cwd, "stderr.txt"), "wb")
+        exe = os.path.join(build_dir, "hotfx.exe")
         self.proc = subprocess.Popen([state["wine"], exe], cwd=cwd,
                                      env=wine_env(state, overrides), stdin=subprocess.DEVNULL,
                                      stdout=subprocess.PIPE, stderr=self.stderr)
@@ -386,14 +386,17 @@ def wait_clear_colour(display, window):
     presented and nothing else (the empty geometry stage emits nothing)."""
     deadline = time.monotonic() + WAIT
     while True:
-        pixels = display.pixels(window)
+        raw = display.pixels(window)
+        channels = [raw[c::3] for c in range(3)]
         # One step of tolerance: 0.3 x 255 = 76.5 may round either way.
-        wrong = [p for p in pixels if any(abs(a - b) > 1 for a, b in zip(p, CLEAR_COLOUR))]
-        if pixels and not wrong:
+        if raw and all(abs(min(ch) - want) <= 1 and abs(max(ch) - want) <= 1
+                       for ch, want in zip(channels, CLEAR_COLOUR)):
             return
         if time.monotonic() > deadline:
+            wrong = [p for p in zip(*channels)
+                     if any(abs(a - b) > 1 for a, b in zip(p, CLEAR_COLOUR))]
             raise Failure("%d of %d pixels are not %r, e.g. %r"
-                          % (len(wrong), len(pixels), CLEAR_COLOUR, wrong[:3]))
+                          % (len(wrong), len(raw) // 3, CLEAR_COLOUR, wrong[:3]))
         time.sleep(0.2)
 
 
@@ -407,7 +410,7 @@ def write_fx(cwd, text):
 def case_load(state, build_dir, cwd, display):
     """A good file loads, the frame clears the window, F5 reloads, Esc quits."""
     write_fx(cwd, MINIMAL_FX)
-    program = Program(state, os.path.join(build_dir, "hotfx.exe"), cwd)
+    program = Program(state, build_dir, cwd)
     try:
         program.wait_line(LOADED[1])
         window = display.find_window()
@@ -431,7 +434,7 @@ def case_load(state, build_dir, cwd, display):
 def case_errors(state, build_dir, cwd, display):
     """Each failing load reports its step and stops the frame at the gate;
     F5 after each fix goes on to the next; the close button quits."""
-    program = Program(state, os.path.join(build_dir, "hotfx.exe"), cwd)
+    program = Program(state, build_dir, cwd)
     try:
         # No main.fx at all: the runtime's file-not-found code, no message.
         first = program.wait_line(GATE[0])
@@ -483,7 +486,7 @@ def case_compiler_fallback(state, build_dir, cwd, display):
     arguments and message blob; without both, one clear line and the 112
     step with ERROR_MOD_NOT_FOUND, on every load."""
     write_fx(cwd, MINIMAL_FX)
-    program = Program(state, os.path.join(build_dir, "hotfx.exe"), cwd, "d3dx11_43=d")
+    program = Program(state, build_dir, cwd, "d3dx11_43=d")
     try:
         program.wait_line(LOADED[1])
         assert_messages(program.snapshot(), LOADED, "load through d3dcompiler_47")
@@ -503,7 +506,7 @@ def case_compiler_fallback(state, build_dir, cwd, display):
         program.stop()
 
     write_fx(cwd, MINIMAL_FX)
-    program = Program(state, os.path.join(build_dir, "hotfx.exe"), cwd, "d3dx11_43,d3dcompiler_47=d")
+    program = Program(state, build_dir, cwd, "d3dx11_43,d3dcompiler_47=d")
     no_dll = b"ERROR : scene : 112 0x8007007E : CompileShaderFromFile VS"
     try:
         first = program.wait_line(GATE[0])
