@@ -452,6 +452,22 @@ Out vs_main(uint id : SV_VertexID)
     o.t = t;
     return o;
 }
+
+// Packs like std140 but for the float behind the matrix, which GLSL cannot
+// place there with layout(offset).
+cbuffer Matrix : register(b3)
+{
+    float3x3 m;   //   0, 16, 32
+    float k;      //  44
+};
+struct MatrixOut { float4 pos : SV_Position; float k : K; };
+MatrixOut vs_matrix(uint id : SV_VertexID)
+{
+    MatrixOut o;
+    o.pos = float4(m[0], 1);
+    o.k = k;
+    return o;
+}
 )";
 
 TEST_F(Translate, ConstantBuffersKeepHlslPacking) {
@@ -466,6 +482,9 @@ TEST_F(Translate, ConstantBuffersKeepHlslPacking) {
     // Still a uniform block, at the register's binding.
     EXPECT_TRUE(std::regex_search(vertex, std::regex(R"(layout\(binding = 2, std140\) uniform)")))
         << vertex;
+
+    std::string matrix = Glsl(ShaderStage::Vertex, Compile("vs_matrix", "vs_4_0"));
+    EXPECT_EQ(OffsetRead(matrix, "k"), 44) << matrix;
 }
 
 TEST_F(Translate, PixelPositionCountsFromTheTopLeft) {

@@ -298,7 +298,7 @@ bool ValidSpirv(const std::vector<uint32_t> &words, std::string &error) {
 // One attempt at writing GLSL; flatten says whether constant buffers become
 // flat register arrays.
 bool Emit(spvc_context context, spvc_parsed_ir ir, ShaderStage stage, bool flatten,
-          std::string &glsl, std::string &error) {
+          std::string &glsl, std::string &error, std::string &retry) {
     spvc_compiler compiler = nullptr;
     if (spvc_context_create_compiler(context, SPVC_BACKEND_GLSL, ir, SPVC_CAPTURE_MODE_COPY,
                                      &compiler) != SPVC_SUCCESS)
@@ -354,6 +354,13 @@ bool Emit(spvc_context context, spvc_parsed_ir ir, ShaderStage stage, bool flatt
     const char *source = nullptr;
     if (spvc_compiler_compile(compiler, &source) != SPVC_SUCCESS || !source) return false;
     glsl = source;
+    // HLSL never needs layout(offset) where std140 is wrong and GLSL valid:
+    // SPIRV-Cross writes offsets that GL compilers refuse (a float inside
+    // the padding std140 gives a float3x3 before it).
+    if (!flatten && glsl.find("offset = ") != std::string::npos) {
+        retry = "a constant lies in the padding GLSL gives the member before it";
+        return false;
+    }
 
     if (flatten) {
         for (const spvc_reflected_resource &buffer : buffers) {
@@ -407,16 +414,20 @@ bool Translate(ShaderStage stage, const void *bytecode, size_t size, std::string
             context.handle ? spvc_context_get_last_error_string(context.handle) : "out of memory";
         return false;
     }
-    if (Emit(context.handle, ir, stage, false, glsl, error)) return true;
+    // An attempt that SPIRV-Cross refuses says why in the context.
+    auto attempt = [&](bool flatten, std::string &why) {
+        if (Emit(context.handle, ir, stage, flatten, glsl, error, why)) return true;
+        if (why.empty()) why = spvc_context_get_last_error_string(context.handle);
+        return false;
+    };
+    std::string first, second;
+    if (attempt(false, first)) return true;
     if (!error.empty()) return false;
-    // Some HLSL offsets have no GLSL layout(offset) (a float3 at byte 4, a
-    // member inside the unpadded tail of an array): lay the buffers out as
-    // plain vec4 registers instead.
-    std::string first = spvc_context_get_last_error_string(context.handle);
-    if (Emit(context.handle, ir, stage, true, glsl, error)) return true;
-    if (error.empty())
-        error = "cannot write GLSL: " + first +
-                " (as a flat array: " + spvc_context_get_last_error_string(context.handle) + ")";
+    // Most HLSL offsets that differ from std140 have no GLSL layout(offset)
+    // (a float3 at byte 4, a member inside the unpadded tail of an array):
+    // lay the buffers out as plain vec4 registers instead.
+    if (attempt(true, second)) return true;
+    if (error.empty()) error = "cannot write GLSL: " + first + " (as a flat array: " + second + ")";
     return false;
 }
 
