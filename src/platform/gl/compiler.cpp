@@ -30,8 +30,10 @@ constexpr HRESULT kFail         = static_cast<HRESULT>(0x80004005); // E_FAIL
 constexpr HRESULT kInvalidArg   = static_cast<HRESULT>(0x80070057); // E_INVALIDARG
 constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0x80070002); // ERROR_FILE_NOT_FOUND
 constexpr HRESULT kPathNotFound = static_cast<HRESULT>(0x80070003); // ERROR_PATH_NOT_FOUND
-constexpr HRESULT kAccessDenied =
-    static_cast<HRESULT>(0x80070005); // what Windows says for a folder
+constexpr HRESULT kAccessDenied = static_cast<HRESULT>(0x80070005); // also a folder, on Windows
+constexpr HRESULT kOutOfMemory  = static_cast<HRESULT>(0x8007000E); // E_OUTOFMEMORY
+
+constexpr off_t kMaxSource = 16 << 20; // far beyond any shader; bounds a mistaken file
 
 class Blob final : public ID3D10Blob {
   public:
@@ -57,7 +59,8 @@ ID3D10Blob *TextBlob(const std::string &text) {
 // Reads the whole file. On failure returns the HRESULT and, where Windows
 // would say more than "not found", a message for the caller's blob.
 HRESULT ReadSource(const char *path, std::string &source, std::string &message) {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so a FIFO in the file's place cannot hang the reload.
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         int err = errno;
         if (err == ENOENT) return kFileNotFound;
@@ -73,6 +76,12 @@ HRESULT ReadSource(const char *path, std::string &source, std::string &message) 
     } else if (S_ISDIR(info.st_mode)) {
         message = std::string(path) + ": is a directory, not a shader file\n";
         hr      = kAccessDenied;
+    } else if (!S_ISREG(info.st_mode)) {
+        message = std::string(path) + ": is not a regular file\n";
+        hr      = kFail;
+    } else if (info.st_size > kMaxSource) {
+        message = std::string(path) + ": is too large for a shader file\n";
+        hr      = kFail;
     } else {
         char chunk[65536];
         for (;;) {
@@ -83,7 +92,8 @@ HRESULT ReadSource(const char *path, std::string &source, std::string &message) 
                 hr      = kFail;
                 break;
             }
-            if (got == 0) break;
+            // A file still growing is read up to the limit.
+            if (got == 0 || source.size() > static_cast<size_t>(kMaxSource)) break;
             source.append(chunk, static_cast<size_t>(got));
         }
     }
@@ -207,21 +217,25 @@ HRESULT WINAPI D3DX11CompileFromFileA(LPCSTR srcFile, const D3D10_SHADER_MACRO *
     ShaderStage stage    = ShaderStage::Vertex;
     std::string source;
 
-    if (!srcFile || !functionName || !profile || !shaderOut) {
-        hr = kInvalidArg;
-    } else if (!StageFromProfile(profile, language, stage)) {
-        message = "ERROR: " + std::string(srcFile) + ": unsupported profile '" + profile +
-                  "' (vs_*, gs_* and ps_* are supported)\n";
-        hr = kFail;
-    } else if ((hr = ReadSource(srcFile, source, message)) == kOk) {
-        if (!CompileHlsl(source, srcFile, functionName, language, spirv, message)) hr = kFail;
+    try {
+        if (!srcFile || !functionName || !profile || !shaderOut) {
+            hr = kInvalidArg;
+        } else if (!StageFromProfile(profile, language, stage)) {
+            message = "ERROR: " + std::string(srcFile) + ": unsupported profile '" + profile +
+                      "' (vs_*, gs_* and ps_* are supported)\n";
+            hr = kFail;
+        } else if ((hr = ReadSource(srcFile, source, message)) == kOk) {
+            if (!CompileHlsl(source, srcFile, functionName, language, spirv, message)) hr = kFail;
+        }
+    } catch (const std::bad_alloc &) {
+        hr = kOutOfMemory;
     }
 
     if (hr == kOk) {
         std::vector<uint32_t> words = {kBytecodeMagic, static_cast<uint32_t>(stage)};
         words.insert(words.end(), spirv.begin(), spirv.end());
         *shaderOut = CreateBlob(words.data(), words.size() * sizeof(uint32_t));
-        if (!*shaderOut) hr = static_cast<HRESULT>(0x8007000E); // E_OUTOFMEMORY
+        if (!*shaderOut) hr = kOutOfMemory;
     }
     // Warnings come back with a successful compile too, as on Windows.
     if (errorMsgs && !message.empty()) *errorMsgs = TextBlob(message);

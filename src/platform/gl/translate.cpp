@@ -1,14 +1,15 @@
 // SPIR-V made from HLSL to GLSL 4.50 core with SPIRV-Cross, mending the
 // places where HLSL and GL differ (see translate.h for the device's side):
 // - stages link by HLSL semantic, not by declaration order;
-// - constant buffers keep HLSL packing (an explicit offset per member, or a
-//   flat array of vec4 registers where GLSL cannot express the offsets);
+// - constant buffers keep HLSL packing (a std140 block where the two agree,
+//   else a block holding one flat array of vec4 registers);
 // - SV_Position in the pixel stage counts from the top-left.
 #include "platform/gl/translate.h"
 
 #include <spirv-tools/libspirv.h>
 #include <spirv_cross_c.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <map>
@@ -61,23 +62,21 @@ uint32_t ArrayLength(spvc_type type, unsigned dimension) {
     return spvc_type_get_array_dimension(type, dimension);
 }
 
-// How many locations (and consecutive semantic indices) a stage variable
-// takes; the per-vertex array of a geometry input does not count.
-uint32_t LocationCount(spvc_compiler compiler, spvc_type_id typeId, bool perVertex) {
+// How many locations (and consecutive semantic indices) a stage output
+// takes, at most kMaxLocations + 1.
+uint32_t LocationCount(spvc_compiler compiler, spvc_type_id typeId) {
     spvc_type type = spvc_compiler_get_type_handle(compiler, typeId);
-    uint32_t count = 1;
-    unsigned dims  = spvc_type_get_num_array_dimensions(type);
-    // The last dimension is the outermost one.
-    for (unsigned d = 0; d < dims; ++d)
-        if (!(perVertex && d == dims - 1)) count *= ArrayLength(type, d);
+    uint64_t count = 1;
+    for (unsigned d = 0; d < spvc_type_get_num_array_dimensions(type); ++d)
+        count = std::min<uint64_t>(count * ArrayLength(type, d), kMaxLocations + 1);
     spvc_type base = spvc_compiler_get_type_handle(compiler, spvc_type_get_base_type_id(type));
+    uint64_t each  = std::max(1u, spvc_type_get_columns(base));
     if (spvc_type_get_basetype(base) == SPVC_BASETYPE_STRUCT) {
-        uint32_t members = 0;
+        each = 0;
         for (unsigned m = 0; m < spvc_type_get_num_member_types(base); ++m)
-            members += LocationCount(compiler, spvc_type_get_member_type(base, m), false);
-        return count * members;
+            each += LocationCount(compiler, spvc_type_get_member_type(base, m));
     }
-    return count * std::max(1u, spvc_type_get_columns(base));
+    return static_cast<uint32_t>(std::min<uint64_t>(count * each, kMaxLocations + 1));
 }
 
 bool IsIntegral(spvc_compiler compiler, spvc_type_id typeId) {
@@ -149,7 +148,7 @@ bool LinkOutputs(spvc_compiler compiler, Linkage &outputs, std::string &error) {
         std::string name;
         uint32_t index = 0;
         SplitSemantic(semantic ? semantic : "", name, index);
-        uint32_t count = LocationCount(compiler, output.type_id, false);
+        uint32_t count = LocationCount(compiler, output.type_id);
         if (count > kMaxLocations) {
             error = "output semantic '" + SemanticKey(name, index) + "' is too large";
             return false;
@@ -187,9 +186,9 @@ uint32_t HlslStructLayout(spvc_compiler compiler, spvc_type_id structId) {
         bool rowMajor =
             spvc_compiler_has_member_decoration(compiler, structId, m, SpvDecorationRowMajor);
         uint32_t size = HlslSize(compiler, memberId, dims, rowMajor);
-        bool aggregate =
-            dims > 0 || spvc_type_get_basetype(spvc_compiler_get_type_handle(
-                            compiler, spvc_type_get_base_type_id(member))) == SPVC_BASETYPE_STRUCT;
+        spvc_type base =
+            spvc_compiler_get_type_handle(compiler, spvc_type_get_base_type_id(member));
+        bool aggregate = dims > 0 || spvc_type_get_basetype(base) == SPVC_BASETYPE_STRUCT;
         if (aggregate || (offset % 16) + size > 16) offset = Align16(offset);
         spvc_compiler_set_member_decoration(compiler, structId, m, SpvDecorationOffset, offset);
         if (spvc_type_get_columns(member) > 1)
