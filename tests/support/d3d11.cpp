@@ -25,7 +25,7 @@ template <class I> struct Counted : I, Tracked {
 };
 
 struct Blob : Counted<ID3D10Blob> {
-    std::unique_ptr<char[]> data; // exactly `size` bytes, so reading past them is caught
+    std::unique_ptr<char[]> data; // `size` bytes and a guard byte
     size_t size = 0;
     LPVOID STDMETHODCALLTYPE GetBufferPointer() override {
         LogMethod(this, "GetBufferPointer", "");
@@ -304,9 +304,12 @@ HRESULT WINAPI D3DX11CompileFromFileA(LPCSTR srcFile, const D3D10_SHADER_MACRO *
 
     auto makeBlob = [](const std::string &bytes, const std::string &kind) {
         Blob *blob = Adopt(std::make_unique<Blob>(), kind);
+        // A non-NUL byte just past the blob shows up in the output of a
+        // reader that runs over the end, in builds without AddressSanitizer.
         blob->size = bytes.size();
-        blob->data.reset(new char[bytes.size()]);
+        blob->data.reset(new char[bytes.size() + 1]);
         std::memcpy(blob->data.get(), bytes.data(), bytes.size());
+        blob->data[bytes.size()] = '~';
         return blob;
     };
     std::string made;
