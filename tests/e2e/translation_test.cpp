@@ -1,0 +1,241 @@
+// One shader per difference between D3D11 and OpenGL that the Linux backend
+// absorbs. Each draws something that comes out visibly wrong, and is checked
+// pixel by pixel, if that difference were ignored.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+class TranslationTest : public ::testing::Test {
+  protected:
+    void SetUp() override { RestartParticleGenerator(); }
+
+    // Starts the program on the shader and waits for a successful load.
+    WindowId Start(const char *shader) {
+        dir.Write("main.fx", shader);
+        program = std::make_unique<Program>(dir.Path(), server.Name());
+        std::string line;
+        EXPECT_TRUE(program->ReadLine(line));
+        EXPECT_EQ(line, "Loaded.");
+        EXPECT_TRUE(program->ReadLine(line));
+        EXPECT_EQ(line, "Obj Initialize.");
+        return desktop.FindProgramWindow();
+    }
+
+    // Each expectation: a clip-space point and the colour there.
+    struct Spot {
+        double x, y;
+        Rgb colour;
+    };
+    void ExpectSpots(WindowId window, const std::vector<Spot> &spots) {
+        ASSERT_NE(window, 0u);
+        const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        EXPECT_EQ(WaitForPicture(desktop, window, name,
+                                 [&](const Image &image) -> std::string {
+                                     for (const Spot &s : spots) {
+                                         const Rgb got = image.At(image.X(s.x), image.Y(s.y));
+                                         if (!Near(got, s.colour, 2))
+                                             return "at (" + std::to_string(s.x) + ", " +
+                                                    std::to_string(s.y) + ") " + ToString(got) +
+                                                    " instead of " + ToString(s.colour);
+                                     }
+                                     return "";
+                                 }),
+                  "");
+    }
+
+    Xvfb server;
+    Desktop desktop{server.Name()};
+    ScratchDir dir;
+    std::unique_ptr<Program> program;
+};
+
+// Stages link by semantic: the geometry and pixel stages declare their
+// inputs in another order than the previous stage wrote them. Linked by
+// declaration order, the geometry stage would read the colour as the place
+// (and draw nothing), and the pixel stage the decoy as the colour (blue).
+TEST_F(TranslationTest, StagesLinkBySemanticNotByDeclarationOrder) {
+    const WindowId window = Start(R"(
+struct VsOut { float4 position : SV_Position; float4 colour : COLOR0; float4 place : TEXCOORD0; };
+struct GsIn { float4 place : TEXCOORD0; float4 colour : COLOR0; float4 position : SV_Position; };
+struct GsOut { float4 position : SV_Position; float4 decoy : TEXCOORD1; float4 colour : COLOR0; };
+struct PsIn { float4 colour : COLOR0; float4 position : SV_Position; float4 decoy : TEXCOORD1; };
+VsOut vs_main(uint id : SV_InstanceID) {
+    VsOut o;
+    o.position = float4(0.0, 0.0, 0.5, 1.0);
+    o.colour = float4(1.0, 0.5, 0.0, 1.0);
+    o.place = float4(-0.5, 0.5, id == 0 ? 1.0 : 0.0, 0.0);
+    return o;
+}
+[maxvertexcount(4)]
+void gs_main(point GsIn input[1], inout TriangleStream<GsOut> strip) {
+    if (input[0].place.z != 1.0) return;
+    for (int k = 0; k < 4; ++k) {
+        GsOut o;
+        o.position = float4(input[0].place.xy + (float2(k / 2, k % 2) * 2.0 - 1.0) * 0.2, 0.5, 1.0);
+        o.decoy = float4(0.0, 0.0, 1.0, 1.0);
+        o.colour = input[0].colour;
+        strip.Append(o);
+    }
+}
+float4 ps_main(PsIn input) : SV_Target { return input.colour; }
+)");
+    ExpectSpots(window, {{-0.5, 0.5, {255, 128, 0}}, {0.5, -0.5, kBackground}});
+}
+
+// HLSL packs a float3 after a float into the same register, starts an array
+// on a new one and packs a float2 after a float; std140 would move Zero0 to
+// 16, X0 (after the array) to 272 and S1S2 to 280, and the square elsewhere.
+TEST_F(TranslationTest, ConstantBufferUsesHlslPacking) {
+    const WindowId window = Start(R"(
+cbuffer Frame : register(b0) {
+    float Time;        // 0
+    float3 Zero0;      // 4
+    float4 Zeros[15];  // 16
+    float X0;          // 256: particle 0
+    float Y0;          // 260
+    float2 V0;         // 264
+    float S0;          // 272
+    float2 S1S2;       // 276
+    float Phase0;      // 284
+};
+float4 vs_main(uint id : SV_InstanceID) : CENTRE {
+    return float4(S0 * 1.6 - 0.8, S1S2.x * 1.6 - 0.8, id == 0 ? S1S2.y : -1.0, 1.0);
+}
+struct Corner { float4 position : SV_Position; float4 colour : COLOR0; };
+[maxvertexcount(4)]
+void gs_main(point float4 input[1] : CENTRE, inout TriangleStream<Corner> strip) {
+    if (input[0].z < 0.0) return;
+    for (int k = 0; k < 4; ++k) {
+        Corner c;
+        c.position = float4(input[0].xy + (float2(k / 2, k % 2) * 2.0 - 1.0) * 0.05, 0.5, 1.0);
+        c.colour = float4(1.0, input[0].z, 0.0, 1.0);
+        strip.Append(c);
+    }
+}
+float4 ps_main(Corner c) : SV_Target { return c.colour; }
+)");
+    const Particle p      = NextParticles()[0];
+    const int green       = static_cast<int>(std::lround(std::min(1.0f, p.s2) * 255));
+    ExpectSpots(window, {{p.s0 * 1.6 - 0.8, p.s1 * 1.6 - 0.8, {255, green, 0}}});
+}
+
+// SV_Position in the pixel stage counts pixels from the top-left corner,
+// centres at .5: red marks the top quarter, green the left quarter, blue
+// the pixel centres.
+TEST_F(TranslationTest, PixelPositionCountsFromTheTopLeftWithCentresAtHalf) {
+    const WindowId window = Start(R"(
+float4 vs_main(uint id : SV_InstanceID) : CENTRE { return float4(0.0, 0.0, 0.5, id == 0 ? 1.0 : -1.0); }
+struct Corner { float4 position : SV_Position; };
+[maxvertexcount(4)]
+void gs_main(point float4 input[1] : CENTRE, inout TriangleStream<Corner> strip) {
+    if (input[0].w < 0.0) return;
+    for (int k = 0; k < 4; ++k) {
+        Corner c;
+        c.position = float4(float2(k / 2, k % 2) * 2.0 - 1.0, 0.5, 1.0);
+        strip.Append(c);
+    }
+}
+float4 ps_main(float4 position : SV_Position) : SV_Target {
+    return float4(position.y < 192.0 ? 1.0 : 0.0, position.x < 256.0 ? 1.0 : 0.0,
+                  all(frac(position.xy) == 0.5) ? 1.0 : 0.0, 1.0);
+}
+)");
+    ExpectSpots(window, {{-0.9, 0.9, {255, 255, 255}},
+                         {0.9, 0.9, {255, 0, 255}},
+                         {-0.9, -0.9, {0, 255, 255}},
+                         {0.9, -0.9, {0, 0, 255}}});
+}
+
+// Clip-space +y is the top of the window and +x its right: red goes top
+// right, green bottom left.
+TEST_F(TranslationTest, PositiveYIsAtTheTop) {
+    const WindowId window = Start(R"(
+struct Point { float4 centre : CENTRE; float4 colour : COLOR0; };
+Point vs_main(uint id : SV_InstanceID) {
+    Point p;
+    p.centre = id == 0 ? float4(0.5, 0.5, 0.5, 1.0) : float4(-0.5, -0.5, 0.5, id == 1 ? 1.0 : -1.0);
+    p.colour = id == 0 ? float4(1.0, 0.0, 0.0, 1.0) : float4(0.0, 1.0, 0.0, 1.0);
+    return p;
+}
+struct Corner { float4 position : SV_Position; float4 colour : COLOR0; };
+[maxvertexcount(4)]
+void gs_main(point Point input[1], inout TriangleStream<Corner> strip) {
+    if (input[0].centre.w < 0.0) return;
+    for (int k = 0; k < 4; ++k) {
+        Corner c;
+        c.position = input[0].centre + float4((float2(k / 2, k % 2) * 2.0 - 1.0) * 0.2, 0.0, 0.0);
+        c.colour = input[0].colour;
+        strip.Append(c);
+    }
+}
+float4 ps_main(Corner c) : SV_Target { return c.colour; }
+)");
+    ExpectSpots(window, {{0.5, 0.5, {255, 0, 0}},
+                         {-0.5, -0.5, {0, 255, 0}},
+                         {-0.5, 0.5, kBackground},
+                         {0.5, -0.5, kBackground}});
+}
+
+// SV_InstanceID runs 0 to 255, one per drawn point: instance i fills cell
+// (i % 16, i / 16) of a grid with a colour made from i.
+TEST_F(TranslationTest, InstanceIdNumbersThe256Points) {
+    const WindowId window = Start(R"(
+struct Cell { float4 centre : CENTRE; float4 colour : COLOR0; };
+Cell vs_main(uint id : SV_InstanceID) {
+    Cell c;
+    float2 cell = float2(id % 16, id / 16);
+    c.centre = float4(-0.9375 + cell.x * 0.125, 0.9375 - cell.y * 0.125, 0.5, 1.0);
+    c.colour = float4(cell / 15.0, 1.0, 1.0);
+    return c;
+}
+struct Corner { float4 position : SV_Position; float4 colour : COLOR0; };
+[maxvertexcount(4)]
+void gs_main(point Cell input[1], inout TriangleStream<Corner> strip) {
+    for (int k = 0; k < 4; ++k) {
+        Corner c;
+        c.position = input[0].centre + float4((float2(k / 2, k % 2) * 2.0 - 1.0) * 0.04, 0.0, 0.0);
+        c.colour = input[0].colour;
+        strip.Append(c);
+    }
+}
+float4 ps_main(Corner c) : SV_Target { return c.colour; }
+)");
+    std::vector<Spot> spots;
+    for (int i = 0; i < 256; ++i)
+        spots.push_back({-0.9375 + (i % 16) * 0.125,
+                         0.9375 - (i / 16) * 0.125,
+                         {(i % 16) * 17, (i / 16) * 17, 255}});
+    ExpectSpots(window, spots);
+}
+
+// Depth runs 0 to 1 and clips: of three squares at depth 0.5, -0.5 and 1.5
+// only the first shows. GL's own -1..1 would keep the second, depth clamping
+// the second and third.
+TEST_F(TranslationTest, DepthClipsOutside0To1) {
+    const WindowId window = Start(R"(
+float4 vs_main(uint id : SV_InstanceID) : CENTRE {
+    return float4(-0.5 + 0.5 * id, 0.0, id == 0 ? 0.5 : (id == 1 ? -0.5 : 1.5), id < 3 ? 1.0 : -1.0);
+}
+struct Corner { float4 position : SV_Position; float4 colour : COLOR0; };
+[maxvertexcount(4)]
+void gs_main(point float4 input[1] : CENTRE, inout TriangleStream<Corner> strip) {
+    if (input[0].w < 0.0) return;
+    for (int k = 0; k < 4; ++k) {
+        Corner c;
+        c.position = float4(input[0].xy + (float2(k / 2, k % 2) * 2.0 - 1.0) * 0.15, input[0].z, 1.0);
+        c.colour = input[0].z == 0.5 ? float4(0.0, 1.0, 0.0, 1.0) : float4(1.0, 0.0, 0.0, 1.0);
+        strip.Append(c);
+    }
+}
+float4 ps_main(Corner c) : SV_Target { return c.colour; }
+)");
+    ExpectSpots(window,
+                {{-0.5, 0.0, {0, 255, 0}}, {0.0, 0.0, kBackground}, {0.5, 0.0, kBackground}});
+}
+
+} // namespace
