@@ -130,7 +130,10 @@ Program::Program(const std::string &directory, const std::string &display) {
         close(fds[0]);
         close(fds[1]);
         if (chdir(directory.c_str()) != 0) _exit(127);
-        setenv("DISPLAY", display.c_str(), 1);
+        if (display.empty())
+            unsetenv("DISPLAY");
+        else
+            setenv("DISPLAY", display.c_str(), 1);
         execl(HOTFX_PROGRAM, HOTFX_PROGRAM, static_cast<char *>(nullptr));
         _exit(127);
     }

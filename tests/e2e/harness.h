@@ -58,8 +58,8 @@ class ScratchDir {
     std::string path_;
 };
 
-// The built hotfx, running in a directory on a display, killed if it is
-// still running when the object goes.
+// The built hotfx, running in a directory on a display (none if empty),
+// killed if it is still running when the object goes.
 class Program {
   public:
     Program(const std::string &directory, const std::string &display);

@@ -254,4 +254,15 @@ TEST_F(ProgramTest, CompileAndCreationFailuresPrintTheirLinesAndTheProgramRunsOn
     EXPECT_EQ(program->Wait(), 0);
 }
 
+TEST(NoDisplayTest, DeviceCreationFailsAndTheProgramEndsWithZero) {
+    ScratchDir dir;
+    dir.Write("main.fx", kSquares);
+    Program program(dir.Path(), "");
+    std::string line;
+    ASSERT_TRUE(program.ReadLine(line));
+    EXPECT_EQ(line, "ERROR : D3D11CreateDeviceAndSwapChain");
+    EXPECT_EQ(program.Wait(), 0);
+    EXPECT_FALSE(program.ReadLine(line, 1)) << line;
+}
+
 } // namespace

@@ -26,6 +26,7 @@
 #include <cstring>
 #include <ctime>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,7 +38,7 @@ struct RegisteredClass {
 };
 
 std::vector<RegisteredClass> classes;
-std::vector<HWND__ *> windows; // never destroyed: a window goes with the process
+std::vector<std::unique_ptr<HWND__>> windows; // never destroyed before the process ends
 Display *display    = nullptr;
 Atom wmProtocols    = 0;
 Atom wmDeleteWindow = 0;
@@ -162,8 +163,8 @@ void Post(HWND__ *window, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 HWND__ *FindWindow(Window window) {
-    for (HWND__ *w : windows)
-        if (w->display && w->window == window) return w;
+    for (const auto &w : windows)
+        if (w->display && w->window == window) return w.get();
     return nullptr;
 }
 
@@ -241,8 +242,9 @@ bool OpenDisplay() {
     if (display) return true;
     display = XOpenDisplay(nullptr);
     if (!display) {
-        ReportBackendError(std::string("cannot open the X display \"") + XDisplayName(nullptr) +
-                           "\"");
+        const std::string name = XDisplayName(nullptr);
+        ReportBackendError(name.empty() ? "no X display: DISPLAY is not set"
+                                        : "cannot open the X display \"" + name + "\"");
         return false;
     }
     XSetErrorHandler(OnXError);
@@ -404,18 +406,15 @@ HWND WINAPI CreateWindowExA(DWORD, LPCSTR className, LPCSTR windowName, DWORD, i
                             int width, int height, HWND, HMENU, HINSTANCE, LPVOID) {
     const RegisteredClass *c = FindClass(className);
     if (!c) return nullptr;
-    auto *w   = new HWND__;
+    auto w    = std::make_unique<HWND__>();
     w->proc   = c->proc;
     w->width  = std::max(1, width - kFrameWidth);
     w->height = std::max(1, height - kFrameHeight);
     // Without a display the window still exists, headless: creating the
     // device on it is what fails, and the program says so.
-    if (OpenDisplay() && !CreateXWindow(w, x, y, windowName, c->name.c_str())) {
-        delete w;
-        return nullptr;
-    }
-    windows.push_back(w);
-    return w;
+    if (OpenDisplay() && !CreateXWindow(w.get(), x, y, windowName, c->name.c_str())) return nullptr;
+    windows.push_back(std::move(w));
+    return windows.back().get();
 }
 
 BOOL WINAPI ShowWindow(HWND window, int command) {
