@@ -287,17 +287,6 @@ TEST_F(Translate, UnreadableFiles) {
     EXPECT_EQ(Compile("vs_main", "vs_4_0", "empty.fx").hr, kFail);
 }
 
-TEST_F(Translate, BlobsCountReferences) {
-    const char bytes[] = "abc";
-    ID3D10Blob *blob   = CreateBlob(bytes, sizeof bytes);
-    ASSERT_NE(blob, nullptr);
-    EXPECT_EQ(blob->GetBufferSize(), sizeof bytes);
-    EXPECT_STREQ(static_cast<const char *>(blob->GetBufferPointer()), "abc");
-    EXPECT_EQ(blob->AddRef(), 2u);
-    EXPECT_EQ(blob->Release(), 1u);
-    EXPECT_EQ(blob->Release(), 0u); // gone; the sanitizer build sees a leak or double free
-}
-
 TEST_F(Translate, RejectsBytecodeOfAnotherStageOrMalformed) {
     Write(kParticles);
     Compiled vs = Compile("vs_main", "vs_4_0");
