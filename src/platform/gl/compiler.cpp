@@ -7,6 +7,8 @@
 // lines name the file as given ("main.fx:8: ..."), in a NUL-terminated blob.
 #include "platform/gl/translate.h"
 
+#include <glslang/Include/intermediate.h>
+#include <glslang/MachineIndependent/localintermediate.h>
 #include <glslang/Public/ResourceLimits.h>
 #include <glslang/Public/ShaderLang.h>
 #include <glslang/SPIRV/GlslangToSpv.h>
@@ -132,19 +134,13 @@ bool NamesFunction(const std::string &source, const std::string &name) {
     return false;
 }
 
-// Compiles source to SPIR-V. Returns false with the compiler's text in log;
-// on success log holds any warnings.
-bool CompileHlsl(const std::string &source, const char *fileName, const char *entryPoint,
-                 EShLanguage language, std::vector<unsigned> &spirv, std::string &log) {
-    static const bool initialised = glslang::InitializeProcess(); // once per process
-    if (!initialised) {
-        log = "ERROR: the HLSL compiler failed to initialise\n";
-        return false;
-    }
+const EShMessages kMessages =
+    static_cast<EShMessages>(EShMsgSpvRules | EShMsgVulkanRules | EShMsgReadHlsl);
 
-    const char *text = source.c_str();
-    int length       = static_cast<int>(source.size());
-    glslang::TShader shader(language);
+// glslang keeps the addresses of text, length and fileName, not copies:
+// they must outlive the parse.
+void SetUpShader(glslang::TShader &shader, const char *const &text, const int &length,
+                 const char *const &fileName, const char *entryPoint, EShLanguage language) {
     shader.setStringsWithLengthsAndNames(&text, &length, &fileName, 1);
     shader.setEntryPoint(entryPoint);
     shader.setSourceEntryPoint(entryPoint);
@@ -156,10 +152,78 @@ bool CompileHlsl(const std::string &source, const char *fileName, const char *en
     shader.setEnvTargetHlslFunctionality1(); // semantics survive as decorations
     shader.setDxPositionW(true);             // SV_Position.w in the pixel stage as on Windows
     shader.setAutoMapBindings(true);         // a cbuffer without register(bN) takes a free slot
-    const EShMessages messages =
-        static_cast<EShMessages>(EShMsgSpvRules | EShMsgVulkanRules | EShMsgReadHlsl);
+}
 
-    bool ok = shader.parse(GetDefaultResources(), 100, false, messages);
+// Finds a structure taken as a geometry stage's input but not as an array
+// of vertices: glslang 12 crashes turning such an entry point into a stage.
+class ScalarStructInput : public glslang::TIntermTraverser {
+  public:
+    explicit ScalarStructInput(const std::string &entryPoint) : prefix_(entryPoint + "(") {}
+    bool visitAggregate(glslang::TVisit, glslang::TIntermAggregate *node) override {
+        if (node->getOp() != glslang::EOpFunction) return true;
+        if (node->getName().compare(0, prefix_.size(), prefix_.c_str()) != 0) return false;
+        for (TIntermNode *child : node->getSequence()) {
+            glslang::TIntermAggregate *parameters = child->getAsAggregate();
+            if (!parameters || parameters->getOp() != glslang::EOpParameters) continue;
+            for (TIntermNode *parameter : parameters->getSequence()) {
+                glslang::TIntermSymbol *symbol = parameter->getAsSymbolNode();
+                if (!symbol || found) continue;
+                const glslang::TType &type = symbol->getType();
+                const auto storage         = type.getQualifier().storage;
+                if (type.isStruct() && !type.isArray() &&
+                    (storage == glslang::EvqIn || storage == glslang::EvqInOut)) {
+                    found = symbol;
+                }
+            }
+        }
+        return false;
+    }
+    glslang::TIntermSymbol *found = nullptr;
+
+  private:
+    std::string prefix_;
+};
+
+// Parses the source with no entry point, so every function stays an
+// ordinary one, and refuses a geometry entry point with a structure input
+// that is not an array.
+bool GeometryInputsArrayed(const std::string &source, const char *fileName, const char *entryPoint,
+                           std::string &log) {
+    const char *text = source.c_str();
+    int length       = static_cast<int>(source.size());
+    glslang::TShader shader(EShLangGeometry);
+    SetUpShader(shader, text, length, fileName, "hotfx_no_entry_point", EShLangGeometry);
+    shader.parse(GetDefaultResources(), 100, false, kMessages);
+    ScalarStructInput finder(entryPoint);
+    glslang::TIntermediate *tree = shader.getIntermediate();
+    if (tree && tree->getTreeRoot()) tree->getTreeRoot()->traverse(&finder);
+    if (!finder.found) return true;
+    const glslang::TIntermSymbol &input = *finder.found;
+    const std::string name              = input.getName().c_str();
+    log = "ERROR: " + std::string(fileName) + ":" + std::to_string(input.getLoc().line) + ": '" +
+          name + "' : a geometry stage input must be an array of the primitive's vertices, " +
+          "for example 'point " + input.getType().getTypeName().c_str() + " " + name + "[1]'\n";
+    return false;
+}
+
+// Compiles source to SPIR-V. Returns false with the compiler's text in log;
+// on success log holds any warnings.
+bool CompileHlsl(const std::string &source, const char *fileName, const char *entryPoint,
+                 EShLanguage language, std::vector<unsigned> &spirv, std::string &log) {
+    static const bool initialised = glslang::InitializeProcess(); // once per process
+    if (!initialised) {
+        log = "ERROR: the HLSL compiler failed to initialise\n";
+        return false;
+    }
+    if (language == EShLangGeometry && !GeometryInputsArrayed(source, fileName, entryPoint, log))
+        return false;
+
+    const char *text = source.c_str();
+    int length       = static_cast<int>(source.size());
+    glslang::TShader shader(language);
+    SetUpShader(shader, text, length, fileName, entryPoint, language);
+
+    bool ok = shader.parse(GetDefaultResources(), 100, false, kMessages);
     log     = shader.getInfoLog();
     // glslang only warns about a missing entry point and compiles nothing,
     // or fails on what only an entry point may do (a stream's Append). A
@@ -174,7 +238,7 @@ bool CompileHlsl(const std::string &source, const char *fileName, const char *en
 
     glslang::TProgram program;
     program.addShader(&shader);
-    if (!program.link(messages) || !program.mapIO()) {
+    if (!program.link(kMessages) || !program.mapIO()) {
         log += program.getInfoLog();
         return false;
     }
