@@ -69,6 +69,10 @@ const BadInput kBadInputs[] = {
          Write(text.substr(0, text.find("strip.Append(p);")));
      },
      112, kFail, "main.fx:"},
+    // A half-typed parameter: crashed glslang before it was checked for.
+    {"ParameterArrayLeftOpen",
+     [] { Write(Replace(ExampleShader(), "point Sprite input[1]", "point Sprite input[1")); }, 112,
+     kFail, "main.fx:55: '[' : no matching ']'"},
     {"NonAsciiIdentifier", [] { Write(Replace(ExampleShader(), "float pulse", "float pulsé")); },
      112, kFail, "main.fx:"},
     // Entry points whose signatures do not fit their stage.

@@ -16,6 +16,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -154,6 +155,57 @@ void SetUpShader(glslang::TShader &shader, const char *const &text, const int &l
     shader.setAutoMapBindings(true);         // a cbuffer without register(bN) takes a free slot
 }
 
+// glslang 12 crashes on a function parameter whose array size is left open
+// ("float a[2)", "float a[2;"). In a source that parses, nothing closes or
+// ends inside square brackets but a ']', so a source where something does is
+// refused there, before glslang parses it. The check reads the
+// preprocessor's output: comments and code that #if leaves out do not count.
+bool SquareBracketsClose(const std::string &source, const char *fileName, EShLanguage language,
+                         std::string &log) {
+    const char *text = source.c_str();
+    int length       = static_cast<int>(source.size());
+    glslang::TShader shader(language);
+    SetUpShader(shader, text, length, fileName, "hotfx_no_entry_point", language);
+    std::string output;
+    glslang::TShader::ForbidIncluder includer;
+    // A source the preprocessor refuses is left to the parse to report.
+    if (!shader.preprocess(GetDefaultResources(), 100, ENoProfile, false, false, kMessages, &output,
+                           includer))
+        return true;
+
+    // The brackets not yet closed, innermost last, with their lines.
+    std::vector<std::pair<char, int>> open;
+    int line = 1;
+    for (size_t at = 0; at <= output.size(); ++at) {
+        const char c        = at < output.size() ? output[at] : '\0';
+        const bool inSquare = !open.empty() && open.back().first == '[';
+        if (inSquare && (c == ')' || c == '}' || c == '{' || c == ';' || c == '\0')) {
+            log = "ERROR: " + std::string(fileName) + ":" + std::to_string(open.back().second) +
+                  ": '[' : no matching ']'\n";
+            return false;
+        }
+        if ((at == 0 || output[at - 1] == '\n') && c == '#') {
+            // A directive line: "#line N" says which line the next one is.
+            const size_t end = output.find('\n', at);
+            if (output.compare(at, 6, "#line ") == 0) line = std::atoi(&output[at + 6]) - 1;
+            at = end == std::string::npos ? output.size() - 1 : end - 1;
+            continue;
+        }
+        if (c == '\n') {
+            ++line;
+        } else if (c == '"') {
+            const size_t end = output.find_first_of("\"\n", at + 1);
+            if (end == std::string::npos) break;
+            at = output[end] == '"' ? end : end - 1;
+        } else if (c == '(' || c == '[' || c == '{') {
+            open.emplace_back(c, line);
+        } else if ((c == ')' || c == ']' || c == '}') && !open.empty()) {
+            open.pop_back();
+        }
+    }
+    return true;
+}
+
 // Finds a structure taken as a geometry stage's input but not as an array
 // of vertices: glslang 12 crashes turning such an entry point into a stage.
 class ScalarStructInput : public glslang::TIntermTraverser {
@@ -186,7 +238,8 @@ class ScalarStructInput : public glslang::TIntermTraverser {
 
 // Parses the source with no entry point, so every function stays an
 // ordinary one, and refuses a geometry entry point with a structure input
-// that is not an array.
+// that is not an array. A source that does not parse at all is refused with
+// the parser's messages: glslang would meet the entry point before the error.
 bool GeometryInputsArrayed(const std::string &source, const char *fileName, const char *entryPoint,
                            std::string &log) {
     const char *text = source.c_str();
@@ -194,9 +247,13 @@ bool GeometryInputsArrayed(const std::string &source, const char *fileName, cons
     glslang::TShader shader(EShLangGeometry);
     SetUpShader(shader, text, length, fileName, "hotfx_no_entry_point", EShLangGeometry);
     shader.parse(GetDefaultResources(), 100, false, kMessages);
-    ScalarStructInput finder(entryPoint);
     glslang::TIntermediate *tree = shader.getIntermediate();
-    if (tree && tree->getTreeRoot()) tree->getTreeRoot()->traverse(&finder);
+    if (!tree || !tree->getTreeRoot()) {
+        log = shader.getInfoLog();
+        return false;
+    }
+    ScalarStructInput finder(entryPoint);
+    tree->getTreeRoot()->traverse(&finder);
     if (!finder.found) return true;
     const glslang::TIntermSymbol &input = *finder.found;
     const std::string name              = input.getName().c_str();
@@ -215,7 +272,9 @@ bool CompileHlsl(const std::string &source, const char *fileName, const char *en
         log = "ERROR: the HLSL compiler failed to initialise\n";
         return false;
     }
-    if (language == EShLangGeometry && !GeometryInputsArrayed(source, fileName, entryPoint, log))
+    if (!SquareBracketsClose(source, fileName, language, log)) return false;
+    if (language == EShLangGeometry && NamesFunction(source, entryPoint) &&
+        !GeometryInputsArrayed(source, fileName, entryPoint, log))
         return false;
 
     const char *text = source.c_str();
