@@ -140,11 +140,14 @@ class RasterizerState : public Child<ID3D11RasterizerState> {
 
 class Buffer : public Child<ID3D11Buffer> {
   public:
+    // The GL buffer always has the largest constant-buffer size, zeros past
+    // the given data: a shader may declare a larger buffer than the one
+    // bound, and D3D reads zeros beyond its end where GL leaves it undefined.
     Buffer(Device *owner, UINT bytes, const void *data) : Child(owner), size(bytes) {
-        // Contents start as zeros when no data is given, not as leftovers.
-        std::vector<char> zeros(data ? 0 : bytes);
         glCreateBuffers(1, &name);
-        glNamedBufferData(name, size, data ? data : zeros.data(), GL_DYNAMIC_DRAW);
+        glNamedBufferData(name, kMaxConstantSize, std::vector<char>(kMaxConstantSize).data(),
+                          GL_DYNAMIC_DRAW);
+        if (data) glNamedBufferSubData(name, 0, size, data);
     }
     ~Buffer() override { glDeleteBuffers(1, &name); }
     GLuint name = 0;
@@ -291,6 +294,12 @@ class Context : public Child<ID3D11DeviceContext> {
         // D3D's clip space: depth from 0 to 1; +y is the top of the image.
         glClipControl(GL_LOWER_LEFT, GL_ZERO_TO_ONE);
         ApplyRasterizer(kDefaultRasterizer);
+        // An empty constant-buffer slot reads zeros, as on D3D.
+        glCreateBuffers(1, &zeros_);
+        glNamedBufferData(zeros_, kMaxConstantSize, std::vector<char>(kMaxConstantSize).data(),
+                          GL_STATIC_DRAW);
+        for (UINT slot = 0; slot < kConstantSlots; ++slot)
+            glBindBufferBase(GL_UNIFORM_BUFFER, slot, zeros_);
     }
     ~Context() override {
         OMSetRenderTargets(0, nullptr, nullptr);
@@ -306,6 +315,7 @@ class Context : public Child<ID3D11DeviceContext> {
         glDeleteProgramPipelines(1, &pipeline_);
         glBindVertexArray(0);
         glDeleteVertexArrays(1, &vao_);
+        glDeleteBuffers(1, &zeros_);
     }
 
     void STDMETHODCALLTYPE OMSetRenderTargets(UINT count, ID3D11RenderTargetView *const *views,
@@ -437,7 +447,7 @@ class Context : public Child<ID3D11DeviceContext> {
         for (UINT i = 0; i < count; ++i) {
             Buffer *b = dynamic_cast<Buffer *>(buffers[i]);
             Hold(constants_[stage][slot + i], b);
-            glBindBufferBase(GL_UNIFORM_BUFFER, slot + i, b ? b->name : 0);
+            glBindBufferBase(GL_UNIFORM_BUFFER, slot + i, b ? b->name : zeros_);
         }
     }
 
@@ -464,6 +474,7 @@ class Context : public Child<ID3D11DeviceContext> {
 
     GLuint vao_                           = 0;
     GLuint pipeline_                      = 0;
+    GLuint zeros_                         = 0;
     RenderTargetView *target_             = nullptr;
     RasterizerState *state_               = nullptr;
     VertexShader *vs_                     = nullptr;
