@@ -74,7 +74,7 @@ float4 ps_main(Pixel input) : SV_Target
     float glow = pow(saturate(1.0 - d2), 3.0);
     float core = exp(-d2 * 30.0);
     // No blending: leave the corners alone, so neighbours show through.
-    clip(glow - 0.01);
+    clip(glow - 0.08);
     float3 c = lerp(Background, input.colour.rgb, glow) + core * 0.6;
     return float4(saturate(c), 1.0);
 }
