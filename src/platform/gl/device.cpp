@@ -55,7 +55,9 @@ template <class Interface> class Object : public Interface {
 
     uint32_t STDMETHODCALLTYPE AddRef() override { return ++refs_; }
     uint32_t STDMETHODCALLTYPE Release() override {
-        if (refs_ == 0) return 0; // one release too many: ignored, never a second delete
+        // One release too many while the pipeline still holds the object:
+        // ignored, so the count never wraps.
+        if (refs_ == 0) return 0;
         const uint32_t left = --refs_;
         if (left == 0 && pins_ == 0) delete this;
         return left;
