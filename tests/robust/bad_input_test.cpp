@@ -73,6 +73,20 @@ const BadInput kBadInputs[] = {
     {"ParameterArrayLeftOpen",
      [] { Write(Replace(ExampleShader(), "point Sprite input[1]", "point Sprite input[1")); }, 112,
      kFail, "main.fx:55: '[' : no matching ']'"},
+    // A for loop short of a ';': "k < 4 ++k" crashed glslang.
+    {"ForLoopShortOfASemicolon",
+     [] {
+         Write(
+             Replace(ExampleShader(), "for (int k = 0; k < 4; ++k)", "for (int k = 0; k < 4 ++k)"));
+     },
+     112, kFail, "'++' : a constant cannot be changed"},
+    // A parameter without a name: crashed glslang.
+    {"EntryParameterWithoutName",
+     [] {
+         Write(Replace(ExampleShader(), "Sprite vs_main(uint id : SV_InstanceID)",
+                       "Sprite vs_main(uint id : SV_InstanceID, uint : SV_VertexID)"));
+     },
+     112, kFail, "'vs_main' : every parameter of an entry point needs a name"},
     {"NonAsciiIdentifier", [] { Write(Replace(ExampleShader(), "float pulse", "float pulsé")); },
      112, kFail, "main.fx:"},
     // Entry points whose signatures do not fit their stage.
@@ -185,10 +199,11 @@ TEST(NonAsciiTest, StringsLoadOrReportAndRecover) {
     EXPECT_EQ(Capturing(LoadScene).out, kLoaded);
 }
 
-// Inputs that once crashed or hung a library, kept as found.
-TEST(KeptInputTest, EachLoadsOrReportsAndRecovers) {
+// Loads each file of a folder as "main.fx": it loads or reports a step,
+// the program keeps running, and the example then loads again.
+void EachLoadsOrReportsAndRecovers(const char *folder) {
     int count = 0;
-    for (const auto &entry : std::filesystem::directory_iterator(HOTFX_INPUTS)) {
+    for (const auto &entry : std::filesystem::directory_iterator(folder)) {
         SCOPED_TRACE(entry.path().string());
         ++count;
         RemoveShader();
@@ -204,6 +219,19 @@ TEST(KeptInputTest, EachLoadsOrReportsAndRecovers) {
         EXPECT_EQ(Capturing(LoadScene).out, kLoaded);
     }
     EXPECT_GT(count, 0);
+}
+
+// Inputs that crashed a library until a check caught them, kept as found.
+TEST(KeptInputTest, EachLoadsOrReportsAndRecovers) {
+    EachLoadsOrReportsAndRecovers(HOTFX_INPUTS);
+}
+
+// Sources glslang 12 still crashes on: no check here catches them, and
+// surviving them needs the compile kept apart from the program (or a mended
+// glslang). Until then this test ends its process; run it with
+// --gtest_also_run_disabled_tests.
+TEST(KnownCrashTest, DISABLED_EachLoadsOrReportsAndRecovers) {
+    EachLoadsOrReportsAndRecovers(HOTFX_CRASHES);
 }
 
 } // namespace

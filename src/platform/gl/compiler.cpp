@@ -155,24 +155,23 @@ void SetUpShader(glslang::TShader &shader, const char *const &text, const int &l
     shader.setAutoMapBindings(true);         // a cbuffer without register(bN) takes a free slot
 }
 
-// glslang 12 crashes on a function parameter whose array size is left open
-// ("float a[2)", "float a[2;"). In a source that parses, nothing closes or
-// ends inside square brackets but a ']', so a source where something does is
-// refused there, before glslang parses it. The check reads the
-// preprocessor's output: comments and code that #if leaves out do not count.
-bool SquareBracketsClose(const std::string &source, const char *fileName, EShLanguage language,
-                         std::string &log) {
-    const char *text = source.c_str();
-    int length       = static_cast<int>(source.size());
-    glslang::TShader shader(language);
-    SetUpShader(shader, text, length, fileName, "hotfx_no_entry_point", language);
-    std::string output;
-    glslang::TShader::ForbidIncluder includer;
-    // A source the preprocessor refuses is left to the parse to report.
-    if (!shader.preprocess(GetDefaultResources(), 100, ENoProfile, false, false, kMessages, &output,
-                           includer))
-        return true;
+// glslang 12's HLSL front end follows null pointers on some malformed
+// sources instead of reporting them, which would end the whole program. The
+// forms a user meets while typing are refused first, with a message of our
+// own, by the checks below; tests/robust/crashes keeps forms they miss.
 
+bool IsIdentifierChar(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+}
+
+// Checks the text as the preprocessor leaves it (so comments and code that
+// #if leaves out do not count) for
+// - a '[' that something other than ']' closes or ends: "float a[2)",
+//   "float a[2;" (in a source that parses, nothing does);
+// - a constant incremented or decremented: "k < 4 ++k", a for loop short of
+//   a ';'.
+bool PreprocessedTextSafe(const std::string &output, const char *fileName, std::string &log) {
+    const std::string where = "ERROR: " + std::string(fileName) + ":";
     // The brackets not yet closed, innermost last, with their lines.
     std::vector<std::pair<char, int>> open;
     int line = 1;
@@ -180,18 +179,16 @@ bool SquareBracketsClose(const std::string &source, const char *fileName, EShLan
         const char c        = at < output.size() ? output[at] : '\0';
         const bool inSquare = !open.empty() && open.back().first == '[';
         if (inSquare && (c == ')' || c == '}' || c == '{' || c == ';' || c == '\0')) {
-            log = "ERROR: " + std::string(fileName) + ":" + std::to_string(open.back().second) +
-                  ": '[' : no matching ']'\n";
+            log = where + std::to_string(open.back().second) + ": '[' : no matching ']'\n";
             return false;
         }
+        const bool tokenStart = at == 0 || !IsIdentifierChar(output[at - 1]);
         if ((at == 0 || output[at - 1] == '\n') && c == '#') {
             // A directive line: "#line N" says which line the next one is.
             const size_t end = output.find('\n', at);
             if (output.compare(at, 6, "#line ") == 0) line = std::atoi(&output[at + 6]) - 1;
             at = end == std::string::npos ? output.size() - 1 : end - 1;
-            continue;
-        }
-        if (c == '\n') {
+        } else if (c == '\n') {
             ++line;
         } else if (c == '"') {
             const size_t end = output.find_first_of("\"\n", at + 1);
@@ -201,16 +198,35 @@ bool SquareBracketsClose(const std::string &source, const char *fileName, EShLan
             open.emplace_back(c, line);
         } else if ((c == ')' || c == ']' || c == '}') && !open.empty()) {
             open.pop_back();
+        } else if (tokenStart &&
+                   (std::isdigit(static_cast<unsigned char>(c)) ||
+                    (c == '.' && std::isdigit(static_cast<unsigned char>(
+                                     at + 1 < output.size() ? output[at + 1] : 0))))) {
+            size_t end = at;
+            while (end < output.size() && (IsIdentifierChar(output[end]) || output[end] == '.' ||
+                                           ((output[end] == '+' || output[end] == '-') &&
+                                            (output[end - 1] == 'e' || output[end - 1] == 'E'))))
+                ++end;
+            const size_t next = output.find_first_not_of(" \t\r\n", end);
+            if (next != std::string::npos &&
+                (output.compare(next, 2, "++") == 0 || output.compare(next, 2, "--") == 0)) {
+                log = where + std::to_string(line) + ": '" + output.substr(next, 2) +
+                      "' : a constant cannot be changed\n";
+                return false;
+            }
+            at = end - 1;
         }
     }
     return true;
 }
 
-// Finds a structure taken as a geometry stage's input but not as an array
-// of vertices: glslang 12 crashes turning such an entry point into a stage.
-class ScalarStructInput : public glslang::TIntermTraverser {
+// Finds, among the entry point's parameters, one glslang crashes on when it
+// makes the function a stage: one with no name, or in a geometry stage a
+// structure taken as input but not as an array of vertices.
+class UnsafeEntryParameter : public glslang::TIntermTraverser {
   public:
-    explicit ScalarStructInput(const std::string &entryPoint) : prefix_(entryPoint + "(") {}
+    UnsafeEntryParameter(const std::string &entryPoint, EShLanguage language)
+        : prefix_(entryPoint + "("), language_(language) {}
     bool visitAggregate(glslang::TVisit, glslang::TIntermAggregate *node) override {
         if (node->getOp() != glslang::EOpFunction) return true;
         if (node->getName().compare(0, prefix_.size(), prefix_.c_str()) != 0) return false;
@@ -222,44 +238,64 @@ class ScalarStructInput : public glslang::TIntermTraverser {
                 if (!symbol || found) continue;
                 const glslang::TType &type = symbol->getType();
                 const auto storage         = type.getQualifier().storage;
-                if (type.isStruct() && !type.isArray() &&
-                    (storage == glslang::EvqIn || storage == glslang::EvqInOut)) {
-                    found = symbol;
+                if (symbol->getName().empty()) {
+                    found  = symbol;
+                    name   = prefix_.substr(0, prefix_.size() - 1);
+                    reason = "every parameter of an entry point needs a name";
+                } else if (language_ == EShLangGeometry && type.isStruct() && !type.isArray() &&
+                           (storage == glslang::EvqIn || storage == glslang::EvqInOut)) {
+                    found  = symbol;
+                    name   = symbol->getName().c_str();
+                    reason = std::string("a geometry stage input must be an array of the ") +
+                             "primitive's vertices, for example 'point " +
+                             type.getTypeName().c_str() + " " + symbol->getName().c_str() + "[1]'";
                 }
             }
         }
         return false;
     }
     glslang::TIntermSymbol *found = nullptr;
+    std::string name, reason; // what to quote, and what is wrong with it
 
   private:
     std::string prefix_;
+    EShLanguage language_;
 };
 
-// Parses the source with no entry point, so every function stays an
-// ordinary one, and refuses a geometry entry point with a structure input
-// that is not an array. A source that does not parse at all is refused with
-// the parser's messages: glslang would meet the entry point before the error.
-bool GeometryInputsArrayed(const std::string &source, const char *fileName, const char *entryPoint,
-                           std::string &log) {
+// Runs the checks above: the preprocessor's text, then the entry point's
+// parameters in a parse with no entry point, where every function stays an
+// ordinary one. A source that does not parse at all is refused with the
+// parser's messages: glslang would meet the entry point before the error.
+bool SafeToParse(const std::string &source, const char *fileName, const char *entryPoint,
+                 EShLanguage language, std::string &log) {
     const char *text = source.c_str();
     int length       = static_cast<int>(source.size());
-    glslang::TShader shader(EShLangGeometry);
-    SetUpShader(shader, text, length, fileName, "hotfx_no_entry_point", EShLangGeometry);
+    glslang::TShader::ForbidIncluder includer;
+    std::string output;
+    {
+        glslang::TShader shader(language);
+        SetUpShader(shader, text, length, fileName, "hotfx_no_entry_point", language);
+        // A source the preprocessor refuses is left to the parse to report.
+        if (shader.preprocess(GetDefaultResources(), 100, ENoProfile, false, false, kMessages,
+                              &output, includer) &&
+            !PreprocessedTextSafe(output, fileName, log))
+            return false;
+    }
+    if (!NamesFunction(source, entryPoint)) return true;
+
+    glslang::TShader shader(language);
+    SetUpShader(shader, text, length, fileName, "hotfx_no_entry_point", language);
     shader.parse(GetDefaultResources(), 100, false, kMessages);
     glslang::TIntermediate *tree = shader.getIntermediate();
     if (!tree || !tree->getTreeRoot()) {
         log = shader.getInfoLog();
         return false;
     }
-    ScalarStructInput finder(entryPoint);
+    UnsafeEntryParameter finder(entryPoint, language);
     tree->getTreeRoot()->traverse(&finder);
     if (!finder.found) return true;
-    const glslang::TIntermSymbol &input = *finder.found;
-    const std::string name              = input.getName().c_str();
-    log = "ERROR: " + std::string(fileName) + ":" + std::to_string(input.getLoc().line) + ": '" +
-          name + "' : a geometry stage input must be an array of the primitive's vertices, " +
-          "for example 'point " + input.getType().getTypeName().c_str() + " " + name + "[1]'\n";
+    log = "ERROR: " + std::string(fileName) + ":" + std::to_string(finder.found->getLoc().line) +
+          ": '" + finder.name + "' : " + finder.reason + "\n";
     return false;
 }
 
@@ -272,10 +308,7 @@ bool CompileHlsl(const std::string &source, const char *fileName, const char *en
         log = "ERROR: the HLSL compiler failed to initialise\n";
         return false;
     }
-    if (!SquareBracketsClose(source, fileName, language, log)) return false;
-    if (language == EShLangGeometry && NamesFunction(source, entryPoint) &&
-        !GeometryInputsArrayed(source, fileName, entryPoint, log))
-        return false;
+    if (!SafeToParse(source, fileName, entryPoint, language, log)) return false;
 
     const char *text = source.c_str();
     int length       = static_cast<int>(source.size());
