@@ -3,7 +3,8 @@
 // - Reload: F5 to the first frame drawn with the new shaders, in-process:
 //   LoadScene, RenderFrame and the wait for the GL work to finish; with its
 //   parts (compile, translate) to show where the time goes.
-// - Frame: RenderFrame and the GL work, without the loop's 16 ms sleep.
+// - Frame: RenderFrame and the GL work, without the loop's 16 ms sleep; and
+//   its Present alone.
 // - StartUp: the program's entry, from exec to the exit after its first
 //   presented frame (bench/first_frame.cpp), which includes the 16 ms sleep
 //   and the teardown; loaded_ms is exec to "Obj Initialize.".
@@ -136,6 +137,17 @@ void BM_Frame(benchmark::State &state) {
 }
 BENCHMARK(BM_Frame)->Unit(benchmark::kMillisecond)->Repetitions(10)->ReportAggregatesOnly();
 
+// The frame's Present alone: the back buffer stretched onto the window's
+// client area, and the swap.
+void BM_FramePresent(benchmark::State &state) {
+    if (!ProgramOpen()) return state.SkipWithError("no device");
+    for (auto _ : state) {
+        deviceObjects.d3dswapchain->Present(0, 0);
+        FinishGl();
+    }
+}
+BENCHMARK(BM_FramePresent)->Unit(benchmark::kMillisecond)->Repetitions(10)->ReportAggregatesOnly();
+
 // Starts program in a scratch directory holding the example, its standard
 // output on a pipe and its standard error discarded.
 pid_t Start(const char *program, const std::string &directory, int &output) {
@@ -204,31 +216,38 @@ BENCHMARK(BM_StartUp)
     ->Repetitions(10)
     ->ReportAggregatesOnly();
 
-long ResidentKbOf(pid_t pid) {
+// A field of /proc/<pid>/status in kB ("VmRSS:", "RssAnon:", "RssFile:").
+double StatusKb(pid_t pid, const std::string &field) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+        if (line.rfind(field, 0) == 0) return std::atof(line.c_str() + field.size());
     return -1;
 }
 
 void BM_Memory(benchmark::State &state) {
     ScratchDir scratch;
     WriteFile("main.fx", ReadFile(HOTFX_EXAMPLE));
-    double residentKb = 0;
+    double residentKb = 0, anonymousKb = 0, fileKb = 0;
     for (auto _ : state) {
         int output      = -1;
         const pid_t pid = Start(HOTFX_PROGRAM, scratch.Path(), output);
         const bool ok   = WaitFor(output, "Obj Initialize.\n");
         std::this_thread::sleep_for(std::chrono::seconds(1)); // some 50 frames
-        residentKb = static_cast<double>(ResidentKbOf(pid));
+        residentKb  = StatusKb(pid, "VmRSS:");
+        anonymousKb = StatusKb(pid, "RssAnon:");
+        fileKb      = StatusKb(pid, "RssFile:");
         kill(pid, SIGTERM);
         waitpid(pid, nullptr, 0);
         close(output);
         if (!ok || residentKb <= 0) return state.SkipWithError("the program did not start");
         state.SetIterationTime(1); // the time here means nothing
     }
-    state.counters["rss_MB"] = residentKb / 1024;
+    // Resident in all, then its part private to the process and its part
+    // mapped from files (libraries: Mesa's llvmpipe loads LLVM).
+    state.counters["rss_MB"]  = residentKb / 1024;
+    state.counters["anon_MB"] = anonymousKb / 1024;
+    state.counters["file_MB"] = fileKb / 1024;
 }
 BENCHMARK(BM_Memory)->UseManualTime()->Iterations(1)->Repetitions(5)->ReportAggregatesOnly();
 
