@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,8 +28,13 @@ namespace fs = std::filesystem;
 Xvfb::Xvfb() {
     int fds[2];
     if (pipe(fds) != 0) throw std::runtime_error("pipe");
-    pid_ = fork();
+    const pid_t parent = getpid();
+    pid_               = fork();
     if (pid_ == 0) {
+        // The server goes with us even when we crash (a test of a library
+        // that crashes does).
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent) _exit(1);
         // Xvfb writes the display number it chose on fd 3 once it is ready.
         dup2(fds[1], 3);
         const int null = open("/dev/null", O_WRONLY);
