@@ -23,7 +23,13 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -133,6 +139,13 @@ bool NamesFunction(const std::string &source, const std::string &name) {
         if (end < source.size() && source[end] == '(') return true;
     }
     return false;
+}
+
+// glslang's tables are built once per process; a compile server forked later
+// inherits them.
+bool InitialiseGlslang() {
+    static const bool initialised = glslang::InitializeProcess();
+    return initialised;
 }
 
 const EShMessages kMessages =
@@ -303,8 +316,7 @@ bool SafeToParse(const std::string &source, const char *fileName, const char *en
 // on success log holds any warnings.
 bool CompileHlsl(const std::string &source, const char *fileName, const char *entryPoint,
                  EShLanguage language, std::vector<unsigned> &spirv, std::string &log) {
-    static const bool initialised = glslang::InitializeProcess(); // once per process
-    if (!initialised) {
+    if (!InitialiseGlslang()) {
         log = "ERROR: the HLSL compiler failed to initialise\n";
         return false;
     }
@@ -348,6 +360,192 @@ bool CompileHlsl(const std::string &source, const char *fileName, const char *en
     return true;
 }
 
+// The compile server. glslang 12's HLSL front end still crashes on some
+// malformed sources the checks above miss, and its time grows without bound
+// on some large ones. So the compile runs in a child process, forked once and
+// kept for the following compiles: a crash or a hang there ends only the
+// child, the reload reports it as a compile error, and the next compile forks
+// a new one. Only the source crosses over; the child touches neither X nor GL.
+
+constexpr int kCompileSeconds = 10; // far beyond any real shader on this backend
+
+struct CompileServer {
+    pid_t pid = -1;
+    int fd    = -1; // our end of a socket pair
+};
+CompileServer server;
+
+bool SendAll(int fd, const void *data, size_t size) {
+    const char *at = static_cast<const char *>(data);
+    while (size > 0) {
+        ssize_t sent = send(fd, at, size, MSG_NOSIGNAL); // a dead peer is an error, not SIGPIPE
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent <= 0) return false;
+        at += sent;
+        size -= static_cast<size_t>(sent);
+    }
+    return true;
+}
+
+// Reads exactly size bytes, waiting until deadline (CLOCK_MONOTONIC seconds;
+// 0 waits for ever). timedOut tells a hang from a closed peer.
+bool ReceiveAll(int fd, void *data, size_t size, double deadline, bool &timedOut) {
+    char *at = static_cast<char *>(data);
+    timedOut = false;
+    while (size > 0) {
+        if (deadline > 0) {
+            timespec now = {};
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            const double left = deadline - (now.tv_sec + now.tv_nsec * 1e-9);
+            pollfd p          = {fd, POLLIN, 0};
+            const int ready   = left > 0 ? poll(&p, 1, static_cast<int>(left * 1000) + 1) : 0;
+            if (ready < 0 && errno == EINTR) continue;
+            if (ready == 0) {
+                timedOut = true;
+                return false;
+            }
+            if (ready < 0) return false;
+        }
+        ssize_t got = recv(fd, at, size, 0);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        at += got;
+        size -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+bool SendString(int fd, const std::string &text) {
+    const uint32_t size = static_cast<uint32_t>(text.size());
+    return SendAll(fd, &size, sizeof size) && SendAll(fd, text.data(), text.size());
+}
+
+bool ReceiveString(int fd, std::string &text, double deadline, bool &timedOut) {
+    uint32_t size = 0;
+    if (!ReceiveAll(fd, &size, sizeof size, deadline, timedOut)) return false;
+    text.resize(size);
+    return ReceiveAll(fd, &text[0], size, deadline, timedOut);
+}
+
+// The child's loop: one request (language, file name, entry point, source),
+// one reply (ok, log, SPIR-V), until the program closes its end.
+[[noreturn]] void Serve(int fd) {
+    for (;;) {
+        bool timedOut     = false;
+        uint32_t language = 0;
+        std::string fileName, entryPoint, source;
+        if (!ReceiveAll(fd, &language, sizeof language, 0, timedOut) ||
+            !ReceiveString(fd, fileName, 0, timedOut) ||
+            !ReceiveString(fd, entryPoint, 0, timedOut) || !ReceiveString(fd, source, 0, timedOut))
+            _exit(0);
+        std::vector<unsigned> spirv;
+        std::string log;
+        uint32_t ok = 0;
+        try {
+            ok = CompileHlsl(source, fileName.c_str(), entryPoint.c_str(),
+                             static_cast<EShLanguage>(language), spirv, log);
+        } catch (const std::bad_alloc &) {
+            log = "ERROR: " + fileName + ": out of memory while compiling\n";
+        }
+        const uint32_t words = static_cast<uint32_t>(spirv.size());
+        if (!SendAll(fd, &ok, sizeof ok) || !SendString(fd, log) ||
+            !SendAll(fd, &words, sizeof words) ||
+            !SendAll(fd, spirv.data(), words * sizeof(unsigned)))
+            _exit(0);
+    }
+}
+
+void StopServer() {
+    if (server.pid > 0) {
+        kill(server.pid, SIGKILL);
+        while (waitpid(server.pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
+    if (server.fd >= 0) close(server.fd);
+    server = CompileServer();
+}
+
+bool StartServer() {
+    if (!InitialiseGlslang()) return false; // before the fork, so every child inherits it
+    int fds[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return false;
+    const pid_t parent = getpid();
+    const pid_t pid    = fork();
+    if (pid < 0) {
+        close(fds[0]);
+        close(fds[1]);
+        return false;
+    }
+    if (pid == 0) {
+        close(fds[0]);
+        // Ends with the program, even while stuck in a hang.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(0);
+        Serve(fds[1]);
+    }
+    close(fds[1]);
+    server.pid = pid;
+    server.fd  = fds[0];
+    return true;
+}
+
+// Compiles in the server; where no child process can be had, in this one.
+bool CompileIsolated(const std::string &source, const char *fileName, const char *entryPoint,
+                     EShLanguage language, std::vector<unsigned> &spirv, std::string &log) {
+#ifdef HOTFX_COMPILE_IN_PROCESS
+    // The fuzzing build wants to see the library's crashes itself.
+    return CompileHlsl(source, fileName, entryPoint, language, spirv, log);
+#else
+    const uint32_t stage = static_cast<uint32_t>(language);
+    bool sent            = false;
+    // A server that died since the last compile is noticed on sending; the
+    // request then goes to a new one.
+    for (int attempt = 0; attempt < 2 && !sent; ++attempt) {
+        if (server.pid < 0 && !StartServer())
+            return CompileHlsl(source, fileName, entryPoint, language, spirv, log);
+        sent = SendAll(server.fd, &stage, sizeof stage) && SendString(server.fd, fileName) &&
+               SendString(server.fd, entryPoint) && SendString(server.fd, source);
+        if (!sent) StopServer();
+    }
+    if (!sent) return CompileHlsl(source, fileName, entryPoint, language, spirv, log);
+
+    timespec now = {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const double deadline = now.tv_sec + now.tv_nsec * 1e-9 + kCompileSeconds;
+    bool timedOut         = false;
+    uint32_t ok = 0, words = 0;
+    if (ReceiveAll(server.fd, &ok, sizeof ok, deadline, timedOut) &&
+        ReceiveString(server.fd, log, deadline, timedOut) &&
+        ReceiveAll(server.fd, &words, sizeof words, deadline, timedOut)) {
+        spirv.resize(words);
+        if (ReceiveAll(server.fd, spirv.data(), words * sizeof(unsigned), deadline, timedOut))
+            return ok != 0;
+    }
+
+    // The child crashed or hung on this source: say so as a compile error.
+    const pid_t pid = server.pid;
+    int status      = 0;
+    if (!timedOut) {
+        kill(pid, SIGKILL); // a reply cut short from a child still running
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        server.pid = -1;
+    }
+    StopServer();
+    spirv.clear();
+    if (timedOut)
+        log = "ERROR: " + std::string(fileName) + ": the HLSL compiler did not finish '" +
+              entryPoint + "' within " + std::to_string(kCompileSeconds) +
+              " seconds and was stopped\n";
+    else
+        log = "ERROR: " + std::string(fileName) + ": the HLSL compiler (glslang) crashed on '" +
+              entryPoint + "'" +
+              (WIFSIGNALED(status) ? " with signal " + std::to_string(WTERMSIG(status)) : "") +
+              "; look for a syntax error near the last edit\n";
+    return false;
+#endif
+}
+
 } // namespace
 
 ID3D10Blob *CreateBlob(const void *data, size_t size) {
@@ -381,7 +579,8 @@ HRESULT WINAPI D3DX11CompileFromFileA(LPCSTR srcFile, const D3D10_SHADER_MACRO *
                       "' (vs_*, gs_* and ps_* are supported)\n";
             hr = kFail;
         } else if ((hr = ReadSource(srcFile, source, message)) == kOk) {
-            if (!CompileHlsl(source, srcFile, functionName, language, spirv, message)) hr = kFail;
+            if (!CompileIsolated(source, srcFile, functionName, language, spirv, message))
+                hr = kFail;
         }
     } catch (const std::bad_alloc &) {
         hr = kOutOfMemory;
