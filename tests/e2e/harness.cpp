@@ -67,39 +67,6 @@ void Image::SavePpm(const std::string &path) const {
         file.put(char(c.r)).put(char(c.g)).put(char(c.b));
 }
 
-Xvfb::Xvfb() {
-    int fds[2];
-    if (pipe(fds) != 0) throw std::runtime_error("pipe");
-    pid_ = fork();
-    if (pid_ == 0) {
-        // Xvfb writes the display number it chose to fd 3 once it is ready.
-        dup2(fds[1], 3);
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        dup2(null, 2);
-        execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten",
-               "tcp", "-noreset", static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    close(fds[1]);
-    const auto deadline = After(20);
-    std::string number;
-    char c   = 0;
-    pollfd p = {fds[0], POLLIN, 0};
-    while (poll(&p, 1, RemainingMs(deadline)) > 0 && read(fds[0], &c, 1) == 1 && c != '\n')
-        number += c;
-    close(fds[0]);
-    if (number.empty()) throw std::runtime_error("Xvfb did not start");
-    name_ = ":" + number;
-}
-
-Xvfb::~Xvfb() {
-    if (pid_ > 0) {
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-    }
-}
-
 ScratchDir::ScratchDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "hotfx-e2e-XXXXXX").string();
     if (!mkdtemp(&pattern[0])) throw std::runtime_error("mkdtemp");

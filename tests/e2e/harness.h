@@ -4,6 +4,7 @@
 #pragma once
 
 #include "particles/particles.h"
+#include "xvfb.h"
 
 #include <functional>
 #include <string>
@@ -32,18 +33,6 @@ struct Image {
     int X(double clipX) const { return static_cast<int>((clipX + 1) / 2 * width); }
     int Y(double clipY) const { return static_cast<int>((1 - clipY) / 2 * height); }
     void SavePpm(const std::string &path) const;
-};
-
-// An X server of our own on a free display number, gone with the object.
-class Xvfb {
-  public:
-    Xvfb();
-    ~Xvfb();
-    const std::string &Name() const { return name_; }
-
-  private:
-    pid_t pid_ = -1;
-    std::string name_;
 };
 
 // A scratch directory, removed with everything in it.

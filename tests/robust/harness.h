@@ -6,23 +6,10 @@
 // free of any test framework.
 #pragma once
 
+#include "xvfb.h"
+
 #include <string>
 #include <sys/types.h>
-
-// An X server on a free display number, with DISPLAY pointing at it; stopped
-// with the object. Throws when Xvfb cannot start.
-class Xvfb {
-  public:
-    Xvfb();
-    ~Xvfb();
-    Xvfb(const Xvfb &)            = delete;
-    Xvfb &operator=(const Xvfb &) = delete;
-    const std::string &Name() const { return name_; }
-
-  private:
-    pid_t pid_ = -1;
-    std::string name_;
-};
 
 // A fresh temporary directory made the working directory; the previous one
 // comes back and the directory goes, with everything in it, with the object.
