@@ -1,19 +1,5 @@
-# Cross-build for 32-bit Windows with Debian's MinGW-w64 (i686-w64-mingw32).
-# The posix thread model gives the standard library std::mutex (GoogleTest
-# needs it); every executable is linked statically, winpthread included, so it
-# runs without MinGW DLLs beside it (under Wine too).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-build for 32-bit Windows with Debian's MinGW-w64. The top
+# CMakeLists.txt puts floating point on SSE2 for this target.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
 set(HOTFX_MINGW_TRIPLE i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${HOTFX_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${HOTFX_MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${HOTFX_MINGW_TRIPLE}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${HOTFX_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
