@@ -381,6 +381,20 @@ def compiler_text(lines, must_mention):
           "gate lines before the step line: %r" % text)
 
 
+def wait_compile_failure(program, number, label, must_mention, mark):
+    """Waits, from line mark on, for a compile step's line; the compiler's
+    text ("ERROR : ...", naming each of must_mention) comes just before it.
+    Returns the indices of the compiler's first line and of the step line."""
+    step = step_line(number, ANY_FAILURE, label)
+    at = program.wait_for("the %d step line" % number,
+                          lambda l: step.fullmatch(text_of(l)), mark)
+    lines = program.snapshot()
+    message_start = program.wait_for("the compiler message",
+                                     lambda l: l.startswith(b"ERROR : "), mark)
+    compiler_text(lines[message_start:at], must_mention)
+    return message_start, at
+
+
 def wait_clear_colour(display, window):
     """The whole window shows the clear colour: the frame cleared and
     presented and nothing else (the empty geometry stage emits nothing)."""
@@ -445,24 +459,17 @@ def case_errors(state, build_dir, cwd, display):
 
         write_fx(cwd, SYNTAX_ERROR_FX)
         display.key(window, "F5")
-        vs_step = step_line(112, ANY_FAILURE, b"CompileShaderFromFile VS")
-        at = program.wait_for("the 112 step line", lambda l: vs_step.fullmatch(text_of(l)), mark)
-        lines = program.snapshot()
-        message_start = program.wait_for("the compiler message",
-                                         lambda l: l.startswith(b"ERROR : "), mark)
-        compiler_text(lines[message_start:at], [b"main.fx"])
-        assert_messages(lines[mark:message_start], [], "before the syntax error")
+        message_start, at = wait_compile_failure(
+            program, 112, b"CompileShaderFromFile VS", [b"main.fx"], mark)
+        assert_messages(program.snapshot()[mark:message_start], [], "before the syntax error")
         mark = program.wait_gate(at + 1)
 
         write_fx(cwd, NO_GS_FX)
         display.key(window, "F5")
-        gs_step = step_line(113, ANY_FAILURE, b"CompileShaderFromFile GS")
-        at = program.wait_for("the 113 step line", lambda l: gs_step.fullmatch(text_of(l)), mark)
-        lines = program.snapshot()
-        message_start = program.wait_for("the compiler message",
-                                         lambda l: l.startswith(b"ERROR : "), mark)
-        compiler_text(lines[message_start:at], [b"gs_main"])
-        assert_messages(lines[mark:message_start], [], "before the missing entry point")
+        message_start, at = wait_compile_failure(
+            program, 113, b"CompileShaderFromFile GS", [b"gs_main"], mark)
+        assert_messages(program.snapshot()[mark:message_start], [],
+                        "before the missing entry point")
         mark = program.wait_gate(at + 1)
 
         write_fx(cwd, MINIMAL_FX)
@@ -494,12 +501,7 @@ def case_compiler_fallback(state, build_dir, cwd, display):
         mark = len(program.snapshot())
         write_fx(cwd, NO_GS_FX)
         display.key(window, "F5")
-        gs_step = step_line(113, ANY_FAILURE, b"CompileShaderFromFile GS")
-        at = program.wait_for("the 113 step line", lambda l: gs_step.fullmatch(text_of(l)), mark)
-        lines = program.snapshot()
-        message_start = program.wait_for("the compiler message",
-                                         lambda l: l.startswith(b"ERROR : "), mark)
-        compiler_text(lines[message_start:at], [b"gs_main"])
+        wait_compile_failure(program, 113, b"CompileShaderFromFile GS", [b"gs_main"], mark)
         display.key(window, "Escape")
         check(program.wait_exit() == 0, "exit code %r" % program.proc.returncode)
     finally:
