@@ -43,13 +43,18 @@ TEST(SoakTest, ThousandReloadsLeaveNothingBehind) {
     const std::string noPixel      = Replace(good, "float4 ps_main(", "float4 ps_mian(");
     const std::string hugeGeometry = Replace(good, "[maxvertexcount(4)]", "[maxvertexcount(4096)]");
 
+    // Loads the source and draws a frame; what they printed.
+    auto LoadAndDraw = [](const std::string &source) {
+        WriteFile("main.fx", source);
+        return Capturing([] {
+                   LoadScene();
+                   RenderFrame();
+               })
+            .out;
+    };
+
     RemoveShader();
-    WriteFile("main.fx", good);
-    ASSERT_EQ(Capturing([] {
-                  LoadScene();
-                  RenderFrame();
-              }).out,
-              "Loaded.\nObj Initialize.\n");
+    ASSERT_EQ(LoadAndDraw(good), "Loaded.\nObj Initialize.\n");
     const int liveObjects = LiveObjectCount();
     const int liveNames   = LiveGlNames();
 
@@ -77,12 +82,7 @@ TEST(SoakTest, ThousandReloadsLeaveNothingBehind) {
     EXPECT_EQ(Count(soak.out, StepLine(112, 0x80070002)), size_t(kCycles));
     EXPECT_EQ(Count(soak.out, "vshader = "), size_t(2 * kCycles));
 
-    WriteFile("main.fx", good);
-    ASSERT_EQ(Capturing([] {
-                  LoadScene();
-                  RenderFrame();
-              }).out,
-              "Loaded.\nObj Initialize.\n");
+    ASSERT_EQ(LoadAndDraw(good), "Loaded.\nObj Initialize.\n");
     EXPECT_EQ(LiveObjectCount(), liveObjects);
     EXPECT_EQ(LiveGlNames(), liveNames);
 

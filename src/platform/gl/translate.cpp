@@ -53,6 +53,13 @@ void SplitSemantic(const char *semantic, std::string &name, uint32_t &index) {
     name.resize(digits);
 }
 
+// The HLSL semantic glslang left on a stage variable, split as above.
+void ReadSemantic(spvc_compiler compiler, spvc_variable_id id, std::string &name, uint32_t &index) {
+    const char *semantic =
+        spvc_compiler_get_decoration_string(compiler, id, SpvDecorationUserSemantic);
+    SplitSemantic(semantic ? semantic : "", name, index);
+}
+
 std::string SemanticKey(const std::string &name, uint32_t index) {
     return name + std::to_string(index);
 }
@@ -115,11 +122,9 @@ bool LinkInputs(spvc_compiler compiler, ShaderStage stage, const Linkage &previo
     if (!Resources(compiler, SPVC_RESOURCE_TYPE_STAGE_INPUT, inputs)) return false;
     for (const spvc_reflected_resource &input : inputs) {
         if (spvc_compiler_has_decoration(compiler, input.id, SpvDecorationBuiltIn)) continue;
-        const char *semantic =
-            spvc_compiler_get_decoration_string(compiler, input.id, SpvDecorationUserSemantic);
         std::string name;
         uint32_t index = 0;
-        SplitSemantic(semantic ? semantic : "", name, index);
+        ReadSemantic(compiler, input.id, name, index);
         auto found = previous.find(SemanticKey(name, index));
         if (found == previous.end()) {
             error = std::string(StageName(static_cast<uint32_t>(stage))) + " stage input '" +
@@ -143,11 +148,9 @@ bool LinkOutputs(spvc_compiler compiler, Linkage &outputs, std::string &error) {
     uint32_t next = 0;
     for (const spvc_reflected_resource &output : list) {
         if (spvc_compiler_has_decoration(compiler, output.id, SpvDecorationBuiltIn)) continue;
-        const char *semantic =
-            spvc_compiler_get_decoration_string(compiler, output.id, SpvDecorationUserSemantic);
         std::string name;
         uint32_t index = 0;
-        SplitSemantic(semantic ? semantic : "", name, index);
+        ReadSemantic(compiler, output.id, name, index);
         uint32_t count = LocationCount(compiler, output.type_id);
         if (count > kMaxLocations) {
             error = "output semantic '" + SemanticKey(name, index) + "' is too large";
