@@ -6,6 +6,8 @@
 // - SV_Position in the pixel stage counts from the top-left.
 #include "platform/gl/translate.h"
 
+#include "platform/gl/spirv_fixes.h"
+
 #include <spirv-tools/libspirv.h>
 #include <spirv_cross_c.h>
 
@@ -406,7 +408,7 @@ bool Translate(ShaderStage stage, const void *bytecode, size_t size, std::string
         return false;
     }
     words.erase(words.begin(), words.begin() + 2);
-    if (!ValidSpirv(words, error)) return false;
+    if (!ApplySpirvFixes(words, stage, error) || !ValidSpirv(words, error)) return false;
 
     Context context;
     spvc_parsed_ir ir = nullptr;

@@ -1,0 +1,216 @@
+// Direct3D's arithmetic on top of GLSL's: each rewrite replaces one kind of
+// instruction with instructions that compute Direct3D's result, keeping the
+// original result id so no use of it changes. Section numbers are those of
+// the Direct3D 11.3 functional specification.
+#include "platform/gl/spirv_fixes.h"
+
+#include "platform/gl/spirv_module.h"
+
+#include <GLSL.std.450.h>
+
+#include <algorithm>
+
+namespace {
+
+struct Rewriter {
+    SpirvModule &module;
+    ShaderStage stage;
+    std::vector<SpirvInstruction> out;
+    uint32_t glsl; // the GLSL.std.450 import, 0 if none
+};
+
+uint32_t Emit(Rewriter &w, spv::Op op, uint32_t type, std::vector<uint32_t> operands,
+              uint32_t result = 0) {
+    if (!result) result = FreshId(w.module);
+    operands.insert(operands.begin(), {type, result});
+    w.out.push_back({op, std::move(operands)});
+    w.module.typeOf[result] = type;
+    return result;
+}
+
+// Emits the instruction with a fresh result id and returns that id; the
+// caller computes the original id from it.
+uint32_t EmitRenamed(Rewriter &w, SpirvInstruction instruction) {
+    uint32_t fresh          = FreshId(w.module);
+    instruction.operands[1] = fresh;
+    w.module.typeOf[fresh]  = instruction.operands[0];
+    w.out.push_back(std::move(instruction));
+    return fresh;
+}
+
+// The numeric type of a value, or a type of kind OpNop when the value is
+// not a 32-bit number or vector of them.
+SpirvType TypeOfValue(const SpirvModule &module, uint32_t id) {
+    auto type = module.typeOf.find(id);
+    if (type == module.typeOf.end()) return {};
+    auto t = module.types.find(type->second);
+    if (t == module.types.end() || t->second.width != 32) return {};
+    return t->second;
+}
+
+bool Is32(const SpirvModule &module, uint32_t type, spv::Op kind) {
+    auto t = module.types.find(type);
+    return t != module.types.end() && t->second.kind == kind && t->second.width == 32;
+}
+
+uint32_t BoolLike(Rewriter &w, uint32_t type) {
+    return BoolType(w.module, w.module.types.at(type).count);
+}
+
+constexpr uint32_t kFloatMinusTwo31 = 0xcf000000; // -2^31
+constexpr uint32_t kFloatTwo31      = 0x4f000000; // 2^31
+constexpr uint32_t kFloatTwo32      = 0x4f800000; // 2^32
+constexpr uint32_t kFloatOne        = 0x3f800000;
+
+// ftoi (22.13.3): truncates, clamps to the int range, NaN gives 0. ftou
+// (22.13.4): the same with the uint range.
+bool FixFloatToInt(Rewriter &w, const SpirvInstruction &ins) {
+    const uint32_t type = ins.operands[0], result = ins.operands[1], x = ins.operands[2];
+    const bool toSigned = ins.opcode == spv::OpConvertFToS;
+    if (!Is32(w.module, type, spv::OpTypeInt) || TypeOfValue(w.module, x).kind != spv::OpTypeFloat)
+        return false;
+    SpirvModule &m        = w.module;
+    const uint32_t floatT = m.typeOf[x], boolT = BoolLike(w, type);
+    const uint32_t raw = EmitRenamed(w, ins);
+    // Ordered comparisons are false for NaN, which then takes the 0.
+    const uint32_t low  = Constant(m, floatT, toSigned ? kFloatMinusTwo31 : 0);
+    const uint32_t high = Constant(m, floatT, toSigned ? kFloatTwo31 : kFloatTwo32);
+    uint32_t inRange    = Emit(w, spv::OpFOrdGreaterThanEqual, boolT, {x, low});
+    uint32_t value      = Emit(w, spv::OpSelect, type, {inRange, raw, Constant(m, type, 0)});
+    uint32_t above      = Emit(w, spv::OpFOrdGreaterThanEqual, boolT, {x, high});
+    if (!toSigned) {
+        Emit(w, spv::OpSelect, type, {above, Constant(m, type, 0xffffffff), value}, result);
+        return true;
+    }
+    value          = Emit(w, spv::OpSelect, type, {above, Constant(m, type, 0x7fffffff), value});
+    uint32_t below = Emit(w, spv::OpFOrdLessThan, boolT, {x, low});
+    Emit(w, spv::OpSelect, type, {below, Constant(m, type, 0x80000000), value}, result);
+    return true;
+}
+
+// Derivatives follow the render target's rows downward (3.3.1); the
+// framebuffer's rows run upward, so GL's y derivative has the other sign.
+bool FixDerivativeY(Rewriter &w, const SpirvInstruction &ins) {
+    if (w.stage != ShaderStage::Pixel) return false;
+    const uint32_t type = ins.operands[0], result = ins.operands[1];
+    const uint32_t raw = EmitRenamed(w, ins);
+    Emit(w, spv::OpFNegate, type, {raw}, result);
+    return true;
+}
+
+// ishl, ishr, ushr (22.11.7, 22.11.8, 22.11.12) shift by the count's low 5
+// bits; GLSL leaves counts of 32 and more undefined.
+bool FixShift(Rewriter &w, SpirvInstruction ins) {
+    if (ins.operands.size() != 4) return false;
+    const uint32_t count          = ins.operands[3];
+    const std::vector<uint32_t> k = ConstantValue(w.module, count);
+    if (!k.empty() && std::all_of(k.begin(), k.end(), [](uint32_t c) { return c < 32; }))
+        return false;
+    const uint32_t countT = w.module.typeOf[count];
+    if (TypeOfValue(w.module, count).kind != spv::OpTypeInt) return false;
+    ins.operands[3] = Emit(w, spv::OpBitwiseAnd, countT, {count, Constant(w.module, countT, 31)});
+    w.out.push_back(std::move(ins));
+    return true;
+}
+
+// udiv (22.12.9): division by zero gives 0xffffffff, quotient and remainder.
+bool FixUnsignedDivision(Rewriter &w, const SpirvInstruction &ins) {
+    if (ins.operands.size() != 4) return false;
+    const uint32_t type = ins.operands[0], result = ins.operands[1], divisor = ins.operands[3];
+    const std::vector<uint32_t> k = ConstantValue(w.module, divisor);
+    if (!k.empty() && std::find(k.begin(), k.end(), 0u) == k.end()) return false;
+    if (!Is32(w.module, type, spv::OpTypeInt)) return false;
+    SpirvModule &m     = w.module;
+    const uint32_t raw = EmitRenamed(w, ins);
+    const uint32_t zero =
+        Emit(w, spv::OpIEqual, BoolLike(w, type), {divisor, Constant(m, type, 0)});
+    Emit(w, spv::OpSelect, type, {zero, Constant(m, type, 0xffffffff), raw}, result);
+    return true;
+}
+
+// GLSL.std.450 instructions whose NaN handling differs from Direct3D's.
+bool FixExtInst(Rewriter &w, SpirvInstruction ins) {
+    if (ins.operands.size() < 5 || !w.glsl || ins.operands[2] != w.glsl) return false;
+    const uint32_t type = ins.operands[0], result = ins.operands[1];
+    if (!Is32(w.module, type, spv::OpTypeFloat)) return false;
+    const std::vector<uint32_t> args(ins.operands.begin() + 4, ins.operands.end());
+    switch (ins.operands[3]) {
+    case GLSLstd450FMin: // min and max (22.10.10, 22.10.11) return the operand that is not NaN
+        ins.operands[3] = GLSLstd450NMin;
+        break;
+    case GLSLstd450FMax:
+        ins.operands[3] = GLSLstd450NMax;
+        break;
+    case GLSLstd450FClamp: { // clamp and saturate are max then min: NaN gives the lower bound
+        if (args.size() != 3) return false;
+        uint32_t low = Emit(w, spv::OpExtInst, type, {w.glsl, GLSLstd450NMax, args[0], args[1]});
+        Emit(w, spv::OpExtInst, type, {w.glsl, GLSLstd450NMin, low, args[2]}, result);
+        return true;
+    }
+    case GLSLstd450Ldexp: { // HLSL's ldexp takes a float exponent: x * 2^exp
+        if (args.size() != 2 || TypeOfValue(w.module, args[1]).kind != spv::OpTypeFloat)
+            return false;
+        uint32_t scale = Emit(w, spv::OpExtInst, type, {w.glsl, GLSLstd450Exp2, args[1]});
+        Emit(w, spv::OpFMul, type, {args[0], scale}, result);
+        return true;
+    }
+    case GLSLstd450Step: { // step(y, x) is x >= y ? 1 : 0, so 0 when either is NaN
+        if (args.size() != 2) return false;
+        uint32_t atLeast =
+            Emit(w, spv::OpFOrdGreaterThanEqual, BoolLike(w, type), {args[1], args[0]});
+        Emit(w, spv::OpSelect, type,
+             {atLeast, Constant(w.module, type, kFloatOne), Constant(w.module, type, 0)}, result);
+        return true;
+    }
+    default:
+        return false;
+    }
+    w.out.push_back(std::move(ins));
+    return true;
+}
+
+bool Rewrite(Rewriter &w, SpirvInstruction &ins) {
+    switch (ins.opcode) {
+    case spv::OpFMod: // fmod and float % have the sign of x (HLSL's fmod), as OpFRem does
+        ins.opcode = spv::OpFRem;
+        return false;
+    case spv::OpSMod: // int % has the sign of the dividend on Direct3D, as C's remainder
+        ins.opcode = spv::OpSRem;
+        return false;
+    case spv::OpConvertFToS:
+    case spv::OpConvertFToU:
+        return FixFloatToInt(w, ins);
+    case spv::OpDPdy:
+    case spv::OpDPdyFine:
+    case spv::OpDPdyCoarse:
+        return FixDerivativeY(w, ins);
+    case spv::OpShiftLeftLogical:
+    case spv::OpShiftRightLogical:
+    case spv::OpShiftRightArithmetic:
+        return FixShift(w, ins);
+    case spv::OpUDiv:
+    case spv::OpUMod:
+        return FixUnsignedDivision(w, ins);
+    case spv::OpExtInst:
+        return FixExtInst(w, ins);
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+bool ApplySpirvFixes(std::vector<uint32_t> &spirv, ShaderStage stage, std::string &error) {
+    SpirvModule module;
+    if (!ParseSpirv(spirv, module, error)) return false;
+    Rewriter w{module, stage, {}, GlslExtInst(module)};
+    w.out.reserve(module.code.size() + module.code.size() / 4);
+    for (SpirvInstruction &ins : module.code) {
+        // Every rewritten instruction has a result, its type and an operand.
+        if (ResultType(ins) == 0 || ins.operands.size() < 3 || !Rewrite(w, ins))
+            w.out.push_back(std::move(ins));
+    }
+    module.code = std::move(w.out);
+    spirv       = WriteSpirv(module);
+    return true;
+}
