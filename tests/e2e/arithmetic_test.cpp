@@ -69,6 +69,12 @@ const Rule kRules[] = {
                         "ldexp(1.5 + z, 3.0) == 12.0"},
     {"modf", "ModfWhole(-2.5 + z) == -2.0 && modf(-2.5 + z, whole) == -0.5"},
     {"denormals flush in arithmetic", "asuint(den * (1.0 + z)) == 0 && asuint(den + z) == 0"},
+    {"f32tof16 rounds toward zero and clamps",
+     "f32tof16(65520.0 + z) == 0x7bff && f32tof16(1.00146484375 + z) == 0x3c01 && f32tof16(-1e-6 + "
+     "z) == 0x8010 && f32tof16(den) == 0 && f32tof16(-inf) == 0xfc00 && (f32tof16(nan) & 0x7fff) > "
+     "0x7c00"},
+    {"f32tof16 of vectors",
+     "all(f32tof16(float3(70000.0, 3.0517578125e-5, -2.0) + z) == uint3(0x7bff, 0x200, 0xc000))"},
     {"moves keep denormals", "asuint(asfloat(1u + u)) == 1u"},
 };
 

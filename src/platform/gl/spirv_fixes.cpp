@@ -128,12 +128,58 @@ bool FixUnsignedDivision(Rewriter &w, const SpirvInstruction &ins) {
     return true;
 }
 
+// f32tof16 (22.13.2) converts as Direct3D converts floats to a narrower
+// float format (3.2.2): toward zero, too large a number becomes the largest
+// half, NaN stays NaN. GL's packHalf2x16 may round to nearest and overflow
+// to infinity. Both halves of the packed pair are converted with integer
+// operations on the float's bits.
+bool FixPackHalf(Rewriter &w, const SpirvInstruction &ins, uint32_t pair) {
+    SpirvModule &m = w.module;
+    if (TypeOfValue(m, pair).kind != spv::OpTypeFloat || TypeOfValue(m, pair).count != 2 ||
+        !Is32(m, ins.operands[0], spv::OpTypeInt))
+        return false;
+    const uint32_t uintT = ins.operands[0], pairT = IntType(m, false, 2), boolT = BoolType(m, 2);
+    auto k       = [&](uint32_t bits) { return Constant(m, pairT, bits); };
+    auto op      = [&](spv::Op o, uint32_t a, uint32_t b) { return Emit(w, o, pairT, {a, b}); };
+    auto atLeast = [&](uint32_t a, uint32_t bits) {
+        return Emit(w, spv::OpUGreaterThanEqual, boolT, {a, k(bits)});
+    };
+    auto select = [&](uint32_t c, uint32_t a, uint32_t b) {
+        return Emit(w, spv::OpSelect, pairT, {c, a, b});
+    };
+    const uint32_t bits = Emit(w, spv::OpBitcast, pairT, {pair});
+    const uint32_t a    = op(spv::OpBitwiseAnd, bits, k(0x7fffffff));
+    const uint32_t sign =
+        op(spv::OpBitwiseAnd, op(spv::OpShiftRightLogical, bits, k(16)), k(0x8000));
+    // Normal halves rebias the exponent; denormal ones shift the mantissa
+    // with its implicit one right by 126 - exponent (14 to 23).
+    const uint32_t normal = op(spv::OpShiftRightLogical, op(spv::OpISub, a, k(0x38000000)), k(13));
+    const uint32_t shift  = op(
+         spv::OpBitwiseAnd, op(spv::OpISub, k(126), op(spv::OpShiftRightLogical, a, k(23))), k(31));
+    const uint32_t mantissa =
+        op(spv::OpBitwiseOr, op(spv::OpBitwiseAnd, a, k(0x7fffff)), k(0x800000));
+    uint32_t half       = select(atLeast(a, 0x33800000), // 2^-24, the smallest half
+                                 op(spv::OpShiftRightLogical, mantissa, shift), k(0));
+    half                = select(atLeast(a, 0x38800000), normal, half);    // 2^-14
+    half                = select(atLeast(a, 0x47800000), k(0x7bff), half); // 2^16
+    half                = select(atLeast(a, 0x7f800000), k(0x7c00), half); // infinity
+    half                = select(atLeast(a, 0x7f800001), k(0x7e00), half); // NaN
+    half                = op(spv::OpBitwiseOr, half, sign);
+    const uint32_t low  = Emit(w, spv::OpCompositeExtract, uintT, {half, 0});
+    const uint32_t high = Emit(w, spv::OpCompositeExtract, uintT, {half, 1});
+    const uint32_t up   = Emit(w, spv::OpShiftLeftLogical, uintT, {high, Constant(m, uintT, 16)});
+    Emit(w, spv::OpBitwiseOr, uintT, {low, up}, ins.operands[1]);
+    return true;
+}
+
 // GLSL.std.450 instructions whose NaN handling differs from Direct3D's.
 bool FixExtInst(Rewriter &w, SpirvInstruction ins) {
     if (ins.operands.size() < 5 || !w.glsl || ins.operands[2] != w.glsl) return false;
     const uint32_t type = ins.operands[0], result = ins.operands[1];
-    if (!Is32(w.module, type, spv::OpTypeFloat)) return false;
     const std::vector<uint32_t> args(ins.operands.begin() + 4, ins.operands.end());
+    if (ins.operands[3] == GLSLstd450PackHalf2x16 && args.size() == 1)
+        return FixPackHalf(w, ins, args[0]);
+    if (!Is32(w.module, type, spv::OpTypeFloat)) return false;
     switch (ins.operands[3]) {
     case GLSLstd450FMin: // min and max (22.10.10, 22.10.11) return the operand that is not NaN
         ins.operands[3] = GLSLstd450NMin;

@@ -3,7 +3,8 @@
 // - stages link by HLSL semantic, not by declaration order;
 // - constant buffers keep HLSL packing (a std140 block where the two agree,
 //   else a block holding one flat array of vec4 registers);
-// - SV_Position in the pixel stage counts from the top-left.
+// - SV_Position in the pixel stage counts from the top-left;
+// - arithmetic and derivatives follow Direct3D's rules (spirv_fixes.h).
 #include "platform/gl/translate.h"
 
 #include "platform/gl/spirv_fixes.h"
