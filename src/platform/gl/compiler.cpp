@@ -5,6 +5,8 @@
 // Results follow the Windows runtime: a missing file is 0x80070002 with no
 // message blob; a compile error is E_FAIL with the compiler's text, whose
 // lines name the file as given ("main.fx:8: ..."), in a NUL-terminated blob.
+#include "platform/gl/hlsl_rewrites.h"
+#include "platform/gl/source_files.h"
 #include "platform/gl/translate.h"
 
 #include <glslang/Include/intermediate.h>
@@ -22,27 +24,20 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr HRESULT kOk           = 0;
-constexpr HRESULT kFail         = static_cast<HRESULT>(0x80004005); // E_FAIL
-constexpr HRESULT kInvalidArg   = static_cast<HRESULT>(0x80070057); // E_INVALIDARG
-constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0x80070002); // ERROR_FILE_NOT_FOUND
-constexpr HRESULT kPathNotFound = static_cast<HRESULT>(0x80070003); // ERROR_PATH_NOT_FOUND
-constexpr HRESULT kAccessDenied = static_cast<HRESULT>(0x80070005); // also a folder, on Windows
-constexpr HRESULT kOutOfMemory  = static_cast<HRESULT>(0x8007000E); // E_OUTOFMEMORY
-
-constexpr off_t kMaxSource = 16 << 20; // far beyond any shader; bounds a mistaken file
+constexpr HRESULT kOk          = 0;
+constexpr HRESULT kFail        = static_cast<HRESULT>(0x80004005); // E_FAIL
+constexpr HRESULT kInvalidArg  = static_cast<HRESULT>(0x80070057); // E_INVALIDARG
+constexpr HRESULT kOutOfMemory = static_cast<HRESULT>(0x8007000E); // E_OUTOFMEMORY
 
 class Blob final : public ID3D10Blob {
   public:
@@ -63,51 +58,6 @@ class Blob final : public ID3D10Blob {
 
 ID3D10Blob *TextBlob(const std::string &text) {
     return CreateBlob(text.c_str(), text.size() + 1); // keeps the NUL
-}
-
-// Reads the whole file. On failure returns the HRESULT and, where Windows
-// would say more than "not found", a message for the caller's blob.
-HRESULT ReadSource(const char *path, std::string &source, std::string &message) {
-    // Non-blocking, so a FIFO in the file's place cannot hang the reload.
-    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        int err = errno;
-        if (err == ENOENT) return kFileNotFound;
-        if (err == ENOTDIR) return kPathNotFound;
-        message = std::string(path) + ": cannot open: " + std::strerror(err) + "\n";
-        return err == EACCES ? kAccessDenied : kFail;
-    }
-    struct stat info = {};
-    HRESULT hr       = kOk;
-    if (fstat(fd, &info) != 0) {
-        message = std::string(path) + ": cannot read: " + std::strerror(errno) + "\n";
-        hr      = kFail;
-    } else if (S_ISDIR(info.st_mode)) {
-        message = std::string(path) + ": is a directory, not a shader file\n";
-        hr      = kAccessDenied;
-    } else if (!S_ISREG(info.st_mode)) {
-        message = std::string(path) + ": is not a regular file\n";
-        hr      = kFail;
-    } else if (info.st_size > kMaxSource) {
-        message = std::string(path) + ": is too large for a shader file\n";
-        hr      = kFail;
-    } else {
-        char chunk[65536];
-        for (;;) {
-            ssize_t got = read(fd, chunk, sizeof chunk);
-            if (got < 0 && errno == EINTR) continue;
-            if (got < 0) {
-                message = std::string(path) + ": cannot read: " + std::strerror(errno) + "\n";
-                hr      = kFail;
-                break;
-            }
-            // A file still growing is read up to the limit.
-            if (got == 0 || source.size() > static_cast<size_t>(kMaxSource)) break;
-            source.append(chunk, static_cast<size_t>(got));
-        }
-    }
-    close(fd);
-    return hr;
 }
 
 bool StageFromProfile(const char *profile, EShLanguage &language, ShaderStage &stage) {
@@ -314,12 +264,19 @@ bool SafeToParse(const std::string &source, const char *fileName, const char *en
 
 // Compiles source to SPIR-V. Returns false with the compiler's text in log;
 // on success log holds any warnings.
-bool CompileHlsl(const std::string &source, const char *fileName, const char *entryPoint,
+bool CompileHlsl(const std::string &original, const char *fileName, const char *entryPoint,
                  EShLanguage language, std::vector<unsigned> &spirv, std::string &log) {
     if (!InitialiseGlslang()) {
         log = "ERROR: the HLSL compiler failed to initialise\n";
         return false;
     }
+    // Includes, macros and #if first, so the rewrites see the code that
+    // counts; the parses below read the result.
+    std::string source;
+    if (!PreprocessHlsl(original, fileName, language, kMessages, source, log)) return false;
+    BlankEffectSyntax(source);
+    KeepLastEntryDefinition(source, entryPoint);
+    if (language == EShLangGeometry) BlankUnusedStreamFunctions(source, entryPoint);
     if (!SafeToParse(source, fileName, entryPoint, language, log)) return false;
 
     const char *text = source.c_str();

@@ -1,0 +1,30 @@
+// Rewrites of preprocessed HLSL text before glslang parses it, for what the
+// Windows compiler accepts in a file compiled for one vs/gs/ps entry point
+// and glslang 12 does not. Both keep every line where it was (what they
+// remove becomes spaces, newlines and #line directives stay), so messages
+// about the rest of the file name the lines the user wrote.
+#pragma once
+
+#include <string>
+
+// Blanks the effect-framework declarations a vs/gs/ps compile ignores:
+// technique, technique10, technique11 and fxgroup blocks; state-object and
+// shader-object variables (BlendState, DepthStencilState, RasterizerState,
+// VertexShader v = CompileShader(...), ...) and Direct3D 9 texture
+// variables; and the state bodies and initialisers of sampler variables
+// (SamplerState s { Filter = ...; }; sampler2D s = sampler_state { ... };),
+// which stay declared. Annotations glslang parses itself.
+void BlankEffectSyntax(std::string &text);
+
+// When several functions named entryPoint have bodies, the Windows compiler
+// compiles the last one; glslang would take them all as entry points. The
+// others, their prototypes and their calls are renamed, so calls between
+// them still find their overloads. Returns the number of definitions found.
+int KeepLastEntryDefinition(std::string &text, const std::string &entryPoint);
+
+// Blanks the functions other than entryPoint that take a stream of
+// geometry-stage output (inout TriangleStream<T>) and that nothing names:
+// the other geometry entry points of an effect file. glslang 12 crashes when
+// such a function appends vertices of another type than the entry point's;
+// the Windows compiler compiles only what the entry point reaches.
+void BlankUnusedStreamFunctions(std::string &text, const std::string &entryPoint);
