@@ -88,7 +88,8 @@ void ScratchDir::Write(const std::string &name, const std::string &text) const {
     std::filesystem::rename(target + ".new", target);
 }
 
-Program::Program(const std::string &directory, const std::string &display) {
+Program::Program(const std::string &directory, const std::string &display,
+                 const std::string &path) {
     int fds[2];
     if (pipe(fds) != 0) throw std::runtime_error("pipe");
     pid_ = fork();
@@ -101,7 +102,7 @@ Program::Program(const std::string &directory, const std::string &display) {
             unsetenv("DISPLAY");
         else
             setenv("DISPLAY", display.c_str(), 1);
-        execl(HOTFX_PROGRAM, HOTFX_PROGRAM, static_cast<char *>(nullptr));
+        execl(path.c_str(), path.c_str(), static_cast<char *>(nullptr));
         _exit(127);
     }
     close(fds[1]);

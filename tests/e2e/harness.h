@@ -47,11 +47,12 @@ class ScratchDir {
     std::string path_;
 };
 
-// The built hotfx, running in a directory on a display (none if empty),
-// killed if it is still running when the object goes.
+// The built hotfx (or the one at `path`), running in a directory on a
+// display (none if empty), killed if it is still running when the object goes.
 class Program {
   public:
-    Program(const std::string &directory, const std::string &display);
+    Program(const std::string &directory, const std::string &display,
+            const std::string &path = HOTFX_PROGRAM);
     ~Program();
     // The next complete line of standard output without its "\n"; false at
     // the end of the output or after `seconds` without one.
