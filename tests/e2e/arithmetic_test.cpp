@@ -64,6 +64,13 @@ const Rule kRules[] = {
     {"f32tof16 and f16tof32", "f32tof16(1.5 + z) == 0x3e00 && f16tof32(0x3e00u + u) == 1.5 && "
                               "f16tof32(1u + u) == 5.9604645e-8"},
     {"pow of a negative base", "IsNan(pow(-2.0 + z, 2.0 + z))"},
+    {"pow(0, 0) is NaN", "IsNan(pow(z, z)) && pow(z, 2.0 + z) == 0.0"},
+    {"normalize of zero", "IsNan(normalize(float3(z, z, z)).x)"},
+    {"asin and acos outside [-1, 1]", "IsNan(asin(2.0 + z)) && IsNan(acos(-2.0 + z))"},
+    {"isfinite", "isfinite(1.0 + z) && !isfinite(inf) && !isfinite(nan)"},
+    {"D3DCOLORtoUBYTE4", "all(D3DCOLORtoUBYTE4(float4(0.0, 0.5, 1.0, 1.0) + z) == int4(255, 127, 0, 255))"},
+    {"atan2", "atan2(z, -1.0) > 3.14159 && atan2(-z, 1.0) == 0.0"},
+    {"NaN stays NaN", "IsNan(exp2(nan)) && IsNan(log2(nan)) && IsNan(sin(nan)) && IsNan(sqrt(nan)) && IsNan(floor(nan)) && IsNan(z * -inf)"},
     {"exp and log2", "exp(z) == 1.0 && exp(-inf) == 0.0 && log2(8.0 + z) == 3.0"},
     {"frexp and ldexp", "FrexpMantissa(12.0 + z) == 0.75 && FrexpExponent(12.0 + z) == 4.0 && "
                         "ldexp(1.5 + z, 3.0) == 12.0"},

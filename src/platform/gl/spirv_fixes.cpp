@@ -200,6 +200,15 @@ bool FixExtInst(Rewriter &w, SpirvInstruction ins) {
         Emit(w, spv::OpFMul, type, {args[0], scale}, result);
         return true;
     }
+    case GLSLstd450Pow: { // pow is exp(y * log(x)) (22.10.6, 22.10.8): pow(0, 0) is NaN
+        if (args.size() != 2) return false;
+        uint32_t log     = Emit(w, spv::OpExtInst, type, {w.glsl, GLSLstd450Log2, args[0]});
+        uint32_t product = Emit(w, spv::OpFMul, type, {args[1], log});
+        // Exact, so that the driver does not fold exp2(y * log2(x)) back into its pow.
+        w.module.preamble.push_back({spv::OpDecorate, {product, spv::DecorationNoContraction}});
+        Emit(w, spv::OpExtInst, type, {w.glsl, GLSLstd450Exp2, product}, result);
+        return true;
+    }
     case GLSLstd450Step: { // step(y, x) is x >= y ? 1 : 0, so 0 when either is NaN
         if (args.size() != 2) return false;
         uint32_t atLeast =
