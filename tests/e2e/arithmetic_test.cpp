@@ -68,9 +68,11 @@ const Rule kRules[] = {
     {"normalize of zero", "IsNan(normalize(float3(z, z, z)).x)"},
     {"asin and acos outside [-1, 1]", "IsNan(asin(2.0 + z)) && IsNan(acos(-2.0 + z))"},
     {"isfinite", "isfinite(1.0 + z) && !isfinite(inf) && !isfinite(nan)"},
-    {"D3DCOLORtoUBYTE4", "all(D3DCOLORtoUBYTE4(float4(0.0, 0.5, 1.0, 1.0) + z) == int4(255, 127, 0, 255))"},
+    {"D3DCOLORtoUBYTE4",
+     "all(D3DCOLORtoUBYTE4(float4(0.0, 0.5, 1.0, 1.0) + z) == int4(255, 127, 0, 255))"},
     {"atan2", "atan2(z, -1.0) > 3.14159 && atan2(-z, 1.0) == 0.0"},
-    {"NaN stays NaN", "IsNan(exp2(nan)) && IsNan(log2(nan)) && IsNan(sin(nan)) && IsNan(sqrt(nan)) && IsNan(floor(nan)) && IsNan(z * -inf)"},
+    {"NaN stays NaN", "IsNan(exp2(nan)) && IsNan(log2(nan)) && IsNan(sin(nan)) && IsNan(sqrt(nan)) "
+                      "&& IsNan(floor(nan)) && IsNan(z * -inf)"},
     {"exp and log2", "exp(z) == 1.0 && exp(-inf) == 0.0 && log2(8.0 + z) == 3.0"},
     {"frexp and ldexp", "FrexpMantissa(12.0 + z) == 0.75 && FrexpExponent(12.0 + z) == 4.0 && "
                         "ldexp(1.5 + z, 3.0) == 12.0"},
