@@ -46,6 +46,8 @@ void gs_main() {}
 float4 ps_main() : SV_Target { return float4(1.0, 1.0, 1.0, 1.0); }
 """
 SYNTAX_ERROR_FX = "float4 vs_main() : SV_Position { return float4(0, 0, 0, 1) }\n"
+# The same stages from a header in a folder, found next to main.fx.
+INCLUDING_FX = '#include "shaders/minimal.fxh"\n'
 NO_GS_FX = """\
 float4 vs_main() : SV_Position { return float4(0.0, 0.0, 0.5, 1.0); }
 float4 ps_main() : SV_Target { return float4(1.0, 1.0, 1.0, 1.0); }
@@ -414,9 +416,16 @@ def wait_clear_colour(display, window):
         time.sleep(0.2)
 
 
-def write_fx(cwd, text):
-    with open(os.path.join(cwd, "main.fx"), "w", newline="\n") as f:
+def write_fx(cwd, text, name="main.fx"):
+    path = os.path.join(cwd, name)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "w", newline="\n") as f:
         f.write(text)
+
+
+def write_including_fx(cwd):
+    write_fx(cwd, MINIMAL_FX, os.path.join("shaders", "minimal.fxh"))
+    write_fx(cwd, INCLUDING_FX)
 
 
 # ---------------------------------------------------------------- cases
@@ -490,9 +499,9 @@ def case_errors(state, build_dir, cwd, display):
 
 def case_compiler_fallback(state, build_dir, cwd, display):
     """Without d3dx11_43.dll, d3dcompiler_47.dll compiles with the same
-    arguments and message blob; without both, one clear line and the 112
-    step with ERROR_MOD_NOT_FOUND, on every load."""
-    write_fx(cwd, MINIMAL_FX)
+    arguments, include lookup and message blob; without both, one clear line
+    and the 112 step with ERROR_MOD_NOT_FOUND, on every load."""
+    write_including_fx(cwd)
     program = Program(state, build_dir, cwd, "d3dx11_43=d")
     try:
         program.wait_line(LOADED[1])

@@ -4,6 +4,8 @@
 // which every current Windows has, compiles with the same arguments.
 #include "platform/platform.h"
 
+#include <d3dcompiler.h> // D3D_COMPILE_STANDARD_FILE_INCLUDE
+
 #include <cstdio>
 #include <string>
 
@@ -77,9 +79,10 @@ HRESULT WINAPI D3DX11CompileFromFileA(LPCSTR srcFile, const D3D10_SHADER_MACRO *
         std::wstring wideName;
         if (!srcFile || !Widen(srcFile, wideName))
             hr = E_INVALIDARG;
-        else
-            hr = compiler.d3dcompiler(wideName.c_str(), defines, include, functionName, profile,
-                                      flags1, flags2, shader, errorMsgs);
+        else // D3DX11 finds #include files by itself, D3DCompileFromFile with this handler
+            hr = compiler.d3dcompiler(wideName.c_str(), defines,
+                                      include ? include : D3D_COMPILE_STANDARD_FILE_INCLUDE,
+                                      functionName, profile, flags1, flags2, shader, errorMsgs);
     }
     if (hresult) *hresult = hr;
     return hr;
