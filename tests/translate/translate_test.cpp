@@ -491,4 +491,24 @@ float4 ps_main(float4 pos : SV_Position) : SV_Target { return float4(pos.xy / 10
     EXPECT_NE(pixel.find("1.0 / gl_FragCoord.w"), std::string::npos) << pixel;
 }
 
+// The arithmetic rewrites keep the SPIR-V valid on scalars and vectors of
+// every width, float, int and uint alike.
+TEST_F(Translate, ArithmeticRewritesKeepEveryTypeValid) {
+    std::string body;
+    for (const std::string n : {"1", "2", "3", "4"}) {
+        const std::string f = "float" + n, i = "int" + n, u = "uint" + n;
+        body += "    { " + f + " x = (" + f + ")c.x, y = (" + f + ")c.y; " + i + " a = (" + i +
+                ")x; " + u + " b = (" + u + ")y;\n        r += (fmod(x, y) + x % y + min(x, y) + " +
+                "max(x, y) + clamp(x, y, 1) + saturate(x) + step(x, y) + pow(x, y) + ldexp(x, " +
+                "y) + ddy(x) + ddy_fine(y) + ddy_coarse(x) + f16tof32(f32tof16(x))).x;\n" +
+                "        r += (" + f + "(a << b) + " + f + "(a >> b) + " + f + "(b >> a) + " + f +
+                "(b / (b + 1)) + " + f + "(b % a) + " + f + "(a % a)).x; }\n";
+    }
+    Write("cbuffer C : register(b0) { float4 c; };\n"
+          "float4 ps_main(float4 p : SV_Position) : SV_Target {\n    float r = 0;\n" +
+          body + "    return r;\n}\n");
+    const std::string glsl = Glsl(ShaderStage::Pixel, Compile("ps_main", "ps_4_0"));
+    EXPECT_NE(glsl.find("trunc("), std::string::npos) << glsl; // fmod as x - y * trunc(x / y)
+    EXPECT_NE(glsl.find("-dFdy"), std::string::npos) << glsl;
+}
 } // namespace
