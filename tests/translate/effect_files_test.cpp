@@ -55,6 +55,10 @@ const Case kCases[] = {
     {"nested.fx", "ps_main", "ps_4_0", R"(lib/deeper/inner\.fxh[:(]2\b.*undeclared)"},
     {"missing.fx", "ps_main", "ps_4_0", R"(missing\.fx[:(]3\b.*'lib/nowhere\.fxh')"},
     {"loop.fx", "ps_main", "ps_4_0", R"(loop\.fxh[:(]1\b.*nest deeper)"},
+    // glslang crashes on clip distances in a geometry stage's input, not in
+    // its output.
+    {"clip.fx", "gs_main", "gs_4_0", R"(clip\.fx[:(]\d+\b.*'v'.*SV_ClipDistance)"},
+    {"clip.fx", "gs_out", "gs_4_0", ""},
 };
 
 const std::pair<const char *, const char *> kSources[] = {
@@ -73,6 +77,12 @@ const std::pair<const char *, const char *> kSources[] = {
     {"lib/deeper/inner.fxh", "float4 f()\n{ return undeclared; }\n"},
     {"missing.fx", "// A header the file names but nobody wrote.\n\n#include <lib/nowhere.fxh>\n"},
     {"loop.fx", "#include \"loop.fxh\"\n"},
+    {"clip.fx", "struct V { float4 pos : SV_Position; float clip : SV_ClipDistance0; };\n"
+                "[maxvertexcount(1)]\n"
+                "void gs_main(point V v[1], inout PointStream<V> s) { s.Append(v[0]); }\n"
+                "[maxvertexcount(1)]\n"
+                "void gs_out(point float4 p[1] : SV_Position, inout PointStream<V> s)\n"
+                "{ V o; o.pos = p[0]; o.clip = p[0].x; s.Append(o); }\n"},
     {"loop.fxh", "#include \"loop.fxh\"\n"},
 };
 
