@@ -84,6 +84,7 @@ const Rule kRules[] = {
      "0x7c00"},
     {"f32tof16 of vectors",
      "all(f32tof16(float3(70000.0, 3.0517578125e-5, -2.0) + z) == uint3(0x7bff, 0x200, 0xc000))"},
+    {"rules hold for values known before run time", "Known()"},
     {"moves keep denormals", "asuint(asfloat(1u + u)) == 1u"},
 };
 
@@ -117,6 +118,14 @@ bool IsNan(float x) { return (asuint(x) & 0x7fffffff) > 0x7f800000; }
 float FrexpMantissa(float x) { float e; return frexp(x, e); }
 float FrexpExponent(float x) { float e; frexp(x, e); return e; }
 float ModfWhole(float x) { float w; modf(x, w); return w; }
+// Values the optimizer knows before the driver runs.
+bool Known() {
+    float big = 3e9, minusOne = -1.0, x = -3.5, zero = 0.0;
+    uint count = 33, none = 0;
+    float nan = zero / zero;
+    return (int)big == 2147483647 && (uint)minusOne == 0 && (int)nan == 0 && fmod(x, 2.0) == -1.5 &&
+           (1u << count) == 2u && (7u / none) == 0xffffffff && min(nan, 1.0) == 1.0;
+}
 bool Check(uint rule) {
     float z = Zeros[1].x, whole;
     uint u = asuint(z);

@@ -7,6 +7,7 @@
 // lines name the file as given ("main.fx:8: ..."), in a NUL-terminated blob.
 #include "platform/gl/hlsl_rewrites.h"
 #include "platform/gl/source_files.h"
+#include "platform/gl/spirv_fixes.h"
 #include "platform/gl/translate.h"
 
 #include <glslang/Include/intermediate.h>
@@ -75,6 +76,11 @@ bool StageFromProfile(const char *profile, EShLanguage &language, ShaderStage &s
         return false;
     }
     return true;
+}
+
+ShaderStage StageOf(EShLanguage language) {
+    if (language == EShLangVertex) return ShaderStage::Vertex;
+    return language == EShLangGeometry ? ShaderStage::Geometry : ShaderStage::Pixel;
 }
 
 // Whether name appears in the source as an identifier followed by "(".
@@ -331,13 +337,24 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
         return false;
     }
 
+    // The arithmetic rewrites go in before glslang's optimizer, which works
+    // out operations on known values with the processor's rules, not
+    // Direct3D's ((int)x where x holds 3e9); HLSL needs the optimizer's
+    // legalization after them to give valid SPIR-V.
+    const glslang::TIntermediate &intermediate = *program.getIntermediate(language);
     glslang::SpvOptions options;
-    options.disableOptimizer = false; // HLSL needs legalization to give valid SPIR-V
+    options.disableOptimizer = true;
     spv::SpvBuildLogger logger;
-    glslang::GlslangToSpv(*program.getIntermediate(language), spirv, &logger, &options);
+    glslang::GlslangToSpv(intermediate, spirv, &logger, &options);
+    std::string error;
+    if (!spirv.empty() && ApplySpirvFixes(spirv, StageOf(language), error))
+        glslang::SpirvToolsTransform(intermediate, spirv, &logger, &options);
+    else if (error.empty())
+        error = "no SPIR-V was generated";
     std::string spvMessages = logger.getAllMessages();
-    if (spirv.empty()) {
-        log += spvMessages + "ERROR: " + std::string(fileName) + ": no SPIR-V was generated\n";
+    if (!error.empty()) {
+        log += spvMessages + "ERROR: " + std::string(fileName) + ": " + error + "\n";
+        spirv.clear();
         return false;
     }
     log += spvMessages;

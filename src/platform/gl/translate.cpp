@@ -4,10 +4,9 @@
 // - constant buffers keep HLSL packing (a std140 block where the two agree,
 //   else a block holding one flat array of vec4 registers);
 // - SV_Position in the pixel stage counts from the top-left;
-// - arithmetic and derivatives follow Direct3D's rules (spirv_fixes.h).
+// - arithmetic and derivatives follow Direct3D's rules: the compiler has
+//   rewritten the SPIR-V for them (spirv_fixes.h).
 #include "platform/gl/translate.h"
-
-#include "platform/gl/spirv_fixes.h"
 
 #include <spirv-tools/libspirv.h>
 #include <spirv_cross_c.h>
@@ -409,7 +408,7 @@ bool Translate(ShaderStage stage, const void *bytecode, size_t size, std::string
         return false;
     }
     words.erase(words.begin(), words.begin() + 2);
-    if (!ApplySpirvFixes(words, stage, error) || !ValidSpirv(words, error)) return false;
+    if (!ValidSpirv(words, error)) return false;
 
     Context context;
     spvc_parsed_ir ir = nullptr;
