@@ -29,7 +29,6 @@ const Rule kRules[] = {
     {"NaN casts to 0", "(int)nan == 0 && (uint)nan == 0"},
     {"constructor and implicit conversion saturate",
      "all(int2(float2(3e9, nan) + z) == int2(2147483647, 0)) && PassUint(-2.5 + z) == 0"},
-    {"casts truncate", "(int)(-2.7 + z) == -2 && (uint)(2.7 + z) == 2"},
     {"min and max return the number", "min(nan, 1.0 + z) == 1.0 && min(1.0 + z, nan) == 1.0 && "
                                       "max(nan, 1.0 + z) == 1.0 && max(1.0 + z, nan) == 1.0"},
     {"clamp and saturate of NaN", "clamp(nan, 0.25, 1.0 + z) == 0.25 && saturate(nan) == 0.0"},
@@ -50,11 +49,9 @@ const Rule kRules[] = {
     {"log of zero and negatives", "log(z) == -inf && log2(-z) == -inf && IsNan(log(-1.0 + z))"},
     {"sign", "sign(-2.0 + z) == -1 && sign(z) == 0 && sign(nan) == 0 && sign(-3 + i) == -1"},
     {"frac", "frac(-1.25 + z) == 0.75 && frac(1.75 + z) == 0.75"},
-    {"lerp, mad", "lerp(2.0 + z, 4.0, 0.25) == 2.5 && mad(2.0 + z, 3.0, 1.0) == 7.0"},
     {"smoothstep", "smoothstep(z, 1.0, 0.5) == 0.5 && smoothstep(z, 1.0, 2.0) == 1.0"},
     {"step", "step(1.0 + z, 1.0) == 1.0 && step(2.0 + z, 1.0) == 0.0 && step(nan, 1.0) == 0.0"},
     {"integer abs of -2^31", "abs((int)0x80000000 + i) == (int)0x80000000 && abs(-5 + i) == 5"},
-    {"integer min and max", "min(-1 + i, 1) == -1 && max(0xffffffffu + u, 1u) == 0xffffffff"},
     {"asfloat keeps NaN bits", "asuint(asfloat(0x7fc00001u + u)) == 0x7fc00001 && "
                                "asuint(asfloat(0xffbfffffu + u)) == 0xffbfffff"},
     {"isnan and isinf",
@@ -68,12 +65,8 @@ const Rule kRules[] = {
     {"normalize of zero", "IsNan(normalize(float3(z, z, z)).x)"},
     {"asin and acos outside [-1, 1]", "IsNan(asin(2.0 + z)) && IsNan(acos(-2.0 + z))"},
     {"isfinite", "isfinite(1.0 + z) && !isfinite(inf) && !isfinite(nan)"},
-    {"D3DCOLORtoUBYTE4",
-     "all(D3DCOLORtoUBYTE4(float4(0.0, 0.5, 1.0, 1.0) + z) == int4(255, 127, 0, 255))"},
-    {"atan2", "atan2(z, -1.0) > 3.14159 && atan2(-z, 1.0) == 0.0"},
     {"NaN stays NaN", "IsNan(exp2(nan)) && IsNan(log2(nan)) && IsNan(sin(nan)) && IsNan(sqrt(nan)) "
                       "&& IsNan(floor(nan)) && IsNan(z * -inf)"},
-    {"exp and log2", "exp(z) == 1.0 && exp(-inf) == 0.0 && log2(8.0 + z) == 3.0"},
     {"frexp and ldexp", "FrexpMantissa(12.0 + z) == 0.75 && FrexpExponent(12.0 + z) == 4.0 && "
                         "ldexp(1.5 + z, 3.0) == 12.0"},
     {"modf", "ModfWhole(-2.5 + z) == -2.0 && modf(-2.5 + z, whole) == -0.5"},
