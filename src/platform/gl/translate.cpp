@@ -408,6 +408,8 @@ bool Translate(ShaderStage stage, const void *bytecode, size_t size, std::string
         return false;
     }
     words.erase(words.begin(), words.begin() + 2);
+    // The compiler has already applied the arithmetic rewrites (spirv_fixes.h);
+    // a second pass would turn the y derivatives back.
     if (!ValidSpirv(words, error)) return false;
 
     Context context;
