@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
-// Rewrites one stage's SPIR-V in place. False, with the reason, when the
-// words are not a module it can read; the caller validates the result.
+// Rewrites one stage's SPIR-V in place, once: before glslang's optimizer,
+// so that what it works out ahead of the driver follows the same rules, and
+// never twice (a second pass turns the y derivatives back). False, with the
+// reason, when the words are not a module it can read. The translator
+// validates the SPIR-V that comes out.
 bool ApplySpirvFixes(std::vector<uint32_t> &spirv, ShaderStage stage, std::string &error);
