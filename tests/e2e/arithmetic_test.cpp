@@ -30,8 +30,10 @@ const Rule kRules[] = {
     {"constructor and implicit conversion saturate",
      "all(int2(float2(3e9, nan) + z) == int2(2147483647, 0)) && PassUint(-2.5 + z) == 0"},
     {"min and max return the number", "min(nan, 1.0 + z) == 1.0 && min(1.0 + z, nan) == 1.0 && "
-                                      "max(nan, 1.0 + z) == 1.0 && max(1.0 + z, nan) == 1.0"},
-    {"clamp and saturate of NaN", "clamp(nan, 0.25, 1.0 + z) == 0.25 && saturate(nan) == 0.0"},
+                                      "max(nan, 1.0 + z) == 1.0 && max(1.0 + z, nan) == 1.0 && "
+                                      "min(nan, 1.0) == 1.0 && max(2.0, nan) == 2.0"},
+    {"clamp and saturate of NaN",
+     "clamp(nan, 0.25, 1.0 + z) == 0.25 && clamp(nan, 0.25, 1.0) == 0.25 && saturate(nan) == 0.0"},
     {"round halves to even", "all(round(float3(2.5, -2.5, 3.5) + z) == float3(2.0, -2.0, 4.0))"},
     {"shifts use the count's low 5 bits",
      "(1u << (33u + u)) == 2u && (0x80000000u >> (33u + u)) == 0x40000000u && (((int)0x80000000 + "

@@ -48,6 +48,13 @@ SpirvType TypeOfValue(const SpirvModule &module, uint32_t id) {
     return t->second;
 }
 
+// Whether the value is a constant without NaN in it.
+bool KnownNumber(const SpirvModule &module, uint32_t id) {
+    const std::vector<uint32_t> k = ConstantValue(module, id);
+    return !k.empty() && std::all_of(k.begin(), k.end(),
+                                     [](uint32_t b) { return (b & 0x7fffffff) <= 0x7f800000; });
+}
+
 bool Is32(const SpirvModule &module, uint32_t type, spv::Op kind) {
     auto t = module.types.find(type);
     return t != module.types.end() && t->second.kind == kind && t->second.width == 32;
@@ -182,13 +189,32 @@ bool FixExtInst(Rewriter &w, SpirvInstruction ins) {
     if (!Is32(w.module, type, spv::OpTypeFloat)) return false;
     switch (ins.operands[3]) {
     case GLSLstd450FMin: // min and max (22.10.10, 22.10.11) return the operand that is not NaN
-        ins.operands[3] = GLSLstd450NMin;
+    case GLSLstd450FMax: {
+        if (args.size() != 2) return false;
+        const bool isMin = ins.operands[3] == GLSLstd450FMin;
+        // Against a number, one comparison does: it is false for NaN.
+        for (int known = 1; known >= 0; --known) {
+            if (!KnownNumber(w.module, args[known])) continue;
+            const uint32_t x = args[1 - known], c = args[known];
+            uint32_t keep = Emit(w, isMin ? spv::OpFOrdLessThan : spv::OpFOrdGreaterThan,
+                                 BoolLike(w, type), {x, c});
+            Emit(w, spv::OpSelect, type, {keep, x, c}, result);
+            return true;
+        }
+        ins.operands[3] = isMin ? GLSLstd450NMin : GLSLstd450NMax;
         break;
-    case GLSLstd450FMax:
-        ins.operands[3] = GLSLstd450NMax;
-        break;
+    }
     case GLSLstd450FClamp: { // clamp and saturate are max then min: NaN gives the lower bound
         if (args.size() != 3) return false;
+        if (KnownNumber(w.module, args[1]) && KnownNumber(w.module, args[2])) {
+            // x >= low is false for NaN; otherwise x is a number and GL's min is defined.
+            uint32_t atLeast =
+                Emit(w, spv::OpFOrdGreaterThanEqual, BoolLike(w, type), {args[0], args[1]});
+            uint32_t below =
+                Emit(w, spv::OpExtInst, type, {w.glsl, GLSLstd450FMin, args[0], args[2]});
+            Emit(w, spv::OpSelect, type, {atLeast, below, args[1]}, result);
+            return true;
+        }
         uint32_t low = Emit(w, spv::OpExtInst, type, {w.glsl, GLSLstd450NMax, args[0], args[1]});
         Emit(w, spv::OpExtInst, type, {w.glsl, GLSLstd450NMin, low, args[2]}, result);
         return true;
@@ -201,7 +227,8 @@ bool FixExtInst(Rewriter &w, SpirvInstruction ins) {
         return true;
     }
     case GLSLstd450Pow: { // pow is exp(y * log(x)) (22.10.6, 22.10.8): pow(0, 0) is NaN
-        if (args.size() != 2) return false;
+        // A literal exponent stays with the driver, which may multiply instead.
+        if (args.size() != 2 || !ConstantValue(w.module, args[1]).empty()) return false;
         uint32_t log     = Emit(w, spv::OpExtInst, type, {w.glsl, GLSLstd450Log2, args[0]});
         uint32_t product = Emit(w, spv::OpFMul, type, {args[1], log});
         // Exact, so that the driver does not fold exp2(y * log2(x)) back into its pow.
