@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
 #include <utility>
 #include <vector>
 
@@ -241,8 +242,14 @@ void BlankEffectSyntax(std::string &text) {
         size_t i = start;
         while (IsModifier(source.Lower(i)))
             ++i;
-        const bool named = source.IsWord(i + 1) && !source.Is(i + 2, '(');
-        if (IsEffectBlock(source.Lower(i))) {
+        const bool named       = source.IsWord(i + 1) && !source.Is(i + 2, '(');
+        const std::string word = source.Lower(i);
+        if (word == "cbuffer" || word == "tbuffer") {
+            // "shared" puts a buffer in an effect pool; glslang would then
+            // want a ';' after its body.
+            for (size_t m = start; m < i; ++m)
+                if (source.Lower(m) == "shared") source.Blank(m, m);
+        } else if (IsEffectBlock(word)) {
             size_t body = i + 1;
             if (source.IsWord(body)) ++body;
             if (source.Is(body, '<')) body = source.AnnotationEnd(body) + 1;
@@ -260,7 +267,7 @@ void BlankEffectSyntax(std::string &text) {
                 start = end + 1;
                 continue;
             }
-        } else if (named && IsSampler(source.Lower(i))) {
+        } else if (named && IsSampler(word)) {
             const size_t end = source.DeclarationEnd(i);
             if (end < count) {
                 BlankSamplerStates(source, i + 2, end);
@@ -328,6 +335,9 @@ int KeepLastEntryDefinition(std::string &text, const std::string &entryPoint) {
 
 void BlankUnusedStreamFunctions(std::string &text, const std::string &entryPoint) {
     Source source{text, Tokenize(text)};
+    std::map<std::string, size_t> uses; // each word's count in the whole text
+    for (size_t i = 0; i < source.size(); ++i)
+        if (source.IsWord(i)) ++uses[source.Spelling(i)];
     for (const Function &function : Functions(source)) {
         const std::string name = source.Spelling(function.name);
         if (!function.body || name == entryPoint) continue;
@@ -338,10 +348,11 @@ void BlankUnusedStreamFunctions(std::string &text, const std::string &entryPoint
             stream = word.size() > 6 && word.compare(word.size() - 6, 6, "Stream") == 0 &&
                      source.Is(i + 1, '<');
         }
-        bool used = false;
-        for (size_t i = 0; i < source.size() && !used; ++i)
-            used = (i < function.first || i > function.last) && source.IsWord(i) &&
-                   source.Spelling(i) == name;
-        if (stream && !used) source.Blank(function.first, function.last);
+        if (!stream) continue;
+        // Unused: named only inside its own definition.
+        size_t own = 0;
+        for (size_t i = function.first; i <= function.last; ++i)
+            own += source.IsWord(i) && source.Spelling(i) == name;
+        if (uses[name] == own) source.Blank(function.first, function.last);
     }
 }

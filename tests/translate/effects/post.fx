@@ -41,6 +41,11 @@ sampler2D SceneSampler = sampler_state {
     MagFilter = Linear;
 };
 
+sampler LegacySampler : register(s2) = sampler_state { Texture = (SceneTexture); MipFilter = LINEAR; };
+SamplerState GlowSamplers[2] = { sampler_state { Filter = MIN_MAG_MIP_POINT; }, sampler_state { Filter = ANISOTROPIC; } };
+VertexShader QuadShaders[2] = { CompileShader(vs_4_0, ScreenQuadVS()), compile vs_4_0 ScreenQuadVS() };
+stateblock ResetState = stateblock_state { ZEnable = false; };
+
 Texture2D GlowMap < string ResourceName = "glow.dds"; string ResourceType = "2D"; >;
 SamplerState GlowSampler { Filter = MIN_MAG_LINEAR_MIP_POINT; AddressU = Clamp; AddressV = Clamp; };
 

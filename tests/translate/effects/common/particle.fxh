@@ -6,7 +6,7 @@
 shared cbuffer Scene : register(b0) < string Layout = "time, 15 unused, 2 per particle"; >
 {
     float4 reg[1024];
-};
+}
 
 struct Particle { float4 pos : SV_Position; float4 col : COLOR0; float size : PSIZE; };
 struct Sprite { float4 pos : SV_Position; float2 uv : TEXCOORD0; float4 col : COLOR0; };
