@@ -263,7 +263,7 @@ TEST_F(Translate, SyntaxErrorNamesTheFileAndLine) {
     EXPECT_FALSE(c.hasShader);
     ASSERT_TRUE(c.hasMessages);
     EXPECT_TRUE(c.messagesTerminated);
-    EXPECT_NE(c.messages.find("main.fx:4:"), std::string::npos) << c.messages;
+    EXPECT_NE(c.messages.find("main.fx(4,"), std::string::npos) << c.messages;
 }
 
 TEST_F(Translate, UnreadableFiles) {

@@ -3,12 +3,16 @@
 // reference-counted blob both the compiler and the device hand out.
 //
 // Results follow the Windows runtime: a missing file is 0x80070002 with no
-// message blob; a compile error is E_FAIL with the compiler's text, whose
-// lines name the file as given ("main.fx:8: ..."), in a NUL-terminated blob.
+// message blob; a compile error is E_FAIL with the compiler's text, one
+// line per diagnostic in the Windows compiler's shape
+// ("main.fx(8,5): error: ..."), in a NUL-terminated blob.
 #include "platform/gl/hlsl_rewrites.h"
 #include "platform/gl/source_files.h"
 #include "platform/gl/spirv_fixes.h"
 #include "platform/gl/translate.h"
+
+#include "platform/gl/messages.h"
+#include "platform/gl/profile_check.h"
 
 #include <glslang/Include/intermediate.h>
 #include <glslang/MachineIndependent/localintermediate.h>
@@ -298,7 +302,8 @@ bool SafeToParse(const std::string &source, const char *fileName, const char *en
 // Compiles source to SPIR-V. Returns false with the compiler's text in log;
 // on success log holds any warnings.
 bool CompileHlsl(const std::string &original, const char *fileName, const char *entryPoint,
-                 EShLanguage language, std::vector<unsigned> &spirv, std::string &log) {
+                 const char *profile, EShLanguage language, std::vector<unsigned> &spirv,
+                 std::string &log) {
     if (!InitialiseGlslang()) {
         log = "ERROR: the HLSL compiler failed to initialise\n";
         return false;
@@ -310,7 +315,10 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
     BlankEffectSyntax(source);
     KeepLastEntryDefinition(source, entryPoint);
     if (language == EShLangGeometry) BlankUnusedStreamFunctions(source, entryPoint);
-    if (!SafeToParse(source, fileName, entryPoint, language, log)) return false;
+    if (!SafeToParse(source, fileName, entryPoint, language, log)) {
+        CheckProfile(original, fileName, nullptr, entryPoint, profile, log); // why it did not parse
+        return false;
+    }
 
     const char *text = source.c_str();
     int length       = static_cast<int>(source.size());
@@ -328,7 +336,11 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
               log;
         return false;
     }
-    if (!ok) return false;
+    // What the profile's shader model lacks, judged on the parsed stage.
+    if (!CheckProfile(original, fileName, ok ? shader.getIntermediate() : nullptr, entryPoint,
+                      profile, log) ||
+        !ok)
+        return false;
 
     glslang::TProgram program;
     program.addShader(&shader);
@@ -428,22 +440,24 @@ bool ReceiveString(int fd, std::string &text, double deadline, bool &timedOut) {
     return ReceiveAll(fd, &text[0], size, deadline, timedOut);
 }
 
-// The child's loop: one request (language, file name, entry point, source),
+// The child's loop: one request (language, file name, entry point, profile,
+// source),
 // one reply (ok, log, SPIR-V), until the program closes its end.
 [[noreturn]] void Serve(int fd) {
     for (;;) {
         bool timedOut     = false;
         uint32_t language = 0;
-        std::string fileName, entryPoint, source;
+        std::string fileName, entryPoint, profile, source;
         if (!ReceiveAll(fd, &language, sizeof language, 0, timedOut) ||
             !ReceiveString(fd, fileName, 0, timedOut) ||
-            !ReceiveString(fd, entryPoint, 0, timedOut) || !ReceiveString(fd, source, 0, timedOut))
+            !ReceiveString(fd, entryPoint, 0, timedOut) ||
+            !ReceiveString(fd, profile, 0, timedOut) || !ReceiveString(fd, source, 0, timedOut))
             _exit(0);
         std::vector<unsigned> spirv;
         std::string log;
         uint32_t ok = 0;
         try {
-            ok = CompileHlsl(source, fileName.c_str(), entryPoint.c_str(),
+            ok = CompileHlsl(source, fileName.c_str(), entryPoint.c_str(), profile.c_str(),
                              static_cast<EShLanguage>(language), spirv, log);
         } catch (const std::bad_alloc &) {
             log = "ERROR: " + fileName + ": out of memory while compiling\n";
@@ -492,10 +506,11 @@ bool StartServer() {
 
 // Compiles in the server; where no child process can be had, in this one.
 bool CompileIsolated(const std::string &source, const char *fileName, const char *entryPoint,
-                     EShLanguage language, std::vector<unsigned> &spirv, std::string &log) {
+                     const char *profile, EShLanguage language, std::vector<unsigned> &spirv,
+                     std::string &log) {
 #ifdef HOTFX_COMPILE_IN_PROCESS
     // The fuzzing build wants to see the library's crashes itself.
-    return CompileHlsl(source, fileName, entryPoint, language, spirv, log);
+    return CompileHlsl(source, fileName, entryPoint, profile, language, spirv, log);
 #else
     const uint32_t stage = static_cast<uint32_t>(language);
     bool sent            = false;
@@ -503,12 +518,13 @@ bool CompileIsolated(const std::string &source, const char *fileName, const char
     // request then goes to a new one.
     for (int attempt = 0; attempt < 2 && !sent; ++attempt) {
         if (server.pid < 0 && !StartServer())
-            return CompileHlsl(source, fileName, entryPoint, language, spirv, log);
+            return CompileHlsl(source, fileName, entryPoint, profile, language, spirv, log);
         sent = SendAll(server.fd, &stage, sizeof stage) && SendString(server.fd, fileName) &&
-               SendString(server.fd, entryPoint) && SendString(server.fd, source);
+               SendString(server.fd, entryPoint) && SendString(server.fd, profile) &&
+               SendString(server.fd, source);
         if (!sent) StopServer();
     }
-    if (!sent) return CompileHlsl(source, fileName, entryPoint, language, spirv, log);
+    if (!sent) return CompileHlsl(source, fileName, entryPoint, profile, language, spirv, log);
 
     timespec now = {};
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -580,7 +596,7 @@ HRESULT WINAPI D3DX11CompileFromFileA(LPCSTR srcFile, const D3D10_SHADER_MACRO *
                       "' (vs_*, gs_* and ps_* are supported)\n";
             hr = kFail;
         } else if ((hr = ReadSource(srcFile, source, message)) == kOk) {
-            if (!CompileIsolated(source, srcFile, functionName, language, spirv, message))
+            if (!CompileIsolated(source, srcFile, functionName, profile, language, spirv, message))
                 hr = kFail;
         }
     } catch (const std::bad_alloc &) {
@@ -594,7 +610,13 @@ HRESULT WINAPI D3DX11CompileFromFileA(LPCSTR srcFile, const D3D10_SHADER_MACRO *
         if (!*shaderOut) hr = kOutOfMemory;
     }
     // Warnings come back with a successful compile too, as on Windows.
-    if (errorMsgs && !message.empty()) *errorMsgs = TextBlob(message);
+    if (errorMsgs && !message.empty()) {
+        try {
+            *errorMsgs = TextBlob(WindowsShapedMessages(message, srcFile, source));
+        } catch (const std::bad_alloc &) {
+            *errorMsgs = TextBlob(message);
+        }
+    }
     if (hresult) *hresult = hr;
     return hr;
 }

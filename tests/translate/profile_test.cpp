@@ -1,0 +1,176 @@
+// What the 4_0 profiles refuse, one small source per rule, compiled as the
+// scene load compiles the stage that the step number names; and sources that
+// must still compile. Every refusal's text is in the Windows compiler's shape.
+#include "platform/gl/translate.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+struct Case {
+    int step;            // 112 vertex, 113 geometry, 114 pixel
+    const char *source;  // holds that stage's entry point
+    const char *message; // part of the error text; null when it must compile
+};
+
+// A geometry stage's usual frame around a body.
+#define GS(attributes, body)                                                                       \
+    "struct V { float4 p : SV_Position; };\n" attributes                                           \
+    "\nvoid gs_main(point V i[1], inout PointStream<V> s) {\n" body "\n}\n"
+
+const Case kCases[] = {
+    // Resources, types and intrinsics of later models.
+    {114,
+     "RWTexture2D<float4> rw : register(u1);\n"
+     "float4 ps_main() : SV_Target { rw[uint2(0, 0)] = 1; return 0; }",
+     "main.fx(2,32): error: read-write resource 'rw' (a UAV) needs shader model 5.0; the profile "
+     "is ps_4_0"},
+    {112, "RWStructuredBuffer<float> b;\nfloat4 vs_main() : SV_Position { b[0] = 1; return 0; }",
+     "read-write buffer 'b' (a UAV) needs shader model 5.0"},
+    {114,
+     "AppendStructuredBuffer<float> a;\n"
+     "float4 ps_main() : SV_Target { a.Append(1); return 0; }",
+     "read-write buffer 'a' (a UAV)"},
+    {112, "StructuredBuffer<float4> b;\nfloat4 vs_main() : SV_Position { return b[0]; }",
+     "structured or byte-address buffer 'b' needs shader model 5.0"},
+    {112, "float4 vs_main(uint i : SV_VertexID) : SV_Position { return countbits(i); }",
+     "main.fx(1,61): error: countbits needs shader model 5.0; the profile is vs_4_0"},
+    {112, "float4 vs_main(uint i : SV_VertexID) : SV_Position { return firstbithigh(i); }",
+     "firstbithigh needs"},
+    {112, "float4 vs_main(uint i : SV_VertexID) : SV_Position { return firstbitlow(i); }",
+     "firstbitlow needs"},
+    {112, "float4 vs_main(uint i : SV_VertexID) : SV_Position { return reversebits(i); }",
+     "reversebits needs"},
+    {112, "float4 vs_main(uint i : SV_VertexID) : SV_Position { double d = i; return d; }",
+     "double needs shader model 5.0"},
+    {112, "class C { float x; };\nfloat4 vs_main() : SV_Position { C c; c.x = 1; return c.x; }",
+     "class 'C' needs shader model 5.0"},
+    {112, "interface I { float f(); };\nfloat4 vs_main() : SV_Position { return 0; }",
+     "main.fx(1,1): error: interface 'I' needs shader model 5.0"},
+    {114, "float4 ps_main(float2 t : T) : SV_Target { return EvaluateAttributeAtCentroid(t).x; }",
+     "EvaluateAttributeAtCentroid needs shader model 5.0; the profile is ps_4_0"},
+    {114, "float4 ps_main(float t : T) : SV_Target { return ddx_fine(t); }", "ddx_fine needs"},
+    {114,
+     "Texture2D x; SamplerState s;\n"
+     "float4 ps_main() : SV_Target { return x.Gather(s, 0); }",
+     "Gather needs shader model 4.1"},
+    {114,
+     "Texture2D x; SamplerState s;\n"
+     "float4 ps_main() : SV_Target { return x.GatherRed(s, 0); }",
+     "Gather forms needs shader model 5.0"},
+    {114,
+     "Texture2D x; SamplerComparisonState s;\n"
+     "float4 ps_main() : SV_Target { return x.GatherCmp(s, 0, 0); }",
+     "Gather forms needs"},
+    {114,
+     "Texture2D x; SamplerState s;\n"
+     "float4 ps_main() : SV_Target { return x.CalculateLevelOfDetail(s, 0); }",
+     "CalculateLevelOfDetail needs shader model 4.1"},
+    {114,
+     "TextureCubeArray x; SamplerState s;\n"
+     "float4 ps_main() : SV_Target { return x.Sample(s, 0); }",
+     "TextureCubeArray 'x' needs shader model 4.1"},
+    {114, "float4 ps_main(uint c : SV_Coverage) : SV_Target { return c; }",
+     "SV_Coverage as an input needs shader model 5.0"},
+    {114, "float4 ps_main(uint i : SV_SampleIndex) : SV_Target { return i; }",
+     "SV_SampleIndex needs shader model 4.1"},
+    {113, GS("[instance(2)] [maxvertexcount(1)]", "s.Append(i[0]);"),
+     "[instance(2)] needs shader model 5.0; the profile is gs_4_0"},
+    {113,
+     "struct V { float4 p : SV_Position; };\n[maxvertexcount(1)]\n"
+     "void gs_main(point V i[1], uint n : SV_GSInstanceID, inout PointStream<V> s) {}",
+     "SV_GSInstanceID needs shader model 5.0"},
+    // Required forms and limits.
+    {113, GS("", "s.Append(i[0]);"), "'gs_main': a geometry entry point needs [maxvertexcount(N)]"},
+    {113, GS("[maxvertexcount(1025)]", "s.Append(i[0]);"), "over the limit of 1024 vertices"},
+    {113, GS("[maxvertexcount(257)]", "s.Append(i[0]);"),
+     "maxvertexcount(257) times the 4 scalar components of the output vertex is 1028"},
+    {114, "float4 ps_main() { return 0; }", "'ps_main': the result needs a semantic"},
+    {112, "float4 vs_main(float k) : SV_Position { return k; }", "'vs_main': 'k' needs a semantic"},
+    {112,
+     "cbuffer Big { float4 r[4096]; float x; };\n"
+     "float4 vs_main() : SV_Position { return r[0] + x; }",
+     "constant buffer 'Big' takes 4097 registers, over the limit of 4096"},
+    {112, "cbuffer C : register(b14) { float4 r; };\nfloat4 vs_main() : SV_Position { return r; }",
+     "constant buffer 'C' at register b14 is beyond b13"},
+    {114,
+     "Texture2D x : register(t128); SamplerState s;\n"
+     "float4 ps_main() : SV_Target { return x.Sample(s, 0); }",
+     "'x' at register t128 is beyond t127"},
+    {114,
+     "Texture2D x; SamplerState s[2] : register(s15);\n"
+     "float4 ps_main() : SV_Target { return x.Sample(s[1], 0); }",
+     "'s' at register s15 is beyond s15"},
+    // What shader model 4 has, and what the stage does not use.
+    {114,
+     "float4 ps_main(float4 p : SV_Position) : SV_Target "
+     "{ precise float a = f16tof32(f32tof16(p.x)); return a; }",
+     nullptr},
+    {114,
+     "float unused(uint i) { return countbits(i); }\nRWTexture2D<float> rw;\n"
+     "float4 ps_main() : SV_Target { return 1; }",
+     nullptr},
+    {114,
+     "Texture2D x : register(t127); SamplerState s : register(s15); "
+     "SamplerComparisonState c; Buffer<float4> b;\n"
+     "tbuffer T { float4 k; };\n"
+     "float4 ps_main(float4 p : SV_Position) : SV_Target { uint w, h, n; "
+     "x.GetDimensions(0, w, h, n); return x.Sample(s, p.xy) + x.SampleLevel(s, 0, 0) + "
+     "x.SampleGrad(s, 0, 0, 0) + x.SampleCmpLevelZero(c, 0, 0) + x.Load(0) + b.Load(0) + "
+     "k + w; }",
+     nullptr},
+    {112,
+     "cbuffer Full : register(b13) { float4 r[4095]; float x; };\n"
+     "float4 vs_main() : SV_Position { return r[0] + x; }",
+     nullptr},
+    {113, GS("[maxvertexcount(256)]", "s.Append(i[0]);"), nullptr},
+};
+
+std::string Compile(int step, const std::string &source, HRESULT &hr) {
+    std::ofstream("main.fx", std::ios::binary) << source;
+    const char *entry   = step == 112 ? "vs_main" : step == 113 ? "gs_main" : "ps_main";
+    const char *profile = step == 112 ? "vs_4_0" : step == 113 ? "gs_4_0" : "ps_4_0";
+    ID3D10Blob *shader = nullptr, *messages = nullptr;
+    hr = D3DX11CompileFromFileA("main.fx", nullptr, nullptr, entry, profile, 0x800, 0, nullptr,
+                                &shader, &messages, nullptr);
+    std::string text;
+    if (messages) text = static_cast<const char *>(messages->GetBufferPointer());
+    if (shader) shader->Release();
+    if (messages) messages->Release();
+    return text;
+}
+
+TEST(Profile, RefusesWhatShaderModel4LacksInTheWindowsShape) {
+    namespace fs            = std::filesystem;
+    const fs::path previous = fs::current_path();
+    const fs::path folder =
+        fs::temp_directory_path() / ("hotfx_profile_" + std::to_string(getpid()));
+    fs::create_directories(folder);
+    fs::current_path(folder);
+    const std::regex shape(R"(main\.fx\(\d+,\d+\): (error|warning): \S.*)");
+    for (const Case &c : kCases) {
+        SCOPED_TRACE(c.source);
+        HRESULT hr             = 0;
+        const std::string text = Compile(c.step, c.source, hr);
+        if (!c.message) {
+            EXPECT_EQ(hr, 0) << text;
+            continue;
+        }
+        EXPECT_LT(hr, 0);
+        EXPECT_NE(text.find(c.message), std::string::npos) << text;
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_TRUE(std::regex_match(line, shape)) << "[" << line << "]";
+    }
+    fs::current_path(previous);
+    fs::remove_all(folder);
+}
+
+} // namespace
