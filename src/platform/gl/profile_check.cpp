@@ -194,6 +194,7 @@ class ProfileChecker : public glslang::TIntermTraverser {
         if (model_ >= model || !said_.insert(what).second) return;
         Refuse(loc, what + " " + (why ? why : "needs shader model " + ModelName(model)) +
                         "; the profile is " + profile_);
+        problems.back().name = NameIn(what);
     }
 
     void Refuse(const glslang::TSourceLoc &loc, const std::string &text) {
