@@ -106,13 +106,15 @@ void BM_ReloadTranslate(benchmark::State &state) {
                                D3D10_SHADER_ENABLE_STRICTNESS, 0, nullptr, &code[s], nullptr,
                                nullptr);
     for (auto _ : state) {
+        Translation stages[3];
         for (int s = 0; s < 3; ++s) {
-            std::string glsl, error;
+            std::string error;
             if (!code[s] ||
                 !TranslateToGlsl(static_cast<ShaderStage>(s), code[s]->GetBufferPointer(),
-                                 code[s]->GetBufferSize(), glsl, error))
+                                 code[s]->GetBufferSize(), s ? &stages[s - 1].outputs : nullptr,
+                                 stages[s], error))
                 state.SkipWithError("the example did not translate");
-            benchmark::DoNotOptimize(glsl);
+            benchmark::DoNotOptimize(stages[s].glsl);
         }
     }
     for (ID3D10Blob *&blob : code)

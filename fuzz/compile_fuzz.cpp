@@ -57,6 +57,10 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     WriteFile("main.fx", std::string(reinterpret_cast<const char *>(data), size));
+    // Each stage links against the last one translated before it, as the
+    // device links a scene's shaders.
+    Translation stages[3];
+    const StageOutputs *previous = nullptr;
     for (int s = 0; s < 3; ++s) {
         ID3D10Blob *code = nullptr, *messages = nullptr;
         D3DX11CompileFromFileA("main.fx", nullptr, nullptr, kEntries[s], kProfiles[s],
@@ -68,8 +72,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if (withDevice) {
             Create(stage, code);
         } else {
-            std::string glsl, error;
-            TranslateToGlsl(stage, code->GetBufferPointer(), code->GetBufferSize(), glsl, error);
+            std::string error;
+            if (TranslateToGlsl(stage, code->GetBufferPointer(), code->GetBufferSize(), previous,
+                                stages[s], error) &&
+                stage != ShaderStage::Pixel)
+                previous = &stages[s].outputs;
         }
         ReleaseSlot(code);
     }

@@ -104,6 +104,7 @@ TEST(EffectFiles, EntryPointsCompileAsOnWindows) {
     }
     fs::current_path(scratch);
 
+    StageOutputs vertexOutputs, pixelInputs;
     for (const Case &c : kCases) {
         SCOPED_TRACE(std::string(c.file) + " " + c.entry);
         ID3D10Blob *shader = nullptr, *messages = nullptr;
@@ -119,12 +120,18 @@ TEST(EffectFiles, EntryPointsCompileAsOnWindows) {
         } else {
             EXPECT_EQ(hr, 0) << text;
         }
-        // In pipeline order: each stage links to the one translated before.
-        std::string glsl, error;
+        // In pipeline order: a geometry stage links to the vertex stage
+        // translated last, a pixel stage to the vertex or geometry stage.
+        Translation result;
+        std::string error;
+        const ShaderStage stage = StageOf(c.profile);
         if (shader && !*c.expect) {
-            EXPECT_TRUE(TranslateToGlsl(StageOf(c.profile), shader->GetBufferPointer(),
-                                        shader->GetBufferSize(), glsl, error))
+            EXPECT_TRUE(TranslateToGlsl(
+                stage, shader->GetBufferPointer(), shader->GetBufferSize(),
+                stage == ShaderStage::Geometry ? &vertexOutputs : &pixelInputs, result, error))
                 << error;
+            if (stage == ShaderStage::Vertex) vertexOutputs = result.outputs;
+            if (stage != ShaderStage::Pixel) pixelInputs = result.outputs;
         }
         if (shader) shader->Release();
     }

@@ -86,16 +86,32 @@ std::string GlslErrors(ShaderStage stage, const std::string &glsl) {
     return "";
 }
 
-// Translates a compiled blob and checks that the GLSL is valid.
-std::string Glsl(ShaderStage stage, const Compiled &compiled) {
-    std::string glsl, error;
+// Translates a compiled blob, linked against the stage before it, and
+// checks that the GLSL is valid.
+Translation Translated(ShaderStage stage, const Compiled &compiled,
+                       const Translation *previous = nullptr) {
+    Translation result;
+    std::string error;
     EXPECT_EQ(compiled.hr, 0) << compiled.messages;
-    if (!TranslateToGlsl(stage, compiled.bytecode.data(), compiled.bytecode.size(), glsl, error)) {
+    if (!TranslateToGlsl(stage, compiled.bytecode.data(), compiled.bytecode.size(),
+                         previous ? &previous->outputs : nullptr, result, error)) {
         ADD_FAILURE() << "translation failed: " << error;
-        return "";
+        return Translation();
     }
-    EXPECT_EQ(GlslErrors(stage, glsl), "") << glsl;
-    return glsl;
+    EXPECT_EQ(GlslErrors(stage, result.glsl), "") << result.glsl;
+    return result;
+}
+
+std::string Glsl(ShaderStage stage, const Compiled &compiled) {
+    return Translated(stage, compiled).glsl;
+}
+
+bool Translates(ShaderStage stage, const void *bytecode, size_t size, std::string &glsl,
+                std::string &error) {
+    Translation result;
+    const bool ok = TranslateToGlsl(stage, bytecode, size, nullptr, result, error);
+    glsl          = result.glsl;
+    return ok;
 }
 
 struct Varying {
@@ -219,11 +235,14 @@ TEST_F(Translate, ParticleShaderRunsThroughAllThreeStages) {
         EXPECT_FALSE(c->hasMessages) << c->messages;
         ASSERT_TRUE(c->hasShader);
     }
-    std::string vertex   = Glsl(ShaderStage::Vertex, vs);
-    std::string geometry = Glsl(ShaderStage::Geometry, gs);
-    std::string pixel    = Glsl(ShaderStage::Pixel, ps);
+    Translation v        = Translated(ShaderStage::Vertex, vs);
+    Translation g        = Translated(ShaderStage::Geometry, gs, &v);
+    Translation p        = Translated(ShaderStage::Pixel, ps, &g);
+    std::string vertex   = v.glsl;
+    std::string geometry = g.glsl;
+    std::string pixel    = p.glsl;
 
-    // SV_InstanceID without the start instance; the buffer at binding 0.
+    // SV_InstanceID without the start instance.
     EXPECT_NE(vertex.find("gl_InstanceID"), std::string::npos) << vertex;
     EXPECT_EQ(vertex.find("BaseInstance"), std::string::npos) << vertex;
     EXPECT_TRUE(std::regex_search(vertex, std::regex(R"(layout\(binding = 0, std140\) uniform)")))
@@ -294,33 +313,33 @@ TEST_F(Translate, RejectsBytecodeOfAnotherStageOrMalformed) {
     std::string glsl, error;
 
     EXPECT_FALSE(
-        TranslateToGlsl(ShaderStage::Pixel, vs.bytecode.data(), vs.bytecode.size(), glsl, error));
+        Translates(ShaderStage::Pixel, vs.bytecode.data(), vs.bytecode.size(), glsl, error));
     EXPECT_NE(error.find("vertex"), std::string::npos) << error;
     EXPECT_TRUE(glsl.empty());
 
-    EXPECT_FALSE(TranslateToGlsl(ShaderStage::Vertex, nullptr, 0, glsl, error));
+    EXPECT_FALSE(Translates(ShaderStage::Vertex, nullptr, 0, glsl, error));
     EXPECT_FALSE(error.empty());
     const char text[] = "float4 vs_main() : SV_Position { return 0; }";
-    EXPECT_FALSE(TranslateToGlsl(ShaderStage::Vertex, text, sizeof text - 1, glsl, error));
+    EXPECT_FALSE(Translates(ShaderStage::Vertex, text, sizeof text - 1, glsl, error));
     EXPECT_FALSE(error.empty());
 
     // Every truncation, and every single damaged word: refused or
     // translated, never a crash (the sanitizer build watches).
     std::vector<char> bytes = vs.bytecode;
     for (size_t size = 0; size < bytes.size(); size += 4) {
-        EXPECT_FALSE(TranslateToGlsl(ShaderStage::Vertex, bytes.data(), size, glsl, error)) << size;
+        EXPECT_FALSE(Translates(ShaderStage::Vertex, bytes.data(), size, glsl, error)) << size;
         EXPECT_FALSE(error.empty());
     }
     for (size_t at = 8; at + 4 <= bytes.size(); at += 4) {
         std::vector<char> damaged = bytes;
         std::memset(damaged.data() + at, 0xff, 4);
-        bool ok = TranslateToGlsl(ShaderStage::Vertex, damaged.data(), damaged.size(), glsl, error);
+        bool ok = Translates(ShaderStage::Vertex, damaged.data(), damaged.size(), glsl, error);
         EXPECT_TRUE(ok ? !glsl.empty() && error.empty() : glsl.empty() && !error.empty()) << at;
     }
     // Unaligned bytecode is read as well as aligned.
     std::vector<char> shifted(bytes.size() + 1);
     std::memcpy(shifted.data() + 1, bytes.data(), bytes.size());
-    EXPECT_TRUE(TranslateToGlsl(ShaderStage::Vertex, shifted.data() + 1, bytes.size(), glsl, error))
+    EXPECT_TRUE(Translates(ShaderStage::Vertex, shifted.data() + 1, bytes.size(), glsl, error))
         << error;
 }
 
@@ -376,16 +395,16 @@ float4 ps_extra(PSIn i, float4 extra : TEXCOORD1) : SV_Target
 
 TEST_F(Translate, StagesLinkBySemanticNotByOrder) {
     Write(kReordered);
-    std::string vertex   = Glsl(ShaderStage::Vertex, Compile("vs_main", "vs_4_0"));
-    std::string geometry = Glsl(ShaderStage::Geometry, Compile("gs_main", "gs_4_0"));
-    std::string pixel    = Glsl(ShaderStage::Pixel, Compile("ps_main", "ps_4_0"));
-    ExpectLinked(vertex, geometry, {"size", "col"});
-    ExpectLinked(geometry, pixel, {"uv", "col", "fog"});
+    Translation vertex   = Translated(ShaderStage::Vertex, Compile("vs_main", "vs_4_0"));
+    Translation geometry = Translated(ShaderStage::Geometry, Compile("gs_main", "gs_4_0"), &vertex);
+    Translation pixel    = Translated(ShaderStage::Pixel, Compile("ps_main", "ps_4_0"), &geometry);
+    ExpectLinked(vertex.glsl, geometry.glsl, {"size", "col"});
+    ExpectLinked(geometry.glsl, pixel.glsl, {"uv", "col", "fog"});
 
-    // A reload: the pixel stage follows the geometry stage translated last.
-    std::string other = Glsl(ShaderStage::Geometry, Compile("gs_other", "gs_4_0"));
-    std::string again = Glsl(ShaderStage::Pixel, Compile("ps_main", "ps_4_0"));
-    ExpectLinked(other, again, {"uv", "col", "fog"});
+    // The same pixel stage after another geometry stage follows that one.
+    Translation other = Translated(ShaderStage::Geometry, Compile("gs_other", "gs_4_0"), &vertex);
+    Translation again = Translated(ShaderStage::Pixel, Compile("ps_main", "ps_4_0"), &other);
+    ExpectLinked(other.glsl, again.glsl, {"uv", "col", "fog"});
 }
 
 TEST_F(Translate, InputNotWrittenByThePreviousStageIsAnError) {
@@ -399,18 +418,68 @@ void gs_lonely(point Lonely input[1], inout PointStream<PSIn> stream)
     stream.Append(o);
 }
 )"));
-    Glsl(ShaderStage::Vertex, Compile("vs_main", "vs_4_0"));
-    Compiled lonely = Compile("gs_lonely", "gs_4_0");
-    std::string glsl, error;
+    Translation vertex = Translated(ShaderStage::Vertex, Compile("vs_main", "vs_4_0"));
+    Compiled lonely    = Compile("gs_lonely", "gs_4_0");
+    Translation result;
+    std::string error;
     EXPECT_FALSE(TranslateToGlsl(ShaderStage::Geometry, lonely.bytecode.data(),
-                                 lonely.bytecode.size(), glsl, error));
+                                 lonely.bytecode.size(), &vertex.outputs, result, error));
     EXPECT_NE(error.find("TINT0"), std::string::npos) << error;
 
-    Glsl(ShaderStage::Geometry, Compile("gs_main", "gs_4_0"));
-    Compiled extra = Compile("ps_extra", "ps_4_0");
+    Translation geometry = Translated(ShaderStage::Geometry, Compile("gs_main", "gs_4_0"), &vertex);
+    Compiled extra       = Compile("ps_extra", "ps_4_0");
     EXPECT_FALSE(TranslateToGlsl(ShaderStage::Pixel, extra.bytecode.data(), extra.bytecode.size(),
-                                 glsl, error));
+                                 &geometry.outputs, result, error));
     EXPECT_NE(error.find("TEXCOORD1"), std::string::npos) << error;
+}
+
+// Constant buffers of every stage land at that stage's own bindings, so the
+// same register in two stages reads two different buffers.
+TEST_F(Translate, EachStageReadsItsOwnConstantBufferBindings) {
+    Write(R"(
+cbuffer First : register(b0) { float4 first; };
+cbuffer Last : register(b13) { float4 last; };
+cbuffer Beyond : register(b14) { float4 beyond; };
+struct V { float4 pos : SV_Position; };
+V vs_main() { V o; o.pos = first + last; return o; }
+[maxvertexcount(1)]
+void gs_main(point V input[1], inout PointStream<V> stream)
+{
+    V o; o.pos = input[0].pos * first + last; stream.Append(o);
+}
+float4 ps_main(V i) : SV_Target { return i.pos * first + last; }
+float4 ps_beyond(V i) : SV_Target { return beyond; }
+)");
+    const struct {
+        ShaderStage stage;
+        const char *entry, *profile;
+    } cases[] = {{ShaderStage::Vertex, "vs_main", "vs_4_0"},
+                 {ShaderStage::Geometry, "gs_main", "gs_4_0"},
+                 {ShaderStage::Pixel, "ps_main", "ps_4_0"}};
+    Translation previous;
+    for (const auto &c : cases) {
+        Translation t = Translated(c.stage, Compile(c.entry, c.profile), &previous);
+        std::map<uint32_t, uint32_t> bindings; // register -> binding
+        for (const ConstantBufferUse &use : t.constantBuffers)
+            bindings[use.slot] = use.binding;
+        const uint32_t base = 14 * static_cast<uint32_t>(c.stage);
+        EXPECT_EQ(bindings, (std::map<uint32_t, uint32_t>{{0, base}, {13, base + 13}})) << c.entry;
+        for (uint32_t binding : {base, base + 13})
+            EXPECT_NE(t.glsl.find("layout(binding = " + std::to_string(binding) + ", std140)"),
+                      std::string::npos)
+                << t.glsl;
+        if (c.stage != ShaderStage::Pixel) previous = t;
+    }
+    // A register past the stage's last slot would reach another stage's: if
+    // the compiler lets it through, the translation refuses it.
+    Compiled beyond = Compile("ps_beyond", "ps_4_0");
+    if (beyond.hr == 0) {
+        Translation t;
+        std::string error;
+        EXPECT_FALSE(TranslateToGlsl(ShaderStage::Pixel, beyond.bytecode.data(),
+                                     beyond.bytecode.size(), &previous.outputs, t, error));
+        EXPECT_NE(error.find("b14"), std::string::npos) << error;
+    }
 }
 
 // Members whose HLSL offsets differ from std140; each is copied to an output
@@ -481,8 +550,9 @@ TEST_F(Translate, PixelPositionCountsFromTheTopLeft) {
 float4 vs_main(uint id : SV_VertexID) : SV_Position { return float4(id, 0, 0, 1); }
 float4 ps_main(float4 pos : SV_Position) : SV_Target { return float4(pos.xy / 1024, pos.w, 1); }
 )");
-    std::string vertex = Glsl(ShaderStage::Vertex, Compile("vs_main", "vs_4_0"));
-    std::string pixel  = Glsl(ShaderStage::Pixel, Compile("ps_main", "ps_4_0"));
+    Translation v      = Translated(ShaderStage::Vertex, Compile("vs_main", "vs_4_0"));
+    std::string vertex = v.glsl;
+    std::string pixel  = Translated(ShaderStage::Pixel, Compile("ps_main", "ps_4_0"), &v).glsl;
     size_t origin      = pixel.find("layout(origin_upper_left) in vec4 gl_FragCoord;");
     ASSERT_NE(origin, std::string::npos) << pixel;
     EXPECT_LT(origin, pixel.find("gl_FragCoord.")) << pixel;

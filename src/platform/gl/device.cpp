@@ -15,6 +15,7 @@
 #define GL_GLEXT_PROTOTYPES 1
 
 #include "platform/gl/backend.h"
+#include "platform/gl/bindings.h"
 #include "platform/gl/translate.h"
 #include "platform/gl/window.h"
 
@@ -24,6 +25,7 @@
 #include <GL/glxext.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,7 +38,6 @@ constexpr HRESULT kFail         = static_cast<HRESULT>(0x80004005);
 constexpr HRESULT kInvalidArg   = static_cast<HRESULT>(0x80070057);
 constexpr HRESULT kOutOfMemory  = static_cast<HRESULT>(0x8007000E);
 constexpr HRESULT kUnsupported  = static_cast<HRESULT>(0x887A0004); // DXGI_ERROR_UNSUPPORTED
-constexpr UINT kConstantSlots   = 14;                               // per stage, as in D3D11
 constexpr UINT kMaxConstantSize = 65536;
 
 int liveObjects = 0;
@@ -126,9 +127,13 @@ class RenderTargetView : public Child<ID3D11RenderTargetView> {
 
 template <class Interface> class Shader : public Child<Interface> {
   public:
-    Shader(Device *owner, GLuint p) : Child<Interface>(owner), program(p) {}
+    Shader(Device *owner, GLuint p, Translation &&t)
+        : Child<Interface>(owner), program(p), outputs(std::move(t.outputs)),
+          textures(std::move(t.textures)) {}
     ~Shader() override { glDeleteProgram(program); }
     const GLuint program;
+    const StageOutputs outputs;              // what the next stage links against
+    const std::vector<TexturePair> textures; // the units the context binds
 };
 using VertexShader   = Shader<ID3D11VertexShader>;
 using GeometryShader = Shader<ID3D11GeometryShader>;
@@ -156,18 +161,24 @@ class Buffer : public Child<ID3D11Buffer> {
     const UINT size;
 };
 
+// Translates the bytecode against the outputs of the stage before it and
+// compiles it. On success *shader (when given) is the new shader object.
 template <class Interface>
-HRESULT CreateShader(Device *owner, ShaderStage stage, GLenum type, const char *stageName,
+HRESULT CreateShader(Device *owner, ShaderStage stage, const StageOutputs *previous,
                      const void *bytecode, SIZE_T length, Interface **shader) {
+    static const GLenum types[]      = {GL_VERTEX_SHADER, GL_GEOMETRY_SHADER, GL_FRAGMENT_SHADER};
+    static const char *const names[] = {"vertex", "geometry", "pixel"};
+    const GLenum type                = types[static_cast<uint32_t>(stage)];
+    const std::string stageName      = names[static_cast<uint32_t>(stage)];
     if (shader) *shader = nullptr;
     if (!bytecode || !length) return kInvalidArg;
-    std::string glsl, error;
-    if (!TranslateToGlsl(stage, bytecode, length, glsl, error)) {
-        ReportBackendError(std::string("the ") + stageName +
-                           " shader cannot be translated: " + error);
+    Translation translation;
+    std::string error;
+    if (!TranslateToGlsl(stage, bytecode, length, previous, translation, error)) {
+        ReportBackendError("the " + stageName + " shader cannot be translated: " + error);
         return kInvalidArg;
     }
-    const char *source = glsl.c_str();
+    const char *source = translation.glsl.c_str();
     GLuint program     = glCreateShaderProgramv(type, 1, &source);
     GLint linked       = GL_FALSE;
     if (program) glGetProgramiv(program, GL_LINK_STATUS, &linked);
@@ -181,15 +192,14 @@ HRESULT CreateShader(Device *owner, ShaderStage stage, GLenum type, const char *
             log.resize(std::strlen(log.c_str()));
         }
         glDeleteProgram(program);
-        ReportBackendError(std::string("the GL driver rejected the ") + stageName +
-                           " shader: " + log);
+        ReportBackendError("the GL driver rejected the " + stageName + " shader: " + log);
         return kFail;
     }
     if (!shader) {
         glDeleteProgram(program);
         return kFalse;
     }
-    *shader = new Shader<Interface>(owner, program);
+    *shader = new Shader<Interface>(owner, program, std::move(translation));
     return kOk;
 }
 
@@ -215,22 +225,35 @@ class Device : public Object<ID3D11Device> {
         return kOk;
     }
 
+    // GL needs a stage's input locations when its GLSL is written, while
+    // D3D combines any vertex, geometry and pixel shader at draw time. So a
+    // geometry shader links against the most recently created vertex
+    // shader, and a pixel shader against the most recently created geometry
+    // or vertex shader: the system creates the three of a scene in that
+    // order and draws them together, and a shader that does not fit the one
+    // before it then fails its own creation, which the scene load reports,
+    // instead of drawing wrongly later.
     HRESULT STDMETHODCALLTYPE CreateVertexShader(const void *bytecode, SIZE_T length,
                                                  ID3D11ClassLinkage *,
                                                  ID3D11VertexShader **shader) override {
-        return CreateShader(this, ShaderStage::Vertex, GL_VERTEX_SHADER, "vertex", bytecode, length,
-                            shader);
+        const HRESULT hr =
+            CreateShader(this, ShaderStage::Vertex, nullptr, bytecode, length, shader);
+        if (hr == kOk)
+            vertexOutputs_ = pixelInputs_ = static_cast<VertexShader *>(*shader)->outputs;
+        return hr;
     }
     HRESULT STDMETHODCALLTYPE CreateGeometryShader(const void *bytecode, SIZE_T length,
                                                    ID3D11ClassLinkage *,
                                                    ID3D11GeometryShader **shader) override {
-        return CreateShader(this, ShaderStage::Geometry, GL_GEOMETRY_SHADER, "geometry", bytecode,
-                            length, shader);
+        const HRESULT hr = CreateShader(this, ShaderStage::Geometry, Previous(vertexOutputs_),
+                                        bytecode, length, shader);
+        if (hr == kOk) pixelInputs_ = static_cast<GeometryShader *>(*shader)->outputs;
+        return hr;
     }
     HRESULT STDMETHODCALLTYPE CreatePixelShader(const void *bytecode, SIZE_T length,
                                                 ID3D11ClassLinkage *,
                                                 ID3D11PixelShader **shader) override {
-        return CreateShader(this, ShaderStage::Pixel, GL_FRAGMENT_SHADER, "pixel", bytecode, length,
+        return CreateShader(this, ShaderStage::Pixel, Previous(pixelInputs_), bytecode, length,
                             shader);
     }
 
@@ -273,6 +296,16 @@ class Device : public Object<ID3D11Device> {
 
     HWND__ *const window;
     const GLXContext context;
+
+  private:
+    static const StageOutputs *Previous(const std::optional<StageOutputs> &outputs) {
+        return outputs ? &*outputs : nullptr;
+    }
+
+    // The outputs of the most recently created vertex shader, and of the
+    // most recently created vertex or geometry shader: what the next
+    // geometry and pixel shader link against.
+    std::optional<StageOutputs> vertexOutputs_, pixelInputs_;
 };
 
 template <class Interface> Child<Interface>::Child(Device *owner) : device(owner) {
@@ -300,8 +333,8 @@ class Context : public Child<ID3D11DeviceContext> {
         glCreateBuffers(1, &zeros_);
         glNamedBufferData(zeros_, kMaxConstantSize, std::vector<char>(kMaxConstantSize).data(),
                           GL_STATIC_DRAW);
-        for (UINT slot = 0; slot < kConstantSlots; ++slot)
-            glBindBufferBase(GL_UNIFORM_BUFFER, slot, zeros_);
+        for (UINT binding = 0; binding < kConstantBufferBindings; ++binding)
+            glBindBufferBase(GL_UNIFORM_BUFFER, binding, zeros_);
     }
     ~Context() override {
         OMSetRenderTargets(0, nullptr, nullptr);
@@ -309,10 +342,10 @@ class Context : public Child<ID3D11DeviceContext> {
         VSSetShader(nullptr, nullptr, 0);
         GSSetShader(nullptr, nullptr, 0);
         PSSetShader(nullptr, nullptr, 0);
-        ID3D11Buffer *const none[kConstantSlots] = {};
-        VSSetConstantBuffers(0, kConstantSlots, none);
-        GSSetConstantBuffers(0, kConstantSlots, none);
-        PSSetConstantBuffers(0, kConstantSlots, none);
+        ID3D11Buffer *const none[kConstantBufferSlots] = {};
+        VSSetConstantBuffers(0, kConstantBufferSlots, none);
+        GSSetConstantBuffers(0, kConstantBufferSlots, none);
+        PSSetConstantBuffers(0, kConstantBufferSlots, none);
         glBindProgramPipeline(0);
         glDeleteProgramPipelines(1, &pipeline_);
         glBindVertexArray(0);
@@ -376,15 +409,15 @@ class Context : public Child<ID3D11DeviceContext> {
 
     void STDMETHODCALLTYPE VSSetConstantBuffers(UINT slot, UINT count,
                                                 ID3D11Buffer *const *buffers) override {
-        SetConstants(0, slot, count, buffers);
+        SetConstants(ShaderStage::Vertex, slot, count, buffers);
     }
     void STDMETHODCALLTYPE GSSetConstantBuffers(UINT slot, UINT count,
                                                 ID3D11Buffer *const *buffers) override {
-        SetConstants(1, slot, count, buffers);
+        SetConstants(ShaderStage::Geometry, slot, count, buffers);
     }
     void STDMETHODCALLTYPE PSSetConstantBuffers(UINT slot, UINT count,
                                                 ID3D11Buffer *const *buffers) override {
-        SetConstants(2, slot, count, buffers);
+        SetConstants(ShaderStage::Pixel, slot, count, buffers);
     }
 
     void STDMETHODCALLTYPE IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY topology) override {
@@ -441,15 +474,16 @@ class Context : public Child<ID3D11DeviceContext> {
         checked_ = false;
     }
 
-    // GL has one set of uniform-buffer bindings for all stages: slot N of
-    // any stage is binding N, and the last stage to set a slot decides what
-    // it holds. The system binds the same buffer in all three.
-    void SetConstants(int stage, UINT slot, UINT count, ID3D11Buffer *const *buffers) {
-        if (!buffers || slot >= kConstantSlots || count > kConstantSlots - slot) return;
+    // Each stage's slots have uniform-buffer bindings of their own
+    // (bindings.h), where that stage's GLSL reads them; an emptied slot
+    // reads zeros.
+    void SetConstants(ShaderStage stage, UINT slot, UINT count, ID3D11Buffer *const *buffers) {
+        if (!buffers || slot >= kConstantBufferSlots || count > kConstantBufferSlots - slot) return;
         for (UINT i = 0; i < count; ++i) {
             Buffer *b = dynamic_cast<Buffer *>(buffers[i]);
-            Hold(constants_[stage][slot + i], b);
-            glBindBufferBase(GL_UNIFORM_BUFFER, slot + i, b ? b->name : zeros_);
+            Hold(constants_[static_cast<uint32_t>(stage)][slot + i], b);
+            glBindBufferBase(GL_UNIFORM_BUFFER, ConstantBufferBinding(stage, slot + i),
+                             b ? b->name : zeros_);
         }
     }
 
@@ -474,20 +508,20 @@ class Context : public Child<ID3D11DeviceContext> {
         return valid_;
     }
 
-    GLuint vao_                           = 0;
-    GLuint pipeline_                      = 0;
-    GLuint zeros_                         = 0;
-    RenderTargetView *target_             = nullptr;
-    RasterizerState *state_               = nullptr;
-    VertexShader *vs_                     = nullptr;
-    GeometryShader *gs_                   = nullptr;
-    PixelShader *ps_                      = nullptr;
-    Buffer *constants_[3][kConstantSlots] = {};
-    D3D11_PRIMITIVE_TOPOLOGY topology_    = D3D11_PRIMITIVE_TOPOLOGY_UNDEFINED;
-    D3D11_VIEWPORT viewport_              = {};
-    bool hasViewport_                     = false;
-    bool checked_                         = false;
-    bool valid_                           = false;
+    GLuint vao_                                           = 0;
+    GLuint pipeline_                                      = 0;
+    GLuint zeros_                                         = 0;
+    RenderTargetView *target_                             = nullptr;
+    RasterizerState *state_                               = nullptr;
+    VertexShader *vs_                                     = nullptr;
+    GeometryShader *gs_                                   = nullptr;
+    PixelShader *ps_                                      = nullptr;
+    Buffer *constants_[kStageCount][kConstantBufferSlots] = {};
+    D3D11_PRIMITIVE_TOPOLOGY topology_                    = D3D11_PRIMITIVE_TOPOLOGY_UNDEFINED;
+    D3D11_VIEWPORT viewport_                              = {};
+    bool hasViewport_                                     = false;
+    bool checked_                                         = false;
+    bool valid_                                           = false;
 };
 
 class SwapChain : public Object<IDXGISwapChain> {

@@ -3,9 +3,21 @@
 // - stages link by HLSL semantic, not by declaration order;
 // - constant buffers keep HLSL packing (a std140 block where the two agree,
 //   else a block holding one flat array of vec4 registers);
+// - each stage's resources sit at its own GL bindings (bindings.h);
 // - SV_Position in the pixel stage counts from the top-left;
 // - arithmetic and derivatives follow Direct3D's rules: the compiler has
-//   rewritten the SPIR-V for them (spirv_fixes.h).
+//   rewritten the SPIR-V for them (spirv_fixes.h), before glslang's
+//   optimizer, which is where every SPIR-V fix-up goes.
+//
+// A translation is a fixed run of passes, each a function below:
+//   ReadBlob        the backend's blob to SPIR-V words
+//   ValidateSpirv   refuse a malformed module before SPIRV-Cross walks it
+//   then, per attempt at writing GLSL (plain blocks, else flat arrays):
+//   NewCompiler     SPIRV-Cross with the backend's options
+//   LinkStage       input and output locations by semantic
+//   LayOutConstantBuffers  HLSL packing offsets
+//   BindResources   each resource at its stage's GL binding
+//   WriteGlsl       SPIRV-Cross's GLSL, patched where it has no option
 #include "platform/gl/translate.h"
 
 #include <spirv-tools/libspirv.h>
@@ -23,11 +35,7 @@ namespace {
 // More than any GL implementation offers; bounds the work on odd input.
 constexpr uint32_t kMaxLocations = 1024;
 
-// Semantic (normalised, with its index) to location, per stage's outputs.
 typedef std::map<std::string, uint32_t> Linkage;
-Linkage vertexOutputs;
-Linkage geometryOutputs;
-const Linkage *pixelSource = nullptr; // outputs of the last stage before the pixel stage
 
 const char *StageName(uint32_t stage) {
     switch (stage) {
@@ -118,8 +126,8 @@ bool Resources(spvc_compiler compiler, spvc_resource_type kind,
 
 // Gives the stage's user inputs the locations the previous stage gave its
 // outputs of the same semantic.
-bool LinkInputs(spvc_compiler compiler, ShaderStage stage, const Linkage &previous,
-                const char *previousName, std::string &error) {
+bool LinkInputs(spvc_compiler compiler, ShaderStage stage, const StageOutputs *previous,
+                std::string &error) {
     std::vector<spvc_reflected_resource> inputs;
     if (!Resources(compiler, SPVC_RESOURCE_TYPE_STAGE_INPUT, inputs)) return false;
     for (const spvc_reflected_resource &input : inputs) {
@@ -127,10 +135,13 @@ bool LinkInputs(spvc_compiler compiler, ShaderStage stage, const Linkage &previo
         std::string name;
         uint32_t index = 0;
         ReadSemantic(compiler, input.id, name, index);
-        auto found = previous.find(SemanticKey(name, index));
-        if (found == previous.end()) {
-            error = std::string(StageName(static_cast<uint32_t>(stage))) + " stage input '" +
-                    SemanticKey(name, index) + "' is not written by the " + previousName + " stage";
+        const std::string key = SemanticKey(name, index);
+        auto found = previous ? previous->locations.find(key) : Linkage::const_iterator();
+        if (!previous || found == previous->locations.end()) {
+            error = std::string(StageName(static_cast<uint32_t>(stage))) + " stage input '" + key +
+                    "' is not written by the " +
+                    (previous ? StageName(static_cast<uint32_t>(previous->stage)) : "previous") +
+                    " stage";
             return false;
         }
         spvc_compiler_set_decoration(compiler, input.id, SpvDecorationLocation, found->second);
@@ -141,8 +152,8 @@ bool LinkInputs(spvc_compiler compiler, ShaderStage stage, const Linkage &previo
     return true;
 }
 
-// Gives the stage's user outputs fresh locations and remembers them by
-// semantic for the next stage.
+// Gives the stage's user outputs fresh locations, by semantic for the next
+// stage.
 bool LinkOutputs(spvc_compiler compiler, Linkage &outputs, std::string &error) {
     std::vector<spvc_reflected_resource> list;
     if (!Resources(compiler, SPVC_RESOURCE_TYPE_STAGE_OUTPUT, list)) return false;
@@ -168,6 +179,17 @@ bool LinkOutputs(spvc_compiler compiler, Linkage &outputs, std::string &error) {
         next += count;
     }
     return true;
+}
+
+// Pass: the stage's inputs follow the previous stage's outputs; its outputs
+// (none that a later stage reads, for the pixel stage) get locations of
+// their own.
+bool LinkStage(spvc_compiler compiler, ShaderStage stage, const StageOutputs *previous,
+               StageOutputs &outputs, std::string &error) {
+    if (stage != ShaderStage::Vertex && !LinkInputs(compiler, stage, previous, error)) return false;
+    outputs.stage = stage;
+    outputs.locations.clear();
+    return stage == ShaderStage::Pixel || LinkOutputs(compiler, outputs.locations, error);
 }
 
 uint32_t Align16(uint32_t offset) {
@@ -232,8 +254,7 @@ uint32_t HlslSize(spvc_compiler compiler, spvc_type_id typeId, unsigned dims, bo
     return 16 * (registers - 1) + scalar * perRow;
 }
 
-// Lays out each constant buffer as HLSL does. The compiler has bound each
-// one at its register, or at a free one when the source names none.
+// Pass: lays out each constant buffer as HLSL does.
 bool LayOutConstantBuffers(spvc_compiler compiler, std::vector<spvc_reflected_resource> &buffers) {
     if (!Resources(compiler, SPVC_RESOURCE_TYPE_UNIFORM_BUFFER, buffers)) return false;
     for (const spvc_reflected_resource &buffer : buffers)
@@ -241,9 +262,44 @@ bool LayOutConstantBuffers(spvc_compiler compiler, std::vector<spvc_reflected_re
     return true;
 }
 
+// The texture-sampler pairs the stage's code uses, each at its unit
+// (TextureUnit, bindings.h), for the context to bind. The stage's SPIR-V
+// keeps HLSL's separate images and samplers; pairing them
+// (spvc_compiler_build_combined_image_samplers) and naming each pair's unit
+// belongs here. None is recorded yet.
+bool BindTextures(spvc_compiler, ShaderStage, std::vector<TexturePair> &textures, std::string &) {
+    textures.clear();
+    return true;
+}
+
+// Pass: moves each resource from its register to its stage's GL binding
+// (bindings.h) and records where it went. glslang bound each constant
+// buffer at its register, or at a free one where the source names none.
+bool BindResources(spvc_compiler compiler, ShaderStage stage,
+                   const std::vector<spvc_reflected_resource> &buffers, Translation &result,
+                   std::string &error) {
+    result.constantBuffers.clear();
+    for (const spvc_reflected_resource &buffer : buffers) {
+        const uint32_t slot =
+            spvc_compiler_get_decoration(compiler, buffer.id, SpvDecorationBinding);
+        // A stage has b0 to b13 (the HLSL compiler's X4567); a higher one
+        // would land on another stage's binding.
+        if (slot >= kConstantBufferSlots) {
+            error = "constant buffer register b" + std::to_string(slot) + " is beyond b" +
+                    std::to_string(kConstantBufferSlots - 1) + ", the last a stage has";
+            return false;
+        }
+        const uint32_t binding = ConstantBufferBinding(stage, slot);
+        spvc_compiler_set_decoration(compiler, buffer.id, SpvDecorationBinding, binding);
+        result.constantBuffers.push_back({slot, binding});
+    }
+    return BindTextures(compiler, stage, result.textures, error);
+}
+
 // A flattened constant buffer comes out as "uniform vec4 NAME[N];", a plain
 // uniform; wrapped in a std140 block it is the same run of 16-byte
-// registers, fed from the buffer bound at its register.
+// registers, fed from the buffer bound at its binding. SPIRV-Cross has no
+// option to write a flattened buffer as a block, so the text is patched.
 std::string FlatName(uint32_t binding) {
     return "hotfx_cb" + std::to_string(binding);
 }
@@ -261,7 +317,10 @@ bool WrapFlattenedBuffer(std::string &glsl, uint32_t binding) {
     return true;
 }
 
-// SPIRV-Cross drops the pixel-origin mode; HLSL counts from the top-left.
+// HLSL counts SV_Position from the top-left. SPIRV-Cross drops the SPIR-V
+// pixel-origin mode (every Vulkan pixel shader has OriginUpperLeft) and its
+// options have none for GL's layout(origin_upper_left), so the
+// redeclaration is added to the text.
 void DeclareUpperLeftOrigin(std::string &glsl) {
     size_t at = 0;
     // After "#version" and any "#extension" lines.
@@ -280,9 +339,33 @@ struct Context {
     }
 };
 
-// The SPIR-V is checked before SPIRV-Cross sees it: SPIRV-Cross trusts its
-// input, the validator is made for untrusted modules.
-bool ValidSpirv(const std::vector<uint32_t> &words, std::string &error) {
+// Pass: the blob's SPIR-V words, if it is a blob of this stage. The blob
+// need not be aligned.
+bool ReadBlob(ShaderStage stage, const void *bytecode, size_t size, std::vector<uint32_t> &words,
+              std::string &error) {
+    const uint32_t spirvMagic = 0x07230203;
+    if (!bytecode || size < 3 * sizeof(uint32_t) || size % sizeof(uint32_t) != 0) {
+        error = "not a shader blob made by D3DX11CompileFromFileA (bad size)";
+        return false;
+    }
+    words.resize(size / sizeof(uint32_t));
+    std::memcpy(words.data(), bytecode, size);
+    if (words[0] != kBytecodeMagic || words[1] > 2 || words[2] != spirvMagic) {
+        error = "not a shader blob made by D3DX11CompileFromFileA";
+        return false;
+    }
+    if (words[1] != static_cast<uint32_t>(stage)) {
+        error = std::string("the bytecode is a ") + StageName(words[1]) + " shader, not a " +
+                StageName(static_cast<uint32_t>(stage)) + " shader";
+        return false;
+    }
+    words.erase(words.begin(), words.begin() + 2);
+    return true;
+}
+
+// Pass: the SPIR-V is checked before SPIRV-Cross walks it: SPIRV-Cross
+// trusts its input, the validator is made for untrusted modules.
+bool ValidateSpirv(const std::vector<uint32_t> &words, std::string &error) {
     spv_context context             = spvContextCreate(SPV_ENV_VULKAN_1_0);
     spv_validator_options validator = spvValidatorOptionsCreate();
     // HLSL offsets break Vulkan's block rules; they are redone here anyway.
@@ -299,25 +382,25 @@ bool ValidSpirv(const std::vector<uint32_t> &words, std::string &error) {
     return result == SPV_SUCCESS;
 }
 
-// One attempt at writing GLSL; flatten says whether constant buffers become
-// flat register arrays.
-bool Emit(spvc_context context, spvc_parsed_ir ir, ShaderStage stage, bool flatten,
-          std::string &glsl, std::string &error, std::string &retry) {
+// Pass: a SPIRV-Cross compiler over its own copy of the module (so a second
+// attempt starts clean), with the options every stage shares.
+spvc_compiler NewCompiler(spvc_context context, spvc_parsed_ir ir, ShaderStage stage,
+                          std::string &error) {
     spvc_compiler compiler = nullptr;
     if (spvc_context_create_compiler(context, SPVC_BACKEND_GLSL, ir, SPVC_CAPTURE_MODE_COPY,
                                      &compiler) != SPVC_SUCCESS)
-        return false;
+        return nullptr;
 
     static const SpvExecutionModel models[] = {SpvExecutionModelVertex, SpvExecutionModelGeometry,
                                                SpvExecutionModelFragment};
     if (spvc_compiler_get_execution_model(compiler) != models[static_cast<uint32_t>(stage)]) {
         error = "the SPIR-V is not a " + std::string(StageName(static_cast<uint32_t>(stage))) +
                 " shader";
-        return false;
+        return nullptr;
     }
 
     spvc_compiler_options options = nullptr;
-    if (spvc_compiler_create_compiler_options(compiler, &options) != SPVC_SUCCESS) return false;
+    if (spvc_compiler_create_compiler_options(compiler, &options) != SPVC_SUCCESS) return nullptr;
     spvc_compiler_options_set_uint(options, SPVC_COMPILER_OPTION_GLSL_VERSION, 450);
     spvc_compiler_options_set_bool(options, SPVC_COMPILER_OPTION_GLSL_ES, SPVC_FALSE);
     spvc_compiler_options_set_bool(options, SPVC_COMPILER_OPTION_GLSL_VULKAN_SEMANTICS, SPVC_FALSE);
@@ -327,23 +410,15 @@ bool Emit(spvc_context context, spvc_parsed_ir ir, ShaderStage stage, bool flatt
     // The device links the stages as separable programs.
     spvc_compiler_options_set_bool(options, SPVC_COMPILER_OPTION_GLSL_SEPARATE_SHADER_OBJECTS,
                                    SPVC_TRUE);
-    if (spvc_compiler_install_compiler_options(compiler, options) != SPVC_SUCCESS) return false;
+    if (spvc_compiler_install_compiler_options(compiler, options) != SPVC_SUCCESS) return nullptr;
+    return compiler;
+}
 
-    // Stage linkage by semantic. A failed retry must not disturb the maps, so
-    // outputs go to a copy first.
-    Linkage outputs;
-    if (stage == ShaderStage::Geometry &&
-        !LinkInputs(compiler, stage, vertexOutputs, "vertex", error))
-        return false;
-    if (stage == ShaderStage::Pixel) {
-        const char *previous = pixelSource == &vertexOutputs ? "vertex" : "geometry";
-        if (!LinkInputs(compiler, stage, pixelSource ? *pixelSource : Linkage(), previous, error))
-            return false;
-    }
-    if (stage != ShaderStage::Pixel && !LinkOutputs(compiler, outputs, error)) return false;
-
-    std::vector<spvc_reflected_resource> buffers;
-    if (!LayOutConstantBuffers(compiler, buffers)) return false;
+// Pass: SPIRV-Cross writes the GLSL; flatten says whether constant buffers
+// become flat register arrays. retry says why plain blocks do not do.
+bool WriteGlsl(spvc_compiler compiler, const std::vector<spvc_reflected_resource> &buffers,
+               ShaderStage stage, bool flatten, std::string &glsl, std::string &error,
+               std::string &retry) {
     if (flatten) {
         for (const spvc_reflected_resource &buffer : buffers) {
             uint32_t binding =
@@ -371,46 +446,35 @@ bool Emit(spvc_context context, spvc_parsed_ir ir, ShaderStage stage, bool flatt
             uint32_t binding =
                 spvc_compiler_get_decoration(compiler, buffer.id, SpvDecorationBinding);
             if (!WrapFlattenedBuffer(glsl, binding)) {
-                error = "constant buffer at register b" + std::to_string(binding) +
+                error = "constant buffer at register b" +
+                        std::to_string(binding % kConstantBufferSlots) +
                         " could not be declared as a uniform block";
                 return false;
             }
         }
     }
     if (stage == ShaderStage::Pixel) DeclareUpperLeftOrigin(glsl);
-
-    if (stage == ShaderStage::Vertex) {
-        vertexOutputs = outputs;
-        pixelSource   = &vertexOutputs;
-    } else if (stage == ShaderStage::Geometry) {
-        geometryOutputs = outputs;
-        pixelSource     = &geometryOutputs;
-    }
     return true;
 }
 
-bool Translate(ShaderStage stage, const void *bytecode, size_t size, std::string &glsl,
-               std::string &error) {
-    const uint32_t spirvMagic = 0x07230203;
-    if (!bytecode || size < 3 * sizeof(uint32_t) || size % sizeof(uint32_t) != 0) {
-        error = "not a shader blob made by D3DX11CompileFromFileA (bad size)";
+// One attempt at the GLSL of a checked module. Returns false with error set
+// where the shader cannot be expressed, and with error empty (retry or the
+// context saying why) where the other attempt may succeed.
+bool Emit(spvc_context context, spvc_parsed_ir ir, ShaderStage stage, const StageOutputs *previous,
+          bool flatten, Translation &result, std::string &error, std::string &retry) {
+    spvc_compiler compiler = NewCompiler(context, ir, stage, error);
+    std::vector<spvc_reflected_resource> buffers;
+    return compiler && LinkStage(compiler, stage, previous, result.outputs, error) &&
+           LayOutConstantBuffers(compiler, buffers) &&
+           BindResources(compiler, stage, buffers, result, error) &&
+           WriteGlsl(compiler, buffers, stage, flatten, result.glsl, error, retry);
+}
+
+bool Translate(ShaderStage stage, const void *bytecode, size_t size, const StageOutputs *previous,
+               Translation &result, std::string &error) {
+    std::vector<uint32_t> words;
+    if (!ReadBlob(stage, bytecode, size, words, error) || !ValidateSpirv(words, error))
         return false;
-    }
-    std::vector<uint32_t> words(size / sizeof(uint32_t));
-    std::memcpy(words.data(), bytecode, size); // the blob need not be aligned
-    if (words[0] != kBytecodeMagic || words[1] > 2 || words[2] != spirvMagic) {
-        error = "not a shader blob made by D3DX11CompileFromFileA";
-        return false;
-    }
-    if (words[1] != static_cast<uint32_t>(stage)) {
-        error = std::string("the bytecode is a ") + StageName(words[1]) + " shader, not a " +
-                StageName(static_cast<uint32_t>(stage)) + " shader";
-        return false;
-    }
-    words.erase(words.begin(), words.begin() + 2);
-    // The compiler has already applied the arithmetic rewrites (spirv_fixes.h);
-    // a second pass would turn the y derivatives back.
-    if (!ValidSpirv(words, error)) return false;
 
     Context context;
     spvc_parsed_ir ir = nullptr;
@@ -422,7 +486,8 @@ bool Translate(ShaderStage stage, const void *bytecode, size_t size, std::string
     }
     // An attempt that SPIRV-Cross refuses says why in the context.
     auto attempt = [&](bool flatten, std::string &why) {
-        if (Emit(context.handle, ir, stage, flatten, glsl, error, why)) return true;
+        result = Translation();
+        if (Emit(context.handle, ir, stage, previous, flatten, result, error, why)) return true;
         if (why.empty()) why = spvc_context_get_last_error_string(context.handle);
         return false;
     };
@@ -439,18 +504,18 @@ bool Translate(ShaderStage stage, const void *bytecode, size_t size, std::string
 
 } // namespace
 
-bool TranslateToGlsl(ShaderStage stage, const void *bytecode, size_t size, std::string &glsl,
-                     std::string &error) {
-    glsl.clear();
+bool TranslateToGlsl(ShaderStage stage, const void *bytecode, size_t size,
+                     const StageOutputs *previous, Translation &result, std::string &error) {
+    result = Translation();
     error.clear();
     try {
-        if (Translate(stage, bytecode, size, glsl, error)) return true;
+        if (Translate(stage, bytecode, size, previous, result, error)) return true;
     } catch (const std::exception &e) {
         error = e.what();
     } catch (...) {
         error = "unexpected failure";
     }
     if (error.empty()) error = "translation failed";
-    glsl.clear();
+    result = Translation();
     return false;
 }

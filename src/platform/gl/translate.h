@@ -8,9 +8,10 @@
 // program.
 //
 // What the GLSL expects from the device:
-// - Constant buffer register(bN) is the uniform block at binding N, laid out
-//   byte for byte as on Windows (HLSL packing), so the device uploads the
-//   system's constant image unchanged.
+// - Constant buffer register(bN) of a stage is the uniform block at the
+//   binding bindings.h gives (stage, N), laid out byte for byte as on
+//   Windows (HLSL packing), so the device uploads the system's constant
+//   image unchanged.
 // - Stage inputs and outputs carry explicit locations derived from their HLSL
 //   semantics; the stages link by location.
 // - SV_InstanceID is gl_InstanceID, which ignores the start instance as D3D
@@ -29,13 +30,14 @@
 //   the bottom: the two must not be combined.)
 #pragma once
 
+#include "platform/gl/bindings.h"
 #include "platform/platform.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
-
-enum class ShaderStage : uint32_t { Vertex = 0, Geometry = 1, Pixel = 2 };
+#include <vector>
 
 constexpr uint32_t kBytecodeMagic = 0x42584648; // "HFXB" in a little-endian file
 
@@ -43,13 +45,35 @@ constexpr uint32_t kBytecodeMagic = 0x42584648; // "HFXB" in a little-endian fil
 // reference for the caller. Null when memory runs out.
 ID3D10Blob *CreateBlob(const void *data, size_t size);
 
+// The locations a stage gave its outputs, by semantic with its index
+// ("COLOR0", "TEXCOORD1"): what the next stage's inputs link against.
+struct StageOutputs {
+    ShaderStage stage = ShaderStage::Vertex;
+    std::map<std::string, uint32_t> locations;
+};
+
+// A constant buffer the stage reads: its register and the uniform-buffer
+// binding it was written at (ConstantBufferBinding of bindings.h).
+struct ConstantBufferUse {
+    uint32_t slot    = 0;
+    uint32_t binding = 0;
+};
+
+// Everything the device needs of one translated stage.
+struct Translation {
+    std::string glsl;
+    StageOutputs outputs; // empty for the pixel stage
+    std::vector<ConstantBufferUse> constantBuffers;
+    std::vector<TexturePair> textures;
+};
+
 // Turns a blob made by D3DX11CompileFromFileA into GLSL 4.50 for the given
-// stage. Returns false, with a readable reason in error, when the blob is not
-// of that stage, is malformed, or cannot be expressed in GLSL. Stage inputs
-// and outputs get locations from their HLSL semantics so the stages link as
-// they do on Windows: the inputs of a geometry or pixel stage take the
-// locations that the most recently translated previous stage gave its
-// outputs of the same semantic (a pixel stage follows the geometry stage),
-// and an input whose semantic that stage does not write is an error.
-bool TranslateToGlsl(ShaderStage stage, const void *bytecode, size_t size, std::string &glsl,
-                     std::string &error);
+// stage. previous is the outputs of the stage that feeds this one (the
+// vertex stage's for a geometry stage; the geometry stage's, or the vertex
+// stage's when there is none, for a pixel stage; null for a vertex stage):
+// every input takes the location previous gave the output of its semantic,
+// and an input whose semantic previous does not write is an error. Returns
+// false, with a readable reason in error, when the blob is not of that stage,
+// is malformed, or cannot be expressed in GLSL. Keeps nothing between calls.
+bool TranslateToGlsl(ShaderStage stage, const void *bytecode, size_t size,
+                     const StageOutputs *previous, Translation &result, std::string &error);
