@@ -77,6 +77,11 @@ const Case kCases[] = {
      "TextureCubeArray x; SamplerState s;\n"
      "float4 ps_main() : SV_Target { return x.Sample(s, 0); }",
      "TextureCubeArray 'x' needs shader model 4.1"},
+    {112, "float4 vs_main(float4 p : P) : SV_Position { return rcp(p); } // rcp(", "rcp needs"},
+    {114,
+     "Texture2DMS<float4> x;\n"
+     "float4 ps_main() : SV_Target { return x.GetSamplePosition(0).x; }",
+     "GetSamplePosition needs shader model 4.1"},
     {114, "float4 ps_main(uint c : SV_Coverage) : SV_Target { return c; }",
      "SV_Coverage as an input needs shader model 5.0"},
     {114, "float4 ps_main(uint i : SV_SampleIndex) : SV_Target { return i; }",
@@ -88,6 +93,11 @@ const Case kCases[] = {
      "void gs_main(point V i[1], uint n : SV_GSInstanceID, inout PointStream<V> s) {}",
      "SV_GSInstanceID needs shader model 5.0"},
     // Required forms and limits.
+    {113,
+     "struct V { float4 p : SV_Position; };\n[maxvertexcount(1)]\n"
+     "void gs_main(point V i[1], inout PointStream<V> a, inout PointStream<V> b) "
+     "{ a.Append(i[0]); b.Append(i[0]); }",
+     "more than one output stream needs shader model 5.0"},
     {113, GS("", "s.Append(i[0]);"), "'gs_main': a geometry entry point needs [maxvertexcount(N)]"},
     {113, GS("[maxvertexcount(1025)]", "s.Append(i[0]);"), "over the limit of 1024 vertices"},
     {113, GS("[maxvertexcount(257)]", "s.Append(i[0]);"),

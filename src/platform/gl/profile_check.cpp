@@ -133,15 +133,58 @@ int NameColumn(const std::string &source, const Problem &p) {
     return p.column;
 }
 
-// Collects the functions a function calls, by glslang's mangled names.
+// Collects the functions a function calls, by glslang's mangled names, and
+// the lines of the source file its code stands on.
 class CallCollector : public glslang::TIntermTraverser {
   public:
+    explicit CallCollector(const char *fileName) : fileName_(fileName) {}
     bool visitAggregate(glslang::TVisit, TIntermAggregate *node) override {
         if (node->getOp() == glslang::EOpFunctionCall) calls.push_back(node->getName().c_str());
+        Line(node->getLoc());
         return true;
     }
+    bool visitBinary(glslang::TVisit, glslang::TIntermBinary *node) override {
+        Line(node->getLoc());
+        return true;
+    }
+    void visitSymbol(TIntermSymbol *node) override { Line(node->getLoc()); }
     std::vector<std::string> calls;
+    int firstLine = 0, lastLine = 0; // 0 when none is in the file itself
+
+  private:
+    void Line(const glslang::TSourceLoc &loc) {
+        const char *file = loc.getFilename();
+        if (loc.line <= 0 || (file && std::strcmp(file, fileName_) != 0)) return;
+        firstLine = firstLine ? std::min(firstLine, loc.line) : loc.line;
+        lastLine  = std::max(lastLine, loc.line);
+    }
+    const char *fileName_;
 };
+
+// Calls of intrinsics that glslang turns into plain arithmetic, so that only
+// the text shows them: rcp(x) becomes 1 / x.
+void LoweredIntrinsics(const std::string &source, int firstLine, int lastLine,
+                       std::vector<Named> &found) {
+    static const char *const kNames[] = {"rcp"};
+    size_t start                      = 0;
+    for (int line = 1; line <= lastLine && start < source.size(); ++line) {
+        size_t end = source.find('\n', start);
+        if (end == std::string::npos) end = source.size();
+        if (line >= firstLine) {
+            std::string text = source.substr(start, end - start);
+            text             = text.substr(0, text.find("//"));
+            for (const char *name : kNames)
+                for (size_t at = text.find(name); at != std::string::npos;
+                     at        = text.find(name, at + 1)) {
+                    const size_t after = text.find_first_not_of(" \t", at + std::strlen(name));
+                    if ((at == 0 || !IsWordChar(text[at - 1])) && after != std::string::npos &&
+                        text[after] == '(')
+                        found.push_back({name, line, static_cast<int>(at) + 1});
+                }
+        }
+        start = end + 1;
+    }
+}
 
 // Bytes from the start of a constant buffer to the end of a member placed at
 // offset, packed as HLSL packs: a value never straddles a 16-byte register,
@@ -219,6 +262,7 @@ class ProfileChecker : public glslang::TIntermTraverser {
         const glslang::TQualifier &q = type.getQualifier();
         if (q.builtIn >= glslang::EbvSubgroupID && q.builtIn <= glslang::EbvSubgroupLtMask2)
             Needs(loc, "wave operations", 60);
+        if (name == "@sampleCount") Needs(loc, "GetSamplePosition", 41); // how glslang expands it
         if (q.storage == glslang::EvqShared)
             Needs(loc, "groupshared variable '" + name + "'", kNotInThisStage,
                   "is only for compute shaders");
@@ -429,8 +473,8 @@ class ProfileChecker : public glslang::TIntermTraverser {
             const glslang::TQualifier &q = type.getQualifier();
             const bool input             = q.storage == glslang::EvqVaryingIn;
             if (!input && q.storage != glslang::EvqVaryingOut) continue;
-            if (!input) outputComponents += Components(type);
             const std::string name = symbol->getName().c_str();
+            if (!input) outputComponents += Components(type);
             if (!q.semanticName && q.builtIn == glslang::EbvNone) {
                 Refuse(entryLoc, "'" + entryName + "': " +
                                      (name == "@entryPointOutput" ? std::string("the result")
@@ -444,7 +488,25 @@ class ProfileChecker : public glslang::TIntermTraverser {
                 semantic.pop_back();
             SystemValue(entryLoc, semantic, input);
         }
-        if (stage_ == EShLangGeometry) outputComponents_ = outputComponents;
+        if (stage_ != EShLangGeometry) return;
+        outputComponents_ = outputComponents;
+    }
+
+    // A geometry entry's streams are its only out parameters; glslang merges
+    // a second stream into the first instead of refusing it.
+    void CheckStreams(TIntermAggregate *userEntry) {
+        int streams = 0;
+        for (TIntermNode *child : userEntry->getSequence()) {
+            TIntermAggregate *parameters = child->getAsAggregate();
+            if (!parameters || parameters->getOp() != glslang::EOpParameters) continue;
+            for (TIntermNode *parameter : parameters->getSequence()) {
+                TIntermSymbol *symbol = parameter->getAsSymbolNode();
+                const auto storage =
+                    symbol ? symbol->getQualifier().storage : glslang::EvqTemporary;
+                if (storage == glslang::EvqOut || storage == glslang::EvqInOut) ++streams;
+            }
+        }
+        if (streams > 1) Needs(userEntry->getLoc(), "more than one output stream", 50);
     }
 
     void SystemValue(const glslang::TSourceLoc &loc, const std::string &semantic, bool input) {
@@ -566,22 +628,35 @@ bool CheckProfile(const std::string &source, const char *fileName, glslang::TInt
             glslang::TSourceLoc entryLoc     = entry->second->getLoc();
             std::vector<std::string> pending = {entry->first};
             std::set<std::string> reached    = {entry->first};
+            std::vector<Named> lowered;
+            TIntermAggregate *userEntry = nullptr; // "@gs_main(...", which the wrapper calls
             while (!pending.empty()) {
                 TIntermAggregate *function = functions[pending.back()];
                 pending.pop_back();
-                CallCollector collector;
+                CallCollector collector(fileName);
                 function->traverse(&collector);
+                if (collector.firstLine > 0)
+                    LoweredIntrinsics(source, collector.firstLine, collector.lastLine, lowered);
                 for (const std::string &callee : collector.calls)
                     if (functions.count(callee) && reached.insert(callee).second) {
                         pending.push_back(callee);
-                        if (callee[0] == '@') entryLoc = functions[callee]->getLoc();
+                        if (callee[0] == '@') userEntry = functions[callee];
                     }
                 function->traverse(&checker);
             }
             for (TIntermNode *node : globals)
                 node->traverse(&checker);
+            if (userEntry) entryLoc = userEntry->getLoc();
+            if (userEntry && tree->getStage() == EShLangGeometry) checker.CheckStreams(userEntry);
             if (linkerObjects) checker.CheckSignature(linkerObjects, entryLoc, entryPoint);
             checker.CheckAttributes(*tree, entryLoc, entryPoint);
+            for (const Named &call : lowered) {
+                glslang::TSourceLoc loc;
+                loc.init();
+                loc.line   = call.line;
+                loc.column = call.column;
+                checker.Needs(loc, call.name, 50);
+            }
         }
         problems = std::move(checker.problems);
     }
