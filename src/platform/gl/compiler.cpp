@@ -380,6 +380,14 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
 // child, the reload reports it as a compile error, and the next compile forks
 // a new one. Only the source crosses over; the child touches neither X nor GL.
 
+#ifdef HOTFX_COMPILE_IN_PROCESS
+// The fuzzing build wants to see the library's crashes itself: no server.
+bool CompileIsolated(const std::string &source, const char *fileName, const char *entryPoint,
+                     const char *profile, EShLanguage language, std::vector<unsigned> &spirv,
+                     std::string &log) {
+    return CompileHlsl(source, fileName, entryPoint, profile, language, spirv, log);
+}
+#else
 constexpr int kCompileSeconds = 10; // far beyond any real shader on this backend
 
 struct CompileServer {
@@ -508,10 +516,6 @@ bool StartServer() {
 bool CompileIsolated(const std::string &source, const char *fileName, const char *entryPoint,
                      const char *profile, EShLanguage language, std::vector<unsigned> &spirv,
                      std::string &log) {
-#ifdef HOTFX_COMPILE_IN_PROCESS
-    // The fuzzing build wants to see the library's crashes itself.
-    return CompileHlsl(source, fileName, entryPoint, profile, language, spirv, log);
-#else
     const uint32_t stage = static_cast<uint32_t>(language);
     bool sent            = false;
     // A server that died since the last compile is noticed on sending; the
@@ -560,8 +564,8 @@ bool CompileIsolated(const std::string &source, const char *fileName, const char
               (WIFSIGNALED(status) ? " with signal " + std::to_string(WTERMSIG(status)) : "") +
               "; look for a syntax error near the last edit\n";
     return false;
-#endif
 }
+#endif
 
 } // namespace
 
