@@ -6,6 +6,7 @@
 // message blob; a compile error is E_FAIL with the compiler's text, one
 // line per diagnostic in the Windows compiler's shape
 // ("main.fx(8,5): error: ..."), in a NUL-terminated blob.
+#include "platform/gl/compile_server.h"
 #include "platform/gl/hlsl_rewrites.h"
 #include "platform/gl/source_files.h"
 #include "platform/gl/spirv_fixes.h"
@@ -29,13 +30,7 @@
 #include <string>
 #include <vector>
 
-#include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/socket.h>
 #include <strings.h>
-#include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -102,8 +97,8 @@ bool NamesFunction(const std::string &source, const std::string &name) {
     return false;
 }
 
-// glslang's tables are built once per process; a compile server forked later
-// inherits them.
+// glslang's tables are built once per process: the compile server's, or
+// this one's where no server can be started.
 bool InitialiseGlslang() {
     static const bool initialised = glslang::InitializeProcess();
     return initialised;
@@ -373,201 +368,43 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
     return true;
 }
 
-// The compile server. glslang 12's HLSL front end still crashes on some
-// malformed sources the checks above miss, and its time grows without bound
-// on some large ones. So the compile runs in a child process, forked once and
-// kept for the following compiles: a crash or a hang there ends only the
-// child, the reload reports it as a compile error, and the next compile forks
-// a new one. Only the source crosses over; the child touches neither X nor GL.
-
+// Compiles in the compile server (compile_server.h); where none can be
+// started, in this process.
+bool CompileIsolated(const std::string &source, const char *fileName, const char *entryPoint,
+                     const char *profile, EShLanguage language, std::vector<unsigned> &spirv,
+                     std::string &log) {
+    CompileRequest request;
+    request.language   = static_cast<uint32_t>(language);
+    request.fileName   = fileName;
+    request.entryPoint = entryPoint;
+    request.profile    = profile;
+    request.source     = source;
+    CompileReply reply;
 #ifdef HOTFX_COMPILE_IN_PROCESS
-// The fuzzing build wants to see the library's crashes itself: no server.
-bool CompileIsolated(const std::string &source, const char *fileName, const char *entryPoint,
-                     const char *profile, EShLanguage language, std::vector<unsigned> &spirv,
-                     std::string &log) {
-    return CompileHlsl(source, fileName, entryPoint, profile, language, spirv, log);
-}
+    // The fuzzing build wants to see the library's crashes itself.
+    CompileInThisProcess(request, reply);
 #else
-constexpr int kCompileSeconds = 10; // far beyond any real shader on this backend
-
-struct CompileServer {
-    pid_t pid = -1;
-    int fd    = -1; // our end of a socket pair
-};
-CompileServer server;
-
-bool SendAll(int fd, const void *data, size_t size) {
-    const char *at = static_cast<const char *>(data);
-    while (size > 0) {
-        ssize_t sent = send(fd, at, size, MSG_NOSIGNAL); // a dead peer is an error, not SIGPIPE
-        if (sent < 0 && errno == EINTR) continue;
-        if (sent <= 0) return false;
-        at += sent;
-        size -= static_cast<size_t>(sent);
-    }
-    return true;
-}
-
-// Reads exactly size bytes, waiting until deadline (CLOCK_MONOTONIC seconds;
-// 0 waits for ever). timedOut tells a hang from a closed peer.
-bool ReceiveAll(int fd, void *data, size_t size, double deadline, bool &timedOut) {
-    char *at = static_cast<char *>(data);
-    timedOut = false;
-    while (size > 0) {
-        if (deadline > 0) {
-            timespec now = {};
-            clock_gettime(CLOCK_MONOTONIC, &now);
-            const double left = deadline - (now.tv_sec + now.tv_nsec * 1e-9);
-            pollfd p          = {fd, POLLIN, 0};
-            const int ready   = left > 0 ? poll(&p, 1, static_cast<int>(left * 1000) + 1) : 0;
-            if (ready < 0 && errno == EINTR) continue;
-            if (ready == 0) {
-                timedOut = true;
-                return false;
-            }
-            if (ready < 0) return false;
-        }
-        ssize_t got = recv(fd, at, size, 0);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        at += got;
-        size -= static_cast<size_t>(got);
-    }
-    return true;
-}
-
-bool SendString(int fd, const std::string &text) {
-    const uint32_t size = static_cast<uint32_t>(text.size());
-    return SendAll(fd, &size, sizeof size) && SendAll(fd, text.data(), text.size());
-}
-
-bool ReceiveString(int fd, std::string &text, double deadline, bool &timedOut) {
-    uint32_t size = 0;
-    if (!ReceiveAll(fd, &size, sizeof size, deadline, timedOut)) return false;
-    text.resize(size);
-    return ReceiveAll(fd, &text[0], size, deadline, timedOut);
-}
-
-// The child's loop: one request (language, file name, entry point, profile,
-// source),
-// one reply (ok, log, SPIR-V), until the program closes its end.
-[[noreturn]] void Serve(int fd) {
-    for (;;) {
-        bool timedOut     = false;
-        uint32_t language = 0;
-        std::string fileName, entryPoint, profile, source;
-        if (!ReceiveAll(fd, &language, sizeof language, 0, timedOut) ||
-            !ReceiveString(fd, fileName, 0, timedOut) ||
-            !ReceiveString(fd, entryPoint, 0, timedOut) ||
-            !ReceiveString(fd, profile, 0, timedOut) || !ReceiveString(fd, source, 0, timedOut))
-            _exit(0);
-        std::vector<unsigned> spirv;
-        std::string log;
-        uint32_t ok = 0;
-        try {
-            ok = CompileHlsl(source, fileName.c_str(), entryPoint.c_str(), profile.c_str(),
-                             static_cast<EShLanguage>(language), spirv, log);
-        } catch (const std::bad_alloc &) {
-            log = "ERROR: " + fileName + ": out of memory while compiling\n";
-        }
-        const uint32_t words = static_cast<uint32_t>(spirv.size());
-        if (!SendAll(fd, &ok, sizeof ok) || !SendString(fd, log) ||
-            !SendAll(fd, &words, sizeof words) ||
-            !SendAll(fd, spirv.data(), words * sizeof(unsigned)))
-            _exit(0);
-    }
-}
-
-void StopServer() {
-    if (server.pid > 0) {
-        kill(server.pid, SIGKILL);
-        while (waitpid(server.pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
-    }
-    if (server.fd >= 0) close(server.fd);
-    server = CompileServer();
-}
-
-bool StartServer() {
-    if (!InitialiseGlslang()) return false; // before the fork, so every child inherits it
-    int fds[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return false;
-    const pid_t parent = getpid();
-    const pid_t pid    = fork();
-    if (pid < 0) {
-        close(fds[0]);
-        close(fds[1]);
-        return false;
-    }
-    if (pid == 0) {
-        close(fds[0]);
-        // Ends with the program, even while stuck in a hang.
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent) _exit(0);
-        Serve(fds[1]);
-    }
-    close(fds[1]);
-    server.pid = pid;
-    server.fd  = fds[0];
-    return true;
-}
-
-// Compiles in the server; where no child process can be had, in this one.
-bool CompileIsolated(const std::string &source, const char *fileName, const char *entryPoint,
-                     const char *profile, EShLanguage language, std::vector<unsigned> &spirv,
-                     std::string &log) {
-    const uint32_t stage = static_cast<uint32_t>(language);
-    bool sent            = false;
-    // A server that died since the last compile is noticed on sending; the
-    // request then goes to a new one.
-    for (int attempt = 0; attempt < 2 && !sent; ++attempt) {
-        if (server.pid < 0 && !StartServer())
-            return CompileHlsl(source, fileName, entryPoint, profile, language, spirv, log);
-        sent = SendAll(server.fd, &stage, sizeof stage) && SendString(server.fd, fileName) &&
-               SendString(server.fd, entryPoint) && SendString(server.fd, profile) &&
-               SendString(server.fd, source);
-        if (!sent) StopServer();
-    }
-    if (!sent) return CompileHlsl(source, fileName, entryPoint, profile, language, spirv, log);
-
-    timespec now = {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    const double deadline = now.tv_sec + now.tv_nsec * 1e-9 + kCompileSeconds;
-    bool timedOut         = false;
-    uint32_t ok = 0, words = 0;
-    if (ReceiveAll(server.fd, &ok, sizeof ok, deadline, timedOut) &&
-        ReceiveString(server.fd, log, deadline, timedOut) &&
-        ReceiveAll(server.fd, &words, sizeof words, deadline, timedOut)) {
-        spirv.resize(words);
-        if (ReceiveAll(server.fd, spirv.data(), words * sizeof(unsigned), deadline, timedOut))
-            return ok != 0;
-    }
-
-    // The child crashed or hung on this source: say so as a compile error.
-    const pid_t pid = server.pid;
-    int status      = 0;
-    if (!timedOut) {
-        kill(pid, SIGKILL); // a reply cut short from a child still running
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        server.pid = -1;
-    }
-    StopServer();
-    spirv.clear();
-    if (timedOut)
-        log = "ERROR: " + std::string(fileName) + ": the HLSL compiler did not finish '" +
-              entryPoint + "' within " + std::to_string(kCompileSeconds) +
-              " seconds and was stopped\n";
-    else
-        log = "ERROR: " + std::string(fileName) + ": the HLSL compiler (glslang) crashed on '" +
-              entryPoint + "'" +
-              (WIFSIGNALED(status) ? " with signal " + std::to_string(WTERMSIG(status)) : "") +
-              "; look for a syntax error near the last edit\n";
-    return false;
-}
+    if (!CompileInServer(request, reply)) CompileInThisProcess(request, reply);
 #endif
+    spirv.assign(reply.spirv.begin(), reply.spirv.end());
+    log = std::move(reply.log);
+    return reply.ok;
+}
 
 } // namespace
+
+void CompileInThisProcess(const CompileRequest &request, CompileReply &reply) {
+    std::vector<unsigned> spirv;
+    try {
+        reply.ok = CompileHlsl(request.source, request.fileName.c_str(), request.entryPoint.c_str(),
+                               request.profile.c_str(), static_cast<EShLanguage>(request.language),
+                               spirv, reply.log);
+    } catch (const std::bad_alloc &) {
+        reply.ok  = false;
+        reply.log = "ERROR: " + request.fileName + ": out of memory while compiling\n";
+    }
+    reply.spirv.assign(spirv.begin(), spirv.end());
+}
 
 ID3D10Blob *CreateBlob(const void *data, size_t size) {
     try {
