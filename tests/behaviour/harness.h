@@ -21,7 +21,7 @@ using testing::ElementsAre;
 using testing::ElementsAreArray;
 using testing::IsEmpty;
 
-constexpr HRESULT kFail = static_cast<HRESULT>(0x80004005); // E_FAIL
+constexpr HRESULT kFail = E_FAIL;
 
 class Behaviour : public testing::Test {
   protected:

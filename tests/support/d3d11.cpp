@@ -226,7 +226,7 @@ struct SwapChain : Counted<IDXGISwapChain> {
         if (!(riid == IID_ID3D11Texture2D)) {
             LogMethod(this, "GetBuffer", args + ", " + OutSlot(surface));
             if (surface) *surface = nullptr;
-            return static_cast<HRESULT>(0x80004002); // E_NOINTERFACE
+            return E_NOINTERFACE;
         }
         ID3D11Texture2D *texture = nullptr;
         HRESULT hr = Create<Counted<ID3D11Texture2D>>(this, "GetBuffer", args, "texture",

@@ -35,11 +35,6 @@
 
 namespace {
 
-constexpr HRESULT kOk          = 0;
-constexpr HRESULT kFail        = static_cast<HRESULT>(0x80004005); // E_FAIL
-constexpr HRESULT kInvalidArg  = static_cast<HRESULT>(0x80070057); // E_INVALIDARG
-constexpr HRESULT kOutOfMemory = static_cast<HRESULT>(0x8007000E); // E_OUTOFMEMORY
-
 class Blob final : public ID3D10Blob {
   public:
     explicit Blob(std::vector<char> bytes) : bytes_(std::move(bytes)) {}
@@ -422,7 +417,7 @@ HRESULT WINAPI D3DX11CompileFromFileA(LPCSTR srcFile, const D3D10_SHADER_MACRO *
     if (shaderOut) *shaderOut = nullptr;
     if (errorMsgs) *errorMsgs = nullptr;
 
-    HRESULT hr = kOk;
+    HRESULT hr = S_OK;
     std::string message;
     std::vector<unsigned> spirv;
     EShLanguage language = EShLangVertex;
@@ -431,24 +426,24 @@ HRESULT WINAPI D3DX11CompileFromFileA(LPCSTR srcFile, const D3D10_SHADER_MACRO *
 
     try {
         if (!srcFile || !functionName || !profile || !shaderOut) {
-            hr = kInvalidArg;
+            hr = E_INVALIDARG;
         } else if (!StageFromProfile(profile, language, stage)) {
             message = "ERROR: " + std::string(srcFile) + ": unsupported profile '" + profile +
                       "' (vs_*, gs_* and ps_* are supported)\n";
-            hr = kFail;
-        } else if ((hr = ReadSource(srcFile, source, message)) == kOk) {
+            hr = E_FAIL;
+        } else if ((hr = ReadSource(srcFile, source, message)) == S_OK) {
             if (!CompileIsolated(source, srcFile, functionName, profile, language, spirv, message))
-                hr = kFail;
+                hr = E_FAIL;
         }
     } catch (const std::bad_alloc &) {
-        hr = kOutOfMemory;
+        hr = E_OUTOFMEMORY;
     }
 
-    if (hr == kOk) {
+    if (hr == S_OK) {
         std::vector<uint32_t> words = {kBytecodeMagic, static_cast<uint32_t>(stage)};
         words.insert(words.end(), spirv.begin(), spirv.end());
         *shaderOut = CreateBlob(words.data(), words.size() * sizeof(uint32_t));
-        if (!*shaderOut) hr = kOutOfMemory;
+        if (!*shaderOut) hr = E_OUTOFMEMORY;
     }
     // Warnings come back with a successful compile too, as on Windows.
     if (errorMsgs && !message.empty()) {

@@ -31,13 +31,6 @@
 
 namespace {
 
-constexpr HRESULT kOk           = 0;
-constexpr HRESULT kFalse        = 1; // validated, nothing created: the out pointer was null
-constexpr HRESULT kNoInterface  = static_cast<HRESULT>(0x80004002);
-constexpr HRESULT kFail         = static_cast<HRESULT>(0x80004005);
-constexpr HRESULT kInvalidArg   = static_cast<HRESULT>(0x80070057);
-constexpr HRESULT kOutOfMemory  = static_cast<HRESULT>(0x8007000E);
-constexpr HRESULT kUnsupported  = static_cast<HRESULT>(0x887A0004); // DXGI_ERROR_UNSUPPORTED
 constexpr UINT kMaxConstantSize = 65536;
 
 int liveObjects = 0;
@@ -171,12 +164,12 @@ HRESULT CreateShader(Device *owner, ShaderStage stage, const StageOutputs *previ
     const GLenum type                = types[static_cast<uint32_t>(stage)];
     const std::string stageName      = names[static_cast<uint32_t>(stage)];
     if (shader) *shader = nullptr;
-    if (!bytecode || !length) return kInvalidArg;
+    if (!bytecode || !length) return E_INVALIDARG;
     Translation translation;
     std::string error;
     if (!TranslateToGlsl(stage, bytecode, length, previous, translation, error)) {
         ReportBackendError("the " + stageName + " shader cannot be translated: " + error);
-        return kInvalidArg;
+        return E_INVALIDARG;
     }
     const char *source = translation.glsl.c_str();
     GLuint program     = glCreateShaderProgramv(type, 1, &source);
@@ -193,14 +186,14 @@ HRESULT CreateShader(Device *owner, ShaderStage stage, const StageOutputs *previ
         }
         glDeleteProgram(program);
         ReportBackendError("the GL driver rejected the " + stageName + " shader: " + log);
-        return kFail;
+        return E_FAIL;
     }
     if (!shader) {
         glDeleteProgram(program);
-        return kFalse;
+        return S_FALSE; // validated, nothing created: the out pointer was null
     }
     *shader = new Shader<Interface>(owner, program, std::move(translation));
-    return kOk;
+    return S_OK;
 }
 
 class Device : public Object<ID3D11Device> {
@@ -217,12 +210,12 @@ class Device : public Object<ID3D11Device> {
         if (view) *view = nullptr;
         auto *texture = dynamic_cast<Texture *>(resource);
         // A view description is never passed here; only the texture's own format is supported.
-        if (!texture || texture->device != this || desc) return kInvalidArg;
-        if (!view) return kFalse;
+        if (!texture || texture->device != this || desc) return E_INVALIDARG;
+        if (!view) return S_FALSE;
         const GLuint fbo = CreateFramebuffer(texture->name);
-        if (!fbo) return kFail;
+        if (!fbo) return E_FAIL;
         *view = new RenderTargetView(this, texture, fbo);
-        return kOk;
+        return S_OK;
     }
 
     // GL needs a stage's input locations when its GLSL is written, while
@@ -238,7 +231,7 @@ class Device : public Object<ID3D11Device> {
                                                  ID3D11VertexShader **shader) override {
         const HRESULT hr =
             CreateShader(this, ShaderStage::Vertex, nullptr, bytecode, length, shader);
-        if (hr == kOk)
+        if (hr == S_OK)
             vertexOutputs_ = pixelInputs_ = static_cast<VertexShader *>(*shader)->outputs;
         return hr;
     }
@@ -247,7 +240,7 @@ class Device : public Object<ID3D11Device> {
                                                    ID3D11GeometryShader **shader) override {
         const HRESULT hr = CreateShader(this, ShaderStage::Geometry, Previous(vertexOutputs_),
                                         bytecode, length, shader);
-        if (hr == kOk) pixelInputs_ = static_cast<GeometryShader *>(*shader)->outputs;
+        if (hr == S_OK) pixelInputs_ = static_cast<GeometryShader *>(*shader)->outputs;
         return hr;
     }
     HRESULT STDMETHODCALLTYPE CreatePixelShader(const void *bytecode, SIZE_T length,
@@ -263,10 +256,10 @@ class Device : public Object<ID3D11Device> {
         if (!desc ||
             (desc->FillMode != D3D11_FILL_SOLID && desc->FillMode != D3D11_FILL_WIREFRAME) ||
             desc->CullMode < D3D11_CULL_NONE || desc->CullMode > D3D11_CULL_BACK)
-            return kInvalidArg;
-        if (!state) return kFalse;
+            return E_INVALIDARG;
+        if (!state) return S_FALSE;
         *state = new RasterizerState(this, *desc);
-        return kOk;
+        return S_OK;
     }
 
     HRESULT STDMETHODCALLTYPE CreateBuffer(const D3D11_BUFFER_DESC *desc,
@@ -277,21 +270,21 @@ class Device : public Object<ID3D11Device> {
             desc->ByteWidth > kMaxConstantSize || (initialData && !initialData->pSysMem) ||
             desc->Usage == D3D11_USAGE_STAGING ||
             (desc->Usage == D3D11_USAGE_IMMUTABLE && !initialData))
-            return kInvalidArg;
+            return E_INVALIDARG;
         if (desc->BindFlags != D3D11_BIND_CONSTANT_BUFFER) {
             ReportBackendError("only constant buffers are supported");
-            return kInvalidArg;
+            return E_INVALIDARG;
         }
-        if (!buffer) return kFalse;
+        if (!buffer) return S_FALSE;
         while (glGetError() != GL_NO_ERROR) {
         }
         auto *b = new Buffer(this, desc->ByteWidth, initialData ? initialData->pSysMem : nullptr);
         if (glGetError() == GL_OUT_OF_MEMORY) {
             b->Release();
-            return kOutOfMemory;
+            return E_OUTOFMEMORY;
         }
         *buffer = b;
-        return kOk;
+        return S_OK;
     }
 
     HWND__ *const window;
@@ -537,24 +530,24 @@ class SwapChain : public Object<IDXGISwapChain> {
     }
 
     HRESULT STDMETHODCALLTYPE GetBuffer(UINT index, REFIID riid, void **surface) override {
-        if (!surface) return kInvalidArg;
+        if (!surface) return E_INVALIDARG;
         *surface = nullptr;
-        if (index != 0) return kInvalidArg; // one buffer, as with a discarding swap chain
-        if (!(riid == IID_ID3D11Texture2D)) return kNoInterface;
+        if (index != 0) return E_INVALIDARG; // one buffer, as with a discarding swap chain
+        if (!(riid == IID_ID3D11Texture2D)) return E_NOINTERFACE;
         buffer_->AddRef();
         *surface = static_cast<ID3D11Texture2D *>(buffer_);
-        return kOk;
+        return S_OK;
     }
 
     // Stretches the back buffer over the client area, as DXGI does for a
     // windowed swap chain, and shows it; never waits for the vertical blank.
     HRESULT STDMETHODCALLTYPE Present(UINT, UINT) override {
         HWND__ *w = device_->window;
-        if (w->width <= 0 || w->height <= 0) return kOk;
+        if (w->width <= 0 || w->height <= 0) return S_OK;
         glBlitNamedFramebuffer(readFbo_, 0, 0, 0, buffer_->width, buffer_->height, 0, 0, w->width,
                                w->height, GL_COLOR_BUFFER_BIT, GL_LINEAR);
         glXSwapBuffers(w->display, w->window);
-        return kOk;
+        return S_OK;
     }
 
   private:
@@ -643,30 +636,30 @@ HRESULT WINAPI D3D11CreateDeviceAndSwapChain(IDXGIAdapter *, D3D_DRIVER_TYPE dri
     if (context) *context = nullptr;
     if (sdkVersion != D3D11_SDK_VERSION || !desc || !swapChain || !device ||
         (levelCount && !levels) || !desc->OutputWindow)
-        return kInvalidArg;
+        return E_INVALIDARG;
     if (driverType != D3D_DRIVER_TYPE_HARDWARE && driverType != D3D_DRIVER_TYPE_WARP) {
         ReportBackendError("only the hardware driver type is supported");
-        return kInvalidArg;
+        return E_INVALIDARG;
     }
     bool found                    = false;
     const D3D_FEATURE_LEVEL level = ChooseFeatureLevel(levels, levelCount, found);
-    if (!found) return kUnsupported;
+    if (!found) return DXGI_ERROR_UNSUPPORTED;
     if (desc->BufferDesc.Format != DXGI_FORMAT_R8G8B8A8_UNORM || desc->SampleDesc.Count != 1 ||
         desc->BufferCount < 1) {
         ReportBackendError("only a single-sampled R8G8B8A8_UNORM swap chain is supported");
-        return kInvalidArg;
+        return E_INVALIDARG;
     }
 
     HWND__ *window = desc->OutputWindow;
     if (!window->display) {
         ReportBackendError("no X display to render to");
-        return kUnsupported;
+        return DXGI_ERROR_UNSUPPORTED;
     }
     std::string error;
     GLXContext gl = CreateGlContext(window, error);
     if (!gl) {
         ReportBackendError(error);
-        return kUnsupported;
+        return DXGI_ERROR_UNSUPPORTED;
     }
 
     // A zero size means the window's, as DXGI takes it.
@@ -681,7 +674,7 @@ HRESULT WINAPI D3D11CreateDeviceAndSwapChain(IDXGIAdapter *, D3D_DRIVER_TYPE dri
         ctx->Release();
         d->Release();
         ReportBackendError("cannot create the back buffer");
-        return kFail;
+        return E_FAIL;
     }
     *swapChain = new SwapChain(d, backBuffer, fbo);
     backBuffer->Release(); // the swap chain holds it
@@ -691,5 +684,5 @@ HRESULT WINAPI D3D11CreateDeviceAndSwapChain(IDXGIAdapter *, D3D_DRIVER_TYPE dri
     else
         ctx->Release();
     if (featureLevel) *featureLevel = level;
-    return kOk;
+    return S_OK;
 }

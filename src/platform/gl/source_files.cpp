@@ -14,12 +14,6 @@
 
 namespace {
 
-constexpr HRESULT kOk           = 0;
-constexpr HRESULT kFail         = static_cast<HRESULT>(0x80004005); // E_FAIL
-constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0x80070002); // ERROR_FILE_NOT_FOUND
-constexpr HRESULT kPathNotFound = static_cast<HRESULT>(0x80070003); // ERROR_PATH_NOT_FOUND
-constexpr HRESULT kAccessDenied = static_cast<HRESULT>(0x80070005); // also a folder, on Windows
-
 constexpr off_t kMaxSource    = 16 << 20; // far beyond any shader; bounds a mistaken file
 constexpr size_t kMaxIncluded = 64 << 20; // all included text of one compile together
 constexpr size_t kMaxNesting  = 32;       // far beyond real headers; stops an include cycle
@@ -69,7 +63,7 @@ class FileIncluder : public glslang::TShader::Includer {
             auto text = std::make_unique<std::string>();
             std::string why;
             const HRESULT hr = ReadSource(tried[i].c_str(), *text, why);
-            if (hr == kOk) {
+            if (hr == S_OK) {
                 if (total_ + text->size() > kMaxIncluded)
                     return Failure("the included files are too large together ('" + name + "')");
                 total_ += text->size();
@@ -78,7 +72,8 @@ class FileIncluder : public glslang::TShader::Includer {
             }
             // Not found in one place may still be found in the next; any
             // other failure says why at once.
-            if (hr != kFileNotFound && hr != kPathNotFound) {
+            if (hr != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) &&
+                hr != HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)) {
                 while (!why.empty() && why.back() == '\n')
                     why.pop_back();
                 return Failure(message + ": " + why);
@@ -104,25 +99,25 @@ HRESULT ReadSource(const char *path, std::string &source, std::string &message) 
     int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         int err = errno;
-        if (err == ENOENT) return kFileNotFound;
-        if (err == ENOTDIR) return kPathNotFound;
+        if (err == ENOENT) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+        if (err == ENOTDIR) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
         message = std::string(path) + ": cannot open: " + std::strerror(err) + "\n";
-        return err == EACCES ? kAccessDenied : kFail;
+        return err == EACCES ? HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED) : E_FAIL;
     }
     struct stat info = {};
-    HRESULT hr       = kOk;
+    HRESULT hr       = S_OK;
     if (fstat(fd, &info) != 0) {
         message = std::string(path) + ": cannot read: " + std::strerror(errno) + "\n";
-        hr      = kFail;
+        hr      = E_FAIL;
     } else if (S_ISDIR(info.st_mode)) {
         message = std::string(path) + ": is a directory, not a shader file\n";
-        hr      = kAccessDenied;
+        hr      = HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED); // what Windows says of a folder
     } else if (!S_ISREG(info.st_mode)) {
         message = std::string(path) + ": is not a regular file\n";
-        hr      = kFail;
+        hr      = E_FAIL;
     } else if (info.st_size > kMaxSource) {
         message = std::string(path) + ": is too large for a shader file\n";
-        hr      = kFail;
+        hr      = E_FAIL;
     } else {
         char chunk[65536];
         for (;;) {
@@ -130,7 +125,7 @@ HRESULT ReadSource(const char *path, std::string &source, std::string &message) 
             if (got < 0 && errno == EINTR) continue;
             if (got < 0) {
                 message = std::string(path) + ": cannot read: " + std::strerror(errno) + "\n";
-                hr      = kFail;
+                hr      = E_FAIL;
                 break;
             }
             // A file still growing is read up to the limit.

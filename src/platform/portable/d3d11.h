@@ -5,6 +5,8 @@
 
 #include "platform/portable/win32.h"
 
+#define DXGI_ERROR_UNSUPPORTED ((HRESULT)0x887A0004)
+
 struct GUID {
     uint32_t Data1;
     uint16_t Data2;

@@ -41,6 +41,24 @@ typedef HMENU__ *HMENU;
 
 #define FAILED(hr) (((HRESULT)(hr)) < 0)
 #define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
+
+// Result codes the backends return, with their Windows values.
+#define S_OK ((HRESULT)0)
+#define S_FALSE ((HRESULT)1)
+#define E_NOTIMPL ((HRESULT)0x80004001)
+#define E_NOINTERFACE ((HRESULT)0x80004002)
+#define E_FAIL ((HRESULT)0x80004005)
+#define E_OUTOFMEMORY ((HRESULT)0x8007000E)
+#define E_INVALIDARG ((HRESULT)0x80070057)
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_ACCESS_DENIED 5L
+// A Win32 error code as an HRESULT of the Win32 facility.
+constexpr HRESULT HRESULT_FROM_WIN32(long code) {
+    return code <= 0 ? static_cast<HRESULT>(code)
+                     : static_cast<HRESULT>((static_cast<uint32_t>(code) & 0xFFFF) | (7u << 16) |
+                                            0x80000000u);
+}
 #define TRUE 1
 #define FALSE 0
 
