@@ -14,6 +14,8 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <vector>
@@ -131,6 +133,18 @@ int NameColumn(const std::string &source, const Problem &p) {
             return static_cast<int>(at) + 1;
     }
     return p.column;
+}
+
+// The text of an included file as glslang names it: beside the including
+// file, or from the working directory; empty when it cannot be read.
+std::string IncludedText(const std::string &name, const char *fileName) {
+    const char *slash      = std::strrchr(fileName, '/');
+    const std::string near = slash ? std::string(fileName, slash + 1) + name : name;
+    for (const std::string &path : {near, name}) {
+        std::ifstream file(path, std::ios::binary);
+        if (file) return std::string(std::istreambuf_iterator<char>(file), {});
+    }
+    return "";
 }
 
 // Collects the functions a function calls, by glslang's mangled names, and
@@ -662,8 +676,12 @@ bool CheckProfile(const std::string &source, const char *fileName, glslang::TInt
     }
 
     // In the order found; the messages are put in source order with the rest.
-    for (Problem &p : problems)
-        if (!p.name.empty() && p.file == fileName) p.column = NameColumn(source, p);
+    std::map<std::string, std::string> texts = {{fileName, source}};
+    for (Problem &p : problems) {
+        if (p.name.empty()) continue;
+        if (!texts.count(p.file)) texts[p.file] = IncludedText(p.file, fileName);
+        p.column = NameColumn(texts[p.file], p);
+    }
     for (const Problem &p : problems)
         log += p.file + "(" + std::to_string(p.line) + "," + std::to_string(p.column) +
                "): error: " + p.text + "\n";
