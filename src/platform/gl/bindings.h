@@ -51,6 +51,9 @@ enum class TextureKind : uint32_t {
     TextureCubeArray,
 };
 
+// What a texture's reads return: GL wants a texture of the same kind bound.
+enum class TextureComponent : uint32_t { Float, Int, Uint };
+
 constexpr uint32_t kNoSampler = UINT32_MAX;
 
 // GLSL samples through a texture and a sampler combined in one unit, where
@@ -59,10 +62,12 @@ constexpr uint32_t kNoSampler = UINT32_MAX;
 // operator[], GetDimensions) is a pair with kNoSampler. The context binds
 // the stage's texture slot and sampler slot of each pair to its unit.
 struct TexturePair {
-    uint32_t texture = 0;          // t register
-    uint32_t sampler = kNoSampler; // s register, or kNoSampler
-    uint32_t unit    = 0;          // GL texture unit
-    TextureKind kind = TextureKind::Texture2D;
+    uint32_t texture           = 0;          // t register
+    uint32_t sampler           = kNoSampler; // s register, or kNoSampler
+    uint32_t unit              = 0;          // GL texture unit
+    TextureKind kind           = TextureKind::Texture2D;
+    TextureComponent component = TextureComponent::Float;
+    bool comparison            = false; // read with SampleCmp: a shadow sampler in GLSL
 };
 
 // GL 4.5 guarantees 16 texture units per stage (GL_MAX_*_TEXTURE_IMAGE_UNITS)

@@ -16,6 +16,7 @@
 
 #include "platform/gl/backend.h"
 #include "platform/gl/bindings.h"
+#include "platform/gl/empty_textures.h"
 #include "platform/gl/translate.h"
 #include "platform/gl/window.h"
 
@@ -328,6 +329,7 @@ class Context : public Child<ID3D11DeviceContext> {
                           GL_STATIC_DRAW);
         for (UINT binding = 0; binding < kConstantBufferBindings; ++binding)
             glBindBufferBase(GL_UNIFORM_BUFFER, binding, zeros_);
+        CreateEmptyTextures(empty_, zeros_);
     }
     ~Context() override {
         OMSetRenderTargets(0, nullptr, nullptr);
@@ -343,6 +345,7 @@ class Context : public Child<ID3D11DeviceContext> {
         glDeleteProgramPipelines(1, &pipeline_);
         glBindVertexArray(0);
         glDeleteVertexArrays(1, &vao_);
+        DestroyEmptyTextures(empty_);
         glDeleteBuffers(1, &zeros_);
     }
 
@@ -464,6 +467,9 @@ class Context : public Child<ID3D11DeviceContext> {
         if (slot == shader) return;
         Hold(slot, shader);
         glUseProgramStages(pipeline_, stage, shader ? shader->program : 0);
+        // No texture slot is ever set, so each unit the stage samples
+        // through reads an empty slot.
+        if (shader) BindEmptyTextures(empty_, shader->textures);
         checked_ = false;
     }
 
@@ -501,9 +507,10 @@ class Context : public Child<ID3D11DeviceContext> {
         return valid_;
     }
 
-    GLuint vao_                                           = 0;
-    GLuint pipeline_                                      = 0;
-    GLuint zeros_                                         = 0;
+    GLuint vao_      = 0;
+    GLuint pipeline_ = 0;
+    GLuint zeros_    = 0;
+    EmptyTextures empty_;
     RenderTargetView *target_                             = nullptr;
     RasterizerState *state_                               = nullptr;
     VertexShader *vs_                                     = nullptr;

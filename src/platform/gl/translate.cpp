@@ -262,13 +262,112 @@ bool LayOutConstantBuffers(spvc_compiler compiler, std::vector<spvc_reflected_re
     return true;
 }
 
+// What GL texture target the image type of a texture register needs.
+bool KindOf(spvc_type image, TextureKind &kind) {
+    const bool arrayed = spvc_type_get_image_arrayed(image);
+    switch (spvc_type_get_image_dimension(image)) {
+    case SpvDimBuffer:
+        kind = TextureKind::Buffer;
+        return true;
+    case SpvDim1D:
+        kind = arrayed ? TextureKind::Texture1DArray : TextureKind::Texture1D;
+        return true;
+    case SpvDim2D:
+        if (spvc_type_get_image_multisampled(image))
+            kind = arrayed ? TextureKind::Texture2DMSArray : TextureKind::Texture2DMS;
+        else
+            kind = arrayed ? TextureKind::Texture2DArray : TextureKind::Texture2D;
+        return true;
+    case SpvDim3D:
+        kind = TextureKind::Texture3D;
+        return true;
+    case SpvDimCube:
+        kind = arrayed ? TextureKind::TextureCubeArray : TextureKind::TextureCube;
+        return true;
+    default:
+        return false;
+    }
+}
+
+TextureComponent ComponentOf(spvc_compiler compiler, spvc_type image) {
+    spvc_type sampled =
+        spvc_compiler_get_type_handle(compiler, spvc_type_get_image_sampled_type(image));
+    switch (spvc_type_get_basetype(sampled)) {
+    case SPVC_BASETYPE_INT32:
+        return TextureComponent::Int;
+    case SPVC_BASETYPE_UINT32:
+        return TextureComponent::Uint;
+    default:
+        return TextureComponent::Float;
+    }
+}
+
+// The register glslang bound a texture or sampler variable at.
+std::map<spvc_variable_id, uint32_t> Registers(spvc_compiler compiler, spvc_resource_type kind,
+                                               std::map<spvc_variable_id, spvc_type_id> *types) {
+    std::vector<spvc_reflected_resource> list;
+    std::map<spvc_variable_id, uint32_t> registers;
+    if (!Resources(compiler, kind, list)) return registers;
+    for (const spvc_reflected_resource &r : list) {
+        registers[r.id] = spvc_compiler_get_decoration(compiler, r.id, SpvDecorationBinding);
+        if (types) (*types)[r.id] = r.type_id;
+    }
+    return registers;
+}
+
 // The texture-sampler pairs the stage's code uses, each at its unit
 // (TextureUnit, bindings.h), for the context to bind. The stage's SPIR-V
-// keeps HLSL's separate images and samplers; pairing them
-// (spvc_compiler_build_combined_image_samplers) and naming each pair's unit
-// belongs here. None is recorded yet.
-bool BindTextures(spvc_compiler, ShaderStage, std::vector<TexturePair> &textures, std::string &) {
+// keeps HLSL's separate textures and samplers, which GLSL combines: each
+// pair the code uses becomes one combined sampler, and a texture read
+// without a sampler (Load, operator[], GetDimensions) is paired with a
+// dummy sampler that stands for none.
+bool BindTextures(spvc_compiler compiler, ShaderStage stage, std::vector<TexturePair> &textures,
+                  std::string &error) {
     textures.clear();
+    std::map<spvc_variable_id, spvc_type_id> imageTypes;
+    const auto images   = Registers(compiler, SPVC_RESOURCE_TYPE_SEPARATE_IMAGE, &imageTypes);
+    const auto samplers = Registers(compiler, SPVC_RESOURCE_TYPE_SEPARATE_SAMPLERS, nullptr);
+    if (images.empty()) return true;
+
+    spvc_variable_id dummy                   = 0;
+    const spvc_combined_image_sampler *pairs = nullptr;
+    size_t count                             = 0;
+    if (spvc_compiler_build_dummy_sampler_for_combined_images(compiler, &dummy) != SPVC_SUCCESS ||
+        spvc_compiler_build_combined_image_samplers(compiler) != SPVC_SUCCESS ||
+        spvc_compiler_get_combined_image_samplers(compiler, &pairs, &count) != SPVC_SUCCESS)
+        return false;
+    for (size_t i = 0; i < count; ++i) {
+        const spvc_combined_image_sampler &p = pairs[i];
+        auto image                           = images.find(p.image_id);
+        if (image == images.end()) {
+            error = "a texture is read through a texture array or a function argument that "
+                    "cannot be traced to its register";
+            return false;
+        }
+        TexturePair pair;
+        pair.texture   = image->second;
+        auto sampler   = samplers.find(p.sampler_id);
+        pair.sampler   = sampler == samplers.end() || (dummy && p.sampler_id == dummy)
+                             ? kNoSampler
+                             : sampler->second;
+        spvc_type type = spvc_compiler_get_type_handle(compiler, imageTypes[p.image_id]);
+        if (!KindOf(type, pair.kind)) {
+            error = "texture register t" + std::to_string(pair.texture) +
+                    " is of a kind shader model 4 does not have";
+            return false;
+        }
+        pair.component  = ComponentOf(compiler, type);
+        pair.comparison = spvc_type_get_image_is_depth(type) ||
+                          spvc_compiler_variable_is_depth_or_compare(compiler, p.combined_id);
+        if (!TextureUnit(stage, static_cast<uint32_t>(i), pair.unit)) {
+            error = "the " + std::string(StageName(static_cast<uint32_t>(stage))) +
+                    " stage reads more than " + std::to_string(kUnitsPerStage) +
+                    " texture and sampler pairs, more than GL gives a stage";
+            return false;
+        }
+        spvc_compiler_set_decoration(compiler, p.combined_id, SpvDecorationBinding, pair.unit);
+        textures.push_back(pair);
+    }
     return true;
 }
 
