@@ -238,4 +238,69 @@ float4 ps_main(Corner c) : SV_Target { return c.colour; }
                 {{-0.5, 0.0, {0, 255, 0}}, {0.0, 0.0, kBackground}, {0.5, 0.0, kBackground}});
 }
 
+// Texture slots that hold nothing read as zeros, whatever the resource kind
+// and read: a 3x3 grid of cells, each green where its reads all give 0 and
+// red otherwise. GL's incomplete textures would give an alpha of 1, a 1x1
+// stand-in texture a size of 1.
+TEST_F(TranslationTest, EmptyTextureSlotsReadZero) {
+    const WindowId window = Start(R"(
+Texture2D tex : register(t3);
+Texture2D<int4> itex;
+Texture2D<uint> utex;
+Texture1D t1;
+Texture1DArray t1a;
+Texture2DArray t2a;
+Texture3D t3;
+TextureCube cube;
+Texture2DMS<float4> ms;
+Texture2DMSArray<float4, 4> msa;
+Buffer<float4> buf;
+Buffer<uint> ubuf;
+SamplerState s0 : register(s2), s1;
+SamplerComparisonState cmp;
+struct V { float4 p : SV_Position; float2 uv : TEXCOORD0; };
+V vs_main(uint id : SV_InstanceID) { V o; o.p = float4(0.0, 0.0, 0.5, id == 0 ? 1.0 : -1.0); o.uv = 0.0; return o; }
+[maxvertexcount(4)]
+void gs_main(point V input[1], inout TriangleStream<V> strip) {
+    if (input[0].p.w < 0.0) return;
+    for (int k = 0; k < 4; ++k) {
+        V o;
+        o.uv = float2(k / 2, k % 2) * 2.0 - 1.0;
+        o.p = float4(o.uv * 0.9, 0.5, 1.0);
+        strip.Append(o);
+    }
+}
+bool Zero(float4 v) { return all(v == 0.0); }
+float4 ps_main(V v) : SV_Target {
+    int2 cell = int2(floor((v.uv * 0.5 + 0.5) * 3.0));
+    int rule = cell.x + 3 * cell.y;
+    bool ok = false;
+    uint w = 7, h = 7, d = 7, n = 7;
+    if (rule == 0) ok = Zero(tex.Sample(s0, v.uv)) && Zero(tex.Sample(s1, v.uv)) && Zero(tex.SampleLevel(s0, v.uv, 0.0));
+    if (rule == 1) ok = Zero(tex.Load(int3(0, 0, 0))) && Zero(tex[uint2(0, 0)]) && Zero(tex.mips[0][uint2(0, 0)]);
+    if (rule == 2) ok = all(itex.Load(int3(0, 0, 0)) == 0) && utex.Load(int3(0, 0, 0)) == 0 && ubuf.Load(0) == 0;
+    if (rule == 3) ok = Zero(t1.Sample(s0, 0.5)) && Zero(t1a.Sample(s0, float2(0.5, 0.0))) && Zero(t2a.Sample(s1, float3(v.uv, 0.0))) && Zero(t3.Sample(s0, 0.5));
+    if (rule == 4) ok = Zero(cube.Sample(s0, float3(1.0, 0.0, 0.0))) && Zero(cube.SampleLevel(s1, float3(0.0, 1.0, 0.0), 2.0));
+    if (rule == 5) ok = Zero(ms.Load(int2(0, 0), 0)) && Zero(msa.Load(int3(0, 0, 0), 1)) && Zero(buf.Load(0)) && Zero(buf[1]);
+    if (rule == 6) ok = tex.SampleCmp(cmp, v.uv, 0.5) == 0.0 && tex.SampleCmpLevelZero(cmp, v.uv, -1.0) == 0.0;
+    if (rule == 7) ok = Zero(tex.SampleGrad(s0, v.uv, 0.1, 0.1)) && Zero(tex.SampleBias(s1, v.uv, 1.0));
+    if (rule == 8) {
+        tex.GetDimensions(0, w, h, n);
+        ok = w == 0 && h == 0 && n == 0;
+        t2a.GetDimensions(w, h, d);
+        ok = ok && w == 0 && h == 0 && d == 0;
+        ms.GetDimensions(w, h, n);
+        ok = ok && w == 0 && h == 0 && n == 0;
+        buf.GetDimensions(w);
+        ok = ok && w == 0;
+    }
+    return ok ? float4(0.0, 1.0, 0.0, 1.0) : float4(1.0, 0.0, 0.0, 1.0);
+}
+)");
+    std::vector<Spot> spots;
+    for (int i = 0; i < 9; ++i)
+        spots.push_back({(i % 3 - 1) * 0.6, (i / 3 - 1) * 0.6, {0, 255, 0}});
+    ExpectSpots(window, spots);
+}
+
 } // namespace
