@@ -28,8 +28,9 @@ TEST(Install, InstalledProgramRunsTheInstalledExample) {
     const std::string command = "'" HOTFX_CMAKE "' --install '" HOTFX_BUILD_DIR "' --prefix '" +
                                 prefix.Path() + "' >'" + log + "' 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0) << Read(log);
-    for (const char *file : {"bin/hotfx", "share/hotfx/examples/main.fx",
-                             "share/doc/hotfx/README.md", "share/doc/hotfx/LICENSE"})
+    for (const char *file :
+         {"bin/hotfx", "bin/hotfx-compile-server", "share/hotfx/examples/main.fx",
+          "share/doc/hotfx/README.md", "share/doc/hotfx/LICENSE"})
         EXPECT_TRUE(std::filesystem::is_regular_file(prefix.Path() + "/" + file)) << file;
 
     Xvfb server;
