@@ -1,8 +1,8 @@
 // The textures and samplers behind texture slots that hold nothing.
 //
 // Direct3D 11 reads an empty texture slot as zeros: every sample, gather
-// and load gives (0, 0, 0, 0), a comparison gives 0 (functional
-// specification 5.3.13 and 7.18.12, "unbound" resources). GL reads an
+// and load gives (0, 0, 0, 0), a comparison gives 0 (Direct3D 11.3
+// reference, 5.3.13 and 7.18.12, "unbound" resources). GL reads an
 // incomplete texture as (0, 0, 0, 1), so each unit a stage samples through
 // gets a real all-zero texture of the target and component type its GLSL
 // sampler wants, with a sampler that compares to 0 where the GLSL sampler

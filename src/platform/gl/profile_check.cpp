@@ -1,6 +1,6 @@
 // The shader models of what the HLSL reference lists ("Intrinsic Functions",
 // the object methods' and the semantics' pages: minimum shader model) and the
-// limits of the Direct3D 11.3 functional specification: 14 constant buffers
+// limits Direct3D 11.3 documents: 14 constant buffers
 // of at most 4096 registers (7.5), 128 texture and 16 sampler slots, a
 // geometry invocation's output of at most 1024 vertices and 1024 scalars
 // (13.3, 22.3.8). The check walks glslang's tree from the entry point's

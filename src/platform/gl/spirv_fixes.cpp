@@ -1,7 +1,7 @@
 // Direct3D's arithmetic on top of GLSL's: each rewrite replaces one kind of
 // instruction with instructions that compute Direct3D's result, keeping the
 // original result id so no use of it changes. Section numbers are those of
-// the Direct3D 11.3 functional specification.
+// the Direct3D 11.3 functional reference.
 #include "platform/gl/spirv_fixes.h"
 
 #include "platform/gl/spirv_module.h"
