@@ -30,7 +30,7 @@ TEST(Install, InstalledProgramRunsTheInstalledExample) {
     ASSERT_EQ(std::system(command.c_str()), 0) << Read(log);
     for (const char *file :
          {"bin/hotfx", "bin/hotfx-compile-server", "share/hotfx/examples/main.fx",
-          "share/doc/hotfx/README.md", "share/doc/hotfx/LICENSE"})
+          "share/doc/hotfx/README.md", "share/doc/hotfx/LICENSE", "share/doc/hotfx/copyright"})
         EXPECT_TRUE(std::filesystem::is_regular_file(prefix.Path() + "/" + file)) << file;
 
     Xvfb server;
