@@ -303,4 +303,94 @@ float4 ps_main(V v) : SV_Target {
     ExpectSpots(window, spots);
 }
 
+// An array with one semantic takes consecutive indices, as on Windows, so
+// the stages may declare one array or separate semantics on either side: a
+// 2x2 grid of cells, green where the pixel stage reads what the vertex
+// stage wrote. The geometry stage reads arrays inside its input structure,
+// which glslang splits into one variable per element.
+TEST_F(TranslationTest, ArraysWithOneSemanticTakeConsecutiveIndices) {
+    const WindowId window = Start(R"(
+struct VsOut {
+    float4 centre : CENTRE;
+    float4 n[3] : NORMALS;   // NORMALS0 to NORMALS2
+    float2 t[2] : TEXCOORD3; // TEXCOORD3, TEXCOORD4
+    float4 r1 : REV1;        // written before REV0
+    float4 r0 : REV0;
+    float4 e[2] : EXTRA2;    // EXTRA2, EXTRA3
+};
+struct GsIn {
+    float4 centre : CENTRE;
+    float4 n[3] : NORMALS;
+    float2 t[2] : TEXCOORD3;
+    float4 r[2] : REV0;
+    float4 e[2] : EXTRA2;
+};
+struct GsOut {
+    float4 position : SV_Position;
+    float2 uv : UV;
+    float4 n0 : NORMALS0;
+    float4 n2 : NORMALS2;
+    float4 n1 : NORMALS1;
+    float2 t[2] : TEXCOORD3;
+    float4 r1 : REV1;
+    float4 r0 : REV0;
+    float4 e[2] : EXTRA2;
+};
+struct PsIn {
+    float4 position : SV_Position;
+    float2 uv : UV;
+    float4 n[3] : NORMALS0;
+    float2 t4 : TEXCOORD4;
+    float2 t3 : TEXCOORD3;
+    float4 r[2] : REV0;
+    float4 e[2] : EXTRA2; // only e[1] is read
+};
+VsOut vs_main(uint id : SV_InstanceID) {
+    VsOut o;
+    o.centre = float4(0.0, 0.0, 0.5, id == 0 ? 1.0 : -1.0);
+    o.n[0] = float4(1.0, 0.0, 0.0, 0.0);
+    o.n[1] = float4(2.0, 0.0, 0.0, 0.0);
+    o.n[2] = float4(3.0, 0.0, 0.0, 0.0);
+    o.t[0] = float2(4.0, 5.0);
+    o.t[1] = float2(6.0, 7.0);
+    o.r0 = 8.0;
+    o.r1 = 9.0;
+    o.e[0] = 10.0;
+    o.e[1] = 11.0;
+    return o;
+}
+[maxvertexcount(4)]
+void gs_main(point GsIn input[1], inout TriangleStream<GsOut> strip) {
+    if (input[0].centre.w < 0.0) return;
+    for (int k = 0; k < 4; ++k) {
+        GsOut o;
+        o.uv = float2(k / 2, k % 2) * 2.0 - 1.0;
+        o.position = float4(o.uv * 0.9, 0.5, 1.0);
+        o.n0 = input[0].n[0];
+        o.n1 = input[0].n[1];
+        o.n2 = input[0].n[2];
+        o.t = input[0].t;
+        o.r0 = input[0].r[0];
+        o.r1 = input[0].r[1];
+        o.e = input[0].e;
+        strip.Append(o);
+    }
+}
+float4 ps_main(PsIn v) : SV_Target {
+    int2 cell = int2(floor((v.uv * 0.5 + 0.5) * 2.0));
+    int rule = cell.x + 2 * cell.y;
+    bool ok = false;
+    if (rule == 0) ok = v.n[0].x == 1.0 && v.n[1].x == 2.0 && v.n[2].x == 3.0;
+    if (rule == 1) ok = all(v.t3 == float2(4.0, 5.0)) && all(v.t4 == float2(6.0, 7.0));
+    if (rule == 2) ok = all(v.r[0] == 8.0) && all(v.r[1] == 9.0);
+    if (rule == 3) ok = all(v.e[1] == 11.0);
+    return ok ? float4(0.0, 1.0, 0.0, 1.0) : float4(1.0, 0.0, 0.0, 1.0);
+}
+)");
+    std::vector<Spot> spots;
+    for (int i = 0; i < 4; ++i)
+        spots.push_back({(i % 2 - 0.5) * 0.9, (i / 2 - 0.5) * 0.9, {0, 255, 0}});
+    ExpectSpots(window, spots);
+}
+
 } // namespace

@@ -10,6 +10,7 @@
 #include "platform/gl/hlsl_rewrites.h"
 #include "platform/gl/source_files.h"
 #include "platform/gl/spirv_fixes.h"
+#include "platform/gl/spirv_signature.h"
 #include "platform/gl/spirv_unbound.h"
 #include "platform/gl/translate.h"
 
@@ -350,8 +351,8 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
     spv::SpvBuildLogger logger;
     glslang::GlslangToSpv(intermediate, spirv, &logger, &options);
     std::string error;
-    if (!spirv.empty() && ApplySpirvFixes(spirv, StageOf(language), error) &&
-        ZeroUnboundTextureQueries(spirv, error))
+    if (!spirv.empty() && MendSplitStageArrays(spirv, error) &&
+        ApplySpirvFixes(spirv, StageOf(language), error) && ZeroUnboundTextureQueries(spirv, error))
         glslang::SpirvToolsTransform(intermediate, spirv, &logger, &options);
     else if (error.empty())
         error = "no SPIR-V was generated";

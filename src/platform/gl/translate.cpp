@@ -79,12 +79,15 @@ uint32_t ArrayLength(spvc_type type, unsigned dimension) {
     return spvc_type_get_array_dimension(type, dimension);
 }
 
-// How many locations (and consecutive semantic indices) a stage output
-// takes, at most kMaxLocations + 1.
-uint32_t LocationCount(spvc_compiler compiler, spvc_type_id typeId) {
+// How many locations (and consecutive semantic indices) a stage variable
+// takes, at most kMaxLocations + 1. perVertex leaves out the outermost
+// array, a geometry stage's one element per vertex.
+uint32_t LocationCount(spvc_compiler compiler, spvc_type_id typeId, bool perVertex = false) {
     spvc_type type = spvc_compiler_get_type_handle(compiler, typeId);
     uint64_t count = 1;
-    for (unsigned d = 0; d < spvc_type_get_num_array_dimensions(type); ++d)
+    unsigned outer = spvc_type_get_num_array_dimensions(type);
+    outer -= perVertex && outer > 0 ? 1 : 0;
+    for (unsigned d = 0; d < outer; ++d)
         count = std::min<uint64_t>(count * ArrayLength(type, d), kMaxLocations + 1);
     spvc_type base = spvc_compiler_get_type_handle(compiler, spvc_type_get_base_type_id(type));
     uint64_t each  = std::max(1u, spvc_type_get_columns(base));
@@ -135,16 +138,32 @@ bool LinkInputs(spvc_compiler compiler, ShaderStage stage, const StageOutputs *p
         std::string name;
         uint32_t index = 0;
         ReadSemantic(compiler, input.id, name, index);
-        const std::string key = SemanticKey(name, index);
-        auto found = previous ? previous->locations.find(key) : Linkage::const_iterator();
-        if (!previous || found == previous->locations.end()) {
-            error = std::string(StageName(static_cast<uint32_t>(stage))) + " stage input '" + key +
+        // An input of several locations (an array, a matrix) reads
+        // consecutive semantic indices, which the previous stage wrote at
+        // consecutive locations (LinkOutputs).
+        const uint32_t count =
+            LocationCount(compiler, input.type_id, stage == ShaderStage::Geometry);
+        uint32_t location = 0;
+        for (uint32_t i = 0; i < count; ++i) {
+            const std::string key = SemanticKey(name, index + i);
+            auto found = previous ? previous->locations.find(key) : Linkage::const_iterator();
+            if (!previous || found == previous->locations.end()) {
+                error =
+                    std::string(StageName(static_cast<uint32_t>(stage))) + " stage input '" + key +
                     "' is not written by the " +
                     (previous ? StageName(static_cast<uint32_t>(previous->stage)) : "previous") +
                     " stage";
-            return false;
+                return false;
+            }
+            if (i == 0) location = found->second;
+            if (found->second != location + i) {
+                error = std::string(StageName(static_cast<uint32_t>(stage))) + " stage input '" +
+                        SemanticKey(name, index) + "' spans " + std::to_string(count) +
+                        " semantic indices that the previous stage does not write together";
+                return false;
+            }
         }
-        spvc_compiler_set_decoration(compiler, input.id, SpvDecorationLocation, found->second);
+        spvc_compiler_set_decoration(compiler, input.id, SpvDecorationLocation, location);
         // GL wants integer pixel inputs flat; HLSL makes them so implicitly.
         if (stage == ShaderStage::Pixel && IsIntegral(compiler, input.base_type_id))
             spvc_compiler_set_decoration(compiler, input.id, SpvDecorationFlat, 1);
@@ -158,13 +177,29 @@ bool LinkOutputs(spvc_compiler compiler, Linkage &outputs, std::string &error) {
     std::vector<spvc_reflected_resource> list;
     if (!Resources(compiler, SPVC_RESOURCE_TYPE_STAGE_OUTPUT, list)) return false;
     outputs.clear();
-    uint32_t next = 0;
+    // In semantic order, so that consecutive indices of one name sit at
+    // consecutive locations whichever variables write them: an input array
+    // or matrix of the next stage reads them as one.
+    struct Output {
+        std::string name;
+        uint32_t index;
+        const spvc_reflected_resource *resource;
+    };
+    std::vector<Output> sorted;
     for (const spvc_reflected_resource &output : list) {
         if (spvc_compiler_has_decoration(compiler, output.id, SpvDecorationBuiltIn)) continue;
-        std::string name;
-        uint32_t index = 0;
-        ReadSemantic(compiler, output.id, name, index);
-        uint32_t count = LocationCount(compiler, output.type_id);
+        sorted.push_back({"", 0, &output});
+        ReadSemantic(compiler, output.id, sorted.back().name, sorted.back().index);
+    }
+    std::stable_sort(sorted.begin(), sorted.end(), [](const Output &a, const Output &b) {
+        return a.name != b.name ? a.name < b.name : a.index < b.index;
+    });
+    uint32_t next = 0;
+    for (const Output &sortedOutput : sorted) {
+        const spvc_reflected_resource &output = *sortedOutput.resource;
+        const std::string &name               = sortedOutput.name;
+        const uint32_t index                  = sortedOutput.index;
+        uint32_t count                        = LocationCount(compiler, output.type_id);
         if (count > kMaxLocations) {
             error = "output semantic '" + SemanticKey(name, index) + "' is too large";
             return false;
