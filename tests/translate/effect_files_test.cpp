@@ -55,6 +55,8 @@ const Case kCases[] = {
     {"nested.fx", "ps_main", "ps_4_0", R"(lib/deeper/inner\.fxh[:(]2\b.*undeclared)"},
     {"missing.fx", "ps_main", "ps_4_0", R"(missing\.fx[:(]3\b.*'lib/nowhere\.fxh')"},
     {"loop.fx", "ps_main", "ps_4_0", R"(loop\.fxh[:(]1\b.*nest deeper)"},
+    // A form glslang crashes on, refused before it, inside a header.
+    {"guard.fx", "ps_main", "ps_4_0", R"(lib/square\.fxh[:(]2\b.*'\[')"},
     // glslang crashes on clip distances in a geometry stage's input, not in
     // its output.
     {"clip.fx", "gs_main", "gs_4_0", R"(clip\.fx[:(]\d+\b.*'v'.*SV_ClipDistance)"},
@@ -77,6 +79,8 @@ const std::pair<const char *, const char *> kSources[] = {
     {"lib/deeper/inner.fxh", "float4 f()\n{ return undeclared; }\n"},
     {"missing.fx", "// A header the file names but nobody wrote.\n\n#include <lib/nowhere.fxh>\n"},
     {"loop.fx", "#include \"loop.fxh\"\n"},
+    {"guard.fx", "#include \"lib/square.fxh\"\n"},
+    {"lib/square.fxh", "float4 ps_main() : SV_Target\n{ float a[2;\n return 0; }\n"},
     {"clip.fx", "struct V { float4 pos : SV_Position; float clip : SV_ClipDistance0; };\n"
                 "[maxvertexcount(1)]\n"
                 "void gs_main(point V v[1], inout PointStream<V> s) { s.Append(v[0]); }\n"

@@ -137,7 +137,7 @@ bool IsIdentifierChar(char c) {
 // - a constant incremented or decremented: "k < 4 ++k", a for loop short of
 //   a ';'.
 bool PreprocessedTextSafe(const std::string &output, const char *fileName, std::string &log) {
-    const std::string where = "ERROR: " + std::string(fileName) + ":";
+    std::string where = "ERROR: " + std::string(fileName) + ":";
     // The brackets not yet closed, innermost last, with their lines.
     std::vector<std::pair<char, int>> open;
     int line = 1;
@@ -150,9 +150,16 @@ bool PreprocessedTextSafe(const std::string &output, const char *fileName, std::
         }
         const bool tokenStart = at == 0 || !IsIdentifierChar(output[at - 1]);
         if ((at == 0 || output[at - 1] == '\n') && c == '#') {
-            // A directive line: "#line N" says which line the next one is.
+            // A directive line: "#line N" says which line the next one is,
+            // '#line N "name"' also which (included) file.
             const size_t end = output.find('\n', at);
-            if (output.compare(at, 6, "#line ") == 0) line = std::atoi(&output[at + 6]) - 1;
+            if (output.compare(at, 6, "#line ") == 0) {
+                line                 = std::atoi(&output[at + 6]) - 1;
+                const std::string it = output.substr(at, end == std::string::npos ? end : end - at);
+                const size_t quote   = it.find('"');
+                if (quote != std::string::npos && it.rfind('"') > quote)
+                    where = "ERROR: " + it.substr(quote + 1, it.rfind('"') - quote - 1) + ":";
+            }
             at = end == std::string::npos ? output.size() - 1 : end - 1;
         } else if (c == '\n') {
             ++line;
@@ -254,25 +261,16 @@ class UnsafeEntryParameter : public glslang::TIntermTraverser {
     EShLanguage language_;
 };
 
-// Runs the checks above: the preprocessor's text, then the entry point's
-// parameters in a parse with no entry point, where every function stays an
-// ordinary one. A source that does not parse at all is refused with the
-// parser's messages: glslang would meet the entry point before the error.
+// Runs the checks above on the preprocessor's text: the text itself, then
+// the entry point's parameters in a parse with no entry point, where every
+// function stays an ordinary one. A source that does not parse at all is
+// refused with the parser's messages: glslang would meet the entry point
+// before the error.
 bool SafeToParse(const std::string &source, const char *fileName, const char *entryPoint,
                  EShLanguage language, std::string &log) {
     const char *text = source.c_str();
     int length       = static_cast<int>(source.size());
-    glslang::TShader::ForbidIncluder includer;
-    std::string output;
-    {
-        glslang::TShader shader(language);
-        SetUpShader(shader, text, length, fileName, "hotfx_no_entry_point", language);
-        // A source the preprocessor refuses is left to the parse to report.
-        if (shader.preprocess(GetDefaultResources(), 100, ENoProfile, false, false, kMessages,
-                              &output, includer) &&
-            !PreprocessedTextSafe(output, fileName, log))
-            return false;
-    }
+    if (!PreprocessedTextSafe(source, fileName, log)) return false;
     if (!NamesFunction(source, entryPoint)) return true;
 
     glslang::TShader shader(language);
