@@ -1,0 +1,20 @@
+// Refusals of the sources glslang 12's HLSL front end crashes on.
+//
+// glslang follows null pointers on some malformed sources instead of
+// reporting them, which would end the whole program. The forms a user meets
+// while typing are refused first, with a message of our own;
+// tests/robust/crashes keeps forms these checks miss.
+#pragma once
+
+#include <glslang/Public/ShaderLang.h>
+
+#include <string>
+
+// Checks the preprocessor's text (source, read from fileName) before the
+// compile parses it: the text itself for brackets and constants glslang
+// trips on, then the entry point's parameters in a parse with no entry
+// point, where every function stays an ordinary one. A source that does not
+// parse at all is refused with the parser's messages: glslang would meet the
+// entry point before the error. Returns false with the refusal in log.
+bool SafeToParse(const std::string &source, const char *fileName, const char *entryPoint,
+                 EShLanguage language, std::string &log);
