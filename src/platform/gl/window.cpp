@@ -9,6 +9,7 @@
 #include "platform/gl/window.h"
 
 #include "platform/gl/backend.h"
+#include "platform/gl/glx_context.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
@@ -257,53 +258,12 @@ bool OpenDisplay() {
     return true;
 }
 
-// A visual the device can render to with GLX, double-buffered RGB8,
-// preferring the 24-bit depth of an ordinary window. Null without GLX; the
-// window is then made with the default visual and the device fails.
-XVisualInfo *ChooseGlVisual(HWND__ *w) {
-    int errorBase = 0, eventBase = 0;
-    if (!glXQueryExtension(display, &errorBase, &eventBase)) return nullptr;
-    static const int attributes[] = {GLX_X_RENDERABLE,
-                                     True,
-                                     GLX_DRAWABLE_TYPE,
-                                     GLX_WINDOW_BIT,
-                                     GLX_RENDER_TYPE,
-                                     GLX_RGBA_BIT,
-                                     GLX_X_VISUAL_TYPE,
-                                     GLX_TRUE_COLOR,
-                                     GLX_RED_SIZE,
-                                     8,
-                                     GLX_GREEN_SIZE,
-                                     8,
-                                     GLX_BLUE_SIZE,
-                                     8,
-                                     GLX_DOUBLEBUFFER,
-                                     True,
-                                     None};
-    int count                     = 0;
-    GLXFBConfig *configs = glXChooseFBConfig(display, DefaultScreen(display), attributes, &count);
-    XVisualInfo *chosen  = nullptr;
-    for (int i = 0; i < count; ++i) {
-        XVisualInfo *info = glXGetVisualFromFBConfig(display, configs[i]);
-        if (!info) continue;
-        if (!chosen || (chosen->depth != 24 && info->depth == 24)) {
-            if (chosen) XFree(chosen);
-            chosen    = info;
-            w->config = configs[i];
-        } else {
-            XFree(info);
-        }
-    }
-    if (configs) XFree(configs);
-    return chosen;
-}
-
 bool CreateXWindow(HWND__ *w, int x, int y, const char *title, const char *className) {
     const int screen  = DefaultScreen(display);
     const Window root = RootWindow(display, screen);
     Visual *visual    = DefaultVisual(display, screen);
     int depth         = DefaultDepth(display, screen);
-    XVisualInfo *info = ChooseGlVisual(w);
+    XVisualInfo *info = ChooseGlVisual(display, w);
     if (info) {
         visual = info->visual;
         depth  = info->depth;

@@ -1,5 +1,6 @@
 // The X11 side of a window, shared by the window services (window.cpp) and
-// the device (device.cpp), which renders into the window with GLX.
+// the GLX context (glx_context.cpp) and swap chain (swap_chain.cpp), which
+// render into the window.
 #pragma once
 
 #include "platform/portable/win32.h"
