@@ -86,53 +86,53 @@ int VirtualKey(KeySym k) {
     if (k >= XK_a && k <= XK_z) return 'A' + static_cast<int>(k - XK_a);
     if (k >= XK_A && k <= XK_Z) return 'A' + static_cast<int>(k - XK_A);
     if (k >= XK_0 && k <= XK_9) return '0' + static_cast<int>(k - XK_0);
-    if (k >= XK_F1 && k <= XK_F24) return 0x70 + static_cast<int>(k - XK_F1);
-    if (k >= XK_KP_0 && k <= XK_KP_9) return 0x60 + static_cast<int>(k - XK_KP_0);
+    if (k >= XK_F1 && k <= XK_F24) return VK_F1 + static_cast<int>(k - XK_F1);
+    if (k >= XK_KP_0 && k <= XK_KP_9) return VK_NUMPAD0 + static_cast<int>(k - XK_KP_0);
     switch (k) {
     case XK_BackSpace:
-        return 0x08;
+        return VK_BACK;
     case XK_Tab:
-        return 0x09;
+        return VK_TAB;
     case XK_Return:
     case XK_KP_Enter:
-        return 0x0D;
+        return VK_RETURN;
     case XK_Shift_L:
     case XK_Shift_R:
-        return 0x10;
+        return VK_SHIFT;
     case XK_Control_L:
     case XK_Control_R:
-        return 0x11;
+        return VK_CONTROL;
     case XK_Alt_L:
     case XK_Alt_R:
-        return 0x12;
+        return VK_MENU;
     case XK_Pause:
-        return 0x13;
+        return VK_PAUSE;
     case XK_Caps_Lock:
-        return 0x14;
+        return VK_CAPITAL;
     case XK_Escape:
         return VK_ESCAPE;
     case XK_space:
-        return 0x20;
+        return VK_SPACE;
     case XK_Prior:
-        return 0x21;
+        return VK_PRIOR;
     case XK_Next:
-        return 0x22;
+        return VK_NEXT;
     case XK_End:
-        return 0x23;
+        return VK_END;
     case XK_Home:
-        return 0x24;
+        return VK_HOME;
     case XK_Left:
-        return 0x25;
+        return VK_LEFT;
     case XK_Up:
-        return 0x26;
+        return VK_UP;
     case XK_Right:
-        return 0x27;
+        return VK_RIGHT;
     case XK_Down:
-        return 0x28;
+        return VK_DOWN;
     case XK_Insert:
-        return 0x2D;
+        return VK_INSERT;
     case XK_Delete:
-        return 0x2E;
+        return VK_DELETE;
     default:
         return 0; // keys without a virtual key of ours are not reported
     }

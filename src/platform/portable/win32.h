@@ -129,7 +129,30 @@ struct WNDCLASSEXA {
 #define ISC_SHOWUIALLCANDIDATEWINDOW 0x0000000F
 #define ISC_SHOWUIALL 0xC000000F
 
+// Virtual-key codes with their values from the Windows SDK's winuser.h.
+// Letters and digits are their upper-case ASCII codes, as on Windows.
+#define VK_BACK 0x08
+#define VK_TAB 0x09
+#define VK_RETURN 0x0D
+#define VK_SHIFT 0x10
+#define VK_CONTROL 0x11
+#define VK_MENU 0x12
+#define VK_PAUSE 0x13
+#define VK_CAPITAL 0x14
 #define VK_ESCAPE 0x1B
+#define VK_SPACE 0x20
+#define VK_PRIOR 0x21
+#define VK_NEXT 0x22
+#define VK_END 0x23
+#define VK_HOME 0x24
+#define VK_LEFT 0x25
+#define VK_UP 0x26
+#define VK_RIGHT 0x27
+#define VK_DOWN 0x28
+#define VK_INSERT 0x2D
+#define VK_DELETE 0x2E
+#define VK_NUMPAD0 0x60
+#define VK_F1 0x70
 #define VK_F5 0x74
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
