@@ -393,4 +393,80 @@ float4 ps_main(PsIn v) : SV_Target {
     ExpectSpots(window, spots);
 }
 
+// Clip distances clip what the last stage before the rasterizer writes,
+// scalar or vector, two semantics packed as Direct3D packs them; a
+// geometry stage reads the vertex stage's from its input structure, and
+// the pixel stage reads them interpolated (15.4). One cell per rule, each a
+// square whose right half is clipped away where the rule clips, green
+// where the pixel stage reads what was written.
+TEST_F(TranslationTest, ClipDistancesClipAsOnWindows) {
+    const WindowId window = Start(R"(
+struct VsOut { float4 centre : CENTRE; float c : SV_ClipDistance0; };
+VsOut vs_main(uint id : SV_InstanceID) {
+    VsOut o;
+    o.centre = float4(-0.75 + 0.5 * (id % 4), 0.5 - (id / 4), id, id < 6 ? 1.0 : -1.0);
+    o.c = id == 4 ? -1.0 : 1.0;
+    return o;
+}
+struct GsOut {
+    float4 position : SV_Position;
+    float2 s : UV;
+    float2 a : SV_ClipDistance0;
+    float3 b : SV_ClipDistance1; // starts a second group of four
+};
+bool Near(float x, float y) { return abs(x - y) < 0.01; }
+[maxvertexcount(4)]
+void gs_main(point VsOut input[1], inout TriangleStream<GsOut> strip) {
+    if (input[0].centre.w < 0.0) return;
+    const float rule = input[0].centre.z;
+    for (int k = 0; k < 4; ++k) {
+        GsOut o;
+        o.s = float2(k / 2, k % 2) * 2.0 - 1.0;
+        o.position = float4(input[0].centre.xy + o.s * 0.2, 0.5, 1.0);
+        o.a = float2(rule == 1 ? -o.s.x : 1.0, rule == 2 ? -o.s.x : 3.0);
+        o.b = float3(input[0].c * (rule == 4 ? o.s.x : 4.0), 5.0, rule == 3 ? -o.s.x : 2.0 - o.s.x);
+        strip.Append(o);
+    }
+}
+float4 ps_main(GsOut v) : SV_Target {
+    // What each rule wrote, where the pixel is not clipped.
+    bool ok = Near(v.b.y, 5.0) && (Near(v.b.z, 2.0 - v.s.x) || Near(v.b.z, -v.s.x)) &&
+              (Near(v.a.y, 3.0) || Near(v.a.y, -v.s.x));
+    return ok ? float4(0.0, 1.0, 0.0, 1.0) : float4(1.0, 0.0, 0.0, 1.0);
+}
+)");
+    std::vector<Spot> spots;
+    for (int rule = 0; rule < 6; ++rule) {
+        const double x = -0.75 + 0.5 * (rule % 4), y = 0.5 - (rule / 4);
+        const bool clipped = rule >= 1 && rule <= 4;
+        spots.push_back({x - 0.1, y, {0, 255, 0}});
+        spots.push_back({x + 0.1, y, clipped ? kBackground : Rgb{0, 255, 0}});
+    }
+    ExpectSpots(window, spots);
+}
+
+// A primitive goes where all its vertices have a negative cull distance,
+// and stays whole where only some have (15.4.2): the left square is
+// culled, the right one drawn across.
+TEST_F(TranslationTest, CullDistancesCullWholePrimitives) {
+    const WindowId window = Start(R"(
+float4 vs_main(uint id : SV_InstanceID) : CENTRE { return float4(id == 0 ? -0.5 : 0.5, 0.0, id, id < 2 ? 1.0 : -1.0); }
+struct GsOut { float4 position : SV_Position; float2 cull : SV_CullDistance0; };
+[maxvertexcount(4)]
+void gs_main(point float4 input[1] : CENTRE, inout TriangleStream<GsOut> strip) {
+    if (input[0].w < 0.0) return;
+    for (int k = 0; k < 4; ++k) {
+        GsOut o;
+        float2 s = float2(k / 2, k % 2) * 2.0 - 1.0;
+        o.position = float4(input[0].xy + s * 0.2, 0.5, 1.0);
+        o.cull = float2(1.0, input[0].z == 0.0 ? -1.0 : -s.x);
+        strip.Append(o);
+    }
+}
+float4 ps_main(GsOut v) : SV_Target { return float4(0.0, 1.0, 0.0, 1.0); }
+)");
+    ExpectSpots(window,
+                {{-0.5, 0.0, kBackground}, {0.4, 0.0, {0, 255, 0}}, {0.6, 0.0, {0, 255, 0}}});
+}
+
 } // namespace

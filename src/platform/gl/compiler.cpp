@@ -6,6 +6,7 @@
 // message blob; a compile error is E_FAIL with the compiler's text, one
 // line per diagnostic in the Windows compiler's shape
 // ("main.fx(8,5): error: ..."), in a NUL-terminated blob.
+#include "platform/gl/clip_distances.h"
 #include "platform/gl/compile_server.h"
 #include "platform/gl/crash_guards.h"
 #include "platform/gl/hlsl_parse.h"
@@ -101,7 +102,10 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
     if (!PreprocessHlsl(original, fileName, language, kMessages, source, log)) return false;
     BlankEffectSyntax(source);
     KeepLastEntryDefinition(source, entryPoint);
-    if (language == EShLangGeometry) BlankUnusedStreamFunctions(source, entryPoint);
+    if (language == EShLangGeometry) {
+        BlankUnusedStreamFunctions(source, entryPoint);
+        RenameClipCullSemantics(source); // restored in the SPIR-V below
+    }
     if (!SafeToParse(source, fileName, entryPoint, language, log)) {
         CheckProfile(original, fileName, nullptr, entryPoint, profile, log); // why it did not parse
         return false;
@@ -146,7 +150,10 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
     spv::SpvBuildLogger logger;
     glslang::GlslangToSpv(intermediate, spirv, &logger, &options);
     std::string error;
+    // The split arrays first: an array of clip distances is one semantic
+    // index per element.
     if (!spirv.empty() && MendSplitStageArrays(spirv, error) &&
+        (language != EShLangGeometry || RestoreClipCullDistances(spirv, error)) &&
         ApplySpirvFixes(spirv, StageOf(language), error) && ZeroUnboundTextureQueries(spirv, error))
         glslang::SpirvToolsTransform(intermediate, spirv, &logger, &options);
     else if (error.empty())

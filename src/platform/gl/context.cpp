@@ -202,11 +202,26 @@ class Context : public Child<ID3D11DeviceContext> {
         }
     }
 
+    // Direct3D clips by the clip distances the last stage before the
+    // rasterizer writes (24.1 clipDistance); GL by the enabled ones, which
+    // that stage must write. Cull distances need no enabling.
+    static void EnableClipDistances(uint32_t count) {
+        GLint most = 8;
+        glGetIntegerv(GL_MAX_CLIP_DISTANCES, &most);
+        for (GLint i = 0; i < most; ++i) {
+            if (static_cast<uint32_t>(i) < count)
+                glEnable(GL_CLIP_DISTANCE0 + static_cast<GLenum>(i));
+            else
+                glDisable(GL_CLIP_DISTANCE0 + static_cast<GLenum>(i));
+        }
+    }
+
     // A pipeline whose stages do not fit together draws nothing; say why
     // once each time the stages change.
     bool PipelineValid() {
         if (!checked_) {
             checked_ = true;
+            EnableClipDistances(gs_ ? gs_->clipDistances : vs_ ? vs_->clipDistances : 0);
             glValidateProgramPipeline(pipeline_);
             GLint ok = GL_FALSE;
             glGetProgramPipelineiv(pipeline_, GL_VALIDATE_STATUS, &ok);

@@ -12,8 +12,6 @@
 #include <utility>
 #include <vector>
 
-#include <strings.h>
-
 namespace {
 
 bool IsIdentifierChar(char c) {
@@ -83,25 +81,11 @@ bool PreprocessedTextSafe(const std::string &output, const char *fileName, std::
     return true;
 }
 
-// Whether type, or a member of it, carries SV_ClipDistance or SV_CullDistance.
-bool HoldsClipOrCullDistance(const glslang::TType &type) {
-    // Outside an entry point the semantic is only recorded, not yet mapped.
-    const glslang::TQualifier &qualifier = type.getQualifier();
-    for (const auto builtIn : {qualifier.builtIn, qualifier.declaredBuiltIn})
-        if (builtIn == glslang::EbvClipDistance || builtIn == glslang::EbvCullDistance) return true;
-    if (qualifier.semanticName)
-        for (const char *prefix : {"SV_CLIPDISTANCE", "SV_CULLDISTANCE"})
-            if (strncasecmp(qualifier.semanticName, prefix, std::strlen(prefix)) == 0) return true;
-    if (type.isStruct())
-        for (const glslang::TTypeLoc &member : *type.getStruct())
-            if (HoldsClipOrCullDistance(*member.type)) return true;
-    return false;
-}
-
 // Finds, among the entry point's parameters, one glslang crashes on when it
 // makes the function a stage: one with no name, or in a geometry stage a
-// structure taken as input but not as an array of vertices, or an input
-// holding clip or cull distances.
+// structure taken as input but not as an array of vertices. (Clip and cull
+// distances in its input, which glslang also crashes on, are renamed before
+// it parses them: clip_distances.h.)
 
 class UnsafeEntryParameter : public glslang::TIntermTraverser {
   public:
@@ -129,15 +113,6 @@ class UnsafeEntryParameter : public glslang::TIntermTraverser {
                     reason = std::string("a geometry stage input must be an array of the ") +
                              "primitive's vertices, for example 'point " +
                              type.getTypeName().c_str() + " " + symbol->getName().c_str() + "[1]'";
-                } else if (language_ == EShLangGeometry && HoldsClipOrCullDistance(type) &&
-                           (storage == glslang::EvqIn || storage == glslang::EvqInOut)) {
-                    // Windows compiles it; glslang 12 follows a null pointer
-                    // on any geometry-stage input with these semantics.
-                    found  = symbol;
-                    name   = symbol->getName().c_str();
-                    reason = "a geometry stage cannot read SV_ClipDistance or SV_CullDistance "
-                             "from its input on this backend (glslang crashes on it); leave the "
-                             "semantic out of the input and compute the distance here";
                 }
             }
         }

@@ -47,11 +47,12 @@ template <class Interface> class Shader : public Child<Interface> {
   public:
     Shader(Device *owner, GLuint p, Translation &&t)
         : Child<Interface>(owner), program(p), outputs(std::move(t.outputs)),
-          textures(std::move(t.textures)) {}
+          textures(std::move(t.textures)), clipDistances(t.clipDistances) {}
     ~Shader() override { glDeleteProgram(program); }
     const GLuint program;
     const StageOutputs outputs;              // what the next stage links against
     const std::vector<TexturePair> textures; // the units the context binds
+    const uint32_t clipDistances;            // gl_ClipDistance elements written
 };
 using VertexShader   = Shader<ID3D11VertexShader>;
 using GeometryShader = Shader<ID3D11GeometryShader>;

@@ -15,6 +15,7 @@
 //   then, per attempt at writing GLSL (plain blocks, else flat arrays):
 //   NewCompiler     SPIRV-Cross with the backend's options
 //   LinkStage       input and output locations by semantic
+//   CountClipDistances  the clip distances the device enables
 //   LayOutConstantBuffers  HLSL packing offsets
 //   BindResources   each resource at its stage's GL binding
 //   WriteGlsl       SPIRV-Cross's GLSL, patched where it has no option
@@ -287,6 +288,26 @@ uint32_t HlslSize(spvc_compiler compiler, spvc_type_id typeId, unsigned dims, bo
     uint32_t registers = rowMajor ? vector : columns;
     uint32_t perRow    = rowMajor ? columns : vector;
     return 16 * (registers - 1) + scalar * perRow;
+}
+
+// Pass: the number of clip distances the stage writes, for the device to
+// enable (translate.h).
+bool CountClipDistances(spvc_compiler compiler, Translation &result) {
+    spvc_resources resources                     = nullptr;
+    const spvc_reflected_builtin_resource *items = nullptr;
+    size_t count                                 = 0;
+    if (spvc_compiler_create_shader_resources(compiler, &resources) != SPVC_SUCCESS ||
+        spvc_resources_get_builtin_resource_list_for_type(
+            resources, SPVC_BUILTIN_RESOURCE_TYPE_STAGE_OUTPUT, &items, &count) != SPVC_SUCCESS)
+        return false;
+    result.clipDistances = 0;
+    for (size_t i = 0; i < count; ++i) {
+        if (items[i].builtin != SpvBuiltInClipDistance) continue;
+        spvc_type type = spvc_compiler_get_type_handle(compiler, items[i].value_type_id);
+        if (spvc_type_get_num_array_dimensions(type) == 1)
+            result.clipDistances = ArrayLength(type, 0);
+    }
+    return true;
 }
 
 // Pass: lays out each constant buffer as HLSL does.
@@ -599,7 +620,7 @@ bool Emit(spvc_context context, spvc_parsed_ir ir, ShaderStage stage, const Stag
     spvc_compiler compiler = NewCompiler(context, ir, stage, error);
     std::vector<spvc_reflected_resource> buffers;
     return compiler && LinkStage(compiler, stage, previous, result.outputs, error) &&
-           LayOutConstantBuffers(compiler, buffers) &&
+           CountClipDistances(compiler, result) && LayOutConstantBuffers(compiler, buffers) &&
            BindResources(compiler, stage, buffers, result, error) &&
            WriteGlsl(compiler, buffers, stage, flatten, result.glsl, error, retry);
 }

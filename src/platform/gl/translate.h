@@ -65,6 +65,9 @@ struct Translation {
     StageOutputs outputs; // empty for the pixel stage
     std::vector<ConstantBufferUse> constantBuffers;
     std::vector<TexturePair> textures;
+    // How many gl_ClipDistance elements the stage writes: the distances GL
+    // clips by when it is the last stage before the rasterizer.
+    uint32_t clipDistances = 0;
 };
 
 // Turns a blob made by D3DX11CompileFromFileA into GLSL 4.50 for the given
