@@ -109,9 +109,25 @@ void SizeVertexArray(SpirvModule &module, uint32_t variable, uint32_t vertices) 
     module.globals.push_back(moved);
 }
 
+// Whether some OpName holds a '[', as the name of every split element does:
+// most modules have none and are left unparsed.
+bool NamesAnElement(const std::vector<uint32_t> &spirv) {
+    for (size_t at = 5; at < spirv.size();) {
+        const uint32_t count = spirv[at] >> 16;
+        if (count == 0) return true; // malformed: let the parse say so
+        if ((spirv[at] & 0xffff) == spv::OpName)
+            for (size_t w = at + 2; w < std::min(at + count, spirv.size()); ++w)
+                for (int b = 0; b < 4; ++b)
+                    if (((spirv[w] >> (8 * b)) & 0xff) == '[') return true;
+        at += count;
+    }
+    return false;
+}
+
 } // namespace
 
 bool MendSplitStageArrays(std::vector<uint32_t> &spirv, std::string &error) {
+    if (!NamesAnElement(spirv)) return true;
     SpirvModule module;
     if (!ParseSpirv(spirv, module, error)) return false;
 
