@@ -363,6 +363,26 @@ void ReplaceInterface(Restorer &r) {
     }
 }
 
+// Whether some semantic decoration starts like a stand-in: most geometry
+// stages have none and are left unparsed.
+bool NamesStandIn(const std::vector<uint32_t> &spirv) {
+    for (size_t at = 5; at < spirv.size();) {
+        const uint32_t count = spirv[at] >> 16;
+        if (count == 0) return true; // malformed: let the parse say so
+        if ((spirv[at] & 0xffff) == spv::OpDecorateString && count > 3 && at + 3 < spirv.size() &&
+            spirv[at + 2] == spv::DecorationUserSemantic) {
+            uint32_t kind = 0, index = 0;
+            std::vector<uint32_t> operands(
+                spirv.begin() + static_cast<std::ptrdiff_t>(at) + 1,
+                spirv.begin() + static_cast<std::ptrdiff_t>(std::min(at + count, spirv.size())));
+            const std::string semantic = ReadString(operands, 2);
+            if (ParseStandIn(semantic, kind, index) || semantic.rfind("HF_", 0) == 0) return true;
+        }
+        at += count;
+    }
+    return false;
+}
+
 } // namespace
 
 void RenameClipCullSemantics(std::string &text) {
@@ -391,6 +411,7 @@ void RenameClipCullSemantics(std::string &text) {
 }
 
 bool RestoreClipCullDistances(std::vector<uint32_t> &spirv, std::string &error) {
+    if (!NamesStandIn(spirv)) return true;
     SpirvModule module;
     if (!ParseSpirv(spirv, module, error)) return false;
     Restorer r{module, {}, {}, {}, {}, 0, 0, 0, {}, 0, 0, 0, {}, {}};
