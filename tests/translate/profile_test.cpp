@@ -118,6 +118,21 @@ const Case kCases[] = {
      "Texture2D x; SamplerState s[2] : register(s15);\n"
      "float4 ps_main() : SV_Target { return x.Sample(s[1], 0); }",
      "'s' at register s15 is beyond s15"},
+    // packoffset as the Windows compiler takes it: all members or none, none
+    // across a register boundary, aggregates at .x, only in a cbuffer.
+    {114,
+     "cbuffer C { float4 a : packoffset(c1);\n  float b; };\n"
+     "float4 ps_main() : SV_Target { return a + b; }",
+     "main.fx(2,9): error: 'b': cannot mix packoffset elements with nonpackoffset elements"},
+    {114,
+     "cbuffer C { float2 a : packoffset(c0.w); };\nfloat4 ps_main() : SV_Target { return a.x; }",
+     "'a': packoffset places it across a register boundary"},
+    {114,
+     "cbuffer C { float a[2] : packoffset(c0.y); };\n"
+     "float4 ps_main() : SV_Target { return a[1]; }",
+     "'a': an array, structure or matrix placed with packoffset must start a register"},
+    {114, "float4 g : packoffset(c0);\nfloat4 ps_main() : SV_Target { return g; }",
+     "packoffset is only allowed in a constant buffer"},
     // What shader model 4 has, and what the stage does not use.
     {114,
      "float4 ps_main(float4 p : SV_Position) : SV_Target "
@@ -141,6 +156,10 @@ const Case kCases[] = {
      "float4 vs_main() : SV_Position { return r[0] + x; }",
      nullptr},
     {113, GS("[maxvertexcount(256)]", "s.Append(i[0]);"), nullptr},
+    {114,
+     "cbuffer C { float3 a : packoffset(c0.y); float4x4 m : packoffset(c2); "
+     "float b : packoffset(c0); };\nfloat4 ps_main() : SV_Target { return a.x + m[1] + b; }",
+     nullptr},
 };
 
 std::string Compile(int step, const std::string &source, HRESULT &hr) {

@@ -255,12 +255,14 @@ TEST_F(Translate, CompileResultsFollowTheWindowsRuntime) {
     Write(kParticles);
     Compiled good = Compile("vs_main", "vs_4_0");
     EXPECT_EQ(good.hr, 0);
-    ASSERT_GE(good.bytecode.size(), 12u);
-    uint32_t words[3];
+    ASSERT_GE(good.bytecode.size(), 20u);
+    uint32_t words[5];
     std::memcpy(words, good.bytecode.data(), sizeof words);
     EXPECT_EQ(words[0], kBytecodeMagic);
-    EXPECT_EQ(words[1], static_cast<uint32_t>(ShaderStage::Vertex));
-    EXPECT_EQ(words[2], 0x07230203u); // SPIR-V
+    EXPECT_EQ(words[1], kBytecodeVersion);
+    EXPECT_EQ(words[2], static_cast<uint32_t>(ShaderStage::Vertex));
+    EXPECT_EQ(words[3], 0u);          // no cbuffer placed with packoffset
+    EXPECT_EQ(words[4], 0x07230203u); // SPIR-V
 
     // A missing entry point is an error, although glslang only warns.
     Compiled missing = Compile("gs_missing", "gs_4_0");
@@ -480,6 +482,23 @@ float4 ps_beyond(V i) : SV_Target { return beyond; }
                                      beyond.bytecode.size(), &previous.outputs, t, error));
         EXPECT_NE(error.find("b14"), std::string::npos) << error;
     }
+
+    // $Globals takes the lowest register no cbuffer claims, whatever the
+    // order of declarations and before the cbuffers without a register.
+    const struct {
+        const char *claim;
+        int globals;
+    } claims[] = {{"", 0}, {": register(b3)", 0}, {": register(b0)", 1}};
+    for (const auto &c : claims) {
+        Write(std::string("cbuffer Auto { float4 a; };\ncbuffer Claim ") + c.claim +
+              " { float4 b; };\nfloat4 g;\nfloat4 ps_main() : SV_Target { return a + b + g; }\n");
+        const std::string glsl = Glsl(ShaderStage::Pixel, Compile("ps_main", "ps_4_0"));
+        std::smatch match;
+        ASSERT_TRUE(std::regex_search(glsl, match,
+                                      std::regex(R"(binding = (\d+), std140\) uniform _Global)")))
+            << glsl;
+        EXPECT_EQ(std::stoi(match[1]) - 28, c.globals) << c.claim << "\n" << glsl;
+    }
 }
 
 // Members whose HLSL offsets differ from std140; each is copied to an output
@@ -526,6 +545,23 @@ MatrixOut vs_matrix(uint id : SV_VertexID)
     o.k = k;
     return o;
 }
+
+// packoffset places each member exactly, in any order.
+cbuffer Packed : register(b4)
+{
+    float2 pv : packoffset(c2.y); //  36
+    float4 pw : packoffset(c0);   //   0
+    float px : packoffset(c5.w);  //  92
+};
+struct PackedOut { float4 pos : SV_Position; float2 pv : PV; float px : PX; };
+PackedOut vs_packed(uint id : SV_VertexID)
+{
+    PackedOut o;
+    o.pos = pw;
+    o.pv = pv;
+    o.px = px;
+    return o;
+}
 )";
 
 TEST_F(Translate, ConstantBuffersKeepHlslPacking) {
@@ -543,6 +579,10 @@ TEST_F(Translate, ConstantBuffersKeepHlslPacking) {
 
     std::string matrix = Glsl(ShaderStage::Vertex, Compile("vs_matrix", "vs_4_0"));
     EXPECT_EQ(OffsetRead(matrix, "k"), 44) << matrix;
+
+    std::string packed = Glsl(ShaderStage::Vertex, Compile("vs_packed", "vs_4_0"));
+    EXPECT_EQ(OffsetRead(packed, "pv"), 36) << packed;
+    EXPECT_EQ(OffsetRead(packed, "px"), 92) << packed;
 }
 
 TEST_F(Translate, PixelPositionCountsFromTheTopLeft) {

@@ -183,6 +183,7 @@ bool ReceiveRequest(int fd, CompileRequest &request) {
 bool SendReply(int fd, const CompileReply &reply) {
     const size_t bytes = reply.spirv.size() * sizeof(uint32_t);
     return bytes <= kMaxField && SendWord(fd, reply.ok ? 1 : 0) && SendString(fd, reply.log) &&
+           SendWord(fd, reply.packedRegisters) &&
            SendWord(fd, static_cast<uint32_t>(reply.spirv.size())) &&
            SendAll(fd, reply.spirv.data(), bytes);
 }
@@ -191,6 +192,7 @@ bool ReceiveReply(int fd, CompileReply &reply, double deadline, bool &timedOut) 
     uint32_t ok = 0, words = 0;
     if (!ReceiveWord(fd, ok, deadline, timedOut) ||
         !ReceiveString(fd, reply.log, deadline, timedOut) ||
+        !ReceiveWord(fd, reply.packedRegisters, deadline, timedOut) ||
         !ReceiveWord(fd, words, deadline, timedOut) || words > kMaxField / sizeof(uint32_t))
         return false;
     reply.ok = ok != 0;

@@ -15,11 +15,13 @@ struct CompileRequest {
     std::string fileName, entryPoint, profile, source;
 };
 
-// Its outcome: the compiler's text (errors, or warnings on success) and the
-// SPIR-V words.
+// Its outcome: the compiler's text (errors, or warnings on success), the
+// SPIR-V words, and the registers of the cbuffers laid out with packoffset
+// (bit N for bN; their SPIR-V offsets are the source's own).
 struct CompileReply {
     bool ok = false;
     std::string log;
+    uint32_t packedRegisters = 0;
     std::vector<uint32_t> spirv;
 };
 

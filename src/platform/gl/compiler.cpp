@@ -8,6 +8,7 @@
 // ("main.fx(8,5): error: ..."), in a NUL-terminated blob.
 #include "platform/gl/clip_distances.h"
 #include "platform/gl/compile_server.h"
+#include "platform/gl/constant_layout.h"
 #include "platform/gl/crash_guards.h"
 #include "platform/gl/hlsl_parse.h"
 #include "platform/gl/hlsl_rewrites.h"
@@ -91,7 +92,7 @@ bool InitialiseGlslang() {
 // on success log holds any warnings.
 bool CompileHlsl(const std::string &original, const char *fileName, const char *entryPoint,
                  const char *profile, EShLanguage language, std::vector<unsigned> &spirv,
-                 std::string &log) {
+                 uint32_t &packedRegisters, std::string &log) {
     if (!InitialiseGlslang()) {
         log = "ERROR: the HLSL compiler failed to initialise\n";
         return false;
@@ -133,12 +134,15 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
         !ok)
         return false;
 
+    PlaceGlobals(*shader.getIntermediate());
     glslang::TProgram program;
     program.addShader(&shader);
     if (!program.link(kMessages) || !program.mapIO()) {
         log += program.getInfoLog();
         return false;
     }
+    if (!PackoffsetRegisters(*program.getIntermediate(language), fileName, packedRegisters, log))
+        return false;
 
     // The arithmetic rewrites go in before glslang's optimizer, which works
     // out operations on known values with the processor's rules, not
@@ -172,7 +176,7 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
 // started, in this process.
 bool CompileIsolated(const std::string &source, const char *fileName, const char *entryPoint,
                      const char *profile, EShLanguage language, std::vector<unsigned> &spirv,
-                     std::string &log) {
+                     uint32_t &packedRegisters, std::string &log) {
     CompileRequest request;
     request.language   = static_cast<uint32_t>(language);
     request.fileName   = fileName;
@@ -187,7 +191,8 @@ bool CompileIsolated(const std::string &source, const char *fileName, const char
     if (!CompileInServer(request, reply)) CompileInThisProcess(request, reply);
 #endif
     spirv.assign(reply.spirv.begin(), reply.spirv.end());
-    log = std::move(reply.log);
+    packedRegisters = reply.packedRegisters;
+    log             = std::move(reply.log);
     return reply.ok;
 }
 
@@ -198,7 +203,7 @@ void CompileInThisProcess(const CompileRequest &request, CompileReply &reply) {
     try {
         reply.ok = CompileHlsl(request.source, request.fileName.c_str(), request.entryPoint.c_str(),
                                request.profile.c_str(), static_cast<EShLanguage>(request.language),
-                               spirv, reply.log);
+                               spirv, reply.packedRegisters, reply.log);
     } catch (const std::bad_alloc &) {
         reply.ok  = false;
         reply.log = "ERROR: " + request.fileName + ": out of memory while compiling\n";
@@ -225,8 +230,9 @@ HRESULT WINAPI D3DX11CompileFromFileA(LPCSTR srcFile, const D3D10_SHADER_MACRO *
     HRESULT hr = S_OK;
     std::string message;
     std::vector<unsigned> spirv;
-    EShLanguage language = EShLangVertex;
-    ShaderStage stage    = ShaderStage::Vertex;
+    uint32_t packedRegisters = 0;
+    EShLanguage language     = EShLangVertex;
+    ShaderStage stage        = ShaderStage::Vertex;
     std::string source;
 
     try {
@@ -237,7 +243,8 @@ HRESULT WINAPI D3DX11CompileFromFileA(LPCSTR srcFile, const D3D10_SHADER_MACRO *
                       "' (vs_*, gs_* and ps_* are supported)\n";
             hr = E_FAIL;
         } else if ((hr = ReadSource(srcFile, source, message)) == S_OK) {
-            if (!CompileIsolated(source, srcFile, functionName, profile, language, spirv, message))
+            if (!CompileIsolated(source, srcFile, functionName, profile, language, spirv,
+                                 packedRegisters, message))
                 hr = E_FAIL;
         }
     } catch (const std::bad_alloc &) {
@@ -245,7 +252,8 @@ HRESULT WINAPI D3DX11CompileFromFileA(LPCSTR srcFile, const D3D10_SHADER_MACRO *
     }
 
     if (hr == S_OK) {
-        std::vector<uint32_t> words = {kBytecodeMagic, static_cast<uint32_t>(stage)};
+        std::vector<uint32_t> words = {kBytecodeMagic, kBytecodeVersion,
+                                       static_cast<uint32_t>(stage), packedRegisters};
         words.insert(words.end(), spirv.begin(), spirv.end());
         *shaderOut = CreateBlob(words.data(), words.size() * sizeof(uint32_t));
         if (!*shaderOut) hr = E_OUTOFMEMORY;

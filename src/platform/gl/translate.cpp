@@ -238,7 +238,9 @@ uint32_t Align16(uint32_t offset) {
 // elements do too.
 uint32_t HlslSize(spvc_compiler compiler, spvc_type_id typeId, unsigned dims, bool rowMajor);
 
-uint32_t HlslStructLayout(spvc_compiler compiler, spvc_type_id structId) {
+// keepOffsets leaves the members' own offsets (packoffset's) and lays out
+// only what is inside them.
+uint32_t HlslStructLayout(spvc_compiler compiler, spvc_type_id structId, bool keepOffsets = false) {
     spvc_type type   = spvc_compiler_get_type_handle(compiler, structId);
     uint32_t offset  = 0;
     unsigned members = spvc_type_get_num_member_types(type);
@@ -253,7 +255,11 @@ uint32_t HlslStructLayout(spvc_compiler compiler, spvc_type_id structId) {
             spvc_compiler_get_type_handle(compiler, spvc_type_get_base_type_id(member));
         bool aggregate = dims > 0 || spvc_type_get_basetype(base) == SPVC_BASETYPE_STRUCT;
         if (aggregate || (offset % 16) + size > 16) offset = Align16(offset);
-        spvc_compiler_set_member_decoration(compiler, structId, m, SpvDecorationOffset, offset);
+        if (keepOffsets)
+            offset =
+                spvc_compiler_get_member_decoration(compiler, structId, m, SpvDecorationOffset);
+        else
+            spvc_compiler_set_member_decoration(compiler, structId, m, SpvDecorationOffset, offset);
         if (spvc_type_get_columns(member) > 1)
             spvc_compiler_set_member_decoration(compiler, structId, m, SpvDecorationMatrixStride,
                                                 16);
@@ -310,11 +316,16 @@ bool CountClipDistances(spvc_compiler compiler, Translation &result) {
     return true;
 }
 
-// Pass: lays out each constant buffer as HLSL does.
-bool LayOutConstantBuffers(spvc_compiler compiler, std::vector<spvc_reflected_resource> &buffers) {
+// Pass: lays out each constant buffer as HLSL does; those at the packed
+// registers (packoffset) keep their members where the source put them.
+bool LayOutConstantBuffers(spvc_compiler compiler, uint32_t packedRegisters,
+                           std::vector<spvc_reflected_resource> &buffers) {
     if (!Resources(compiler, SPVC_RESOURCE_TYPE_UNIFORM_BUFFER, buffers)) return false;
-    for (const spvc_reflected_resource &buffer : buffers)
-        HlslStructLayout(compiler, buffer.base_type_id);
+    for (const spvc_reflected_resource &buffer : buffers) {
+        const uint32_t slot =
+            spvc_compiler_get_decoration(compiler, buffer.id, SpvDecorationBinding);
+        HlslStructLayout(compiler, buffer.base_type_id, slot < 32 && (packedRegisters >> slot) & 1);
+    }
     return true;
 }
 
@@ -494,27 +505,33 @@ struct Context {
     }
 };
 
-// Pass: the blob's SPIR-V words, if it is a blob of this stage. The blob
-// need not be aligned.
+// Pass: the blob's SPIR-V words and packed registers (translate.h), if it
+// is a blob of this stage. The blob need not be aligned.
 bool ReadBlob(ShaderStage stage, const void *bytecode, size_t size, std::vector<uint32_t> &words,
-              std::string &error) {
+              uint32_t &packedRegisters, std::string &error) {
     const uint32_t spirvMagic = 0x07230203;
-    if (!bytecode || size < 3 * sizeof(uint32_t) || size % sizeof(uint32_t) != 0) {
+    const size_t header       = 4;
+    if (!bytecode || size < (header + 1) * sizeof(uint32_t) || size % sizeof(uint32_t) != 0) {
         error = "not a shader blob made by D3DX11CompileFromFileA (bad size)";
         return false;
     }
     words.resize(size / sizeof(uint32_t));
     std::memcpy(words.data(), bytecode, size);
-    if (words[0] != kBytecodeMagic || words[1] > 2 || words[2] != spirvMagic) {
+    if (words[0] != kBytecodeMagic || words[header] != spirvMagic) {
         error = "not a shader blob made by D3DX11CompileFromFileA";
         return false;
     }
-    if (words[1] != static_cast<uint32_t>(stage)) {
-        error = std::string("the bytecode is a ") + StageName(words[1]) + " shader, not a " +
+    if (words[1] != kBytecodeVersion || words[2] > 2) {
+        error = "a shader blob of another version of this backend's D3DX11CompileFromFileA";
+        return false;
+    }
+    if (words[2] != static_cast<uint32_t>(stage)) {
+        error = std::string("the bytecode is a ") + StageName(words[2]) + " shader, not a " +
                 StageName(static_cast<uint32_t>(stage)) + " shader";
         return false;
     }
-    words.erase(words.begin(), words.begin() + 2);
+    packedRegisters = words[3];
+    words.erase(words.begin(), words.begin() + header);
     return true;
 }
 
@@ -616,11 +633,13 @@ bool WriteGlsl(spvc_compiler compiler, const std::vector<spvc_reflected_resource
 // where the shader cannot be expressed, and with error empty (retry or the
 // context saying why) where the other attempt may succeed.
 bool Emit(spvc_context context, spvc_parsed_ir ir, ShaderStage stage, const StageOutputs *previous,
-          bool flatten, Translation &result, std::string &error, std::string &retry) {
+          uint32_t packedRegisters, bool flatten, Translation &result, std::string &error,
+          std::string &retry) {
     spvc_compiler compiler = NewCompiler(context, ir, stage, error);
     std::vector<spvc_reflected_resource> buffers;
     return compiler && LinkStage(compiler, stage, previous, result.outputs, error) &&
-           CountClipDistances(compiler, result) && LayOutConstantBuffers(compiler, buffers) &&
+           CountClipDistances(compiler, result) &&
+           LayOutConstantBuffers(compiler, packedRegisters, buffers) &&
            BindResources(compiler, stage, buffers, result, error) &&
            WriteGlsl(compiler, buffers, stage, flatten, result.glsl, error, retry);
 }
@@ -628,7 +647,9 @@ bool Emit(spvc_context context, spvc_parsed_ir ir, ShaderStage stage, const Stag
 bool Translate(ShaderStage stage, const void *bytecode, size_t size, const StageOutputs *previous,
                Translation &result, std::string &error) {
     std::vector<uint32_t> words;
-    if (!ReadBlob(stage, bytecode, size, words, error) || !ValidateSpirv(words, error))
+    uint32_t packedRegisters = 0;
+    if (!ReadBlob(stage, bytecode, size, words, packedRegisters, error) ||
+        !ValidateSpirv(words, error))
         return false;
 
     Context context;
@@ -642,7 +663,8 @@ bool Translate(ShaderStage stage, const void *bytecode, size_t size, const Stage
     // An attempt that SPIRV-Cross refuses says why in the context.
     auto attempt = [&](bool flatten, std::string &why) {
         result = Translation();
-        if (Emit(context.handle, ir, stage, previous, flatten, result, error, why)) return true;
+        if (Emit(context.handle, ir, stage, previous, packedRegisters, flatten, result, error, why))
+            return true;
         if (why.empty()) why = spvc_context_get_last_error_string(context.handle);
         return false;
     };

@@ -1,8 +1,11 @@
 // HLSL bytecode of the Linux backend and its translation to GLSL.
 //
 // D3DX11CompileFromFileA (compiler.cpp) compiles one entry point of an HLSL
-// file with glslang and returns a blob in this backend's own bytecode format:
-// kBytecodeMagic, the ShaderStage as one 32-bit word, then the SPIR-V words.
+// file with glslang and returns a blob in this backend's own bytecode format,
+// 32-bit words: kBytecodeMagic, kBytecodeVersion, the ShaderStage, the
+// registers of the constant buffers laid out with packoffset (bit N for bN:
+// their SPIR-V member offsets are the source's own, the others get HLSL
+// packing here), then the SPIR-V words.
 // The shader-creation calls of the device (device.cpp) hand that blob to
 // TranslateToGlsl and compile the GLSL with the GL driver as a separable
 // program.
@@ -39,7 +42,8 @@
 #include <string>
 #include <vector>
 
-constexpr uint32_t kBytecodeMagic = 0x42584648; // "HFXB" in a little-endian file
+constexpr uint32_t kBytecodeMagic   = 0x42584648; // "HFXB" in a little-endian file
+constexpr uint32_t kBytecodeVersion = 2;
 
 // A reference-counted blob holding a copy of the given bytes, with one
 // reference for the caller. Null when memory runs out.
