@@ -25,7 +25,6 @@
 #include <iostream>
 #include <memory>
 #include <signal.h>
-#include <sstream>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -36,21 +35,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string ReadFile(const std::string &path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 // One window and device for the in-process benchmarks, in a scratch
 // directory holding the example; made on first use.
 bool ProgramOpen() {
     static ScratchDir *scratch = nullptr;
     static bool open           = false;
     if (!scratch) {
-        scratch = new ScratchDir;
-        WriteFile("main.fx", ReadFile(HOTFX_EXAMPLE));
+        scratch = new ScratchDir(ScratchDir::Entered);
+        WriteFileAtomically("main.fx", ReadFile(HOTFX_EXAMPLE));
         Capture quiet;
         open = OpenProgram() == 0;
     }
@@ -76,8 +68,8 @@ BENCHMARK(BM_Reload)->Unit(benchmark::kMillisecond)->Repetitions(10)->ReportAggr
 
 // The three D3DX11CompileFromFileA calls of a reload (glslang).
 void BM_ReloadCompile(benchmark::State &state) {
-    ScratchDir scratch;
-    WriteFile("main.fx", ReadFile(HOTFX_EXAMPLE));
+    ScratchDir scratch(ScratchDir::Entered);
+    WriteFileAtomically("main.fx", ReadFile(HOTFX_EXAMPLE));
     static const char *const entries[3]  = {"vs_main", "gs_main", "ps_main"};
     static const char *const profiles[3] = {"vs_4_0", "gs_4_0", "ps_4_0"};
     for (auto _ : state) {
@@ -96,8 +88,8 @@ BENCHMARK(BM_ReloadCompile)->Unit(benchmark::kMillisecond)->Repetitions(10)->Rep
 
 // The three TranslateToGlsl calls of a reload's shader creation (SPIRV-Cross).
 void BM_ReloadTranslate(benchmark::State &state) {
-    ScratchDir scratch;
-    WriteFile("main.fx", ReadFile(HOTFX_EXAMPLE));
+    ScratchDir scratch(ScratchDir::Entered);
+    WriteFileAtomically("main.fx", ReadFile(HOTFX_EXAMPLE));
     static const char *const entries[3]  = {"vs_main", "gs_main", "ps_main"};
     static const char *const profiles[3] = {"vs_4_0", "gs_4_0", "ps_4_0"};
     ID3D10Blob *code[3]                  = {};
@@ -187,7 +179,7 @@ double Milliseconds(Clock::duration d) {
 
 void BM_StartUp(benchmark::State &state) {
     ScratchDir scratch;
-    WriteFile("main.fx", ReadFile(HOTFX_EXAMPLE));
+    scratch.Write("main.fx", ReadFile(HOTFX_EXAMPLE));
     double loaded = 0, peakKb = 0;
     for (auto _ : state) {
         int output            = -1;
@@ -245,7 +237,7 @@ double ChildrenPrivateKb(pid_t pid) {
 
 void BM_Memory(benchmark::State &state) {
     ScratchDir scratch;
-    WriteFile("main.fx", ReadFile(HOTFX_EXAMPLE));
+    scratch.Write("main.fx", ReadFile(HOTFX_EXAMPLE));
     double residentKb = 0, anonymousKb = 0, fileKb = 0, serverKb = 0;
     for (auto _ : state) {
         int output      = -1;

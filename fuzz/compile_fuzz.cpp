@@ -50,13 +50,13 @@ void Create(ShaderStage stage, ID3D10Blob *code) {
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     // Lives for the whole run: the working directory of every input.
-    static ScratchDir scratch;
+    static ScratchDir scratch(ScratchDir::Entered);
     if (std::getenv("DISPLAY")) withDevice = OpenProgram() == 0;
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    WriteFile("main.fx", std::string(reinterpret_cast<const char *>(data), size));
+    WriteFileAtomically("main.fx", std::string(reinterpret_cast<const char *>(data), size));
     // Each stage links against the last one translated before it, as the
     // device links a scene's shaders.
     Translation stages[3];

@@ -14,7 +14,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <thread>
@@ -65,27 +64,6 @@ void Image::SavePpm(const std::string &path) const {
     file << "P6\n" << width << " " << height << "\n255\n";
     for (const Rgb &c : pixels)
         file.put(char(c.r)).put(char(c.g)).put(char(c.b));
-}
-
-ScratchDir::ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "hotfx-e2e-XXXXXX").string();
-    if (!mkdtemp(&pattern[0])) throw std::runtime_error("mkdtemp");
-    path_ = pattern;
-}
-
-ScratchDir::~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
-void ScratchDir::Write(const std::string &name, const std::string &text) const {
-    // Written beside and renamed, so the program never reads half a file.
-    const std::string target = path_ + "/" + name;
-    {
-        std::ofstream file(target + ".new", std::ios::binary);
-        file << text;
-    }
-    std::filesystem::rename(target + ".new", target);
 }
 
 Program::Program(const std::string &directory, const std::string &display,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "particles/particles.h"
+#include "scratch.h"
 #include "xvfb.h"
 
 #include <functional>
@@ -33,18 +34,6 @@ struct Image {
     int X(double clipX) const { return static_cast<int>((clipX + 1) / 2 * width); }
     int Y(double clipY) const { return static_cast<int>((1 - clipY) / 2 * height); }
     void SavePpm(const std::string &path) const;
-};
-
-// A scratch directory, removed with everything in it.
-class ScratchDir {
-  public:
-    ScratchDir();
-    ~ScratchDir();
-    const std::string &Path() const { return path_; }
-    void Write(const std::string &name, const std::string &text) const;
-
-  private:
-    std::string path_;
 };
 
 // The built hotfx (or the one at `path`), running in a directory on a

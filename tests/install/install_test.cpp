@@ -8,26 +8,13 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
-
-namespace {
-
-std::string Read(const std::string &path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-} // namespace
 
 TEST(Install, InstalledProgramRunsTheInstalledExample) {
     ScratchDir prefix;
     const std::string log     = prefix.Path() + "/install.log";
     const std::string command = "'" HOTFX_CMAKE "' --install '" HOTFX_BUILD_DIR "' --prefix '" +
                                 prefix.Path() + "' >'" + log + "' 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0) << Read(log);
+    ASSERT_EQ(std::system(command.c_str()), 0) << ReadFile(log);
     for (const char *file :
          {"bin/hotfx", "bin/hotfx-compile-server", "share/hotfx/examples/main.fx",
           "share/doc/hotfx/README.md", "share/doc/hotfx/LICENSE", "share/doc/hotfx/copyright"})

@@ -47,7 +47,7 @@ void PrintTo(const BadInput &input, std::ostream *os) {
 }
 
 void Write(const std::string &text) {
-    WriteFile("main.fx", text);
+    WriteFileAtomically("main.fx", text);
 }
 
 const BadInput kBadInputs[] = {

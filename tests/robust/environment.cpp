@@ -5,10 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <regex>
-#include <sstream>
 
 namespace {
 
@@ -16,7 +14,7 @@ class ProgramEnvironment : public ::testing::Environment {
   public:
     void SetUp() override {
         xvfb_                 = std::make_unique<Xvfb>();
-        scratch_              = std::make_unique<ScratchDir>();
+        scratch_              = std::make_unique<ScratchDir>(ScratchDir::Entered);
         long hr               = 0;
         const Printed printed = Capturing([&] { hr = OpenProgram(); });
         ASSERT_EQ(hr, 0) << printed.out << printed.err;
@@ -36,10 +34,7 @@ class ProgramEnvironment : public ::testing::Environment {
 } // namespace
 
 std::string ExampleShader() {
-    std::ifstream file(HOTFX_EXAMPLE, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
+    return ReadFile(HOTFX_EXAMPLE);
 }
 
 std::string Replace(const std::string &text, const std::string &from, const std::string &to) {

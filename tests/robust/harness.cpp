@@ -25,19 +25,6 @@
 
 namespace fs = std::filesystem;
 
-ScratchDir::ScratchDir() : previous_(fs::current_path().string()) {
-    std::string pattern = (fs::temp_directory_path() / "hotfx-robust-XXXXXX").string();
-    if (!mkdtemp(&pattern[0])) throw std::runtime_error("mkdtemp");
-    path_ = pattern;
-    fs::current_path(path_);
-}
-
-ScratchDir::~ScratchDir() {
-    std::error_code ignored;
-    fs::current_path(previous_, ignored);
-    fs::remove_all(path_, ignored);
-}
-
 namespace {
 
 // An unnamed temporary file, gone when closed.
@@ -92,15 +79,6 @@ std::string Capture::TakeOut() {
 std::string Capture::TakeErr() {
     std::fflush(stderr);
     return ReadFrom(err_, errRead_);
-}
-
-void WriteFile(const std::string &path, const std::string &text) {
-    {
-        std::ofstream file(path + ".new", std::ios::binary | std::ios::trunc);
-        file.write(text.data(), static_cast<std::streamsize>(text.size()));
-        if (!file) throw std::runtime_error("cannot write " + path);
-    }
-    fs::rename(path + ".new", path);
 }
 
 long OpenProgram() {

@@ -6,25 +6,11 @@
 // free of any test framework.
 #pragma once
 
+#include "scratch.h"
 #include "xvfb.h"
 
 #include <string>
 #include <sys/types.h>
-
-// A fresh temporary directory made the working directory; the previous one
-// comes back and the directory goes, with everything in it, with the object.
-class ScratchDir {
-  public:
-    ScratchDir();
-    ~ScratchDir();
-    ScratchDir(const ScratchDir &)            = delete;
-    ScratchDir &operator=(const ScratchDir &) = delete;
-    const std::string &Path() const { return path_; }
-
-  private:
-    std::string path_;
-    std::string previous_;
-};
 
 // Sends file descriptors 1 and 2 to files of their own while it lives. The
 // system flushes after each report, so Take* sees every line printed so far.
@@ -42,9 +28,6 @@ class Capture {
     int out_ = -1, err_ = -1;
     off_t outRead_ = 0, errRead_ = 0;
 };
-
-// Writes text to path (replacing it) in one piece: written beside, renamed.
-void WriteFile(const std::string &path, const std::string &text);
 
 // What the program's entry does before its loop: registers the window class
 // (once per process), creates and shows the window and creates the device.

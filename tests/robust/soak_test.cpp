@@ -50,7 +50,7 @@ TEST(SoakTest, ThousandReloadsLeaveNothingBehind) {
 
     // Loads the source and draws a frame; what they printed.
     auto LoadAndDraw = [](const std::string &source) {
-        WriteFile("main.fx", source);
+        WriteFileAtomically("main.fx", source);
         return Capturing([] {
                    LoadScene();
                    RenderFrame();
@@ -67,10 +67,10 @@ TEST(SoakTest, ThousandReloadsLeaveNothingBehind) {
     const Printed soak = Capturing([&] {
         for (int cycle = 0; cycle < kCycles; ++cycle) {
             if (cycle == kWarmUpCycles) warmKb = ResidentKb();
-            WriteFile("main.fx", good);
+            WriteFileAtomically("main.fx", good);
             LoadScene();
             RenderFrame();
-            WriteFile("main.fx", cycle % 2 ? unlinkedGeometry : noPixel);
+            WriteFileAtomically("main.fx", cycle % 2 ? unlinkedGeometry : noPixel);
             LoadScene();
             RenderFrame();
             std::remove("main.fx");

@@ -64,7 +64,7 @@ ID3D11Buffer *ConstantBuffer(float first) {
 }
 
 TEST(StageBindingsTest, EachStageReadsItsOwnConstantBufferAtSlotZero) {
-    WriteFile("main.fx", kSource);
+    WriteFileAtomically("main.fx", kSource);
     ID3D11Device *device         = deviceObjects.d3ddevice;
     ID3D11DeviceContext *context = deviceObjects.d3dcontext;
     ID3D10Blob *vsCode = Compile("vs_main", "vs_4_0"), *gsCode = Compile("gs_main", "gs_4_0"),
