@@ -271,13 +271,21 @@ void gs_main(point V input[1], inout TriangleStream<V> strip) {
     }
 }
 bool Zero(float4 v) { return all(v == 0.0); }
+// Offsets that are literals once the loops are unrolled, with [unroll] or not.
+float4 Around(float2 uv) {
+    float4 r = 0.0;
+    [unroll] for (int i = -1; i <= 1; ++i)
+        for (int j = -1; j <= 1; ++j)
+            r += tex.Sample(s0, uv, int2(i, j)) + tex.Load(int3(0, 0, 0), int2(j, i));
+    return r;
+}
 float4 ps_main(V v) : SV_Target {
     int2 cell = int2(floor((v.uv * 0.5 + 0.5) * 3.0));
     int rule = cell.x + 3 * cell.y;
     bool ok = false;
     uint w = 7, h = 7, d = 7, n = 7;
     if (rule == 0) ok = Zero(tex.Sample(s0, v.uv)) && Zero(tex.Sample(s1, v.uv)) && Zero(tex.SampleLevel(s0, v.uv, 0.0));
-    if (rule == 1) ok = Zero(tex.Load(int3(0, 0, 0))) && Zero(tex[uint2(0, 0)]) && Zero(tex.mips[0][uint2(0, 0)]);
+    if (rule == 1) ok = Zero(tex.Load(int3(0, 0, 0))) && Zero(tex[uint2(0, 0)]) && Zero(tex.mips[0][uint2(0, 0)]) && Zero(Around(v.uv));
     if (rule == 2) ok = all(itex.Load(int3(0, 0, 0)) == 0) && utex.Load(int3(0, 0, 0)) == 0 && ubuf.Load(0) == 0;
     if (rule == 3) ok = Zero(t1.Sample(s0, 0.5)) && Zero(t1a.Sample(s0, float2(0.5, 0.0))) && Zero(t2a.Sample(s1, float3(v.uv, 0.0))) && Zero(t3.Sample(s0, 0.5));
     if (rule == 4) ok = Zero(cube.Sample(s0, float3(1.0, 0.0, 0.0))) && Zero(cube.SampleLevel(s1, float3(0.0, 1.0, 0.0), 2.0));

@@ -133,6 +133,14 @@ const Case kCases[] = {
      "'a': an array, structure or matrix placed with packoffset must start a register"},
     {114, "float4 g : packoffset(c0);\nfloat4 ps_main() : SV_Target { return g; }",
      "packoffset is only allowed in a constant buffer"},
+    // A texture offset must be known once the loops around it are unrolled.
+    {114,
+     "Texture2D t; SamplerState s; cbuffer C { int n; };\n"
+     "float4 ps_main(float2 uv : T) : SV_Target { float4 r = 0;\n"
+     "  for (int i = 0; i < 3; ++i) r += t.Sample(s, uv, int2(i, 0));\n"
+     "  [loop] for (int j = 0; j < n; ++j) r += t.Load(int3(0, 0, 0), int2(0, j));\n"
+     "  return r; }",
+     "main.fx(4,1): error: texture access requires a literal offset"},
     // What shader model 4 has, and what the stage does not use.
     {114,
      "float4 ps_main(float4 p : SV_Position) : SV_Target "
@@ -156,6 +164,14 @@ const Case kCases[] = {
      "float4 vs_main() : SV_Position { return r[0] + x; }",
      nullptr},
     {113, GS("[maxvertexcount(256)]", "s.Append(i[0]);"), nullptr},
+    {114,
+     "Texture2D t; SamplerState s; SamplerComparisonState c;\n"
+     "float4 ps_main(float2 uv : T) : SV_Target { float4 r = 0;\n"
+     "  [unroll] for (int i = -1; i < 2; ++i) for (int j = 0; j < 2; ++j)\n"
+     "    r += t.SampleLevel(s, uv, 0, int2(i, j)) + t.SampleGrad(s, uv, 0, 0, int2(j, i)) +\n"
+     "         t.SampleCmp(c, uv, 0.5, int2(i, -j)) + t.Load(int3(0, 0, 0), int2(j, j));\n"
+     "  return r; }",
+     nullptr},
     {114,
      "cbuffer C { float3 a : packoffset(c0.y); float4x4 m : packoffset(c2); "
      "float b : packoffset(c0); };\nfloat4 ps_main() : SV_Target { return a.x + m[1] + b; }",

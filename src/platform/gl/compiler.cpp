@@ -14,6 +14,7 @@
 #include "platform/gl/hlsl_rewrites.h"
 #include "platform/gl/source_files.h"
 #include "platform/gl/spirv_fixes.h"
+#include "platform/gl/spirv_offsets.h"
 #include "platform/gl/spirv_signature.h"
 #include "platform/gl/spirv_unbound.h"
 #include "platform/gl/translate.h"
@@ -169,6 +170,10 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
         return false;
     }
     log += spvMessages;
+    if (!MakeOffsetsConstant(intermediate, fileName, spirv, log)) {
+        spirv.clear();
+        return false;
+    }
     return true;
 }
 
