@@ -124,6 +124,63 @@ float4 ps_main(Corner c) : SV_Target { return c.colour; }
     ExpectSpots(window, {{p.s0 * 1.6 - 0.8, p.s1 * 1.6 - 0.8, {255, green, 0}}});
 }
 
+// packoffset places each member where the source says, whatever the order
+// and the HLSL packing would give: a 3x2 grid of cells, each showing the
+// (s0, s1, s2) of a particle read through one form (registers 17 + 2i), and
+// grey from a register of zeros. Packed in order, every cell would show
+// Time and zeros.
+TEST_F(TranslationTest, PackoffsetPlacesConstantsExactly) {
+    const WindowId window         = Start(R"(
+struct S { float a; float3 b; };
+cbuffer Packed : register(b0) {
+    float3 tail0 : packoffset(c17.y);
+    float s00 : packoffset(c17);
+    float2 head1 : packoffset(c19);
+    float s12 : packoffset(c19.z);
+    row_major float3x3 m : packoffset(c21);
+    S s4 : packoffset(c25);
+    float4 zero : packoffset(c5);
+    float2 tail5 : packoffset(c27.y);
+    float s05 : packoffset(c27);
+};
+struct V { float4 p : SV_Position; float2 uv : TEXCOORD0; };
+V vs_main(uint id : SV_InstanceID) { V o; o.p = float4(0.0, 0.0, 0.5, id == 0 ? 1.0 : -1.0); o.uv = 0.0; return o; }
+[maxvertexcount(4)]
+void gs_main(point V input[1], inout TriangleStream<V> strip) {
+    if (input[0].p.w < 0.0) return;
+    for (int k = 0; k < 4; ++k) {
+        V o;
+        o.uv = float2(k / 2, k % 2) * 2.0 - 1.0;
+        o.p = float4(o.uv * 0.9, 0.5, 1.0);
+        strip.Append(o);
+    }
+}
+float4 ps_main(V v) : SV_Target {
+    int2 cell = int2(floor((v.uv * 0.5 + 0.5) * float2(3.0, 2.0)));
+    int rule = cell.x + 3 * cell.y;
+    float3 c = 0.5 + zero.xyz;
+    if (rule == 0) c = float3(s00, tail0.xy);
+    if (rule == 1) c = float3(head1, s12);
+    if (rule == 2) c = m[2];
+    if (rule == 3) c = float3(s4.a, s4.b.xy);
+    if (rule == 4) c = float3(s05, tail5);
+    return float4(c, 1.0);
+}
+)");
+    const std::vector<Particle> p = NextParticles();
+    auto colour                   = [&](int i) {
+        auto c = [](float v) { return static_cast<int>(std::lround(v * 255)); };
+        return Rgb{c(p[i].s0), c(p[i].s1), c(p[i].s2)};
+    };
+    // Particle i is in registers 16 + 2i and 17 + 2i.
+    const Rgb expected[6] = {colour(0), colour(1), colour(3),
+                             colour(4), colour(5), {128, 128, 128}};
+    std::vector<Spot> spots;
+    for (int i = 0; i < 6; ++i)
+        spots.push_back({(i % 3 - 1) * 0.6, (i / 3) * 0.9 - 0.45, expected[i]});
+    ExpectSpots(window, spots);
+}
+
 // SV_Position in the pixel stage counts pixels from the top-left corner,
 // centres at .5: red marks the top quarter, green the left quarter, blue
 // the pixel centres.
