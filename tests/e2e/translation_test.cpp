@@ -7,15 +7,33 @@
 
 #include <cmath>
 #include <memory>
+#include <string>
 
 namespace {
+
+// The vertex and geometry stages of a grid test: one quad over most of the
+// window, uv from -1 to 1, for a pixel stage that draws cells.
+const char *const kGridStages = R"(
+struct V { float4 p : SV_Position; float2 uv : TEXCOORD0; };
+V vs_main(uint id : SV_InstanceID) { V o; o.p = float4(0.0, 0.0, 0.5, id == 0 ? 1.0 : -1.0); o.uv = 0.0; return o; }
+[maxvertexcount(4)]
+void gs_main(point V input[1], inout TriangleStream<V> strip) {
+    if (input[0].p.w < 0.0) return;
+    for (int k = 0; k < 4; ++k) {
+        V o;
+        o.uv = float2(k / 2, k % 2) * 2.0 - 1.0;
+        o.p = float4(o.uv * 0.9, 0.5, 1.0);
+        strip.Append(o);
+    }
+}
+)";
 
 class TranslationTest : public ::testing::Test {
   protected:
     void SetUp() override { RestartParticleGenerator(); }
 
     // Starts the program on the shader and waits for a successful load.
-    WindowId Start(const char *shader) {
+    WindowId Start(const std::string &shader) {
         dir.Write("main.fx", shader);
         program = std::make_unique<Program>(dir.Path(), server.Name());
         std::string line;
@@ -130,7 +148,7 @@ float4 ps_main(Corner c) : SV_Target { return c.colour; }
 // grey from a register of zeros. Packed in order, every cell would show
 // Time and zeros.
 TEST_F(TranslationTest, PackoffsetPlacesConstantsExactly) {
-    const WindowId window         = Start(R"(
+    const WindowId window         = Start(std::string(kGridStages) + R"(
 struct S { float a; float3 b; };
 cbuffer Packed : register(b0) {
     float3 tail0 : packoffset(c17.y);
@@ -143,18 +161,6 @@ cbuffer Packed : register(b0) {
     float2 tail5 : packoffset(c27.y);
     float s05 : packoffset(c27);
 };
-struct V { float4 p : SV_Position; float2 uv : TEXCOORD0; };
-V vs_main(uint id : SV_InstanceID) { V o; o.p = float4(0.0, 0.0, 0.5, id == 0 ? 1.0 : -1.0); o.uv = 0.0; return o; }
-[maxvertexcount(4)]
-void gs_main(point V input[1], inout TriangleStream<V> strip) {
-    if (input[0].p.w < 0.0) return;
-    for (int k = 0; k < 4; ++k) {
-        V o;
-        o.uv = float2(k / 2, k % 2) * 2.0 - 1.0;
-        o.p = float4(o.uv * 0.9, 0.5, 1.0);
-        strip.Append(o);
-    }
-}
 float4 ps_main(V v) : SV_Target {
     int2 cell = int2(floor((v.uv * 0.5 + 0.5) * float2(3.0, 2.0)));
     int rule = cell.x + 3 * cell.y;
@@ -300,7 +306,7 @@ float4 ps_main(Corner c) : SV_Target { return c.colour; }
 // red otherwise. GL's incomplete textures would give an alpha of 1, a 1x1
 // stand-in texture a size of 1.
 TEST_F(TranslationTest, EmptyTextureSlotsReadZero) {
-    const WindowId window = Start(R"(
+    const WindowId window = Start(std::string(kGridStages) + R"(
 Texture2D tex : register(t3);
 Texture2D<int4> itex;
 Texture2D<uint> utex;
@@ -315,18 +321,6 @@ Buffer<float4> buf;
 Buffer<uint> ubuf;
 SamplerState s0 : register(s2), s1;
 SamplerComparisonState cmp;
-struct V { float4 p : SV_Position; float2 uv : TEXCOORD0; };
-V vs_main(uint id : SV_InstanceID) { V o; o.p = float4(0.0, 0.0, 0.5, id == 0 ? 1.0 : -1.0); o.uv = 0.0; return o; }
-[maxvertexcount(4)]
-void gs_main(point V input[1], inout TriangleStream<V> strip) {
-    if (input[0].p.w < 0.0) return;
-    for (int k = 0; k < 4; ++k) {
-        V o;
-        o.uv = float2(k / 2, k % 2) * 2.0 - 1.0;
-        o.p = float4(o.uv * 0.9, 0.5, 1.0);
-        strip.Append(o);
-    }
-}
 bool Zero(float4 v) { return all(v == 0.0); }
 // Offsets that are literals once the loops are unrolled, with [unroll] or not.
 float4 Around(float2 uv) {

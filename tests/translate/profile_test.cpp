@@ -131,6 +131,10 @@ const Case kCases[] = {
      "cbuffer C { float a[2] : packoffset(c0.y); };\n"
      "float4 ps_main() : SV_Target { return a[1]; }",
      "'a': an array, structure or matrix placed with packoffset must start a register"},
+    {114,
+     "cbuffer C { float4 a[2] : packoffset(c1); float4 b : packoffset(c2); };\n"
+     "float4 ps_main() : SV_Target { return a[0] + b; }",
+     "main.fx(1,50): error: 'b': packoffset places it on bytes of 'a'"},
     {114, "float4 g : packoffset(c0);\nfloat4 ps_main() : SV_Target { return g; }",
      "packoffset is only allowed in a constant buffer"},
     // A texture offset must be known once the loops around it are unrolled.

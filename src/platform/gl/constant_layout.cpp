@@ -5,6 +5,7 @@
 #include <glslang/Include/intermediate.h>
 #include <glslang/MachineIndependent/localintermediate.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -67,6 +68,70 @@ std::string MisplacedMember(const glslang::TTypeLoc &member, const char *fileNam
     return "";
 }
 
+// At least the bytes HLSL packing gives the type (matrices count their
+// shorter side), for telling overlapping packoffsets apart.
+int HlslSize(const glslang::TType &type) {
+    if (type.isArray()) {
+        const glslang::TType element(type, 0);
+        const int size = HlslSize(element);
+        return type.getOuterArraySize() > 0
+                   ? (type.getOuterArraySize() - 1) * ((size + 15) & ~15) + size
+                   : size;
+    }
+    if (type.isStruct()) {
+        int offset = 0;
+        for (const glslang::TTypeLoc &member : *type.getStruct()) {
+            const int size = HlslSize(*member.type);
+            if (member.type->isArray() || member.type->isStruct() || (offset % 16) + size > 16)
+                offset = (offset + 15) & ~15;
+            offset += size;
+        }
+        return offset;
+    }
+    const int scalar = type.getBasicType() == glslang::EbtDouble ? 8 : 4;
+    if (type.isMatrix()) {
+        const int side = std::min(type.getMatrixCols(), type.getMatrixRows());
+        return 16 * (side - 1) + scalar * side;
+    }
+    return scalar * std::max(1, type.getVectorSize());
+}
+
+// The blocks the stage's code reads, not only declares.
+class ReadBuffers : public glslang::TIntermTraverser {
+  public:
+    bool visitAggregate(glslang::TVisit, glslang::TIntermAggregate *node) override {
+        return node->getOp() != glslang::EOpLinkerObjects;
+    }
+    void visitSymbol(glslang::TIntermSymbol *symbol) override {
+        if (IsConstantBuffer(symbol->getType())) read.insert(symbol->getType().getStruct());
+    }
+    std::set<const glslang::TTypeList *> read;
+};
+
+// Members placed on the same bytes, which the Windows compiler refuses in a
+// cbuffer the stage reads (X4019; vkd3d's cbuffer.shader_test).
+std::string Overlap(const glslang::TTypeList &members, const char *fileName) {
+    std::vector<const glslang::TTypeLoc *> byOffset;
+    for (const glslang::TTypeLoc &member : members)
+        byOffset.push_back(&member);
+    auto offset = [](const glslang::TTypeLoc *m) { return m->type->getQualifier().layoutOffset; };
+    std::stable_sort(byOffset.begin(), byOffset.end(),
+                     [&](auto *a, auto *b) { return offset(a) < offset(b); });
+    int end                       = 0; // the furthest byte taken so far, and by whom
+    const glslang::TTypeLoc *last = nullptr;
+    for (const glslang::TTypeLoc *member : byOffset) {
+        if (last && offset(member) < end)
+            return Diagnostic(*member, fileName,
+                              std::string("packoffset places it on bytes of '") +
+                                  last->type->getFieldName().c_str() + "'");
+        if (offset(member) + HlslSize(*member->type) > end) {
+            end  = offset(member) + HlslSize(*member->type);
+            last = member;
+        }
+    }
+    return "";
+}
+
 } // namespace
 
 void PlaceGlobals(glslang::TIntermediate &tree) {
@@ -92,6 +157,8 @@ bool PackoffsetRegisters(const glslang::TIntermediate &tree, const char *fileNam
     registers = 0;
     std::string errors;
     std::set<const glslang::TTypeList *> seen;
+    ReadBuffers reader;
+    if (tree.getTreeRoot()) tree.getTreeRoot()->traverse(&reader);
     for (const glslang::TIntermSymbol *symbol : FindConstantBuffers(tree)) {
         const glslang::TType &block = symbol->getType();
         if (!seen.insert(block.getStruct()).second) continue;
@@ -114,7 +181,9 @@ bool PackoffsetRegisters(const glslang::TIntermediate &tree, const char *fileNam
             errors += Diagnostic(*plain, fileName,
                                  "cannot mix packoffset elements with nonpackoffset elements in a "
                                  "cbuffer");
-        else if (block.getQualifier().layoutBinding < 32)
+        else if (reader.read.count(block.getStruct()))
+            errors += Overlap(*block.getStruct(), fileName);
+        if (!plain && block.getQualifier().layoutBinding < 32)
             registers |= 1u << block.getQualifier().layoutBinding;
     }
     log += errors;
