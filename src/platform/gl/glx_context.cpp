@@ -4,11 +4,22 @@
 
 #include "platform/gl/glx_context.h"
 
+#include "platform/gl/debug_output.h"
+
 #include <GL/glxext.h>
 
 #include <cstring>
 
 namespace {
+
+// Debug builds ask for a debug context and route GL's debug output to the
+// error channel (debug_output.h); the code is built either way so it cannot
+// rot unseen.
+#ifdef HOTFX_GL_DEBUG_OUTPUT
+constexpr bool kDebugContext = true;
+#else
+constexpr bool kDebugContext = false;
+#endif
 
 bool HasExtension(const char *list, const char *name) {
     const size_t length = std::strlen(name);
@@ -76,6 +87,8 @@ GLXContext CreateGlContext(HWND__ *w, std::string &error) {
                                      5,
                                      GLX_CONTEXT_PROFILE_MASK_ARB,
                                      GLX_CONTEXT_CORE_PROFILE_BIT_ARB,
+                                     GLX_CONTEXT_FLAGS_ARB,
+                                     kDebugContext ? GLX_CONTEXT_DEBUG_BIT_ARB : 0,
                                      None};
     XErrorTrap trap(display);
     GLXContext context = create(display, w->config, nullptr, True, attributes);
@@ -98,5 +111,6 @@ GLXContext CreateGlContext(HWND__ *w, std::string &error) {
         if (swapInterval) swapInterval(0);
     }
     trap.Failed(); // a refused swap interval only means vsync stays as it is
+    if (kDebugContext) EnableGlDebugOutput();
     return context;
 }
