@@ -144,7 +144,7 @@ const Case kCases[] = {
      "  for (int i = 0; i < 3; ++i) r += t.Sample(s, uv, int2(i, 0));\n"
      "  [loop] for (int j = 0; j < n; ++j) r += t.Load(int3(0, 0, 0), int2(0, j));\n"
      "  return r; }",
-     "main.fx(4,1): error: texture access requires a literal offset"},
+     "main.fx(4,43): error: 't': texture access requires a literal offset"},
     // What shader model 4 has, and what the stage does not use.
     {114,
      "float4 ps_main(float4 p : SV_Position) : SV_Target "

@@ -101,6 +101,15 @@ class VariableOffset : public glslang::TIntermTraverser {
     std::vector<bool> loops_; // the enclosing loops: whether each is [loop]
 };
 
+// The first texture variable under a node.
+class TextureName : public glslang::TIntermTraverser {
+  public:
+    void visitSymbol(glslang::TIntermSymbol *symbol) override {
+        if (name.empty() && symbol->getType().isTexture()) name = symbol->getName().c_str();
+    }
+    std::string name;
+};
+
 } // namespace
 
 bool MakeOffsetsConstant(const glslang::TIntermediate &tree, const char *fileName,
@@ -138,11 +147,15 @@ bool MakeOffsetsConstant(const glslang::TIntermediate &tree, const char *fileNam
     if (finder.found) {
         const glslang::TSourceLoc &loc = finder.found->getLoc();
         where = std::string(loc.getFilename() ? loc.getFilename() : fileName) + ":" +
-                std::to_string(loc.line);
+                std::to_string(loc.line) + ": ";
+        // The texture read, quoted, gives the message its column.
+        TextureName texture;
+        finder.found->getSequence()[0]->traverse(&texture);
+        if (!texture.name.empty()) where += "'" + texture.name + "' :";
     }
     // The Windows compiler's X3527.
     log += "ERROR: " + where +
-           ": texture access requires a literal offset: this one is not known at compile time "
+           " texture access requires a literal offset: this one is not known at compile time "
            "even with the loops around it unrolled (a [loop] loop is never unrolled)\n";
     return false;
 }
