@@ -1,9 +1,9 @@
 // Arithmetic as Direct3D defines it, in each stage: one shader checks every
 // rule of the table below in the vertex, geometry and pixel stages and draws
 // a grid with one cell per rule and stage, green where the stage computed
-// Direct3D's value, red where not. The operands come from the constant
+// Direct3D's value, red where not. Most operands come from the constant
 // buffer's zeroed registers, so no compiler can work the results out before
-// the driver runs them.
+// the driver runs them; the literal rules check what compilers work out.
 #include "harness.h"
 
 #include <gtest/gtest.h>
@@ -82,6 +82,27 @@ const Rule kRules[] = {
      "all(f32tof16(float3(70000.0, 3.0517578125e-5, -2.0) + z) == uint3(0x7bff, 0x200, 0xc000))"},
     {"rules hold for values known before run time", "Known()"},
     {"moves keep denormals", "asuint(asfloat(1u + u)) == 1u"},
+    {"signed division by zero", "(7 + i) / i == -1 && (-7 + i) / i == 1 && (7 + i) % i == -1 && "
+                                "(-7 + i) % i == 1 && ((int)0x80000000 + i) % (-1 + i) == 0 && "
+                                "all((int2(7, -7) + i) / int2(i, 3 + i) == int2(-1, -2))"},
+    {"lit",
+     "all(lit(-0.5 + z, 0.5, 2.0) == float4(1, 0, 0, 1)) && lit(0.5 + z, -0.5, 2.0).z == "
+     "0.0 && abs(lit(0.5 + z, 0.5, 2.0 + z).z - 0.25) < 1e-6 && lit(0.5, 0.5, 3.0).y == 0.5"},
+    {"exp2(y * log2(x)) as written",
+     "IsNan(exp2(z * log2(z))) && IsNan(exp2((2.0 + z) * log2(-2.0 + z)))"},
+    // Literals alone, which the HLSL front end would otherwise work out by C's rules.
+    {"literal fmod and %", "fmod(-3.5, 2) == -1.5 && -3.5 % 2 == -1.5 && fmod(3.5, -2.0) == 1.5"},
+    {"literal casts saturate", "(int)3e9 == 2147483647 && (uint)-1.0 == 0 && int(-3e9) == "
+                               "(int)0x80000000 && (uint)5e9 == 0xffffffff && PassUint(-2.5) == 0"},
+    {"literal NaN rules",
+     "min(0.0 / 0.0, 1.0) == 1.0 && max(2.0, asfloat(0x7fc00000)) == 2.0 && "
+     "saturate(asfloat(0x7fc00000)) == 0.0 && (int)asfloat(0x7fc00000) == 0 && "
+     "!(asfloat(0x7fc00000) <= 1.0) && step(asfloat(0x7fc00000), 1.0) == 0.0"},
+    {"literal shifts, rounding and division",
+     "(1u << 33) == 2u && (1 << 32) == 1 && round(2.5) == 2.0 && round(-2.5) == -2.0 && -7 / 2 == "
+     "-3 && -2147483648 / -1 == (int)0x80000000"},
+    {"static constants", "fmod(kMinusThreeHalves, 2.0) == -1.5 && (int)kBig == 2147483647 && "
+                         "(uint)kMinusOne == 0 && kTable[kTwo - 1] == 2.0"},
 };
 
 // Derivatives, in the pixel stage only: v is 0 at the top of the cell and
@@ -109,6 +130,9 @@ std::string Shader() {
     return R"(
 cbuffer Frame : register(b0) { float Time; float3 Pad; float4 Zeros[15]; };
 uint PassUint(uint x) { return x; }
+static const float kMinusThreeHalves = -3.5, kBig = 3e9, kMinusOne = -1.0;
+static const int kTwo = 2;
+static const float kTable[kTwo] = {1.0, 2.0};
 bool IsNan(float x) { return (asuint(x) & 0x7fffffff) > 0x7f800000; }
 float FrexpMantissa(float x) { float e; return frexp(x, e); }
 float FrexpExponent(float x) { float e; frexp(x, e); return e; }

@@ -622,4 +622,25 @@ TEST_F(Translate, ArithmeticRewritesKeepEveryTypeValid) {
     EXPECT_NE(glsl.find("trunc("), std::string::npos) << glsl; // fmod as x - y * trunc(x / y)
     EXPECT_NE(glsl.find("-dFdy"), std::string::npos) << glsl;
 }
+// Literals reach the arithmetic rewrites in a file that also holds every
+// place where HLSL needs a constant; the compile neither fails nor warns.
+TEST_F(Translate, LiteralsReachRunTimeBesidePlacesThatNeedConstants) {
+    Write("static const int N = 2;\nstatic const int M = N * 2;\n"
+          "cbuffer C : register(b0) { float4 c[M]; };\n"
+          "Texture2D<float4> t : register(t0);\nTexture2DMS<float4, 4> ms : register(t1);\n"
+          "SamplerState s : register(s0);\nstruct V { float4 p : SV_Position; };\n"
+          "float4 ps_main(V v) : SV_Target {\n"
+          "    const int K = 3; float w[K]; V o = (V)0; float4 r = 0;\n"
+          "    [unroll(M)] for (int i = 0; i < M; ++i) { w[i % K] = i; r += c[i]; }\n"
+          "    switch (asint(c[0].x)) { case N: r += 1; break; default: break; }\n"
+          "    r += t.Sample(s, v.p.xy, int2(1, 0)) + t.Load(int3(0, 0, 0), int2(1, 1)) +\n"
+          "         ms.Load(int2(0, 0), 1) + o.p + w[1] + 0.5.xxxx;\n"
+          "    return r + fmod(-3.5, 2) + lit(r.x, r.y, 2.0);\n}\n");
+    const Compiled compiled = Compile("ps_main", "ps_4_0");
+    EXPECT_EQ(compiled.messages, "");
+    const std::string glsl = Glsl(ShaderStage::Pixel, compiled);
+    EXPECT_NE(glsl.find("trunc("), std::string::npos) << glsl; // fmod at run time
+    EXPECT_NE(glsl.find("exp2("), std::string::npos) << glsl;  // lit's power
+}
+
 } // namespace

@@ -10,6 +10,7 @@
 #include "platform/gl/compile_server.h"
 #include "platform/gl/constant_layout.h"
 #include "platform/gl/crash_guards.h"
+#include "platform/gl/hlsl_arithmetic.h"
 #include "platform/gl/hlsl_parse.h"
 #include "platform/gl/hlsl_rewrites.h"
 #include "platform/gl/source_files.h"
@@ -32,6 +33,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -113,31 +115,42 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
         return false;
     }
 
-    const char *text = source.c_str();
-    int length       = static_cast<int>(source.size());
-    glslang::TShader shader(language);
-    SetUpShader(shader, text, length, fileName, entryPoint, language);
-
-    bool ok = shader.parse(GetDefaultResources(), 100, false, kMessages);
-    log     = shader.getInfoLog();
+    // Literals read at run time, so that Direct3D's arithmetic applies to
+    // them; where that text does not parse, glslang works them out itself.
+    ReplaceLit(source);
+    std::string runTime = source;
+    ReadLiteralsAtRunTime(runTime);
+    const char *text = runTime.c_str();
+    int length       = static_cast<int>(runTime.size());
+    auto shader      = std::make_unique<glslang::TShader>(language);
+    SetUpShader(*shader, text, length, fileName, entryPoint, language);
+    bool ok = shader->parse(GetDefaultResources(), 100, false, kMessages);
+    if (!ok && runTime != source) {
+        text   = source.c_str();
+        length = static_cast<int>(source.size());
+        shader = std::make_unique<glslang::TShader>(language);
+        SetUpShader(*shader, text, length, fileName, entryPoint, language);
+        ok = shader->parse(GetDefaultResources(), 100, false, kMessages);
+    }
+    log = shader->getInfoLog();
     // glslang only warns about a missing entry point and compiles nothing,
     // or fails on what only an entry point may do (a stream's Append). A
     // name that the source never calls or defines is the cause, said first.
-    bool found = shader.getIntermediate() && shader.getIntermediate()->getNumEntryPoints() > 0;
+    bool found = shader->getIntermediate() && shader->getIntermediate()->getNumEntryPoints() > 0;
     if (!found && (ok || !NamesFunction(source, entryPoint))) {
         log = "ERROR: " + std::string(fileName) + ": entry point '" + entryPoint + "' not found\n" +
               log;
         return false;
     }
     // What the profile's shader model lacks, judged on the parsed stage.
-    if (!CheckProfile(original, fileName, ok ? shader.getIntermediate() : nullptr, entryPoint,
+    if (!CheckProfile(original, fileName, ok ? shader->getIntermediate() : nullptr, entryPoint,
                       profile, log) ||
         !ok)
         return false;
 
-    PlaceGlobals(*shader.getIntermediate());
+    PlaceGlobals(*shader->getIntermediate());
     glslang::TProgram program;
-    program.addShader(&shader);
+    program.addShader(shader.get());
     if (!program.link(kMessages) || !program.mapIO()) {
         log += program.getInfoLog();
         return false;

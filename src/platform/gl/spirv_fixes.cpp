@@ -9,6 +9,8 @@
 #include <GLSL.std.450.h>
 
 #include <algorithm>
+#include <map>
+#include <set>
 
 namespace {
 
@@ -17,7 +19,17 @@ struct Rewriter {
     ShaderStage stage;
     std::vector<SpirvInstruction> out;
     uint32_t glsl; // the GLSL.std.450 import, 0 if none
+    // Selects between one constant and itself: the literals the front end
+    // was kept from folding (hlsl_arithmetic.h), by the constant they hold.
+    std::map<uint32_t, uint32_t> literals;
+    std::set<uint32_t> logs; // results of log2
 };
+
+// The value words of a constant or of a literal read at run time.
+std::vector<uint32_t> Known(const Rewriter &w, uint32_t id) {
+    auto literal = w.literals.find(id);
+    return ConstantValue(w.module, literal == w.literals.end() ? id : literal->second);
+}
 
 uint32_t Emit(Rewriter &w, spv::Op op, uint32_t type, std::vector<uint32_t> operands,
               uint32_t result = 0) {
@@ -49,8 +61,8 @@ SpirvType TypeOfValue(const SpirvModule &module, uint32_t id) {
 }
 
 // Whether the value is a constant without NaN in it.
-bool KnownNumber(const SpirvModule &module, uint32_t id) {
-    const std::vector<uint32_t> k = ConstantValue(module, id);
+bool KnownNumber(const Rewriter &w, uint32_t id) {
+    const std::vector<uint32_t> k = Known(w, id);
     return !k.empty() && std::all_of(k.begin(), k.end(),
                                      [](uint32_t b) { return (b & 0x7fffffff) <= 0x7f800000; });
 }
@@ -110,7 +122,7 @@ bool FixDerivativeY(Rewriter &w, const SpirvInstruction &ins) {
 bool FixShift(Rewriter &w, SpirvInstruction ins) {
     if (ins.operands.size() != 4) return false;
     const uint32_t count          = ins.operands[3];
-    const std::vector<uint32_t> k = ConstantValue(w.module, count);
+    const std::vector<uint32_t> k = Known(w, count);
     if (!k.empty() && std::all_of(k.begin(), k.end(), [](uint32_t c) { return c < 32; }))
         return false;
     const uint32_t countT = w.module.typeOf[count];
@@ -124,7 +136,7 @@ bool FixShift(Rewriter &w, SpirvInstruction ins) {
 bool FixUnsignedDivision(Rewriter &w, const SpirvInstruction &ins) {
     if (ins.operands.size() != 4) return false;
     const uint32_t type = ins.operands[0], result = ins.operands[1], divisor = ins.operands[3];
-    const std::vector<uint32_t> k = ConstantValue(w.module, divisor);
+    const std::vector<uint32_t> k = Known(w, divisor);
     if (!k.empty() && std::find(k.begin(), k.end(), 0u) == k.end()) return false;
     if (!Is32(w.module, type, spv::OpTypeInt)) return false;
     SpirvModule &m     = w.module;
@@ -132,6 +144,42 @@ bool FixUnsignedDivision(Rewriter &w, const SpirvInstruction &ins) {
     const uint32_t zero =
         Emit(w, spv::OpIEqual, BoolLike(w, type), {divisor, Constant(m, type, 0)});
     Emit(w, spv::OpSelect, type, {zero, Constant(m, type, 0xffffffff), raw}, result);
+    return true;
+}
+
+// Shader model 4 has no signed division: the HLSL compiler divides the
+// magnitudes with udiv (22.12.9) and gives the quotient the sign of x ^ y,
+// the remainder the sign of x (vkd3d's HLSL tests and its fxc-matching
+// lowering). So x / 0 is -1 or 1, x % 0 is -1 or 1, and -2^31 / -1 is -2^31.
+bool FixSignedDivision(Rewriter &w, const SpirvInstruction &ins) {
+    if (ins.operands.size() != 4) return false;
+    const uint32_t type = ins.operands[0], result = ins.operands[1];
+    const uint32_t x = ins.operands[2], y = ins.operands[3];
+    // A divisor known to be positive: GL's truncating division is the same.
+    const std::vector<uint32_t> k = Known(w, y);
+    if (!k.empty() &&
+        std::all_of(k.begin(), k.end(), [](uint32_t c) { return c - 1 < 0x7fffffff; }))
+        return false;
+    if (!Is32(w.module, type, spv::OpTypeInt)) return false;
+    SpirvModule &m       = w.module;
+    const uint32_t count = m.types.at(type).count, boolT = BoolLike(w, type);
+    const uint32_t uintT = IntType(m, false, count), zero = Constant(m, type, 0);
+    auto magnitude = [&](uint32_t v) {
+        const uint32_t negative = Emit(w, spv::OpSLessThan, boolT, {v, zero});
+        const uint32_t flipped  = Emit(w, spv::OpSNegate, type, {v});
+        const uint32_t abs      = Emit(w, spv::OpSelect, type, {negative, flipped, v});
+        return Emit(w, spv::OpBitcast, uintT, {abs});
+    };
+    const bool quotient = ins.opcode == spv::OpSDiv;
+    const uint32_t ax = magnitude(x), ay = magnitude(y);
+    uint32_t value        = Emit(w, quotient ? spv::OpUDiv : spv::OpUMod, uintT, {ax, ay});
+    const uint32_t byZero = Emit(w, spv::OpIEqual, BoolLike(w, uintT), {ay, Constant(m, uintT, 0)});
+    value = Emit(w, spv::OpSelect, uintT, {byZero, Constant(m, uintT, 0xffffffff), value});
+    value = Emit(w, spv::OpBitcast, type, {value});
+    const uint32_t sign     = quotient ? Emit(w, spv::OpBitwiseXor, type, {x, y}) : x;
+    const uint32_t negative = Emit(w, spv::OpSLessThan, boolT, {sign, zero});
+    const uint32_t flipped  = Emit(w, spv::OpSNegate, type, {value});
+    Emit(w, spv::OpSelect, type, {negative, flipped, value}, result);
     return true;
 }
 
@@ -194,7 +242,7 @@ bool FixExtInst(Rewriter &w, SpirvInstruction ins) {
         const bool isMin = ins.operands[3] == GLSLstd450FMin;
         // Against a number, one comparison does: it is false for NaN.
         for (int known = 1; known >= 0; --known) {
-            if (!KnownNumber(w.module, args[known])) continue;
+            if (!KnownNumber(w, args[known])) continue;
             const uint32_t x = args[1 - known], c = args[known];
             uint32_t keep = Emit(w, isMin ? spv::OpFOrdLessThan : spv::OpFOrdGreaterThan,
                                  BoolLike(w, type), {x, c});
@@ -206,7 +254,7 @@ bool FixExtInst(Rewriter &w, SpirvInstruction ins) {
     }
     case GLSLstd450FClamp: { // clamp and saturate are max then min: NaN gives the lower bound
         if (args.size() != 3) return false;
-        if (KnownNumber(w.module, args[1]) && KnownNumber(w.module, args[2])) {
+        if (KnownNumber(w, args[1]) && KnownNumber(w, args[2])) {
             // x >= low is false for NaN; otherwise x is a number and GL's min is defined.
             uint32_t atLeast =
                 Emit(w, spv::OpFOrdGreaterThanEqual, BoolLike(w, type), {args[0], args[1]});
@@ -228,7 +276,7 @@ bool FixExtInst(Rewriter &w, SpirvInstruction ins) {
     }
     case GLSLstd450Pow: { // pow is exp(y * log(x)) (22.10.6, 22.10.8): pow(0, 0) is NaN
         // A literal exponent stays with the driver, which may multiply instead.
-        if (args.size() != 2 || !ConstantValue(w.module, args[1]).empty()) return false;
+        if (args.size() != 2 || !Known(w, args[1]).empty()) return false;
         uint32_t log     = Emit(w, spv::OpExtInst, type, {w.glsl, GLSLstd450Log2, args[0]});
         uint32_t product = Emit(w, spv::OpFMul, type, {args[1], log});
         // Exact, so that the driver does not fold exp2(y * log2(x)) back into its pow.
@@ -258,7 +306,10 @@ bool Rewrite(Rewriter &w, SpirvInstruction &ins) {
         return false;
     case spv::OpSMod: // int % has the sign of the dividend on Direct3D, as C's remainder
         ins.opcode = spv::OpSRem;
-        return false;
+        return FixSignedDivision(w, ins);
+    case spv::OpSDiv:
+    case spv::OpSRem:
+        return FixSignedDivision(w, ins);
     case spv::OpConvertFToS:
     case spv::OpConvertFToU:
         return FixFloatToInt(w, ins);
@@ -275,6 +326,14 @@ bool Rewrite(Rewriter &w, SpirvInstruction &ins) {
         return FixUnsignedDivision(w, ins);
     case spv::OpExtInst:
         return FixExtInst(w, ins);
+    case spv::OpFMul:
+        // exp2(y * log2(x)) as written is NaN for x = 0 and y = 0, and for
+        // negative x; an exact product keeps the driver from turning it into
+        // its pow, which may give 1 and |x|^y there.
+        if (w.logs.count(ins.operands[2]) || w.logs.count(ins.operands[3]))
+            w.module.preamble.push_back(
+                {spv::OpDecorate, {ins.operands[1], spv::DecorationNoContraction}});
+        return false;
     default:
         return false;
     }
@@ -285,10 +344,16 @@ bool Rewrite(Rewriter &w, SpirvInstruction &ins) {
 bool ApplySpirvFixes(std::vector<uint32_t> &spirv, ShaderStage stage, std::string &error) {
     SpirvModule module;
     if (!ParseSpirv(spirv, module, error)) return false;
-    Rewriter w{module, stage, {}, GlslExtInst(module)};
+    Rewriter w{module, stage, {}, GlslExtInst(module), {}, {}};
     w.out.reserve(module.code.size() + module.code.size() / 4);
     for (SpirvInstruction &ins : module.code) {
         // Every rewritten instruction has a result, its type and an operand.
+        if (ins.opcode == spv::OpSelect && ins.operands.size() == 5 &&
+            ins.operands[3] == ins.operands[4] && !ConstantValue(module, ins.operands[3]).empty())
+            w.literals[ins.operands[1]] = ins.operands[3];
+        if (ins.opcode == spv::OpExtInst && ins.operands.size() == 5 && w.glsl &&
+            ins.operands[2] == w.glsl && ins.operands[3] == GLSLstd450Log2)
+            w.logs.insert(ins.operands[1]);
         if (ResultType(ins) == 0 || ins.operands.size() < 3 || !Rewrite(w, ins))
             w.out.push_back(std::move(ins));
     }
