@@ -52,6 +52,8 @@ const Rule kRules[] = {
     {"log of zero and negatives", "log(z) == -inf && log2(-z) == -inf && IsNan(log(-1.0 + z))"},
     {"sign", "sign(-2.0 + z) == -1 && sign(z) == 0 && sign(nan) == 0 && sign(-3 + i) == -1"},
     {"frac", "frac(-1.25 + z) == 0.75 && frac(1.75 + z) == 0.75"},
+    {"lerp", "lerp(2.0 + z, 4.0, 0.25) == 2.5 && all(lerp(float2(z, 1.0), float2(8.0, 3.0), "
+             "float2(0.5, 2.0)) == float2(4.0, 5.0))"},
     {"smoothstep", "smoothstep(z, 1.0, 0.5) == 0.5 && smoothstep(z, 1.0, 2.0) == 1.0"},
     {"step", "step(1.0 + z, 1.0) == 1.0 && step(2.0 + z, 1.0) == 0.0 && step(nan, 1.0) == 0.0"},
     {"integer abs of -2^31", "abs((int)0x80000000 + i) == (int)0x80000000 && abs(-5 + i) == 5"},
