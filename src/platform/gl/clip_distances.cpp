@@ -41,17 +41,6 @@ bool ParseStandIn(const std::string &semantic, uint32_t &kind, uint32_t &index) 
     return false;
 }
 
-std::string ReadString(const std::vector<uint32_t> &operands, size_t from) {
-    std::string text;
-    for (size_t i = from; i < operands.size(); ++i)
-        for (int b = 0; b < 4; ++b) {
-            const char c = static_cast<char>((operands[i] >> (8 * b)) & 0xff);
-            if (c == '\0') return text;
-            text += c;
-        }
-    return text;
-}
-
 // One renamed input or output.
 struct StandIn {
     uint32_t kind = 0, index = 0;
@@ -152,7 +141,7 @@ bool DeclareDistances(Restorer &r, std::string &error) {
     for (const SpirvInstruction &i : r.module.preamble) {
         if (i.opcode == spv::OpDecorateString && i.operands.size() > 2 &&
             i.operands[1] == spv::DecorationUserSemantic)
-            semantics[i.operands[0]] = ReadString(i.operands, 2);
+            semantics[i.operands[0]] = SpirvString(i.operands, 2);
         if (i.opcode == spv::OpDecorate && i.operands.size() > 2 &&
             i.operands[1] == spv::DecorationBuiltIn && i.operands[2] == spv::BuiltInPosition)
             positions.insert(i.operands[0]);
@@ -375,7 +364,7 @@ bool NamesStandIn(const std::vector<uint32_t> &spirv) {
             std::vector<uint32_t> operands(
                 spirv.begin() + static_cast<std::ptrdiff_t>(at) + 1,
                 spirv.begin() + static_cast<std::ptrdiff_t>(std::min(at + count, spirv.size())));
-            const std::string semantic = ReadString(operands, 2);
+            const std::string semantic = SpirvString(operands, 2);
             if (ParseStandIn(semantic, kind, index) || semantic.rfind("HF_", 0) == 0) return true;
         }
         at += count;

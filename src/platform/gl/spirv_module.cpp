@@ -233,3 +233,14 @@ std::vector<uint32_t> ConstantValue(const SpirvModule &module, uint32_t id) {
     }
     return {};
 }
+
+std::string SpirvString(const std::vector<uint32_t> &operands, size_t from) {
+    std::string text;
+    for (size_t i = from; i < operands.size(); ++i)
+        for (int b = 0; b < 4; ++b) {
+            const char c = static_cast<char>((operands[i] >> (8 * b)) & 0xff);
+            if (c == '\0') return text;
+            text += c;
+        }
+    return text;
+}

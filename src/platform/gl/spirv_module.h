@@ -65,3 +65,7 @@ uint32_t GlslExtInst(const SpirvModule &module);
 // The value words of a constant (one per component), empty if id is not a
 // constant made of 32-bit scalars.
 std::vector<uint32_t> ConstantValue(const SpirvModule &module, uint32_t id);
+
+// The literal string that starts at operands[from] (NUL-terminated, packed
+// four bytes to a word); stops at the last operand if no NUL ends it.
+std::string SpirvString(const std::vector<uint32_t> &operands, size_t from);

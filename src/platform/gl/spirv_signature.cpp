@@ -11,17 +11,6 @@
 
 namespace {
 
-std::string ReadString(const std::vector<uint32_t> &operands, size_t from) {
-    std::string text;
-    for (size_t i = from; i < operands.size(); ++i)
-        for (int b = 0; b < 4; ++b) {
-            const char c = static_cast<char>((operands[i] >> (8 * b)) & 0xff);
-            if (c == '\0') return text;
-            text += c;
-        }
-    return text;
-}
-
 // A literal string's words: NUL-terminated, padded to whole words.
 std::vector<uint32_t> StringWords(const std::string &text) {
     std::vector<uint32_t> words(text.size() / 4 + 1, 0);
@@ -137,13 +126,13 @@ bool MendSplitStageArrays(std::vector<uint32_t> &spirv, std::string &error) {
         const std::vector<uint32_t> &o = instruction.operands;
         if (o.size() < 2) continue;
         if (instruction.opcode == spv::OpName)
-            variables[o[0]].name = ReadString(o, 1);
+            variables[o[0]].name = SpirvString(o, 1);
         else if (instruction.opcode == spv::OpDecorate && o[1] == spv::DecorationLocation &&
                  o.size() > 2)
             variables[o[0]].location = o[2];
         else if (instruction.opcode == spv::OpDecorateString &&
                  o[1] == spv::DecorationUserSemantic) {
-            variables[o[0]].semantic = ReadString(o, 2);
+            variables[o[0]].semantic = SpirvString(o, 2);
             semanticOf[o[0]]         = &instruction;
         }
     }
