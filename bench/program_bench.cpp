@@ -14,7 +14,7 @@
 #include "harness.h"
 
 #include "device/device.h"
-#include "platform/gl/translate.h"
+#include "platform/gl/glsl/translate.h"
 #include "scene/scene.h"
 
 #include <benchmark/benchmark.h>

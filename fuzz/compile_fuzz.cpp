@@ -6,7 +6,7 @@
 #include "harness.h"
 
 #include "device/device.h"
-#include "platform/gl/translate.h"
+#include "platform/gl/glsl/translate.h"
 #include "platform/platform.h"
 
 #include <cstdint>

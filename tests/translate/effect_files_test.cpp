@@ -3,7 +3,7 @@
 // profile as on Windows, and translates to GLSL where it reads no texture.
 // The .fx files are in effects/; the smaller sources below are written next
 // to them in a scratch copy.
-#include "platform/gl/translate.h"
+#include "platform/gl/glsl/translate.h"
 
 #include <gtest/gtest.h>
 

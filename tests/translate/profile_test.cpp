@@ -1,7 +1,7 @@
 // What the 4_0 profiles refuse, one small source per rule, compiled as the
 // scene load compiles the stage that the step number names; and sources that
 // must still compile. Every refusal's text is in the Windows compiler's shape.
-#include "platform/gl/translate.h"
+#include "platform/gl/glsl/translate.h"
 
 #include <gtest/gtest.h>
 

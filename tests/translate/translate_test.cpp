@@ -1,7 +1,7 @@
 // HLSL files compiled through D3DX11CompileFromFileA and translated with
 // TranslateToGlsl, without a GL context. Every GLSL written is compiled back
 // with glslang as OpenGL 4.50 GLSL.
-#include "platform/gl/translate.h"
+#include "platform/gl/glsl/translate.h"
 
 #include <glslang/Public/ResourceLimits.h>
 #include <glslang/Public/ShaderLang.h>

@@ -1,0 +1,247 @@
+// The compile server's wire format, its start as a fresh process image and
+// the program's side of a compile (server.h).
+//
+// The server is started with posix_spawn, not a bare fork: hotfx already runs
+// Mesa's threads and holds the X connection when it first compiles, and a
+// forked copy of a threaded process may only call async-signal-safe functions
+// until it execs. Its socket becomes descriptor 3 and every other descriptor
+// is closed, so the server holds neither X nor GL.
+#include "platform/gl/compiler/server.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstring>
+#include <string>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace {
+
+constexpr int kCompileSeconds = 10;        // far beyond any real shader on this backend
+constexpr uint32_t kMaxField  = 64u << 20; // bounds what a confused peer can make us allocate
+constexpr int kServerFd       = 3;         // the socket's descriptor in the server
+const char kServerName[]      = "hotfx-compile-server";
+
+struct Server {
+    pid_t pid = -1;
+    int fd    = -1; // our end of the socket pair
+};
+Server server;
+
+double Now() {
+    timespec now = {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec + now.tv_nsec * 1e-9;
+}
+
+bool SendAll(int fd, const void *data, size_t size) {
+    const char *at = static_cast<const char *>(data);
+    while (size > 0) {
+        ssize_t sent = send(fd, at, size, MSG_NOSIGNAL); // a dead peer is an error, not SIGPIPE
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent <= 0) return false;
+        at += sent;
+        size -= static_cast<size_t>(sent);
+    }
+    return true;
+}
+
+bool ReceiveAll(int fd, void *data, size_t size, double deadline, bool &timedOut) {
+    char *at = static_cast<char *>(data);
+    while (size > 0) {
+        if (deadline > 0) {
+            const double left = deadline - Now();
+            pollfd p          = {fd, POLLIN, 0};
+            const int ready   = left > 0 ? poll(&p, 1, static_cast<int>(left * 1000) + 1) : 0;
+            if (ready < 0 && errno == EINTR) continue;
+            if (ready == 0) {
+                timedOut = true;
+                return false;
+            }
+            if (ready < 0) return false;
+        }
+        ssize_t got = recv(fd, at, size, 0);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        at += got;
+        size -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+bool SendWord(int fd, uint32_t word) {
+    return SendAll(fd, &word, sizeof word);
+}
+
+bool ReceiveWord(int fd, uint32_t &word, double deadline, bool &timedOut) {
+    return ReceiveAll(fd, &word, sizeof word, deadline, timedOut);
+}
+
+bool SendString(int fd, const std::string &text) {
+    return text.size() <= kMaxField && SendWord(fd, static_cast<uint32_t>(text.size())) &&
+           SendAll(fd, text.data(), text.size());
+}
+
+bool ReceiveString(int fd, std::string &text, double deadline, bool &timedOut) {
+    uint32_t size = 0;
+    if (!ReceiveWord(fd, size, deadline, timedOut) || size > kMaxField) return false;
+    text.resize(size);
+    return ReceiveAll(fd, &text[0], size, deadline, timedOut);
+}
+
+// The helper program beside the running one; in a build tree, where tests
+// run from folders of their own, the one the build made.
+std::string ServerPath() {
+    char self[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length > 0) {
+        std::string path(self, static_cast<size_t>(length));
+        path = path.substr(0, path.rfind('/') + 1) + kServerName;
+        if (access(path.c_str(), X_OK) == 0) return path;
+    }
+#ifdef HOTFX_COMPILE_SERVER_BUILD_PATH
+    if (access(HOTFX_COMPILE_SERVER_BUILD_PATH, X_OK) == 0) return HOTFX_COMPILE_SERVER_BUILD_PATH;
+#endif
+    return std::string();
+}
+
+void StopServer() {
+    if (server.pid > 0) {
+        kill(server.pid, SIGKILL);
+        while (waitpid(server.pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
+    if (server.fd >= 0) close(server.fd);
+    server = Server();
+}
+
+bool StartServer() {
+    const std::string path = ServerPath();
+    if (path.empty()) return false;
+    int fds[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return false;
+
+    // The server's end becomes descriptor 3, every other one is closed, and
+    // signals start at their defaults, unblocked.
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], kServerFd);
+    posix_spawn_file_actions_addclosefrom_np(&actions, kServerFd + 1);
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    const std::string parent = std::to_string(getpid());
+    char *const argv[]       = {const_cast<char *>(kServerName), const_cast<char *>(parent.c_str()),
+                                nullptr};
+    pid_t pid                = -1;
+    const int failed = posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    close(fds[1]);
+    if (failed != 0) {
+        close(fds[0]);
+        return false;
+    }
+    server.pid = pid;
+    server.fd  = fds[0];
+    return true;
+}
+
+} // namespace
+
+bool SendRequest(int fd, const CompileRequest &request) {
+    return SendWord(fd, request.language) && SendString(fd, request.fileName) &&
+           SendString(fd, request.entryPoint) && SendString(fd, request.profile) &&
+           SendString(fd, request.source);
+}
+
+bool ReceiveRequest(int fd, CompileRequest &request) {
+    bool timedOut = false;
+    return ReceiveWord(fd, request.language, 0, timedOut) &&
+           ReceiveString(fd, request.fileName, 0, timedOut) &&
+           ReceiveString(fd, request.entryPoint, 0, timedOut) &&
+           ReceiveString(fd, request.profile, 0, timedOut) &&
+           ReceiveString(fd, request.source, 0, timedOut);
+}
+
+bool SendReply(int fd, const CompileReply &reply) {
+    const size_t bytes = reply.spirv.size() * sizeof(uint32_t);
+    return bytes <= kMaxField && SendWord(fd, reply.ok ? 1 : 0) && SendString(fd, reply.log) &&
+           SendWord(fd, reply.packedRegisters) &&
+           SendWord(fd, static_cast<uint32_t>(reply.spirv.size())) &&
+           SendAll(fd, reply.spirv.data(), bytes);
+}
+
+bool ReceiveReply(int fd, CompileReply &reply, double deadline, bool &timedOut) {
+    uint32_t ok = 0, words = 0;
+    if (!ReceiveWord(fd, ok, deadline, timedOut) ||
+        !ReceiveString(fd, reply.log, deadline, timedOut) ||
+        !ReceiveWord(fd, reply.packedRegisters, deadline, timedOut) ||
+        !ReceiveWord(fd, words, deadline, timedOut) || words > kMaxField / sizeof(uint32_t))
+        return false;
+    reply.ok = ok != 0;
+    reply.spirv.resize(words);
+    return ReceiveAll(fd, reply.spirv.data(), words * sizeof(uint32_t), deadline, timedOut);
+}
+
+bool CompileInServer(const CompileRequest &request, CompileReply &reply) {
+    // A server that died since the last compile is noticed on sending; the
+    // request then goes to a new one.
+    bool sent = false;
+    for (int attempt = 0; attempt < 2 && !sent; ++attempt) {
+        if (server.pid < 0 && !StartServer()) return false;
+        sent = SendRequest(server.fd, request);
+        if (!sent) StopServer();
+    }
+    if (!sent) return false;
+
+    bool timedOut = false;
+    if (ReceiveReply(server.fd, reply, Now() + kCompileSeconds, timedOut)) return true;
+
+    // The server crashed or hung on this source: say so as a compile error.
+    int status = 0;
+    if (!timedOut) {
+        kill(server.pid, SIGKILL); // a reply cut short from a server still running
+        while (waitpid(server.pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        server.pid = -1;
+    }
+    StopServer();
+    reply                   = CompileReply();
+    const std::string where = "ERROR: " + request.fileName + ": ";
+    if (timedOut)
+        reply.log = where + "the HLSL compiler did not finish '" + request.entryPoint +
+                    "' within " + std::to_string(kCompileSeconds) + " seconds and was stopped\n";
+    else
+        reply.log = where + "the HLSL compiler (glslang) crashed on '" + request.entryPoint + "'" +
+                    (WIFSIGNALED(status) ? " with signal " + std::to_string(WTERMSIG(status))
+                                         : std::string()) +
+                    "; look for a syntax error near the last edit\n";
+    return true;
+}
+
+int ServeCompiles(int fd) {
+    for (;;) {
+        CompileRequest request;
+        if (!ReceiveRequest(fd, request)) return 0;
+        CompileReply reply;
+        CompileInThisProcess(request, reply);
+        if (!SendReply(fd, reply)) return 0;
+    }
+}

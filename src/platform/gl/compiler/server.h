@@ -1,0 +1,46 @@
+// The compile server: glslang runs in a process of its own, so that a crash
+// or a hang on a bad source ends only that process and becomes a compile
+// error. The server is the small program hotfx-compile-server, started
+// beside hotfx as a fresh process image (it inherits only its socket), kept
+// for the following compiles and started again after it dies.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// One compile: what D3DX11CompileFromFileA was asked, with the source read.
+struct CompileRequest {
+    uint32_t language = 0; // glslang's EShLanguage
+    std::string fileName, entryPoint, profile, source;
+};
+
+// Its outcome: the compiler's text (errors, or warnings on success), the
+// SPIR-V words, and the registers of the cbuffers laid out with packoffset
+// (bit N for bN; their SPIR-V offsets are the source's own).
+struct CompileReply {
+    bool ok = false;
+    std::string log;
+    uint32_t packedRegisters = 0;
+    std::vector<uint32_t> spirv;
+};
+
+// The wire format, one encoder and decoder each. A deadline is in
+// CLOCK_MONOTONIC seconds, 0 for none; timedOut tells a hang from a closed
+// peer.
+bool SendRequest(int fd, const CompileRequest &request);
+bool ReceiveRequest(int fd, CompileRequest &request);
+bool SendReply(int fd, const CompileReply &reply);
+bool ReceiveReply(int fd, CompileReply &reply, double deadline, bool &timedOut);
+
+// Compiles in the server, starting it first if need be. A crash or a hang
+// there comes back as a failed compile with a message saying so. False when
+// no server can be started (no helper program, no process to be had): the
+// caller then compiles in its own process.
+bool CompileInServer(const CompileRequest &request, CompileReply &reply);
+
+// The server's loop: requests in, replies out, until the socket closes.
+int ServeCompiles(int fd);
+
+// The compile itself, in the calling process (compiler/compile.cpp).
+void CompileInThisProcess(const CompileRequest &request, CompileReply &reply);

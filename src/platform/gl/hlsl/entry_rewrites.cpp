@@ -1,0 +1,358 @@
+// Rewrites of preprocessed HLSL text (entry_rewrites.h). A small tokenizer
+// finds the file's global declarations; nothing inside a function body is
+// looked at.
+#include "platform/gl/hlsl/entry_rewrites.h"
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <utility>
+#include <vector>
+
+namespace {
+
+enum class Kind { Word, Number, String, Mark };
+
+struct Token {
+    size_t begin, end;
+    Kind kind;
+};
+
+bool WordChar(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+}
+
+// The tokens of text, skipping whitespace, comments and whole directive
+// lines (the preprocessor's #line and #pragma stay as they are).
+std::vector<Token> Tokenize(const std::string &text) {
+    std::vector<Token> tokens;
+    const size_t size = text.size();
+    bool lineStart    = true;
+    size_t at         = 0;
+    while (at < size) {
+        const char c    = text[at];
+        const char next = at + 1 < size ? text[at + 1] : '\0';
+        if (c == '\n') {
+            lineStart = true;
+            ++at;
+            continue;
+        }
+        if (std::isspace(static_cast<unsigned char>(c))) {
+            ++at;
+            continue;
+        }
+        if ((lineStart && c == '#') || (c == '/' && next == '/')) {
+            at = std::min(text.find('\n', at), size);
+            continue;
+        }
+        lineStart = false;
+        if (c == '/' && next == '*') {
+            const size_t close = text.find("*/", at + 2);
+            at                 = close == std::string::npos ? size : close + 2;
+            continue;
+        }
+        const size_t begin = at;
+        Kind kind          = Kind::Mark;
+        if (c == '"') {
+            kind = Kind::String;
+            for (++at; at < size && text[at] != '"' && text[at] != '\n'; ++at)
+                if (text[at] == '\\' && at + 1 < size && text[at + 1] != '\n') ++at;
+            if (at < size && text[at] == '"') ++at;
+        } else if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
+            kind = Kind::Word;
+            while (at < size && WordChar(text[at]))
+                ++at;
+        } else if (std::isdigit(static_cast<unsigned char>(c)) ||
+                   (c == '.' && std::isdigit(static_cast<unsigned char>(next)))) {
+            kind = Kind::Number;
+            for (++at; at < size; ++at) {
+                const char d = text[at];
+                const bool sign =
+                    (d == '+' || d == '-') && (text[at - 1] == 'e' || text[at - 1] == 'E');
+                if (!WordChar(d) && d != '.' && !sign) break;
+            }
+        } else {
+            ++at;
+        }
+        tokens.push_back({begin, at, kind});
+    }
+    return tokens;
+}
+
+// The tokens of one text, with the lookups the declaration walk needs.
+struct Source {
+    std::string &text;
+    std::vector<Token> tokens;
+
+    size_t size() const { return tokens.size(); }
+    bool Is(size_t i, char mark) const {
+        return i < tokens.size() && tokens[i].kind == Kind::Mark && text[tokens[i].begin] == mark;
+    }
+    bool IsWord(size_t i) const { return i < tokens.size() && tokens[i].kind == Kind::Word; }
+    std::string Spelling(size_t i) const {
+        return text.substr(tokens[i].begin, tokens[i].end - tokens[i].begin);
+    }
+    std::string Lower(size_t i) const {
+        std::string word = IsWord(i) ? Spelling(i) : std::string();
+        for (char &c : word)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return word;
+    }
+    bool Opens(size_t i) const { return Is(i, '{') || Is(i, '(') || Is(i, '['); }
+
+    // The token that closes the bracket opened at i, or size().
+    size_t Closing(size_t i) const {
+        int depth = 0;
+        for (; i < tokens.size(); ++i) {
+            if (Opens(i))
+                ++depth;
+            else if ((Is(i, '}') || Is(i, ')') || Is(i, ']')) && --depth == 0)
+                return i;
+        }
+        return tokens.size();
+    }
+
+    // The '>' that ends the annotation opened at i, or size().
+    size_t AnnotationEnd(size_t i) const {
+        int depth = 0;
+        for (; i < tokens.size(); ++i) {
+            if (Opens(i))
+                i = Closing(i);
+            else if (Is(i, '<'))
+                ++depth;
+            else if (Is(i, '>') && --depth == 0)
+                return i;
+        }
+        return tokens.size();
+    }
+
+    // The ';' that ends the variable declaration starting at i, or the '}'
+    // of a state body that no ';' follows; size() if neither comes. Before
+    // an '=', a '<' opens an annotation.
+    size_t DeclarationEnd(size_t i) const {
+        bool initialiser = false;
+        for (; i < tokens.size(); ++i) {
+            if (Is(i, ';')) return i;
+            if (Is(i, '=')) {
+                initialiser = true;
+            } else if (Is(i, '<') && !initialiser) {
+                i = AnnotationEnd(i);
+            } else if (Is(i, '{') && !initialiser) {
+                i = Closing(i);
+                if (i < tokens.size() && !Is(i + 1, ';') && !Is(i + 1, ',')) return i;
+            } else if (Opens(i)) {
+                i = Closing(i);
+            }
+        }
+        return tokens.size();
+    }
+
+    // The first token after the global declaration starting at i: past its
+    // ';', or past a body that ends it (a function, a cbuffer).
+    size_t NextDeclaration(size_t i) const {
+        bool initialiser = false;
+        for (; i < tokens.size(); ++i) {
+            if (Is(i, ';')) return i + 1;
+            if (Is(i, '=')) {
+                initialiser = true;
+            } else if (Is(i, '{') && !initialiser) {
+                i = Closing(i);
+                return Is(i + 1, ';') ? i + 2 : i + 1;
+            } else if (Opens(i)) {
+                i = Closing(i);
+            }
+        }
+        return tokens.size();
+    }
+
+    // Spaces over tokens first to last, keeping newlines and directives.
+    void Blank(size_t first, size_t last) {
+        for (size_t i = first; i <= last && i < tokens.size(); ++i)
+            std::fill(text.begin() + static_cast<std::ptrdiff_t>(tokens[i].begin),
+                      text.begin() + static_cast<std::ptrdiff_t>(tokens[i].end), ' ');
+    }
+};
+
+bool IsModifier(const std::string &word) {
+    for (const char *m : {"static", "uniform", "extern", "shared", "const", "volatile"})
+        if (word == m) return true;
+    return false;
+}
+
+// Blocks of the effect framework: "technique11 Name <annotations> { ... }".
+bool IsEffectBlock(const std::string &word) {
+    return word == "technique" || word == "technique10" || word == "technique11" ||
+           word == "fxgroup";
+}
+
+// Types whose variables only the effect framework uses. The Direct3D 9
+// texture types (texture, texture2D) are distinct from Texture2D.
+bool IsEffectObject(const Source &source, size_t i) {
+    const std::string word = source.Lower(i);
+    for (const char *type :
+         {"blendstate", "depthstencilstate", "rasterizerstate", "stateblock", "vertexshader",
+          "pixelshader", "geometryshader", "hullshader", "domainshader", "computeshader",
+          "rendertargetview", "depthstencilview", "texture"})
+        if (word == type) return true;
+    const std::string exact = source.Spelling(i);
+    return exact == "texture1D" || exact == "texture2D" || exact == "texture3D" ||
+           exact == "textureCUBE" || exact == "textureCube";
+}
+
+// Sampler types, whose variables the shader uses but whose state the
+// effect framework sets.
+bool IsSampler(const std::string &word) {
+    for (const char *type : {"samplerstate", "samplercomparisonstate", "sampler", "sampler1d",
+                             "sampler2d", "sampler3d", "samplercube"})
+        if (word == type) return true;
+    return false;
+}
+
+// Blanks the state bodies ("{ Filter = ...; }") and initialisers
+// ("= sampler_state { ... }") of the sampler declarators from i to end,
+// leaving names, array sizes, registers and annotations.
+void BlankSamplerStates(Source &source, size_t i, size_t end) {
+    for (; i < end; ++i) {
+        if (source.Is(i, '<')) {
+            i = source.AnnotationEnd(i);
+        } else if (source.Is(i, '{')) {
+            const size_t close = source.Closing(i);
+            source.Blank(i, close);
+            i = close;
+        } else if (source.Is(i, '=')) {
+            size_t last = i;
+            while (last + 1 < end && !source.Is(last + 1, ',')) {
+                ++last;
+                if (source.Opens(last)) last = std::min(source.Closing(last), end - 1);
+            }
+            source.Blank(i, last);
+            i = last;
+        } else if (source.Opens(i)) {
+            i = source.Closing(i);
+        }
+    }
+}
+
+} // namespace
+
+void BlankEffectSyntax(std::string &text) {
+    Source source{text, Tokenize(text)};
+    const size_t count = source.size();
+    for (size_t start = 0; start < count;) {
+        size_t i = start;
+        while (IsModifier(source.Lower(i)))
+            ++i;
+        const bool named       = source.IsWord(i + 1) && !source.Is(i + 2, '(');
+        const std::string word = source.Lower(i);
+        if (word == "cbuffer" || word == "tbuffer") {
+            // "shared" puts a buffer in an effect pool; glslang would then
+            // want a ';' after its body.
+            for (size_t m = start; m < i; ++m)
+                if (source.Lower(m) == "shared") source.Blank(m, m);
+        } else if (IsEffectBlock(word)) {
+            size_t body = i + 1;
+            if (source.IsWord(body)) ++body;
+            if (source.Is(body, '<')) body = source.AnnotationEnd(body) + 1;
+            if (source.Is(body, '{')) {
+                size_t end = source.Closing(body);
+                if (source.Is(end + 1, ';')) ++end;
+                source.Blank(start, end);
+                start = end + 1;
+                continue;
+            }
+        } else if (named && IsEffectObject(source, i)) {
+            const size_t end = source.DeclarationEnd(i);
+            if (end < count) {
+                source.Blank(start, end);
+                start = end + 1;
+                continue;
+            }
+        } else if (named && IsSampler(word)) {
+            const size_t end = source.DeclarationEnd(i);
+            if (end < count) {
+                BlankSamplerStates(source, i + 2, end);
+                start = end + 1;
+                continue;
+            }
+        }
+        start = source.NextDeclaration(start);
+    }
+}
+
+namespace {
+
+// The global functions of source, in order: the name's token, the
+// declaration's first and last tokens, and whether it has a body.
+struct Function {
+    size_t name, first, last;
+    bool body;
+};
+
+std::vector<Function> Functions(const Source &source) {
+    std::vector<Function> functions;
+    for (size_t start = 0; start < source.size();) {
+        const size_t next = source.NextDeclaration(start);
+        // The declared name: the first word at the top level followed by
+        // '(' ("[maxvertexcount(4)]" is inside brackets).
+        for (size_t i = start; i < next; ++i) {
+            if (source.Is(i, '[')) {
+                i = source.Closing(i);
+            } else if (source.IsWord(i) && source.Is(i + 1, '(')) {
+                Function function{i, start, next - 1, false};
+                for (size_t j = source.Closing(i + 1); j < next && !function.body; ++j)
+                    function.body = source.Is(j, '{');
+                functions.push_back(function);
+                break;
+            }
+        }
+        start = next;
+    }
+    return functions;
+}
+
+bool Calls(const Source &source, size_t i, const std::string &name) {
+    return source.IsWord(i) && source.Is(i + 1, '(') && source.Spelling(i) == name;
+}
+
+} // namespace
+
+int KeepLastEntryDefinition(std::string &text, const std::string &entryPoint) {
+    Source source{text, Tokenize(text)};
+    std::vector<size_t> definitions;
+    for (const Function &function : Functions(source))
+        if (function.body && source.Spelling(function.name) == entryPoint)
+            definitions.push_back(function.name);
+    if (definitions.size() < 2) return static_cast<int>(definitions.size());
+
+    // Every other use of the name as a function, last first so the offsets
+    // of the earlier ones stay valid.
+    const std::string other = "hotfx_overload_" + entryPoint;
+    for (size_t i = source.size(); i-- > 0;)
+        if (i != definitions.back() && Calls(source, i, entryPoint))
+            text.replace(source.tokens[i].begin, entryPoint.size(), other);
+    return static_cast<int>(definitions.size());
+}
+
+void BlankUnusedStreamFunctions(std::string &text, const std::string &entryPoint) {
+    Source source{text, Tokenize(text)};
+    std::map<std::string, size_t> uses; // each word's count in the whole text
+    for (size_t i = 0; i < source.size(); ++i)
+        if (source.IsWord(i)) ++uses[source.Spelling(i)];
+    for (const Function &function : Functions(source)) {
+        const std::string name = source.Spelling(function.name);
+        if (!function.body || name == entryPoint) continue;
+        bool stream        = false;
+        const size_t close = source.Closing(function.name + 1);
+        for (size_t i = function.name + 2; i < close && !stream; ++i) {
+            const std::string word = source.IsWord(i) ? source.Spelling(i) : std::string();
+            stream = word.size() > 6 && word.compare(word.size() - 6, 6, "Stream") == 0 &&
+                     source.Is(i + 1, '<');
+        }
+        if (!stream) continue;
+        // Unused: named only inside its own definition.
+        size_t own = 0;
+        for (size_t i = function.first; i <= function.last; ++i)
+            own += source.IsWord(i) && source.Spelling(i) == name;
+        if (uses[name] == own) source.Blank(function.first, function.last);
+    }
+}

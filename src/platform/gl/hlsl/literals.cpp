@@ -1,0 +1,341 @@
+// Literals read at run time, and lit() as Direct3D computes it; see
+// literals.h. Both work on tokens of the preprocessed text.
+#include "platform/gl/hlsl/literals.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <set>
+#include <vector>
+
+namespace {
+
+struct Token {
+    size_t at   = 0;
+    size_t size = 0;
+    char kind   = 0; // 'a' identifier, '0' number, '"' string, else the punctuation's first char
+};
+
+bool IdentifierChar(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+}
+bool Digit(char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+}
+
+// Splits the text into tokens, leaving out directive lines (#line, #pragma).
+std::vector<Token> Tokenize(const std::string &text) {
+    std::vector<Token> tokens;
+    static const char *const kLong[] = {
+        "<<=", ">>=", "==", "!=", "<=", ">=", "<<", ">>", "&&", "||", "++",
+        "--",  "+=",  "-=", "*=", "/=", "%=", "&=", "|=", "^=", "::", "->"};
+    bool lineStart = true;
+    for (size_t at = 0; at < text.size();) {
+        const char c = text[at];
+        if (c == '\n') {
+            lineStart = true;
+            ++at;
+            continue;
+        }
+        if (std::isspace(static_cast<unsigned char>(c))) {
+            ++at;
+            continue;
+        }
+        if (lineStart && c == '#') {
+            at = text.find('\n', at);
+            if (at == std::string::npos) break;
+            continue;
+        }
+        lineStart = false;
+        Token t{at, 1, c};
+        const char next = at + 1 < text.size() ? text[at + 1] : '\0';
+        if (Digit(c) || (c == '.' && Digit(next))) {
+            size_t end = at;
+            t.kind     = '0';
+            if (c == '0' && (next == 'x' || next == 'X')) {
+                end += 2;
+                while (end < text.size() && std::isxdigit(static_cast<unsigned char>(text[end])))
+                    ++end;
+            } else {
+                while (end < text.size() && Digit(text[end]))
+                    ++end;
+                if (end < text.size() && text[end] == '.') ++end;
+                while (end < text.size() && Digit(text[end]))
+                    ++end;
+                if (end + 1 < text.size() && (text[end] == 'e' || text[end] == 'E')) {
+                    size_t exponent = end + 1;
+                    if (text[exponent] == '+' || text[exponent] == '-') ++exponent;
+                    if (exponent < text.size() && Digit(text[exponent])) {
+                        end = exponent;
+                        while (end < text.size() && Digit(text[end]))
+                            ++end;
+                    }
+                }
+            }
+            while (end < text.size() && std::strchr("uUlLfFhH", text[end]) && text[end] != '\0')
+                ++end;
+            t.size = end - at;
+        } else if (IdentifierChar(c)) {
+            size_t end = at;
+            while (end < text.size() && IdentifierChar(text[end]))
+                ++end;
+            t.kind = 'a';
+            t.size = end - at;
+        } else if (c == '"') {
+            size_t end = text.find_first_of("\"\n", at + 1);
+            t.kind     = '"';
+            t.size     = (end == std::string::npos ? text.size() : end + 1) - at;
+        } else {
+            for (const char *op : kLong)
+                if (text.compare(at, std::strlen(op), op) == 0) {
+                    t.size = std::strlen(op);
+                    break;
+                }
+        }
+        tokens.push_back(t);
+        at += t.size;
+    }
+    return tokens;
+}
+
+bool Is(const std::string &text, const Token &t, const char *word) {
+    return t.size == std::strlen(word) && text.compare(t.at, t.size, word) == 0;
+}
+
+std::string Spelling(const std::string &text, const Token &t) {
+    return text.substr(t.at, t.size);
+}
+
+// Types that take template arguments, which must be constants.
+bool TemplateType(const std::string &name) {
+    static const std::set<std::string> kNames = {"vector",
+                                                 "matrix",
+                                                 "Buffer",
+                                                 "Texture1D",
+                                                 "Texture1DArray",
+                                                 "Texture2D",
+                                                 "Texture2DArray",
+                                                 "Texture2DMS",
+                                                 "Texture2DMSArray",
+                                                 "Texture3D",
+                                                 "TextureCube",
+                                                 "TextureCubeArray",
+                                                 "PointStream",
+                                                 "LineStream",
+                                                 "TriangleStream",
+                                                 "InputPatch",
+                                                 "OutputPatch",
+                                                 "StructuredBuffer",
+                                                 "RWBuffer",
+                                                 "RWTexture1D",
+                                                 "RWTexture2D",
+                                                 "RWTexture3D",
+                                                 "RWTexture1DArray",
+                                                 "RWTexture2DArray",
+                                                 "RWStructuredBuffer",
+                                                 "AppendStructuredBuffer",
+                                                 "ConsumeStructuredBuffer"};
+    return kNames.count(name) != 0;
+}
+
+// One declaration or statement: what the rewrite needs to know of it.
+struct Statement {
+    size_t first = 0, last = 0; // token range
+    bool isStatic = false, isConst = false, aggregate = false, hasParen = false, assigned = false;
+    bool keep = false; // a constant something that needs a constant reads
+    std::vector<std::string> names;
+};
+
+// What the scan finds for every token.
+struct Scan {
+    std::vector<Statement> statements;
+    std::vector<size_t> statementOf;
+    std::vector<char> code;               // inside executable code
+    std::vector<char> constant;           // where HLSL needs a constant
+    std::set<std::string> neededConstant; // names read where a constant is needed
+};
+
+Scan ScanTokens(const std::string &text, const std::vector<Token> &tokens) {
+    Scan scan;
+    std::vector<char> braces; // 'b' function body or block, 'a' aggregate, 'i' initializer list
+    std::vector<char> nest;   // '(' plain, 'm' method arguments, '[' brackets, '<' template
+    bool caseLabel = false, declarator = true;
+    scan.statements.push_back({});
+    auto newStatement = [&](size_t next) {
+        scan.statements.back().last = next;
+        scan.statements.push_back({});
+        scan.statements.back().first = next;
+        declarator                   = true;
+    };
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        const Token &t   = tokens[i];
+        Statement &s     = scan.statements.back();
+        const bool init  = !braces.empty() && braces.back() == 'i';
+        const bool outer = nest.empty() && !init; // at the statement's own level
+        const bool constantHere =
+            caseLabel || init || std::any_of(nest.begin(), nest.end(), [](char n) {
+                return n == 'm' || n == '[' || n == '<';
+            });
+        const char scope = [&] {
+            for (auto b = braces.rbegin(); b != braces.rend(); ++b)
+                if (*b != 'i') return *b;
+            return '\0';
+        }();
+        scan.statementOf.push_back(scan.statements.size() - 1);
+        scan.constant.push_back(constantHere);
+        scan.code.push_back(scope == 'b' || (scope == '\0' && s.isStatic && s.assigned));
+        const Token *prev = i > 0 ? &tokens[i - 1] : nullptr;
+        const Token *next = i + 1 < tokens.size() ? &tokens[i + 1] : nullptr;
+
+        if (t.kind == 'a') {
+            const std::string name = Spelling(text, t);
+            if (constantHere && !init) scan.neededConstant.insert(name);
+            if (name == "case" && nest.empty()) caseLabel = true;
+            if (!outer) continue;
+            if (name == "static") s.isStatic = true;
+            if (name == "const" && !s.assigned) s.isConst = true;
+            if (name == "struct" || name == "cbuffer" || name == "tbuffer" || name == "class" ||
+                name == "interface" || name == "namespace")
+                s.aggregate = true;
+            if (declarator && next && next->size == 1 && std::strchr("=[,;:", next->kind))
+                s.names.push_back(name);
+        } else if (t.kind == ':' && t.size == 1 && caseLabel && nest.empty()) {
+            caseLabel = false;
+        } else if (t.kind == '(' && t.size == 1) {
+            const bool method = prev && prev->kind == 'a' && i > 1 && tokens[i - 2].kind == '.' &&
+                                tokens[i - 2].size == 1;
+            if (outer) s.hasParen = true;
+            nest.push_back(method ? 'm' : '(');
+        } else if (t.kind == '[' && t.size == 1) {
+            nest.push_back('[');
+        } else if (t.kind == '<' && t.size == 1 && prev && prev->kind == 'a' &&
+                   TemplateType(Spelling(text, *prev))) {
+            nest.push_back('<');
+        } else if (t.kind == '>' && (t.size == 1 || Is(text, t, ">>"))) {
+            for (size_t n = t.size; n > 0 && !nest.empty() && nest.back() == '<'; --n)
+                nest.pop_back();
+        } else if ((t.kind == ')' || t.kind == ']') && t.size == 1) {
+            while (!nest.empty() && nest.back() == '<')
+                nest.pop_back();
+            if (!nest.empty()) nest.pop_back();
+        } else if (t.kind == '{') {
+            char kind = 'a';
+            if (init || (prev && Is(text, *prev, "=")))
+                kind = 'i';
+            else if (s.aggregate)
+                kind = 'a';
+            else if (braces.empty())
+                kind = s.hasParen ? 'b' : 'a';
+            else if (scope == 'b')
+                kind = 'b';
+            braces.push_back(kind);
+            if (kind != 'i') {
+                nest.clear();
+                newStatement(i + 1);
+            }
+        } else if (t.kind == '}') {
+            const char kind = braces.empty() ? 'a' : braces.back();
+            if (!braces.empty()) braces.pop_back();
+            if (kind != 'i') {
+                nest.clear();
+                newStatement(i + 1);
+            }
+        } else if (t.kind == ';' && nest.empty()) {
+            caseLabel = false;
+            newStatement(i + 1);
+        } else if (outer && Is(text, t, "=")) {
+            s.assigned = true;
+            declarator = false;
+        } else if (outer && Is(text, t, ",")) {
+            declarator = true;
+        }
+    }
+    scan.statements.back().last = tokens.size();
+    return scan;
+}
+
+// The constants a constant-needing place reads keep their literals, and so
+// do the constants their initializers read.
+void KeepNeededConstants(const std::string &text, const std::vector<Token> &tokens, Scan &scan) {
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (Statement &s : scan.statements) {
+            if (s.keep || !s.isConst) continue;
+            if (std::none_of(s.names.begin(), s.names.end(), [&](const std::string &n) {
+                    return scan.neededConstant.count(n) != 0;
+                }))
+                continue;
+            s.keep = changed = true;
+            for (size_t i = s.first; i < s.last && i < tokens.size(); ++i)
+                if (tokens[i].kind == 'a') scan.neededConstant.insert(Spelling(text, tokens[i]));
+        }
+    }
+}
+
+// Puts a declaration at the start of the first line that is not a
+// directive, so no line moves.
+void Prepend(std::string &text, const std::string &declaration) {
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t start = text.find_first_not_of(" \t", at);
+        if (start == std::string::npos || text[start] != '#') break;
+        const size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            at = text.size();
+            break;
+        }
+        at = end + 1;
+    }
+    if (at == text.size() && (text.empty() || text.back() != '\n')) text += '\n';
+    text.insert(at, declaration);
+}
+
+constexpr const char *kRunTime = "hotfx_at_run_time";
+
+} // namespace
+
+void ReadLiteralsAtRunTime(std::string &text) {
+    const std::vector<Token> tokens = Tokenize(text);
+    Scan scan                       = ScanTokens(text, tokens);
+    KeepNeededConstants(text, tokens, scan);
+    std::vector<const Token *> literals;
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        const Token &t = tokens[i];
+        if (t.kind != '0' || !scan.code[i] || scan.constant[i] ||
+            scan.statements[scan.statementOf[i]].keep)
+            continue;
+        const size_t end = t.at + t.size;
+        if (end < text.size() && IdentifierChar(text[end])) continue; // not a number HLSL knows
+        literals.push_back(&t);
+    }
+    if (literals.empty()) return;
+    // A branch on a variable the compiler cannot see through before the
+    // arithmetic rewrites; the optimizer removes it after them.
+    for (auto t = literals.rbegin(); t != literals.rend(); ++t) {
+        const std::string literal = text.substr((*t)->at, (*t)->size);
+        text.replace((*t)->at, (*t)->size,
+                     "(" + std::string(kRunTime) + " ? " + literal + " : " + literal + ")");
+    }
+    Prepend(text, "static bool " + std::string(kRunTime) + " = true; ");
+}
+
+void ReplaceLit(std::string &text) {
+    const std::vector<Token> tokens = Tokenize(text);
+    std::vector<const Token *> calls;
+    for (size_t i = 0; i + 1 < tokens.size(); ++i) {
+        if (!Is(text, tokens[i], "lit") || !Is(text, tokens[i + 1], "(")) continue;
+        const Token *prev = i > 0 ? &tokens[i - 1] : nullptr;
+        // A return type before the name: the file's own lit.
+        if (prev && prev->kind == 'a' && !Is(text, *prev, "return")) return;
+        if (prev && Is(text, *prev, ".")) continue;
+        calls.push_back(&tokens[i]);
+    }
+    if (calls.empty()) return;
+    for (auto t = calls.rbegin(); t != calls.rend(); ++t)
+        text.replace((*t)->at, 3, "hotfx_lit");
+    // The HLSL reference's lit: ambient 1; diffuse n.l, 0 where n.l < 0;
+    // specular (n.h)^m, 0 where n.l < 0 or n.h < 0; 1.
+    Prepend(text, "float4 hotfx_lit(float n_dot_l, float n_dot_h, float m) { return float4(1.0, "
+                  "n_dot_l < 0.0 ? 0.0 : n_dot_l, n_dot_l < 0.0 || n_dot_h < 0.0 ? 0.0 : "
+                  "pow(n_dot_h, m), 1.0); } ");
+}

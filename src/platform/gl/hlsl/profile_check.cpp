@@ -1,0 +1,689 @@
+// The shader models of what the HLSL reference lists ("Intrinsic Functions",
+// the object methods' and the semantics' pages: minimum shader model) and the
+// limits Direct3D 11.3 documents: 14 constant buffers
+// of at most 4096 registers (7.5), 128 texture and 16 sampler slots, a
+// geometry invocation's output of at most 1024 vertices and 1024 scalars
+// (13.3, 22.3.8). The check walks glslang's tree from the entry point's
+// wrapper through every function it calls.
+#include "platform/gl/hlsl/profile_check.h"
+
+#include <glslang/Include/intermediate.h>
+#include <glslang/MachineIndependent/localintermediate.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+#include <vector>
+
+namespace {
+
+using glslang::TIntermAggregate;
+using glslang::TIntermSymbol;
+using glslang::TType;
+
+constexpr int kNotInThisStage = 1000; // a model no profile of these stages reaches
+
+struct Problem {
+    std::string file;
+    int line = 0, column = 0;
+    std::string text;
+    std::string name; // an intrinsic's, whose call glslang places at its end
+};
+
+// The model of a profile as major * 10 + minor: "ps_4_1" is 41.
+int ModelOf(const char *profile) {
+    const char *digits = std::strchr(profile, '_');
+    if (!digits || !std::isdigit(static_cast<unsigned char>(digits[1]))) return 40;
+    const int major = digits[1] - '0';
+    const int minor = digits[2] == '_' && std::isdigit(static_cast<unsigned char>(digits[3]))
+                          ? digits[3] - '0'
+                          : 0;
+    return major * 10 + minor;
+}
+
+std::string ModelName(int model) {
+    return std::to_string(model / 10) + "." + std::to_string(model % 10);
+}
+
+bool IsWordChar(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+}
+
+// The names that follow the keyword in the source, outside comments and
+// strings, with their lines and columns.
+struct Named {
+    std::string name;
+    int line, column;
+};
+std::vector<Named> NamesAfterKeyword(const std::string &source, const char *keyword) {
+    std::vector<Named> found;
+    const size_t length = std::strlen(keyword);
+    int line            = 1;
+    size_t lineStart    = 0;
+    for (size_t at = 0; at < source.size(); ++at) {
+        const char c = source[at];
+        if (c == '\n') {
+            ++line;
+            lineStart = at + 1;
+        } else if (source.compare(at, 2, "//") == 0) {
+            at = source.find('\n', at);
+            if (at == std::string::npos) break;
+            --at;
+        } else if (source.compare(at, 2, "/*") == 0) {
+            const size_t end = source.find("*/", at + 2);
+            for (size_t k = at; k < std::min(end, source.size()); ++k)
+                if (source[k] == '\n') {
+                    ++line;
+                    lineStart = k + 1;
+                }
+            if (end == std::string::npos) break;
+            at = end + 1;
+        } else if (c == '"') {
+            const size_t end = source.find_first_of("\"\n", at + 1);
+            if (end == std::string::npos) break;
+            at = source[end] == '"' ? end : end - 1;
+        } else if ((at == 0 || !IsWordChar(source[at - 1])) &&
+                   source.compare(at, length, keyword) == 0 && at + length < source.size() &&
+                   std::isspace(static_cast<unsigned char>(source[at + length]))) {
+            size_t name = source.find_first_not_of(" \t\r\n", at + length);
+            size_t end  = name;
+            while (end < source.size() && IsWordChar(source[end]))
+                ++end;
+            if (name != std::string::npos && end > name)
+                found.push_back(
+                    {source.substr(name, end - name), line, static_cast<int>(at - lineStart) + 1});
+            at += length - 1;
+        }
+    }
+    return found;
+}
+
+// What a message is about, to find in the source line: an intrinsic's name,
+// or the first name it quotes.
+std::string NameIn(const std::string &what) {
+    if (std::all_of(what.begin(), what.end(), IsWordChar)) return what;
+    const size_t open  = what.find('\'');
+    const size_t close = open == std::string::npos ? open : what.find('\'', open + 1);
+    if (close == std::string::npos) return "";
+    const std::string name = what.substr(open + 1, close - open - 1);
+    return std::all_of(name.begin(), name.end(), IsWordChar) ? name : "";
+}
+
+// The column where p.name first stands as a whole word on p's line, or p's
+// own column. glslang's columns count in the preprocessed text, which
+// collapses spaces, and it places a call at its closing parenthesis.
+int NameColumn(const std::string &source, const Problem &p) {
+    size_t start = 0;
+    for (int line = 1; line < p.line && start != std::string::npos; ++line) {
+        start = source.find('\n', start);
+        if (start != std::string::npos) ++start;
+    }
+    if (start == std::string::npos) return p.column;
+    const size_t end       = std::min(source.find('\n', start), source.size());
+    const std::string text = source.substr(start, end - start);
+    for (size_t at = text.find(p.name); at != std::string::npos; at = text.find(p.name, at + 1)) {
+        const size_t end = at + p.name.size();
+        if ((at == 0 || !IsWordChar(text[at - 1])) &&
+            (end >= text.size() || !IsWordChar(text[end])))
+            return static_cast<int>(at) + 1;
+    }
+    return p.column;
+}
+
+// The text of an included file as glslang names it: beside the including
+// file, or from the working directory; empty when it cannot be read.
+std::string IncludedText(const std::string &name, const char *fileName) {
+    const char *slash      = std::strrchr(fileName, '/');
+    const std::string near = slash ? std::string(fileName, slash + 1) + name : name;
+    for (const std::string &path : {near, name}) {
+        std::ifstream file(path, std::ios::binary);
+        if (file) return std::string(std::istreambuf_iterator<char>(file), {});
+    }
+    return "";
+}
+
+// Collects the functions a function calls, by glslang's mangled names, and
+// the lines of the source file its code stands on.
+class CallCollector : public glslang::TIntermTraverser {
+  public:
+    explicit CallCollector(const char *fileName) : fileName_(fileName) {}
+    bool visitAggregate(glslang::TVisit, TIntermAggregate *node) override {
+        if (node->getOp() == glslang::EOpFunctionCall) calls.push_back(node->getName().c_str());
+        Line(node->getLoc());
+        return true;
+    }
+    bool visitBinary(glslang::TVisit, glslang::TIntermBinary *node) override {
+        Line(node->getLoc());
+        return true;
+    }
+    void visitSymbol(TIntermSymbol *node) override { Line(node->getLoc()); }
+    std::vector<std::string> calls;
+    int firstLine = 0, lastLine = 0; // 0 when none is in the file itself
+
+  private:
+    void Line(const glslang::TSourceLoc &loc) {
+        const char *file = loc.getFilename();
+        if (loc.line <= 0 || (file && std::strcmp(file, fileName_) != 0)) return;
+        firstLine = firstLine ? std::min(firstLine, loc.line) : loc.line;
+        lastLine  = std::max(lastLine, loc.line);
+    }
+    const char *fileName_;
+};
+
+// Calls of intrinsics that glslang turns into plain arithmetic, so that only
+// the text shows them: rcp(x) becomes 1 / x.
+void LoweredIntrinsics(const std::string &source, int firstLine, int lastLine,
+                       std::vector<Named> &found) {
+    static const char *const kNames[] = {"rcp"};
+    size_t start                      = 0;
+    for (int line = 1; line <= lastLine && start < source.size(); ++line) {
+        size_t end = source.find('\n', start);
+        if (end == std::string::npos) end = source.size();
+        if (line >= firstLine) {
+            std::string text = source.substr(start, end - start);
+            text             = text.substr(0, text.find("//"));
+            for (const char *name : kNames)
+                for (size_t at = text.find(name); at != std::string::npos;
+                     at        = text.find(name, at + 1)) {
+                    const size_t after = text.find_first_not_of(" \t", at + std::strlen(name));
+                    if ((at == 0 || !IsWordChar(text[at - 1])) && after != std::string::npos &&
+                        text[after] == '(')
+                        found.push_back({name, line, static_cast<int>(at) + 1});
+                }
+        }
+        start = end + 1;
+    }
+}
+
+// Bytes from the start of a constant buffer to the end of a member placed at
+// offset, packed as HLSL packs: a value never straddles a 16-byte register,
+// and every array element, structure and matrix starts a register.
+int PackedEnd(const TType &type, int offset) {
+    auto registerStart = [](int at) { return (at + 15) / 16 * 16; };
+    if (type.isArray()) {
+        TType element;
+        element.shallowCopy(type);
+        element.clearArraySizes();
+        const int count = std::max(type.getCumulativeArraySize(), 1);
+        const int start = registerStart(offset);
+        const int size  = PackedEnd(element, 0);
+        return start + registerStart(size) * (count - 1) + size;
+    }
+    if (type.isStruct()) {
+        int at = registerStart(offset);
+        for (const glslang::TTypeLoc &member : *type.getStruct())
+            at = PackedEnd(*member.type, at);
+        return at;
+    }
+    if (type.isMatrix()) {
+        // glslang's row-major matrix is HLSL's default column-major one.
+        const bool rowMajor = type.getQualifier().layoutMatrix != glslang::ElmColumnMajor;
+        const int vectors   = rowMajor ? type.getMatrixRows() : type.getMatrixCols();
+        const int size      = rowMajor ? type.getMatrixCols() : type.getMatrixRows();
+        return registerStart(offset) + 16 * (vectors - 1) + 4 * size;
+    }
+    const int size = 4 * std::max(type.getVectorSize(), 1);
+    if (offset / 16 != (offset + size - 1) / 16) offset = registerStart(offset);
+    return offset + size;
+}
+
+// The scalar components a stage output takes, arrays counted in full.
+int Components(const TType &type) {
+    return type.computeNumComponents();
+}
+
+// Walks the functions the entry point reaches and notes every problem once.
+class ProfileChecker : public glslang::TIntermTraverser {
+  public:
+    ProfileChecker(const char *fileName, const char *profile, EShLanguage stage,
+                   std::set<std::string> classNames)
+        : fileName_(fileName), profile_(profile), model_(ModelOf(profile)), stage_(stage),
+          classNames_(std::move(classNames)) {}
+
+    // what needs shader model `model`; noted when the profile's is lower.
+    void Needs(const glslang::TSourceLoc &loc, const std::string &what, int model,
+               const char *why = nullptr) {
+        if (model_ >= model || !said_.insert(what).second) return;
+        Refuse(loc, what + " " + (why ? why : "needs shader model " + ModelName(model)) +
+                        "; the profile is " + profile_);
+        problems.back().name = NameIn(what);
+    }
+
+    void Refuse(const glslang::TSourceLoc &loc, const std::string &text) {
+        const char *file = loc.getFilename();
+        problems.push_back({file ? file : fileName_, std::max(loc.line, 1), std::max(loc.column, 1),
+                            text, NameIn(text)});
+    }
+
+    void CheckType(const TType &type, const glslang::TSourceLoc &loc) {
+        if (type.containsBasicType(glslang::EbtDouble)) Needs(loc, "double", 50);
+        if (type.containsBasicType(glslang::EbtInt64) || type.containsBasicType(glslang::EbtUint64))
+            Needs(loc, "64-bit integers", 60);
+        if (type.isStruct() && classNames_.count(type.getTypeName().c_str()))
+            Needs(loc, "class '" + std::string(type.getTypeName().c_str()) + "'", 50);
+    }
+
+    void visitSymbol(TIntermSymbol *node) override {
+        const TType &type      = node->getType();
+        const auto &loc        = node->getLoc();
+        const std::string name = node->getName().c_str();
+        CheckType(type, loc);
+        const glslang::TQualifier &q = type.getQualifier();
+        if (q.builtIn >= glslang::EbvSubgroupID && q.builtIn <= glslang::EbvSubgroupLtMask2)
+            Needs(loc, "wave operations", 60);
+        if (name == "@sampleCount") Needs(loc, "GetSamplePosition", 41); // how glslang expands it
+        if (q.storage == glslang::EvqShared)
+            Needs(loc, "groupshared variable '" + name + "'", kNotInThisStage,
+                  "is only for compute shaders");
+        if (type.isImage()) Needs(loc, "read-write resource '" + name + "' (a UAV)", 50);
+        if (q.storage == glslang::EvqBuffer && name.find('@') == std::string::npos) {
+            // A tbuffer is a buffer block too, but not one holding "@data[]".
+            const glslang::TTypeList *members = type.getStruct();
+            const bool structured =
+                members && !members->empty() && (*members)[0].type->getFieldName() == "@data";
+            if (!q.isReadOnly())
+                Needs(loc, "read-write buffer '" + name + "' (a UAV)", 50);
+            else if (structured)
+                Needs(loc, "structured or byte-address buffer '" + name + "'", 50);
+        }
+        if (type.getBasicType() == glslang::EbtSampler && q.storage == glslang::EvqUniform &&
+            !type.isImage())
+            Slot(node);
+        if (type.getBasicType() == glslang::EbtBlock && q.storage == glslang::EvqUniform)
+            ConstantBuffer(node);
+    }
+
+    // A texture's or sampler's register, explicit or not.
+    void Slot(TIntermSymbol *node) {
+        const TType &type      = node->getType();
+        const bool sampler     = type.getSampler().isPureSampler();
+        const int count        = type.isArray() ? std::max(type.getCumulativeArraySize(), 1) : 1;
+        const int limit        = sampler ? 16 : 128;
+        const char letter      = sampler ? 's' : 't';
+        const std::string name = node->getName().c_str();
+        const glslang::TSampler &s = type.getSampler();
+        if (!sampler && s.dim == glslang::EsdCube && s.isArrayed())
+            Needs(node->getLoc(), "TextureCubeArray '" + name + "'", 41);
+        if (!(sampler ? samplers_ : textures_).insert(node->getId()).second) return;
+        (sampler ? samplerSlots_ : textureSlots_) += count;
+        const glslang::TQualifier &q = type.getQualifier();
+        if (q.hasBinding() && static_cast<int>(q.layoutBinding) + count > limit &&
+            said_.insert("slot " + name).second)
+            Refuse(node->getLoc(), "'" + name + "' at register " + letter +
+                                       std::to_string(q.layoutBinding) + " is beyond " + letter +
+                                       std::to_string(limit - 1) + ", the last of the " +
+                                       std::to_string(limit) + " slots of shader model 4");
+        if ((sampler ? samplerSlots_ : textureSlots_) > limit &&
+            said_.insert(std::string("count ") + letter).second)
+            Refuse(node->getLoc(), std::string("the stage uses more ") +
+                                       (sampler ? "samplers" : "textures") + " than the " +
+                                       std::to_string(limit) + " slots of shader model 4");
+    }
+
+    void ConstantBuffer(TIntermSymbol *node) {
+        if (!buffers_.insert(node->getId()).second) return;
+        const TType &type            = node->getType();
+        const std::string name       = type.getTypeName().c_str();
+        const glslang::TQualifier &q = type.getQualifier();
+        const int registers          = (PackedEnd(type, 0) + 15) / 16;
+        if (registers > 4096)
+            Refuse(node->getLoc(), "constant buffer '" + name + "' takes " +
+                                       std::to_string(registers) +
+                                       " registers, over the limit of 4096");
+        if (q.hasBinding() && q.layoutBinding > 13)
+            Refuse(node->getLoc(), "constant buffer '" + name + "' at register b" +
+                                       std::to_string(q.layoutBinding) +
+                                       " is beyond b13, the last of the 14 slots");
+        if (buffers_.size() == 15)
+            Refuse(node->getLoc(), "the stage uses more than the 14 constant buffers there are");
+    }
+
+    bool visitAggregate(glslang::TVisit visit, TIntermAggregate *node) override {
+        if (visit != glslang::EvPreVisit) return true;
+        CheckType(node->getType(), node->getLoc());
+        if (node->getOp() == glslang::EOpFunctionCall && !defined_.count(node->getName().c_str()))
+            Intrinsic(node);
+        Operator(node->getOp(), node, node->getLoc());
+        return true;
+    }
+    bool visitUnary(glslang::TVisit visit, glslang::TIntermUnary *node) override {
+        if (visit == glslang::EvPreVisit) {
+            CheckType(node->getType(), node->getLoc());
+            Operator(node->getOp(), nullptr, node->getLoc());
+        }
+        return true;
+    }
+    bool visitBinary(glslang::TVisit visit, glslang::TIntermBinary *node) override {
+        if (visit == glslang::EvPreVisit) CheckType(node->getType(), node->getLoc());
+        return true;
+    }
+    void visitConstantUnion(glslang::TIntermConstantUnion *node) override {
+        CheckType(node->getType(), node->getLoc());
+    }
+
+    // The built-in functions glslang keeps as calls to no definition.
+    void Intrinsic(TIntermAggregate *node) {
+        std::string name                                = node->getName().c_str();
+        name                                            = name.substr(0, name.find('('));
+        static const std::map<std::string, int> kModels = {
+            {"msad4", 50},
+            {"GetRenderTargetSampleCount", 41},
+            {"GetRenderTargetSamplePosition", 41},
+            {"CheckAccessFullyMapped", 50},
+        };
+        const auto known = kModels.find(name);
+        if (known != kModels.end()) Needs(node->getLoc(), name, known->second);
+    }
+
+    void Operator(glslang::TOperator op, TIntermAggregate *call, const glslang::TSourceLoc &loc) {
+        using namespace glslang;
+        struct Rule {
+            TOperator op;
+            const char *what;
+            int model;
+        };
+        static const Rule kRules[] = {
+            {EOpBitCount, "countbits", 50},
+            {EOpFindMSB, "firstbithigh", 50},
+            {EOpFindLSB, "firstbitlow", 50},
+            {EOpBitFieldReverse, "reversebits", 50},
+            {EOpInterpolateAtCentroid, "EvaluateAttributeAtCentroid", 50},
+            {EOpInterpolateAtSample, "EvaluateAttributeAtSample", 50},
+            {EOpInterpolateAtOffset, "EvaluateAttributeSnapped", 50},
+            {EOpEvaluateAttributeSnapped, "EvaluateAttributeSnapped", 50},
+            {EOpDPdxFine, "ddx_fine", 50},
+            {EOpDPdyFine, "ddy_fine", 50},
+            {EOpDPdxCoarse, "ddx_coarse", 50},
+            {EOpDPdyCoarse, "ddy_coarse", 50},
+            {EOpFma, "fma", 50},
+            {EOpTextureQueryLod, "CalculateLevelOfDetail", 41},
+            {EOpTextureGatherOffset, "Gather with an offset", 50},
+            {EOpTextureGatherOffsets, "Gather with an offset", 50},
+            {EOpTextureClamp, "Sample with a level-of-detail clamp", 50},
+            {EOpTextureOffsetClamp, "Sample with a level-of-detail clamp", 50},
+            {EOpTextureGradClamp, "SampleGrad with a level-of-detail clamp", 50},
+            {EOpTextureGradOffsetClamp, "SampleGrad with a level-of-detail clamp", 50},
+            {EOpNoise, "noise", kNotInThisStage},
+        };
+        for (const Rule &rule : kRules)
+            if (rule.op == op)
+                Needs(loc, rule.what, rule.model,
+                      rule.model == kNotInThisStage ? "is only for texture shaders (tx_1_0)"
+                                                    : nullptr);
+        switch (op) {
+        case EOpAtomicAdd:
+        case EOpAtomicMin:
+        case EOpAtomicMax:
+        case EOpAtomicAnd:
+        case EOpAtomicOr:
+        case EOpAtomicXor:
+        case EOpAtomicExchange:
+        case EOpAtomicCompSwap:
+        case EOpImageAtomicAdd:
+        case EOpImageAtomicMin:
+        case EOpImageAtomicMax:
+        case EOpImageAtomicAnd:
+        case EOpImageAtomicOr:
+        case EOpImageAtomicXor:
+        case EOpImageAtomicExchange:
+        case EOpImageAtomicCompSwap:
+        case EOpInterlockedAdd:
+        case EOpInterlockedAnd:
+        case EOpInterlockedCompareExchange:
+        case EOpInterlockedCompareStore:
+        case EOpInterlockedExchange:
+        case EOpInterlockedMax:
+        case EOpInterlockedMin:
+        case EOpInterlockedOr:
+        case EOpInterlockedXor:
+            Needs(loc, "the Interlocked functions", 50);
+            break;
+        case EOpBarrier:
+        case EOpMemoryBarrier:
+        case EOpMemoryBarrierBuffer:
+        case EOpMemoryBarrierImage:
+        case EOpMemoryBarrierShared:
+        case EOpGroupMemoryBarrier:
+        case EOpAllMemoryBarrierWithGroupSync:
+        case EOpDeviceMemoryBarrier:
+        case EOpDeviceMemoryBarrierWithGroupSync:
+        case EOpWorkgroupMemoryBarrier:
+        case EOpWorkgroupMemoryBarrierWithGroupSync:
+            Needs(loc, "memory barriers", kNotInThisStage, "are only for compute shaders");
+            break;
+        case EOpTextureGather: {
+            // Gather(s, uv) is 4.1; GatherRed.. add a component, GatherCmp.. a
+            // comparison sampler: 5.0.
+            const bool plain =
+                call && call->getSequence().size() == 2 &&
+                !call->getSequence()[0]->getAsTyped()->getType().getSampler().isShadow();
+            if (plain)
+                Needs(loc, "Gather", 41);
+            else
+                Needs(loc, "GatherRed, GatherCmp and the other Gather forms", 50);
+            break;
+        }
+        default:
+            if (op > EOpSubgroupGuardStart && op < EOpSubgroupGuardStop)
+                Needs(loc, "wave operations", 60);
+            break;
+        }
+    }
+
+    // The entry point's signature: every input and output has a semantic,
+    // and the system values exist in this model and stage.
+    void CheckSignature(TIntermAggregate *linkerObjects, const glslang::TSourceLoc &entryLoc,
+                        const std::string &entryName) {
+        int outputComponents = 0;
+        for (TIntermNode *object : linkerObjects->getSequence()) {
+            TIntermSymbol *symbol = object->getAsSymbolNode();
+            if (!symbol) continue;
+            const TType &type            = symbol->getType();
+            const glslang::TQualifier &q = type.getQualifier();
+            const bool input             = q.storage == glslang::EvqVaryingIn;
+            if (!input && q.storage != glslang::EvqVaryingOut) continue;
+            const std::string name = symbol->getName().c_str();
+            if (!input) outputComponents += Components(type);
+            if (!q.semanticName && q.builtIn == glslang::EbvNone) {
+                Refuse(entryLoc, "'" + entryName + "': " +
+                                     (name == "@entryPointOutput" ? std::string("the result")
+                                                                  : "'" + name + "'") +
+                                     " needs a semantic");
+                continue;
+            }
+            if (q.sample) Needs(entryLoc, "the 'sample' interpolation modifier", 41);
+            std::string semantic = q.semanticName ? q.semanticName : "";
+            while (!semantic.empty() && std::isdigit(static_cast<unsigned char>(semantic.back())))
+                semantic.pop_back();
+            SystemValue(entryLoc, semantic, input);
+        }
+        if (stage_ != EShLangGeometry) return;
+        outputComponents_ = outputComponents;
+    }
+
+    // A geometry entry's streams are its only out parameters; glslang merges
+    // a second stream into the first instead of refusing it.
+    void CheckStreams(TIntermAggregate *userEntry) {
+        int streams = 0;
+        for (TIntermNode *child : userEntry->getSequence()) {
+            TIntermAggregate *parameters = child->getAsAggregate();
+            if (!parameters || parameters->getOp() != glslang::EOpParameters) continue;
+            for (TIntermNode *parameter : parameters->getSequence()) {
+                TIntermSymbol *symbol = parameter->getAsSymbolNode();
+                const auto storage =
+                    symbol ? symbol->getQualifier().storage : glslang::EvqTemporary;
+                if (storage == glslang::EvqOut || storage == glslang::EvqInOut) ++streams;
+            }
+        }
+        if (streams > 1) Needs(userEntry->getLoc(), "more than one output stream", 50);
+    }
+
+    void SystemValue(const glslang::TSourceLoc &loc, const std::string &semantic, bool input) {
+        struct Rule {
+            const char *semantic, *what;
+            int model;
+            const char *why;
+        };
+        static const Rule kRules[] = {
+            {"SV_GSINSTANCEID", "SV_GSInstanceID", 50, nullptr},
+            {"SV_SAMPLEINDEX", "SV_SampleIndex", 41, nullptr},
+            {"SV_DEPTHGREATEREQUAL", "SV_DepthGreaterEqual", 50, nullptr},
+            {"SV_DEPTHLESSEQUAL", "SV_DepthLessEqual", 50, nullptr},
+            {"SV_STENCILREF", "SV_StencilRef", 51, nullptr},
+            {"SV_INNERCOVERAGE", "SV_InnerCoverage", 50, nullptr},
+            {"SV_BARYCENTRICS", "SV_Barycentrics", 61, nullptr},
+            {"SV_VIEWID", "SV_ViewID", 61, nullptr},
+            {"SV_SHADINGRATE", "SV_ShadingRate", 64, nullptr},
+            {"SV_DISPATCHTHREADID", "SV_DispatchThreadID", kNotInThisStage,
+             "is only for compute shaders"},
+            {"SV_GROUPID", "SV_GroupID", kNotInThisStage, "is only for compute shaders"},
+            {"SV_GROUPINDEX", "SV_GroupIndex", kNotInThisStage, "is only for compute shaders"},
+            {"SV_GROUPTHREADID", "SV_GroupThreadID", kNotInThisStage,
+             "is only for compute shaders"},
+            {"SV_DOMAINLOCATION", "SV_DomainLocation", kNotInThisStage,
+             "is only for the domain stage"},
+            {"SV_OUTPUTCONTROLPOINTID", "SV_OutputControlPointID", kNotInThisStage,
+             "is only for the hull stage"},
+            {"SV_TESSFACTOR", "SV_TessFactor", kNotInThisStage,
+             "is only for the hull and domain stages"},
+            {"SV_INSIDETESSFACTOR", "SV_InsideTessFactor", kNotInThisStage,
+             "is only for the hull and domain stages"},
+        };
+        for (const Rule &rule : kRules)
+            if (semantic == rule.semantic) Needs(loc, rule.what, rule.model, rule.why);
+        // A pixel stage may write the coverage mask from 4.1 on, read it from 5.0.
+        if (semantic == "SV_COVERAGE" && stage_ == EShLangFragment)
+            Needs(loc, input ? "SV_Coverage as an input" : "SV_Coverage as an output",
+                  input ? 50 : 41);
+    }
+
+    void CheckAttributes(const glslang::TIntermediate &tree, const glslang::TSourceLoc &loc,
+                         const std::string &entryName) {
+        if (tree.getInvocations() != glslang::TQualifier::layoutNotSet)
+            Needs(loc, "[instance(" + std::to_string(tree.getInvocations()) + ")]", 50);
+        if (stage_ == EShLangFragment && tree.getEarlyFragmentTests())
+            Needs(loc, "[earlydepthstencil]", 50);
+        if (stage_ != EShLangGeometry) return;
+        const int vertices = tree.getVertices();
+        if (vertices == glslang::TQualifier::layoutNotSet) {
+            Refuse(loc, "'" + entryName + "': a geometry entry point needs [maxvertexcount(N)]");
+        } else if (vertices > 1024) {
+            Refuse(loc, "maxvertexcount(" + std::to_string(vertices) +
+                            ") is over the limit of 1024 vertices");
+        } else if (vertices * outputComponents_ > 1024) {
+            Refuse(loc, "maxvertexcount(" + std::to_string(vertices) + ") times the " +
+                            std::to_string(outputComponents_) +
+                            " scalar components of the output vertex is " +
+                            std::to_string(vertices * outputComponents_) +
+                            ", over the limit of 1024");
+        }
+    }
+
+    std::set<std::string> defined_; // the functions the source defines
+    std::vector<Problem> problems;
+
+  private:
+    std::string fileName_, profile_;
+    int model_;
+    EShLanguage stage_;
+    std::set<std::string> classNames_;
+    std::set<std::string> said_;
+    std::set<long long> textures_, samplers_, buffers_;
+    int textureSlots_ = 0, samplerSlots_ = 0, outputComponents_ = 0;
+};
+
+} // namespace
+
+bool CheckProfile(const std::string &source, const char *fileName, glslang::TIntermediate *tree,
+                  const char *entryPoint, const char *profile, std::string &log) {
+    std::vector<Problem> problems;
+    const int model = ModelOf(profile);
+    if (!tree || !tree->getTreeRoot()) {
+        // glslang parses no interface at all; say why the parse failed.
+        if (model < 50)
+            for (const Named &named : NamesAfterKeyword(source, "interface"))
+                problems.push_back({fileName, named.line, named.column,
+                                    "interface '" + named.name +
+                                        "' needs shader model 5.0; the profile is " + profile,
+                                    ""});
+    } else {
+        std::set<std::string> classNames;
+        for (const Named &named : NamesAfterKeyword(source, "class"))
+            classNames.insert(named.name);
+        ProfileChecker checker(fileName, profile, tree->getStage(), std::move(classNames));
+
+        // The functions by mangled name, the global code, and the wrapper
+        // glslang made around the entry point.
+        std::map<std::string, TIntermAggregate *> functions;
+        std::vector<TIntermNode *> globals;
+        TIntermAggregate *linkerObjects = nullptr;
+        TIntermAggregate *root          = tree->getTreeRoot()->getAsAggregate();
+        if (root)
+            for (TIntermNode *child : root->getSequence()) {
+                TIntermAggregate *node = child->getAsAggregate();
+                if (node && node->getOp() == glslang::EOpFunction) {
+                    functions[node->getName().c_str()] = node;
+                    checker.defined_.insert(node->getName().c_str());
+                } else if (node && node->getOp() == glslang::EOpLinkerObjects) {
+                    linkerObjects = node;
+                } else {
+                    globals.push_back(child);
+                }
+            }
+
+        const auto entry = functions.find(tree->getEntryPointMangledName().c_str());
+        if (entry != functions.end()) {
+            // The user's function is the one the wrapper calls, "@vs_main(...".
+            glslang::TSourceLoc entryLoc     = entry->second->getLoc();
+            std::vector<std::string> pending = {entry->first};
+            std::set<std::string> reached    = {entry->first};
+            std::vector<Named> lowered;
+            TIntermAggregate *userEntry = nullptr; // "@gs_main(...", which the wrapper calls
+            while (!pending.empty()) {
+                TIntermAggregate *function = functions[pending.back()];
+                pending.pop_back();
+                CallCollector collector(fileName);
+                function->traverse(&collector);
+                if (collector.firstLine > 0)
+                    LoweredIntrinsics(source, collector.firstLine, collector.lastLine, lowered);
+                for (const std::string &callee : collector.calls)
+                    if (functions.count(callee) && reached.insert(callee).second) {
+                        pending.push_back(callee);
+                        if (callee[0] == '@') userEntry = functions[callee];
+                    }
+                function->traverse(&checker);
+            }
+            for (TIntermNode *node : globals)
+                node->traverse(&checker);
+            if (userEntry) entryLoc = userEntry->getLoc();
+            if (userEntry && tree->getStage() == EShLangGeometry) checker.CheckStreams(userEntry);
+            if (linkerObjects) checker.CheckSignature(linkerObjects, entryLoc, entryPoint);
+            checker.CheckAttributes(*tree, entryLoc, entryPoint);
+            for (const Named &call : lowered) {
+                glslang::TSourceLoc loc;
+                loc.init();
+                loc.line   = call.line;
+                loc.column = call.column;
+                checker.Needs(loc, call.name, 50);
+            }
+        }
+        problems = std::move(checker.problems);
+    }
+
+    // In the order found; the messages are put in source order with the rest.
+    std::map<std::string, std::string> texts = {{fileName, source}};
+    for (Problem &p : problems) {
+        if (p.name.empty()) continue;
+        if (!texts.count(p.file)) texts[p.file] = IncludedText(p.file, fileName);
+        p.column = NameColumn(texts[p.file], p);
+    }
+    for (const Problem &p : problems)
+        log += p.file + "(" + std::to_string(p.line) + "," + std::to_string(p.column) +
+               "): error: " + p.text + "\n";
+    return problems.empty();
+}
