@@ -48,9 +48,10 @@ namespace {
 constexpr int kWidth = 640, kHeight = 480;
 constexpr float kModel = 4.0f;
 
-// vkd3d's default: the quad covers the target; SV_VertexID 0 to 3 as a strip.
-const char *const kQuadVertexShader = "float4 main(uint id : SV_VertexID) : SV_Position\n"
-                                      "{ return float4(float2(id & 1, id >> 1) * 2 - 1, 0, 1); }\n";
+// vkd3d's default vertex stage for "draw quad": the quad's corners come
+// from a vertex buffer read as `position`.
+const char *const kQuadVertexShader =
+    "float4 main(float4 pos : position) : sv_position { return pos; }\n";
 
 std::string Trim(const std::string &s) {
     const size_t a = s.find_first_not_of(" \t\r");
@@ -128,6 +129,7 @@ struct Runner {
     std::set<std::string> failedCases, passedCases;
     std::vector<std::string> report;
     GLuint fbo = 0, texture = 0;
+    GLuint quadArray = 0, quadBuffer = 0;
     GLenum textureFormat              = 0;
     ID3D11RasterizerState *rasterizer = nullptr;
 
@@ -217,10 +219,17 @@ bool Draw(Runner &r, ID3D11VertexShader *vs, ID3D11PixelShader *ps,
     context->VSSetConstantBuffers(0, 1, &buffer);
     context->PSSetConstantBuffers(0, 1, &buffer);
     context->DrawInstanced(1, 1, 0, 0);
+    // The corners reach the vertex stage's `position` at whatever location
+    // the backend gave it: every attribute location reads them (vkd3d's
+    // quad has no other attribute).
+    GLint backendArray = 0;
+    glGetIntegerv(GL_VERTEX_ARRAY_BINDING, &backendArray);
+    glBindVertexArray(r.quadArray);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, r.fbo);
     glViewport(0, 0, kWidth, kHeight);
     glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
     glFinish();
+    glBindVertexArray(static_cast<GLuint>(backendArray));
     ID3D11Buffer *const none[1] = {};
     context->VSSetConstantBuffers(0, 1, none);
     context->PSSetConstantBuffers(0, 1, none);
@@ -242,8 +251,9 @@ bool CloseEnough(float got, float want, unsigned ulps) {
     return std::llabs(static_cast<long long>(x) - y) <= ulps;
 }
 
-// One probe line after "probe": "(x, y) rgba (r, g, b, a) ulps", "(x, y, w,
-// h) ...", "all ...". Empty when it holds, else what was read.
+// One probe line after "probe": "(x, y) rgba (r, g, b, a) ulps", "(left,
+// top, right, bottom) ...", "all ...". False, with what was read in why,
+// when a pixel differs; applies false for a probe this runner cannot read.
 bool Probe(Runner &r, const std::string &line, bool &applies, std::string &why) {
     int x = 0, y = 0, w = kWidth, h = kHeight;
     size_t at = 0;
@@ -260,7 +270,7 @@ bool Probe(Runner &r, const std::string &line, bool &applies, std::string &why) 
         if (v.size() == 2) {
             x = v[0], y = v[1], w = 1, h = 1;
         } else if (v.size() == 4) {
-            x = v[0], y = v[1], w = v[2], h = v[3];
+            x = v[0], y = v[1], w = v[2] - v[0], h = v[3] - v[1]; // left, top, right, bottom
         } else {
             applies = false;
             return true;
@@ -270,9 +280,11 @@ bool Probe(Runner &r, const std::string &line, bool &applies, std::string &why) 
         applies = false; // probe rtv N, probe uav N, probe dsv
         return true;
     }
-    std::stringstream rest(line.substr(at));
+    while (at < line.size() && line[at] == ' ')
+        ++at;
     std::string format;
-    rest >> format;
+    while (at < line.size() && std::isalpha(static_cast<unsigned char>(line[at])))
+        format += line[at++];
     const size_t open = line.find('(', at), close = line.find(')', open);
     if (open == std::string::npos || close == std::string::npos) {
         applies = false;
@@ -451,9 +463,7 @@ void RunFile(Runner &r, const std::string &dir, const std::string &file, Outcome
                     applies = false; // a feature or compile option hotfx does not have
                 }
             }
-            vertexSource = kQuadVertexShader;
-            vertexStale  = true;
-            continue;
+            continue; // the shaders stay: a [require] changes only what applies
         }
         if (s.name == "srv" || s.name == "uav" || s.name == "rtv" || s.name == "dsv" ||
             s.name == "vb" || s.name == "input layout") {
@@ -496,9 +506,13 @@ void RunFile(Runner &r, const std::string &dir, const std::string &file, Outcome
                      line.find(" ri ") != std::string::npos)
                 format = GL_RGBA32I;
         }
-        UseTarget(r, format);
-        const float zero[4] = {0, 0, 0, 0};
-        Clear(r, zero);
+        // The target keeps what earlier blocks drew (a discarded pixel shows
+        // it); a new one starts cleared.
+        if (r.textureFormat != format) {
+            UseTarget(r, format);
+            const float zero[4] = {0, 0, 0, 0};
+            Clear(r, zero);
+        }
         std::vector<uint32_t> constants(4096, 0); // 16 KB at b0
         bool modelled = !resources, drawn = false, drawOk = false;
         std::string drawWhy;
@@ -600,6 +614,18 @@ TEST(ConformanceTest, WindowsValidatedTestsHoldAtShaderModel4) {
     rasterizer.CullMode              = D3D11_CULL_NONE;
     rasterizer.DepthClipEnable       = TRUE;
     deviceObjects.d3ddevice->CreateRasterizerState(&rasterizer, &r.rasterizer);
+    const float corners[] = {-1, -1, -1, 1, 1, -1, 1, 1}; // a strip, as vkd3d draws it
+    glCreateBuffers(1, &r.quadBuffer);
+    glNamedBufferStorage(r.quadBuffer, sizeof corners, corners, 0);
+    glCreateVertexArrays(1, &r.quadArray);
+    GLint attributes = 16;
+    glGetIntegerv(GL_MAX_VERTEX_ATTRIBS, &attributes);
+    glVertexArrayVertexBuffer(r.quadArray, 0, r.quadBuffer, 0, 2 * sizeof(float));
+    for (GLuint a = 0; a < static_cast<GLuint>(attributes); ++a) {
+        glEnableVertexArrayAttrib(r.quadArray, a);
+        glVertexArrayAttribFormat(r.quadArray, a, 2, GL_FLOAT, GL_FALSE, 0);
+        glVertexArrayAttribBinding(r.quadArray, a, 0);
+    }
 
     Outcome total;
     for (const std::string &file : files) {
@@ -637,6 +663,8 @@ TEST(ConformanceTest, WindowsValidatedTestsHoldAtShaderModel4) {
 
     if (r.fbo) glDeleteFramebuffers(1, &r.fbo);
     if (r.texture) glDeleteTextures(1, &r.texture);
+    glDeleteVertexArrays(1, &r.quadArray);
+    glDeleteBuffers(1, &r.quadBuffer);
     ReleaseSlot(r.rasterizer);
     Capture quiet;
     CloseProgram();
