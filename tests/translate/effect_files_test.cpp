@@ -57,6 +57,8 @@ const Case kCases[] = {
     {"loop.fx", "ps_main", "ps_4_0", R"(loop\.fxh[:(]1\b.*nest deeper)"},
     // A form glslang crashes on, refused before it, inside a header.
     {"guard.fx", "ps_main", "ps_4_0", R"(lib/square\.fxh[:(]2\b.*'\[')"},
+    // A header beside its includer: the column is the name's in its text.
+    {"lib/bits.fx", "ps_main", "ps_4_0", R"(lib/bits\.fxh\(3,14\): error: countbits needs)"},
     // Clip distances in a geometry stage's input and output.
     {"clip.fx", "gs_main", "gs_4_0", ""},
     {"clip.fx", "gs_out", "gs_4_0", ""},
@@ -87,6 +89,9 @@ const std::pair<const char *, const char *> kSources[] = {
                 "void gs_out(point float4 p[1] : SV_Position, inout PointStream<V> s)\n"
                 "{ V o; o.pos = p[0]; o.clip = p[0].x; s.Append(o); }\n"},
     {"loop.fxh", "#include \"loop.fxh\"\n"},
+    {"lib/bits.fx",
+     "#include \"bits.fxh\"\nfloat4 ps_main(uint i : I) : SV_Target { return f(i); }\n"},
+    {"lib/bits.fxh", "float f(uint i)\n{\n    return   countbits(i);\n}\n"},
 };
 
 ShaderStage StageOf(const char *profile) {

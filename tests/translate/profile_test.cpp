@@ -135,6 +135,11 @@ const Case kCases[] = {
      "cbuffer C { float4 a[2] : packoffset(c1); float4 b : packoffset(c2); };\n"
      "float4 ps_main() : SV_Target { return a[0] + b; }",
      "main.fx(1,50): error: 'b': packoffset places it on bytes of 'a'"},
+    // A float2x3 takes three registers, one per column: c2 is its last.
+    {114,
+     "cbuffer C { float2x3 m : packoffset(c0); float q : packoffset(c2); };\n"
+     "float4 ps_main() : SV_Target { return m[1].x + q; }",
+     "main.fx(1,48): error: 'q': packoffset places it on bytes of 'm'"},
     {114, "float4 g : packoffset(c0);\nfloat4 ps_main() : SV_Target { return g; }",
      "packoffset is only allowed in a constant buffer"},
     // A texture offset must be known once the loops around it are unrolled.

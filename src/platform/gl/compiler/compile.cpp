@@ -20,7 +20,8 @@
 #include "platform/gl/spirv/unbound_textures.h"
 #include "platform/gl/glsl/translate.h"
 
-#include "platform/gl/compiler/messages.h"
+#include "platform/gl/compiler/diagnostics.h"
+#include "platform/gl/hlsl/glslang_messages.h"
 #include "platform/gl/hlsl/profile_check.h"
 
 #include <glslang/Include/intermediate.h>
@@ -33,6 +34,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <string>
@@ -91,27 +93,30 @@ bool InitialiseGlslang() {
     return initialised;
 }
 
-// Compiles source to SPIR-V. Returns false with the compiler's text in log;
-// on success log holds any warnings.
+// Compiles source to SPIR-V. Returns false with the errors in diagnostics;
+// on success diagnostics holds any warnings.
 bool CompileHlsl(const std::string &original, const char *fileName, const char *entryPoint,
                  const char *profile, EShLanguage language, std::vector<unsigned> &spirv,
-                 uint32_t &packedRegisters, std::string &log) {
+                 uint32_t &packedRegisters, Diagnostics &diagnostics) {
     if (!InitialiseGlslang()) {
-        log = "ERROR: the HLSL compiler failed to initialise\n";
+        diagnostics.Error(fileName, 0, 0, "the HLSL compiler failed to initialise");
         return false;
     }
     // Includes, macros and #if first, so the rewrites see the code that
     // counts; the parses below read the result.
     std::string source;
-    if (!PreprocessHlsl(original, fileName, language, kMessages, source, log)) return false;
+    IncludedFiles included;
+    if (!PreprocessHlsl(original, fileName, language, kMessages, source, included, diagnostics))
+        return false;
     BlankEffectSyntax(source);
     KeepLastEntryDefinition(source, entryPoint);
     if (language == EShLangGeometry) {
         BlankUnusedStreamFunctions(source, entryPoint);
         RenameClipCullSemantics(source); // restored in the SPIR-V below
     }
-    if (!SafeToParse(source, fileName, entryPoint, language, log)) {
-        CheckProfile(original, fileName, nullptr, entryPoint, profile, log); // why it did not parse
+    if (!SafeToParse(source, fileName, original, entryPoint, language, diagnostics)) {
+        // why it did not parse
+        CheckProfile(original, fileName, included, nullptr, entryPoint, profile, diagnostics);
         return false;
     }
 
@@ -132,19 +137,19 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
         SetUpShader(*shader, text, length, fileName, entryPoint, language);
         ok = shader->parse(GetDefaultResources(), 100, false, kMessages);
     }
-    log = shader->getInfoLog();
     // glslang only warns about a missing entry point and compiles nothing,
     // or fails on what only an entry point may do (a stream's Append). A
     // name that the source never calls or defines is the cause, said first.
     bool found = shader->getIntermediate() && shader->getIntermediate()->getNumEntryPoints() > 0;
-    if (!found && (ok || !NamesFunction(source, entryPoint))) {
-        log = "ERROR: " + std::string(fileName) + ": entry point '" + entryPoint + "' not found\n" +
-              log;
-        return false;
-    }
+    const bool missing = !found && (ok || !NamesFunction(source, entryPoint));
+    if (missing)
+        diagnostics.Error(fileName, 0, 0,
+                          "entry point '" + std::string(entryPoint) + "' not found");
+    ReadGlslangMessages(shader->getInfoLog(), fileName, original, diagnostics);
+    if (missing) return false;
     // What the profile's shader model lacks, judged on the parsed stage.
-    if (!CheckProfile(original, fileName, ok ? shader->getIntermediate() : nullptr, entryPoint,
-                      profile, log) ||
+    if (!CheckProfile(original, fileName, included, ok ? shader->getIntermediate() : nullptr,
+                      entryPoint, profile, diagnostics) ||
         !ok)
         return false;
 
@@ -152,10 +157,11 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
     glslang::TProgram program;
     program.addShader(shader.get());
     if (!program.link(kMessages) || !program.mapIO()) {
-        log += program.getInfoLog();
+        ReadGlslangMessages(program.getInfoLog(), fileName, original, diagnostics);
         return false;
     }
-    if (!PackoffsetRegisters(*program.getIntermediate(language), fileName, packedRegisters, log))
+    if (!PackoffsetRegisters(*program.getIntermediate(language), fileName, original,
+                             packedRegisters, diagnostics))
         return false;
 
     // The arithmetic rewrites go in before glslang's optimizer, which works
@@ -176,14 +182,18 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
         glslang::SpirvToolsTransform(intermediate, spirv, &logger, &options);
     else if (error.empty())
         error = "no SPIR-V was generated";
-    std::string spvMessages = logger.getAllMessages();
+    ReadGlslangMessages(logger.getAllMessages(), fileName, original, diagnostics);
     if (!error.empty()) {
-        log += spvMessages + "ERROR: " + std::string(fileName) + ": " + error + "\n";
+        diagnostics.Error(fileName, 0, 0, error);
         spirv.clear();
         return false;
     }
-    log += spvMessages;
-    if (!MakeOffsetsConstant(intermediate, fileName, spirv, log)) {
+    // MakeOffsetsConstant still writes its message in glslang's shape, so it
+    // is read as glslang's are until it records into diagnostics itself.
+    std::string offsets;
+    const bool constant = MakeOffsetsConstant(intermediate, fileName, spirv, offsets);
+    ReadGlslangMessages(offsets, fileName, original, diagnostics);
+    if (!constant) {
         spirv.clear();
         return false;
     }
@@ -194,7 +204,7 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
 // started, in this process.
 bool CompileIsolated(const std::string &source, const char *fileName, const char *entryPoint,
                      const char *profile, EShLanguage language, std::vector<unsigned> &spirv,
-                     uint32_t &packedRegisters, std::string &log) {
+                     uint32_t &packedRegisters, Diagnostics &diagnostics) {
     CompileRequest request;
     request.language   = static_cast<uint32_t>(language);
     request.fileName   = fileName;
@@ -210,7 +220,9 @@ bool CompileIsolated(const std::string &source, const char *fileName, const char
 #endif
     spirv.assign(reply.spirv.begin(), reply.spirv.end());
     packedRegisters = reply.packedRegisters;
-    log             = std::move(reply.log);
+    diagnostics.items.insert(diagnostics.items.end(),
+                             std::make_move_iterator(reply.diagnostics.items.begin()),
+                             std::make_move_iterator(reply.diagnostics.items.end()));
     return reply.ok;
 }
 
@@ -221,10 +233,11 @@ void CompileInThisProcess(const CompileRequest &request, CompileReply &reply) {
     try {
         reply.ok = CompileHlsl(request.source, request.fileName.c_str(), request.entryPoint.c_str(),
                                request.profile.c_str(), static_cast<EShLanguage>(request.language),
-                               spirv, reply.packedRegisters, reply.log);
+                               spirv, reply.packedRegisters, reply.diagnostics);
     } catch (const std::bad_alloc &) {
-        reply.ok  = false;
-        reply.log = "ERROR: " + request.fileName + ": out of memory while compiling\n";
+        reply.ok          = false;
+        reply.diagnostics = Diagnostics();
+        reply.diagnostics.Error(request.fileName, 0, 0, "out of memory while compiling");
     }
     reply.spirv.assign(spirv.begin(), spirv.end());
 }
@@ -246,23 +259,24 @@ HRESULT WINAPI D3DX11CompileFromFileA(LPCSTR srcFile, const D3D10_SHADER_MACRO *
     if (errorMsgs) *errorMsgs = nullptr;
 
     HRESULT hr = S_OK;
-    std::string message;
+    Diagnostics diagnostics;
     std::vector<unsigned> spirv;
     uint32_t packedRegisters = 0;
     EShLanguage language     = EShLangVertex;
     ShaderStage stage        = ShaderStage::Vertex;
-    std::string source;
 
     try {
+        std::string source;
         if (!srcFile || !functionName || !profile || !shaderOut) {
             hr = E_INVALIDARG;
         } else if (!StageFromProfile(profile, language, stage)) {
-            message = "ERROR: " + std::string(srcFile) + ": unsupported profile '" + profile +
-                      "' (vs_*, gs_* and ps_* are supported)\n";
+            diagnostics.Error(srcFile, 0, 0,
+                              "unsupported profile '" + std::string(profile) +
+                                  "' (vs_*, gs_* and ps_* are supported)");
             hr = E_FAIL;
-        } else if ((hr = ReadSource(srcFile, source, message)) == S_OK) {
+        } else if ((hr = ReadSource(srcFile, source, diagnostics)) == S_OK) {
             if (!CompileIsolated(source, srcFile, functionName, profile, language, spirv,
-                                 packedRegisters, message))
+                                 packedRegisters, diagnostics))
                 hr = E_FAIL;
         }
     } catch (const std::bad_alloc &) {
@@ -277,11 +291,11 @@ HRESULT WINAPI D3DX11CompileFromFileA(LPCSTR srcFile, const D3D10_SHADER_MACRO *
         if (!*shaderOut) hr = E_OUTOFMEMORY;
     }
     // Warnings come back with a successful compile too, as on Windows.
-    if (errorMsgs && !message.empty()) {
+    if (errorMsgs && !diagnostics.items.empty()) {
         try {
-            *errorMsgs = TextBlob(WindowsShapedMessages(message, srcFile, source));
+            *errorMsgs = TextBlob(FormatDiagnostics(diagnostics));
         } catch (const std::bad_alloc &) {
-            *errorMsgs = TextBlob(message);
+            *errorMsgs = nullptr;
         }
     }
     if (hresult) *hresult = hr;

@@ -32,3 +32,16 @@ struct Diagnostics {
         return false;
     }
 };
+
+// The one formatter: every diagnostic on a line of its own in the Windows
+// compiler's shape, "file(line,column): error: text" or "...: warning: ...",
+// grouped by file in the order the files first appear and in line order
+// within a file (each in the order recorded where lines tie), a line 0 or a
+// column 0 written as 1, a line equal to the one before it written once
+// (glslang repeats some messages).
+std::string FormatDiagnostics(const Diagnostics &diagnostics);
+
+// The column (from 1) where name stands as a whole word on line `line`
+// (from 1) of text; 0 when it does not, or when name is not a single word.
+// Where a message quotes a name, this is the column it is given.
+int WordColumn(const std::string &text, int line, const std::string &name);

@@ -99,6 +99,50 @@ bool ReceiveString(int fd, std::string &text, double deadline, bool &timedOut) {
     return ReceiveAll(fd, &text[0], size, deadline, timedOut);
 }
 
+// Diagnostics as their count, then each one's file, line, column, severity
+// and text: at most kMaxField bytes together, as one string may take.
+constexpr size_t kDiagnosticWords = 5; // with the two strings' lengths
+
+bool SendDiagnostics(int fd, const Diagnostics &diagnostics) {
+    size_t bytes = 0;
+    for (const Diagnostic &d : diagnostics.items)
+        bytes += kDiagnosticWords * sizeof(uint32_t) + d.file.size() + d.text.size();
+    if (bytes > kMaxField || !SendWord(fd, static_cast<uint32_t>(diagnostics.items.size())))
+        return false;
+    for (const Diagnostic &d : diagnostics.items)
+        if (!SendString(fd, d.file) || !SendWord(fd, static_cast<uint32_t>(d.line)) ||
+            !SendWord(fd, static_cast<uint32_t>(d.column)) ||
+            !SendWord(fd, d.severity == Severity::Warning ? 1 : 0) || !SendString(fd, d.text))
+            return false;
+    return true;
+}
+
+bool ReceiveDiagnostics(int fd, Diagnostics &diagnostics, double deadline, bool &timedOut) {
+    uint32_t count = 0;
+    if (!ReceiveWord(fd, count, deadline, timedOut) ||
+        count > kMaxField / (kDiagnosticWords * sizeof(uint32_t)))
+        return false;
+    diagnostics.items.clear();
+    size_t bytes = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        Diagnostic d;
+        uint32_t line = 0, column = 0, warning = 0;
+        if (!ReceiveString(fd, d.file, deadline, timedOut) ||
+            !ReceiveWord(fd, line, deadline, timedOut) ||
+            !ReceiveWord(fd, column, deadline, timedOut) ||
+            !ReceiveWord(fd, warning, deadline, timedOut) ||
+            !ReceiveString(fd, d.text, deadline, timedOut))
+            return false;
+        bytes += kDiagnosticWords * sizeof(uint32_t) + d.file.size() + d.text.size();
+        if (bytes > kMaxField) return false;
+        d.line     = static_cast<int>(line);
+        d.column   = static_cast<int>(column);
+        d.severity = warning ? Severity::Warning : Severity::Error;
+        diagnostics.items.push_back(std::move(d));
+    }
+    return true;
+}
+
 // The helper program beside the running one; in a build tree, where tests
 // run from folders of their own, the one the build made.
 std::string ServerPath() {
@@ -182,8 +226,8 @@ bool ReceiveRequest(int fd, CompileRequest &request) {
 
 bool SendReply(int fd, const CompileReply &reply) {
     const size_t bytes = reply.spirv.size() * sizeof(uint32_t);
-    return bytes <= kMaxField && SendWord(fd, reply.ok ? 1 : 0) && SendString(fd, reply.log) &&
-           SendWord(fd, reply.packedRegisters) &&
+    return bytes <= kMaxField && SendWord(fd, reply.ok ? 1 : 0) &&
+           SendDiagnostics(fd, reply.diagnostics) && SendWord(fd, reply.packedRegisters) &&
            SendWord(fd, static_cast<uint32_t>(reply.spirv.size())) &&
            SendAll(fd, reply.spirv.data(), bytes);
 }
@@ -191,7 +235,7 @@ bool SendReply(int fd, const CompileReply &reply) {
 bool ReceiveReply(int fd, CompileReply &reply, double deadline, bool &timedOut) {
     uint32_t ok = 0, words = 0;
     if (!ReceiveWord(fd, ok, deadline, timedOut) ||
-        !ReceiveString(fd, reply.log, deadline, timedOut) ||
+        !ReceiveDiagnostics(fd, reply.diagnostics, deadline, timedOut) ||
         !ReceiveWord(fd, reply.packedRegisters, deadline, timedOut) ||
         !ReceiveWord(fd, words, deadline, timedOut) || words > kMaxField / sizeof(uint32_t))
         return false;
@@ -223,16 +267,19 @@ bool CompileInServer(const CompileRequest &request, CompileReply &reply) {
         server.pid = -1;
     }
     StopServer();
-    reply                   = CompileReply();
-    const std::string where = "ERROR: " + request.fileName + ": ";
+    reply = CompileReply();
     if (timedOut)
-        reply.log = where + "the HLSL compiler did not finish '" + request.entryPoint +
-                    "' within " + std::to_string(kCompileSeconds) + " seconds and was stopped\n";
+        reply.diagnostics.Error(request.fileName, 0, 0,
+                                "the HLSL compiler did not finish '" + request.entryPoint +
+                                    "' within " + std::to_string(kCompileSeconds) +
+                                    " seconds and was stopped");
     else
-        reply.log = where + "the HLSL compiler (glslang) crashed on '" + request.entryPoint + "'" +
-                    (WIFSIGNALED(status) ? " with signal " + std::to_string(WTERMSIG(status))
-                                         : std::string()) +
-                    "; look for a syntax error near the last edit\n";
+        reply.diagnostics.Error(
+            request.fileName, 0, 0,
+            "the HLSL compiler (glslang) crashed on '" + request.entryPoint + "'" +
+                (WIFSIGNALED(status) ? " with signal " + std::to_string(WTERMSIG(status))
+                                     : std::string()) +
+                "; look for a syntax error near the last edit");
     return true;
 }
 

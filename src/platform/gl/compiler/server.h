@@ -5,6 +5,8 @@
 // for the following compiles and started again after it dies.
 #pragma once
 
+#include "platform/gl/compiler/diagnostics.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,12 +17,12 @@ struct CompileRequest {
     std::string fileName, entryPoint, profile, source;
 };
 
-// Its outcome: the compiler's text (errors, or warnings on success), the
-// SPIR-V words, and the registers of the cbuffers laid out with packoffset
-// (bit N for bN; their SPIR-V offsets are the source's own).
+// Its outcome: the compiler's diagnostics (errors, or warnings on success),
+// the SPIR-V words, and the registers of the cbuffers laid out with
+// packoffset (bit N for bN; their SPIR-V offsets are the source's own).
 struct CompileReply {
     bool ok = false;
-    std::string log;
+    Diagnostics diagnostics;
     uint32_t packedRegisters = 0;
     std::vector<uint32_t> spirv;
 };

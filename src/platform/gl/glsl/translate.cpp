@@ -20,6 +20,7 @@
 //   BindResources   each resource at its stage's GL binding
 //   WriteGlsl       SPIRV-Cross's GLSL, patched where it has no option
 #include "platform/gl/glsl/translate.h"
+#include "platform/gl/hlsl/constant_packing.h"
 
 #include <spirv-tools/libspirv.h>
 #include <spirv_cross_c.h>
@@ -228,72 +229,70 @@ bool LinkStage(spvc_compiler compiler, ShaderStage stage, const StageOutputs *pr
     return stage == ShaderStage::Pixel || LinkOutputs(compiler, outputs.locations, error);
 }
 
-uint32_t Align16(uint32_t offset) {
-    return (offset + 15) & ~15u;
+// A SPIR-V type with only its innermost `dims` array dimensions, as HLSL's
+// packing rules see it (hlsl/constant_packing.h). glslang writes HLSL's
+// floatRxC as a matrix of R columns of C components, and HLSL's
+// column-major (its default) as RowMajor; rowMajor is that decoration.
+PackedType Packed(spvc_compiler compiler, spvc_type_id typeId, unsigned dims, bool rowMajor) {
+    spvc_type type = spvc_compiler_get_type_handle(compiler, typeId);
+    PackedType packed;
+    packed.array = dims > 0;
+    for (unsigned d = 0; d < dims; ++d)
+        packed.elements *= ArrayLength(type, d);
+    const spvc_type_id baseId = spvc_type_get_base_type_id(type);
+    spvc_type base            = spvc_compiler_get_type_handle(compiler, baseId);
+    if (spvc_type_get_basetype(base) == SPVC_BASETYPE_STRUCT) {
+        packed.kind = PackedType::Kind::Struct;
+        for (unsigned m = 0; m < spvc_type_get_num_member_types(base); ++m) {
+            const spvc_type_id memberId = spvc_type_get_member_type(base, m);
+            spvc_type member            = spvc_compiler_get_type_handle(compiler, memberId);
+            packed.members.push_back(Packed(
+                compiler, memberId, spvc_type_get_num_array_dimensions(member),
+                spvc_compiler_has_member_decoration(compiler, baseId, m, SpvDecorationRowMajor)));
+        }
+        return packed;
+    }
+    packed.scalarBytes     = std::max(1u, spvc_type_get_bit_width(base) / 8);
+    const uint32_t vector  = spvc_type_get_vector_size(base);
+    const uint32_t columns = spvc_type_get_columns(base);
+    if (columns <= 1) {
+        packed.columns = vector;
+    } else {
+        packed.kind     = PackedType::Kind::Matrix;
+        packed.rows     = columns;
+        packed.columns  = vector;
+        packed.rowMajor = !rowMajor;
+    }
+    return packed;
 }
 
-// HLSL constant-buffer layout: sizes are not padded at the end, so a later
-// member may fill the rest of the last register; vectors never straddle a
-// 16-byte register; arrays and structures start on a register and their
-// elements do too.
-uint32_t HlslSize(spvc_compiler compiler, spvc_type_id typeId, unsigned dims, bool rowMajor);
-
-// keepOffsets leaves the members' own offsets (packoffset's) and lays out
-// only what is inside them.
-uint32_t HlslStructLayout(spvc_compiler compiler, spvc_type_id structId, bool keepOffsets = false) {
-    spvc_type type   = spvc_compiler_get_type_handle(compiler, structId);
-    uint32_t offset  = 0;
-    unsigned members = spvc_type_get_num_member_types(type);
-    for (unsigned m = 0; m < members; ++m) {
+// Sets the HLSL packing offsets and strides on a structure's members and on
+// the structures inside it. keepOffsets leaves the members' own offsets
+// (packoffset's) and lays out only what is inside them.
+void HlslStructLayout(spvc_compiler compiler, spvc_type_id structId, bool keepOffsets = false) {
+    spvc_type type                      = spvc_compiler_get_type_handle(compiler, structId);
+    const std::vector<uint64_t> offsets = MemberOffsets(Packed(compiler, structId, 0, false));
+    for (unsigned m = 0; m < spvc_type_get_num_member_types(type); ++m) {
         spvc_type_id memberId = spvc_type_get_member_type(type, m);
         spvc_type member      = spvc_compiler_get_type_handle(compiler, memberId);
         unsigned dims         = spvc_type_get_num_array_dimensions(member);
         bool rowMajor =
             spvc_compiler_has_member_decoration(compiler, structId, m, SpvDecorationRowMajor);
-        uint32_t size = HlslSize(compiler, memberId, dims, rowMajor);
-        spvc_type base =
-            spvc_compiler_get_type_handle(compiler, spvc_type_get_base_type_id(member));
-        bool aggregate = dims > 0 || spvc_type_get_basetype(base) == SPVC_BASETYPE_STRUCT;
-        if (aggregate || (offset % 16) + size > 16) offset = Align16(offset);
-        if (keepOffsets)
-            offset =
-                spvc_compiler_get_member_decoration(compiler, structId, m, SpvDecorationOffset);
-        else
-            spvc_compiler_set_member_decoration(compiler, structId, m, SpvDecorationOffset, offset);
+        if (!keepOffsets)
+            spvc_compiler_set_member_decoration(compiler, structId, m, SpvDecorationOffset,
+                                                static_cast<uint32_t>(offsets[m]));
         if (spvc_type_get_columns(member) > 1)
             spvc_compiler_set_member_decoration(compiler, structId, m, SpvDecorationMatrixStride,
-                                                16);
-        if (dims > 0) {
-            uint32_t element = HlslSize(compiler, memberId, dims - 1, rowMajor);
-            spvc_compiler_set_decoration(compiler, memberId, SpvDecorationArrayStride,
-                                         Align16(element));
-        }
-        offset += size;
+                                                kRegisterBytes);
+        if (dims > 0)
+            spvc_compiler_set_decoration(
+                compiler, memberId, SpvDecorationArrayStride,
+                static_cast<uint32_t>(ArrayStride(Packed(compiler, memberId, dims - 1, rowMajor))));
+        const spvc_type_id baseId = spvc_type_get_base_type_id(member);
+        if (spvc_type_get_basetype(spvc_compiler_get_type_handle(compiler, baseId)) ==
+            SPVC_BASETYPE_STRUCT)
+            HlslStructLayout(compiler, baseId);
     }
-    return offset;
-}
-
-// Size of the type with only its innermost `dims` array dimensions.
-uint32_t HlslSize(spvc_compiler compiler, spvc_type_id typeId, unsigned dims, bool rowMajor) {
-    spvc_type type = spvc_compiler_get_type_handle(compiler, typeId);
-    if (dims > 0) {
-        uint32_t length  = ArrayLength(type, dims - 1);
-        uint32_t element = HlslSize(compiler, typeId, dims - 1, rowMajor);
-        return length == 0 ? 0 : (length - 1) * Align16(element) + element;
-    }
-    spvc_type_id baseId = spvc_type_get_base_type_id(type);
-    spvc_type base      = spvc_compiler_get_type_handle(compiler, baseId);
-    if (spvc_type_get_basetype(base) == SPVC_BASETYPE_STRUCT)
-        return HlslStructLayout(compiler, baseId);
-    uint32_t scalar  = std::max(1u, spvc_type_get_bit_width(base) / 8);
-    uint32_t vector  = spvc_type_get_vector_size(base);
-    uint32_t columns = spvc_type_get_columns(base);
-    if (columns <= 1) return scalar * vector;
-    // A matrix takes one register per column (per row when row-major),
-    // the last one unpadded.
-    uint32_t registers = rowMajor ? vector : columns;
-    uint32_t perRow    = rowMajor ? columns : vector;
-    return 16 * (registers - 1) + scalar * perRow;
 }
 
 // Pass: the number of clip distances the stage writes, for the device to

@@ -40,60 +40,39 @@ std::vector<glslang::TIntermSymbol *> FindConstantBuffers(const glslang::TInterm
     return finder.symbols;
 }
 
-// A message in glslang's shape, "ERROR: file:line: 'name' : text", which
-// the compiler's messages turn into the Windows shape, finding the column by
-// the name.
-std::string Diagnostic(const glslang::TTypeLoc &member, const char *fileName,
-                       const std::string &text) {
-    const char *file = member.loc.getFilename() ? member.loc.getFilename() : fileName;
-    return "ERROR: " + std::string(file) + ":" + std::to_string(member.loc.line) + ": '" +
-           member.type->getFieldName().c_str() + "' : " + text + "\n";
-}
+// Where the Windows compiler's packoffset errors go: at the member, the
+// column where its name stands on its line (when that line is in the
+// compiled file).
+struct MemberErrors {
+    const char *fileName;
+    const std::string &source;
+    Diagnostics &diagnostics;
+    bool any = false;
+
+    void Error(const glslang::TTypeLoc &member, const std::string &text) {
+        const char *file       = member.loc.getFilename() ? member.loc.getFilename() : fileName;
+        const std::string name = member.type->getFieldName().c_str();
+        const int line         = std::max(member.loc.line, 1);
+        const int column       = std::string(file) == fileName ? WordColumn(source, line, name) : 0;
+        diagnostics.Error(file, line, column, name.empty() ? text : "'" + name + "': " + text);
+        any = true;
+    }
+};
 
 // What the Windows compiler refuses in a cbuffer's packoffsets (vkd3d's
 // tests/hlsl/cbuffer.shader_test, run against it): a register component
 // past .w ("float2 a : packoffset(c0.w)" would cross into c1), and arrays,
 // structures and matrices that do not start a register.
-std::string MisplacedMember(const glslang::TTypeLoc &member, const char *fileName) {
-    const glslang::TType &type = *member.type;
-    const int component        = (type.getQualifier().layoutOffset % 16) / 4;
-    if ((type.isArray() || type.isStruct() || type.isMatrix()) && component != 0)
-        return Diagnostic(member, fileName,
-                          "an array, structure or matrix placed with packoffset must start a "
-                          "register (.x)");
-    const int width      = type.getBasicType() == glslang::EbtDouble ? 2 : 1;
-    const int components = std::max(1, type.getVectorSize()) * width;
-    if (!type.isArray() && !type.isStruct() && !type.isMatrix() && component + components > 4)
-        return Diagnostic(member, fileName, "packoffset places it across a register boundary");
-    return "";
-}
-
-// At least the bytes HLSL packing gives the type (matrices count their
-// shorter side), for telling overlapping packoffsets apart.
-int HlslSize(const glslang::TType &type) {
-    if (type.isArray()) {
-        const glslang::TType element(type, 0);
-        const int size = HlslSize(element);
-        return type.getOuterArraySize() > 0
-                   ? (type.getOuterArraySize() - 1) * ((size + 15) & ~15) + size
-                   : size;
-    }
-    if (type.isStruct()) {
-        int offset = 0;
-        for (const glslang::TTypeLoc &member : *type.getStruct()) {
-            const int size = HlslSize(*member.type);
-            if (member.type->isArray() || member.type->isStruct() || (offset % 16) + size > 16)
-                offset = (offset + 15) & ~15;
-            offset += size;
-        }
-        return offset;
-    }
-    const int scalar = type.getBasicType() == glslang::EbtDouble ? 8 : 4;
-    if (type.isMatrix()) {
-        const int side = std::min(type.getMatrixCols(), type.getMatrixRows());
-        return 16 * (side - 1) + scalar * side;
-    }
-    return scalar * std::max(1, type.getVectorSize());
+void MisplacedMember(const glslang::TTypeLoc &member, MemberErrors &errors) {
+    const PackedType type = PackedTypeOf(*member.type);
+    // packoffset names a register and a component, 4 bytes each.
+    const uint64_t offset =
+        static_cast<uint64_t>(std::max(member.type->getQualifier().layoutOffset, 0)) / 4 * 4;
+    if (StartsRegister(type) && offset % kRegisterBytes != 0)
+        errors.Error(member, "an array, structure or matrix placed with packoffset must start a "
+                             "register (.x)");
+    else if (!StartsRegister(type) && Straddles(type, offset))
+        errors.Error(member, "packoffset places it across a register boundary");
 }
 
 // The blocks the stage's code reads, not only declares.
@@ -110,26 +89,27 @@ class ReadBuffers : public glslang::TIntermTraverser {
 
 // Members placed on the same bytes, which the Windows compiler refuses in a
 // cbuffer the stage reads (X4019; vkd3d's cbuffer.shader_test).
-std::string Overlap(const glslang::TTypeList &members, const char *fileName) {
+void Overlap(const glslang::TTypeList &members, MemberErrors &errors) {
     std::vector<const glslang::TTypeLoc *> byOffset;
     for (const glslang::TTypeLoc &member : members)
         byOffset.push_back(&member);
     auto offset = [](const glslang::TTypeLoc *m) { return m->type->getQualifier().layoutOffset; };
     std::stable_sort(byOffset.begin(), byOffset.end(),
                      [&](auto *a, auto *b) { return offset(a) < offset(b); });
-    int end                       = 0; // the furthest byte taken so far, and by whom
+    uint64_t end                  = 0; // the furthest byte taken so far, and by whom
     const glslang::TTypeLoc *last = nullptr;
     for (const glslang::TTypeLoc *member : byOffset) {
-        if (last && offset(member) < end)
-            return Diagnostic(*member, fileName,
-                              std::string("packoffset places it on bytes of '") +
-                                  last->type->getFieldName().c_str() + "'");
-        if (offset(member) + HlslSize(*member->type) > end) {
-            end  = offset(member) + HlslSize(*member->type);
+        const uint64_t start = static_cast<uint64_t>(std::max(offset(member), 0));
+        if (last && start < end) {
+            errors.Error(*member, std::string("packoffset places it on bytes of '") +
+                                      last->type->getFieldName().c_str() + "'");
+            return;
+        }
+        if (start + PackedSize(PackedTypeOf(*member->type)) > end) {
+            end  = start + PackedSize(PackedTypeOf(*member->type));
             last = member;
         }
     }
-    return "";
 }
 
 } // namespace
@@ -152,10 +132,36 @@ void PlaceGlobals(glslang::TIntermediate &tree) {
             symbol->getWritableType().getQualifier().layoutBinding = slot;
 }
 
+PackedType PackedTypeOf(const glslang::TType &type) {
+    PackedType packed;
+    if (type.isArray()) {
+        packed.array    = true;
+        packed.elements = static_cast<uint64_t>(std::max(type.getCumulativeArraySize(), 1));
+    }
+    const glslang::TBasicType basic = type.getBasicType();
+    if (basic == glslang::EbtDouble || basic == glslang::EbtInt64 || basic == glslang::EbtUint64)
+        packed.scalarBytes = 8;
+    if (type.isStruct()) {
+        packed.kind = PackedType::Kind::Struct;
+        for (const glslang::TTypeLoc &member : *type.getStruct())
+            packed.members.push_back(PackedTypeOf(*member.type));
+    } else if (type.isMatrix()) {
+        // glslang holds HLSL's floatRxC as R columns of C rows, and its
+        // row-major as HLSL's column-major (the default).
+        packed.kind     = PackedType::Kind::Matrix;
+        packed.rows     = static_cast<uint64_t>(type.getMatrixCols());
+        packed.columns  = static_cast<uint64_t>(type.getMatrixRows());
+        packed.rowMajor = type.getQualifier().layoutMatrix == glslang::ElmColumnMajor;
+    } else {
+        packed.columns = static_cast<uint64_t>(std::max(type.getVectorSize(), 1));
+    }
+    return packed;
+}
+
 bool PackoffsetRegisters(const glslang::TIntermediate &tree, const char *fileName,
-                         uint32_t &registers, std::string &log) {
+                         const std::string &source, uint32_t &registers, Diagnostics &diagnostics) {
     registers = 0;
-    std::string errors;
+    MemberErrors errors{fileName, source, diagnostics};
     std::set<const glslang::TTypeList *> seen;
     ReadBuffers reader;
     if (tree.getTreeRoot()) tree.getTreeRoot()->traverse(&reader);
@@ -169,23 +175,20 @@ bool PackoffsetRegisters(const glslang::TIntermediate &tree, const char *fileNam
                 continue;
             }
             if (!placed) placed = &member;
-            errors += MisplacedMember(member, fileName);
+            MisplacedMember(member, errors);
         }
         if (!placed) continue;
         // The Windows compiler's X3091 and X3530 (HLSL's list of errors and
         // warnings).
         if (IsGlobals(tree, block))
-            errors +=
-                Diagnostic(*placed, fileName, "packoffset is only allowed in a constant buffer");
+            errors.Error(*placed, "packoffset is only allowed in a constant buffer");
         else if (plain)
-            errors += Diagnostic(*plain, fileName,
-                                 "cannot mix packoffset elements with nonpackoffset elements in a "
+            errors.Error(*plain, "cannot mix packoffset elements with nonpackoffset elements in a "
                                  "cbuffer");
         else if (reader.read.count(block.getStruct()))
-            errors += Overlap(*block.getStruct(), fileName);
+            Overlap(*block.getStruct(), errors);
         if (!plain && block.getQualifier().layoutBinding < 32)
             registers |= 1u << block.getQualifier().layoutBinding;
     }
-    log += errors;
-    return errors.empty();
+    return !errors.any;
 }

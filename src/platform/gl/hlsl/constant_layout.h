@@ -4,12 +4,20 @@
 // SPIR-V.
 #pragma once
 
+#include "platform/gl/compiler/diagnostics.h"
+#include "platform/gl/hlsl/constant_packing.h"
+
 #include <cstdint>
 #include <string>
 
 namespace glslang {
 class TIntermediate;
-}
+class TType;
+} // namespace glslang
+
+// A type of glslang's tree as HLSL's packing rules see it
+// (constant_packing.h).
+PackedType PackedTypeOf(const glslang::TType &type);
 
 // Gives $Globals (the globals outside any cbuffer) the lowest b register
 // that no cbuffer claims with register(bN), before glslang's automatic
@@ -18,7 +26,8 @@ void PlaceGlobals(glslang::TIntermediate &tree);
 
 // The registers of the cbuffers whose members are all placed with
 // packoffset, bit N for bN, once glslang has mapped every cbuffer to its
-// register. Returns false, with a message in glslang's shape in log, where
-// a cbuffer's packoffsets are ones the Windows compiler refuses.
+// register. Returns false, with an error at the member in diagnostics,
+// where a cbuffer's packoffsets are ones the Windows compiler refuses;
+// source is fileName's text, where the member's name gives the column.
 bool PackoffsetRegisters(const glslang::TIntermediate &tree, const char *fileName,
-                         uint32_t &registers, std::string &log);
+                         const std::string &source, uint32_t &registers, Diagnostics &diagnostics);

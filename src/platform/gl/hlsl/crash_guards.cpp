@@ -1,11 +1,13 @@
 // Refusals of the sources glslang crashes on (crash_guards.h).
 #include "platform/gl/hlsl/crash_guards.h"
+#include "platform/gl/hlsl/glslang_messages.h"
 #include "platform/gl/hlsl/glslang_parse.h"
 
 #include <glslang/Include/intermediate.h>
 #include <glslang/MachineIndependent/localintermediate.h>
 #include <glslang/Public/ResourceLimits.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -24,8 +26,9 @@ bool IsIdentifierChar(char c) {
 //   "float a[2;" (in a source that parses, nothing does);
 // - a constant incremented or decremented: "k < 4 ++k", a for loop short of
 //   a ';'.
-bool PreprocessedTextSafe(const std::string &output, const char *fileName, std::string &log) {
-    std::string where = "ERROR: " + std::string(fileName) + ":";
+bool PreprocessedTextSafe(const std::string &output, const char *fileName,
+                          Diagnostics &diagnostics) {
+    std::string where = fileName; // the file the text at hand came from
     // The brackets not yet closed, innermost last, with their lines.
     std::vector<std::pair<char, int>> open;
     int line = 1;
@@ -33,7 +36,7 @@ bool PreprocessedTextSafe(const std::string &output, const char *fileName, std::
         const char c        = at < output.size() ? output[at] : '\0';
         const bool inSquare = !open.empty() && open.back().first == '[';
         if (inSquare && (c == ')' || c == '}' || c == '{' || c == ';' || c == '\0')) {
-            log = where + std::to_string(open.back().second) + ": '[' : no matching ']'\n";
+            diagnostics.Error(where, std::max(open.back().second, 1), 0, "'[': no matching ']'");
             return false;
         }
         const bool tokenStart = at == 0 || !IsIdentifierChar(output[at - 1]);
@@ -46,7 +49,7 @@ bool PreprocessedTextSafe(const std::string &output, const char *fileName, std::
                 const std::string it = output.substr(at, end == std::string::npos ? end : end - at);
                 const size_t quote   = it.find('"');
                 if (quote != std::string::npos && it.rfind('"') > quote)
-                    where = "ERROR: " + it.substr(quote + 1, it.rfind('"') - quote - 1) + ":";
+                    where = it.substr(quote + 1, it.rfind('"') - quote - 1);
             }
             at = end == std::string::npos ? output.size() - 1 : end - 1;
         } else if (c == '\n') {
@@ -71,8 +74,8 @@ bool PreprocessedTextSafe(const std::string &output, const char *fileName, std::
             const size_t next = output.find_first_not_of(" \t\r\n", end);
             if (next != std::string::npos &&
                 (output.compare(next, 2, "++") == 0 || output.compare(next, 2, "--") == 0)) {
-                log = where + std::to_string(line) + ": '" + output.substr(next, 2) +
-                      "' : a constant cannot be changed\n";
+                diagnostics.Error(where, std::max(line, 1), 0,
+                                  "'" + output.substr(next, 2) + "': a constant cannot be changed");
                 return false;
             }
             at = end - 1;
@@ -128,11 +131,11 @@ class UnsafeEntryParameter : public glslang::TIntermTraverser {
 
 } // namespace
 
-bool SafeToParse(const std::string &source, const char *fileName, const char *entryPoint,
-                 EShLanguage language, std::string &log) {
+bool SafeToParse(const std::string &source, const char *fileName, const std::string &original,
+                 const char *entryPoint, EShLanguage language, Diagnostics &diagnostics) {
     const char *text = source.c_str();
     int length       = static_cast<int>(source.size());
-    if (!PreprocessedTextSafe(source, fileName, log)) return false;
+    if (!PreprocessedTextSafe(source, fileName, diagnostics)) return false;
     if (!NamesFunction(source, entryPoint)) return true;
 
     glslang::TShader shader(language);
@@ -140,13 +143,15 @@ bool SafeToParse(const std::string &source, const char *fileName, const char *en
     shader.parse(GetDefaultResources(), 100, false, kMessages);
     glslang::TIntermediate *tree = shader.getIntermediate();
     if (!tree || !tree->getTreeRoot()) {
-        log = shader.getInfoLog();
+        ReadGlslangMessages(shader.getInfoLog(), fileName, original, diagnostics);
         return false;
     }
     UnsafeEntryParameter finder(entryPoint, language);
     tree->getTreeRoot()->traverse(&finder);
     if (!finder.found) return true;
-    log = "ERROR: " + std::string(fileName) + ":" + std::to_string(finder.found->getLoc().line) +
-          ": '" + finder.name + "' : " + finder.reason + "\n";
+    // At the line glslang gives; the quoted name gives the column.
+    const int line = std::max(finder.found->getLoc().line, 1);
+    diagnostics.Error(fileName, line, WordColumn(original, line, finder.name),
+                      "'" + finder.name + "': " + finder.reason);
     return false;
 }

@@ -1,11 +1,15 @@
 // The shader models of what the HLSL reference lists ("Intrinsic Functions",
 // the object methods' and the semantics' pages: minimum shader model) and the
-// limits Direct3D 11.3 documents: 14 constant buffers
-// of at most 4096 registers (7.5), 128 texture and 16 sampler slots, a
-// geometry invocation's output of at most 1024 vertices and 1024 scalars
-// (13.3, 22.3.8). The check walks glslang's tree from the entry point's
-// wrapper through every function it calls.
+// limits Direct3D 11.3 documents: the constant buffer, texture and sampler
+// slots of bindings.h, constant buffers of at most 4096 registers (7.5,
+// constant_packing.h), a geometry invocation's output of at most 1024
+// vertices and 1024 scalars (13.3, 22.3.8). The check walks glslang's tree
+// from the entry point's wrapper through every function it calls.
 #include "platform/gl/hlsl/profile_check.h"
+
+#include "platform/gl/bindings.h"
+#include "platform/gl/hlsl/constant_layout.h"
+#include "platform/gl/hlsl/constant_packing.h"
 
 #include <glslang/Include/intermediate.h>
 #include <glslang/MachineIndependent/localintermediate.h>
@@ -14,8 +18,6 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
 #include <vector>
@@ -135,18 +137,6 @@ int NameColumn(const std::string &source, const Problem &p) {
     return p.column;
 }
 
-// The text of an included file as glslang names it: beside the including
-// file, or from the working directory; empty when it cannot be read.
-std::string IncludedText(const std::string &name, const char *fileName) {
-    const char *slash      = std::strrchr(fileName, '/');
-    const std::string near = slash ? std::string(fileName, slash + 1) + name : name;
-    for (const std::string &path : {near, name}) {
-        std::ifstream file(path, std::ios::binary);
-        if (file) return std::string(std::istreambuf_iterator<char>(file), {});
-    }
-    return "";
-}
-
 // Collects the functions a function calls, by glslang's mangled names, and
 // the lines of the source file its code stands on.
 class CallCollector : public glslang::TIntermTraverser {
@@ -198,38 +188,6 @@ void LoweredIntrinsics(const std::string &source, int firstLine, int lastLine,
         }
         start = end + 1;
     }
-}
-
-// Bytes from the start of a constant buffer to the end of a member placed at
-// offset, packed as HLSL packs: a value never straddles a 16-byte register,
-// and every array element, structure and matrix starts a register.
-int PackedEnd(const TType &type, int offset) {
-    auto registerStart = [](int at) { return (at + 15) / 16 * 16; };
-    if (type.isArray()) {
-        TType element;
-        element.shallowCopy(type);
-        element.clearArraySizes();
-        const int count = std::max(type.getCumulativeArraySize(), 1);
-        const int start = registerStart(offset);
-        const int size  = PackedEnd(element, 0);
-        return start + registerStart(size) * (count - 1) + size;
-    }
-    if (type.isStruct()) {
-        int at = registerStart(offset);
-        for (const glslang::TTypeLoc &member : *type.getStruct())
-            at = PackedEnd(*member.type, at);
-        return at;
-    }
-    if (type.isMatrix()) {
-        // glslang's row-major matrix is HLSL's default column-major one.
-        const bool rowMajor = type.getQualifier().layoutMatrix != glslang::ElmColumnMajor;
-        const int vectors   = rowMajor ? type.getMatrixRows() : type.getMatrixCols();
-        const int size      = rowMajor ? type.getMatrixCols() : type.getMatrixRows();
-        return registerStart(offset) + 16 * (vectors - 1) + 4 * size;
-    }
-    const int size = 4 * std::max(type.getVectorSize(), 1);
-    if (offset / 16 != (offset + size - 1) / 16) offset = registerStart(offset);
-    return offset + size;
 }
 
 // The scalar components a stage output takes, arrays counted in full.
@@ -303,7 +261,7 @@ class ProfileChecker : public glslang::TIntermTraverser {
         const TType &type      = node->getType();
         const bool sampler     = type.getSampler().isPureSampler();
         const int count        = type.isArray() ? std::max(type.getCumulativeArraySize(), 1) : 1;
-        const int limit        = sampler ? 16 : 128;
+        const int limit        = static_cast<int>(sampler ? kSamplerSlots : kTextureSlots);
         const char letter      = sampler ? 's' : 't';
         const std::string name = node->getName().c_str();
         const glslang::TSampler &s = type.getSampler();
@@ -330,17 +288,21 @@ class ProfileChecker : public glslang::TIntermTraverser {
         const TType &type            = node->getType();
         const std::string name       = type.getTypeName().c_str();
         const glslang::TQualifier &q = type.getQualifier();
-        const int registers          = (PackedEnd(type, 0) + 15) / 16;
-        if (registers > 4096)
-            Refuse(node->getLoc(), "constant buffer '" + name + "' takes " +
-                                       std::to_string(registers) +
-                                       " registers, over the limit of 4096");
-        if (q.hasBinding() && q.layoutBinding > 13)
+        const uint64_t registers     = Registers(PackedTypeOf(type));
+        if (registers > kConstantBufferRegisters)
+            Refuse(node->getLoc(),
+                   "constant buffer '" + name + "' takes " + std::to_string(registers) +
+                       " registers, over the limit of " + std::to_string(kConstantBufferRegisters));
+        if (q.hasBinding() && q.layoutBinding >= kConstantBufferSlots)
             Refuse(node->getLoc(), "constant buffer '" + name + "' at register b" +
-                                       std::to_string(q.layoutBinding) +
-                                       " is beyond b13, the last of the 14 slots");
-        if (buffers_.size() == 15)
-            Refuse(node->getLoc(), "the stage uses more than the 14 constant buffers there are");
+                                       std::to_string(q.layoutBinding) + " is beyond b" +
+                                       std::to_string(kConstantBufferSlots - 1) +
+                                       ", the last of the " + std::to_string(kConstantBufferSlots) +
+                                       " slots");
+        if (buffers_.size() == kConstantBufferSlots + 1)
+            Refuse(node->getLoc(), "the stage uses more than the " +
+                                       std::to_string(kConstantBufferSlots) +
+                                       " constant buffers there are");
     }
 
     bool visitAggregate(glslang::TVisit visit, TIntermAggregate *node) override {
@@ -599,8 +561,9 @@ class ProfileChecker : public glslang::TIntermTraverser {
 
 } // namespace
 
-bool CheckProfile(const std::string &source, const char *fileName, glslang::TIntermediate *tree,
-                  const char *entryPoint, const char *profile, std::string &log) {
+bool CheckProfile(const std::string &source, const char *fileName, const IncludedFiles &included,
+                  glslang::TIntermediate *tree, const char *entryPoint, const char *profile,
+                  Diagnostics &diagnostics) {
     std::vector<Problem> problems;
     const int model = ModelOf(profile);
     if (!tree || !tree->getTreeRoot()) {
@@ -679,11 +642,13 @@ bool CheckProfile(const std::string &source, const char *fileName, glslang::TInt
     std::map<std::string, std::string> texts = {{fileName, source}};
     for (Problem &p : problems) {
         if (p.name.empty()) continue;
-        if (!texts.count(p.file)) texts[p.file] = IncludedText(p.file, fileName);
+        if (!texts.count(p.file)) {
+            const auto text = included.find(p.file);
+            texts[p.file]   = text == included.end() ? std::string() : text->second;
+        }
         p.column = NameColumn(texts[p.file], p);
     }
     for (const Problem &p : problems)
-        log += p.file + "(" + std::to_string(p.line) + "," + std::to_string(p.column) +
-               "): error: " + p.text + "\n";
+        diagnostics.Error(p.file, p.line, p.column, p.text);
     return problems.empty();
 }

@@ -6,6 +6,9 @@
 // such a function reads.
 #pragma once
 
+#include "platform/gl/compiler/diagnostics.h"
+#include "platform/gl/hlsl/source_files.h"
+
 #include <string>
 
 namespace glslang {
@@ -13,9 +16,12 @@ class TIntermediate;
 }
 
 // Checks the stage glslang parsed for entryPoint against profile ("ps_4_0";
-// the model is read from its digits). tree is null when the parse failed;
-// then only what glslang cannot parse for a reason of the profile (an
-// interface) is looked for in source. Appends one line per problem to log,
-// "file(line,column): error: ...", and returns false when there was any.
-bool CheckProfile(const std::string &source, const char *fileName, glslang::TIntermediate *tree,
-                  const char *entryPoint, const char *profile, std::string &log);
+// the model is read from its digits). source is fileName's text and
+// included the text of the files it includes, as the preprocessor read
+// them, where a name gives a problem its column. tree is null when the
+// parse failed; then only what glslang cannot parse for a reason of the
+// profile (an interface) is looked for in source. Records an error per
+// problem in diagnostics and returns false when there was any.
+bool CheckProfile(const std::string &source, const char *fileName, const IncludedFiles &included,
+                  glslang::TIntermediate *tree, const char *entryPoint, const char *profile,
+                  Diagnostics &diagnostics);

@@ -1,5 +1,6 @@
 // Reading HLSL source files and resolving their includes (source_files.h).
 #include "platform/gl/hlsl/source_files.h"
+#include "platform/gl/hlsl/glslang_messages.h"
 
 #include <glslang/Public/ResourceLimits.h>
 
@@ -18,16 +19,63 @@ constexpr off_t kMaxSource    = 16 << 20; // far beyond any shader; bounds a mis
 constexpr size_t kMaxIncluded = 64 << 20; // all included text of one compile together
 constexpr size_t kMaxNesting  = 32;       // far beyond real headers; stops an include cycle
 
+// Reads path into source as ReadSource does, saying in why what is wrong
+// with the file where that is more than "not found".
+HRESULT ReadFile(const char *path, std::string &source, std::string &why) {
+    // Non-blocking, so a FIFO in the file's place cannot hang the reload.
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        int err = errno;
+        if (err == ENOENT) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+        if (err == ENOTDIR) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+        why = std::string("cannot open: ") + std::strerror(err);
+        return err == EACCES ? HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED) : E_FAIL;
+    }
+    struct stat info = {};
+    HRESULT hr       = S_OK;
+    if (fstat(fd, &info) != 0) {
+        why = std::string("cannot read: ") + std::strerror(errno);
+        hr  = E_FAIL;
+    } else if (S_ISDIR(info.st_mode)) {
+        why = "is a directory, not a shader file";
+        hr  = HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED); // what Windows says of a folder
+    } else if (!S_ISREG(info.st_mode)) {
+        why = "is not a regular file";
+        hr  = E_FAIL;
+    } else if (info.st_size > kMaxSource) {
+        why = "is too large for a shader file";
+        hr  = E_FAIL;
+    } else {
+        char chunk[65536];
+        for (;;) {
+            ssize_t got = read(fd, chunk, sizeof chunk);
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) {
+                why = std::string("cannot read: ") + std::strerror(errno);
+                hr  = E_FAIL;
+                break;
+            }
+            // A file still growing is read up to the limit.
+            if (got == 0 || source.size() > static_cast<size_t>(kMaxSource)) break;
+            source.append(chunk, static_cast<size_t>(got));
+        }
+    }
+    close(fd);
+    return hr;
+}
+
 // The folder part of a path, with its final '/', or "" for a bare name.
 std::string FolderOf(const std::string &path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-// Resolves each include to a file read with ReadSource, named in messages
-// by its path from the working directory ("shaders/common.fxh").
+// Resolves each include to a file read by ReadSource's rules, named in
+// messages by its path from the working directory ("shaders/common.fxh"),
+// and keeps a copy of its text in included.
 class FileIncluder : public glslang::TShader::Includer {
   public:
+    explicit FileIncluder(IncludedFiles &included) : included_(included) {}
     IncludeResult *includeLocal(const char *header, const char *includer, size_t depth) override {
         return Open(header, includer, depth, false);
     }
@@ -62,22 +110,20 @@ class FileIncluder : public glslang::TShader::Includer {
         for (size_t i = 0; i < count; ++i) {
             auto text = std::make_unique<std::string>();
             std::string why;
-            const HRESULT hr = ReadSource(tried[i].c_str(), *text, why);
+            const HRESULT hr = ReadFile(tried[i].c_str(), *text, why);
             if (hr == S_OK) {
                 if (total_ + text->size() > kMaxIncluded)
                     return Failure("the included files are too large together ('" + name + "')");
                 total_ += text->size();
+                included_.emplace(tried[i], *text);
                 std::string *owned = text.release();
                 return new IncludeResult(tried[i], owned->data(), owned->size(), owned);
             }
             // Not found in one place may still be found in the next; any
             // other failure says why at once.
             if (hr != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) &&
-                hr != HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)) {
-                while (!why.empty() && why.back() == '\n')
-                    why.pop_back();
-                return Failure(message + ": " + why);
-            }
+                hr != HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND))
+                return Failure(message + ": " + tried[i] + ": " + why);
         }
         // The local lookup stays quiet: glslang goes on to includeSystem.
         return last ? Failure(message) : nullptr;
@@ -89,56 +135,22 @@ class FileIncluder : public glslang::TShader::Includer {
         return new IncludeResult("", text->data(), text->size(), text);
     }
 
+    IncludedFiles &included_;
     size_t total_ = 0;
 };
 
 } // namespace
 
-HRESULT ReadSource(const char *path, std::string &source, std::string &message) {
-    // Non-blocking, so a FIFO in the file's place cannot hang the reload.
-    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        int err = errno;
-        if (err == ENOENT) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-        if (err == ENOTDIR) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
-        message = std::string(path) + ": cannot open: " + std::strerror(err) + "\n";
-        return err == EACCES ? HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED) : E_FAIL;
-    }
-    struct stat info = {};
-    HRESULT hr       = S_OK;
-    if (fstat(fd, &info) != 0) {
-        message = std::string(path) + ": cannot read: " + std::strerror(errno) + "\n";
-        hr      = E_FAIL;
-    } else if (S_ISDIR(info.st_mode)) {
-        message = std::string(path) + ": is a directory, not a shader file\n";
-        hr      = HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED); // what Windows says of a folder
-    } else if (!S_ISREG(info.st_mode)) {
-        message = std::string(path) + ": is not a regular file\n";
-        hr      = E_FAIL;
-    } else if (info.st_size > kMaxSource) {
-        message = std::string(path) + ": is too large for a shader file\n";
-        hr      = E_FAIL;
-    } else {
-        char chunk[65536];
-        for (;;) {
-            ssize_t got = read(fd, chunk, sizeof chunk);
-            if (got < 0 && errno == EINTR) continue;
-            if (got < 0) {
-                message = std::string(path) + ": cannot read: " + std::strerror(errno) + "\n";
-                hr      = E_FAIL;
-                break;
-            }
-            // A file still growing is read up to the limit.
-            if (got == 0 || source.size() > static_cast<size_t>(kMaxSource)) break;
-            source.append(chunk, static_cast<size_t>(got));
-        }
-    }
-    close(fd);
+HRESULT ReadSource(const char *path, std::string &source, Diagnostics &diagnostics) {
+    std::string why;
+    const HRESULT hr = ReadFile(path, source, why);
+    if (!why.empty()) diagnostics.Error(path, 0, 0, why);
     return hr;
 }
 
 bool PreprocessHlsl(const std::string &source, const char *fileName, EShLanguage language,
-                    EShMessages messages, std::string &output, std::string &log) {
+                    EShMessages messages, std::string &output, IncludedFiles &included,
+                    Diagnostics &diagnostics) {
     const char *text = source.c_str();
     const int length = static_cast<int>(source.size());
     glslang::TShader shader(language);
@@ -146,10 +158,10 @@ bool PreprocessHlsl(const std::string &source, const char *fileName, EShLanguage
     shader.setEnvInput(glslang::EShSourceHlsl, language, glslang::EShClientVulkan, 100);
     shader.setEnvClient(glslang::EShClientVulkan, glslang::EShTargetVulkan_1_0);
     shader.setEnvTarget(glslang::EShTargetSpv, glslang::EShTargetSpv_1_0);
-    FileIncluder includer;
+    FileIncluder includer(included);
     if (shader.preprocess(GetDefaultResources(), 100, ENoProfile, false, false, messages, &output,
                           includer))
         return true;
-    log = shader.getInfoLog();
+    ReadGlslangMessages(shader.getInfoLog(), fileName, source, diagnostics);
     return false;
 }
