@@ -211,6 +211,8 @@ bool CompileIsolated(const std::string &source, const char *fileName, const char
     request.entryPoint = entryPoint;
     request.profile    = profile;
     request.source     = source;
+    char folder[4096];
+    if (getcwd(folder, sizeof folder)) request.workingDirectory = folder;
     CompileReply reply;
 #ifdef HOTFX_COMPILE_IN_PROCESS
     // The fuzzing build wants to see the library's crashes itself.

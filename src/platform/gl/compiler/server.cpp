@@ -212,7 +212,7 @@ bool StartServer() {
 bool SendRequest(int fd, const CompileRequest &request) {
     return SendWord(fd, request.language) && SendString(fd, request.fileName) &&
            SendString(fd, request.entryPoint) && SendString(fd, request.profile) &&
-           SendString(fd, request.source);
+           SendString(fd, request.source) && SendString(fd, request.workingDirectory);
 }
 
 bool ReceiveRequest(int fd, CompileRequest &request) {
@@ -221,7 +221,8 @@ bool ReceiveRequest(int fd, CompileRequest &request) {
            ReceiveString(fd, request.fileName, 0, timedOut) &&
            ReceiveString(fd, request.entryPoint, 0, timedOut) &&
            ReceiveString(fd, request.profile, 0, timedOut) &&
-           ReceiveString(fd, request.source, 0, timedOut);
+           ReceiveString(fd, request.source, 0, timedOut) &&
+           ReceiveString(fd, request.workingDirectory, 0, timedOut);
 }
 
 bool SendReply(int fd, const CompileReply &reply) {
@@ -288,7 +289,14 @@ int ServeCompiles(int fd) {
         CompileRequest request;
         if (!ReceiveRequest(fd, request)) return 0;
         CompileReply reply;
-        CompileInThisProcess(request, reply);
+        // Includes are looked up from the caller's folder, as they would be
+        // in the caller's own process.
+        if (!request.workingDirectory.empty() && chdir(request.workingDirectory.c_str()) != 0)
+            reply.diagnostics.Error(request.fileName, 0, 0,
+                                    "the compile server cannot enter the working directory '" +
+                                        request.workingDirectory + "'");
+        else
+            CompileInThisProcess(request, reply);
         if (!SendReply(fd, reply)) return 0;
     }
 }

@@ -15,6 +15,9 @@
 struct CompileRequest {
     uint32_t language = 0; // glslang's EShLanguage
     std::string fileName, entryPoint, profile, source;
+    // The caller's working directory: a relative file name and its
+    // includes are found from there, wherever the server was started.
+    std::string workingDirectory;
 };
 
 // Its outcome: the compiler's diagnostics (errors, or warnings on success),
