@@ -22,6 +22,8 @@
 
 #include "platform/gl/compiler/messages.h"
 #include "platform/gl/hlsl/profile_check.h"
+#include "platform/gl/hlsl/windows_rules.h"
+#include "platform/gl/compiler/diagnostics.h"
 
 #include <glslang/Include/intermediate.h>
 #include <glslang/MachineIndependent/localintermediate.h>
@@ -147,6 +149,13 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
                       profile, log) ||
         !ok)
         return false;
+    // What the Windows compiler refuses and glslang accepts, in the log's shape.
+    Diagnostics refusals;
+    CheckWindowsRules(source, fileName, profile, *shader->getIntermediate(), refusals);
+    for (const Diagnostic &d : refusals.items)
+        log += d.file + "(" + std::to_string(d.line) + "," +
+               std::to_string(d.column ? d.column : 1) + "): error: " + d.text + "\n";
+    if (refusals.HasErrors()) return false;
 
     PlaceGlobals(*shader->getIntermediate());
     glslang::TProgram program;
