@@ -151,7 +151,7 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
         return false;
     // What the Windows compiler refuses and glslang accepts, in the log's shape.
     Diagnostics refusals;
-    CheckWindowsRules(source, fileName, profile, *shader->getIntermediate(), refusals);
+    CheckWindowsRules(original, source, fileName, profile, *shader->getIntermediate(), refusals);
     for (const Diagnostic &d : refusals.items)
         log += d.file + "(" + std::to_string(d.line) + "," +
                std::to_string(d.column ? d.column : 1) + "): error: " + d.text + "\n";

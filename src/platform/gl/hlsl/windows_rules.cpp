@@ -143,6 +143,27 @@ char BlockKind(const Source &s, size_t from, size_t brace) {
     return 'i';
 }
 
+// glslang's preprocessor collapses spaces, so a token's column is looked
+// for on its line of the file as written, after the token before it.
+void PlaceColumns(Source &s, const std::string &original) {
+    std::vector<size_t> lineStarts = {0};
+    for (size_t at = 0; at < original.size(); ++at)
+        if (original[at] == '\n') lineStarts.push_back(at + 1);
+    int line      = 0;
+    size_t cursor = 0;
+    for (Token &t : s.tokens) {
+        if (t.file != 0 || t.line < 1 || t.line > static_cast<int>(lineStarts.size())) continue;
+        const size_t start = lineStarts[t.line - 1];
+        const size_t end   = std::min(original.find('\n', start), original.size());
+        if (t.line != line) cursor = start;
+        line            = t.line;
+        const size_t at = original.find(t.text, cursor);
+        if (at == std::string::npos || at + t.text.size() > end) continue;
+        t.column = static_cast<int>(at - start) + 1;
+        cursor   = at + t.text.size();
+    }
+}
+
 void FindScopes(Source &s) {
     struct Level {
         char kind;
@@ -481,7 +502,8 @@ size_t SkipToDeclaratorEnd(const Source &s, size_t at) {
     return at;
 }
 
-// Storage classes: a const local needs its value (const.shader_test,
+// Storage classes: each is given once (invalid.shader_test: "const const");
+// a const local needs its value (const.shader_test,
 // invalid.shader_test); uniform goes with neither static nor out, nor on a
 // local or on a function's result, nor with in outside a parameter list
 // (invalid.shader_test; storage-qualifiers.shader_test compiles "uniform in"
@@ -494,8 +516,12 @@ void CheckStorage(const Source &s, Diagnostics &out) {
         ModifierRun(s, at, first, end);
         checkedTo = end;
         std::set<std::string> given;
-        for (size_t k = first; k < end; ++k)
-            given.insert(s.tokens[k].text);
+        for (size_t k = first; k < end; ++k) {
+            const std::string &modifier = s.tokens[k].text;
+            // CheckMajority says it of row_major and column_major.
+            if (!given.insert(modifier).second && modifier.find("major") == std::string::npos)
+                Refuse(s, k, "'" + modifier + "' is given more than once", out);
+        }
         const bool statementStart = s.start[first] == first;
         if (given.count("uniform")) {
             if (given.count("static"))
@@ -542,8 +568,7 @@ void CheckStorage(const Source &s, Diagnostics &out) {
 // compiles 65536). An anonymous structure declares something
 // (invalid.shader_test).
 void CheckArrays(const Source &s, Diagnostics &out) {
-    for (size_t at = 1; at + 1 < s.tokens.size(); ++at) {
-        const Token &before = s.tokens[at - 1];
+    for (size_t at = 0; at + 1 < s.tokens.size(); ++at) {
         if (Is(s, at, "struct") && Is(s, at + 1, "{") && s.scope[at] == 'g' && s.start[at] == at) {
             size_t k = at + 1;
             for (int depth = 0; k < s.tokens.size(); ++k) {
@@ -552,7 +577,8 @@ void CheckArrays(const Source &s, Diagnostics &out) {
             }
             if (Is(s, k + 1, ";")) Refuse(s, at, "an anonymous structure declares nothing", out);
         }
-        if (!Is(s, at, "[") || before.kind != 'w' || at < 2) continue;
+        if (!Is(s, at, "[") || at < 2 || s.tokens[at - 1].kind != 'w') continue;
+        const Token &before     = s.tokens[at - 1];
         bool matrix             = false;
         const std::string &type = s.tokens[at - 2].text;
         const int components    = BuiltinComponents(type, matrix);
@@ -599,6 +625,47 @@ void CheckArrays(const Source &s, Diagnostics &out) {
     }
 }
 
+// A global's initial value is a literal expression: it may read static
+// constants but no other global (default-values.shader_test: "float4 b = a"
+// where a is a global is refused, a static const compiles).
+void CheckInitialValues(const Source &s, Diagnostics &out) {
+    std::set<std::string> globals; // neither static nor const
+    for (size_t at = 0; at < s.tokens.size(); ++at) {
+        if (s.scope[at] != 'g' || s.start[at] != at || Is(s, at, "typedef") ||
+            Is(s, at, "struct") || Is(s, at, "cbuffer") || Is(s, at, "tbuffer"))
+            continue;
+        size_t first, end;
+        ModifierRun(s, at, first, end);
+        bool fixed = false; // static or const
+        for (size_t k = at; k < end; ++k)
+            fixed = fixed || Is(s, k, "static") || Is(s, k, "const");
+        std::vector<std::string> names;
+        bool function = false, initial = false;
+        int depth = 0;
+        for (size_t k = end; k < s.tokens.size() && !(depth == 0 && Is(s, k, ";")); ++k) {
+            const std::string &u = s.tokens[k].text;
+            if (depth == 0 && u == "(" && !initial) function = true;
+            if (function) break;
+            if (u == "(" || u == "[" || u == "{") ++depth;
+            if (u == ")" || u == "]" || u == "}") --depth;
+            if (depth == 0 && (u == "=" || u == ",")) initial = u == "=";
+            if (depth < 0) break;
+            const Token &t = s.tokens[k];
+            if (t.kind != 'w') continue;
+            if (initial && !fixed && globals.count(u))
+                Refuse(s, k,
+                       "the initial value of a global must be a literal expression; '" + u +
+                           "' is a variable",
+                       out);
+            const std::string next = k + 1 < s.tokens.size() ? s.tokens[k + 1].text : "";
+            if (!initial && depth == 0 && k > end &&
+                (next == "=" || next == ";" || next == "," || next == "[" || next == ":"))
+                names.push_back(u);
+        }
+        if (!function && !fixed) globals.insert(names.begin(), names.end());
+    }
+}
+
 // What the tree keeps for sure: the components a swizzle writes.
 class SwizzleChecker : public glslang::TIntermTraverser {
   public:
@@ -623,10 +690,36 @@ class SwizzleChecker : public glslang::TIntermTraverser {
                 component.push_back(value->getConstArray()[0].getIConst());
             }
             if (!seen.insert(component).second) {
-                const glslang::TSourceLoc &loc = node->getLoc();
-                out_.Error(loc.getFilename() ? loc.getFilename() : fileName_, std::max(loc.line, 1),
-                           std::max(loc.column, 1),
-                           "the destination of an assignment names a component twice");
+                Report(node->getLoc());
+                break;
+            }
+        }
+        return true;
+    }
+
+    // glslang writes a matrix swizzle as one assignment per component, from
+    // a temporary "intermVec", in one sequence.
+    bool visitAggregate(glslang::TVisit visit, glslang::TIntermAggregate *node) override {
+        if (visit != glslang::EvPreVisit || node->getOp() != glslang::EOpSequence) return true;
+        std::set<std::pair<int, int>> seen;
+        for (TIntermNode *child : node->getSequence()) {
+            glslang::TIntermBinary *assign = child->getAsBinaryNode();
+            if (!assign || assign->getOp() != glslang::EOpAssign) continue;
+            glslang::TIntermBinary *from   = assign->getRight()->getAsBinaryNode();
+            glslang::TIntermBinary *row    = assign->getLeft()->getAsBinaryNode();
+            glslang::TIntermBinary *column = row && row->getOp() == glslang::EOpIndexDirect
+                                                 ? row->getLeft()->getAsBinaryNode()
+                                                 : nullptr;
+            const glslang::TIntermSymbol *temporary =
+                from ? from->getLeft()->getAsSymbolNode() : nullptr;
+            if (!column || column->getOp() != glslang::EOpIndexDirect || !temporary ||
+                temporary->getName() != "intermVec" || !column->getRight()->getAsConstantUnion() ||
+                !row->getRight()->getAsConstantUnion())
+                continue;
+            const int c = column->getRight()->getAsConstantUnion()->getConstArray()[0].getIConst();
+            const int r = row->getRight()->getAsConstantUnion()->getConstArray()[0].getIConst();
+            if (!seen.insert({c, r}).second) {
+                Report(assign->getLoc());
                 break;
             }
         }
@@ -634,6 +727,11 @@ class SwizzleChecker : public glslang::TIntermTraverser {
     }
 
   private:
+    void Report(const glslang::TSourceLoc &loc) {
+        // The tree's columns count in the text with literals rewritten.
+        out_.Error(loc.getFilename() ? loc.getFilename() : fileName_, std::max(loc.line, 1), 0,
+                   "the destination of an assignment names a component twice");
+    }
     static bool IsAssignment(glslang::TOperator op) {
         return op == glslang::EOpAssign ||
                (op >= glslang::EOpAddAssign && op <= glslang::EOpRightShiftAssign);
@@ -753,12 +851,14 @@ void CheckSemantics(const glslang::TIntermediate &tree, const char *fileName, Di
 
 } // namespace
 
-void CheckWindowsRules(const std::string &preprocessed, const char *fileName, const char *profile,
+void CheckWindowsRules(const std::string &original, const std::string &preprocessed,
+                       const char *fileName, const char *profile,
                        const glslang::TIntermediate &tree, Diagnostics &out) {
     Source s;
     s.files  = {fileName};
     s.tokens = Tokenize(preprocessed, s.files);
     if (s.tokens.empty()) return;
+    PlaceColumns(s, original);
     FindScopes(s);
     CheckMajority(s, out);
     CheckRegisters(s, profile, out);
@@ -766,6 +866,7 @@ void CheckWindowsRules(const std::string &preprocessed, const char *fileName, co
     CheckNames(s, out);
     CheckStorage(s, out);
     CheckArrays(s, out);
+    CheckInitialValues(s, out);
     if (tree.getTreeRoot()) {
         SwizzleChecker swizzles(fileName, out);
         tree.getTreeRoot()->traverse(&swizzles);

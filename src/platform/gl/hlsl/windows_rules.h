@@ -19,7 +19,8 @@ class TIntermediate;
 
 // Checks the preprocessed text glslang parsed (as compile.cpp hands it,
 // with #line directives naming the included files) and the parsed tree,
-// which must be whole, for profile ("ps_4_0"). Reports each refusal into
-// out.
-void CheckWindowsRules(const std::string &preprocessed, const char *fileName, const char *profile,
+// which must be whole, for profile ("ps_4_0"); original is fileName's text
+// as written, for the columns. Reports each refusal into out.
+void CheckWindowsRules(const std::string &original, const std::string &preprocessed,
+                       const char *fileName, const char *profile,
                        const glslang::TIntermediate &tree, Diagnostics &out);
