@@ -341,11 +341,12 @@ bool IsProfileName(const std::string &text) {
     if (!stage) return false;
     if (text.size() == 2) return true;
     auto digit = [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; };
-    // The Windows compiler knows the models 2 to 5 ("ps_6_0" is refused).
+    // The Windows compiler knows the models 2 to 5 ("ps_6_0" is refused),
+    // with their variants: ps_2_a, ps_2_sw, ps_4_0_level_9_1.
     if (text.size() < 6 || text[2] != '_' || text[3] < '2' || text[3] > '5' || text[4] != '_' ||
-        !(digit(text[5]) || text[5] == 'x'))
+        !std::isalnum(static_cast<unsigned char>(text[5])))
         return false;
-    return text.size() == 6 ||
+    return text.size() == 6 || text.compare(5, 2, "sw") == 0 ||
            (text.compare(6, 9, "_level_9_") == 0 && text.size() == 16 && digit(text[15]));
 }
 
