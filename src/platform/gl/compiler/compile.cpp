@@ -23,6 +23,8 @@
 #include "platform/gl/compiler/diagnostics.h"
 #include "platform/gl/hlsl/glslang_messages.h"
 #include "platform/gl/hlsl/profile_check.h"
+#include "platform/gl/hlsl/windows_rules.h"
+#include "platform/gl/compiler/diagnostics.h"
 
 #include <glslang/Include/intermediate.h>
 #include <glslang/MachineIndependent/localintermediate.h>
@@ -152,6 +154,9 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
                       entryPoint, profile, diagnostics) ||
         !ok)
         return false;
+    // What the Windows compiler refuses and glslang accepts.
+    CheckWindowsRules(original, source, fileName, profile, *shader->getIntermediate(), diagnostics);
+    if (diagnostics.HasErrors()) return false;
 
     PlaceGlobals(*shader->getIntermediate());
     glslang::TProgram program;

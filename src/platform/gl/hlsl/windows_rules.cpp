@@ -1,0 +1,876 @@
+// Each rule cites the vkd3d test file (../shared/vkd3d-tests/hlsl) that
+// records the Windows compiler refusing the form, and keeps to the narrowest
+// reading of it: where the record shows a close form compiling, that form is
+// named beside the rule. Most of what glslang loses is in the text (modifier
+// order, attributes, names); the tree is read for what the text cannot say
+// for sure (a swizzle's components, an entry point's semantics).
+#include "platform/gl/hlsl/windows_rules.h"
+
+#include "platform/gl/compiler/diagnostics.h"
+
+#include <glslang/Include/intermediate.h>
+#include <glslang/MachineIndependent/localintermediate.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Token {
+    std::string text;
+    char kind; // 'w' word, 'n' number, 's' string, 'p' punctuation
+    int file, line, column;
+};
+
+// The tokens with, for each, the kind of block it stands in ('g' file scope,
+// 'f' a function body, 'a' a structure or cbuffer body, 'i' an initializer
+// or other braces) and the first token of its statement.
+struct Source {
+    std::vector<Token> tokens;
+    std::vector<std::string> files;
+    std::vector<char> scope;
+    std::vector<size_t> start;
+};
+
+bool IsWordChar(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+}
+
+// "#line 12 "inc.fxh"" (or "# 12 ...") as glslang's preprocessor writes
+// it: the next line is line 12 of that file.
+void Directive(const std::string &text, std::vector<std::string> &files, int &file, int &line) {
+    size_t at = text.find_first_not_of(" \t");
+    if (at == std::string::npos) return;
+    if (text.compare(at, 4, "line") == 0) at = text.find_first_not_of(" \t", at + 4);
+    if (at == std::string::npos || !std::isdigit(static_cast<unsigned char>(text[at]))) return;
+    line               = std::atoi(text.c_str() + at) - 1;
+    const size_t open  = text.find('"', at);
+    const size_t close = open == std::string::npos ? open : text.find('"', open + 1);
+    if (close == std::string::npos) return;
+    const std::string name = text.substr(open + 1, close - open - 1);
+    const auto known       = std::find(files.begin(), files.end(), name);
+    file                   = static_cast<int>(known - files.begin());
+    if (known == files.end()) files.push_back(name);
+}
+
+std::vector<Token> Tokenize(const std::string &text, std::vector<std::string> &files) {
+    std::vector<Token> tokens;
+    int file = 0, line = 1;
+    size_t lineStart = 0;
+    bool lineBegins  = true;
+    for (size_t at = 0; at < text.size();) {
+        const char c = text[at];
+        if (c == '\n') {
+            ++line;
+            lineStart  = ++at;
+            lineBegins = true;
+            continue;
+        }
+        if (std::isspace(static_cast<unsigned char>(c))) {
+            ++at;
+            continue;
+        }
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        if (c == '#' && lineBegins) {
+            Directive(text.substr(at + 1, end - at - 1), files, file, line);
+            at = end;
+            continue;
+        }
+        lineBegins = false;
+        if (text.compare(at, 2, "//") == 0) {
+            at = end;
+            continue;
+        }
+        if (text.compare(at, 2, "/*") == 0) {
+            const size_t close = text.find("*/", at + 2);
+            const size_t stop  = close == std::string::npos ? text.size() : close + 2;
+            for (; at < stop; ++at)
+                if (text[at] == '\n') {
+                    ++line;
+                    lineStart = at + 1;
+                }
+            continue;
+        }
+        const int column = static_cast<int>(at - lineStart) + 1;
+        char kind        = 'p';
+        end              = at + 1;
+        if (std::isdigit(static_cast<unsigned char>(c)) ||
+            (c == '.' && at + 1 < text.size() &&
+             std::isdigit(static_cast<unsigned char>(text[at + 1])))) {
+            kind           = 'n';
+            const bool hex = text.compare(at, 2, "0x") == 0 || text.compare(at, 2, "0X") == 0;
+            while (end < text.size() && (IsWordChar(text[end]) || text[end] == '.' ||
+                                         (!hex && (text[end] == '+' || text[end] == '-') &&
+                                          (text[end - 1] == 'e' || text[end - 1] == 'E'))))
+                ++end;
+        } else if (IsWordChar(c)) {
+            kind = 'w';
+            while (end < text.size() && IsWordChar(text[end]))
+                ++end;
+        } else if (c == '"') {
+            kind = 's';
+            end  = text.find_first_of("\"\n", at + 1);
+            end  = end == std::string::npos ? text.size() : end + (text[end] == '"');
+        }
+        tokens.push_back({text.substr(at, end - at), kind, file, line, column});
+        at = end;
+    }
+    return tokens;
+}
+
+bool Is(const Source &s, size_t at, const char *text) {
+    return at < s.tokens.size() && s.tokens[at].text == text;
+}
+
+// A block opened at file scope: a structure's or cbuffer's members, a
+// function's body, or an initializer, told by the statement before it.
+char BlockKind(const Source &s, size_t from, size_t brace) {
+    size_t first = from;
+    if (Is(s, first, "typedef")) ++first;
+    for (const char *aggregate : {"struct", "cbuffer", "tbuffer", "class", "interface"})
+        if (Is(s, first, aggregate)) return 'a';
+    for (size_t at = from; at < brace; ++at) {
+        if (Is(s, at, "(")) return 'f';
+        if (Is(s, at, "=")) return 'i';
+    }
+    return 'i';
+}
+
+// glslang's preprocessor collapses spaces, so a token's column is looked
+// for on its line of the file as written, after the token before it.
+void PlaceColumns(Source &s, const std::string &original) {
+    std::vector<size_t> lineStarts = {0};
+    for (size_t at = 0; at < original.size(); ++at)
+        if (original[at] == '\n') lineStarts.push_back(at + 1);
+    int line      = 0;
+    size_t cursor = 0;
+    for (Token &t : s.tokens) {
+        if (t.file != 0 || t.line < 1 || t.line > static_cast<int>(lineStarts.size())) continue;
+        const size_t start = lineStarts[t.line - 1];
+        const size_t end   = std::min(original.find('\n', start), original.size());
+        if (t.line != line) cursor = start;
+        line            = t.line;
+        const size_t at = original.find(t.text, cursor);
+        if (at == std::string::npos || at + t.text.size() > end) continue;
+        t.column = static_cast<int>(at - start) + 1;
+        cursor   = at + t.text.size();
+    }
+}
+
+void FindScopes(Source &s) {
+    struct Level {
+        char kind;
+        size_t start;
+    };
+    std::vector<Level> levels = {{'g', 0}};
+    s.scope.resize(s.tokens.size());
+    s.start.resize(s.tokens.size());
+    for (size_t at = 0; at < s.tokens.size(); ++at) {
+        Level &top    = levels.back();
+        s.scope[at]   = top.kind;
+        s.start[at]   = top.start;
+        const auto &t = s.tokens[at].text;
+        if (t == "{") {
+            const char kind =
+                top.kind == 'f' || top.kind == 'i' ? top.kind : BlockKind(s, top.start, at);
+            levels.push_back({kind, at + 1});
+        } else if (t == "}" && levels.size() > 1) {
+            const char kind = levels.back().kind;
+            levels.pop_back();
+            // A function's body, or a block within one, ends a statement.
+            if (kind == 'f') levels.back().start = at + 1;
+        } else if (t == ";") {
+            top.start = at + 1;
+        }
+    }
+}
+
+void Refuse(const Source &s, size_t at, const std::string &text, Diagnostics &out) {
+    const Token &t = s.tokens[std::min(at, s.tokens.size() - 1)];
+    out.Error(s.files[t.file], t.line, t.column, text);
+}
+
+const std::set<std::string> kModifiers = {
+    "static", "uniform",         "extern",       "const",    "volatile",
+    "shared", "groupshared",     "precise",      "in",       "out",
+    "inout",  "nointerpolation", "linear",       "centroid", "noperspective",
+    "sample", "row_major",       "column_major", "snorm",    "unorm",
+    "inline", "typedef"};
+
+bool IsModifier(const Source &s, size_t at) {
+    return at < s.tokens.size() && kModifiers.count(s.tokens[at].text);
+}
+
+// The run of modifiers that holds token at: [first, end).
+void ModifierRun(const Source &s, size_t at, size_t &first, size_t &end) {
+    first = at;
+    while (first > 0 && IsModifier(s, first - 1))
+        --first;
+    end = at;
+    while (IsModifier(s, end))
+        ++end;
+}
+
+// The scalar, vector and matrix type names and the components of one value.
+int BuiltinComponents(const std::string &name, bool &matrix) {
+    static const char *const kScalars[] = {"float",      "half",     "double",   "int",
+                                           "uint",       "bool",     "dword",    "min16float",
+                                           "min10float", "min16int", "min12int", "min16uint"};
+    matrix                              = name == "matrix";
+    if (matrix) return 16;
+    if (name == "vector") return 4;
+    for (const char *scalar : kScalars) {
+        const std::string base = scalar;
+        if (name.compare(0, base.size(), base) != 0) continue;
+        const std::string rest = name.substr(base.size());
+        if (rest.empty()) return 1;
+        auto digit = [](char c) { return c >= '1' && c <= '4'; };
+        if (rest.size() == 1 && digit(rest[0])) return rest[0] - '0';
+        if (rest.size() == 3 && digit(rest[0]) && rest[1] == 'x' && digit(rest[2])) {
+            matrix = true;
+            return (rest[0] - '0') * (rest[2] - '0');
+        }
+    }
+    return 0;
+}
+
+struct TypedefInfo {
+    bool matrix = false, array = false;
+    std::string majority;
+};
+
+// row_major and column_major name a matrix's layout: once, on a matrix, and
+// not against what a typedef already chose (majority-syntax.shader_test;
+// the same keyword again through a typedef compiles there).
+void CheckMajority(const Source &s, Diagnostics &out) {
+    std::map<std::string, TypedefInfo> typedefs;
+    size_t checkedTo = 0;
+    for (size_t at = 0; at < s.tokens.size(); ++at) {
+        const std::string &t = s.tokens[at].text;
+        if (t == "typedef") {
+            size_t first, end;
+            ModifierRun(s, at, first, end);
+            TypedefInfo info;
+            for (size_t k = first; k < end; ++k)
+                if (s.tokens[k].text == "row_major" || s.tokens[k].text == "column_major")
+                    info.majority = s.tokens[k].text;
+            // The name: the last word outside brackets and braces before ';'.
+            int depth = 0;
+            std::string name;
+            for (size_t k = end; k < s.tokens.size() && !(depth == 0 && Is(s, k, ";")); ++k) {
+                const std::string &u = s.tokens[k].text;
+                if (u == "{" || u == "[" || u == "<" || u == "(") ++depth;
+                if (u == "}" || u == "]" || u == ">" || u == ")") --depth;
+                if (depth == 0 && s.tokens[k].kind == 'w' && k > end) {
+                    name       = u;
+                    info.array = Is(s, k + 1, "[");
+                }
+            }
+            if (end < s.tokens.size()) {
+                const std::string &type = s.tokens[end].text;
+                bool matrix             = false;
+                BuiltinComponents(type, matrix);
+                const auto known = typedefs.find(type);
+                if (known != typedefs.end()) {
+                    matrix     = known->second.matrix;
+                    info.array = info.array || known->second.array;
+                    if (info.majority.empty()) info.majority = known->second.majority;
+                }
+                info.matrix = matrix;
+            }
+            if (!name.empty()) typedefs[name] = info;
+        }
+        if ((t != "row_major" && t != "column_major") || at < checkedTo) continue;
+        size_t first, end;
+        ModifierRun(s, at, first, end);
+        checkedTo = end;
+        std::vector<std::string> given;
+        for (size_t k = first; k < end; ++k)
+            if (s.tokens[k].text == "row_major" || s.tokens[k].text == "column_major")
+                given.push_back(s.tokens[k].text);
+        if (given.size() > 1) {
+            Refuse(s, at,
+                   given[0] == given[1] ? "'" + given[0] + "' is given more than once"
+                                        : "'row_major' and 'column_major' contradict each other",
+                   out);
+            continue;
+        }
+        if (end >= s.tokens.size()) continue;
+        const std::string &type = s.tokens[end].text;
+        bool matrix             = false;
+        const int components    = BuiltinComponents(type, matrix);
+        const auto known        = typedefs.find(type);
+        std::string why;
+        if (type == "struct" || (components > 0 && !matrix))
+            why = "'" + t + "' applies only to matrices, not to '" + type + "'";
+        else if (known != typedefs.end() && (known->second.array || !known->second.matrix))
+            why = "'" + t + "' applies only to matrices; '" + type + "' is not one";
+        else if (known != typedefs.end() && !known->second.majority.empty() &&
+                 known->second.majority != t)
+            why = "'" + t + "' contradicts the '" + known->second.majority + "' of '" + type + "'";
+        if (!why.empty()) Refuse(s, at, why, out);
+    }
+}
+
+// A register() may name the profile it is for: a stage ("ps") or a whole
+// profile ("ps_4_0"), in lower case; two registers of one variable for the
+// same target, or that both apply to the profile compiled, must agree
+// (register-reservations-profile.shader_test: "PS", "qs" and "ps_4" are
+// refused, "ps[5]" is not judged here).
+bool IsRegisterName(const std::string &text) {
+    size_t letters = 0;
+    while (letters < text.size() && std::isalpha(static_cast<unsigned char>(text[letters])))
+        ++letters;
+    return letters > 0 && letters < text.size() &&
+           std::all_of(text.begin() + letters, text.end(),
+                       [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+}
+
+bool IsProfileName(const std::string &text) {
+    static const char *const kStages[] = {"vs", "ps", "gs", "hs", "ds", "cs"};
+    bool stage                         = false;
+    for (const char *name : kStages)
+        stage = stage || text.compare(0, 2, name) == 0;
+    if (!stage) return false;
+    if (text.size() == 2) return true;
+    auto digit = [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; };
+    // The Windows compiler knows the models 2 to 5 ("ps_6_0" is refused),
+    // with their variants: ps_2_a, ps_2_sw, ps_4_0_level_9_1.
+    if (text.size() < 6 || text[2] != '_' || text[3] < '2' || text[3] > '5' || text[4] != '_' ||
+        !std::isalnum(static_cast<unsigned char>(text[5])))
+        return false;
+    return text.size() == 6 || text.compare(5, 2, "sw") == 0 ||
+           (text.compare(6, 9, "_level_9_") == 0 && text.size() == 16 && digit(text[15]));
+}
+
+void CheckRegisters(const Source &s, const std::string &profile, Diagnostics &out) {
+    struct Binding {
+        std::string profile, slot;
+        size_t at;
+    };
+    for (size_t at = 1; at < s.tokens.size(); ++at) {
+        if (!Is(s, at, "register") || !Is(s, at - 1, ":") || Is(s, at - 2, ")")) continue;
+        // The variable's register()s, one after another.
+        std::vector<Binding> bindings;
+        bool judged = true;
+        for (size_t k = at; Is(s, k, "register") && Is(s, k + 1, "(");) {
+            std::vector<std::vector<std::string>> arguments(1);
+            size_t close = k + 2;
+            for (int depth = 0; close < s.tokens.size(); ++close) {
+                const std::string &u = s.tokens[close].text;
+                if (u == "(" || u == "[") ++depth;
+                if ((u == ")" || u == "]") && depth-- == 0) break;
+                if (u == "," && depth == 0)
+                    arguments.emplace_back();
+                else
+                    arguments.back().push_back(u);
+            }
+            Binding binding{"", "", k};
+            const auto &first = arguments[0];
+            if (arguments.size() >= 2 && !(first.size() == 1 && IsRegisterName(first[0]))) {
+                if (first.size() != 1) judged = false;
+                binding.profile = first.empty() ? "" : first[0];
+                if (judged && !IsProfileName(binding.profile))
+                    Refuse(s, k, "'" + binding.profile + "' is not a shader profile", out);
+                for (const std::string &u : arguments[1])
+                    binding.slot += u;
+            } else {
+                for (const std::string &u : first)
+                    binding.slot += u;
+            }
+            std::transform(binding.slot.begin(), binding.slot.end(), binding.slot.begin(),
+                           [](char c) { return std::tolower(static_cast<unsigned char>(c)); });
+            bindings.push_back(binding);
+            k = close + 2;
+            if (!Is(s, close + 1, ":")) break;
+        }
+        if (!judged) continue;
+        // Two registers clash when they are for the same target, or when both
+        // apply to the profile compiled ("ps" and "ps_5_0" compile for ps_4_0).
+        auto applies = [&](const std::string &target) {
+            return target.empty() || target == profile ||
+                   (target.size() == 2 && profile.compare(0, 2, target) == 0);
+        };
+        auto overlap = [&](const std::string &a, const std::string &b) {
+            return a == b || (applies(a) && applies(b));
+        };
+        for (size_t i = 0; i < bindings.size(); ++i)
+            for (size_t j = i + 1; j < bindings.size(); ++j)
+                if (overlap(bindings[i].profile, bindings[j].profile) &&
+                    bindings[i].slot != bindings[j].slot)
+                    Refuse(s, bindings[j].at,
+                           "conflicting registers '" + bindings[i].slot + "' and '" +
+                               bindings[j].slot + "' for the same profile",
+                           out);
+    }
+}
+
+// [name] and [name(args)] before a statement or a function: one attribute
+// may not be given twice, by exact name ([one][One] compiles), and a
+// variable takes none (attributes.shader_test, conditional.shader_test,
+// for.shader_test).
+void CheckAttributes(const Source &s, Diagnostics &out) {
+    for (size_t at = 0; at < s.tokens.size(); ++at) {
+        if (!Is(s, at, "[") || (s.scope[at] != 'g' && s.scope[at] != 'f')) continue;
+        const bool statementStart = at == 0 || Is(s, at - 1, ";") || Is(s, at - 1, "{") ||
+                                    Is(s, at - 1, "}") || Is(s, at - 1, "else") ||
+                                    (s.scope[at] == 'f' && Is(s, at - 1, ":"));
+        if (!statementStart) continue;
+        std::vector<std::pair<std::string, size_t>> names;
+        size_t end = at;
+        while (Is(s, end, "[") && end + 1 < s.tokens.size() && s.tokens[end + 1].kind == 'w') {
+            size_t k = end + 2;
+            if (Is(s, k, "(")) {
+                for (int depth = 0; k < s.tokens.size(); ++k) {
+                    if (Is(s, k, "(")) ++depth;
+                    if (Is(s, k, ")") && --depth == 0) break;
+                }
+                ++k;
+            }
+            if (!Is(s, k, "]")) break;
+            names.push_back({s.tokens[end + 1].text, end + 1});
+            end = k + 1;
+        }
+        if (names.empty()) continue;
+        for (size_t i = 0; i < names.size(); ++i)
+            for (size_t j = 0; j < i; ++j)
+                if (names[i].first == names[j].first)
+                    Refuse(s, names[i].second,
+                           "attribute '" + names[i].first + "' is given more than once", out);
+        if (s.scope[at] == 'g') {
+            size_t k = end;
+            while (k < s.tokens.size() && !Is(s, k, "(") && !Is(s, k, ";") && !Is(s, k, "{"))
+                ++k;
+            if (Is(s, k, ";"))
+                Refuse(s, names[0].second,
+                       "attribute '" + names[0].first +
+                           "' applies to functions and statements, "
+                           "not to a variable",
+                       out);
+        }
+        at = end - 1;
+    }
+}
+
+bool IsStatementWord(const std::string &word) {
+    static const std::set<std::string> kWords = {"return",  "else",   "case", "do",
+                                                 "typedef", "struct", "goto", "discard"};
+    return kWords.count(word) != 0;
+}
+
+// Names a declaration may not take: "technique" in any case and "fxgroup"
+// are effect keywords (effect-technique-fx_4.shader_test: "teChnique" is
+// refused, "teChnique10" and "fxGroup" compile); a built-in type's name is
+// refused for a variable or typedef at file scope (type-names.shader_test;
+// inside a function the same names compile there).
+void CheckNames(const Source &s, Diagnostics &out) {
+    static const std::set<std::string> kTypeNames = {"float", "double", "half",   "int",   "uint",
+                                                     "bool",  "dword",  "matrix", "vector"};
+    for (size_t at = 1; at + 1 < s.tokens.size(); ++at) {
+        const Token &t = s.tokens[at], &before = s.tokens[at - 1];
+        const std::string &next = s.tokens[at + 1].text;
+        const bool declared     = (before.kind == 'w' || before.text == ">") &&
+                              !IsModifier(s, at - 1) && !IsStatementWord(before.text) &&
+                              (next == ";" || next == "=" || next == "," || next == "[" ||
+                               next == ":" || next == ")");
+        if (!declared || t.kind != 'w') continue;
+        std::string lower = t.text;
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](char c) { return std::tolower(static_cast<unsigned char>(c)); });
+        if (lower == "technique" || t.text == "fxgroup")
+            Refuse(s, at, "'" + t.text + "' is a keyword of effects, not a name", out);
+        else if (s.scope[at] == 'g' && next != ")" && kTypeNames.count(t.text))
+            Refuse(s, at, "'" + t.text + "' is the name of a type", out);
+    }
+}
+
+// Skips an initializer or array size from at to the ',' or ';' that ends it.
+size_t SkipToDeclaratorEnd(const Source &s, size_t at) {
+    for (int depth = 0; at < s.tokens.size(); ++at) {
+        const std::string &u = s.tokens[at].text;
+        if (u == "(" || u == "[" || u == "{") ++depth;
+        if (u == ")" || u == "]" || u == "}") --depth;
+        if (depth == 0 && (u == "," || u == ";")) break;
+        if (depth < 0) break;
+    }
+    return at;
+}
+
+// Storage classes: each is given once (invalid.shader_test: "const const");
+// a const local needs its value (const.shader_test,
+// invalid.shader_test); uniform goes with neither static nor out, nor on a
+// local or on a function's result, nor with in outside a parameter list
+// (invalid.shader_test; storage-qualifiers.shader_test compiles "uniform in"
+// parameters).
+void CheckStorage(const Source &s, Diagnostics &out) {
+    size_t checkedTo = 0;
+    for (size_t at = 0; at < s.tokens.size(); ++at) {
+        if (!IsModifier(s, at) || at < checkedTo) continue;
+        size_t first, end;
+        ModifierRun(s, at, first, end);
+        checkedTo = end;
+        std::set<std::string> given;
+        for (size_t k = first; k < end; ++k) {
+            const std::string &modifier = s.tokens[k].text;
+            // CheckMajority says it of row_major and column_major.
+            if (!given.insert(modifier).second && modifier.find("major") == std::string::npos)
+                Refuse(s, k, "'" + modifier + "' is given more than once", out);
+        }
+        const bool statementStart = s.start[first] == first;
+        if (given.count("uniform")) {
+            if (given.count("static"))
+                Refuse(s, first, "'static' and 'uniform' do not go together", out);
+            else if (given.count("out") || given.count("inout"))
+                Refuse(s, first, "'uniform' does not go with 'out' or 'inout'", out);
+            else if (given.count("in") && statementStart)
+                Refuse(s, first, "a variable cannot be both 'uniform' and 'in'", out);
+            else if (s.scope[first] == 'f')
+                Refuse(s, first, "a local variable cannot be 'uniform'", out);
+            else if (s.scope[first] == 'g' && statementStart && Is(s, end + 2, "("))
+                Refuse(s, first, "a function's result cannot be 'uniform'", out);
+        }
+        if (!given.count("const") || s.scope[first] != 'f' || !statementStart ||
+            given.count("typedef"))
+            continue;
+        // The declarators after the type: name[...] = value, ...
+        size_t k = end + 1;
+        if (Is(s, k, "<")) {
+            while (k < s.tokens.size() && !Is(s, k, ">"))
+                ++k;
+            ++k;
+        }
+        while (k < s.tokens.size() && s.tokens[k].kind == 'w') {
+            const size_t name = k++;
+            while (Is(s, k, "["))
+                k = SkipToDeclaratorEnd(s, k + 1) + 1;
+            if (Is(s, k, ","))
+                Refuse(s, name, "const variable '" + s.tokens[name].text + "' needs a value", out);
+            else if (Is(s, k, ";"))
+                Refuse(s, name, "const variable '" + s.tokens[name].text + "' needs a value", out);
+            else if (Is(s, k, "="))
+                k = SkipToDeclaratorEnd(s, k + 1);
+            if (!Is(s, k, ",")) break;
+            ++k;
+        }
+    }
+}
+
+// Arrays: an implicit size ("[]") comes only from the initializer of a
+// variable, whose values fill whole elements; a structure member or a
+// typedef has none (initializer-implicit-array.shader_test). An explicit
+// size is at most 65536 (invalid.shader_test; array-dimension.shader_test
+// compiles 65536). An anonymous structure declares something
+// (invalid.shader_test).
+void CheckArrays(const Source &s, Diagnostics &out) {
+    for (size_t at = 0; at + 1 < s.tokens.size(); ++at) {
+        if (Is(s, at, "struct") && Is(s, at + 1, "{") && s.scope[at] == 'g' && s.start[at] == at) {
+            size_t k = at + 1;
+            for (int depth = 0; k < s.tokens.size(); ++k) {
+                if (Is(s, k, "{")) ++depth;
+                if (Is(s, k, "}") && --depth == 0) break;
+            }
+            if (Is(s, k + 1, ";")) Refuse(s, at, "an anonymous structure declares nothing", out);
+        }
+        if (!Is(s, at, "[") || at < 2 || s.tokens[at - 1].kind != 'w') continue;
+        const Token &before     = s.tokens[at - 1];
+        bool matrix             = false;
+        const std::string &type = s.tokens[at - 2].text;
+        const int components    = BuiltinComponents(type, matrix);
+        const bool declaration  = components > 0 || s.tokens[at - 2].kind == 'w';
+        const Token &size       = s.tokens[at + 1];
+        if (size.kind == 'n' && Is(s, at + 2, "]") && components > 0 &&
+            std::strtoll(size.text.c_str(), nullptr, 0) > 65536)
+            Refuse(s, at + 1, "array '" + before.text + "' has more than 65536 elements", out);
+        if (!Is(s, at + 1, "]") || !declaration || IsStatementWord(type)) continue;
+        int parens = 0;
+        for (size_t k = s.start[at]; k < at; ++k)
+            parens += Is(s, k, "(") - Is(s, k, ")");
+        if (parens != 0) continue;
+        const std::string name = "'" + before.text + "'";
+        if (s.scope[at] == 'a') {
+            Refuse(s, at, "structure member " + name + " cannot have an implicit size", out);
+        } else if (Is(s, s.start[at], "typedef")) {
+            Refuse(s, at, "typedef " + name + " cannot have an implicit array size", out);
+        } else if (s.scope[at] == 'g' || s.scope[at] == 'f') {
+            size_t after = at + 2;
+            while (Is(s, after, "["))
+                after = SkipToDeclaratorEnd(s, after + 1) + 1;
+            if (!Is(s, after, "=")) {
+                Refuse(s, at, "array " + name + " of implicit size needs an initializer", out);
+            } else if (components > 0 && after == at + 2 && Is(s, at + 3, "{")) {
+                // Count a flat list of number literals.
+                size_t k     = at + 4;
+                int values   = 0;
+                bool literal = true;
+                for (; k < s.tokens.size() && !Is(s, k, "}"); ++k) {
+                    const Token &u = s.tokens[k];
+                    if (u.kind == 'n')
+                        ++values;
+                    else if (u.text != "," && u.text != "-" && u.text != "+")
+                        literal = false;
+                }
+                if (literal && values % components != 0)
+                    Refuse(s, at,
+                           std::to_string(values) + " values do not fill whole elements of " +
+                               name + ", an array of '" + type + "'",
+                           out);
+            }
+        }
+    }
+}
+
+// A global's initial value is a literal expression: it may read static
+// constants but no other global (default-values.shader_test: "float4 b = a"
+// where a is a global is refused, a static const compiles).
+void CheckInitialValues(const Source &s, Diagnostics &out) {
+    std::set<std::string> globals; // neither static nor const
+    for (size_t at = 0; at < s.tokens.size(); ++at) {
+        if (s.scope[at] != 'g' || s.start[at] != at || Is(s, at, "typedef") ||
+            Is(s, at, "struct") || Is(s, at, "cbuffer") || Is(s, at, "tbuffer"))
+            continue;
+        size_t first, end;
+        ModifierRun(s, at, first, end);
+        bool fixed = false; // static or const
+        for (size_t k = at; k < end; ++k)
+            fixed = fixed || Is(s, k, "static") || Is(s, k, "const");
+        std::vector<std::string> names;
+        bool function = false, initial = false;
+        int depth = 0;
+        for (size_t k = end; k < s.tokens.size() && !(depth == 0 && Is(s, k, ";")); ++k) {
+            const std::string &u = s.tokens[k].text;
+            if (depth == 0 && u == "(" && !initial) function = true;
+            if (function) break;
+            if (u == "(" || u == "[" || u == "{") ++depth;
+            if (u == ")" || u == "]" || u == "}") --depth;
+            if (depth == 0 && (u == "=" || u == ",")) initial = u == "=";
+            if (depth < 0) break;
+            const Token &t = s.tokens[k];
+            if (t.kind != 'w') continue;
+            if (initial && !fixed && globals.count(u))
+                Refuse(s, k,
+                       "the initial value of a global must be a literal expression; '" + u +
+                           "' is a variable",
+                       out);
+            const std::string next = k + 1 < s.tokens.size() ? s.tokens[k + 1].text : "";
+            if (!initial && depth == 0 && k > end &&
+                (next == "=" || next == ";" || next == "," || next == "[" || next == ":"))
+                names.push_back(u);
+        }
+        if (!function && !fixed) globals.insert(names.begin(), names.end());
+    }
+}
+
+// What the tree keeps for sure: the components a swizzle writes.
+class SwizzleChecker : public glslang::TIntermTraverser {
+  public:
+    SwizzleChecker(const char *fileName, Diagnostics &out) : fileName_(fileName), out_(out) {}
+    bool visitBinary(glslang::TVisit visit, glslang::TIntermBinary *node) override {
+        if (visit != glslang::EvPreVisit || !IsAssignment(node->getOp())) return true;
+        glslang::TIntermBinary *target = node->getLeft()->getAsBinaryNode();
+        if (!target || (target->getOp() != glslang::EOpVectorSwizzle &&
+                        target->getOp() != glslang::EOpMatrixSwizzle))
+            return true;
+        glslang::TIntermAggregate *selectors = target->getRight()->getAsAggregate();
+        if (!selectors) return true;
+        // A matrix swizzle holds a row and a column for each component.
+        const size_t step = target->getOp() == glslang::EOpMatrixSwizzle ? 2 : 1;
+        std::set<std::vector<int>> seen;
+        const auto &sequence = selectors->getSequence();
+        for (size_t i = 0; i + step <= sequence.size(); i += step) {
+            std::vector<int> component;
+            for (size_t j = i; j < i + step; ++j) {
+                glslang::TIntermConstantUnion *value = sequence[j]->getAsConstantUnion();
+                if (!value) return true;
+                component.push_back(value->getConstArray()[0].getIConst());
+            }
+            if (!seen.insert(component).second) {
+                Report(node->getLoc());
+                break;
+            }
+        }
+        return true;
+    }
+
+    // glslang writes a matrix swizzle as one assignment per component, from
+    // a temporary "intermVec", in one sequence.
+    bool visitAggregate(glslang::TVisit visit, glslang::TIntermAggregate *node) override {
+        if (visit != glslang::EvPreVisit || node->getOp() != glslang::EOpSequence) return true;
+        std::set<std::pair<int, int>> seen;
+        for (TIntermNode *child : node->getSequence()) {
+            glslang::TIntermBinary *assign = child->getAsBinaryNode();
+            if (!assign || assign->getOp() != glslang::EOpAssign) continue;
+            glslang::TIntermBinary *from   = assign->getRight()->getAsBinaryNode();
+            glslang::TIntermBinary *row    = assign->getLeft()->getAsBinaryNode();
+            glslang::TIntermBinary *column = row && row->getOp() == glslang::EOpIndexDirect
+                                                 ? row->getLeft()->getAsBinaryNode()
+                                                 : nullptr;
+            const glslang::TIntermSymbol *temporary =
+                from ? from->getLeft()->getAsSymbolNode() : nullptr;
+            if (!column || column->getOp() != glslang::EOpIndexDirect || !temporary ||
+                temporary->getName() != "intermVec" || !column->getRight()->getAsConstantUnion() ||
+                !row->getRight()->getAsConstantUnion())
+                continue;
+            const int c = column->getRight()->getAsConstantUnion()->getConstArray()[0].getIConst();
+            const int r = row->getRight()->getAsConstantUnion()->getConstArray()[0].getIConst();
+            if (!seen.insert({c, r}).second) {
+                Report(assign->getLoc());
+                break;
+            }
+        }
+        return true;
+    }
+
+  private:
+    void Report(const glslang::TSourceLoc &loc) {
+        // The tree's columns count in the text with literals rewritten.
+        out_.Error(loc.getFilename() ? loc.getFilename() : fileName_, std::max(loc.line, 1), 0,
+                   "the destination of an assignment names a component twice");
+    }
+    static bool IsAssignment(glslang::TOperator op) {
+        return op == glslang::EOpAssign ||
+               (op >= glslang::EOpAddAssign && op <= glslang::EOpRightShiftAssign);
+    }
+    const char *fileName_;
+    Diagnostics &out_;
+};
+
+// The entry point's inputs and outputs: an output semantic names one value
+// (entry-point-semantics.shader_test: "sem0" and "SEM" are the same one, and
+// an array of structures cannot be an output); two inputs may share one only
+// with the same layout: the same number of components of the same kind,
+// floating or integer, and neither a row_major matrix.
+void CheckSemantics(const glslang::TIntermediate &tree, const char *fileName, Diagnostics &out) {
+    const glslang::TIntermAggregate *root =
+        tree.getTreeRoot() ? tree.getTreeRoot()->getAsAggregate() : nullptr;
+    if (!root) return;
+    struct Use {
+        int components, registers;
+        bool integer, rowMajorMatrix;
+    };
+    std::map<std::pair<std::string, int>, Use> inputs;
+    std::set<std::pair<std::string, int>> outputs;
+    glslang::TSourceLoc entryLoc;
+    entryLoc.init();
+    for (TIntermNode *child : root->getSequence()) {
+        const glslang::TIntermAggregate *node = child->getAsAggregate();
+        if (node && node->getOp() == glslang::EOpFunction &&
+            node->getName() == tree.getEntryPointMangledName().c_str())
+            entryLoc = node->getLoc();
+    }
+    auto refuse = [&](const std::string &text) {
+        out.Error(entryLoc.getFilename() ? entryLoc.getFilename() : fileName,
+                  std::max(entryLoc.line, 1), std::max(entryLoc.column, 1), text);
+    };
+    // One value with its semantic: each array element and matrix vector
+    // takes the next index.
+    std::function<void(const glslang::TType &, bool, int)> add = [&](const glslang::TType &type,
+                                                                     bool input, int element) {
+        if (type.isStruct()) {
+            if (!input && type.isArray()) {
+                refuse("an array of structures cannot be an output of the entry point");
+                return;
+            }
+            for (const glslang::TTypeLoc &member : *type.getStruct())
+                add(*member.type, input, 0);
+            return;
+        }
+        const glslang::TQualifier &q = type.getQualifier();
+        if (!q.semanticName) return;
+        std::string name = q.semanticName;
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](char c) { return std::toupper(static_cast<unsigned char>(c)); });
+        size_t digits = name.size();
+        while (digits > 0 && std::isdigit(static_cast<unsigned char>(name[digits - 1])))
+            --digits;
+        const int index = (digits < name.size() ? std::atoi(name.c_str() + digits) : 0) + element;
+        name.resize(digits);
+        // glslang keeps HLSL's matrices transposed: its column-major one is
+        // HLSL's row_major.
+        const bool rowMajor =
+            type.isMatrix() && type.getQualifier().layoutMatrix == glslang::ElmColumnMajor;
+        Use use{std::max(type.getVectorSize(), 1), 1,
+                !type.containsBasicType(glslang::EbtFloat) &&
+                    !type.containsBasicType(glslang::EbtFloat16),
+                rowMajor};
+        if (type.isMatrix()) {
+            use.registers  = rowMajor ? type.getMatrixCols() : type.getMatrixRows();
+            use.components = rowMajor ? type.getMatrixRows() : type.getMatrixCols();
+        }
+        const int count =
+            use.registers * (type.isArray() ? std::max(type.getCumulativeArraySize(), 1) : 1);
+        for (int k = 0; k < count; ++k) {
+            const auto key = std::make_pair(name, index + k);
+            if (!input) {
+                if (!outputs.insert(key).second)
+                    refuse("the output semantic '" + name + std::to_string(index + k) +
+                           "' is given to more than one value");
+                continue;
+            }
+            const auto known = inputs.find(key);
+            if (known == inputs.end()) {
+                inputs[key] = use;
+                continue;
+            }
+            const Use &was = known->second;
+            if (was.components != use.components || was.registers != use.registers ||
+                was.integer != use.integer || was.rowMajorMatrix || use.rowMajorMatrix)
+                refuse("the input semantic '" + name + std::to_string(index + k) +
+                       "' is given to values of different layouts");
+        }
+    };
+    for (TIntermNode *child : root->getSequence()) {
+        const glslang::TIntermAggregate *node = child->getAsAggregate();
+        if (!node || node->getOp() != glslang::EOpLinkerObjects) continue;
+        for (TIntermNode *object : node->getSequence()) {
+            const glslang::TIntermSymbol *symbol = object->getAsSymbolNode();
+            if (!symbol) continue;
+            const glslang::TStorageQualifier storage = symbol->getQualifier().storage;
+            if (storage != glslang::EvqVaryingIn && storage != glslang::EvqVaryingOut) continue;
+            // glslang splits an array in an interface into one value per
+            // element, each named "a.b[1]" and given the array's semantic.
+            const std::string name = symbol->getName().c_str();
+            const size_t open      = name.rfind('[');
+            const bool input       = storage == glslang::EvqVaryingIn;
+            if (!input && name.find('[') != std::string::npos &&
+                name.find('.', name.find('[')) != std::string::npos) {
+                refuse("an array of structures cannot be an output of the entry point");
+                break;
+            }
+            add(symbol->getType(), input,
+                open != std::string::npos && name.back() == ']' ? std::atoi(name.c_str() + open + 1)
+                                                                : 0);
+        }
+    }
+}
+
+} // namespace
+
+void CheckWindowsRules(const std::string &original, const std::string &preprocessed,
+                       const char *fileName, const char *profile,
+                       const glslang::TIntermediate &tree, Diagnostics &out) {
+    Source s;
+    s.files  = {fileName};
+    s.tokens = Tokenize(preprocessed, s.files);
+    if (s.tokens.empty()) return;
+    PlaceColumns(s, original);
+    FindScopes(s);
+    CheckMajority(s, out);
+    CheckRegisters(s, profile, out);
+    CheckAttributes(s, out);
+    CheckNames(s, out);
+    CheckStorage(s, out);
+    CheckArrays(s, out);
+    CheckInitialValues(s, out);
+    if (tree.getTreeRoot()) {
+        SwizzleChecker swizzles(fileName, out);
+        tree.getTreeRoot()->traverse(&swizzles);
+    }
+    if (tree.getStage() != EShLangGeometry) CheckSemantics(tree, fileName, out);
+}

@@ -1,0 +1,95 @@
+// What the Windows compiler refuses beyond the profile's models, each beside
+// the closest form it compiles, so that a rule grown too wide fails here as
+// surely as one that stopped refusing. The refusing forms and the compiling
+// ones are as vkd3d's Windows-run tests record them.
+#include "platform/gl/glsl/translate.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+struct Case {
+    const char *source;  // a pixel stage whose entry point is ps_main
+    const char *message; // "file(line,column): error: text" or part of it; null: it compiles
+};
+
+#define PS(body) "float4 ps_main() : SV_Target { " body " return 0; }\n"
+
+const Case kCases[] = {
+    {"row_major row_major float4x4 m;\n" PS(""), "main.fx(1,1): error: 'row_major' is given"},
+    {"typedef row_major float2x2 t;\nrow_major t m;\n" PS(""), nullptr},
+    {"typedef row_major float2x2 t;\ncolumn_major t m;\n" PS(""), "contradicts the 'row_major'"},
+    {"column_major float4 f;\n" PS(""), "applies only to matrices"},
+    {"typedef float4x4 a[2];\nrow_major a m;\n" PS(""), "applies only to matrices"},
+    {"const const float4 c;\n" PS(""), "'const' is given more than once"},
+    {PS("const float f;"), "main.fx(1,44): error: const variable 'f' needs a value"},
+    {PS("const float f = 1, g;"), "const variable 'g'"},
+    {"static uniform float4 f;\n" PS(""), "'static' and 'uniform'"},
+    {"uniform in float4 f;\n" PS(""), "'uniform' and 'in'"},
+    {"float4 ps_main(uniform in float4 a) : SV_Target { return a; }", nullptr},
+    {PS("uniform float f;"), "a local variable cannot be 'uniform'"},
+    {"Texture2D t : register(PS, t1);\n" PS(""), "'PS' is not a shader profile"},
+    {"Texture2D t : register(ps, t1) : register(ps_4_0, t2);\n" PS(""), "conflicting registers"},
+    {"Texture2D t : register(ps, t1) : register(ps_5_0, t2);\n" PS(""), nullptr},
+    {"[one][one]\n" PS(""), "main.fx(1,7): error: attribute 'one' is given more than once"},
+    {"[one][One]\n" PS(""), nullptr},
+    {"[one]\nfloat4 f;\n" PS(""), "not to a variable"},
+    {PS("float4 teChnique = 0;"), "'teChnique' is a keyword of effects"},
+    {PS("float4 fxGroup = 0; float4 technique10 = 0; float4 float = 0;"), nullptr},
+    {"typedef float2 float;\n" PS(""), "'float' is the name of a type"},
+    {PS("float4 a[] = {1, 2, 3, 4, 5, 6, 7};"), "7 values do not fill whole elements"},
+    {PS("float4 a[] = {1, 2, 3, 4, 5, 6, 7, 8}; float2 b[][3] = {1, 2, 3, 4, 5, 6};"), nullptr},
+    {PS("float4 a[];"), "needs an initializer"},
+    {"struct S { float4 a[]; };\n" PS(""), "cannot have an implicit size"},
+    {PS("float a[65537];"), "more than 65536 elements"},
+    {"struct { float4 a; };\n" PS(""), "an anonymous structure declares nothing"},
+    {"float a = 7;\nfloat4 b = {1, 2, a, 4};\n" PS(""), "main.fx(2,19): error: the initial value"},
+    {"static const float a = 7;\nfloat4 b = {1, 2, a, 4};\n" PS(""), nullptr},
+    {PS("float4 x = 0; x.xzzx = 1;"), "names a component twice"},
+    {PS("float2x2 m = 0; m._m01_m01 = 1; m._m00_m01 = 1; float4 x = 0; x.xz = 1;"),
+     "main.fx(1,1): error: the destination of an assignment names a component twice"},
+    {"float4 ps_main(float2 a : T0, float3 b : T0) : SV_Target { return 0; }",
+     "input semantic 'T0'"},
+    {"float4 ps_main(float2 a : T0, half2 b : T0, float2x1 c : T0) : SV_Target { return 0; }",
+     nullptr},
+    {"void ps_main(out float4 a : SV_Target0, out float4 b : sv_target) { a = b = 0; }",
+     "output semantic 'SV_TARGET0'"},
+    {"struct S { float4 t[2] : T0; };\n"
+     "void ps_main(out S s, out float4 c : SV_Target) { s.t[0] = s.t[1] = c = 0; }",
+     nullptr},
+    // Lines of an included file are its own.
+    {"#include \"inc.fxh\"\n" PS(""), "inc.fxh(2,12): error: 'PS' is not a shader profile"},
+};
+
+TEST(WindowsRules, RefusesWhatWindowsRefusesAndNoMore) {
+    namespace fs            = std::filesystem;
+    const fs::path previous = fs::current_path();
+    const fs::path folder = fs::temp_directory_path() / ("hotfx_rules_" + std::to_string(getpid()));
+    fs::create_directories(folder);
+    fs::current_path(folder);
+    std::ofstream("inc.fxh") << "// included\nfloat4 f : register(PS, c1);\n";
+    for (const Case &c : kCases) {
+        SCOPED_TRACE(c.source);
+        std::ofstream("main.fx", std::ios::binary) << c.source;
+        ID3D10Blob *shader = nullptr, *messages = nullptr;
+        const HRESULT hr = D3DX11CompileFromFileA("main.fx", nullptr, nullptr, "ps_main", "ps_4_0",
+                                                  0, 0, nullptr, &shader, &messages, nullptr);
+        const std::string text =
+            messages ? static_cast<const char *>(messages->GetBufferPointer()) : "";
+        if (shader) shader->Release();
+        if (messages) messages->Release();
+        if (!c.message)
+            EXPECT_EQ(hr, 0) << text;
+        else
+            EXPECT_NE(text.find(c.message), std::string::npos) << text;
+    }
+    fs::current_path(previous);
+    fs::remove_all(folder);
+}
+
+} // namespace
