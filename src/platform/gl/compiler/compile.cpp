@@ -12,6 +12,7 @@
 #include "platform/gl/hlsl/crash_guards.h"
 #include "platform/gl/hlsl/literals.h"
 #include "platform/gl/hlsl/glslang_parse.h"
+#include "platform/gl/hlsl/lexer.h"
 #include "platform/gl/hlsl/entry_rewrites.h"
 #include "platform/gl/hlsl/source_files.h"
 #include "platform/gl/spirv/arithmetic.h"
@@ -104,22 +105,24 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
     // counts; the parses below read the result.
     std::string source;
     if (!PreprocessHlsl(original, fileName, language, kMessages, source, log)) return false;
-    BlankEffectSyntax(source);
-    KeepLastEntryDefinition(source, entryPoint);
+    // Lexed once: each pass below keeps the tokens those of the text it leaves.
+    LexedHlsl lexed = LexHlsl(source, fileName);
+    BlankEffectSyntax(source, lexed);
+    KeepLastEntryDefinition(source, lexed, entryPoint);
     if (language == EShLangGeometry) {
-        BlankUnusedStreamFunctions(source, entryPoint);
-        RenameClipCullSemantics(source); // restored in the SPIR-V below
+        BlankUnusedStreamFunctions(source, lexed, entryPoint);
+        RenameClipCullSemantics(source, lexed); // restored in the SPIR-V below
     }
-    if (!SafeToParse(source, fileName, entryPoint, language, log)) {
+    if (!SafeToParse(source, lexed, fileName, entryPoint, language, log)) {
         CheckProfile(original, fileName, nullptr, entryPoint, profile, log); // why it did not parse
         return false;
     }
 
     // Literals read at run time, so that Direct3D's arithmetic applies to
     // them; where that text does not parse, glslang works them out itself.
-    ReplaceLit(source);
+    ReplaceLit(source, lexed);
     std::string runTime = source;
-    ReadLiteralsAtRunTime(runTime);
+    ReadLiteralsAtRunTime(runTime, lexed);
     const char *text = runTime.c_str();
     int length       = static_cast<int>(runTime.size());
     auto shader      = std::make_unique<glslang::TShader>(language);
@@ -137,7 +140,7 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
     // or fails on what only an entry point may do (a stream's Append). A
     // name that the source never calls or defines is the cause, said first.
     bool found = shader->getIntermediate() && shader->getIntermediate()->getNumEntryPoints() > 0;
-    if (!found && (ok || !NamesFunction(source, entryPoint))) {
+    if (!found && (ok || !NamesFunction(source, lexed.tokens, entryPoint))) {
         log = "ERROR: " + std::string(fileName) + ": entry point '" + entryPoint + "' not found\n" +
               log;
         return false;

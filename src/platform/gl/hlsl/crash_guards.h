@@ -6,15 +6,18 @@
 // tests/robust/crashes keeps forms these checks miss.
 #pragma once
 
+#include "platform/gl/hlsl/lexer.h"
+
 #include <glslang/Public/ShaderLang.h>
 
 #include <string>
 
-// Checks the preprocessor's text (source, read from fileName) before the
-// compile parses it: the text itself for brackets and constants glslang
-// trips on, then the entry point's parameters in a parse with no entry
-// point, where every function stays an ordinary one. A source that does not
-// parse at all is refused with the parser's messages: glslang would meet the
-// entry point before the error. Returns false with the refusal in log.
-bool SafeToParse(const std::string &source, const char *fileName, const char *entryPoint,
-                 EShLanguage language, std::string &log);
+// Checks the preprocessor's text (source, read from fileName, and its
+// tokens, LexHlsl) before the compile parses it: the tokens for brackets
+// and constants glslang trips on, then the entry point's parameters in a
+// parse with no entry point, where every function stays an ordinary one.
+// A source that does not parse at all is refused with the parser's
+// messages: glslang would meet the entry point before the error. Returns
+// false with the refusal in log.
+bool SafeToParse(const std::string &source, const LexedHlsl &lexed, const char *fileName,
+                 const char *entryPoint, EShLanguage language, std::string &log);
