@@ -59,6 +59,9 @@ const Case kCases[] = {
     {"guard.fx", "ps_main", "ps_4_0", R"(lib/square\.fxh[:(]2\b.*'\[')"},
     // A header beside its includer: the column is the name's in its text.
     {"lib/bits.fx", "ps_main", "ps_4_0", R"(lib/bits\.fxh\(3,14\): error: countbits needs)"},
+    // Annotations holding shifts and a comparison: each technique is blanked
+    // up to the '>' that closes its annotation.
+    {"annotation.fx", "ps_main", "ps_4_0", ""},
     // Clip distances in a geometry stage's input and output.
     {"clip.fx", "gs_main", "gs_4_0", ""},
     {"clip.fx", "gs_out", "gs_4_0", ""},
@@ -82,6 +85,10 @@ const std::pair<const char *, const char *> kSources[] = {
     {"loop.fx", "#include \"loop.fxh\"\n"},
     {"guard.fx", "#include \"lib/square.fxh\"\n"},
     {"lib/square.fxh", "float4 ps_main() : SV_Target\n{ float a[2;\n return 0; }\n"},
+    {"annotation.fx", "float4 ps_main() : SV_Target { return 1; }\n"
+                      "technique11 T < int a = 1 << 2; >\n"
+                      "{ pass P { SetPixelShader(CompileShader(ps_4_0, ps_main())); } }\n"
+                      "technique11 U < int b = 8 >> 1; bool c = 1 < 2; > { }\n"},
     {"clip.fx", "struct V { float4 pos : SV_Position; float clip : SV_ClipDistance0; };\n"
                 "[maxvertexcount(1)]\n"
                 "void gs_main(point V v[1], inout PointStream<V> s) { s.Append(v[0]); }\n"

@@ -12,6 +12,7 @@
 #include "platform/gl/hlsl/crash_guards.h"
 #include "platform/gl/hlsl/literals.h"
 #include "platform/gl/hlsl/glslang_parse.h"
+#include "platform/gl/hlsl/lexer.h"
 #include "platform/gl/hlsl/entry_rewrites.h"
 #include "platform/gl/hlsl/source_files.h"
 #include "platform/gl/spirv/arithmetic.h"
@@ -110,13 +111,15 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
     IncludedFiles included;
     if (!PreprocessHlsl(original, fileName, language, kMessages, source, included, diagnostics))
         return false;
-    BlankEffectSyntax(source);
-    KeepLastEntryDefinition(source, entryPoint);
+    // Lexed once: each pass below keeps the tokens those of the text it leaves.
+    LexedHlsl lexed = LexHlsl(source, fileName);
+    BlankEffectSyntax(source, lexed);
+    KeepLastEntryDefinition(source, lexed, entryPoint);
     if (language == EShLangGeometry) {
-        BlankUnusedStreamFunctions(source, entryPoint);
-        RenameClipCullSemantics(source); // restored in the SPIR-V below
+        BlankUnusedStreamFunctions(source, lexed, entryPoint);
+        RenameClipCullSemantics(source, lexed); // restored in the SPIR-V below
     }
-    if (!SafeToParse(source, fileName, original, entryPoint, language, diagnostics)) {
+    if (!SafeToParse(source, lexed, fileName, original, entryPoint, language, diagnostics)) {
         // why it did not parse
         CheckProfile(original, fileName, included, nullptr, entryPoint, profile, diagnostics);
         return false;
@@ -124,9 +127,9 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
 
     // Literals read at run time, so that Direct3D's arithmetic applies to
     // them; where that text does not parse, glslang works them out itself.
-    ReplaceLit(source);
+    ReplaceLit(source, lexed);
     std::string runTime = source;
-    ReadLiteralsAtRunTime(runTime);
+    ReadLiteralsAtRunTime(runTime, lexed);
     const char *text = runTime.c_str();
     int length       = static_cast<int>(runTime.size());
     auto shader      = std::make_unique<glslang::TShader>(language);
@@ -143,7 +146,7 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
     // or fails on what only an entry point may do (a stream's Append). A
     // name that the source never calls or defines is the cause, said first.
     bool found = shader->getIntermediate() && shader->getIntermediate()->getNumEntryPoints() > 0;
-    const bool missing = !found && (ok || !NamesFunction(source, entryPoint));
+    const bool missing = !found && (ok || !NamesFunction(source, lexed.tokens, entryPoint));
     if (missing)
         diagnostics.Error(fileName, 0, 0,
                           "entry point '" + std::string(entryPoint) + "' not found");

@@ -2,6 +2,7 @@
 #include "platform/gl/hlsl/crash_guards.h"
 #include "platform/gl/hlsl/glslang_messages.h"
 #include "platform/gl/hlsl/glslang_parse.h"
+#include "platform/gl/hlsl/lexer.h"
 
 #include <glslang/Include/intermediate.h>
 #include <glslang/MachineIndependent/localintermediate.h>
@@ -16,69 +17,38 @@
 
 namespace {
 
-bool IsIdentifierChar(char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
-}
-
 // Checks the text as the preprocessor leaves it (so comments and code that
 // #if leaves out do not count) for
 // - a '[' that something other than ']' closes or ends: "float a[2)",
 //   "float a[2;" (in a source that parses, nothing does);
 // - a constant incremented or decremented: "k < 4 ++k", a for loop short of
 //   a ';'.
-bool PreprocessedTextSafe(const std::string &output, const char *fileName,
+// The tokens place each in its (included) file by the #line directives.
+bool PreprocessedTextSafe(const std::string &output, const LexedHlsl &lexed,
                           Diagnostics &diagnostics) {
-    std::string where = fileName; // the file the text at hand came from
-    // The brackets not yet closed, innermost last, with their lines.
-    std::vector<std::pair<char, int>> open;
-    int line = 1;
-    for (size_t at = 0; at <= output.size(); ++at) {
-        const char c        = at < output.size() ? output[at] : '\0';
-        const bool inSquare = !open.empty() && open.back().first == '[';
-        if (inSquare && (c == ')' || c == '}' || c == '{' || c == ';' || c == '\0')) {
-            diagnostics.Error(where, std::max(open.back().second, 1), 0, "'[': no matching ']'");
+    const std::vector<Token> &tokens = lexed.tokens;
+    std::vector<const Token *> open; // the brackets not yet closed, innermost last
+    for (size_t i = 0; i <= tokens.size(); ++i) {
+        const Token *t = i < tokens.size() ? &tokens[i] : nullptr;
+        const char c =
+            t && t->kind == TokenKind::Punctuator && t->length == 1 ? output[t->offset] : '\0';
+        const bool inSquare = !open.empty() && output[open.back()->offset] == '[';
+        if (inSquare && (c == ')' || c == '}' || c == '{' || c == ';' || !t)) {
+            diagnostics.Error(lexed.files[open.back()->file], std::max(open.back()->line, 1), 0,
+                              "'[': no matching ']'");
             return false;
         }
-        const bool tokenStart = at == 0 || !IsIdentifierChar(output[at - 1]);
-        if ((at == 0 || output[at - 1] == '\n') && c == '#') {
-            // A directive line: "#line N" says which line the next one is,
-            // '#line N "name"' also which (included) file.
-            const size_t end = output.find('\n', at);
-            if (output.compare(at, 6, "#line ") == 0) {
-                line                 = std::atoi(&output[at + 6]) - 1;
-                const std::string it = output.substr(at, end == std::string::npos ? end : end - at);
-                const size_t quote   = it.find('"');
-                if (quote != std::string::npos && it.rfind('"') > quote)
-                    where = it.substr(quote + 1, it.rfind('"') - quote - 1);
-            }
-            at = end == std::string::npos ? output.size() - 1 : end - 1;
-        } else if (c == '\n') {
-            ++line;
-        } else if (c == '"') {
-            const size_t end = output.find_first_of("\"\n", at + 1);
-            if (end == std::string::npos) break;
-            at = output[end] == '"' ? end : end - 1;
-        } else if (c == '(' || c == '[' || c == '{') {
-            open.emplace_back(c, line);
+        if (!t) break;
+        if (c == '(' || c == '[' || c == '{') {
+            open.push_back(t);
         } else if ((c == ')' || c == ']' || c == '}') && !open.empty()) {
             open.pop_back();
-        } else if (tokenStart &&
-                   (std::isdigit(static_cast<unsigned char>(c)) ||
-                    (c == '.' && std::isdigit(static_cast<unsigned char>(
-                                     at + 1 < output.size() ? output[at + 1] : 0))))) {
-            size_t end = at;
-            while (end < output.size() && (IsIdentifierChar(output[end]) || output[end] == '.' ||
-                                           ((output[end] == '+' || output[end] == '-') &&
-                                            (output[end - 1] == 'e' || output[end - 1] == 'E'))))
-                ++end;
-            const size_t next = output.find_first_not_of(" \t\r\n", end);
-            if (next != std::string::npos &&
-                (output.compare(next, 2, "++") == 0 || output.compare(next, 2, "--") == 0)) {
-                diagnostics.Error(where, std::max(line, 1), 0,
-                                  "'" + output.substr(next, 2) + "': a constant cannot be changed");
-                return false;
-            }
-            at = end - 1;
+        } else if (t->kind == TokenKind::Number && i + 1 < tokens.size() &&
+                   (Is(output, tokens[i + 1], "++") || Is(output, tokens[i + 1], "--"))) {
+            diagnostics.Error(lexed.files[t->file], std::max(t->line, 1), 0,
+                              "'" + output.substr(tokens[i + 1].offset, 2) +
+                                  "': a constant cannot be changed");
+            return false;
         }
     }
     return true;
@@ -131,12 +101,13 @@ class UnsafeEntryParameter : public glslang::TIntermTraverser {
 
 } // namespace
 
-bool SafeToParse(const std::string &source, const char *fileName, const std::string &original,
-                 const char *entryPoint, EShLanguage language, Diagnostics &diagnostics) {
+bool SafeToParse(const std::string &source, const LexedHlsl &lexed, const char *fileName,
+                 const std::string &original, const char *entryPoint, EShLanguage language,
+                 Diagnostics &diagnostics) {
     const char *text = source.c_str();
     int length       = static_cast<int>(source.size());
-    if (!PreprocessedTextSafe(source, fileName, diagnostics)) return false;
-    if (!NamesFunction(source, entryPoint)) return true;
+    if (!PreprocessedTextSafe(source, lexed, diagnostics)) return false;
+    if (!NamesFunction(source, lexed.tokens, entryPoint)) return true;
 
     glslang::TShader shader(language);
     SetUpShader(shader, text, length, fileName, "hotfx_no_entry_point", language);

@@ -7,17 +7,20 @@
 #pragma once
 
 #include "platform/gl/compiler/diagnostics.h"
+#include "platform/gl/hlsl/lexer.h"
 
 #include <glslang/Public/ShaderLang.h>
 
 #include <string>
 
 // Checks the preprocessor's text (source, made from original, the text of
-// fileName) before the compile parses it: the text itself for brackets and
-// constants glslang trips on, then the entry point's parameters in a parse
-// with no entry point, where every function stays an ordinary one. A source
-// that does not parse at all is refused with the parser's messages: glslang
-// would meet the entry point before the error. Returns false with the
-// refusal in diagnostics, at its place in original.
-bool SafeToParse(const std::string &source, const char *fileName, const std::string &original,
-                 const char *entryPoint, EShLanguage language, Diagnostics &diagnostics);
+// fileName, and its tokens, LexHlsl) before the compile parses it: the
+// tokens for brackets and constants glslang trips on, then the entry
+// point's parameters in a parse with no entry point, where every function
+// stays an ordinary one. A source that does not parse at all is refused
+// with the parser's messages: glslang would meet the entry point before the
+// error. Returns false with the refusal in diagnostics, at its place in
+// original.
+bool SafeToParse(const std::string &source, const LexedHlsl &lexed, const char *fileName,
+                 const std::string &original, const char *entryPoint, EShLanguage language,
+                 Diagnostics &diagnostics);

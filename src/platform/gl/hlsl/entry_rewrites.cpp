@@ -1,97 +1,38 @@
-// Rewrites of preprocessed HLSL text (entry_rewrites.h). A small tokenizer
-// finds the file's global declarations; nothing inside a function body is
+// Rewrites of preprocessed HLSL text (entry_rewrites.h). The lexer's tokens
+// give the file's global declarations; nothing inside a function body is
 // looked at.
 #include "platform/gl/hlsl/entry_rewrites.h"
+#include "platform/gl/hlsl/lexer.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <map>
 #include <utility>
 #include <vector>
 
 namespace {
 
-enum class Kind { Word, Number, String, Mark };
-
-struct Token {
-    size_t begin, end;
-    Kind kind;
-};
-
-bool WordChar(char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
-}
-
-// The tokens of text, skipping whitespace, comments and whole directive
-// lines (the preprocessor's #line and #pragma stay as they are).
-std::vector<Token> Tokenize(const std::string &text) {
-    std::vector<Token> tokens;
-    const size_t size = text.size();
-    bool lineStart    = true;
-    size_t at         = 0;
-    while (at < size) {
-        const char c    = text[at];
-        const char next = at + 1 < size ? text[at + 1] : '\0';
-        if (c == '\n') {
-            lineStart = true;
-            ++at;
-            continue;
-        }
-        if (std::isspace(static_cast<unsigned char>(c))) {
-            ++at;
-            continue;
-        }
-        if ((lineStart && c == '#') || (c == '/' && next == '/')) {
-            at = std::min(text.find('\n', at), size);
-            continue;
-        }
-        lineStart = false;
-        if (c == '/' && next == '*') {
-            const size_t close = text.find("*/", at + 2);
-            at                 = close == std::string::npos ? size : close + 2;
-            continue;
-        }
-        const size_t begin = at;
-        Kind kind          = Kind::Mark;
-        if (c == '"') {
-            kind = Kind::String;
-            for (++at; at < size && text[at] != '"' && text[at] != '\n'; ++at)
-                if (text[at] == '\\' && at + 1 < size && text[at + 1] != '\n') ++at;
-            if (at < size && text[at] == '"') ++at;
-        } else if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
-            kind = Kind::Word;
-            while (at < size && WordChar(text[at]))
-                ++at;
-        } else if (std::isdigit(static_cast<unsigned char>(c)) ||
-                   (c == '.' && std::isdigit(static_cast<unsigned char>(next)))) {
-            kind = Kind::Number;
-            for (++at; at < size; ++at) {
-                const char d = text[at];
-                const bool sign =
-                    (d == '+' || d == '-') && (text[at - 1] == 'e' || text[at - 1] == 'E');
-                if (!WordChar(d) && d != '.' && !sign) break;
-            }
-        } else {
-            ++at;
-        }
-        tokens.push_back({begin, at, kind});
-    }
-    return tokens;
-}
-
 // The tokens of one text, with the lookups the declaration walk needs.
+// Directive lines (#line, #pragma) are left out: they stay as they are.
 struct Source {
     std::string &text;
     std::vector<Token> tokens;
 
+    Source(std::string &text, const LexedHlsl &lexed) : text(text) {
+        tokens.reserve(lexed.tokens.size());
+        for (const Token &t : lexed.tokens)
+            if (t.kind != TokenKind::Directive) tokens.push_back(t);
+    }
+
     size_t size() const { return tokens.size(); }
     bool Is(size_t i, char mark) const {
-        return i < tokens.size() && tokens[i].kind == Kind::Mark && text[tokens[i].begin] == mark;
+        return i < tokens.size() && IsMark(text, tokens[i], mark);
     }
-    bool IsWord(size_t i) const { return i < tokens.size() && tokens[i].kind == Kind::Word; }
-    std::string Spelling(size_t i) const {
-        return text.substr(tokens[i].begin, tokens[i].end - tokens[i].begin);
+    bool IsWord(size_t i) const {
+        return i < tokens.size() && tokens[i].kind == TokenKind::Identifier;
     }
+    std::string Spelling(size_t i) const { return text.substr(tokens[i].offset, tokens[i].length); }
     std::string Lower(size_t i) const {
         std::string word = IsWord(i) ? Spelling(i) : std::string();
         for (char &c : word)
@@ -112,16 +53,26 @@ struct Source {
         return tokens.size();
     }
 
-    // The '>' that ends the annotation opened at i, or size().
+    // Whether the token at i can start an operand, so that a '>' before it
+    // is a comparison.
+    bool Operand(size_t i) const {
+        if (i >= tokens.size()) return false;
+        if (tokens[i].kind != TokenKind::Punctuator) return true;
+        for (const char *op : {"(", "-", "+", "!", "~", "++", "--"})
+            if (::Is(text, tokens[i], op)) return true;
+        return false;
+    }
+
+    // The '>' that ends the annotation opened at i, or size(). Each of its
+    // entries ("int a = 1 << 2;") ends with a ';', so a '>' at the start of
+    // one closes it; within one, a '<' or '>' is a template's bracket or an
+    // operator ("1 < 2", "8 >> 1"), unless no operand follows the '>'.
     size_t AnnotationEnd(size_t i) const {
-        int depth = 0;
-        for (; i < tokens.size(); ++i) {
-            if (Opens(i))
-                i = Closing(i);
-            else if (Is(i, '<'))
-                ++depth;
-            else if (Is(i, '>') && --depth == 0)
-                return i;
+        bool entryStart = true;
+        for (++i; i < tokens.size(); ++i) {
+            if (Is(i, '>') && (entryStart || !Operand(i + 1))) return i;
+            entryStart = Is(i, ';');
+            if (Opens(i)) i = Closing(i);
         }
         return tokens.size();
     }
@@ -168,10 +119,18 @@ struct Source {
     // Spaces over tokens first to last, keeping newlines and directives.
     void Blank(size_t first, size_t last) {
         for (size_t i = first; i <= last && i < tokens.size(); ++i)
-            std::fill(text.begin() + static_cast<std::ptrdiff_t>(tokens[i].begin),
-                      text.begin() + static_cast<std::ptrdiff_t>(tokens[i].end), ' ');
+            std::fill(text.begin() + static_cast<std::ptrdiff_t>(tokens[i].offset),
+                      text.begin() + static_cast<std::ptrdiff_t>(tokens[i].end()), ' ');
     }
 };
+
+// Drops the tokens Blank turned into spaces (no token starts with one), so
+// that lexed stays the tokens of the text: the rest keep their offsets.
+void DropBlanked(const std::string &text, LexedHlsl &lexed) {
+    lexed.tokens.erase(std::remove_if(lexed.tokens.begin(), lexed.tokens.end(),
+                                      [&](const Token &t) { return text[t.offset] == ' '; }),
+                       lexed.tokens.end());
+}
 
 bool IsModifier(const std::string &word) {
     for (const char *m : {"static", "uniform", "extern", "shared", "const", "volatile"})
@@ -235,8 +194,8 @@ void BlankSamplerStates(Source &source, size_t i, size_t end) {
 
 } // namespace
 
-void BlankEffectSyntax(std::string &text) {
-    Source source{text, Tokenize(text)};
+void BlankEffectSyntax(std::string &text, LexedHlsl &lexed) {
+    Source source(text, lexed);
     const size_t count = source.size();
     for (size_t start = 0; start < count;) {
         size_t i = start;
@@ -277,6 +236,7 @@ void BlankEffectSyntax(std::string &text) {
         }
         start = source.NextDeclaration(start);
     }
+    DropBlanked(text, lexed);
 }
 
 namespace {
@@ -316,8 +276,8 @@ bool Calls(const Source &source, size_t i, const std::string &name) {
 
 } // namespace
 
-int KeepLastEntryDefinition(std::string &text, const std::string &entryPoint) {
-    Source source{text, Tokenize(text)};
+int KeepLastEntryDefinition(std::string &text, LexedHlsl &lexed, const std::string &entryPoint) {
+    Source source(text, lexed);
     std::vector<size_t> definitions;
     for (const Function &function : Functions(source))
         if (function.body && source.Spelling(function.name) == entryPoint)
@@ -329,12 +289,14 @@ int KeepLastEntryDefinition(std::string &text, const std::string &entryPoint) {
     const std::string other = "hotfx_overload_" + entryPoint;
     for (size_t i = source.size(); i-- > 0;)
         if (i != definitions.back() && Calls(source, i, entryPoint))
-            text.replace(source.tokens[i].begin, entryPoint.size(), other);
+            text.replace(source.tokens[i].offset, entryPoint.size(), other);
+    lexed = LexHlsl(text, lexed.files[0]); // the offsets after a name have moved
     return static_cast<int>(definitions.size());
 }
 
-void BlankUnusedStreamFunctions(std::string &text, const std::string &entryPoint) {
-    Source source{text, Tokenize(text)};
+void BlankUnusedStreamFunctions(std::string &text, LexedHlsl &lexed,
+                                const std::string &entryPoint) {
+    Source source(text, lexed);
     std::map<std::string, size_t> uses; // each word's count in the whole text
     for (size_t i = 0; i < source.size(); ++i)
         if (source.IsWord(i)) ++uses[source.Spelling(i)];
@@ -354,5 +316,30 @@ void BlankUnusedStreamFunctions(std::string &text, const std::string &entryPoint
         for (size_t i = function.first; i <= function.last; ++i)
             own += source.IsWord(i) && source.Spelling(i) == name;
         if (uses[name] == own) source.Blank(function.first, function.last);
+    }
+    DropBlanked(text, lexed);
+}
+
+void RenameClipCullSemantics(std::string &text, const LexedHlsl &lexed) {
+    static const char *const kNames[] = {"sv_clipdistance", "sv_culldistance"};
+    const std::vector<Token> &tokens  = lexed.tokens;
+    for (size_t i = 1; i < tokens.size(); ++i) {
+        const Token &t = tokens[i];
+        if (t.kind != TokenKind::Identifier || !IsMark(text, tokens[i - 1], ':')) continue;
+        for (const char *name : kNames) {
+            const size_t length = std::strlen(name);
+            if (t.length < length ||
+                !std::equal(name, name + length,
+                            text.begin() + static_cast<std::ptrdiff_t>(t.offset),
+                            [](char a, char b) {
+                                return a == std::tolower(static_cast<unsigned char>(b));
+                            }) ||
+                !std::all_of(text.begin() + static_cast<std::ptrdiff_t>(t.offset + length),
+                             text.begin() + static_cast<std::ptrdiff_t>(t.end()),
+                             [](char c) { return c >= '0' && c <= '9'; }))
+                continue;
+            text[t.offset]     = 'H';
+            text[t.offset + 1] = 'F';
+        }
     }
 }

@@ -1,8 +1,6 @@
 // How this backend hands HLSL to glslang's parser (glslang_parse.h).
 #include "platform/gl/hlsl/glslang_parse.h"
 
-#include <cctype>
-
 void SetUpShader(glslang::TShader &shader, const char *const &text, const int &length,
                  const char *const &fileName, const char *entryPoint, EShLanguage language) {
     shader.setStringsWithLengthsAndNames(&text, &length, &fileName, 1);
@@ -18,16 +16,11 @@ void SetUpShader(glslang::TShader &shader, const char *const &text, const int &l
     shader.setAutoMapBindings(true);         // a cbuffer without register(bN) takes a free slot
 }
 
-bool NamesFunction(const std::string &source, const std::string &name) {
-    auto identifier = [](char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
-    };
-    for (size_t at = source.find(name); at != std::string::npos; at = source.find(name, at + 1)) {
-        size_t end = at + name.size();
-        if (at > 0 && identifier(source[at - 1])) continue;
-        while (end < source.size() && std::isspace(static_cast<unsigned char>(source[end])))
-            ++end;
-        if (end < source.size() && source[end] == '(') return true;
-    }
+bool NamesFunction(const std::string &source, const std::vector<Token> &tokens,
+                   const std::string &name) {
+    for (size_t i = 0; i + 1 < tokens.size(); ++i)
+        if (tokens[i].kind == TokenKind::Identifier && Is(source, tokens[i], name) &&
+            IsMark(source, tokens[i + 1], '('))
+            return true;
     return false;
 }

@@ -3,9 +3,12 @@
 // that parse the source before it (crash_guards.h), so both read it alike.
 #pragma once
 
+#include "platform/gl/hlsl/lexer.h"
+
 #include <glslang/Public/ShaderLang.h>
 
 #include <string>
+#include <vector>
 
 const EShMessages kMessages =
     static_cast<EShMessages>(EShMsgSpvRules | EShMsgVulkanRules | EShMsgReadHlsl);
@@ -15,5 +18,7 @@ const EShMessages kMessages =
 void SetUpShader(glslang::TShader &shader, const char *const &text, const int &length,
                  const char *const &fileName, const char *entryPoint, EShLanguage language);
 
-// Whether name appears in the source as an identifier followed by "(".
-bool NamesFunction(const std::string &source, const std::string &name);
+// Whether name appears in the source (with its tokens, LexHlsl) as an
+// identifier followed by "(".
+bool NamesFunction(const std::string &source, const std::vector<Token> &tokens,
+                   const std::string &name);

@@ -1,109 +1,27 @@
 // Literals read at run time, and lit() as Direct3D computes it; see
 // literals.h. Both work on tokens of the preprocessed text.
 #include "platform/gl/hlsl/literals.h"
+#include "platform/gl/hlsl/lexer.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <set>
 #include <vector>
 
 namespace {
 
-struct Token {
-    size_t at   = 0;
-    size_t size = 0;
-    char kind   = 0; // 'a' identifier, '0' number, '"' string, else the punctuation's first char
-};
-
-bool IdentifierChar(char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
-}
-bool Digit(char c) {
-    return std::isdigit(static_cast<unsigned char>(c)) != 0;
-}
-
-// Splits the text into tokens, leaving out directive lines (#line, #pragma).
-std::vector<Token> Tokenize(const std::string &text) {
+// The tokens of the text, leaving out directive lines (#line, #pragma).
+std::vector<Token> CodeTokens(const LexedHlsl &lexed) {
     std::vector<Token> tokens;
-    static const char *const kLong[] = {
-        "<<=", ">>=", "==", "!=", "<=", ">=", "<<", ">>", "&&", "||", "++",
-        "--",  "+=",  "-=", "*=", "/=", "%=", "&=", "|=", "^=", "::", "->"};
-    bool lineStart = true;
-    for (size_t at = 0; at < text.size();) {
-        const char c = text[at];
-        if (c == '\n') {
-            lineStart = true;
-            ++at;
-            continue;
-        }
-        if (std::isspace(static_cast<unsigned char>(c))) {
-            ++at;
-            continue;
-        }
-        if (lineStart && c == '#') {
-            at = text.find('\n', at);
-            if (at == std::string::npos) break;
-            continue;
-        }
-        lineStart = false;
-        Token t{at, 1, c};
-        const char next = at + 1 < text.size() ? text[at + 1] : '\0';
-        if (Digit(c) || (c == '.' && Digit(next))) {
-            size_t end = at;
-            t.kind     = '0';
-            if (c == '0' && (next == 'x' || next == 'X')) {
-                end += 2;
-                while (end < text.size() && std::isxdigit(static_cast<unsigned char>(text[end])))
-                    ++end;
-            } else {
-                while (end < text.size() && Digit(text[end]))
-                    ++end;
-                if (end < text.size() && text[end] == '.') ++end;
-                while (end < text.size() && Digit(text[end]))
-                    ++end;
-                if (end + 1 < text.size() && (text[end] == 'e' || text[end] == 'E')) {
-                    size_t exponent = end + 1;
-                    if (text[exponent] == '+' || text[exponent] == '-') ++exponent;
-                    if (exponent < text.size() && Digit(text[exponent])) {
-                        end = exponent;
-                        while (end < text.size() && Digit(text[end]))
-                            ++end;
-                    }
-                }
-            }
-            while (end < text.size() && std::strchr("uUlLfFhH", text[end]) && text[end] != '\0')
-                ++end;
-            t.size = end - at;
-        } else if (IdentifierChar(c)) {
-            size_t end = at;
-            while (end < text.size() && IdentifierChar(text[end]))
-                ++end;
-            t.kind = 'a';
-            t.size = end - at;
-        } else if (c == '"') {
-            size_t end = text.find_first_of("\"\n", at + 1);
-            t.kind     = '"';
-            t.size     = (end == std::string::npos ? text.size() : end + 1) - at;
-        } else {
-            for (const char *op : kLong)
-                if (text.compare(at, std::strlen(op), op) == 0) {
-                    t.size = std::strlen(op);
-                    break;
-                }
-        }
-        tokens.push_back(t);
-        at += t.size;
-    }
+    tokens.reserve(lexed.tokens.size());
+    for (const Token &t : lexed.tokens)
+        if (t.kind != TokenKind::Directive) tokens.push_back(t);
     return tokens;
 }
 
-bool Is(const std::string &text, const Token &t, const char *word) {
-    return t.size == std::strlen(word) && text.compare(t.at, t.size, word) == 0;
-}
-
-std::string Spelling(const std::string &text, const Token &t) {
-    return text.substr(t.at, t.size);
+// The character of a one-character punctuator, or '\0'.
+char Mark(const std::string &text, const Token &t) {
+    return t.kind == TokenKind::Punctuator && t.length == 1 ? text[t.offset] : '\0';
 }
 
 // Types that take template arguments, which must be constants.
@@ -187,8 +105,9 @@ Scan ScanTokens(const std::string &text, const std::vector<Token> &tokens) {
         const Token *prev = i > 0 ? &tokens[i - 1] : nullptr;
         const Token *next = i + 1 < tokens.size() ? &tokens[i + 1] : nullptr;
 
-        if (t.kind == 'a') {
-            const std::string name = Spelling(text, t);
+        const char mark = Mark(text, t);
+        if (t.kind == TokenKind::Identifier) {
+            const std::string name(Spelling(text, t));
             if (constantHere && !init) scan.neededConstant.insert(name);
             if (name == "case" && nest.empty()) caseLabel = true;
             if (!outer) continue;
@@ -197,28 +116,28 @@ Scan ScanTokens(const std::string &text, const std::vector<Token> &tokens) {
             if (name == "struct" || name == "cbuffer" || name == "tbuffer" || name == "class" ||
                 name == "interface" || name == "namespace")
                 s.aggregate = true;
-            if (declarator && next && next->size == 1 && std::strchr("=[,;:", next->kind))
+            if (declarator && next && Mark(text, *next) && std::strchr("=[,;:", Mark(text, *next)))
                 s.names.push_back(name);
-        } else if (t.kind == ':' && t.size == 1 && caseLabel && nest.empty()) {
+        } else if (mark == ':' && caseLabel && nest.empty()) {
             caseLabel = false;
-        } else if (t.kind == '(' && t.size == 1) {
-            const bool method = prev && prev->kind == 'a' && i > 1 && tokens[i - 2].kind == '.' &&
-                                tokens[i - 2].size == 1;
+        } else if (mark == '(') {
+            const bool method = prev && prev->kind == TokenKind::Identifier && i > 1 &&
+                                Mark(text, tokens[i - 2]) == '.';
             if (outer) s.hasParen = true;
             nest.push_back(method ? 'm' : '(');
-        } else if (t.kind == '[' && t.size == 1) {
+        } else if (mark == '[') {
             nest.push_back('[');
-        } else if (t.kind == '<' && t.size == 1 && prev && prev->kind == 'a' &&
-                   TemplateType(Spelling(text, *prev))) {
+        } else if (mark == '<' && prev && prev->kind == TokenKind::Identifier &&
+                   TemplateType(std::string(Spelling(text, *prev)))) {
             nest.push_back('<');
-        } else if (t.kind == '>' && (t.size == 1 || Is(text, t, ">>"))) {
-            for (size_t n = t.size; n > 0 && !nest.empty() && nest.back() == '<'; --n)
+        } else if (mark == '>' || Is(text, t, ">>")) {
+            for (size_t n = t.length; n > 0 && !nest.empty() && nest.back() == '<'; --n)
                 nest.pop_back();
-        } else if ((t.kind == ')' || t.kind == ']') && t.size == 1) {
+        } else if (mark == ')' || mark == ']') {
             while (!nest.empty() && nest.back() == '<')
                 nest.pop_back();
             if (!nest.empty()) nest.pop_back();
-        } else if (t.kind == '{') {
+        } else if (mark == '{') {
             char kind = 'a';
             if (init || (prev && Is(text, *prev, "=")))
                 kind = 'i';
@@ -233,14 +152,14 @@ Scan ScanTokens(const std::string &text, const std::vector<Token> &tokens) {
                 nest.clear();
                 newStatement(i + 1);
             }
-        } else if (t.kind == '}') {
+        } else if (mark == '}') {
             const char kind = braces.empty() ? 'a' : braces.back();
             if (!braces.empty()) braces.pop_back();
             if (kind != 'i') {
                 nest.clear();
                 newStatement(i + 1);
             }
-        } else if (t.kind == ';' && nest.empty()) {
+        } else if (mark == ';' && nest.empty()) {
             caseLabel = false;
             newStatement(i + 1);
         } else if (outer && Is(text, t, "=")) {
@@ -267,7 +186,8 @@ void KeepNeededConstants(const std::string &text, const std::vector<Token> &toke
                 continue;
             s.keep = changed = true;
             for (size_t i = s.first; i < s.last && i < tokens.size(); ++i)
-                if (tokens[i].kind == 'a') scan.neededConstant.insert(Spelling(text, tokens[i]));
+                if (tokens[i].kind == TokenKind::Identifier)
+                    scan.neededConstant.emplace(Spelling(text, tokens[i]));
         }
     }
 }
@@ -294,48 +214,49 @@ constexpr const char *kRunTime = "hotfx_at_run_time";
 
 } // namespace
 
-void ReadLiteralsAtRunTime(std::string &text) {
-    const std::vector<Token> tokens = Tokenize(text);
+void ReadLiteralsAtRunTime(std::string &text, const LexedHlsl &lexed) {
+    const std::vector<Token> tokens = CodeTokens(lexed);
     Scan scan                       = ScanTokens(text, tokens);
     KeepNeededConstants(text, tokens, scan);
     std::vector<const Token *> literals;
     for (size_t i = 0; i < tokens.size(); ++i) {
         const Token &t = tokens[i];
-        if (t.kind != '0' || !scan.code[i] || scan.constant[i] ||
+        if (t.kind != TokenKind::Number || !scan.code[i] || scan.constant[i] ||
             scan.statements[scan.statementOf[i]].keep)
             continue;
-        const size_t end = t.at + t.size;
-        if (end < text.size() && IdentifierChar(text[end])) continue; // not a number HLSL knows
+        // A name glued to it (1.0x): not a number HLSL knows.
+        if (t.end() < text.size() && IsIdentifierChar(text[t.end()])) continue;
         literals.push_back(&t);
     }
     if (literals.empty()) return;
     // A branch on a variable the compiler cannot see through before the
     // arithmetic rewrites; the optimizer removes it after them.
     for (auto t = literals.rbegin(); t != literals.rend(); ++t) {
-        const std::string literal = text.substr((*t)->at, (*t)->size);
-        text.replace((*t)->at, (*t)->size,
+        const std::string literal = text.substr((*t)->offset, (*t)->length);
+        text.replace((*t)->offset, (*t)->length,
                      "(" + std::string(kRunTime) + " ? " + literal + " : " + literal + ")");
     }
     Prepend(text, "static bool " + std::string(kRunTime) + " = true; ");
 }
 
-void ReplaceLit(std::string &text) {
-    const std::vector<Token> tokens = Tokenize(text);
+void ReplaceLit(std::string &text, LexedHlsl &lexed) {
+    const std::vector<Token> tokens = CodeTokens(lexed);
     std::vector<const Token *> calls;
     for (size_t i = 0; i + 1 < tokens.size(); ++i) {
         if (!Is(text, tokens[i], "lit") || !Is(text, tokens[i + 1], "(")) continue;
         const Token *prev = i > 0 ? &tokens[i - 1] : nullptr;
         // A return type before the name: the file's own lit.
-        if (prev && prev->kind == 'a' && !Is(text, *prev, "return")) return;
+        if (prev && prev->kind == TokenKind::Identifier && !Is(text, *prev, "return")) return;
         if (prev && Is(text, *prev, ".")) continue;
         calls.push_back(&tokens[i]);
     }
     if (calls.empty()) return;
     for (auto t = calls.rbegin(); t != calls.rend(); ++t)
-        text.replace((*t)->at, 3, "hotfx_lit");
+        text.replace((*t)->offset, 3, "hotfx_lit");
     // The HLSL reference's lit: ambient 1; diffuse n.l, 0 where n.l < 0;
     // specular (n.h)^m, 0 where n.l < 0 or n.h < 0; 1.
     Prepend(text, "float4 hotfx_lit(float n_dot_l, float n_dot_h, float m) { return float4(1.0, "
                   "n_dot_l < 0.0 ? 0.0 : n_dot_l, n_dot_l < 0.0 || n_dot_h < 0.0 ? 0.0 : "
                   "pow(n_dot_h, m), 1.0); } ");
+    lexed = LexHlsl(text, lexed.files[0]);
 }

@@ -2,8 +2,11 @@
 // works out by its own rules before any SPIR-V exists: it folds operations
 // on literals with C's and GLSL's rules (fmod(-3.5, 2) gives 0.5, (int)3e9
 // gives -2^31) and expands lit() with a product where a power belongs.
-// Like the rewrites of entry_rewrites.h they keep every line where it was.
+// Like the rewrites of entry_rewrites.h they keep every line where it was,
+// and read the text through lexed, its tokens (LexHlsl).
 #pragma once
+
+#include "platform/gl/hlsl/lexer.h"
 
 #include <string>
 
@@ -15,8 +18,10 @@
 // labels, method arguments (texture offsets), initializer lists, and the
 // initializers of constants used in any of these. Global initializers of
 // static variables count as executable code; other global ones do not.
-void ReadLiteralsAtRunTime(std::string &text);
+// The last pass: lexed is not brought up to date with the text it leaves.
+void ReadLiteralsAtRunTime(std::string &text, const LexedHlsl &lexed);
 
 // Replaces calls of lit() with a function that computes what Direct3D's lit
-// does, unless the file defines a function of that name itself.
-void ReplaceLit(std::string &text);
+// does, unless the file defines a function of that name itself; lexed is
+// then lexed again.
+void ReplaceLit(std::string &text, LexedHlsl &lexed);

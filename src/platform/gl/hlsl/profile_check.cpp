@@ -6,6 +6,7 @@
 // vertices and 1024 scalars (13.3, 22.3.8). The check walks glslang's tree
 // from the entry point's wrapper through every function it calls.
 #include "platform/gl/hlsl/profile_check.h"
+#include "platform/gl/hlsl/lexer.h"
 
 #include "platform/gl/bindings.h"
 #include "platform/gl/hlsl/constant_layout.h"
@@ -52,88 +53,44 @@ std::string ModelName(int model) {
     return std::to_string(model / 10) + "." + std::to_string(model % 10);
 }
 
-bool IsWordChar(char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
-}
-
-// The names that follow the keyword in the source, outside comments and
-// strings, with their lines and columns.
+// The names that follow the keyword in the source's tokens ("interface
+// IFoo"), with the keyword's line and column.
 struct Named {
     std::string name;
     int line, column;
 };
-std::vector<Named> NamesAfterKeyword(const std::string &source, const char *keyword) {
+std::vector<Named> NamesAfterKeyword(const std::string &source, const LexedHlsl &lexed,
+                                     const char *keyword) {
     std::vector<Named> found;
-    const size_t length = std::strlen(keyword);
-    int line            = 1;
-    size_t lineStart    = 0;
-    for (size_t at = 0; at < source.size(); ++at) {
-        const char c = source[at];
-        if (c == '\n') {
-            ++line;
-            lineStart = at + 1;
-        } else if (source.compare(at, 2, "//") == 0) {
-            at = source.find('\n', at);
-            if (at == std::string::npos) break;
-            --at;
-        } else if (source.compare(at, 2, "/*") == 0) {
-            const size_t end = source.find("*/", at + 2);
-            for (size_t k = at; k < std::min(end, source.size()); ++k)
-                if (source[k] == '\n') {
-                    ++line;
-                    lineStart = k + 1;
-                }
-            if (end == std::string::npos) break;
-            at = end + 1;
-        } else if (c == '"') {
-            const size_t end = source.find_first_of("\"\n", at + 1);
-            if (end == std::string::npos) break;
-            at = source[end] == '"' ? end : end - 1;
-        } else if ((at == 0 || !IsWordChar(source[at - 1])) &&
-                   source.compare(at, length, keyword) == 0 && at + length < source.size() &&
-                   std::isspace(static_cast<unsigned char>(source[at + length]))) {
-            size_t name = source.find_first_not_of(" \t\r\n", at + length);
-            size_t end  = name;
-            while (end < source.size() && IsWordChar(source[end]))
-                ++end;
-            if (name != std::string::npos && end > name)
-                found.push_back(
-                    {source.substr(name, end - name), line, static_cast<int>(at - lineStart) + 1});
-            at += length - 1;
-        }
-    }
+    const std::vector<Token> &tokens = lexed.tokens;
+    for (size_t i = 0; i + 1 < tokens.size(); ++i)
+        if (tokens[i].kind == TokenKind::Identifier && Is(source, tokens[i], keyword) &&
+            tokens[i + 1].kind == TokenKind::Identifier)
+            found.push_back(
+                {std::string(Spelling(source, tokens[i + 1])), tokens[i].line, tokens[i].column});
     return found;
 }
 
 // What a message is about, to find in the source line: an intrinsic's name,
 // or the first name it quotes.
 std::string NameIn(const std::string &what) {
-    if (std::all_of(what.begin(), what.end(), IsWordChar)) return what;
+    if (std::all_of(what.begin(), what.end(), IsIdentifierChar)) return what;
     const size_t open  = what.find('\'');
     const size_t close = open == std::string::npos ? open : what.find('\'', open + 1);
     if (close == std::string::npos) return "";
     const std::string name = what.substr(open + 1, close - open - 1);
-    return std::all_of(name.begin(), name.end(), IsWordChar) ? name : "";
+    return std::all_of(name.begin(), name.end(), IsIdentifierChar) ? name : "";
 }
 
-// The column where p.name first stands as a whole word on p's line, or p's
-// own column. glslang's columns count in the preprocessed text, which
-// collapses spaces, and it places a call at its closing parenthesis.
-int NameColumn(const std::string &source, const Problem &p) {
-    size_t start = 0;
-    for (int line = 1; line < p.line && start != std::string::npos; ++line) {
-        start = source.find('\n', start);
-        if (start != std::string::npos) ++start;
-    }
-    if (start == std::string::npos) return p.column;
-    const size_t end       = std::min(source.find('\n', start), source.size());
-    const std::string text = source.substr(start, end - start);
-    for (size_t at = text.find(p.name); at != std::string::npos; at = text.find(p.name, at + 1)) {
-        const size_t end = at + p.name.size();
-        if ((at == 0 || !IsWordChar(text[at - 1])) &&
-            (end >= text.size() || !IsWordChar(text[end])))
-            return static_cast<int>(at) + 1;
-    }
+// The column where p.name first stands as a name on p's line of the text
+// (lexed as p.file), or p's own column. glslang's columns count in the
+// preprocessed text, which collapses spaces, and it places a call at its
+// closing parenthesis.
+int NameColumn(const std::string &text, const LexedHlsl &lexed, const Problem &p) {
+    for (const Token &t : lexed.tokens)
+        if (t.line == p.line && t.kind == TokenKind::Identifier && Is(text, t, p.name) &&
+            lexed.files[t.file] == p.file)
+            return t.column;
     return p.column;
 }
 
@@ -167,26 +124,17 @@ class CallCollector : public glslang::TIntermTraverser {
 
 // Calls of intrinsics that glslang turns into plain arithmetic, so that only
 // the text shows them: rcp(x) becomes 1 / x.
-void LoweredIntrinsics(const std::string &source, int firstLine, int lastLine,
-                       std::vector<Named> &found) {
+void LoweredIntrinsics(const std::string &source, const LexedHlsl &lexed, int firstLine,
+                       int lastLine, std::vector<Named> &found) {
     static const char *const kNames[] = {"rcp"};
-    size_t start                      = 0;
-    for (int line = 1; line <= lastLine && start < source.size(); ++line) {
-        size_t end = source.find('\n', start);
-        if (end == std::string::npos) end = source.size();
-        if (line >= firstLine) {
-            std::string text = source.substr(start, end - start);
-            text             = text.substr(0, text.find("//"));
-            for (const char *name : kNames)
-                for (size_t at = text.find(name); at != std::string::npos;
-                     at        = text.find(name, at + 1)) {
-                    const size_t after = text.find_first_not_of(" \t", at + std::strlen(name));
-                    if ((at == 0 || !IsWordChar(text[at - 1])) && after != std::string::npos &&
-                        text[after] == '(')
-                        found.push_back({name, line, static_cast<int>(at) + 1});
-                }
-        }
-        start = end + 1;
+    const std::vector<Token> &tokens  = lexed.tokens;
+    for (size_t i = 0; i + 1 < tokens.size(); ++i) {
+        const Token &t = tokens[i];
+        if (t.line < firstLine || t.line > lastLine || t.kind != TokenKind::Identifier ||
+            t.file != 0 || !IsMark(source, tokens[i + 1], '('))
+            continue;
+        for (const char *name : kNames)
+            if (Is(source, t, name)) found.push_back({name, t.line, t.column});
     }
 }
 
@@ -565,18 +513,19 @@ bool CheckProfile(const std::string &source, const char *fileName, const Include
                   glslang::TIntermediate *tree, const char *entryPoint, const char *profile,
                   Diagnostics &diagnostics) {
     std::vector<Problem> problems;
-    const int model = ModelOf(profile);
+    const int model       = ModelOf(profile);
+    const LexedHlsl lexed = LexHlsl(source, fileName);
     if (!tree || !tree->getTreeRoot()) {
         // glslang parses no interface at all; say why the parse failed.
         if (model < 50)
-            for (const Named &named : NamesAfterKeyword(source, "interface"))
+            for (const Named &named : NamesAfterKeyword(source, lexed, "interface"))
                 problems.push_back({fileName, named.line, named.column,
                                     "interface '" + named.name +
                                         "' needs shader model 5.0; the profile is " + profile,
                                     ""});
     } else {
         std::set<std::string> classNames;
-        for (const Named &named : NamesAfterKeyword(source, "class"))
+        for (const Named &named : NamesAfterKeyword(source, lexed, "class"))
             classNames.insert(named.name);
         ProfileChecker checker(fileName, profile, tree->getStage(), std::move(classNames));
 
@@ -613,7 +562,8 @@ bool CheckProfile(const std::string &source, const char *fileName, const Include
                 CallCollector collector(fileName);
                 function->traverse(&collector);
                 if (collector.firstLine > 0)
-                    LoweredIntrinsics(source, collector.firstLine, collector.lastLine, lowered);
+                    LoweredIntrinsics(source, lexed, collector.firstLine, collector.lastLine,
+                                      lowered);
                 for (const std::string &callee : collector.calls)
                     if (functions.count(callee) && reached.insert(callee).second) {
                         pending.push_back(callee);
@@ -639,14 +589,22 @@ bool CheckProfile(const std::string &source, const char *fileName, const Include
     }
 
     // In the order found; the messages are put in source order with the rest.
-    std::map<std::string, std::string> texts = {{fileName, source}};
+    // Each file's text and tokens, read once.
+    std::map<std::string, std::pair<std::string, LexedHlsl>> texts;
     for (Problem &p : problems) {
         if (p.name.empty()) continue;
         if (!texts.count(p.file)) {
-            const auto text = included.find(p.file);
-            texts[p.file]   = text == included.end() ? std::string() : text->second;
+            std::string text;
+            if (p.file == fileName) {
+                text = source;
+            } else {
+                const auto found = included.find(p.file);
+                if (found != included.end()) text = found->second;
+            }
+            LexedHlsl lexedText = p.file == fileName ? lexed : LexHlsl(text, p.file);
+            texts[p.file]       = {std::move(text), std::move(lexedText)};
         }
-        p.column = NameColumn(texts[p.file], p);
+        p.column = NameColumn(texts[p.file].first, texts[p.file].second, p);
     }
     for (const Problem &p : problems)
         diagnostics.Error(p.file, p.line, p.column, p.text);

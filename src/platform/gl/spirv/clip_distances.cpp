@@ -14,10 +14,6 @@ namespace {
 // glslang packs at most this many semantic indices of each kind.
 constexpr uint32_t kMaxSemantics = 8;
 
-bool IdentifierChar(char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
-}
-
 // "HF_CLIPDISTANCE1" -> kind 0 (clip) or 1 (cull), index 1; false for
 // other semantics.
 bool ParseStandIn(const std::string &semantic, uint32_t &kind, uint32_t &index) {
@@ -373,31 +369,6 @@ bool NamesStandIn(const std::vector<uint32_t> &spirv) {
 }
 
 } // namespace
-
-void RenameClipCullSemantics(std::string &text) {
-    static const char *const names[] = {"sv_clipdistance", "sv_culldistance"};
-    for (size_t colon = text.find(':'); colon != std::string::npos;
-         colon        = text.find(':', colon + 1)) {
-        size_t at = colon + 1;
-        while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at])))
-            ++at;
-        for (const char *name : names) {
-            const size_t length = std::strlen(name);
-            if (text.size() - at < length ||
-                !std::equal(name, name + length, text.begin() + static_cast<std::ptrdiff_t>(at),
-                            [](char a, char b) {
-                                return a == std::tolower(static_cast<unsigned char>(b));
-                            }))
-                continue;
-            size_t end = at + length;
-            while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end])))
-                ++end;
-            if (end < text.size() && IdentifierChar(text[end])) continue;
-            text[at]     = 'H';
-            text[at + 1] = 'F';
-        }
-    }
-}
 
 bool RestoreClipCullDistances(std::vector<uint32_t> &spirv, std::string &error) {
     if (!NamesStandIn(spirv)) return true;

@@ -17,10 +17,6 @@
 #include <string>
 #include <vector>
 
-// Renames the SV_ClipDistanceN and SV_CullDistanceN semantics of the
-// preprocessed text to their plain stand-ins.
-void RenameClipCullSemantics(std::string &text);
-
 // Turns the stand-ins of the SPIR-V of a geometry stage compiled from
 // renamed text back into the built-in variables. False, with the reason,
 // when the module cannot be read or holds a form of them it cannot turn

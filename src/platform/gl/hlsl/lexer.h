@@ -1,0 +1,65 @@
+// The one lexer of the HLSL compiler half: every pass that reads HLSL text
+// (the rewrites before glslang, the guards against its crashes, the scans
+// of the profile check) reads it as these tokens.
+//
+// A token is a span of the text (offset and length), so a pass can blank or
+// replace it in place and every line stays where it was; and a place in the
+// user's files (file, line, column), which follows the #line directives the
+// preprocessor writes, so a token of an included file is placed in that file.
+// Comments and whitespace are skipped; a directive line (#line, #pragma, or
+// any line of unpreprocessed text that starts with '#') is one token.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+inline bool IsIdentifierStart(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+}
+inline bool IsIdentifierChar(char c) {
+    return IsIdentifierStart(c) || (c >= '0' && c <= '9');
+}
+
+enum class TokenKind : unsigned char {
+    Identifier, // keywords too: the passes tell them apart by spelling
+    Number,     // 1, 1.0f, 1.5h, 2u, 4lu, 0x1F, 1e-3, .5, 5.
+    String,     // with its quotes; \" does not end it, a newline does
+    Punctuator, // every operator, longest first (<<=, <<, <=, <); any other character
+    Directive,  // a whole '#' line, without its newline
+};
+
+struct Token {
+    TokenKind kind = TokenKind::Punctuator;
+    size_t offset  = 0; // into the text lexed
+    size_t length  = 0;
+    int line       = 1; // 1-based, as the #line directives before it number the lines
+    int column     = 1; // 1-based, in bytes from the start of its line
+    int file       = 0; // index into LexedHlsl::files
+
+    size_t end() const { return offset + length; }
+};
+
+struct LexedHlsl {
+    std::vector<Token> tokens;
+    // files[0] is the name the text was lexed as; each name a '#line N "name"'
+    // gives is added once.
+    std::vector<std::string> files;
+};
+
+LexedHlsl LexHlsl(std::string_view text, const std::string &fileName = std::string());
+
+inline std::string_view Spelling(std::string_view text, const Token &t) {
+    return text.substr(t.offset, t.length);
+}
+
+// Whether the token is spelled so (an identifier, number or operator).
+inline bool Is(std::string_view text, const Token &t, std::string_view spelling) {
+    return t.length == spelling.size() && text.compare(t.offset, t.length, spelling) == 0;
+}
+
+// Whether the token is the one-character punctuator c ('<', not "<<" or "<=").
+inline bool IsMark(std::string_view text, const Token &t, char c) {
+    return t.kind == TokenKind::Punctuator && t.length == 1 && text[t.offset] == c;
+}
