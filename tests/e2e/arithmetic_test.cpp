@@ -44,8 +44,7 @@ const Rule kRules[] = {
     {"signed division truncates",
      "(-7 + i) / 2 == -3 && (-42 + i) % 5 == -2 && (42 + i) % -5 == 2"},
     {"-2^31 / -1", "((int)0x80000000 + i) / (-1 + i) == (int)0x80000000"},
-    // (rcp is shader model 5, which vs_4_0 refuses: its reciprocal here is a division.)
-    {"reciprocal of zeros", "1.0 / z == inf && 1.0 / -z == -inf"},
+    {"reciprocal of zeros", "rcp(z) == inf && rcp(-z) == -inf && 1.0 / z == inf"},
     {"rsqrt of zeros and negatives",
      "rsqrt(z) == inf && rsqrt(-z) == -inf && IsNan(rsqrt(-1.0 + z))"},
     {"sqrt of -0 and negatives", "asuint(sqrt(-z)) == 0x80000000 && IsNan(sqrt(-1.0 + z))"},

@@ -58,7 +58,7 @@ const Case kCases[] = {
     // A form glslang crashes on, refused before it, inside a header.
     {"guard.fx", "ps_main", "ps_4_0", R"(lib/square\.fxh[:(]2\b.*'\[')"},
     // A header beside its includer: the column is the name's in its text.
-    {"lib/bits.fx", "ps_main", "ps_4_0", R"(lib/bits\.fxh\(3,14\): error: countbits needs)"},
+    {"lib/bits.fx", "ps_main", "ps_4_0", R"(lib/bits\.fxh\(3,14\): error: reversebits needs)"},
     // Annotations holding shifts and a comparison: each technique is blanked
     // up to the '>' that closes its annotation.
     {"annotation.fx", "ps_main", "ps_4_0", ""},
@@ -98,7 +98,7 @@ const std::pair<const char *, const char *> kSources[] = {
     {"loop.fxh", "#include \"loop.fxh\"\n"},
     {"lib/bits.fx",
      "#include \"bits.fxh\"\nfloat4 ps_main(uint i : I) : SV_Target { return f(i); }\n"},
-    {"lib/bits.fxh", "float f(uint i)\n{\n    return   countbits(i);\n}\n"},
+    {"lib/bits.fxh", "float f(uint i)\n{\n    return   reversebits(i);\n}\n"},
 };
 
 ShaderStage StageOf(const char *profile) {

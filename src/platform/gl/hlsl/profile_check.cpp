@@ -122,22 +122,6 @@ class CallCollector : public glslang::TIntermTraverser {
     const char *fileName_;
 };
 
-// Calls of intrinsics that glslang turns into plain arithmetic, so that only
-// the text shows them: rcp(x) becomes 1 / x.
-void LoweredIntrinsics(const std::string &source, const LexedHlsl &lexed, int firstLine,
-                       int lastLine, std::vector<Named> &found) {
-    static const char *const kNames[] = {"rcp"};
-    const std::vector<Token> &tokens  = lexed.tokens;
-    for (size_t i = 0; i + 1 < tokens.size(); ++i) {
-        const Token &t = tokens[i];
-        if (t.line < firstLine || t.line > lastLine || t.kind != TokenKind::Identifier ||
-            t.file != 0 || !IsMark(source, tokens[i + 1], '('))
-            continue;
-        for (const char *name : kNames)
-            if (Is(source, t, name)) found.push_back({name, t.line, t.column});
-    }
-}
-
 // The scalar components a stage output takes, arrays counted in full.
 int Components(const TType &type) {
     return type.computeNumComponents();
@@ -188,14 +172,11 @@ class ProfileChecker : public glslang::TIntermTraverser {
                   "is only for compute shaders");
         if (type.isImage()) Needs(loc, "read-write resource '" + name + "' (a UAV)", 50);
         if (q.storage == glslang::EvqBuffer && name.find('@') == std::string::npos) {
-            // A tbuffer is a buffer block too, but not one holding "@data[]".
-            const glslang::TTypeList *members = type.getStruct();
-            const bool structured =
-                members && !members->empty() && (*members)[0].type->getFieldName() == "@data";
-            if (!q.isReadOnly())
-                Needs(loc, "read-write buffer '" + name + "' (a UAV)", 50);
-            else if (structured)
-                Needs(loc, "structured or byte-address buffer '" + name + "'", 50);
+            // Read-only StructuredBuffer and ByteAddressBuffer compile for
+            // the 4_0 profiles (Microsoft's own Direct3D 11 samples read them
+            // in vs_4_0 and ps_4_0; the runtime refuses them only on 10.x
+            // feature levels); written ones are UAVs.
+            if (!q.isReadOnly()) Needs(loc, "read-write buffer '" + name + "' (a UAV)", 50);
         }
         if (type.getBasicType() == glslang::EbtSampler && q.storage == glslang::EvqUniform &&
             !type.isImage())
@@ -298,9 +279,6 @@ class ProfileChecker : public glslang::TIntermTraverser {
             int model;
         };
         static const Rule kRules[] = {
-            {EOpBitCount, "countbits", 50},
-            {EOpFindMSB, "firstbithigh", 50},
-            {EOpFindLSB, "firstbitlow", 50},
             {EOpBitFieldReverse, "reversebits", 50},
             {EOpInterpolateAtCentroid, "EvaluateAttributeAtCentroid", 50},
             {EOpInterpolateAtSample, "EvaluateAttributeAtSample", 50},
@@ -310,7 +288,6 @@ class ProfileChecker : public glslang::TIntermTraverser {
             {EOpDPdyFine, "ddy_fine", 50},
             {EOpDPdxCoarse, "ddx_coarse", 50},
             {EOpDPdyCoarse, "ddy_coarse", 50},
-            {EOpFma, "fma", 50},
             {EOpTextureQueryLod, "CalculateLevelOfDetail", 41},
             {EOpTextureGatherOffset, "Gather with an offset", 50},
             {EOpTextureGatherOffsets, "Gather with an offset", 50},
@@ -554,16 +531,12 @@ bool CheckProfile(const std::string &source, const char *fileName, const Include
             glslang::TSourceLoc entryLoc     = entry->second->getLoc();
             std::vector<std::string> pending = {entry->first};
             std::set<std::string> reached    = {entry->first};
-            std::vector<Named> lowered;
-            TIntermAggregate *userEntry = nullptr; // "@gs_main(...", which the wrapper calls
+            TIntermAggregate *userEntry      = nullptr; // "@gs_main(...", which the wrapper calls
             while (!pending.empty()) {
                 TIntermAggregate *function = functions[pending.back()];
                 pending.pop_back();
                 CallCollector collector(fileName);
                 function->traverse(&collector);
-                if (collector.firstLine > 0)
-                    LoweredIntrinsics(source, lexed, collector.firstLine, collector.lastLine,
-                                      lowered);
                 for (const std::string &callee : collector.calls)
                     if (functions.count(callee) && reached.insert(callee).second) {
                         pending.push_back(callee);
@@ -577,13 +550,6 @@ bool CheckProfile(const std::string &source, const char *fileName, const Include
             if (userEntry && tree->getStage() == EShLangGeometry) checker.CheckStreams(userEntry);
             if (linkerObjects) checker.CheckSignature(linkerObjects, entryLoc, entryPoint);
             checker.CheckAttributes(*tree, entryLoc, entryPoint);
-            for (const Named &call : lowered) {
-                glslang::TSourceLoc loc;
-                loc.init();
-                loc.line   = call.line;
-                loc.column = call.column;
-                checker.Needs(loc, call.name, 50);
-            }
         }
         problems = std::move(checker.problems);
     }
