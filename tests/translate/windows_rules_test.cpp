@@ -62,6 +62,9 @@ const Case kCases[] = {
     {"struct S { float4 t[2] : T0; };\n"
      "void ps_main(out S s, out float4 c : SV_Target) { s.t[0] = s.t[1] = c = 0; }",
      nullptr},
+    // The tokens are those of the text glslang parsed, lit() renamed and its
+    // body put before the file's first line.
+    {PS("float4 l = lit(1, 2, 3); const float f;"), "error: const variable 'f' needs a value"},
     // Lines of an included file are its own.
     {"#include \"inc.fxh\"\n" PS(""), "inc.fxh(2,12): error: 'PS' is not a shader profile"},
 };

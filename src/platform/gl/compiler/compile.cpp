@@ -157,8 +157,10 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
                       entryPoint, profile, diagnostics) ||
         !ok)
         return false;
-    // What the Windows compiler refuses and glslang accepts.
-    CheckWindowsRules(original, source, fileName, profile, *shader->getIntermediate(), diagnostics);
+    // What the Windows compiler refuses and glslang accepts; lexed is still
+    // source's, the run-time literals having gone into a copy.
+    CheckWindowsRules(original, source, lexed, fileName, profile, *shader->getIntermediate(),
+                      diagnostics);
     if (diagnostics.HasErrors()) return false;
 
     PlaceGlobals(*shader->getIntermediate());

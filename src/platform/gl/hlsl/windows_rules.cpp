@@ -18,115 +18,35 @@
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
 
-struct Token {
-    std::string text;
-    char kind; // 'w' word, 'n' number, 's' string, 'p' punctuation
-    int file, line, column;
-};
-
-// The tokens with, for each, the kind of block it stands in ('g' file scope,
-// 'f' a function body, 'a' a structure or cbuffer body, 'i' an initializer
-// or other braces) and the first token of its statement.
+// The code tokens (LexHlsl's, without the directive lines) with, for each,
+// the kind of block it stands in ('g' file scope, 'f' a function body, 'a' a
+// structure or cbuffer body, 'i' an initializer or other braces) and the
+// first token of its statement. An operator is one token as glslang reads
+// it: the '=' of "<=" is no '=' of its own.
 struct Source {
+    std::string_view text;
+    const std::vector<std::string> &files;
     std::vector<Token> tokens;
-    std::vector<std::string> files;
     std::vector<char> scope;
     std::vector<size_t> start;
 };
 
-bool IsWordChar(char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+// The spelling of the token at `at`; empty past the last one.
+std::string_view Text(const Source &s, size_t at) {
+    return at < s.tokens.size() ? Spelling(s.text, s.tokens[at]) : std::string_view();
 }
 
-// "#line 12 "inc.fxh"" (or "# 12 ...") as glslang's preprocessor writes
-// it: the next line is line 12 of that file.
-void Directive(const std::string &text, std::vector<std::string> &files, int &file, int &line) {
-    size_t at = text.find_first_not_of(" \t");
-    if (at == std::string::npos) return;
-    if (text.compare(at, 4, "line") == 0) at = text.find_first_not_of(" \t", at + 4);
-    if (at == std::string::npos || !std::isdigit(static_cast<unsigned char>(text[at]))) return;
-    line               = std::atoi(text.c_str() + at) - 1;
-    const size_t open  = text.find('"', at);
-    const size_t close = open == std::string::npos ? open : text.find('"', open + 1);
-    if (close == std::string::npos) return;
-    const std::string name = text.substr(open + 1, close - open - 1);
-    const auto known       = std::find(files.begin(), files.end(), name);
-    file                   = static_cast<int>(known - files.begin());
-    if (known == files.end()) files.push_back(name);
+bool Is(const Source &s, size_t at, std::string_view spelling) {
+    return at < s.tokens.size() && ::Is(s.text, s.tokens[at], spelling);
 }
 
-std::vector<Token> Tokenize(const std::string &text, std::vector<std::string> &files) {
-    std::vector<Token> tokens;
-    int file = 0, line = 1;
-    size_t lineStart = 0;
-    bool lineBegins  = true;
-    for (size_t at = 0; at < text.size();) {
-        const char c = text[at];
-        if (c == '\n') {
-            ++line;
-            lineStart  = ++at;
-            lineBegins = true;
-            continue;
-        }
-        if (std::isspace(static_cast<unsigned char>(c))) {
-            ++at;
-            continue;
-        }
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        if (c == '#' && lineBegins) {
-            Directive(text.substr(at + 1, end - at - 1), files, file, line);
-            at = end;
-            continue;
-        }
-        lineBegins = false;
-        if (text.compare(at, 2, "//") == 0) {
-            at = end;
-            continue;
-        }
-        if (text.compare(at, 2, "/*") == 0) {
-            const size_t close = text.find("*/", at + 2);
-            const size_t stop  = close == std::string::npos ? text.size() : close + 2;
-            for (; at < stop; ++at)
-                if (text[at] == '\n') {
-                    ++line;
-                    lineStart = at + 1;
-                }
-            continue;
-        }
-        const int column = static_cast<int>(at - lineStart) + 1;
-        char kind        = 'p';
-        end              = at + 1;
-        if (std::isdigit(static_cast<unsigned char>(c)) ||
-            (c == '.' && at + 1 < text.size() &&
-             std::isdigit(static_cast<unsigned char>(text[at + 1])))) {
-            kind           = 'n';
-            const bool hex = text.compare(at, 2, "0x") == 0 || text.compare(at, 2, "0X") == 0;
-            while (end < text.size() && (IsWordChar(text[end]) || text[end] == '.' ||
-                                         (!hex && (text[end] == '+' || text[end] == '-') &&
-                                          (text[end - 1] == 'e' || text[end - 1] == 'E'))))
-                ++end;
-        } else if (IsWordChar(c)) {
-            kind = 'w';
-            while (end < text.size() && IsWordChar(text[end]))
-                ++end;
-        } else if (c == '"') {
-            kind = 's';
-            end  = text.find_first_of("\"\n", at + 1);
-            end  = end == std::string::npos ? text.size() : end + (text[end] == '"');
-        }
-        tokens.push_back({text.substr(at, end - at), kind, file, line, column});
-        at = end;
-    }
-    return tokens;
-}
-
-bool Is(const Source &s, size_t at, const char *text) {
-    return at < s.tokens.size() && s.tokens[at].text == text;
+bool IsName(const Source &s, size_t at) {
+    return at < s.tokens.size() && s.tokens[at].kind == TokenKind::Identifier;
 }
 
 // A block opened at file scope: a structure's or cbuffer's members, a
@@ -157,10 +77,10 @@ void PlaceColumns(Source &s, const std::string &original) {
         const size_t end   = std::min(original.find('\n', start), original.size());
         if (t.line != line) cursor = start;
         line            = t.line;
-        const size_t at = original.find(t.text, cursor);
-        if (at == std::string::npos || at + t.text.size() > end) continue;
+        const size_t at = original.find(Spelling(s.text, t), cursor);
+        if (at == std::string::npos || at + t.length > end) continue;
         t.column = static_cast<int>(at - start) + 1;
-        cursor   = at + t.text.size();
+        cursor   = at + t.length;
     }
 }
 
@@ -173,10 +93,10 @@ void FindScopes(Source &s) {
     s.scope.resize(s.tokens.size());
     s.start.resize(s.tokens.size());
     for (size_t at = 0; at < s.tokens.size(); ++at) {
-        Level &top    = levels.back();
-        s.scope[at]   = top.kind;
-        s.start[at]   = top.start;
-        const auto &t = s.tokens[at].text;
+        Level &top               = levels.back();
+        s.scope[at]              = top.kind;
+        s.start[at]              = top.start;
+        const std::string_view t = Text(s, at);
         if (t == "{") {
             const char kind =
                 top.kind == 'f' || top.kind == 'i' ? top.kind : BlockKind(s, top.start, at);
@@ -197,7 +117,7 @@ void Refuse(const Source &s, size_t at, const std::string &text, Diagnostics &ou
     out.Error(s.files[t.file], t.line, t.column, text);
 }
 
-const std::set<std::string> kModifiers = {
+const std::set<std::string, std::less<>> kModifiers = {
     "static", "uniform",         "extern",       "const",    "volatile",
     "shared", "groupshared",     "precise",      "in",       "out",
     "inout",  "nointerpolation", "linear",       "centroid", "noperspective",
@@ -205,7 +125,7 @@ const std::set<std::string> kModifiers = {
     "inline", "typedef"};
 
 bool IsModifier(const Source &s, size_t at) {
-    return at < s.tokens.size() && kModifiers.count(s.tokens[at].text);
+    return at < s.tokens.size() && kModifiers.count(Text(s, at));
 }
 
 // The run of modifiers that holds token at: [first, end).
@@ -219,7 +139,7 @@ void ModifierRun(const Source &s, size_t at, size_t &first, size_t &end) {
 }
 
 // The scalar, vector and matrix type names and the components of one value.
-int BuiltinComponents(const std::string &name, bool &matrix) {
+int BuiltinComponents(std::string_view name, bool &matrix) {
     static const char *const kScalars[] = {"float",      "half",     "double",   "int",
                                            "uint",       "bool",     "dword",    "min16float",
                                            "min10float", "min16int", "min12int", "min16uint"};
@@ -227,9 +147,9 @@ int BuiltinComponents(const std::string &name, bool &matrix) {
     if (matrix) return 16;
     if (name == "vector") return 4;
     for (const char *scalar : kScalars) {
-        const std::string base = scalar;
+        const std::string_view base = scalar;
         if (name.compare(0, base.size(), base) != 0) continue;
-        const std::string rest = name.substr(base.size());
+        const std::string_view rest = name.substr(base.size());
         if (rest.empty()) return 1;
         auto digit = [](char c) { return c >= '1' && c <= '4'; };
         if (rest.size() == 1 && digit(rest[0])) return rest[0] - '0';
@@ -250,32 +170,32 @@ struct TypedefInfo {
 // not against what a typedef already chose (majority-syntax.shader_test;
 // the same keyword again through a typedef compiles there).
 void CheckMajority(const Source &s, Diagnostics &out) {
-    std::map<std::string, TypedefInfo> typedefs;
+    std::map<std::string, TypedefInfo, std::less<>> typedefs;
     size_t checkedTo = 0;
     for (size_t at = 0; at < s.tokens.size(); ++at) {
-        const std::string &t = s.tokens[at].text;
+        const std::string_view t = Text(s, at);
         if (t == "typedef") {
             size_t first, end;
             ModifierRun(s, at, first, end);
             TypedefInfo info;
             for (size_t k = first; k < end; ++k)
-                if (s.tokens[k].text == "row_major" || s.tokens[k].text == "column_major")
-                    info.majority = s.tokens[k].text;
+                if (Text(s, k) == "row_major" || Text(s, k) == "column_major")
+                    info.majority = Text(s, k);
             // The name: the last word outside brackets and braces before ';'.
             int depth = 0;
             std::string name;
             for (size_t k = end; k < s.tokens.size() && !(depth == 0 && Is(s, k, ";")); ++k) {
-                const std::string &u = s.tokens[k].text;
+                const std::string_view u = Text(s, k);
                 if (u == "{" || u == "[" || u == "<" || u == "(") ++depth;
                 if (u == "}" || u == "]" || u == ">" || u == ")") --depth;
-                if (depth == 0 && s.tokens[k].kind == 'w' && k > end) {
+                if (depth == 0 && IsName(s, k) && k > end) {
                     name       = u;
                     info.array = Is(s, k + 1, "[");
                 }
             }
             if (end < s.tokens.size()) {
-                const std::string &type = s.tokens[end].text;
-                bool matrix             = false;
+                const std::string_view type = Text(s, end);
+                bool matrix                 = false;
                 BuiltinComponents(type, matrix);
                 const auto known = typedefs.find(type);
                 if (known != typedefs.end()) {
@@ -293,8 +213,8 @@ void CheckMajority(const Source &s, Diagnostics &out) {
         checkedTo = end;
         std::vector<std::string> given;
         for (size_t k = first; k < end; ++k)
-            if (s.tokens[k].text == "row_major" || s.tokens[k].text == "column_major")
-                given.push_back(s.tokens[k].text);
+            if (Text(s, k) == "row_major" || Text(s, k) == "column_major")
+                given.emplace_back(Text(s, k));
         if (given.size() > 1) {
             Refuse(s, at,
                    given[0] == given[1] ? "'" + given[0] + "' is given more than once"
@@ -303,18 +223,19 @@ void CheckMajority(const Source &s, Diagnostics &out) {
             continue;
         }
         if (end >= s.tokens.size()) continue;
-        const std::string &type = s.tokens[end].text;
-        bool matrix             = false;
-        const int components    = BuiltinComponents(type, matrix);
-        const auto known        = typedefs.find(type);
+        const std::string type(Text(s, end)), word(t);
+        bool matrix          = false;
+        const int components = BuiltinComponents(type, matrix);
+        const auto known     = typedefs.find(type);
         std::string why;
         if (type == "struct" || (components > 0 && !matrix))
-            why = "'" + t + "' applies only to matrices, not to '" + type + "'";
+            why = "'" + word + "' applies only to matrices, not to '" + type + "'";
         else if (known != typedefs.end() && (known->second.array || !known->second.matrix))
-            why = "'" + t + "' applies only to matrices; '" + type + "' is not one";
+            why = "'" + word + "' applies only to matrices; '" + type + "' is not one";
         else if (known != typedefs.end() && !known->second.majority.empty() &&
                  known->second.majority != t)
-            why = "'" + t + "' contradicts the '" + known->second.majority + "' of '" + type + "'";
+            why =
+                "'" + word + "' contradicts the '" + known->second.majority + "' of '" + type + "'";
         if (!why.empty()) Refuse(s, at, why, out);
     }
 }
@@ -324,13 +245,20 @@ void CheckMajority(const Source &s, Diagnostics &out) {
 // same target, or that both apply to the profile compiled, must agree
 // (register-reservations-profile.shader_test: "PS", "qs" and "ps_4" are
 // refused, "ps[5]" is not judged here).
+bool IsLetter(char c) {
+    return IsIdentifierStart(c) && c != '_';
+}
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Letters, then the register's number: "t1", "cb0".
 bool IsRegisterName(const std::string &text) {
     size_t letters = 0;
-    while (letters < text.size() && std::isalpha(static_cast<unsigned char>(text[letters])))
+    while (letters < text.size() && IsLetter(text[letters]))
         ++letters;
     return letters > 0 && letters < text.size() &&
-           std::all_of(text.begin() + letters, text.end(),
-                       [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+           std::all_of(text.begin() + letters, text.end(), IsDigit);
 }
 
 bool IsProfileName(const std::string &text) {
@@ -340,14 +268,13 @@ bool IsProfileName(const std::string &text) {
         stage = stage || text.compare(0, 2, name) == 0;
     if (!stage) return false;
     if (text.size() == 2) return true;
-    auto digit = [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; };
     // The Windows compiler knows the models 2 to 5 ("ps_6_0" is refused),
     // with their variants: ps_2_a, ps_2_sw, ps_4_0_level_9_1.
     if (text.size() < 6 || text[2] != '_' || text[3] < '2' || text[3] > '5' || text[4] != '_' ||
-        !std::isalnum(static_cast<unsigned char>(text[5])))
+        !(IsLetter(text[5]) || IsDigit(text[5])))
         return false;
     return text.size() == 6 || text.compare(5, 2, "sw") == 0 ||
-           (text.compare(6, 9, "_level_9_") == 0 && text.size() == 16 && digit(text[15]));
+           (text.compare(6, 9, "_level_9_") == 0 && text.size() == 16 && IsDigit(text[15]));
 }
 
 void CheckRegisters(const Source &s, const std::string &profile, Diagnostics &out) {
@@ -364,13 +291,13 @@ void CheckRegisters(const Source &s, const std::string &profile, Diagnostics &ou
             std::vector<std::vector<std::string>> arguments(1);
             size_t close = k + 2;
             for (int depth = 0; close < s.tokens.size(); ++close) {
-                const std::string &u = s.tokens[close].text;
+                const std::string_view u = Text(s, close);
                 if (u == "(" || u == "[") ++depth;
                 if ((u == ")" || u == "]") && depth-- == 0) break;
                 if (u == "," && depth == 0)
                     arguments.emplace_back();
                 else
-                    arguments.back().push_back(u);
+                    arguments.back().emplace_back(u);
             }
             Binding binding{"", "", k};
             const auto &first = arguments[0];
@@ -425,7 +352,7 @@ void CheckAttributes(const Source &s, Diagnostics &out) {
         if (!statementStart) continue;
         std::vector<std::pair<std::string, size_t>> names;
         size_t end = at;
-        while (Is(s, end, "[") && end + 1 < s.tokens.size() && s.tokens[end + 1].kind == 'w') {
+        while (Is(s, end, "[") && end + 1 < s.tokens.size() && IsName(s, end + 1)) {
             size_t k = end + 2;
             if (Is(s, k, "(")) {
                 for (int depth = 0; k < s.tokens.size(); ++k) {
@@ -435,7 +362,7 @@ void CheckAttributes(const Source &s, Diagnostics &out) {
                 ++k;
             }
             if (!Is(s, k, "]")) break;
-            names.push_back({s.tokens[end + 1].text, end + 1});
+            names.emplace_back(Text(s, end + 1), end + 1);
             end = k + 1;
         }
         if (names.empty()) continue;
@@ -459,9 +386,9 @@ void CheckAttributes(const Source &s, Diagnostics &out) {
     }
 }
 
-bool IsStatementWord(const std::string &word) {
-    static const std::set<std::string> kWords = {"return",  "else",   "case", "do",
-                                                 "typedef", "struct", "goto", "discard"};
+bool IsStatementWord(std::string_view word) {
+    static const std::set<std::string, std::less<>> kWords = {
+        "return", "else", "case", "do", "typedef", "struct", "goto", "discard"};
     return kWords.count(word) != 0;
 }
 
@@ -471,30 +398,30 @@ bool IsStatementWord(const std::string &word) {
 // refused for a variable or typedef at file scope (type-names.shader_test;
 // inside a function the same names compile there).
 void CheckNames(const Source &s, Diagnostics &out) {
-    static const std::set<std::string> kTypeNames = {"float", "double", "half",   "int",   "uint",
-                                                     "bool",  "dword",  "matrix", "vector"};
+    static const std::set<std::string, std::less<>> kTypeNames = {
+        "float", "double", "half", "int", "uint", "bool", "dword", "matrix", "vector"};
     for (size_t at = 1; at + 1 < s.tokens.size(); ++at) {
-        const Token &t = s.tokens[at], &before = s.tokens[at - 1];
-        const std::string &next = s.tokens[at + 1].text;
-        const bool declared     = (before.kind == 'w' || before.text == ">") &&
-                              !IsModifier(s, at - 1) && !IsStatementWord(before.text) &&
+        const std::string_view next = Text(s, at + 1);
+        const bool declared = (IsName(s, at - 1) || Is(s, at - 1, ">")) && !IsModifier(s, at - 1) &&
+                              !IsStatementWord(Text(s, at - 1)) &&
                               (next == ";" || next == "=" || next == "," || next == "[" ||
                                next == ":" || next == ")");
-        if (!declared || t.kind != 'w') continue;
-        std::string lower = t.text;
+        if (!declared || !IsName(s, at)) continue;
+        const std::string name(Text(s, at));
+        std::string lower = name;
         std::transform(lower.begin(), lower.end(), lower.begin(),
                        [](char c) { return std::tolower(static_cast<unsigned char>(c)); });
-        if (lower == "technique" || t.text == "fxgroup")
-            Refuse(s, at, "'" + t.text + "' is a keyword of effects, not a name", out);
-        else if (s.scope[at] == 'g' && next != ")" && kTypeNames.count(t.text))
-            Refuse(s, at, "'" + t.text + "' is the name of a type", out);
+        if (lower == "technique" || name == "fxgroup")
+            Refuse(s, at, "'" + name + "' is a keyword of effects, not a name", out);
+        else if (s.scope[at] == 'g' && next != ")" && kTypeNames.count(name))
+            Refuse(s, at, "'" + name + "' is the name of a type", out);
     }
 }
 
 // Skips an initializer or array size from at to the ',' or ';' that ends it.
 size_t SkipToDeclaratorEnd(const Source &s, size_t at) {
     for (int depth = 0; at < s.tokens.size(); ++at) {
-        const std::string &u = s.tokens[at].text;
+        const std::string_view u = Text(s, at);
         if (u == "(" || u == "[" || u == "{") ++depth;
         if (u == ")" || u == "]" || u == "}") --depth;
         if (depth == 0 && (u == "," || u == ";")) break;
@@ -518,7 +445,7 @@ void CheckStorage(const Source &s, Diagnostics &out) {
         checkedTo = end;
         std::set<std::string> given;
         for (size_t k = first; k < end; ++k) {
-            const std::string &modifier = s.tokens[k].text;
+            const std::string modifier(Text(s, k));
             // CheckMajority says it of row_major and column_major.
             if (!given.insert(modifier).second && modifier.find("major") == std::string::npos)
                 Refuse(s, k, "'" + modifier + "' is given more than once", out);
@@ -546,14 +473,16 @@ void CheckStorage(const Source &s, Diagnostics &out) {
                 ++k;
             ++k;
         }
-        while (k < s.tokens.size() && s.tokens[k].kind == 'w') {
+        while (k < s.tokens.size() && IsName(s, k)) {
             const size_t name = k++;
             while (Is(s, k, "["))
                 k = SkipToDeclaratorEnd(s, k + 1) + 1;
             if (Is(s, k, ","))
-                Refuse(s, name, "const variable '" + s.tokens[name].text + "' needs a value", out);
+                Refuse(s, name, "const variable '" + std::string(Text(s, name)) + "' needs a value",
+                       out);
             else if (Is(s, k, ";"))
-                Refuse(s, name, "const variable '" + s.tokens[name].text + "' needs a value", out);
+                Refuse(s, name, "const variable '" + std::string(Text(s, name)) + "' needs a value",
+                       out);
             else if (Is(s, k, "="))
                 k = SkipToDeclaratorEnd(s, k + 1);
             if (!Is(s, k, ",")) break;
@@ -578,22 +507,20 @@ void CheckArrays(const Source &s, Diagnostics &out) {
             }
             if (Is(s, k + 1, ";")) Refuse(s, at, "an anonymous structure declares nothing", out);
         }
-        if (!Is(s, at, "[") || at < 2 || s.tokens[at - 1].kind != 'w') continue;
-        const Token &before     = s.tokens[at - 1];
-        bool matrix             = false;
-        const std::string &type = s.tokens[at - 2].text;
-        const int components    = BuiltinComponents(type, matrix);
-        const bool declaration  = components > 0 || s.tokens[at - 2].kind == 'w';
-        const Token &size       = s.tokens[at + 1];
-        if (size.kind == 'n' && Is(s, at + 2, "]") && components > 0 &&
-            std::strtoll(size.text.c_str(), nullptr, 0) > 65536)
-            Refuse(s, at + 1, "array '" + before.text + "' has more than 65536 elements", out);
+        if (!Is(s, at, "[") || at < 2 || !IsName(s, at - 1)) continue;
+        const std::string before(Text(s, at - 1)), type(Text(s, at - 2));
+        bool matrix            = false;
+        const int components   = BuiltinComponents(type, matrix);
+        const bool declaration = components > 0 || IsName(s, at - 2);
+        if (s.tokens[at + 1].kind == TokenKind::Number && Is(s, at + 2, "]") && components > 0 &&
+            std::strtoll(std::string(Text(s, at + 1)).c_str(), nullptr, 0) > 65536)
+            Refuse(s, at + 1, "array '" + before + "' has more than 65536 elements", out);
         if (!Is(s, at + 1, "]") || !declaration || IsStatementWord(type)) continue;
         int parens = 0;
         for (size_t k = s.start[at]; k < at; ++k)
             parens += Is(s, k, "(") - Is(s, k, ")");
         if (parens != 0) continue;
-        const std::string name = "'" + before.text + "'";
+        const std::string name = "'" + before + "'";
         if (s.scope[at] == 'a') {
             Refuse(s, at, "structure member " + name + " cannot have an implicit size", out);
         } else if (Is(s, s.start[at], "typedef")) {
@@ -610,10 +537,9 @@ void CheckArrays(const Source &s, Diagnostics &out) {
                 int values   = 0;
                 bool literal = true;
                 for (; k < s.tokens.size() && !Is(s, k, "}"); ++k) {
-                    const Token &u = s.tokens[k];
-                    if (u.kind == 'n')
+                    if (s.tokens[k].kind == TokenKind::Number)
                         ++values;
-                    else if (u.text != "," && u.text != "-" && u.text != "+")
+                    else if (!Is(s, k, ",") && !Is(s, k, "-") && !Is(s, k, "+"))
                         literal = false;
                 }
                 if (literal && values % components != 0)
@@ -630,7 +556,7 @@ void CheckArrays(const Source &s, Diagnostics &out) {
 // constants but no other global (default-values.shader_test: "float4 b = a"
 // where a is a global is refused, a static const compiles).
 void CheckInitialValues(const Source &s, Diagnostics &out) {
-    std::set<std::string> globals; // neither static nor const
+    std::set<std::string, std::less<>> globals; // neither static nor const
     for (size_t at = 0; at < s.tokens.size(); ++at) {
         if (s.scope[at] != 'g' || s.start[at] != at || Is(s, at, "typedef") ||
             Is(s, at, "struct") || Is(s, at, "cbuffer") || Is(s, at, "tbuffer"))
@@ -644,24 +570,23 @@ void CheckInitialValues(const Source &s, Diagnostics &out) {
         bool function = false, initial = false;
         int depth = 0;
         for (size_t k = end; k < s.tokens.size() && !(depth == 0 && Is(s, k, ";")); ++k) {
-            const std::string &u = s.tokens[k].text;
+            const std::string_view u = Text(s, k);
             if (depth == 0 && u == "(" && !initial) function = true;
             if (function) break;
             if (u == "(" || u == "[" || u == "{") ++depth;
             if (u == ")" || u == "]" || u == "}") --depth;
             if (depth == 0 && (u == "=" || u == ",")) initial = u == "=";
             if (depth < 0) break;
-            const Token &t = s.tokens[k];
-            if (t.kind != 'w') continue;
+            if (!IsName(s, k)) continue;
             if (initial && !fixed && globals.count(u))
                 Refuse(s, k,
-                       "the initial value of a global must be a literal expression; '" + u +
-                           "' is a variable",
+                       "the initial value of a global must be a literal expression; '" +
+                           std::string(u) + "' is a variable",
                        out);
-            const std::string next = k + 1 < s.tokens.size() ? s.tokens[k + 1].text : "";
+            const std::string_view next = Text(s, k + 1);
             if (!initial && depth == 0 && k > end &&
                 (next == "=" || next == ";" || next == "," || next == "[" || next == ":"))
-                names.push_back(u);
+                names.emplace_back(u);
         }
         if (!function && !fixed) globals.insert(names.begin(), names.end());
     }
@@ -853,11 +778,12 @@ void CheckSemantics(const glslang::TIntermediate &tree, const char *fileName, Di
 } // namespace
 
 void CheckWindowsRules(const std::string &original, const std::string &preprocessed,
-                       const char *fileName, const char *profile,
+                       const LexedHlsl &lexed, const char *fileName, const char *profile,
                        const glslang::TIntermediate &tree, Diagnostics &out) {
-    Source s;
-    s.files  = {fileName};
-    s.tokens = Tokenize(preprocessed, s.files);
+    // A copy: PlaceColumns moves the columns to the file as written.
+    Source s{preprocessed, lexed.files, {}, {}, {}};
+    for (const Token &t : lexed.tokens)
+        if (t.kind != TokenKind::Directive) s.tokens.push_back(t);
     if (s.tokens.empty()) return;
     PlaceColumns(s, original);
     FindScopes(s);

@@ -10,6 +10,8 @@
 // recorded as compiling.
 #pragma once
 
+#include "platform/gl/hlsl/lexer.h"
+
 #include <string>
 
 struct Diagnostics;
@@ -18,9 +20,10 @@ class TIntermediate;
 }
 
 // Checks the preprocessed text glslang parsed (as compile.cpp hands it,
-// with #line directives naming the included files) and the parsed tree,
-// which must be whole, for profile ("ps_4_0"); original is fileName's text
-// as written, for the columns. Reports each refusal into out.
+// with #line directives naming the included files), read as lexed, its
+// tokens (LexHlsl), and the parsed tree, which must be whole, for profile
+// ("ps_4_0"); original is fileName's text as written, for the columns.
+// Reports each refusal into out.
 void CheckWindowsRules(const std::string &original, const std::string &preprocessed,
-                       const char *fileName, const char *profile,
+                       const LexedHlsl &lexed, const char *fileName, const char *profile,
                        const glslang::TIntermediate &tree, Diagnostics &out);
