@@ -749,8 +749,10 @@ size_t Declarators(const Source &s, Scope &scope, size_t i, const Type &base,
         } else if (ok && modifiers.isStatic && !modifiers.isConst && implicit == kNone &&
                    j < s.size()) {
             // Windows zeroes a static variable without an initialiser;
-            // glslang zeroes a constant itself.
-            std::vector<Component> zeros(static_cast<size_t>(std::max(Components(t), 0L)));
+            // glslang zeroes a constant itself. A large array is left as it
+            // is rather than given an initialiser of thousands of values.
+            const long n = Components(t);
+            std::vector<Component> zeros(static_cast<size_t>(n > 0 && n <= 256 ? n : 0));
             for (Component &z : zeros) {
                 z.text = z.whole = "0";
                 z.first          = true;
