@@ -14,6 +14,7 @@
 #include "platform/gl/hlsl/glslang_parse.h"
 #include "platform/gl/hlsl/lexer.h"
 #include "platform/gl/hlsl/entry_rewrites.h"
+#include "platform/gl/hlsl/initializers.h"
 #include "platform/gl/hlsl/source_files.h"
 #include "platform/gl/spirv/arithmetic.h"
 #include "platform/gl/spirv/texture_offsets.h"
@@ -119,6 +120,7 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
         BlankUnusedStreamFunctions(source, lexed, entryPoint);
         RenameClipCullSemantics(source, lexed); // restored in the SPIR-V below
     }
+    ShapeInitializers(source, lexed);
     if (!SafeToParse(source, lexed, fileName, original, entryPoint, language, diagnostics)) {
         // why it did not parse
         CheckProfile(original, fileName, included, nullptr, entryPoint, profile, diagnostics);

@@ -1,0 +1,814 @@
+// Brace initialisers as the Windows compiler reads them (initializers.h).
+// One walk over the tokens reads the declarations in order: struct and
+// typedef definitions, functions' return types, and the variables with
+// their types, so that the values of a later initialiser have known types.
+#include "platform/gl/hlsl/initializers.h"
+#include "platform/gl/hlsl/lexer.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <vector>
+
+namespace {
+
+constexpr size_t kNone = static_cast<size_t>(-1);
+
+struct Field;
+
+// A type the text names. Arrays carry their sizes, outermost first; 0 is the
+// size an initialiser gives.
+struct Type {
+    enum Kind { Unknown, Scalar, Vector, Matrix, Struct, Object } kind = Unknown;
+    std::string name; // a numeric type's scalar; an object type's spelling
+    int rows = 1, cols = 1;
+    std::vector<Field> fields;
+    std::vector<long> dims;
+};
+
+struct Field {
+    std::string name;
+    Type type;
+};
+
+bool Numeric(const Type &t) {
+    return t.kind == Type::Scalar || t.kind == Type::Vector || t.kind == Type::Matrix;
+}
+
+Type Element(Type t) {
+    t.dims.erase(t.dims.begin());
+    return t;
+}
+
+// The number of scalar components (an object is one), or -1.
+long Components(const Type &t) {
+    long n = 0;
+    if (!t.dims.empty()) {
+        n = Components(Element(t));
+        return t.dims[0] > 0 && n >= 0 ? n * t.dims[0] : -1;
+    }
+    if (Numeric(t)) return t.rows * t.cols;
+    if (t.kind == Type::Object) return 1;
+    if (t.kind != Type::Struct || t.fields.empty()) return -1;
+    for (const Field &f : t.fields) {
+        const long m = Components(f.type);
+        if (m < 0) return -1;
+        n += m;
+    }
+    return n;
+}
+
+std::string Spelled(const Type &t) {
+    if (t.kind == Type::Vector) return t.name + std::to_string(t.cols);
+    if (t.kind == Type::Matrix)
+        return t.name + std::to_string(t.rows) + "x" + std::to_string(t.cols);
+    return t.name;
+}
+
+// What the walk has read so far.
+struct Scope {
+    std::map<std::string, Type> structs, typedefs, variables, functions;
+    std::map<std::string, long> constants;
+};
+
+// The code tokens of the text, and where its directive lines are.
+struct Source {
+    const std::string &text;
+    std::vector<Token> tokens;
+    std::vector<size_t> directives; // offsets
+
+    Source(const std::string &text, const LexedHlsl &lexed) : text(text) {
+        for (const Token &t : lexed.tokens)
+            if (t.kind == TokenKind::Directive)
+                directives.push_back(t.offset);
+            else
+                tokens.push_back(t);
+    }
+    size_t size() const { return tokens.size(); }
+    bool Is(size_t i, char mark) const { return i < size() && IsMark(text, tokens[i], mark); }
+    bool Is(size_t i, const char *op) const { return i < size() && ::Is(text, tokens[i], op); }
+    bool IsWord(size_t i) const { return i < size() && tokens[i].kind == TokenKind::Identifier; }
+    std::string Spelling(size_t i) const {
+        return i < size() ? text.substr(tokens[i].offset, tokens[i].length) : std::string();
+    }
+    bool Opens(size_t i) const { return Is(i, '{') || Is(i, '(') || Is(i, '['); }
+    size_t Closing(size_t i) const {
+        int depth = 0;
+        for (; i < size(); ++i) {
+            if (Opens(i))
+                ++depth;
+            else if ((Is(i, '}') || Is(i, ')') || Is(i, ']')) && --depth == 0)
+                return i;
+        }
+        return size();
+    }
+    // The '>' that closes the template arguments opened at i.
+    size_t TemplateEnd(size_t i) const {
+        int depth = 0;
+        for (; i < size(); ++i) {
+            if (Is(i, '<')) ++depth;
+            if (Is(i, '>') && --depth == 0) return i;
+            if (Is(i, ">>") && (depth -= 2) <= 0) return i;
+            if (Is(i, ';') || Is(i, '{')) break;
+        }
+        return size();
+    }
+    // The first token of [a, b) outside brackets that is one of marks, or b.
+    size_t Find(size_t a, size_t b, const char *marks) const {
+        for (size_t i = a; i < b; ++i) {
+            for (const char *m = marks; *m; ++m)
+                if (Is(i, *m)) return i;
+            if (Opens(i)) i = Closing(i);
+        }
+        return b;
+    }
+    // The tokens [a, b) as one line of text.
+    std::string Joined(size_t a, size_t b) const {
+        std::string out;
+        for (size_t i = a; i < b; ++i)
+            out += (i > a ? " " : "") + Spelling(i);
+        return out;
+    }
+};
+
+bool NumericName(std::string word, Type &t) {
+    static const char *const kScalars[] = {"min16float", "min10float", "min16int", "min12int",
+                                           "min16uint",  "double",     "dword",    "float",
+                                           "half",       "bool",       "uint",     "int"};
+    for (const char *scalar : kScalars) {
+        const std::string s = scalar;
+        if (word.compare(0, s.size(), s) != 0) continue;
+        const std::string rest = word.substr(s.size());
+        const auto dim         = [&](size_t k) { return rest[k] >= '1' && rest[k] <= '4'; };
+        t                      = Type();
+        t.name                 = s == "dword" ? "uint" : s;
+        if (rest.empty()) {
+            t.kind = Type::Scalar;
+        } else if (rest.size() == 1 && dim(0)) {
+            t.kind = Type::Vector;
+            t.cols = rest[0] - '0';
+        } else if (rest.size() == 3 && dim(0) && rest[1] == 'x' && dim(2)) {
+            t.kind = Type::Matrix;
+            t.rows = rest[0] - '0';
+            t.cols = rest[2] - '0';
+        } else {
+            return false;
+        }
+        return true;
+    }
+    return false;
+}
+
+bool ObjectName(const std::string &word) {
+    std::string lower = word;
+    for (char &c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower == "cbuffer" || lower == "tbuffer") return false;
+    for (const char *prefix : {"texture", "rwtexture", "sampler"})
+        if (lower.rfind(prefix, 0) == 0) return true;
+    return lower.find("buffer") != std::string::npos;
+}
+
+// Integer constant expressions of array sizes: numbers, the constants read
+// so far, + - * / % and parentheses.
+struct Evaluator {
+    const Source &s;
+    const Scope &scope;
+    size_t i, end;
+    bool ok = true;
+
+    long Primary() {
+        if (s.Is(i, '-') || s.Is(i, '+')) {
+            const bool minus = s.Is(i++, '-');
+            const long v     = Primary();
+            return minus ? -v : v;
+        }
+        if (s.Is(i, '(')) {
+            const size_t close = s.Closing(i);
+            Evaluator inner{s, scope, i + 1, close};
+            const long v = inner.Sum();
+            ok           = ok && inner.ok && inner.i == close;
+            i            = close + 1;
+            return v;
+        }
+        if (i < end && s.tokens[i].kind == TokenKind::Number)
+            return static_cast<long>(std::strtod(s.Spelling(i++).c_str(), nullptr));
+        const auto c = scope.constants.find(s.Spelling(i));
+        if (i >= end || c == scope.constants.end()) {
+            ok = false;
+            return 0;
+        }
+        ++i;
+        return c->second;
+    }
+    long Product() {
+        long v = Primary();
+        while (ok && i < end && (s.Is(i, '*') || s.Is(i, '/') || s.Is(i, '%'))) {
+            const char op = s.text[s.tokens[i++].offset];
+            const long r  = Primary();
+            if (op != '*' && r == 0) ok = false;
+            if (ok) v = op == '*' ? v * r : op == '/' ? v / r : v % r;
+        }
+        return v;
+    }
+    long Sum() {
+        long v = Product();
+        while (ok && i < end && (s.Is(i, '+') || s.Is(i, '-'))) {
+            const bool minus = s.Is(i++, '-');
+            const long r     = Product();
+            v                = minus ? v - r : v + r;
+        }
+        return v;
+    }
+};
+
+bool Evaluate(const Source &s, const Scope &scope, size_t a, size_t b, long &value) {
+    Evaluator e{s, scope, a, b};
+    value = e.Sum();
+    return e.ok && e.i == b;
+}
+
+// Array sizes from i on ("[2][N + 1]"), appended to dims; kNone where one
+// cannot be worked out. implicit is set to the ']' of an empty "[]".
+size_t ParseDims(const Source &s, const Scope &scope, size_t i, std::vector<long> &dims,
+                 size_t *implicit) {
+    bool ok = true;
+    while (s.Is(i, '[')) {
+        const size_t close = s.Closing(i);
+        long n             = 0;
+        if (close == i + 1 && implicit && dims.empty())
+            *implicit = close;
+        else if (!Evaluate(s, scope, i + 1, close, n) || n <= 0)
+            ok = false;
+        dims.push_back(n);
+        i = close + 1;
+    }
+    return ok ? i : kNone;
+}
+
+struct Modifiers {
+    bool isStatic = false, isConst = false;
+};
+
+size_t ParseType(const Source &s, Scope &scope, size_t i, Type &type, Modifiers *modifiers);
+
+// The members of the struct body [from, to); a method or a member of a type
+// not known makes the struct unknown.
+void ParseMembers(const Source &s, Scope &scope, size_t from, size_t to, Type &st) {
+    for (size_t k = from; k < to;) {
+        Type base;
+        size_t j = ParseType(s, scope, k, base, nullptr);
+        for (;;) {
+            if (j == kNone || !s.IsWord(j) || s.Is(j + 1, '(')) {
+                st.kind = Type::Unknown;
+                return;
+            }
+            Field f{s.Spelling(j), base};
+            std::vector<long> dims;
+            j = ParseDims(s, scope, j + 1, dims, nullptr);
+            if (j == kNone) {
+                st.kind = Type::Unknown;
+                return;
+            }
+            f.type.dims.insert(f.type.dims.begin(), dims.begin(), dims.end());
+            st.fields.push_back(f);
+            j = s.Find(j, to, ",;");
+            if (j >= to) return;
+            if (s.Is(j++, ';')) break;
+        }
+        k = j;
+    }
+}
+
+size_t ParseType(const Source &s, Scope &scope, size_t i, Type &type, Modifiers *modifiers) {
+    static const std::set<std::string> kModifiers = {
+        "static",   "const",         "uniform",      "extern",          "volatile",
+        "precise",  "row_major",     "column_major", "snorm",           "unorm",
+        "in",       "out",           "inout",        "nointerpolation", "linear",
+        "centroid", "noperspective", "sample",       "shared",          "groupshared",
+        "inline"};
+    for (; s.IsWord(i) && kModifiers.count(s.Spelling(i)); ++i) {
+        if (modifiers && s.Is(i, "static")) modifiers->isStatic = true;
+        if (modifiers && s.Is(i, "const")) modifiers->isConst = true;
+    }
+    if (!s.IsWord(i)) return kNone;
+    const std::string word = s.Spelling(i);
+    type                   = Type();
+    if (word == "struct") {
+        size_t j         = i + 1;
+        std::string name = s.IsWord(j) ? s.Spelling(j++) : std::string();
+        if (!s.Is(j, '{') && !s.Is(j, ':')) {
+            const auto known = scope.structs.find(name);
+            if (known == scope.structs.end()) return kNone;
+            type = known->second;
+            return j;
+        }
+        type.kind = Type::Struct;
+        if (s.Is(j, ':')) { // inheritance: the base's members come first
+            Type base;
+            j = ParseType(s, scope, j + 1, base, nullptr);
+            if (j == kNone || !s.Is(j, '{')) return kNone;
+            type.fields = base.fields;
+            if (base.kind != Type::Struct) type.kind = Type::Unknown;
+        }
+        const size_t close = s.Closing(j);
+        if (type.kind == Type::Struct) ParseMembers(s, scope, j + 1, close, type);
+        if (!name.empty()) scope.structs[name] = type;
+        return close + 1;
+    }
+    if (word == "vector" || word == "matrix") {
+        NumericName(word == "vector" ? "float4" : "float4x4", type);
+        if (!s.Is(i + 1, '<')) return i + 1;
+        const size_t close = s.TemplateEnd(i + 1);
+        std::vector<long> sizes;
+        Type scalar;
+        if (!NumericName(s.Spelling(i + 2), scalar) || scalar.kind != Type::Scalar) return kNone;
+        for (size_t k = i + 3; k + 1 < close; k += 2) {
+            if (!s.Is(k, ',') || s.tokens[k + 1].kind != TokenKind::Number) return kNone;
+            sizes.push_back(std::atol(s.Spelling(k + 1).c_str()));
+        }
+        const std::string n = word == "vector" && sizes.size() == 1 ? std::to_string(sizes[0])
+                              : word == "matrix" && sizes.size() == 2
+                                  ? std::to_string(sizes[0]) + "x" + std::to_string(sizes[1])
+                                  : std::string("?");
+        return NumericName(scalar.name + n, type) ? close + 1 : kNone;
+    }
+    if (NumericName(word, type)) return i + 1;
+    if (ObjectName(word)) {
+        type.kind = Type::Object;
+        type.name = word;
+        return s.Is(i + 1, '<') ? s.TemplateEnd(i + 1) + 1 : i + 1;
+    }
+    for (const auto *names : {&scope.structs, &scope.typedefs}) {
+        const auto known = names->find(word);
+        if (known != names->end()) {
+            type = known->second;
+            return i + 1;
+        }
+    }
+    return kNone;
+}
+
+Type Combine(const Type &a, const Type &b) {
+    if (!Numeric(a) || !Numeric(b) || !a.dims.empty() || !b.dims.empty()) return Type();
+    if (a.kind == Type::Scalar) return b;
+    if (b.kind == Type::Scalar || a.kind != b.kind) return b.kind == Type::Scalar ? a : Type();
+    Type t = a; // component-wise operations truncate to the smaller operand
+    t.rows = std::min(a.rows, b.rows);
+    t.cols = std::min(a.cols, b.cols);
+    return t;
+}
+
+Type TypeOf(const Source &s, Scope &scope, size_t a, size_t b);
+
+// The type of a call of the intrinsic name with the arguments [a, b).
+Type IntrinsicType(const Source &s, Scope &scope, const std::string &name, size_t a, size_t b) {
+    static const std::set<std::string> kComponentWise = {
+        "abs",        "acos",    "asin",    "atan",    "atan2",    "ceil",  "clamp",   "cos",
+        "cosh",       "ddx",     "ddy",     "degrees", "exp",      "exp2",  "floor",   "fmod",
+        "frac",       "lerp",    "log",     "log10",   "log2",     "max",   "min",     "normalize",
+        "pow",        "radians", "round",   "rsqrt",   "saturate", "sign",  "sin",     "sinh",
+        "smoothstep", "sqrt",    "step",    "tan",     "tanh",     "trunc", "asfloat", "asint",
+        "asuint",     "rcp",     "reflect", "refract"};
+    static const std::set<std::string> kScalar = {"dot",         "length", "distance",
+                                                  "determinant", "any",    "all"};
+    Type t;
+    if (kScalar.count(name)) return NumericName("float", t) ? t : Type();
+    if (name == "cross") return NumericName("float3", t) ? t : Type();
+    if (!kComponentWise.count(name)) return t;
+    for (size_t k = a; k < b;) {
+        const size_t comma = s.Find(k, b, ",");
+        const Type arg     = TypeOf(s, scope, k, comma);
+        t = k == a ? (Numeric(arg) && arg.dims.empty() ? arg : Type()) : Combine(t, arg);
+        if (name == "reflect" || name == "refract") break; // the first argument's shape
+        k = comma + 1;
+    }
+    return t;
+}
+
+// The number of components a swizzle or matrix selection names, or 0.
+int Selection(const Type &t, const std::string &name) {
+    if (t.kind == Type::Matrix) {
+        int n = 0;
+        for (size_t k = 0; k < name.size(); ++n) {
+            const size_t len = name.compare(k, 2, "_m") == 0 ? 4 : 3;
+            if (name[k] != '_' || k + len > name.size()) return 0;
+            k += len;
+        }
+        return n <= 4 ? n : 0;
+    }
+    if (name.size() > 4) return 0;
+    for (const char c : name)
+        if (std::string("xyzwrgba").find(c) == std::string::npos) return 0;
+    return static_cast<int>(name.size());
+}
+
+// The type of the expression [a, b), or Unknown where the text does not say.
+Type TypeOf(const Source &s, Scope &scope, size_t a, size_t b) {
+    if (a >= b) return Type();
+    const size_t question = s.Find(a, b, "?");
+    if (question < b) {
+        const size_t colon = s.Find(question + 1, b, ":");
+        if (colon >= b) return Type();
+        return Combine(TypeOf(s, scope, question + 1, colon), TypeOf(s, scope, colon + 1, b));
+    }
+    // Binary operators: every operand's shape counts.
+    static const char *const kBinary[] = {"+",  "-",  "*",  "/",  "%", "<", ">", "<=", ">=",
+                                          "==", "!=", "&&", "||", "&", "|", "^", "<<", ">>"};
+    size_t start                       = a;
+    Type combined;
+    for (size_t i = a; i < b; ++i) {
+        if (s.Opens(i)) {
+            i = s.Closing(i);
+            continue;
+        }
+        if (s.tokens[i].kind != TokenKind::Punctuator || i == start) continue;
+        const Token &prev     = s.tokens[i - 1];
+        const bool operandEnd = prev.kind == TokenKind::Identifier ||
+                                prev.kind == TokenKind::Number || s.Is(i - 1, ')') ||
+                                s.Is(i - 1, ']');
+        if (!operandEnd) continue;
+        if (std::none_of(std::begin(kBinary), std::end(kBinary),
+                         [&](const char *op) { return s.Is(i, op); })) {
+            if (s.Is(i, "++") || s.Is(i, "--") || s.Is(i, '.') || s.Is(i, '[') || s.Is(i, '('))
+                continue;
+            return Type(); // an assignment
+        }
+        const Type operand = TypeOf(s, scope, start, i);
+        combined           = start == a ? operand : Combine(combined, operand);
+        start              = i + 1;
+    }
+    if (start > a) return Combine(combined, TypeOf(s, scope, start, b));
+
+    for (const char *op : {"-", "+", "!", "~", "++", "--"})
+        if (s.Is(a, op)) return TypeOf(s, scope, a + 1, b);
+    Type t;
+    size_t i = a + 1;
+    if (s.Is(a, '(')) {
+        const size_t close = s.Closing(a);
+        size_t j           = ParseType(s, scope, a + 1, t, nullptr);
+        if (j != kNone) { // a cast
+            j = ParseDims(s, scope, j, t.dims, nullptr);
+            return j != kNone && s.Is(j, ')') && j + 1 < b ? t : Type();
+        }
+        t = TypeOf(s, scope, a + 1, close);
+        i = close + 1;
+    } else if (s.tokens[a].kind == TokenKind::Number) {
+        const std::string n = s.Spelling(a);
+        const bool real     = n.find_first_of(".eEfFhH") != std::string::npos &&
+                          n.compare(0, 2, "0x") != 0 && n.compare(0, 2, "0X") != 0;
+        NumericName(real ? "float" : "int", t);
+    } else if (s.Is(a, "true") || s.Is(a, "false")) {
+        NumericName("bool", t);
+    } else if (s.IsWord(a)) {
+        const std::string name = s.Spelling(a);
+        const size_t j         = ParseType(s, scope, a, t, nullptr);
+        if (j != kNone && Numeric(t) && s.Is(j, '(')) { // a constructor
+            i = s.Closing(j) + 1;
+        } else if (s.Is(a + 1, '(')) {
+            const size_t close = s.Closing(a + 1);
+            const auto f       = scope.functions.find(name);
+            t                  = f != scope.functions.end() ? f->second
+                                                            : IntrinsicType(s, scope, name, a + 2, close);
+            i                  = close + 1;
+        } else {
+            const auto v = scope.variables.find(name);
+            t            = v != scope.variables.end() ? v->second : Type();
+        }
+    } else {
+        return Type();
+    }
+    while (i < b && t.kind != Type::Unknown) {
+        if (s.Is(i, '.') && s.IsWord(i + 1) && !s.Is(i + 2, '(')) {
+            const std::string member = s.Spelling(i + 1);
+            i += 2;
+            if (t.kind == Type::Struct && t.dims.empty()) {
+                const auto f = std::find_if(t.fields.begin(), t.fields.end(),
+                                            [&](const Field &f) { return f.name == member; });
+                t            = f != t.fields.end() ? f->type : Type();
+                continue;
+            }
+            const int n = Numeric(t) && t.dims.empty() ? Selection(t, member) : 0;
+            if (n == 0) return Type();
+            NumericName(t.name + (n > 1 ? std::to_string(n) : std::string()), t);
+        } else if (s.Is(i, '[')) {
+            i = s.Closing(i) + 1;
+            if (!t.dims.empty())
+                t = Element(t);
+            else if (t.kind == Type::Matrix)
+                NumericName(t.name + std::to_string(t.cols), t);
+            else if (t.kind == Type::Vector)
+                NumericName(t.name, t);
+            else
+                return Type();
+        } else if (s.Is(i, "++") || s.Is(i, "--")) {
+            ++i;
+        } else {
+            return Type();
+        }
+    }
+    return t;
+}
+
+// An initialiser as written: a list in braces, or one value [a, b).
+struct Node {
+    bool list = false;
+    size_t a = 0, b = 0;
+    std::vector<Node> items;
+};
+
+// The list whose '{' is at i; false where it is not one HLSL allows.
+bool ParseList(const Source &s, size_t i, Node &node) {
+    node.list          = true;
+    const size_t close = s.Closing(i);
+    for (size_t k = i + 1; k < close;) {
+        Node item;
+        if (s.Is(k, '{')) {
+            if (!ParseList(s, k, item)) return false;
+            k = item.b;
+        } else {
+            item.a = k;
+            item.b = k = s.Find(k, close, ",{");
+            if (s.Is(k, '{')) return false;
+        }
+        node.items.push_back(item);
+        if (k < close && !s.Is(k++, ',')) return false;
+    }
+    node.a = i;
+    node.b = close + 1;
+    return close < s.size();
+}
+
+// One component of the values of an initialiser.
+struct Component {
+    std::string text;  // how to read it
+    std::string whole; // the value it belongs to
+    Type type;         // the value's type
+    bool first  = false;
+    bool object = false;
+};
+
+void ReadComponents(const std::string &base, const Type &t, std::vector<Component> &out) {
+    const auto add = [&](const std::string &text) {
+        out.emplace_back();
+        out.back().text   = text;
+        out.back().object = t.kind == Type::Object;
+    };
+    if (!t.dims.empty()) {
+        for (long k = 0; k < t.dims[0]; ++k)
+            ReadComponents(base + "[" + std::to_string(k) + "]", Element(t), out);
+    } else if (t.kind == Type::Struct) {
+        for (const Field &f : t.fields)
+            ReadComponents(base + "." + f.name, f.type, out);
+    } else if (t.kind == Type::Matrix) {
+        for (int r = 0; r < t.rows; ++r)
+            for (int c = 0; c < t.cols; ++c)
+                add(base + "._m" + std::to_string(r) + std::to_string(c));
+    } else if (t.kind == Type::Vector) {
+        for (int c = 0; c < t.cols; ++c)
+            add(base + "." + "xyzw"[c]);
+    } else {
+        add(base);
+    }
+}
+
+// Whether the value [a, b) reads as one operand: a name, literal or call
+// with only member, index and call suffixes.
+bool Operand(const Source &s, size_t a, size_t b) {
+    if (s.Is(a, '(')) return s.Closing(a) == b - 1;
+    for (size_t i = a + 1; i < b; ++i) {
+        if (s.Opens(i))
+            i = s.Closing(i);
+        else if (!s.Is(i, '.') && !s.IsWord(i))
+            return false;
+    }
+    return s.tokens[a].kind != TokenKind::Punctuator;
+}
+
+// Whether t holds an array of objects inside a struct: glslang 12 crashes
+// on an initialiser of one.
+bool ObjectArrayInStruct(const Type &t, bool inStruct) {
+    if (!t.dims.empty()) return inStruct && Element(t).kind == Type::Object;
+    return std::any_of(t.fields.begin(), t.fields.end(),
+                       [](const Field &f) { return ObjectArrayInStruct(f.type, true); });
+}
+
+bool Emit(const Type &t, const std::vector<Component> &values, size_t &pos, std::string &out) {
+    if (!t.dims.empty() || t.kind == Type::Struct) {
+        const size_t n = t.dims.empty() ? t.fields.size() : static_cast<size_t>(t.dims[0]);
+        out += "{";
+        for (size_t k = 0; k < n; ++k) {
+            if (k > 0) out += ", ";
+            if (!Emit(t.dims.empty() ? t.fields[k].type : Element(t), values, pos, out))
+                return false;
+        }
+        out += "}";
+        return n > 0;
+    }
+    if (pos >= values.size() || values[pos].object != (t.kind == Type::Object)) return false;
+    if (t.kind == Type::Object) {
+        out += values[pos++].text;
+        return true;
+    }
+    if (t.rows * t.cols == 1 && t.kind == Type::Matrix) return false; // glslang cannot build one
+    const size_t end = pos + static_cast<size_t>(t.rows * t.cols);
+    std::string args;
+    while (pos < end) {
+        const Component &c = values[pos];
+        if (c.object) return false;
+        const size_t size = static_cast<size_t>(Components(c.type));
+        // A whole scalar or vector is one argument of a constructor, whose
+        // arguments fill a matrix row by row, as Windows' initialisers do.
+        const bool whole =
+            c.first && c.type.dims.empty() && pos + size <= end &&
+            (c.type.kind == Type::Scalar ||
+             (c.type.kind == Type::Vector && t.kind != Type::Scalar) ||
+             (c.type.kind == Type::Matrix && c.type.rows == t.rows && c.type.cols == t.cols));
+        args += (args.empty() ? "" : ", ") + (whole ? c.whole : c.text);
+        pos += whole ? size : 1;
+    }
+    out += Spelled(t) + "(" + args + ")";
+    return pos == end;
+}
+
+// Whether glslang reads the initialiser as Windows does already: braces for
+// every struct and array, a value of the shape of each member.
+bool CShaped(const Source &s, Scope &scope, const Type &t, const Node &node) {
+    if (!t.dims.empty() || t.kind == Type::Struct) {
+        const size_t n = t.dims.empty() ? t.fields.size() : static_cast<size_t>(t.dims[0]);
+        if (!node.list || node.items.size() != n) return false;
+        for (size_t k = 0; k < n; ++k)
+            if (!CShaped(s, scope, t.dims.empty() ? t.fields[k].type : Element(t), node.items[k]))
+                return false;
+        return true;
+    }
+    if (node.list) {
+        if (t.kind == Type::Object || node.items.size() != static_cast<size_t>(Components(t)))
+            return false;
+        for (const Node &item : node.items)
+            if (item.list || TypeOf(s, scope, item.a, item.b).kind != Type::Scalar) return false;
+        return true;
+    }
+    const Type v = TypeOf(s, scope, node.a, node.b);
+    return v.kind == t.kind && v.dims.empty() && v.rows == t.rows && v.cols == t.cols;
+}
+
+struct Edit {
+    size_t offset, length;
+    std::string text;
+};
+
+void Leaves(const Node &node, std::vector<const Node *> &out) {
+    if (!node.list) out.push_back(&node);
+    for (const Node &item : node.items)
+        Leaves(item, out);
+}
+
+// The initialiser [a, b) of a variable of type t; implicit is the ']' of its
+// "[]", or kNone. t gets the size the initialiser gives.
+void Initialise(const Source &s, Scope &scope, Type &t, size_t implicit, size_t a, size_t b,
+                std::vector<Edit> &edits) {
+    const size_t from = s.tokens[a].offset, to = s.tokens[b - 1].end();
+    if (std::any_of(s.directives.begin(), s.directives.end(),
+                    [&](size_t d) { return d > from && d < to; }))
+        return;
+    Node node;
+    std::vector<Component> values;
+    if (s.Is(a, '{') && s.Closing(a) == b - 1) {
+        if (!ParseList(s, a, node)) return;
+    } else {
+        node.a = a;
+        node.b = b;
+    }
+    std::vector<const Node *> leaves;
+    Leaves(node, leaves);
+    for (const Node *leaf : leaves) {
+        const Type v = TypeOf(s, scope, leaf->a, leaf->b);
+        if (Components(v) < 0) return;
+        const std::string whole = s.Joined(leaf->a, leaf->b);
+        const size_t first      = values.size();
+        ReadComponents(Operand(s, leaf->a, leaf->b) ? whole : "(" + whole + ")", v, values);
+        for (size_t k = first; k < values.size(); ++k) {
+            values[k].whole = whole;
+            values[k].type  = v;
+            values[k].first = k == first;
+        }
+    }
+    Type shaped = t;
+    if (ObjectArrayInStruct(t, false)) return;
+    if (implicit != kNone) {
+        const long element = Components(Element(t));
+        if (element <= 0 || values.empty() || values.size() % element != 0) return;
+        shaped.dims[0] = static_cast<long>(values.size()) / element;
+    }
+    if (Components(shaped) != static_cast<long>(values.size())) return;
+    if (!node.list) {
+        // Only an array without a size needs the rewrite: its size.
+        if (implicit == kNone || TypeOf(s, scope, a, b).dims.empty()) return;
+    } else if (implicit == kNone && CShaped(s, scope, t, node)) {
+        return;
+    } else {
+        std::string out;
+        size_t pos = 0;
+        if (!Emit(shaped, values, pos, out)) return;
+        // The lines the initialiser spanned stay, after it.
+        out.append(std::count(s.text.begin() + from, s.text.begin() + to, '\n'), '\n');
+        edits.push_back({from, to - from, out});
+    }
+    if (implicit != kNone)
+        edits.push_back({s.tokens[implicit].offset, 0, std::to_string(shaped.dims[0])});
+    t = shaped;
+}
+
+// The declarators from i (the first name) on, of variables of type base;
+// returns where the walk goes on.
+size_t Declarators(const Source &s, Scope &scope, size_t i, const Type &base,
+                   const Modifiers &modifiers, std::vector<Edit> &edits) {
+    for (;;) {
+        const std::string name = s.Spelling(i);
+        Type t                 = base;
+        std::vector<long> dims;
+        size_t implicit = kNone;
+        size_t j        = ParseDims(s, scope, i + 1, dims, &implicit);
+        const bool ok   = j != kNone && base.kind != Type::Unknown;
+        if (j == kNone) j = i + 1;
+        t.dims.insert(t.dims.begin(), dims.begin(), dims.end());
+        // Semantics, registers and annotations up to the initialiser.
+        while (j < s.size() && !s.Is(j, '=') && !s.Is(j, ',') && !s.Is(j, ';') && !s.Is(j, ')') &&
+               !s.Is(j, '{'))
+            j = s.Is(j, '<') ? s.TemplateEnd(j) + 1 : s.Opens(j) ? s.Closing(j) + 1 : j + 1;
+        if (s.Is(j, '=')) {
+            const size_t a = j + 1;
+            j              = s.Find(a, s.size(), ",;)}");
+            long value     = 0;
+            if (ok && a < j) Initialise(s, scope, t, implicit, a, j, edits);
+            if (modifiers.isConst && t.kind == Type::Scalar && t.dims.empty() &&
+                Evaluate(s, scope, a, j, value))
+                scope.constants[name] = value;
+        } else if (ok && modifiers.isStatic && !modifiers.isConst && implicit == kNone &&
+                   j < s.size()) {
+            // Windows zeroes a static variable without an initialiser;
+            // glslang zeroes a constant itself. A large array is left as it
+            // is rather than given an initialiser of thousands of values.
+            const long n = Components(t);
+            std::vector<Component> zeros(static_cast<size_t>(n > 0 && n <= 256 ? n : 0));
+            for (Component &z : zeros) {
+                z.text = z.whole = "0";
+                z.first          = true;
+                NumericName("int", z.type);
+            }
+            std::string out = " = ";
+            size_t pos      = 0;
+            if (!zeros.empty() && Emit(t, zeros, pos, out))
+                edits.push_back({s.tokens[j].offset, 0, out});
+        }
+        scope.variables[name] = ok ? t : Type();
+        if (!s.Is(j, ',') || !s.IsWord(j + 1) || s.IsWord(j + 2)) return s.Is(j, ';') ? j + 1 : j;
+        i = j + 1;
+    }
+}
+
+} // namespace
+
+void ShapeInitializers(std::string &text, LexedHlsl &lexed) {
+    std::vector<Edit> edits;
+    {
+        const Source s(text, lexed);
+        Scope scope;
+        for (size_t i = 0; i < s.size();) {
+            const bool start = i == 0 || s.Is(i - 1, ';') || s.Is(i - 1, '{') || s.Is(i - 1, '}') ||
+                               s.Is(i - 1, '(') || s.Is(i - 1, ',');
+            if (!start || !s.IsWord(i)) {
+                ++i;
+                continue;
+            }
+            const bool isTypedef = s.Is(i, "typedef");
+            Type base;
+            Modifiers modifiers;
+            const size_t j = ParseType(s, scope, i + (isTypedef ? 1 : 0), base, &modifiers);
+            if (j == kNone || !s.IsWord(j)) {
+                i = j == kNone ? i + 1 : std::max(j, i + 1);
+                continue;
+            }
+            if (isTypedef) {
+                std::vector<long> dims;
+                const size_t end = ParseDims(s, scope, j + 1, dims, nullptr);
+                base.dims.insert(base.dims.begin(), dims.begin(), dims.end());
+                scope.typedefs[s.Spelling(j)] = end == kNone ? Type() : base;
+                i                             = j + 1;
+            } else if (s.Is(j + 1, '(')) {
+                scope.functions[s.Spelling(j)] = base;
+                i                              = j + 2;
+            } else {
+                i = Declarators(s, scope, j, base, modifiers, edits);
+            }
+        }
+    }
+    if (edits.empty()) return;
+    std::sort(edits.begin(), edits.end(),
+              [](const Edit &x, const Edit &y) { return x.offset > y.offset; });
+    for (const Edit &e : edits)
+        text.replace(e.offset, e.length, e.text);
+    lexed = LexHlsl(text, lexed.files[0]);
+}
