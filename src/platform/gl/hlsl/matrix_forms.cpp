@@ -336,6 +336,10 @@ bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagno
         const bool constructor = i + 1 < tokens.size() && Mark(text, tokens[i + 1]) == '(';
         if (!constructor && !Rewritable(shape, places[i], text, tokens, i)) continue;
         edits.push_back({tokens[i].offset, tokens[i].length, VectorOf(shape)});
+        // A vector has no majority: row_major's registers are the vector's.
+        for (size_t j = i; j-- > 0 && tokens[j].kind == TokenKind::Identifier;)
+            if (Is(text, tokens[j], "row_major") || Is(text, tokens[j], "column_major"))
+                edits.push_back({tokens[j].offset, tokens[j].length, std::string()});
         // The name declared, which keeps the matrix's indexing.
         if (!constructor && i + 2 < tokens.size() && tokens[i + 1].kind == TokenKind::Identifier &&
             Mark(text, tokens[i + 2]) != '[')
