@@ -11,6 +11,7 @@
 #include "platform/gl/hlsl/constant_layout.h"
 #include "platform/gl/hlsl/crash_guards.h"
 #include "platform/gl/hlsl/literals.h"
+#include "platform/gl/hlsl/matrix_forms.h"
 #include "platform/gl/hlsl/glslang_parse.h"
 #include "platform/gl/hlsl/lexer.h"
 #include "platform/gl/hlsl/entry_rewrites.h"
@@ -120,6 +121,7 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
         BlankUnusedStreamFunctions(source, lexed, entryPoint);
         RenameClipCullSemantics(source, lexed); // restored in the SPIR-V below
     }
+    if (!RewriteMatrixForms(source, lexed, diagnostics)) return false;
     ShapeInitializers(source, lexed);
     if (!SafeToParse(source, lexed, fileName, original, entryPoint, language, diagnostics)) {
         // why it did not parse

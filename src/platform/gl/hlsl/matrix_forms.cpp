@@ -1,0 +1,426 @@
+// Matrices of one row or one column as the vectors they equal
+// (matrix_forms.h).
+#include "platform/gl/hlsl/matrix_forms.h"
+
+#include <algorithm>
+#include <map>
+#include <vector>
+
+namespace {
+
+// A type name floatRxC (or int, uint, bool, half, double, min16float...)
+// with R or C 1.
+struct Shape {
+    bool matrix = false;
+    bool vector = false; // floatN, as a 1xN matrix; float1 is mul()'s 1x1 matrix too
+    std::string base;
+    int rows = 0, columns = 0;
+    bool degenerate() const { return matrix && (rows == 1 || columns == 1); }
+    int size() const { return rows * columns; }
+    std::string name() const {
+        return vector ? base + std::to_string(columns)
+                      : base + std::to_string(rows) + "x" + std::to_string(columns);
+    }
+};
+
+Shape ShapeOf(std::string_view name) {
+    Shape shape;
+    static const char *const kBases[] = {"float",      "int",      "uint",     "bool",
+                                         "half",       "double",   "dword",    "min16float",
+                                         "min10float", "min16int", "min12int", "min16uint"};
+    for (const char *base : kBases) {
+        const std::string_view b(base);
+        if (name.size() != b.size() + 3 || name.compare(0, b.size(), b) != 0) continue;
+        const char r = name[b.size()], x = name[b.size() + 1], c = name[b.size() + 2];
+        if (r < '1' || r > '4' || x != 'x' || c < '1' || c > '4') continue;
+        shape.matrix  = true;
+        shape.base    = base;
+        shape.rows    = r - '0';
+        shape.columns = c - '0';
+    }
+    return shape;
+}
+
+// A vector type name (float3, int1) as the 1xN matrix HLSL converts it to.
+Shape VectorShapeOf(const std::string &name) {
+    Shape shape = ShapeOf(name + "x1");
+    if (!shape.matrix) return Shape();
+    shape.vector  = true;
+    shape.matrix  = shape.rows == 1; // only float1 counts as a matrix in mul()
+    shape.columns = shape.rows;
+    shape.rows    = 1;
+    return shape;
+}
+
+// The vector a degenerate matrix equals.
+std::string VectorOf(const Shape &shape) {
+    return shape.base + std::to_string(shape.size());
+}
+
+struct Edit {
+    size_t offset, length;
+    std::string text;
+};
+
+char Mark(const std::string &text, const Token &t) {
+    return t.kind == TokenKind::Punctuator && t.length == 1 ? text[t.offset] : '\0';
+}
+
+// The token that closes the bracket opened at tokens[open].
+size_t Closing(const std::string &text, const std::vector<Token> &tokens, size_t open) {
+    int depth = 0;
+    for (size_t i = open; i < tokens.size(); ++i) {
+        const char c = Mark(text, tokens[i]);
+        if (c == '(' || c == '[' || c == '{') ++depth;
+        if ((c == ')' || c == ']' || c == '}') && --depth == 0) return i;
+    }
+    return tokens.size();
+}
+
+// Where each token stands: in executable code (a function's body), in
+// a function's parameters or return type, or elsewhere (cbuffer and struct
+// members, typedefs, globals); and whether a global declaration is static,
+// and which majority it reads as.
+struct Place {
+    bool code = false, signature = false, isStatic = false, rowMajor = false;
+};
+
+std::vector<Place> Places(const std::string &text, const std::vector<Token> &tokens) {
+    std::vector<Place> places(tokens.size());
+    std::vector<char> braces; // 'f' function body (and blocks in it), 'a' other
+    bool pragmaRowMajor = false;
+    size_t start        = 0; // the first token of the current global declaration
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        const Token &t = tokens[i];
+        if (t.kind == TokenKind::Directive) {
+            const std::string_view line = Spelling(text, t);
+            if (line.find("pack_matrix") != std::string_view::npos) {
+                if (line.find("row_major") != std::string_view::npos) pragmaRowMajor = true;
+                if (line.find("column_major") != std::string_view::npos) pragmaRowMajor = false;
+            }
+            start = i + 1;
+            continue;
+        }
+        const bool inFunction = !braces.empty() && braces.front() == 'f';
+        places[i].code        = inFunction;
+        places[i].rowMajor    = pragmaRowMajor;
+        const char c          = Mark(text, t);
+        if (c == '{') {
+            if (inFunction) {
+                braces.push_back('f');
+                continue;
+            }
+            // A function's body: a ')' at the declaration's top level before it.
+            bool function = false, initializer = false;
+            int depth = 0;
+            for (size_t j = start; j < i; ++j) {
+                const char m = Mark(text, tokens[j]);
+                if (m == '(') ++depth;
+                if (m == ')' && --depth == 0) function = true;
+                if (m == '=' && depth == 0) initializer = true;
+            }
+            const bool body = braces.empty() && function && !initializer;
+            if (body)
+                for (size_t j = start; j < i; ++j)
+                    places[j].signature = true;
+            braces.push_back(body ? 'f' : 'a');
+            start = i + 1;
+        } else if (c == '}') {
+            if (!braces.empty()) braces.pop_back();
+            start = i + 1;
+        } else if (c == ';' && !inFunction) {
+            bool isStatic = false, rowMajor = false, columnMajor = false;
+            for (size_t j = start; j < i; ++j) {
+                isStatic    = isStatic || Is(text, tokens[j], "static");
+                rowMajor    = rowMajor || Is(text, tokens[j], "row_major");
+                columnMajor = columnMajor || Is(text, tokens[j], "column_major");
+            }
+            for (size_t j = start; j < i; ++j) {
+                places[j].isStatic = isStatic && braces.empty();
+                places[j].rowMajor = rowMajor || (pragmaRowMajor && !columnMajor);
+            }
+            start = i + 1;
+        }
+    }
+    return places;
+}
+
+// Whether the declaration at tokens[i] may become a vector: in code always;
+// elsewhere where the vector takes the matrix's registers.
+bool Rewritable(const Shape &shape, const Place &place, const std::string &text,
+                const std::vector<Token> &tokens, size_t i) {
+    // A parameter with a semantic takes registers as in a cbuffer
+    // (matrix-semantics.shader_test).
+    const bool semantic = i + 2 < tokens.size() && tokens[i + 1].kind == TokenKind::Identifier &&
+                          IsMark(text, tokens[i + 2], ':');
+    if (place.code || place.isStatic || (place.signature && !semantic)) return true;
+    bool rowMajor = place.rowMajor;
+    for (size_t j = i; j-- > 0 && tokens[j].kind == TokenKind::Identifier;) {
+        if (Is(text, tokens[j], "row_major")) rowMajor = true;
+        if (Is(text, tokens[j], "column_major")) rowMajor = false;
+    }
+    // One whole register either way: 4 rows of one column, column-major, or
+    // one row of 4, row-major.
+    return shape.size() == 4 && (rowMajor ? shape.rows == 1 : shape.columns == 1);
+}
+
+// Names declared as a degenerate matrix that became a vector.
+using Names = std::map<std::string, Shape, std::less<>>;
+
+// The components a matrix swizzle (_m01_m02, _11_12) names, as xyzw of the
+// vector; empty where it is not one.
+std::string VectorSwizzle(std::string_view swizzle, const Shape &shape) {
+    static const char kLetters[] = "xyzw";
+    std::string result;
+    size_t i = 0;
+    while (i < swizzle.size()) {
+        if (swizzle[i] != '_') return std::string();
+        int base = 1;
+        ++i;
+        if (i < swizzle.size() && swizzle[i] == 'm') {
+            base = 0;
+            ++i;
+        }
+        if (i + 2 > swizzle.size()) return std::string();
+        const int row = swizzle[i] - '0' - base, column = swizzle[i + 1] - '0' - base;
+        if (row < 0 || row >= shape.rows || column < 0 || column >= shape.columns)
+            return std::string();
+        result += kLetters[shape.rows == 1 ? column : row];
+        i += 2;
+    }
+    return result;
+}
+
+// The operand of mul() that is one token (a name) or a constructor call, its
+// shape if it is one of the rewritten names or types, or a one-component
+// vector; otherwise no shape.
+Shape OperandShape(const std::string &text, const std::vector<Token> &tokens, size_t first,
+                   size_t last, const Names &names) {
+    if (first >= last || tokens[first].kind != TokenKind::Identifier) return Shape();
+    const std::string name(Spelling(text, tokens[first]));
+    if (last == first + 1) {
+        auto found = names.find(name);
+        return found == names.end() ? Shape() : found->second;
+    }
+    if (Mark(text, tokens[first + 1]) != '(' || Closing(text, tokens, first + 1) + 1 != last)
+        return Shape();
+    const Shape shape = ShapeOf(name);
+    return shape.degenerate() ? shape : VectorShapeOf(name);
+}
+
+// mul(a, b) with a rewritten operand: a 1x1 operand (or float1) scales the
+// other's first row (as the left operand) or first column (as the right);
+// a column on the left or a row on the right makes an outer product, which
+// is refused.
+bool RewriteMul(const std::string &text, const std::vector<Token> &tokens, size_t call,
+                const Names &names, std::vector<Edit> &edits, std::string &error) {
+    const size_t open = call + 1, close = Closing(text, tokens, open);
+    size_t comma = 0;
+    int depth    = 0;
+    for (size_t j = open + 1; j < close; ++j) {
+        const char c = Mark(text, tokens[j]);
+        if (c == '(' || c == '[' || c == '{') ++depth;
+        if (c == ')' || c == ']' || c == '}') --depth;
+        if (c == ',' && depth == 0) comma = j;
+    }
+    if (!comma || close >= tokens.size()) return true;
+    const Shape left  = OperandShape(text, tokens, open + 1, comma, names);
+    const Shape right = OperandShape(text, tokens, comma + 1, close, names);
+    if ((left.matrix && !left.vector && left.columns == 1 && left.rows > 1) ||
+        (right.matrix && !right.vector && right.rows == 1 && right.columns > 1)) {
+        error = "mul() of a one-column matrix on the left or a one-row matrix on the right (an "
+                "outer product) is not supported";
+        return false;
+    }
+    // Edits of the call's own tokens, so that those inside its operands stand.
+    auto edit = [&](size_t token, const std::string &with) {
+        edits.push_back({tokens[token].offset, tokens[token].length, with});
+    };
+    if (left.matrix && left.size() == 1) {
+        edit(call, "(");
+        edit(open, "(");
+        edit(comma, ").x * (");
+        edit(close, ")[0])");
+    } else if (right.matrix && right.size() == 1) {
+        edit(call, "(transpose");
+        edit(comma, ")[0] * (");
+        edit(close, ").x)");
+    }
+    return true;
+}
+
+// Whether HLSL converts a value of shape from to shape to, which it does
+// between matrices that keep their rows and columns (or lose some), from a
+// vector to a matrix of as many components or of one longer row, and from
+// a one-row or one-column matrix to a vector as long or shorter
+// (return-implicit-conversion.shader_test).
+bool Converts(const Shape &from, const Shape &to) {
+    const bool fromMatrix = from.matrix && !from.vector, toMatrix = to.matrix && !to.vector;
+    if (toMatrix && from.vector)
+        return from.columns == to.size() || (to.rows == 1 && from.columns >= to.columns);
+    if (toMatrix && fromMatrix) return from.rows >= to.rows && from.columns >= to.columns;
+    if (to.vector && fromMatrix) return from.size() >= to.columns;
+    return true;
+}
+
+// The arguments of the call whose '(' is tokens[open], as token ranges.
+std::vector<std::pair<size_t, size_t>> Arguments(const std::string &text,
+                                                 const std::vector<Token> &tokens, size_t open) {
+    std::vector<std::pair<size_t, size_t>> arguments;
+    const size_t close = Closing(text, tokens, open);
+    size_t first       = open + 1;
+    int depth          = 0;
+    for (size_t j = open + 1; j <= close && j < tokens.size(); ++j) {
+        const char c = Mark(text, tokens[j]);
+        if (c == '(' || c == '[' || c == '{') ++depth;
+        if ((c == ')' || c == ']' || c == '}') && j != close) --depth;
+        if ((c == ',' && depth == 0) || j == close) {
+            if (j > first) arguments.emplace_back(first, j);
+            first = j + 1;
+        }
+    }
+    return arguments;
+}
+
+// What the Windows compiler refuses of these matrices once they are vectors
+// here: a return that converts between shapes it does not convert, and
+// geometric intrinsics given a matrix (dot, length... take vectors only:
+// dot.shader_test, length.shader_test, refract.shader_test).
+std::string Refusal(const std::string &text, const std::vector<Token> &tokens, size_t i,
+                    const Shape &returned, const Names &names) {
+    const std::string_view name = Spelling(text, tokens[i]);
+    if (name == "return" && (returned.vector || returned.matrix)) {
+        size_t end = i + 1;
+        while (end < tokens.size() && !IsMark(text, tokens[end], ';'))
+            ++end;
+        const Shape value = OperandShape(text, tokens, i + 1, end, names);
+        if ((value.matrix || value.vector) && !Converts(value, returned))
+            return "cannot convert from '" + value.name() + "' to '" + returned.name() + "'";
+        return std::string();
+    }
+    // (float3x1)v: a cast converts as a return does
+    // (cast-componentwise-compatible.shader_test).
+    const Shape cast = ShapeOf(name);
+    if (cast.degenerate() && i > 0 && IsMark(text, tokens[i - 1], '(') && i + 2 < tokens.size() &&
+        IsMark(text, tokens[i + 1], ')')) {
+        const Shape value = OperandShape(text, tokens, i + 2, i + 3, names);
+        if ((value.matrix || value.vector) && !Converts(value, cast))
+            return "cannot convert from '" + value.name() + "' to '" + cast.name() + "'";
+    }
+    static const char *const kVectorOnly[] = {"dot",       "cross",   "distance", "length",
+                                              "normalize", "reflect", "refract",  "faceforward"};
+    if (i + 1 >= tokens.size() || !IsMark(text, tokens[i + 1], '(') ||
+        (i > 0 && IsMark(text, tokens[i - 1], '.')) ||
+        std::find(std::begin(kVectorOnly), std::end(kVectorOnly), name) == std::end(kVectorOnly))
+        return std::string();
+    for (const auto &[first, last] : Arguments(text, tokens, i + 1)) {
+        const Shape argument = OperandShape(text, tokens, first, last, names);
+        if (argument.matrix && !argument.vector)
+            return "'" + std::string(name) + "': cannot convert from '" + argument.name() +
+                   "' to a vector";
+    }
+    return std::string();
+}
+
+} // namespace
+
+bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics) {
+    const std::vector<Token> &tokens = lexed.tokens;
+    const std::vector<Place> places  = Places(text, tokens);
+    std::vector<Edit> edits;
+    Names names;
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        if (tokens[i].kind != TokenKind::Identifier) continue;
+        const Shape shape = ShapeOf(Spelling(text, tokens[i]));
+        if (!shape.degenerate()) continue;
+        const bool constructor = i + 1 < tokens.size() && Mark(text, tokens[i + 1]) == '(';
+        if (!constructor && !Rewritable(shape, places[i], text, tokens, i)) continue;
+        edits.push_back({tokens[i].offset, tokens[i].length, VectorOf(shape)});
+        // A vector has no majority: row_major's registers are the vector's.
+        for (size_t j = i; j-- > 0 && tokens[j].kind == TokenKind::Identifier;)
+            if (Is(text, tokens[j], "row_major") || Is(text, tokens[j], "column_major"))
+                edits.push_back({tokens[j].offset, tokens[j].length, std::string()});
+        // The name declared, which keeps the matrix's indexing.
+        if (!constructor && i + 2 < tokens.size() && tokens[i + 1].kind == TokenKind::Identifier &&
+            Mark(text, tokens[i + 2]) != '[')
+            names[std::string(Spelling(text, tokens[i + 1]))] = shape;
+    }
+    // Vector declarations: float1, which mul() reads as a 1x1 matrix, and
+    // the vectors that casts and returns convert.
+    for (size_t i = 0; i + 1 < tokens.size(); ++i) {
+        const std::string_view type = Spelling(text, tokens[i]);
+        if (tokens[i].kind != TokenKind::Identifier || tokens[i + 1].kind != TokenKind::Identifier)
+            continue;
+        const Shape one = VectorShapeOf(std::string(type));
+        if (one.vector && !names.count(Spelling(text, tokens[i + 1])) &&
+            (i + 2 >= tokens.size() || Mark(text, tokens[i + 2]) != '['))
+            names.emplace(std::string(Spelling(text, tokens[i + 1])), one);
+    }
+    Shape returned; // the type of the function the code is in
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        if (tokens[i].kind != TokenKind::Identifier) continue;
+        const std::string_view name = Spelling(text, tokens[i]);
+        if (places[i].signature && i + 2 < tokens.size() && IsMark(text, tokens[i + 2], '(')) {
+            const Shape shape = ShapeOf(name);
+            returned          = shape.degenerate() ? shape : VectorShapeOf(std::string(name));
+        }
+        const std::string refusal =
+            places[i].code ? Refusal(text, tokens, i, returned, names) : std::string();
+        if (!refusal.empty()) {
+            diagnostics.Error(lexed.files[tokens[i].file], tokens[i].line, tokens[i].column,
+                              refusal);
+            return false;
+        }
+        if (name == "mul" && i + 1 < tokens.size() && Mark(text, tokens[i + 1]) == '(' &&
+            (i == 0 || Mark(text, tokens[i - 1]) != '.')) {
+            std::string error;
+            if (!RewriteMul(text, tokens, i, names, edits, error)) {
+                diagnostics.Error(lexed.files[tokens[i].file], tokens[i].line, tokens[i].column,
+                                  error);
+                return false;
+            }
+            continue;
+        }
+        auto found = names.find(name);
+        if (found == names.end() || i + 1 >= tokens.size()) continue;
+        const Shape &shape = found->second;
+        if (shape.vector) continue;
+        if (Mark(text, tokens[i + 1]) == '[' && shape.size() > 1) {
+            // m[i] of a row is the whole vector; m[i][j] of a column is
+            // element i.
+            const size_t close = Closing(text, tokens, i + 1);
+            if (shape.rows == 1) {
+                edits.push_back({tokens[i + 1].offset, tokens[close].end() - tokens[i + 1].offset,
+                                 std::string()});
+            } else if (close + 1 < tokens.size() && Mark(text, tokens[close + 1]) == '[') {
+                const size_t second = Closing(text, tokens, close + 1);
+                if (second < tokens.size())
+                    edits.push_back({tokens[close + 1].offset,
+                                     tokens[second].end() - tokens[close + 1].offset,
+                                     std::string()});
+            }
+        } else if (Mark(text, tokens[i + 1]) == '.' && i + 2 < tokens.size()) {
+            const std::string swizzle = VectorSwizzle(Spelling(text, tokens[i + 2]), shape);
+            if (!swizzle.empty())
+                edits.push_back({tokens[i + 2].offset, tokens[i + 2].length, swizzle});
+        }
+    }
+    if (edits.empty()) return true;
+    // Only a blanked index holds other edits, which go with its text.
+    const std::vector<Edit> all = edits;
+    auto inside                 = [&](const Edit &e) {
+        for (const Edit &other : all)
+            if (other.length > e.length && other.offset <= e.offset &&
+                e.offset + e.length <= other.offset + other.length)
+                return true;
+        return false;
+    };
+    edits.erase(std::remove_if(edits.begin(), edits.end(), inside), edits.end());
+    // Later edits first, so that each offset still holds.
+    std::stable_sort(edits.begin(), edits.end(),
+                     [](const Edit &a, const Edit &b) { return a.offset > b.offset; });
+    for (const Edit &edit : edits)
+        text.replace(edit.offset, edit.length, edit.text);
+    lexed = LexHlsl(text, lexed.files[0]);
+    return true;
+}
