@@ -14,6 +14,7 @@
 #include "platform/gl/hlsl/matrix_forms.h"
 #include "platform/gl/hlsl/glslang_parse.h"
 #include "platform/gl/hlsl/lexer.h"
+#include "platform/gl/hlsl/effect_rules.h"
 #include "platform/gl/hlsl/entry_rewrites.h"
 #include "platform/gl/hlsl/initializers.h"
 #include "platform/gl/hlsl/source_files.h"
@@ -115,6 +116,7 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
         return false;
     // Lexed once: each pass below keeps the tokens those of the text it leaves.
     LexedHlsl lexed = LexHlsl(source, fileName);
+    CheckEffectRules(source, lexed, diagnostics); // on the effect syntax blanked next
     BlankEffectSyntax(source, lexed);
     KeepLastEntryDefinition(source, lexed, entryPoint);
     if (language == EShLangGeometry) {
