@@ -27,6 +27,7 @@
 #include "platform/gl/compiler/diagnostics.h"
 #include "platform/gl/hlsl/glslang_messages.h"
 #include "platform/gl/hlsl/profile_check.h"
+#include "platform/gl/hlsl/type_rules.h"
 #include "platform/gl/hlsl/windows_rules.h"
 #include "platform/gl/compiler/diagnostics.h"
 
@@ -167,6 +168,7 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
     // source's, the run-time literals having gone into a copy.
     CheckWindowsRules(original, source, lexed, fileName, profile, *shader->getIntermediate(),
                       diagnostics);
+    CheckTypeRules(source, lexed, fileName, *shader->getIntermediate(), diagnostics);
     if (diagnostics.HasErrors()) return false;
 
     PlaceGlobals(*shader->getIntermediate());

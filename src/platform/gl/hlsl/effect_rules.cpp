@@ -458,7 +458,9 @@ size_t CheckVariable(const Effect &e, size_t type, bool check, Diagnostics &out)
 // effect bodies; with it true, judges them.
 void Walk(Effect &e, bool check, Diagnostics &out) {
     for (size_t start = 0; start < e.tokens.size();) {
-        size_t at = start;
+        size_t at = start; // past attributes ("[maxvertexcount(4)]") and modifiers
+        while (Is(e, at, "["))
+            at = Closing(e, at) + 1;
         while (IsModifier(Text(e, at)))
             ++at;
         const std::string word = Lower(Text(e, at));
