@@ -14,10 +14,8 @@
 #include "platform/gl/hlsl/glslang_parse.h"
 #include "platform/gl/hlsl/entry_rewrites.h"
 #include "platform/gl/hlsl/source_files.h"
-#include "platform/gl/spirv/arithmetic.h"
+#include "platform/gl/spirv/passes.h"
 #include "platform/gl/spirv/texture_offsets.h"
-#include "platform/gl/spirv/split_arrays.h"
-#include "platform/gl/spirv/unbound_textures.h"
 #include "platform/gl/glsl/translate.h"
 
 #include "platform/gl/compiler/messages.h"
@@ -167,27 +165,22 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
     options.disableOptimizer = true;
     spv::SpvBuildLogger logger;
     glslang::GlslangToSpv(intermediate, spirv, &logger, &options);
-    std::string error;
-    // The split arrays first: an array of clip distances is one semantic
-    // index per element.
-    if (!spirv.empty() && MendSplitStageArrays(spirv, error) &&
-        (language != EShLangGeometry || RestoreClipCullDistances(spirv, error)) &&
-        ApplySpirvFixes(spirv, StageOf(language), error) && ZeroUnboundTextureQueries(spirv, error))
-        glslang::SpirvToolsTransform(intermediate, spirv, &logger, &options);
-    else if (error.empty())
-        error = "no SPIR-V was generated";
-    std::string spvMessages = logger.getAllMessages();
-    if (!error.empty()) {
-        log += spvMessages + "ERROR: " + std::string(fileName) + ": " + error + "\n";
-        spirv.clear();
-        return false;
-    }
-    log += spvMessages;
-    if (!MakeOffsetsConstant(intermediate, fileName, spirv, log)) {
-        spirv.clear();
-        return false;
-    }
-    return true;
+    // The SPIR-V passes over one parsed module (spirv/passes.h), the
+    // optimizer, then the texture offsets, which need the optimized words.
+    Diagnostics diagnostics;
+    const SpirvPassContext context{StageOf(language), fileName, original};
+    const SpirvPassesResult passes = RunSpirvPasses(spirv, context, diagnostics);
+    if (passes.ok) glslang::SpirvToolsTransform(intermediate, spirv, &logger, &options);
+    log += logger.getAllMessages();
+    const bool compiled =
+        passes.ok &&
+        (!passes.variableOffsets || MakeOffsetsConstant(intermediate, context, spirv, diagnostics));
+    for (const Diagnostic &d : diagnostics.items) // bridge to log; goes when the branches merge
+        log += d.file + "(" + std::to_string(d.line ? d.line : 1) + "," +
+               std::to_string(d.column ? d.column : 1) +
+               (d.severity == Severity::Warning ? "): warning: " : "): error: ") + d.text + "\n";
+    if (!compiled) spirv.clear();
+    return compiled;
 }
 
 // Compiles in the compile server (server.h); where none can be

@@ -13,16 +13,21 @@
 // stage's reads of the same semantics meet.
 #pragma once
 
-#include <cstdint>
+#include "platform/gl/spirv/passes.h"
+
 #include <string>
-#include <vector>
 
 // Renames the SV_ClipDistanceN and SV_CullDistanceN semantics of the
 // preprocessed text to their plain stand-ins.
 void RenameClipCullSemantics(std::string &text);
 
-// Turns the stand-ins of the SPIR-V of a geometry stage compiled from
-// renamed text back into the built-in variables. False, with the reason,
-// when the module cannot be read or holds a form of them it cannot turn
-// (an array of distances in one semantic).
-bool RestoreClipCullDistances(std::vector<uint32_t> &spirv, std::string &error);
+// Turns the stand-ins of the module of a geometry stage compiled from
+// renamed text back into the built-in variables. False, with the problem in
+// diagnostics, when the module holds a form of them it cannot turn (an
+// array of distances in one semantic).
+bool RestoreClipCullDistances(SpirvModule &module, const SpirvPassContext &context,
+                              Diagnostics &diagnostics);
+
+// Whether the module holds a stand-in's semantic: the pass has something to
+// turn.
+bool HoldsClipCullStandIn(const SpirvModule &module);
