@@ -18,10 +18,8 @@
 #include "platform/gl/hlsl/entry_rewrites.h"
 #include "platform/gl/hlsl/initializers.h"
 #include "platform/gl/hlsl/source_files.h"
-#include "platform/gl/spirv/arithmetic.h"
+#include "platform/gl/spirv/passes.h"
 #include "platform/gl/spirv/texture_offsets.h"
-#include "platform/gl/spirv/split_arrays.h"
-#include "platform/gl/spirv/unbound_textures.h"
 #include "platform/gl/glsl/translate.h"
 
 #include "platform/gl/compiler/diagnostics.h"
@@ -191,31 +189,17 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
     options.disableOptimizer = true;
     spv::SpvBuildLogger logger;
     glslang::GlslangToSpv(intermediate, spirv, &logger, &options);
-    std::string error;
-    // The split arrays first: an array of clip distances is one semantic
-    // index per element.
-    if (!spirv.empty() && MendSplitStageArrays(spirv, error) &&
-        (language != EShLangGeometry || RestoreClipCullDistances(spirv, error)) &&
-        ApplySpirvFixes(spirv, StageOf(language), error) && ZeroUnboundTextureQueries(spirv, error))
-        glslang::SpirvToolsTransform(intermediate, spirv, &logger, &options);
-    else if (error.empty())
-        error = "no SPIR-V was generated";
+    // The SPIR-V passes over one parsed module (spirv/passes.h), the
+    // optimizer, then the texture offsets, which need the optimized words.
+    const SpirvPassContext context{StageOf(language), fileName, original};
+    const SpirvPassesResult passes = RunSpirvPasses(spirv, context, diagnostics);
+    if (passes.ok) glslang::SpirvToolsTransform(intermediate, spirv, &logger, &options);
     ReadGlslangMessages(logger.getAllMessages(), fileName, original, diagnostics);
-    if (!error.empty()) {
-        diagnostics.Error(fileName, 0, 0, error);
-        spirv.clear();
-        return false;
-    }
-    // MakeOffsetsConstant still writes its message in glslang's shape, so it
-    // is read as glslang's are until it records into diagnostics itself.
-    std::string offsets;
-    const bool constant = MakeOffsetsConstant(intermediate, fileName, spirv, offsets);
-    ReadGlslangMessages(offsets, fileName, original, diagnostics);
-    if (!constant) {
-        spirv.clear();
-        return false;
-    }
-    return true;
+    const bool compiled =
+        passes.ok &&
+        (!passes.variableOffsets || MakeOffsetsConstant(intermediate, context, spirv, diagnostics));
+    if (!compiled) spirv.clear();
+    return compiled;
 }
 
 // Compiles in the compile server (server.h); where none can be

@@ -36,7 +36,7 @@ uint32_t Emit(Rewriter &w, spv::Op op, uint32_t type, std::vector<uint32_t> oper
     if (!result) result = FreshId(w.module);
     operands.insert(operands.begin(), {type, result});
     w.out.push_back({op, std::move(operands)});
-    w.module.typeOf[result] = type;
+    SetTypeOf(w.module, result, type);
     return result;
 }
 
@@ -45,7 +45,7 @@ uint32_t Emit(Rewriter &w, spv::Op op, uint32_t type, std::vector<uint32_t> oper
 uint32_t EmitRenamed(Rewriter &w, SpirvInstruction instruction) {
     uint32_t fresh          = FreshId(w.module);
     instruction.operands[1] = fresh;
-    w.module.typeOf[fresh]  = instruction.operands[0];
+    SetTypeOf(w.module, fresh, instruction.operands[0]);
     w.out.push_back(std::move(instruction));
     return fresh;
 }
@@ -53,9 +53,7 @@ uint32_t EmitRenamed(Rewriter &w, SpirvInstruction instruction) {
 // The numeric type of a value, or a type of kind OpNop when the value is
 // not a 32-bit number or vector of them.
 SpirvType TypeOfValue(const SpirvModule &module, uint32_t id) {
-    auto type = module.typeOf.find(id);
-    if (type == module.typeOf.end()) return {};
-    auto t = module.types.find(type->second);
+    auto t = module.types.find(TypeOf(module, id));
     if (t == module.types.end() || t->second.width != 32) return {};
     return t->second;
 }
@@ -89,7 +87,7 @@ bool FixFloatToInt(Rewriter &w, const SpirvInstruction &ins) {
     if (!Is32(w.module, type, spv::OpTypeInt) || TypeOfValue(w.module, x).kind != spv::OpTypeFloat)
         return false;
     SpirvModule &m        = w.module;
-    const uint32_t floatT = m.typeOf[x], boolT = BoolLike(w, type);
+    const uint32_t floatT = TypeOf(m, x), boolT = BoolLike(w, type);
     const uint32_t raw = EmitRenamed(w, ins);
     // Ordered comparisons are false for NaN, which then takes the 0.
     const uint32_t low  = Constant(m, floatT, toSigned ? kFloatMinusTwo31 : 0);
@@ -125,7 +123,7 @@ bool FixShift(Rewriter &w, SpirvInstruction ins) {
     const std::vector<uint32_t> k = Known(w, count);
     if (!k.empty() && std::all_of(k.begin(), k.end(), [](uint32_t c) { return c < 32; }))
         return false;
-    const uint32_t countT = w.module.typeOf[count];
+    const uint32_t countT = TypeOf(w.module, count);
     if (TypeOfValue(w.module, count).kind != spv::OpTypeInt) return false;
     ins.operands[3] = Emit(w, spv::OpBitwiseAnd, countT, {count, Constant(w.module, countT, 31)});
     w.out.push_back(std::move(ins));
@@ -280,7 +278,7 @@ bool FixExtInst(Rewriter &w, SpirvInstruction ins) {
         uint32_t log     = Emit(w, spv::OpExtInst, type, {w.glsl, GLSLstd450Log2, args[0]});
         uint32_t product = Emit(w, spv::OpFMul, type, {args[1], log});
         // Exact, so that the driver does not fold exp2(y * log2(x)) back into its pow.
-        w.module.preamble.push_back({spv::OpDecorate, {product, spv::DecorationNoContraction}});
+        Decorate(w.module, product, spv::DecorationNoContraction);
         Emit(w, spv::OpExtInst, type, {w.glsl, GLSLstd450Exp2, product}, result);
         return true;
     }
@@ -331,8 +329,7 @@ bool Rewrite(Rewriter &w, SpirvInstruction &ins) {
         // negative x; an exact product keeps the driver from turning it into
         // its pow, which may give 1 and |x|^y there.
         if (w.logs.count(ins.operands[2]) || w.logs.count(ins.operands[3]))
-            w.module.preamble.push_back(
-                {spv::OpDecorate, {ins.operands[1], spv::DecorationNoContraction}});
+            Decorate(w.module, ins.operands[1], spv::DecorationNoContraction);
         return false;
     default:
         return false;
@@ -341,10 +338,8 @@ bool Rewrite(Rewriter &w, SpirvInstruction &ins) {
 
 } // namespace
 
-bool ApplySpirvFixes(std::vector<uint32_t> &spirv, ShaderStage stage, std::string &error) {
-    SpirvModule module;
-    if (!ParseSpirv(spirv, module, error)) return false;
-    Rewriter w{module, stage, {}, GlslExtInst(module), {}, {}};
+bool ApplySpirvFixes(SpirvModule &module, const SpirvPassContext &context, Diagnostics &) {
+    Rewriter w{module, context.stage, {}, GlslExtInst(module), {}, {}};
     w.out.reserve(module.code.size() + module.code.size() / 4);
     for (SpirvInstruction &ins : module.code) {
         // Every rewritten instruction has a result, its type and an operand.
@@ -358,6 +353,5 @@ bool ApplySpirvFixes(std::vector<uint32_t> &spirv, ShaderStage stage, std::strin
             w.out.push_back(std::move(ins));
     }
     module.code = std::move(w.out);
-    spirv       = WriteSpirv(module);
     return true;
 }

@@ -4,15 +4,11 @@
 // counts, division by zero, the direction of y in derivatives).
 #pragma once
 
-#include "platform/gl/glsl/translate.h"
+#include "platform/gl/spirv/passes.h"
 
-#include <cstdint>
-#include <string>
-#include <vector>
-
-// Rewrites one stage's SPIR-V in place, once: before glslang's optimizer,
-// so that what it works out ahead of the driver follows the same rules, and
-// never twice (a second pass turns the y derivatives back). False, with the
-// reason, when the words are not a module it can read. The translator
-// validates the SPIR-V that comes out.
-bool ApplySpirvFixes(std::vector<uint32_t> &spirv, ShaderStage stage, std::string &error);
+// Rewrites one stage's module, once: before glslang's optimizer, so that
+// what it works out ahead of the driver follows the same rules, and never
+// twice (a second pass turns the y derivatives back). Never fails; the
+// translator validates the SPIR-V that comes out.
+bool ApplySpirvFixes(SpirvModule &module, const SpirvPassContext &context,
+                     Diagnostics &diagnostics);

@@ -7,7 +7,6 @@
 #include <cctype>
 #include <cstring>
 #include <map>
-#include <set>
 
 namespace {
 
@@ -77,10 +76,9 @@ void Pack(const uint32_t sizes[kMaxSemantics], Distances &d) {
 
 struct Restorer {
     SpirvModule &module;
-    std::map<uint32_t, const SpirvInstruction *> defined; // globals by result id
-    std::map<uint32_t, StandIn> standIns;                 // by variable
-    std::map<uint32_t, uint32_t> storageOf;               // variable -> storage class
-    Distances distances[2][2];                            // [output][kind]
+    std::map<uint32_t, StandIn> standIns;   // by variable
+    std::map<uint32_t, uint32_t> storageOf; // variable -> storage class
+    Distances distances[2][2];              // [output][kind]
     uint32_t floatType = 0, uintType = 0, vertices = 0;
     uint32_t elementPointer[2] = {}; // to one input float, to one output float
     // SPIRV-Cross reads an input clip or cull distance only through a
@@ -104,23 +102,23 @@ uint32_t Emit(Restorer &r, spv::Op op, uint32_t type, std::vector<uint32_t> oper
 uint32_t Global(Restorer &r, spv::Op op, std::vector<uint32_t> operands) {
     const uint32_t id = FreshId(r.module);
     operands.insert(operands.begin() + (op == spv::OpVariable ? 1 : 0), id);
-    r.module.globals.push_back({op, std::move(operands)});
+    AddGlobal(r.module, op, std::move(operands));
     return id;
 }
 
 // The float or float vector a stand-in holds (per vertex for an input);
 // false for any other type.
 bool ReadStandInType(Restorer &r, uint32_t pointer, bool input, StandIn &s) {
-    auto at = r.defined.find(pointer);
-    if (at == r.defined.end() || at->second->opcode != spv::OpTypePointer) return false;
-    uint32_t type = at->second->operands[2];
+    const SpirvDeclaration *declared = Declaration(r.module, pointer, spv::OpTypePointer);
+    if (!declared) return false;
+    uint32_t type = declared->operands[1];
     if (input) {
-        auto array = r.defined.find(type);
-        if (array == r.defined.end() || array->second->opcode != spv::OpTypeArray) return false;
-        const std::vector<uint32_t> length = ConstantValue(r.module, array->second->operands[2]);
+        const SpirvDeclaration *array = Declaration(r.module, type, spv::OpTypeArray);
+        if (!array) return false;
+        const std::vector<uint32_t> length = ConstantValue(r.module, array->operands[1]);
         if (length.size() != 1) return false;
         r.vertices = length[0];
-        type       = array->second->operands[1];
+        type       = array->operands[0];
     }
     auto t = r.module.types.find(type);
     if (t == r.module.types.end() || t->second.kind != spv::OpTypeFloat || t->second.width != 32)
@@ -131,43 +129,32 @@ bool ReadStandInType(Restorer &r, uint32_t pointer, bool input, StandIn &s) {
 }
 
 // Finds the stand-ins and declares the built-in arrays that replace them.
-bool DeclareDistances(Restorer &r, std::string &error) {
-    std::map<uint32_t, std::string> semantics;
-    std::set<uint32_t> positions;
-    for (const SpirvInstruction &i : r.module.preamble) {
-        if (i.opcode == spv::OpDecorateString && i.operands.size() > 2 &&
-            i.operands[1] == spv::DecorationUserSemantic)
-            semantics[i.operands[0]] = SpirvString(i.operands, 2);
-        if (i.opcode == spv::OpDecorate && i.operands.size() > 2 &&
-            i.operands[1] == spv::DecorationBuiltIn && i.operands[2] == spv::BuiltInPosition)
-            positions.insert(i.operands[0]);
-    }
-    for (const SpirvInstruction &g : r.module.globals)
-        r.defined[ResultId(g)] = &g;
-
+bool DeclareDistances(Restorer &r, const SpirvPassContext &context, Diagnostics &diagnostics) {
+    const SpirvModule &m                = r.module;
     uint32_t sizes[2][2][kMaxSemantics] = {};
-    for (const SpirvInstruction &g : r.module.globals) {
+    for (const SpirvInstruction &g : m.globals) {
         if (g.opcode != spv::OpVariable || g.operands.size() < 3) continue;
         const uint32_t variable = g.operands[1], storage = g.operands[2];
-        if (storage == spv::StorageClassInput && positions.count(variable)) {
-            auto pointer = r.defined.find(g.operands[0]);
-            auto array   = pointer == r.defined.end() ? r.defined.end()
-                                                      : r.defined.find(pointer->second->operands[2]);
-            if (array != r.defined.end() && array->second->opcode == spv::OpTypeArray) {
+        const uint32_t *builtIn = m.builtIns.Find(variable);
+        if (storage == spv::StorageClassInput && builtIn && *builtIn == spv::BuiltInPosition) {
+            const SpirvDeclaration *pointer = Declaration(m, g.operands[0], spv::OpTypePointer);
+            const SpirvDeclaration *array =
+                pointer ? Declaration(m, pointer->operands[1], spv::OpTypeArray) : nullptr;
+            if (array) {
                 r.position     = variable;
-                r.positionType = array->second->operands[1];
+                r.positionType = array->operands[0];
             }
         }
-        auto semantic = semantics.find(variable);
+        const std::string *semantic = m.semantics.Find(variable);
         StandIn s;
-        if (semantic == semantics.end() || !ParseStandIn(semantic->second, s.kind, s.index))
-            continue;
+        if (!semantic || !ParseStandIn(*semantic, s.kind, s.index)) continue;
         const bool input = storage == spv::StorageClassInput;
         const std::string name =
             std::string(s.kind ? "SV_CullDistance" : "SV_ClipDistance") + std::to_string(s.index);
         if (s.index >= kMaxSemantics || !ReadStandInType(r, g.operands[0], input, s)) {
-            error = name + " must be a float or a float vector with an index up to " +
-                    std::to_string(kMaxSemantics - 1);
+            diagnostics.Error(context.fileName, 0, 0,
+                              name + " must be a float or a float vector with an index up to " +
+                                  std::to_string(kMaxSemantics - 1));
             return false;
         }
         r.standIns[variable]  = s;
@@ -197,8 +184,7 @@ bool DeclareDistances(Restorer &r, std::string &error) {
                 const uint32_t pointer =
                     Global(r, spv::OpTypePointer, {spv::StorageClassOutput, type});
                 d.variable = Global(r, spv::OpVariable, {pointer, spv::StorageClassOutput});
-                r.module.preamble.push_back(
-                    {spv::OpDecorate, {d.variable, spv::DecorationBuiltIn, uint32_t(builtIn)}});
+                Decorate(r.module, d.variable, spv::DecorationBuiltIn, {uint32_t(builtIn)});
             } else {
                 r.member[1 + kind] =
                     Constant(r.module, r.uintType, static_cast<uint32_t>(members.size()));
@@ -218,7 +204,7 @@ bool DeclareDistances(Restorer &r, std::string &error) {
     }
     if (r.member[1] || r.member[2]) {
         const uint32_t block = Global(r, spv::OpTypeStruct, members);
-        r.module.preamble.push_back({spv::OpDecorate, {block, spv::DecorationBlock}});
+        Decorate(r.module, block, spv::DecorationBlock);
         for (uint32_t m = 0; m < builtIns.size(); ++m)
             r.module.preamble.push_back(
                 {spv::OpMemberDecorate, {block, m, spv::DecorationBuiltIn, uint32_t(builtIns[m])}});
@@ -246,7 +232,7 @@ uint32_t ElementPointer(Restorer &r, uint32_t kind, uint32_t storage, uint32_t v
 
 // Rewrites the code's reads of the input stand-ins (a vertex's element,
 // then a load) and its writes of the output stand-ins (whole stores).
-bool RewriteCode(Restorer &r, std::string &error) {
+bool RewriteCode(Restorer &r, const SpirvPassContext &context, Diagnostics &diagnostics) {
     std::map<uint32_t, std::pair<uint32_t, uint32_t>> chains; // id -> (stand-in, vertex)
     const auto unhandled = [&](uint32_t id) {
         return r.standIns.count(id) || chains.count(id) || (r.position && id == r.position);
@@ -305,8 +291,9 @@ bool RewriteCode(Restorer &r, std::string &error) {
             (i.opcode == spv::OpFunctionCall &&
              std::any_of(o.begin() + std::min<size_t>(3, o.size()), o.end(), unhandled));
         if (pointerUse) {
-            error = "the geometry stage uses a clip or cull distance in a way this backend "
-                    "cannot compile";
+            diagnostics.Error(context.fileName, 0, 0,
+                              "the geometry stage uses a clip or cull distance in a way this "
+                              "backend cannot compile");
             return false;
         }
         r.out.push_back(i);
@@ -331,6 +318,15 @@ void ReplaceInterface(Restorer &r) {
     p.erase(std::remove_if(p.begin(), p.end(), gone), p.end());
     auto &g = r.module.globals;
     g.erase(std::remove_if(g.begin(), g.end(), gone), g.end());
+    for (const auto &[id, s] : r.standIns) {
+        r.module.names.Erase(id);
+        r.module.semantics.Erase(id);
+        r.module.locations.Erase(id);
+    }
+    if (r.position) {
+        r.module.names.Erase(r.position);
+        r.module.builtIns.Erase(r.position);
+    }
     for (SpirvInstruction &i : p) {
         if (i.opcode != spv::OpEntryPoint || i.operands.size() < 3) continue;
         // Execution model, function, the name's words, then the interface.
@@ -348,37 +344,21 @@ void ReplaceInterface(Restorer &r) {
     }
 }
 
-// Whether some semantic decoration starts like a stand-in: most geometry
-// stages have none and are left unparsed.
-bool NamesStandIn(const std::vector<uint32_t> &spirv) {
-    for (size_t at = 5; at < spirv.size();) {
-        const uint32_t count = spirv[at] >> 16;
-        if (count == 0) return true; // malformed: let the parse say so
-        if ((spirv[at] & 0xffff) == spv::OpDecorateString && count > 3 && at + 3 < spirv.size() &&
-            spirv[at + 2] == spv::DecorationUserSemantic) {
-            uint32_t kind = 0, index = 0;
-            std::vector<uint32_t> operands(
-                spirv.begin() + static_cast<std::ptrdiff_t>(at) + 1,
-                spirv.begin() + static_cast<std::ptrdiff_t>(std::min(at + count, spirv.size())));
-            const std::string semantic = SpirvString(operands, 2);
-            if (ParseStandIn(semantic, kind, index) || semantic.rfind("HF_", 0) == 0) return true;
-        }
-        at += count;
-    }
+} // namespace
+
+bool HoldsClipCullStandIn(const SpirvModule &module) {
+    uint32_t kind = 0, index = 0;
+    for (const auto &[id, semantic] : module.semantics)
+        if (ParseStandIn(semantic, kind, index)) return true;
     return false;
 }
 
-} // namespace
-
-bool RestoreClipCullDistances(std::vector<uint32_t> &spirv, std::string &error) {
-    if (!NamesStandIn(spirv)) return true;
-    SpirvModule module;
-    if (!ParseSpirv(spirv, module, error)) return false;
-    Restorer r{module, {}, {}, {}, {}, 0, 0, 0, {}, 0, 0, 0, {}, {}};
-    if (!DeclareDistances(r, error)) return false;
+bool RestoreClipCullDistances(SpirvModule &module, const SpirvPassContext &context,
+                              Diagnostics &diagnostics) {
+    Restorer r{module, {}, {}, {}, 0, 0, 0, {}, 0, 0, 0, {}, {}};
+    if (!DeclareDistances(r, context, diagnostics)) return false;
     if (r.standIns.empty()) return true;
-    if (!RewriteCode(r, error)) return false;
+    if (!RewriteCode(r, context, diagnostics)) return false;
     ReplaceInterface(r);
-    spirv = WriteSpirv(module);
     return true;
 }

@@ -13,12 +13,17 @@
 // stage's reads of the same semantics meet.
 #pragma once
 
-#include <cstdint>
-#include <string>
-#include <vector>
+#include "platform/gl/spirv/passes.h"
 
-// Turns the stand-ins of the SPIR-V of a geometry stage compiled from
-// renamed text back into the built-in variables. False, with the reason,
-// when the module cannot be read or holds a form of them it cannot turn
-// (an array of distances in one semantic).
-bool RestoreClipCullDistances(std::vector<uint32_t> &spirv, std::string &error);
+#include <string>
+
+// Turns the stand-ins of the module of a geometry stage compiled from
+// renamed text back into the built-in variables. False, with the problem in
+// diagnostics, when the module holds a form of them it cannot turn (an
+// array of distances in one semantic).
+bool RestoreClipCullDistances(SpirvModule &module, const SpirvPassContext &context,
+                              Diagnostics &diagnostics);
+
+// Whether the module holds a stand-in's semantic: the pass has something to
+// turn.
+bool HoldsClipCullStandIn(const SpirvModule &module);

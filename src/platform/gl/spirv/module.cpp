@@ -6,6 +6,10 @@
 
 namespace {
 
+// SPIR-V's own limit on a module's id bound, which keeps the id-indexed
+// indexes small whatever the words say.
+constexpr uint32_t kMaxBound = 0x3fffff;
+
 // The instructions before the types-and-globals section: capabilities,
 // extensions, imports, memory model, entry points, execution modes, debug
 // names and decorations.
@@ -39,10 +43,30 @@ bool InPreamble(spv::Op op) {
     }
 }
 
-// Records what a new or parsed instruction defines.
+// The core types from OpTypeVoid to OpTypePipe, each declaring its first
+// operand, but for the numeric ones, which SpirvType tells.
+bool IsTypeDeclaration(spv::Op op) {
+    return op >= spv::OpTypeVoid && op < spv::OpTypeForwardPointer && op != spv::OpTypeBool &&
+           op != spv::OpTypeInt && op != spv::OpTypeFloat && op != spv::OpTypeVector;
+}
+
+void NoteOpcode(SpirvModule &module, spv::Op op) {
+    const size_t at = static_cast<size_t>(op) & 0xffff;
+    if (at >= module.opcodes.size()) module.opcodes.resize(at + 1, false);
+    module.opcodes[at] = true;
+}
+
+// Records what a new or parsed instruction of the types and globals or
+// the code defines.
 void Note(SpirvModule &module, const SpirvInstruction &instruction) {
+    NoteOpcode(module, instruction.opcode);
     const std::vector<uint32_t> &o = instruction.operands;
-    if (uint32_t type = ResultType(instruction)) module.typeOf[ResultId(instruction)] = type;
+    bool hasResult = false, hasType = false;
+    spv::HasResultAndType(instruction.opcode, &hasResult, &hasType);
+    if (hasResult && hasType && o.size() > 1) SetTypeOf(module, o[1], o[0]);
+    if (IsTypeDeclaration(instruction.opcode) && !o.empty())
+        module.declarations.Set(
+            o[0], {instruction.opcode, {o.size() > 1 ? o[1] : 0, o.size() > 2 ? o[2] : 0}});
     SpirvType t;
     switch (instruction.opcode) {
     case spv::OpTypeBool:
@@ -71,7 +95,7 @@ void Note(SpirvModule &module, const SpirvInstruction &instruction) {
         return;
     }
     case spv::OpConstant:
-        if (o.size() == 3) module.constants[o[1]] = o[2];
+        if (o.size() == 3) module.constants.Set(o[1], o[2]);
         return;
     default:
         return;
@@ -80,9 +104,20 @@ void Note(SpirvModule &module, const SpirvInstruction &instruction) {
     module.types[o[0]] = t;
 }
 
-void AddGlobal(SpirvModule &module, spv::Op op, std::vector<uint32_t> operands) {
-    module.globals.push_back({op, std::move(operands)});
-    Note(module, module.globals.back());
+// Records what a new or parsed instruction of the preamble says of an id.
+void NotePreamble(SpirvModule &module, const SpirvInstruction &instruction) {
+    NoteOpcode(module, instruction.opcode);
+    const std::vector<uint32_t> &o = instruction.operands;
+    if (o.size() < 2) return;
+    if (instruction.opcode == spv::OpName) {
+        module.names.Set(o[0], SpirvString(o, 1));
+    } else if (instruction.opcode == spv::OpDecorate && o.size() > 2) {
+        if (o[1] == spv::DecorationLocation) module.locations.Set(o[0], o[2]);
+        if (o[1] == spv::DecorationBuiltIn) module.builtIns.Set(o[0], o[2]);
+    } else if (instruction.opcode == spv::OpDecorateString && o.size() > 2 &&
+               o[1] == spv::DecorationUserSemantic) {
+        module.semantics.Set(o[0], SpirvString(o, 2));
+    }
 }
 
 uint32_t FindType(const SpirvModule &module, spv::Op kind, uint32_t width, bool isSigned,
@@ -133,6 +168,12 @@ bool ParseSpirv(const std::vector<uint32_t> &words, SpirvModule &module, std::st
         return false;
     }
     std::memcpy(module.header, words.data(), sizeof module.header);
+    const uint32_t bound = module.header[3];
+    if (bound > kMaxBound) {
+        error = "malformed SPIR-V: its id bound is past SPIR-V's limit";
+        return false;
+    }
+    module.typeOf.assign(std::min<size_t>(bound, words.size()), 0);
     bool inGlobals = false, inCode = false;
     for (size_t at = 5; at < words.size();) {
         uint32_t count = words[at] >> 16;
@@ -145,21 +186,43 @@ bool ParseSpirv(const std::vector<uint32_t> &words, SpirvModule &module, std::st
             std::vector<uint32_t>(words.begin() + static_cast<long>(at) + 1,
                                   words.begin() + static_cast<long>(at) + count)};
         at += count;
+        // The passes read an instruction's result and its type unchecked,
+        // and the indexes take ids below the bound.
+        bool hasResult = false, hasType = false;
+        spv::HasResultAndType(instruction.opcode, &hasResult, &hasType);
+        const size_t resultAt = hasType ? 1 : 0;
+        if (hasResult && instruction.operands.size() <= resultAt) {
+            error = "malformed SPIR-V: an instruction lacks its result";
+            return false;
+        }
+        if (hasResult && instruction.operands[resultAt] >= bound) {
+            error = "malformed SPIR-V: an id is not below the module's bound";
+            return false;
+        }
         if (instruction.opcode == spv::OpFunction) inCode = true;
         if (!InPreamble(instruction.opcode)) inGlobals = true;
-        Note(module, instruction);
-        if (inCode)
+        if (inCode) {
+            Note(module, instruction);
             module.code.push_back(std::move(instruction));
-        else if (inGlobals)
+        } else if (inGlobals) {
+            Note(module, instruction);
             module.globals.push_back(std::move(instruction));
-        else
+        } else {
+            NotePreamble(module, instruction);
             module.preamble.push_back(std::move(instruction));
+        }
     }
     return true;
 }
 
 std::vector<uint32_t> WriteSpirv(const SpirvModule &module) {
-    std::vector<uint32_t> words(module.header, module.header + 5);
+    size_t size = 5;
+    for (const auto *section : {&module.preamble, &module.globals, &module.code})
+        for (const SpirvInstruction &instruction : *section)
+            size += 1 + instruction.operands.size();
+    std::vector<uint32_t> words;
+    words.reserve(size);
+    words.insert(words.end(), module.header, module.header + 5);
     for (const auto *section : {&module.preamble, &module.globals, &module.code})
         for (const SpirvInstruction &instruction : *section) {
             words.push_back(static_cast<uint32_t>(instruction.operands.size() + 1) << 16 |
@@ -169,8 +232,47 @@ std::vector<uint32_t> WriteSpirv(const SpirvModule &module) {
     return words;
 }
 
+bool Holds(const SpirvModule &module, spv::Op opcode) {
+    const size_t at = static_cast<size_t>(opcode) & 0xffff;
+    return at < module.opcodes.size() && module.opcodes[at];
+}
+
 uint32_t FreshId(SpirvModule &module) {
     return module.header[3]++;
+}
+
+uint32_t TypeOf(const SpirvModule &module, uint32_t id) {
+    return id < module.typeOf.size() ? module.typeOf[id] : 0;
+}
+
+void SetTypeOf(SpirvModule &module, uint32_t id, uint32_t type) {
+    if (id >= module.typeOf.size()) module.typeOf.resize(id + 1, 0);
+    module.typeOf[id] = type;
+}
+
+void AddGlobal(SpirvModule &module, spv::Op op, std::vector<uint32_t> operands) {
+    module.globals.push_back({op, std::move(operands)});
+    Note(module, module.globals.back());
+}
+
+void Decorate(SpirvModule &module, uint32_t target, spv::Decoration decoration,
+              std::vector<uint32_t> values) {
+    values.insert(values.begin(), {target, static_cast<uint32_t>(decoration)});
+    module.preamble.push_back({spv::OpDecorate, std::move(values)});
+    NotePreamble(module, module.preamble.back());
+}
+
+void SetSemantic(SpirvModule &module, uint32_t id, const std::string &semantic) {
+    const std::vector<uint32_t> text = StringWords(semantic);
+    for (SpirvInstruction &instruction : module.preamble) {
+        std::vector<uint32_t> &o = instruction.operands;
+        if (instruction.opcode != spv::OpDecorateString || o.size() < 2 || o[0] != id ||
+            o[1] != spv::DecorationUserSemantic)
+            continue;
+        o.resize(2);
+        o.insert(o.end(), text.begin(), text.end());
+        module.semantics.Set(id, semantic);
+    }
 }
 
 uint32_t BoolType(SpirvModule &module, uint32_t count) {
@@ -201,7 +303,7 @@ uint32_t Constant(SpirvModule &module, uint32_t type, uint32_t bits) {
         return operands[1];
     }
     for (const auto &[id, value] : module.constants)
-        if (value == bits && module.typeOf[id] == type) return id;
+        if (value == bits && TypeOf(module, id) == type) return id;
     uint32_t id = FreshId(module);
     AddGlobal(module, spv::OpConstant, {type, id, bits});
     return id;
@@ -217,17 +319,21 @@ uint32_t GlslExtInst(const SpirvModule &module) {
     return 0;
 }
 
+const SpirvDeclaration *Declaration(const SpirvModule &module, uint32_t id, spv::Op kind) {
+    const SpirvDeclaration *declaration = module.declarations.Find(id);
+    return declaration && declaration->opcode == kind ? declaration : nullptr;
+}
+
 std::vector<uint32_t> ConstantValue(const SpirvModule &module, uint32_t id) {
-    auto scalar = module.constants.find(id);
-    if (scalar != module.constants.end()) return {scalar->second};
+    if (const uint32_t *scalar = module.constants.Find(id)) return {*scalar};
     for (const SpirvInstruction &g : module.globals) {
         if (ResultId(g) != id) continue;
         if (g.opcode != spv::OpConstantComposite) return {};
         std::vector<uint32_t> values;
         for (size_t c = 2; c < g.operands.size(); ++c) {
-            auto found = module.constants.find(g.operands[c]);
-            if (found == module.constants.end()) return {};
-            values.push_back(found->second);
+            const uint32_t *value = module.constants.Find(g.operands[c]);
+            if (!value) return {};
+            values.push_back(*value);
         }
         return values;
     }
@@ -236,6 +342,7 @@ std::vector<uint32_t> ConstantValue(const SpirvModule &module, uint32_t id) {
 
 std::string SpirvString(const std::vector<uint32_t> &operands, size_t from) {
     std::string text;
+    if (from < operands.size()) text.reserve((operands.size() - from) * 4);
     for (size_t i = from; i < operands.size(); ++i)
         for (int b = 0; b < 4; ++b) {
             const char c = static_cast<char>((operands[i] >> (8 * b)) & 0xff);
@@ -243,4 +350,10 @@ std::string SpirvString(const std::vector<uint32_t> &operands, size_t from) {
             text += c;
         }
     return text;
+}
+
+std::vector<uint32_t> StringWords(const std::string &text) {
+    std::vector<uint32_t> words(text.size() / 4 + 1, 0);
+    std::memcpy(words.data(), text.data(), text.size());
+    return words;
 }

@@ -1,17 +1,20 @@
-// A small editor of SPIR-V modules, enough to rewrite single instructions
-// in place: the module as a list of instructions, fresh ids from the bound,
-// and types and constants found or added in the types-and-globals section.
-// A rewrite keeps every result id, so no use of one needs changing: it
-// gives the original instruction a fresh id and computes the old id from it
-// with the instructions that follow.
+// One stage's SPIR-V as glslang made it, parsed once per compile: the
+// module as a list of instructions, the indexes the passes ask of it
+// (passes.h), and a small editor that rewrites single instructions in
+// place: fresh ids from the bound, and types and constants found or added
+// in the types-and-globals section. A rewrite keeps every result id, so no
+// use of one needs changing: it gives the original instruction a fresh id
+// and computes the old id from it with the instructions that follow.
 #pragma once
 
 #define SPV_ENABLE_UTILITY_CODE // spv::HasResultAndType
 #include <spirv.hpp>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct SpirvInstruction {
@@ -28,28 +31,104 @@ struct SpirvType {
     uint32_t scalar = 0; // the component type's id
 };
 
+// What a type declares besides its result id: its opcode and its first two
+// operands (a pointer's storage class and pointee, an array's element type
+// and length).
+struct SpirvDeclaration {
+    spv::Op opcode       = spv::OpNop;
+    uint32_t operands[2] = {};
+};
+
+// A map from ids, held as a vector sorted by id: ids come mostly in order,
+// so most additions append, and a parse allocates little for its indexes.
+template <typename T> struct SpirvIdMap {
+    std::vector<std::pair<uint32_t, T>> items;
+
+    typename std::vector<std::pair<uint32_t, T>>::const_iterator begin() const {
+        return items.begin();
+    }
+    typename std::vector<std::pair<uint32_t, T>>::const_iterator end() const { return items.end(); }
+    const T *Find(uint32_t id) const {
+        auto at = LowerBound(id);
+        return at != items.end() && at->first == id ? &at->second : nullptr;
+    }
+    void Set(uint32_t id, T value) {
+        if (items.empty() || items.back().first < id) {
+            items.emplace_back(id, std::move(value));
+            return;
+        }
+        auto at = items.begin() + (LowerBound(id) - items.cbegin());
+        if (at != items.end() && at->first == id)
+            at->second = std::move(value);
+        else
+            items.emplace(at, id, std::move(value));
+    }
+    void Erase(uint32_t id) {
+        auto at = items.begin() + (LowerBound(id) - items.cbegin());
+        if (at != items.end() && at->first == id) items.erase(at);
+    }
+
+  private:
+    typename std::vector<std::pair<uint32_t, T>>::const_iterator LowerBound(uint32_t id) const {
+        return std::lower_bound(
+            items.begin(), items.end(), id,
+            [](const std::pair<uint32_t, T> &item, uint32_t key) { return item.first < key; });
+    }
+};
+
 struct SpirvModule {
     uint32_t header[5] = {};
     std::vector<SpirvInstruction> preamble; // capabilities to the last debug decoration
     std::vector<SpirvInstruction> globals;  // types, constants and global variables
     std::vector<SpirvInstruction> code;     // the functions
 
-    // Derived while editing.
-    std::map<uint32_t, uint32_t> typeOf;    // result id -> its type
-    std::map<uint32_t, SpirvType> types;    // type id -> what it is
-    std::map<uint32_t, uint32_t> constants; // scalar constant id -> its value word
+    // Indexes, computed by ParseSpirv and kept by the functions below that
+    // add or change what they hold; a pass that edits the sections itself
+    // keeps those its edits change.
+    std::vector<uint32_t> typeOf;        // result id -> its type, 0 for none: see TypeOf
+    std::map<uint32_t, SpirvType> types; // numeric type id -> what it is
+    SpirvIdMap<uint32_t> constants;      // scalar constant id -> its value word
+    // Type id -> what it declares, for all but the numeric types above (a
+    // type never changes once declared).
+    SpirvIdMap<SpirvDeclaration> declarations;
+    SpirvIdMap<std::string> names;     // OpName
+    SpirvIdMap<std::string> semantics; // UserSemantic decorations (HLSL's)
+    SpirvIdMap<uint32_t> locations;    // Location decorations
+    SpirvIdMap<uint32_t> builtIns;     // BuiltIn decorations
+    // Every opcode the module held when parsed, and those added by
+    // AddGlobal since. One that a pass replaces stays counted, so a no is
+    // certain and a yes means look; no pass adds an image instruction.
+    std::vector<bool> opcodes;
 };
 
-// Splits the words into a module; false, with the reason, when they do not
-// hold a well-formed sequence of instructions.
+// Splits the words into a module and computes its indexes; false, with the
+// reason, when they do not hold a well-formed sequence of instructions.
+// The one check of the words: the passes read the module it gives.
 bool ParseSpirv(const std::vector<uint32_t> &words, SpirvModule &module, std::string &error);
 std::vector<uint32_t> WriteSpirv(const SpirvModule &module);
+
+// Whether the module holds (or held) an instruction with this opcode.
+bool Holds(const SpirvModule &module, spv::Op opcode);
 
 // The result id of an instruction that has one, else 0; same for its type.
 uint32_t ResultId(const SpirvInstruction &instruction);
 uint32_t ResultType(const SpirvInstruction &instruction);
 
 uint32_t FreshId(SpirvModule &module);
+
+// The type of a result id, 0 when it has none; and setting it, for an
+// instruction a pass adds to the code itself.
+uint32_t TypeOf(const SpirvModule &module, uint32_t id);
+void SetTypeOf(SpirvModule &module, uint32_t id, uint32_t type);
+
+// Adds an instruction at the end of the types and globals, and to the
+// indexes.
+void AddGlobal(SpirvModule &module, spv::Op op, std::vector<uint32_t> operands);
+// Adds an OpDecorate of target, and to the indexes.
+void Decorate(SpirvModule &module, uint32_t target, spv::Decoration decoration,
+              std::vector<uint32_t> values = {});
+// Replaces the text of the UserSemantic decoration of id.
+void SetSemantic(SpirvModule &module, uint32_t id, const std::string &semantic);
 
 // Types and constants, found among the module's own or added at the end of
 // its globals. Vector forms when count > 1.
@@ -62,6 +141,10 @@ uint32_t Constant(SpirvModule &module, uint32_t type, uint32_t bits);
 // The id of the imported GLSL.std.450 instruction set, 0 if not imported.
 uint32_t GlslExtInst(const SpirvModule &module);
 
+// What a type of the given kind declares, or nullptr when id is not one;
+// valid until the next type is added.
+const SpirvDeclaration *Declaration(const SpirvModule &module, uint32_t id, spv::Op kind);
+
 // The value words of a constant (one per component), empty if id is not a
 // constant made of 32-bit scalars.
 std::vector<uint32_t> ConstantValue(const SpirvModule &module, uint32_t id);
@@ -69,3 +152,5 @@ std::vector<uint32_t> ConstantValue(const SpirvModule &module, uint32_t id);
 // The literal string that starts at operands[from] (NUL-terminated, packed
 // four bytes to a word); stops at the last operand if no NUL ends it.
 std::string SpirvString(const std::vector<uint32_t> &operands, size_t from);
+// A literal string's words: NUL-terminated, padded to whole words.
+std::vector<uint32_t> StringWords(const std::string &text);

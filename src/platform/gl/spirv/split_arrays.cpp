@@ -5,18 +5,10 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
 #include <map>
 #include <tuple>
 
 namespace {
-
-// A literal string's words: NUL-terminated, padded to whole words.
-std::vector<uint32_t> StringWords(const std::string &text) {
-    std::vector<uint32_t> words(text.size() / 4 + 1, 0);
-    std::memcpy(words.data(), text.data(), text.size());
-    return words;
-}
 
 // "o.m[1][2]" -> "o.m", "o.s[1].a" -> "o.s.a": what the elements of one
 // split array share.
@@ -71,70 +63,49 @@ void SizeVertexArray(SpirvModule &module, uint32_t variable, uint32_t vertices) 
         for (size_t i = 0; i < o.size(); ++i)
             if (o[i] == variable && !(chain && i == 2)) return;
     }
-    std::map<uint32_t, const SpirvInstruction *> defined;
-    size_t at = module.globals.size();
-    for (size_t i = 0; i < module.globals.size(); ++i) {
-        defined[ResultId(module.globals[i])] = &module.globals[i];
-        if (module.globals[i].opcode == spv::OpVariable &&
-            module.globals[i].operands[1] == variable)
-            at = i;
-    }
+    size_t at = 0;
+    while (at < module.globals.size() && !(module.globals[at].opcode == spv::OpVariable &&
+                                           module.globals[at].operands[1] == variable))
+        ++at;
     if (at == module.globals.size()) return;
-    auto pointer = defined.find(module.globals[at].operands[0]);
-    if (pointer == defined.end() || pointer->second->opcode != spv::OpTypePointer) return;
-    auto array = defined.find(pointer->second->operands[2]);
-    if (array == defined.end() || array->second->opcode != spv::OpTypeArray) return;
-    if (ConstantValue(module, array->second->operands[2]) == std::vector<uint32_t>{vertices})
-        return;
+    const SpirvDeclaration *pointer =
+        Declaration(module, module.globals[at].operands[0], spv::OpTypePointer);
+    const SpirvDeclaration *array =
+        pointer ? Declaration(module, pointer->operands[1], spv::OpTypeArray) : nullptr;
+    if (!array) return;
+    if (ConstantValue(module, array->operands[1]) == std::vector<uint32_t>{vertices}) return;
 
-    const uint32_t element = array->second->operands[1];
+    const uint32_t element = array->operands[0];
     const uint32_t length  = Constant(module, IntType(module, false, 1), vertices);
     const uint32_t sized = FreshId(module), sizedPointer = FreshId(module);
     SpirvInstruction moved = module.globals[at];
     module.globals.erase(module.globals.begin() + static_cast<std::ptrdiff_t>(at));
-    module.globals.push_back({spv::OpTypeArray, {sized, element, length}});
-    module.globals.push_back({spv::OpTypePointer, {sizedPointer, spv::StorageClassInput, sized}});
+    AddGlobal(module, spv::OpTypeArray, {sized, element, length});
+    AddGlobal(module, spv::OpTypePointer, {sizedPointer, spv::StorageClassInput, sized});
     moved.operands[0] = sizedPointer;
-    module.globals.push_back(moved);
-}
-
-// Whether some OpName holds a '[', as the name of every split element does:
-// most modules have none and are left unparsed.
-bool NamesAnElement(const std::vector<uint32_t> &spirv) {
-    for (size_t at = 5; at < spirv.size();) {
-        const uint32_t count = spirv[at] >> 16;
-        if (count == 0) return true; // malformed: let the parse say so
-        if ((spirv[at] & 0xffff) == spv::OpName)
-            for (size_t w = at + 2; w < std::min(at + count, spirv.size()); ++w)
-                for (int b = 0; b < 4; ++b)
-                    if (((spirv[w] >> (8 * b)) & 0xff) == '[') return true;
-        at += count;
-    }
-    return false;
+    AddGlobal(module, moved.opcode, std::move(moved.operands));
 }
 
 } // namespace
 
-bool MendSplitStageArrays(std::vector<uint32_t> &spirv, std::string &error) {
-    if (!NamesAnElement(spirv)) return true;
-    SpirvModule module;
-    if (!ParseSpirv(spirv, module, error)) return false;
+bool HoldsSplitStageArray(const SpirvModule &module) {
+    for (const auto &[id, semantic] : module.semantics) {
+        const std::string *name = module.names.Find(id);
+        if (!semantic.empty() && name && name->find('[') != std::string::npos) return true;
+    }
+    return false;
+}
 
+bool MendSplitStageArrays(SpirvModule &module, const SpirvPassContext &, Diagnostics &) {
     std::map<uint32_t, StageVariable> variables;
-    std::map<uint32_t, SpirvInstruction *> semanticOf;
-    for (SpirvInstruction &instruction : module.preamble) {
-        const std::vector<uint32_t> &o = instruction.operands;
-        if (o.size() < 2) continue;
-        if (instruction.opcode == spv::OpName)
-            variables[o[0]].name = SpirvString(o, 1);
-        else if (instruction.opcode == spv::OpDecorate && o[1] == spv::DecorationLocation &&
-                 o.size() > 2)
-            variables[o[0]].location = o[2];
-        else if (instruction.opcode == spv::OpDecorateString &&
-                 o[1] == spv::DecorationUserSemantic) {
-            variables[o[0]].semantic = SpirvString(o, 2);
-            semanticOf[o[0]]         = &instruction;
-        }
+    for (const auto &[id, semantic] : module.semantics) {
+        const std::string *name = module.names.Find(id);
+        if (semantic.empty() || !name || name->find('[') == std::string::npos) continue;
+        StageVariable &v = variables[id];
+        v.id             = id;
+        v.name           = *name;
+        v.semantic       = semantic;
+        if (const uint32_t *location = module.locations.Find(id)) v.location = *location;
     }
 
     // The split elements of each array, by storage class, semantic and the
@@ -148,10 +119,7 @@ bool MendSplitStageArrays(std::vector<uint32_t> &spirv, std::string &error) {
             (o[2] != spv::StorageClassInput && o[2] != spv::StorageClassOutput))
             continue;
         auto found = variables.find(o[1]);
-        if (found == variables.end() || found->second.semantic.empty() || !semanticOf.count(o[1]) ||
-            found->second.name.find('[') == std::string::npos)
-            continue;
-        found->second.id = o[1];
+        if (found == variables.end()) continue;
         arrays[ArrayKey(o[2], found->second.semantic, WithoutSubscripts(found->second.name))]
             .push_back(found->second);
     }
@@ -171,18 +139,13 @@ bool MendSplitStageArrays(std::vector<uint32_t> &spirv, std::string &error) {
         const uint64_t index = digits < semantic.size() && semantic.size() - digits < 9
                                    ? std::stoul(semantic.substr(digits))
                                    : 0;
-        for (const StageVariable &element : array.second) {
-            std::vector<uint32_t> &o = semanticOf[element.id]->operands;
-            const std::vector<uint32_t> text =
-                StringWords(base + std::to_string(index + element.location - first));
-            o.resize(2);
-            o.insert(o.end(), text.begin(), text.end());
-        }
+        for (const StageVariable &element : array.second)
+            SetSemantic(module, element.id,
+                        base + std::to_string(index + element.location - first));
         const uint32_t vertices = InputVertexCount(module);
         if (vertices && std::get<0>(array.first) == spv::StorageClassInput)
             for (const StageVariable &element : array.second)
                 SizeVertexArray(module, element.id, vertices);
     }
-    spirv = WriteSpirv(module);
     return true;
 }

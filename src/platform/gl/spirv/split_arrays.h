@@ -2,9 +2,7 @@
 // each carries the semantic Direct3D gives it.
 #pragma once
 
-#include <cstdint>
-#include <string>
-#include <vector>
+#include "platform/gl/spirv/passes.h"
 
 // An array with one semantic ("float3 n[6] : NORMALS", "float2 t[2] :
 // TEXCOORD3") takes consecutive semantic indices on Windows: NORMALS0 to
@@ -20,5 +18,10 @@
 // v[3]" holding "float3 n[2]" reads n[0] of vertex 2 past the end of a
 // 2-element array); each such input is given the vertex count.
 //
-// False, with the reason, when the words are not a module it can read.
-bool MendSplitStageArrays(std::vector<uint32_t> &spirv, std::string &error);
+// Never fails.
+bool MendSplitStageArrays(SpirvModule &module, const SpirvPassContext &context,
+                          Diagnostics &diagnostics);
+
+// Whether the module holds a stage variable named as a split element
+// ("o.n[1]") with a semantic: the pass has something to mend.
+bool HoldsSplitStageArray(const SpirvModule &module);

@@ -4,7 +4,8 @@
 #include <glslang/MachineIndependent/localintermediate.h>
 #include <spirv-tools/optimizer.hpp>
 
-#include <spirv.hpp>
+#include <algorithm>
+#include <cctype>
 
 namespace {
 
@@ -26,27 +27,6 @@ size_t ImageOperandsAt(uint32_t opcode) {
     default:
         return 0;
     }
-}
-
-// Calls f(words of the instruction, word count) for each instruction, as
-// far as the words hold well-formed ones.
-template <typename F> void ForEachInstruction(std::vector<uint32_t> &spirv, F f) {
-    for (size_t at = 5; at < spirv.size();) {
-        const uint32_t count = spirv[at] >> 16;
-        if (count == 0 || at + count > spirv.size()) return;
-        f(&spirv[at], count);
-        at += count;
-    }
-}
-
-// Whether a non-gather image instruction has a run-time Offset.
-bool HasVariableOffset(std::vector<uint32_t> &spirv) {
-    bool found = false;
-    ForEachInstruction(spirv, [&](uint32_t *words, uint32_t count) {
-        const size_t mask = ImageOperandsAt(words[0] & 0xFFFF);
-        if (mask && mask < count && (words[mask] & spv::ImageOperandsOffsetMask)) found = true;
-    });
-    return found;
 }
 
 // The texture read in the tree to point the message at: the first whose
@@ -110,21 +90,77 @@ class TextureName : public glslang::TIntermTraverser {
     std::string name;
 };
 
+bool IsWordChar(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+}
+
+// The column (from 1) where name first stands as a whole word on line row
+// (from 1) of text; 0 if it does not.
+int WordColumn(std::string_view text, int row, const std::string &name) {
+    size_t at = 0;
+    for (int n = 1; n < row && at != std::string_view::npos; ++n) {
+        at = text.find('\n', at);
+        if (at != std::string_view::npos) ++at;
+    }
+    if (at == std::string_view::npos || at > text.size() || name.empty() ||
+        !std::all_of(name.begin(), name.end(), IsWordChar))
+        return 0;
+    const std::string_view line = text.substr(at, text.find('\n', at) - at);
+    for (size_t word = line.find(name); word != std::string_view::npos;
+         word        = line.find(name, word + 1)) {
+        const size_t end = word + name.size();
+        if ((word == 0 || !IsWordChar(line[word - 1])) &&
+            (end >= line.size() || !IsWordChar(line[end])))
+            return static_cast<int>(word) + 1;
+    }
+    return 0;
+}
+
 } // namespace
 
-bool MakeOffsetsConstant(const glslang::TIntermediate &tree, const char *fileName,
-                         std::vector<uint32_t> &spirv, std::string &log) {
-    if (!HasVariableOffset(spirv)) return true;
+bool HoldsVariableOffset(const SpirvModule &module) {
+    static const spv::Op reads[] = {
+        spv::OpImageSampleImplicitLod,
+        spv::OpImageSampleExplicitLod,
+        spv::OpImageSampleProjImplicitLod,
+        spv::OpImageSampleProjExplicitLod,
+        spv::OpImageFetch,
+        spv::OpImageSampleDrefImplicitLod,
+        spv::OpImageSampleDrefExplicitLod,
+        spv::OpImageSampleProjDrefImplicitLod,
+        spv::OpImageSampleProjDrefExplicitLod,
+    };
+    if (std::none_of(std::begin(reads), std::end(reads),
+                     [&](spv::Op read) { return Holds(module, read); }))
+        return false;
+    for (const SpirvInstruction &instruction : module.code) {
+        const size_t mask = ImageOperandsAt(instruction.opcode); // counted from the opcode's word
+        if (mask && mask <= instruction.operands.size() &&
+            (instruction.operands[mask - 1] & spv::ImageOperandsOffsetMask))
+            return true;
+    }
+    return false;
+}
+
+bool MakeOffsetsConstant(const glslang::TIntermediate &tree, const SpirvPassContext &context,
+                         std::vector<uint32_t> &spirv, Diagnostics &diagnostics) {
+    SpirvModule module;
+    std::string error;
+    if (!ParseSpirv(spirv, module, error)) {
+        diagnostics.Error(context.fileName, 0, 0, error);
+        return false;
+    }
+    if (!HoldsVariableOffset(module)) return true;
 
     // The Windows compiler unrolls a loop whose counter a texture offset
     // reads, unless [loop] forbids it (HLSL's errors and warnings: X3582,
     // "texture access must have literal offset and multisample index", and
     // X3531 for [loop]); SPIR-V's unroller takes loops marked Unroll.
-    ForEachInstruction(spirv, [](uint32_t *words, uint32_t count) {
-        if ((words[0] & 0xFFFF) == spv::OpLoopMerge && count == 4 &&
-            words[3] == spv::LoopControlMaskNone)
-            words[3] = spv::LoopControlUnrollMask;
-    });
+    for (SpirvInstruction &instruction : module.code)
+        if (instruction.opcode == spv::OpLoopMerge && instruction.operands.size() == 3 &&
+            instruction.operands[2] == spv::LoopControlMaskNone)
+            instruction.operands[2] = spv::LoopControlUnrollMask;
+    const std::vector<uint32_t> marked = WriteSpirv(module);
     spvtools::Optimizer optimizer(SPV_ENV_VULKAN_1_0);
     optimizer.RegisterPass(spvtools::CreateLoopUnrollPass(true))
         .RegisterPass(spvtools::CreateCCPPass())
@@ -135,27 +171,32 @@ bool MakeOffsetsConstant(const glslang::TIntermediate &tree, const char *fileNam
     std::vector<uint32_t> unrolled;
     spvtools::OptimizerOptions options;
     options.set_run_validator(false);
-    if (optimizer.Run(spirv.data(), spirv.size(), &unrolled, options) && !unrolled.empty() &&
-        !HasVariableOffset(unrolled)) {
+    SpirvModule result;
+    if (optimizer.Run(marked.data(), marked.size(), &unrolled, options) &&
+        ParseSpirv(unrolled, result, error) && !HoldsVariableOffset(result)) {
         spirv = std::move(unrolled);
         return true;
     }
 
+    // The Windows compiler's X3527, at the read's line, and at its
+    // texture's name there (glslang's columns for the read are not its).
     VariableOffset finder;
     if (tree.getTreeRoot()) tree.getTreeRoot()->traverse(&finder);
-    std::string where = fileName;
+    std::string file = context.fileName, text = "texture access requires a literal offset";
+    int line = 0, column = 0;
     if (finder.found) {
         const glslang::TSourceLoc &loc = finder.found->getLoc();
-        where = std::string(loc.getFilename() ? loc.getFilename() : fileName) + ":" +
-                std::to_string(loc.line) + ": ";
-        // The texture read, quoted, gives the message its column.
+        if (loc.getFilename()) file = loc.getFilename();
+        line = loc.line;
         TextureName texture;
         finder.found->getSequence()[0]->traverse(&texture);
-        if (!texture.name.empty()) where += "'" + texture.name + "' :";
+        if (!texture.name.empty()) {
+            text = "'" + texture.name + "': " + text;
+            if (file == context.fileName) column = WordColumn(context.source, line, texture.name);
+        }
     }
-    // The Windows compiler's X3527.
-    log += "ERROR: " + where +
-           " texture access requires a literal offset: this one is not known at compile time "
-           "even with the loops around it unrolled (a [loop] loop is never unrolled)\n";
+    diagnostics.Error(file, line, column,
+                      text + ": this one is not known at compile time even with the loops "
+                             "around it unrolled (a [loop] loop is never unrolled)");
     return false;
 }

@@ -1,9 +1,7 @@
 // Texture offsets that are literals only once loops are unrolled.
 #pragma once
 
-#include <cstdint>
-#include <string>
-#include <vector>
+#include "platform/gl/spirv/passes.h"
 
 namespace glslang {
 class TIntermediate;
@@ -14,7 +12,14 @@ class TIntermediate;
 // counter as a run-time value, which SPIR-V allows only for gathers. Where
 // the stage's optimized SPIR-V has such an offset, its loops are unrolled
 // (all but those marked [loop]) and the values folded, as the Windows
-// compiler does. Returns false, with a message in log at the read's line in
-// the tree, when an offset stays unknown.
-bool MakeOffsetsConstant(const glslang::TIntermediate &tree, const char *fileName,
-                         std::vector<uint32_t> &spirv, std::string &log);
+// compiler does. Runs after glslang's optimizer, on its words, and only
+// where the module before it held such an offset (SpirvPassesResult): the
+// optimizer makes offsets known, never unknown. Returns false, with the
+// problem in diagnostics at the read's place in the tree, when an offset
+// stays unknown.
+bool MakeOffsetsConstant(const glslang::TIntermediate &tree, const SpirvPassContext &context,
+                         std::vector<uint32_t> &spirv, Diagnostics &diagnostics);
+
+// Whether a sampling or fetching image instruction (not a gather, whose
+// offset may vary) takes an Offset: one that is not a constant.
+bool HoldsVariableOffset(const SpirvModule &module);

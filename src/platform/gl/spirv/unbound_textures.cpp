@@ -1,7 +1,5 @@
 #include "platform/gl/spirv/unbound_textures.h"
 
-#include "platform/gl/spirv/module.h"
-
 #include <map>
 
 namespace {
@@ -13,30 +11,22 @@ bool IsQuery(spv::Op op) {
 
 } // namespace
 
-bool ZeroUnboundTextureQueries(std::vector<uint32_t> &spirv, std::string &error) {
-    // Most shaders ask no texture for its size: leave those untouched
-    // without parsing them.
-    bool any = false;
-    for (size_t at = 5; at < spirv.size() && !any;) {
-        const uint32_t count = spirv[at] >> 16;
-        any                  = IsQuery(static_cast<spv::Op>(spirv[at] & 0xffff));
-        at += count ? count : spirv.size();
-    }
-    if (!any) return true;
+bool HoldsTextureQuery(const SpirvModule &module) {
+    return Holds(module, spv::OpImageQuerySize) || Holds(module, spv::OpImageQuerySizeLod) ||
+           Holds(module, spv::OpImageQueryLevels) || Holds(module, spv::OpImageQuerySamples);
+}
 
-    SpirvModule module;
-    if (!ParseSpirv(spirv, module, error)) return false;
+bool ZeroUnboundTextureQueries(SpirvModule &module, const SpirvPassContext &, Diagnostics &) {
     std::map<uint32_t, uint32_t> zeroOf; // type -> its OpConstantNull
     for (SpirvInstruction &instruction : module.code) {
-        if (!IsQuery(instruction.opcode) || instruction.operands.size() < 2) continue;
+        if (!IsQuery(instruction.opcode)) continue;
         const uint32_t type = instruction.operands[0];
         uint32_t &zero      = zeroOf[type];
         if (!zero) {
             zero = FreshId(module);
-            module.globals.push_back({spv::OpConstantNull, {type, zero}});
+            AddGlobal(module, spv::OpConstantNull, {type, zero});
         }
         instruction = {spv::OpCopyObject, {type, instruction.operands[1], zero}};
     }
-    spirv = WriteSpirv(module);
     return true;
 }

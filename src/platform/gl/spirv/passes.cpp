@@ -1,0 +1,64 @@
+// The SPIR-V passes in order: see passes.h.
+#include "platform/gl/spirv/passes.h"
+
+#include "platform/gl/spirv/arithmetic.h"
+#include "platform/gl/spirv/clip_distances.h"
+#include "platform/gl/spirv/split_arrays.h"
+#include "platform/gl/spirv/texture_offsets.h"
+#include "platform/gl/spirv/unbound_textures.h"
+
+const std::vector<SpirvPass> &SpirvPasses() {
+    static const std::vector<SpirvPass> passes = {
+        // The split arrays first: an array of clip distances is one
+        // semantic index per element.
+        {"mend split stage arrays",
+         [](const SpirvModule &module, const SpirvPassContext &) {
+             return HoldsSplitStageArray(module);
+         },
+         MendSplitStageArrays},
+        // The stand-ins RenameClipCullSemantics gave a geometry stage.
+        {"restore clip and cull distances",
+         [](const SpirvModule &module, const SpirvPassContext &context) {
+             return context.stage == ShaderStage::Geometry && HoldsClipCullStandIn(module);
+         },
+         RestoreClipCullDistances},
+        // Every stage, before glslang's optimizer works out operations on
+        // known values with the processor's rules, not Direct3D's.
+        {"Direct3D arithmetic", [](const SpirvModule &, const SpirvPassContext &) { return true; },
+         ApplySpirvFixes},
+        {"zero unbound texture queries",
+         [](const SpirvModule &module, const SpirvPassContext &) {
+             return HoldsTextureQuery(module);
+         },
+         ZeroUnboundTextureQueries},
+    };
+    return passes;
+}
+
+SpirvPassesResult RunSpirvPasses(std::vector<uint32_t> &spirv, const SpirvPassContext &context,
+                                 Diagnostics &diagnostics) {
+    SpirvPassesResult result;
+    if (spirv.empty()) {
+        diagnostics.Error(context.fileName, 0, 0, "no SPIR-V was generated");
+        return result;
+    }
+    SpirvModule module;
+    std::string error;
+    if (!ParseSpirv(spirv, module, error)) {
+        diagnostics.Error(context.fileName, 0, 0, error);
+        return result;
+    }
+    for (const SpirvPass &pass : SpirvPasses()) {
+        if (!pass.applies(module, context)) continue;
+        const size_t reported = diagnostics.items.size();
+        if (pass.run(module, context, diagnostics)) continue;
+        if (diagnostics.items.size() == reported)
+            diagnostics.Error(context.fileName, 0, 0,
+                              std::string("the SPIR-V pass '") + pass.name + "' failed");
+        return result;
+    }
+    result.variableOffsets = HoldsVariableOffset(module);
+    spirv                  = WriteSpirv(module);
+    result.ok              = true;
+    return result;
+}
