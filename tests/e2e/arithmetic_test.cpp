@@ -141,10 +141,12 @@ float ModfWhole(float x) { float w; modf(x, w); return w; }
 // Values the optimizer knows before the driver runs.
 bool Known() {
     float big = 3e9, minusOne = -1.0, x = -3.5, zero = 0.0;
-    uint count = 33, none = 0;
+    uint count = 33;
     float nan = zero / zero;
+    // (An integer division by a zero the compiler knows is refused on Windows:
+    // arithmetic-uint.shader_test of vkd3d's tests.)
     return (int)big == 2147483647 && (uint)minusOne == 0 && (int)nan == 0 && fmod(x, 2.0) == -1.5 &&
-           (1u << count) == 2u && (7u / none) == 0xffffffff && min(nan, 1.0) == 1.0;
+           (1u << count) == 2u && min(nan, 1.0) == 1.0;
 }
 bool Check(uint rule) {
     float z = Zeros[1].x, whole;
