@@ -1,39 +1,19 @@
 // D3DX11CompileFromFileA over glslang: one entry point of an HLSL file to
-// SPIR-V, wrapped in this backend's bytecode blob (glsl/translate.h), and the
-// reference-counted blob both the compiler and the device hand out.
+// SPIR-V (the stages of stages.h, in the compile server), wrapped in this
+// backend's bytecode blob (glsl/translate.h), and the reference-counted blob
+// both the compiler and the device hand out.
 //
 // Results follow the Windows runtime: a missing file is 0x80070002 with no
 // message blob; a compile error is E_FAIL with the compiler's text, one
 // line per diagnostic in the Windows compiler's shape
 // ("main.fx(8,5): error: ..."), in a NUL-terminated blob.
-#include "platform/gl/spirv/clip_distances.h"
+#include "platform/gl/compiler/diagnostics.h"
 #include "platform/gl/compiler/server.h"
-#include "platform/gl/hlsl/constant_layout.h"
-#include "platform/gl/hlsl/crash_guards.h"
-#include "platform/gl/hlsl/literals.h"
-#include "platform/gl/hlsl/matrix_forms.h"
-#include "platform/gl/hlsl/glslang_parse.h"
-#include "platform/gl/hlsl/lexer.h"
-#include "platform/gl/hlsl/effect_rules.h"
-#include "platform/gl/hlsl/entry_rewrites.h"
-#include "platform/gl/hlsl/initializers.h"
-#include "platform/gl/hlsl/source_files.h"
-#include "platform/gl/spirv/passes.h"
-#include "platform/gl/spirv/texture_offsets.h"
+#include "platform/gl/compiler/stages.h"
 #include "platform/gl/glsl/translate.h"
+#include "platform/gl/hlsl/source_files.h"
 
-#include "platform/gl/compiler/diagnostics.h"
-#include "platform/gl/hlsl/glslang_messages.h"
-#include "platform/gl/hlsl/profile_check.h"
-#include "platform/gl/hlsl/type_rules.h"
-#include "platform/gl/hlsl/windows_rules.h"
-#include "platform/gl/compiler/diagnostics.h"
-
-#include <glslang/Include/intermediate.h>
-#include <glslang/MachineIndependent/localintermediate.h>
-#include <glslang/Public/ResourceLimits.h>
 #include <glslang/Public/ShaderLang.h>
-#include <glslang/SPIRV/GlslangToSpv.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -84,122 +64,6 @@ bool StageFromProfile(const char *profile, EShLanguage &language, ShaderStage &s
         return false;
     }
     return true;
-}
-
-ShaderStage StageOf(EShLanguage language) {
-    if (language == EShLangVertex) return ShaderStage::Vertex;
-    return language == EShLangGeometry ? ShaderStage::Geometry : ShaderStage::Pixel;
-}
-
-// glslang's tables are built once per process: the compile server's, or
-// this one's where no server can be started.
-bool InitialiseGlslang() {
-    static const bool initialised = glslang::InitializeProcess();
-    return initialised;
-}
-
-// Compiles source to SPIR-V. Returns false with the errors in diagnostics;
-// on success diagnostics holds any warnings.
-bool CompileHlsl(const std::string &original, const char *fileName, const char *entryPoint,
-                 const char *profile, EShLanguage language, std::vector<unsigned> &spirv,
-                 uint32_t &packedRegisters, Diagnostics &diagnostics) {
-    if (!InitialiseGlslang()) {
-        diagnostics.Error(fileName, 0, 0, "the HLSL compiler failed to initialise");
-        return false;
-    }
-    // Includes, macros and #if first, so the rewrites see the code that
-    // counts; the parses below read the result.
-    std::string source;
-    IncludedFiles included;
-    if (!PreprocessHlsl(original, fileName, language, kMessages, source, included, diagnostics))
-        return false;
-    // Lexed once: each pass below keeps the tokens those of the text it leaves.
-    LexedHlsl lexed = LexHlsl(source, fileName);
-    CheckEffectRules(source, lexed, diagnostics); // on the effect syntax blanked next
-    BlankEffectSyntax(source, lexed);
-    KeepLastEntryDefinition(source, lexed, entryPoint);
-    if (language == EShLangGeometry) {
-        BlankUnusedStreamFunctions(source, lexed, entryPoint);
-        RenameClipCullSemantics(source, lexed); // restored in the SPIR-V below
-    }
-    if (!RewriteMatrixForms(source, lexed, diagnostics)) return false;
-    ShapeInitializers(source, lexed);
-    if (!SafeToParse(source, lexed, fileName, original, entryPoint, language, diagnostics)) {
-        // why it did not parse
-        CheckProfile(original, fileName, included, nullptr, entryPoint, profile, diagnostics);
-        return false;
-    }
-
-    // Literals read at run time, so that Direct3D's arithmetic applies to
-    // them; where that text does not parse, glslang works them out itself.
-    ReplaceLit(source, lexed);
-    std::string runTime = source;
-    ReadLiteralsAtRunTime(runTime, lexed);
-    const char *text = runTime.c_str();
-    int length       = static_cast<int>(runTime.size());
-    auto shader      = std::make_unique<glslang::TShader>(language);
-    SetUpShader(*shader, text, length, fileName, entryPoint, language);
-    bool ok = shader->parse(GetDefaultResources(), 100, false, kMessages);
-    if (!ok && runTime != source) {
-        text   = source.c_str();
-        length = static_cast<int>(source.size());
-        shader = std::make_unique<glslang::TShader>(language);
-        SetUpShader(*shader, text, length, fileName, entryPoint, language);
-        ok = shader->parse(GetDefaultResources(), 100, false, kMessages);
-    }
-    // glslang only warns about a missing entry point and compiles nothing,
-    // or fails on what only an entry point may do (a stream's Append). A
-    // name that the source never calls or defines is the cause, said first.
-    bool found = shader->getIntermediate() && shader->getIntermediate()->getNumEntryPoints() > 0;
-    const bool missing = !found && (ok || !NamesFunction(source, lexed.tokens, entryPoint));
-    if (missing)
-        diagnostics.Error(fileName, 0, 0,
-                          "entry point '" + std::string(entryPoint) + "' not found");
-    ReadGlslangMessages(shader->getInfoLog(), fileName, original, diagnostics);
-    if (missing) return false;
-    // What the profile's shader model lacks, judged on the parsed stage.
-    if (!CheckProfile(original, fileName, included, ok ? shader->getIntermediate() : nullptr,
-                      entryPoint, profile, diagnostics) ||
-        !ok)
-        return false;
-    // What the Windows compiler refuses and glslang accepts; lexed is still
-    // source's, the run-time literals having gone into a copy.
-    CheckWindowsRules(original, source, lexed, fileName, profile, *shader->getIntermediate(),
-                      diagnostics);
-    CheckTypeRules(source, lexed, fileName, *shader->getIntermediate(), diagnostics);
-    if (diagnostics.HasErrors()) return false;
-
-    PlaceGlobals(*shader->getIntermediate());
-    glslang::TProgram program;
-    program.addShader(shader.get());
-    if (!program.link(kMessages) || !program.mapIO()) {
-        ReadGlslangMessages(program.getInfoLog(), fileName, original, diagnostics);
-        return false;
-    }
-    if (!PackoffsetRegisters(*program.getIntermediate(language), fileName, original,
-                             packedRegisters, diagnostics))
-        return false;
-
-    // The arithmetic rewrites go in before glslang's optimizer, which works
-    // out operations on known values with the processor's rules, not
-    // Direct3D's ((int)x where x holds 3e9); HLSL needs the optimizer's
-    // legalization after them to give valid SPIR-V.
-    const glslang::TIntermediate &intermediate = *program.getIntermediate(language);
-    glslang::SpvOptions options;
-    options.disableOptimizer = true;
-    spv::SpvBuildLogger logger;
-    glslang::GlslangToSpv(intermediate, spirv, &logger, &options);
-    // The SPIR-V passes over one parsed module (spirv/passes.h), the
-    // optimizer, then the texture offsets, which need the optimized words.
-    const SpirvPassContext context{StageOf(language), fileName, original};
-    const SpirvPassesResult passes = RunSpirvPasses(spirv, context, diagnostics);
-    if (passes.ok) glslang::SpirvToolsTransform(intermediate, spirv, &logger, &options);
-    ReadGlslangMessages(logger.getAllMessages(), fileName, original, diagnostics);
-    const bool compiled =
-        passes.ok &&
-        (!passes.variableOffsets || MakeOffsetsConstant(intermediate, context, spirv, diagnostics));
-    if (!compiled) spirv.clear();
-    return compiled;
 }
 
 // Compiles in the compile server (server.h); where none can be

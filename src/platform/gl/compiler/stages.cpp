@@ -1,0 +1,283 @@
+// The compile as a table of named stages: the HLSL text passes, glslang's
+// parse, the checks on its tree, the link, the SPIR-V and its passes, read
+// top to bottom as the pipeline. Each stage works on the one Compile record
+// and returns false to stop the compile; its problems are in diagnostics.
+#include "platform/gl/compiler/stages.h"
+
+#include "platform/gl/hlsl/constant_layout.h"
+#include "platform/gl/hlsl/crash_guards.h"
+#include "platform/gl/hlsl/effect_rules.h"
+#include "platform/gl/hlsl/entry_rewrites.h"
+#include "platform/gl/hlsl/glslang_messages.h"
+#include "platform/gl/hlsl/glslang_parse.h"
+#include "platform/gl/hlsl/initializers.h"
+#include "platform/gl/hlsl/lexer.h"
+#include "platform/gl/hlsl/literals.h"
+#include "platform/gl/hlsl/matrix_forms.h"
+#include "platform/gl/hlsl/profile_check.h"
+#include "platform/gl/hlsl/source_files.h"
+#include "platform/gl/hlsl/type_rules.h"
+#include "platform/gl/hlsl/windows_rules.h"
+#include "platform/gl/spirv/passes.h"
+#include "platform/gl/spirv/texture_offsets.h"
+
+#include <glslang/Include/intermediate.h>
+#include <glslang/MachineIndependent/localintermediate.h>
+#include <glslang/Public/ResourceLimits.h>
+#include <glslang/SPIRV/GlslangToSpv.h>
+
+#include <memory>
+
+namespace {
+
+// One compile as it moves through the stages.
+struct Compile {
+    Compile(const std::string &text, const char *file, const char *entry, const char *model,
+            EShLanguage stage, Diagnostics &sink)
+        : original(text), fileName(file), entryPoint(entry), profile(model), language(stage),
+          diagnostics(sink) {}
+
+    // What was asked.
+    const std::string &original; // the file's text as read
+    const char *fileName;
+    const char *entryPoint;
+    const char *profile;
+    EShLanguage language;
+    Diagnostics &diagnostics;
+
+    // What the stages make, in the order they make it.
+    std::string source;     // the preprocessed text, as the text passes leave it
+    IncludedFiles included; // the text of every file it includes
+    LexedHlsl lexed;        // source's tokens, kept in step by every text pass
+    std::string runTime;    // source with its literals read at run time
+    // glslang keeps the addresses of the text it parses and of its length.
+    const char *parsedText = nullptr;
+    int parsedLength       = 0;
+    std::unique_ptr<glslang::TShader> shader;
+    bool parsed = false;
+    std::unique_ptr<glslang::TProgram> program;
+    std::vector<unsigned> spirv;
+    uint32_t packedRegisters = 0;
+    glslang::SpvOptions options;
+    spv::SpvBuildLogger logger;
+    bool variableOffsets = false; // an image read's offset the optimizer may fold
+};
+
+ShaderStage StageOf(EShLanguage language) {
+    if (language == EShLangVertex) return ShaderStage::Vertex;
+    return language == EShLangGeometry ? ShaderStage::Geometry : ShaderStage::Pixel;
+}
+
+const glslang::TIntermediate &Linked(const Compile &c) {
+    return *c.program->getIntermediate(c.language);
+}
+
+// Includes, macros and #if first, so the rewrites see the code that counts;
+// lexed once, each text pass after keeps the tokens those of the text it
+// leaves.
+bool Preprocess(Compile &c) {
+    if (!PreprocessHlsl(c.original, c.fileName, c.language, kMessages, c.source, c.included,
+                        c.diagnostics))
+        return false;
+    c.lexed = LexHlsl(c.source, c.fileName);
+    return true;
+}
+
+// Judged before the effect syntax is blanked; its refusals stop the compile
+// with the tree's, once those are known too.
+bool EffectRules(Compile &c) {
+    CheckEffectRules(c.source, c.lexed, c.diagnostics);
+    return true;
+}
+
+bool EffectSyntax(Compile &c) {
+    BlankEffectSyntax(c.source, c.lexed);
+    return true;
+}
+
+bool EntryDefinitions(Compile &c) {
+    KeepLastEntryDefinition(c.source, c.lexed, c.entryPoint);
+    return true;
+}
+
+// The other geometry entries of an effect file, and the clip and cull
+// distances glslang would crash on, which the SPIR-V passes restore.
+bool GeometryForms(Compile &c) {
+    if (c.language != EShLangGeometry) return true;
+    BlankUnusedStreamFunctions(c.source, c.lexed, c.entryPoint);
+    RenameClipCullSemantics(c.source, c.lexed);
+    return true;
+}
+
+bool MatrixForms(Compile &c) {
+    return RewriteMatrixForms(c.source, c.lexed, c.diagnostics);
+}
+
+bool Initializers(Compile &c) {
+    ShapeInitializers(c.source, c.lexed);
+    return true;
+}
+
+// A source glslang would crash on is refused here, with what the profile
+// says of it where that is why it does not parse.
+bool CrashGuards(Compile &c) {
+    if (SafeToParse(c.source, c.lexed, c.fileName, c.original, c.entryPoint, c.language,
+                    c.diagnostics))
+        return true;
+    CheckProfile(c.original, c.fileName, c.included, nullptr, c.entryPoint, c.profile,
+                 c.diagnostics);
+    return false;
+}
+
+// Literals read at run time, so that Direct3D's arithmetic applies to them;
+// lexed stays source's, the run-time text being a copy.
+bool Literals(Compile &c) {
+    ReplaceLit(c.source, c.lexed);
+    c.runTime = c.source;
+    ReadLiteralsAtRunTime(c.runTime, c.lexed);
+    return true;
+}
+
+bool ParseText(Compile &c, const std::string &text) {
+    c.parsedText   = text.c_str();
+    c.parsedLength = static_cast<int>(text.size());
+    c.shader       = std::make_unique<glslang::TShader>(c.language);
+    SetUpShader(*c.shader, c.parsedText, c.parsedLength, c.fileName, c.entryPoint, c.language);
+    return c.shader->parse(GetDefaultResources(), 100, false, kMessages);
+}
+
+// Where the run-time text does not parse, glslang works the literals out
+// itself. glslang only warns about a missing entry point and compiles
+// nothing, or fails on what only an entry point may do (a stream's Append):
+// a name that the source never calls or defines is the cause, said first.
+bool Parse(Compile &c) {
+    c.parsed = ParseText(c, c.runTime);
+    if (!c.parsed && c.runTime != c.source) c.parsed = ParseText(c, c.source);
+    const glslang::TIntermediate *tree = c.shader->getIntermediate();
+    const bool found                   = tree && tree->getNumEntryPoints() > 0;
+    const bool missing =
+        !found && (c.parsed || !NamesFunction(c.source, c.lexed.tokens, c.entryPoint));
+    if (missing)
+        c.diagnostics.Error(c.fileName, 0, 0,
+                            "entry point '" + std::string(c.entryPoint) + "' not found");
+    ReadGlslangMessages(c.shader->getInfoLog(), c.fileName, c.original, c.diagnostics);
+    return !missing;
+}
+
+// What the profile's shader model lacks, judged on the parsed stage; where
+// the parse failed, why.
+bool Profile(Compile &c) {
+    return CheckProfile(c.original, c.fileName, c.included,
+                        c.parsed ? c.shader->getIntermediate() : nullptr, c.entryPoint, c.profile,
+                        c.diagnostics) &&
+           c.parsed;
+}
+
+// What the Windows compiler refuses and glslang accepts.
+bool WindowsRules(Compile &c) {
+    glslang::TIntermediate &tree = *c.shader->getIntermediate();
+    CheckWindowsRules(c.original, c.source, c.lexed, c.fileName, c.profile, tree, c.diagnostics);
+    CheckTypeRules(c.source, c.lexed, c.fileName, tree, c.diagnostics);
+    return !c.diagnostics.HasErrors();
+}
+
+// $Globals at its register, then glslang's link and I/O mapping.
+bool Link(Compile &c) {
+    PlaceGlobals(*c.shader->getIntermediate());
+    c.program = std::make_unique<glslang::TProgram>();
+    c.program->addShader(c.shader.get());
+    if (c.program->link(kMessages) && c.program->mapIO()) return true;
+    ReadGlslangMessages(c.program->getInfoLog(), c.fileName, c.original, c.diagnostics);
+    return false;
+}
+
+bool Packoffsets(Compile &c) {
+    return PackoffsetRegisters(Linked(c), c.fileName, c.original, c.packedRegisters, c.diagnostics);
+}
+
+// Unoptimized: the arithmetic passes go in before glslang's optimizer, which
+// works out operations on known values with the processor's rules, not
+// Direct3D's ((int)x where x holds 3e9).
+bool GenerateSpirv(Compile &c) {
+    c.options.disableOptimizer = true;
+    glslang::GlslangToSpv(Linked(c), c.spirv, &c.logger, &c.options);
+    return true;
+}
+
+// The passes over one parsed module (spirv/passes.h).
+bool SpirvPassList(Compile &c) {
+    const SpirvPassContext context{StageOf(c.language), c.fileName, c.original};
+    const SpirvPassesResult passes = RunSpirvPasses(c.spirv, context, c.diagnostics);
+    c.variableOffsets              = passes.variableOffsets;
+    if (!passes.ok)
+        ReadGlslangMessages(c.logger.getAllMessages(), c.fileName, c.original, c.diagnostics);
+    return passes.ok;
+}
+
+// HLSL needs the optimizer's legalization to give valid SPIR-V.
+bool Optimize(Compile &c) {
+    glslang::SpirvToolsTransform(Linked(c), c.spirv, &c.logger, &c.options);
+    ReadGlslangMessages(c.logger.getAllMessages(), c.fileName, c.original, c.diagnostics);
+    return true;
+}
+
+// Offsets that are literals only once loops are unrolled: they need the
+// optimized words.
+bool TextureOffsets(Compile &c) {
+    if (!c.variableOffsets) return true;
+    const SpirvPassContext context{StageOf(c.language), c.fileName, c.original};
+    return MakeOffsetsConstant(Linked(c), context, c.spirv, c.diagnostics);
+}
+
+struct Stage {
+    const char *name;
+    bool (*run)(Compile &);
+};
+
+const Stage kStages[] = {
+    // HLSL text
+    {"preprocess", Preprocess},
+    {"effect rules", EffectRules},
+    {"effect syntax", EffectSyntax},
+    {"entry definitions", EntryDefinitions},
+    {"geometry forms", GeometryForms},
+    {"matrix forms", MatrixForms},
+    {"initializers", Initializers},
+    {"crash guards", CrashGuards},
+    {"literals", Literals},
+    // glslang
+    {"parse", Parse},
+    {"profile", Profile},
+    {"windows rules", WindowsRules},
+    {"link", Link},
+    {"packoffsets", Packoffsets},
+    {"spir-v", GenerateSpirv},
+    // SPIR-V
+    {"spir-v passes", SpirvPassList},
+    {"optimizer", Optimize},
+    {"texture offsets", TextureOffsets},
+};
+
+// glslang's tables are built once per process: the compile server's, or
+// this one's where no server can be started.
+bool InitialiseGlslang() {
+    static const bool initialised = glslang::InitializeProcess();
+    return initialised;
+}
+
+} // namespace
+
+bool CompileHlsl(const std::string &original, const char *fileName, const char *entryPoint,
+                 const char *profile, EShLanguage language, std::vector<unsigned> &spirv,
+                 uint32_t &packedRegisters, Diagnostics &diagnostics) {
+    if (!InitialiseGlslang()) {
+        diagnostics.Error(fileName, 0, 0, "the HLSL compiler failed to initialise");
+        return false;
+    }
+    Compile c(original, fileName, entryPoint, profile, language, diagnostics);
+    for (const Stage &stage : kStages)
+        if (!stage.run(c)) return false;
+    spirv           = std::move(c.spirv);
+    packedRegisters = c.packedRegisters;
+    return true;
+}

@@ -1,0 +1,20 @@
+// The compile of one entry point, HLSL text to SPIR-V, as a table of named
+// stages (stages.cpp): the text passes, glslang's parse and link, the SPIR-V
+// passes and glslang's optimizer, in the order they run.
+#pragma once
+
+#include "platform/gl/compiler/diagnostics.h"
+
+#include <glslang/Public/ShaderLang.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Compiles original, the text of fileName, for entryPoint and profile.
+// Returns false with the errors in diagnostics; on success spirv holds the
+// module, packedRegisters the cbuffers laid out with packoffset (bit N for
+// bN), and diagnostics any warnings.
+bool CompileHlsl(const std::string &original, const char *fileName, const char *entryPoint,
+                 const char *profile, EShLanguage language, std::vector<unsigned> &spirv,
+                 uint32_t &packedRegisters, Diagnostics &diagnostics);
