@@ -16,6 +16,7 @@
 #include "platform/gl/hlsl/lexer.h"
 #include "platform/gl/hlsl/entry_rewrites.h"
 #include "platform/gl/hlsl/initializers.h"
+#include "platform/gl/hlsl/call_forms.h"
 #include "platform/gl/hlsl/source_files.h"
 #include "platform/gl/spirv/arithmetic.h"
 #include "platform/gl/spirv/texture_offsets.h"
@@ -121,6 +122,7 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
         BlankUnusedStreamFunctions(source, lexed, entryPoint);
         RenameClipCullSemantics(source, lexed); // restored in the SPIR-V below
     }
+    RewriteScalarCalls(source, lexed);
     if (!RewriteMatrixForms(source, lexed, diagnostics)) return false;
     ShapeInitializers(source, lexed);
     if (!SafeToParse(source, lexed, fileName, original, entryPoint, language, diagnostics)) {
