@@ -17,6 +17,7 @@
 #include "platform/gl/hlsl/entry_rewrites.h"
 #include "platform/gl/hlsl/initializers.h"
 #include "platform/gl/hlsl/call_forms.h"
+#include "platform/gl/hlsl/statement_forms.h"
 #include "platform/gl/hlsl/source_files.h"
 #include "platform/gl/spirv/arithmetic.h"
 #include "platform/gl/spirv/texture_offsets.h"
@@ -123,6 +124,7 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
         RenameClipCullSemantics(source, lexed); // restored in the SPIR-V below
     }
     RewriteScalarCalls(source, lexed);
+    RewriteStatementForms(source, lexed);
     if (!RewriteMatrixForms(source, lexed, diagnostics)) return false;
     ShapeInitializers(source, lexed);
     if (!SafeToParse(source, lexed, fileName, original, entryPoint, language, diagnostics)) {
