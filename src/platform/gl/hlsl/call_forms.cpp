@@ -255,21 +255,65 @@ const Geometric kGeometric[] = {
     {"normalize", 1, true}, {"reflect", 2, true},   {"refract", 2, true}, {"faceforward", 3, true},
     {"length", 1, false},   {"distance", 2, false}, {"dot", 2, false}};
 
-// Functions the file defines itself: a name after a type at file scope.
-std::set<std::string, std::less<>> DefinedFunctions(const std::string &text,
-                                                    const std::vector<Token> &tokens) {
-    std::set<std::string, std::less<>> defined;
+// The functions the file defines or declares, by name: the parameter types
+// of each overload (unknown where the text does not give a numeric type),
+// and where the names stand.
+struct Function {
+    std::vector<std::vector<Type>> overloads;
+    std::vector<size_t> names;
+};
+using Functions = std::map<std::string, Function, std::less<>>;
+
+Functions DefinedFunctions(const std::string &text, const std::vector<Token> &tokens) {
+    Functions defined;
     int depth = 0;
     for (size_t i = 0; i + 1 < tokens.size(); ++i) {
         const char c = Mark(text, tokens[i]);
         if (c == '{') ++depth;
         if (c == '}') --depth;
-        if (depth == 0 && i > 0 && tokens[i].kind == TokenKind::Identifier &&
-            Mark(text, tokens[i + 1]) == '(' &&
-            (tokens[i - 1].kind == TokenKind::Identifier || Mark(text, tokens[i - 1]) == '>'))
-            defined.emplace(Spelling(text, tokens[i]));
+        if (depth != 0 || i == 0 || tokens[i].kind != TokenKind::Identifier ||
+            Mark(text, tokens[i + 1]) != '(' ||
+            (tokens[i - 1].kind != TokenKind::Identifier && Mark(text, tokens[i - 1]) != '>'))
+            continue;
+        Function &function = defined[std::string(Spelling(text, tokens[i]))];
+        function.names.push_back(i);
+        std::vector<Type> parameters;
+        for (const auto &[first, last] : Arguments(text, tokens, i + 1)) {
+            Type type;
+            for (size_t j = first; j < last && !type.known; ++j)
+                type = TypeNamed(Spelling(text, tokens[j]));
+            parameters.push_back(type);
+        }
+        function.overloads.push_back(parameters);
     }
     return defined;
+}
+
+// Whether a value of type from is passed to a parameter of type to, as far
+// as the text tells: a scalar to anything, a vector to one as long or
+// shorter, or to a scalar.
+bool Passes(const Type &from, const Type &to) {
+    if (!from.known || !to.known || from.single()) return true;
+    if (from.plain() && to.plain()) return to.single() || from.cols >= to.cols;
+    return from.matrix == to.matrix && from.arrays == to.arrays;
+}
+
+// The HLSL intrinsics a file may define a function of its own for.
+bool Intrinsic(std::string_view name) {
+    static const std::set<std::string_view> kNames = {
+        "abs",       "acos",        "all",          "any",         "asfloat", "asin",
+        "asint",     "asuint",      "atan",         "atan2",       "ceil",    "clamp",
+        "clip",      "cos",         "cosh",         "countbits",   "cross",   "ddx",
+        "ddy",       "degrees",     "determinant",  "distance",    "dot",     "exp",
+        "exp2",      "faceforward", "firstbithigh", "firstbitlow", "floor",   "fmod",
+        "frac",      "frexp",       "fwidth",       "isfinite",    "isinf",   "isnan",
+        "ldexp",     "length",      "lerp",         "lit",         "log",     "log10",
+        "log2",      "max",         "min",          "modf",        "mul",     "normalize",
+        "pow",       "radians",     "rcp",          "reflect",     "refract", "reversebits",
+        "round",     "rsqrt",       "saturate",     "sign",        "sin",     "sincos",
+        "sinh",      "smoothstep",  "sqrt",         "step",        "tan",     "tanh",
+        "transpose", "trunc"};
+    return kNames.count(name) > 0;
 }
 
 // The edits for the call whose name is tokens[i].
@@ -294,7 +338,8 @@ void RewriteCall(const Reader &reader, size_t i, std::vector<Edit> &edits) {
             edits.push_back({tokens[close].end(), 0, ")"});
             return;
         }
-        if (types[0].vector) return; // a vector has no transpose or determinant
+        if (types[0].vector && (name == "transpose" || name == "determinant"))
+            return; // a vector has neither
         if (name == "transpose") {
             edits.push_back({tokens[i].offset, tokens[i].length, std::string()});
             return;
@@ -358,6 +403,23 @@ void RewriteCall(const Reader &reader, size_t i, std::vector<Edit> &edits) {
         if (types[a].single()) wrap(a, "(" + base + std::to_string(size) + ")(", ")");
 }
 
+// Whether the file's own function of an intrinsic's name is what the call
+// at tokens[i] calls: on Windows it is wherever its parameters take the
+// arguments, the intrinsic elsewhere (intrinsic-override.shader_test).
+bool Overrides(const Reader &reader, const Function &function, size_t i) {
+    if (std::find(function.names.begin(), function.names.end(), i) != function.names.end())
+        return true;
+    const auto arguments = Arguments(reader.text, reader.tokens, i + 1);
+    for (const std::vector<Type> &parameters : function.overloads) {
+        bool passes = parameters.size() == arguments.size();
+        for (size_t a = 0; passes && a < arguments.size(); ++a)
+            passes =
+                Passes(reader.Expression(arguments[a].first, arguments[a].second), parameters[a]);
+        if (passes) return true;
+    }
+    return false;
+}
+
 bool Declares(const std::string &text, const std::vector<Token> &tokens, size_t name) {
     if (name + 1 >= tokens.size() || tokens[name].kind != TokenKind::Identifier) return false;
     const char c = Mark(text, tokens[name + 1]);
@@ -388,7 +450,12 @@ void RewriteScalarCalls(std::string &text, LexedHlsl &lexed) {
         if (t.kind == TokenKind::Identifier && !member && i + 1 < tokens.size() &&
             Mark(text, tokens[i + 1]) == '(') {
             const std::string_view name = Spelling(text, t);
-            if (kRewritten.count(name) && !defined.count(name)) RewriteCall(reader, i, edits);
+            auto own                    = defined.find(name);
+            if (own == defined.end()) {
+                if (kRewritten.count(name)) RewriteCall(reader, i, edits);
+            } else if (Intrinsic(name) && Overrides(reader, own->second, i)) {
+                edits.push_back({t.offset, t.length, "hf_" + std::string(name)});
+            }
         }
         auto declare = [&](size_t at, const Type &type) {
             Type declared = type;
