@@ -23,6 +23,8 @@
 // - transpose() and determinant() of a scalar as the scalar, and
 //   determinant() of a non-square matrix as that of its leading square
 //   (transpose.shader_test, determinant.shader_test).
-// A file's own function of one of these names is left to it. Every line stays
-// where it was; lexed is lexed again when the text changes.
+// A file's own function named like an intrinsic is renamed, with the calls
+// whose arguments its parameters take (the others call the intrinsic), as
+// on Windows (intrinsic-override.shader_test). Every line stays where it
+// was; lexed is lexed again when the text changes.
 void RewriteScalarCalls(std::string &text, LexedHlsl &lexed);
