@@ -4,6 +4,7 @@
 // and returns false to stop the compile; its problems are in diagnostics.
 #include "platform/gl/compiler/stages.h"
 
+#include "platform/gl/hlsl/call_forms.h"
 #include "platform/gl/hlsl/constant_layout.h"
 #include "platform/gl/hlsl/crash_guards.h"
 #include "platform/gl/hlsl/effect_rules.h"
@@ -16,6 +17,7 @@
 #include "platform/gl/hlsl/matrix_forms.h"
 #include "platform/gl/hlsl/profile_check.h"
 #include "platform/gl/hlsl/source_files.h"
+#include "platform/gl/hlsl/statement_forms.h"
 #include "platform/gl/hlsl/type_rules.h"
 #include "platform/gl/hlsl/windows_rules.h"
 #include "platform/gl/spirv/passes.h"
@@ -106,6 +108,19 @@ bool GeometryForms(Compile &c) {
     if (c.language != EShLangGeometry) return true;
     BlankUnusedStreamFunctions(c.source, c.lexed, c.entryPoint);
     RenameClipCullSemantics(c.source, c.lexed);
+    return true;
+}
+
+// Scalars where an intrinsic wants a vector, user functions named like
+// intrinsics.
+bool CallForms(Compile &c) {
+    RewriteScalarCalls(c.source, c.lexed);
+    return true;
+}
+
+// Long literal suffixes, -true, float case labels, [unroll(N)].
+bool StatementForms(Compile &c) {
+    RewriteStatementForms(c.source, c.lexed);
     return true;
 }
 
@@ -241,6 +256,8 @@ const Stage kStages[] = {
     {"effect syntax", EffectSyntax},
     {"entry definitions", EntryDefinitions},
     {"geometry forms", GeometryForms},
+    {"call forms", CallForms},
+    {"statement forms", StatementForms},
     {"matrix forms", MatrixForms},
     {"initializers", Initializers},
     {"crash guards", CrashGuards},

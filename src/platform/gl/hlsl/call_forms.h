@@ -1,0 +1,30 @@
+// Calls of intrinsics as the Windows compiler reads them, rewritten into
+// forms glslang 12 takes. Windows gives the geometric intrinsics and
+// any()/all() scalars, and splats a scalar given with vectors; glslang
+// refuses the scalars ("ambiguous best function", "no matching overloaded
+// function") or writes an OpAny of a scalar that SPIR-V does not have.
+#pragma once
+
+#include "platform/gl/hlsl/lexer.h"
+
+#include <string>
+
+// Rewrites, where the text tells the types of the arguments (names declared
+// with a numeric type, literals, casts, constructors, swizzles and indexing
+// of them, and arithmetic on these):
+// - normalize, reflect, refract, faceforward, length, distance and dot of
+//   scalars (or one-component vectors) as the same call on two-component
+//   vectors whose second component is 0, the scalar result being the first
+//   component (normalize.shader_test, refract.shader_test);
+// - a scalar given where another argument is an N-component vector, as that
+//   vector's splat (refract.shader_test);
+// - any() and all() of a scalar as the scalar compared with 0
+//   (any.shader_test, all.shader_test);
+// - transpose() and determinant() of a scalar as the scalar, and
+//   determinant() of a non-square matrix as that of its leading square
+//   (transpose.shader_test, determinant.shader_test).
+// A file's own function named like an intrinsic is renamed, with the calls
+// whose arguments its parameters take (the others call the intrinsic), as
+// on Windows (intrinsic-override.shader_test). Every line stays where it
+// was; lexed is lexed again when the text changes.
+void RewriteScalarCalls(std::string &text, LexedHlsl &lexed);

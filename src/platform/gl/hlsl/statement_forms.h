@@ -1,0 +1,20 @@
+// Statements and literals as the Windows compiler reads them, rewritten into
+// forms glslang 12 takes.
+#pragma once
+
+#include "platform/gl/hlsl/lexer.h"
+
+#include <string>
+
+// Rewrites:
+// - integer literals with a long suffix (3l, 3L, 3lu, 3ul) as ints and
+//   uints, which they are on Windows (function-overload.shader_test);
+// - -true and -false as -1 and -0: the bool is an int there
+//   (max-min.shader_test);
+// - a floating-point case label as the integer the switch compares with;
+// - [unroll(N)] on a for loop as at most N iterations, which is what the
+//   Windows compiler runs of it (unroll.shader_test): a counter is declared
+//   with the loop's own variables, or before the loop where that starts a
+//   statement, and joins its condition and step.
+// Every line stays where it was; lexed is lexed again when the text changes.
+void RewriteStatementForms(std::string &text, LexedHlsl &lexed);
