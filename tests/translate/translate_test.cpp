@@ -643,4 +643,16 @@ TEST_F(Translate, LiteralsReachRunTimeBesidePlacesThatNeedConstants) {
     EXPECT_NE(glsl.find("exp2("), std::string::npos) << glsl;  // lit's power
 }
 
+// Structured, byte-address and texture buffers read what an empty slot
+// holds: their reads are the constant 0, so no storage block is left for GL,
+// where reading an unbound one is undefined.
+TEST_F(Translate, UnboundBuffersLeaveNoStorageBlock) {
+    Write("StructuredBuffer<float4> b; ByteAddressBuffer r; tbuffer T { float4 k; };\n"
+          "float4 ps_main() : SV_Target\n"
+          "{ uint n, s, m; b.GetDimensions(n, s); r.GetDimensions(m);\n"
+          "  return b[3] + float4(1, n, s, m) + asfloat(r.Load(4)) + k; }\n");
+    const std::string glsl = Glsl(ShaderStage::Pixel, Compile("ps_main", "ps_4_0"));
+    EXPECT_EQ(glsl.find("buffer "), std::string::npos) << glsl;
+}
+
 } // namespace

@@ -5,6 +5,7 @@
 #include "platform/gl/spirv/clip_distances.h"
 #include "platform/gl/spirv/split_arrays.h"
 #include "platform/gl/spirv/texture_offsets.h"
+#include "platform/gl/spirv/unbound_buffers.h"
 #include "platform/gl/spirv/unbound_textures.h"
 
 const std::vector<SpirvPass> &SpirvPasses() {
@@ -31,6 +32,11 @@ const std::vector<SpirvPass> &SpirvPasses() {
              return HoldsTextureQuery(module);
          },
          ZeroUnboundTextureQueries},
+        {"zero unbound buffer reads",
+         [](const SpirvModule &module, const SpirvPassContext &) {
+             return HoldsStorageBuffer(module);
+         },
+         ZeroUnboundBufferReads},
     };
     return passes;
 }
