@@ -226,6 +226,17 @@ bool RewriteExtract(Pass &p, const SpirvInstruction &ins) {
     return false;
 }
 
+// The vector of count components of a 32-bit scalar type, 0 for another
+// type: a scalar beside a matrix applies to every component.
+uint32_t Widened(Pass &p, uint32_t scalar, uint32_t count) {
+    auto t = p.module.types.find(scalar);
+    if (t == p.module.types.end() || t->second.count != 1) return 0;
+    if (t->second.kind == spv::OpTypeBool) return BoolType(p.module, count);
+    if (t->second.width != 32) return 0;
+    return t->second.kind == spv::OpTypeFloat ? FloatType(p.module, count)
+                                              : IntType(p.module, t->second.isSigned, count);
+}
+
 void SplitByColumn(Pass &p, const SpirvInstruction &ins) {
     const Shape shape   = p.shapes.at(ins.operands[0]);
     const size_t values = ins.opcode == spv::OpExtInst ? 4 : 2;
@@ -235,6 +246,9 @@ void SplitByColumn(Pass &p, const SpirvInstruction &ins) {
         for (size_t i = values - 2; i < operands.size(); ++i)
             if (const Shape *operand = ShapeOf(p, TypeOf(p.module, operands[i])))
                 operands[i] = Emit(p, spv::OpCompositeExtract, operand->column, {operands[i], c});
+            else if (const uint32_t vector = Widened(p, TypeOf(p.module, operands[i]), shape.rows))
+                operands[i] = Emit(p, spv::OpCompositeConstruct, vector,
+                                   std::vector<uint32_t>(shape.rows, operands[i]));
         columns.push_back(Emit(p, ins.opcode, shape.column, operands));
     }
     Emit(p, spv::OpCompositeConstruct, ins.operands[0], columns, ins.operands[1]);
