@@ -3,6 +3,8 @@
 
 #include "platform/gl/spirv/arithmetic.h"
 #include "platform/gl/spirv/clip_distances.h"
+#include "platform/gl/spirv/inverse_trig.h"
+#include "platform/gl/spirv/matrices.h"
 #include "platform/gl/spirv/split_arrays.h"
 #include "platform/gl/spirv/texture_offsets.h"
 #include "platform/gl/spirv/unbound_buffers.h"
@@ -23,6 +25,17 @@ const std::vector<SpirvPass> &SpirvPasses() {
              return context.stage == ShaderStage::Geometry && HoldsClipCullStandIn(module);
          },
          RestoreClipCullDistances},
+        // Before the arithmetic, which then sees the columns' operations.
+        {"split matrix operations",
+         [](const SpirvModule &module, const SpirvPassContext &) {
+             return HoldsMatrixToSplit(module);
+         },
+         SplitMatrixOperations},
+        {"Windows inverse trigonometry",
+         [](const SpirvModule &module, const SpirvPassContext &) {
+             return HoldsInverseTrig(module);
+         },
+         ApplyWindowsInverseTrig},
         // Every stage, before glslang's optimizer works out operations on
         // known values with the processor's rules, not Direct3D's.
         {"Direct3D arithmetic", [](const SpirvModule &, const SpirvPassContext &) { return true; },
