@@ -74,35 +74,17 @@ Type LiteralType(std::string_view number) {
     return type;
 }
 
-struct Edit {
-    size_t offset, length;
-    std::string text;
-};
-
-char Mark(const std::string &text, const Token &t) {
-    return t.kind == TokenKind::Punctuator && t.length == 1 ? text[t.offset] : '\0';
-}
-
-// The token that closes the bracket opened at tokens[open].
-size_t Closing(const std::string &text, const std::vector<Token> &tokens, size_t open) {
-    int depth = 0;
-    for (size_t i = open; i < tokens.size(); ++i) {
-        const char c = Mark(text, tokens[i]);
-        if (c == '(' || c == '[' || c == '{') ++depth;
-        if ((c == ')' || c == ']' || c == '}') && --depth == 0) return i;
-    }
-    return tokens.size();
-}
+using Edit = TextEdit;
 
 // The arguments of the call whose '(' is tokens[open], as token ranges.
 std::vector<std::pair<size_t, size_t>> Arguments(const std::string &text,
                                                  const std::vector<Token> &tokens, size_t open) {
     std::vector<std::pair<size_t, size_t>> arguments;
-    const size_t close = Closing(text, tokens, open);
+    const size_t close = ClosingBracket(text, tokens, open);
     size_t first       = open + 1;
     int depth          = 0;
     for (size_t j = open + 1; j <= close && j < tokens.size(); ++j) {
-        const char c = Mark(text, tokens[j]);
+        const char c = MarkOf(text, tokens[j]);
         if (c == '(' || c == '[' || c == '{') ++depth;
         if ((c == ')' || c == ']' || c == '}') && j != close) --depth;
         if ((c == ',' && depth == 0) || j == close) {
@@ -158,8 +140,8 @@ struct Reader {
         }
         Type type;
         size_t after = j + 1;
-        if (Mark(text, t) == '(') {
-            const size_t close = Closing(text, tokens, j);
+        if (MarkOf(text, t) == '(') {
+            const size_t close = ClosingBracket(text, tokens, j);
             if (close >= last) return Type();
             const Type cast = TypeNamed(Spelling(text, tokens[j + 1]));
             if (close == j + 2 && cast.known) {
@@ -172,13 +154,13 @@ struct Reader {
             type = LiteralType(Spelling(text, t));
         } else if (t.kind == TokenKind::Identifier) {
             const std::string_view name = Spelling(text, t);
-            const bool call             = j + 1 < last && Mark(text, tokens[j + 1]) == '(';
+            const bool call             = j + 1 < last && MarkOf(text, tokens[j + 1]) == '(';
             if (name == "true" || name == "false") {
                 type.known = true;
                 type.base  = "bool";
             } else if (call) {
                 type  = TypeNamed(name); // a constructor; other calls are not known
-                after = Closing(text, tokens, j + 1) + 1;
+                after = ClosingBracket(text, tokens, j + 1) + 1;
             } else {
                 type = scopes.Find(name);
             }
@@ -187,7 +169,7 @@ struct Reader {
         }
         // Postfix: swizzles, indexing, increments.
         while (after < last && type.known) {
-            const char c = Mark(text, tokens[after]);
+            const char c = MarkOf(text, tokens[after]);
             if (c == '.' && after + 1 < last) {
                 const std::string_view swizzle = Spelling(text, tokens[after + 1]);
                 const bool letters             = swizzle.size() <= 4 &&
@@ -210,7 +192,7 @@ struct Reader {
                 } else {
                     return Type();
                 }
-                after = Closing(text, tokens, after) + 1;
+                after = ClosingBracket(text, tokens, after) + 1;
             } else if (Is(text, tokens[after], "++") || Is(text, tokens[after], "--")) {
                 ++after;
             } else {
@@ -268,12 +250,12 @@ Functions DefinedFunctions(const std::string &text, const std::vector<Token> &to
     Functions defined;
     int depth = 0;
     for (size_t i = 0; i + 1 < tokens.size(); ++i) {
-        const char c = Mark(text, tokens[i]);
+        const char c = MarkOf(text, tokens[i]);
         if (c == '{') ++depth;
         if (c == '}') --depth;
         if (depth != 0 || i == 0 || tokens[i].kind != TokenKind::Identifier ||
-            Mark(text, tokens[i + 1]) != '(' ||
-            (tokens[i - 1].kind != TokenKind::Identifier && Mark(text, tokens[i - 1]) != '>'))
+            MarkOf(text, tokens[i + 1]) != '(' ||
+            (tokens[i - 1].kind != TokenKind::Identifier && MarkOf(text, tokens[i - 1]) != '>'))
             continue;
         Function &function = defined[std::string(Spelling(text, tokens[i]))];
         function.names.push_back(i);
@@ -321,7 +303,7 @@ void RewriteCall(const Reader &reader, size_t i, std::vector<Edit> &edits) {
     const std::string &text          = reader.text;
     const std::vector<Token> &tokens = reader.tokens;
     const std::string_view name      = Spelling(text, tokens[i]);
-    const size_t open = i + 1, close = Closing(text, tokens, open);
+    const size_t open = i + 1, close = ClosingBracket(text, tokens, open);
     if (close >= tokens.size()) return;
     const auto arguments = Arguments(text, tokens, open);
     std::vector<Type> types;
@@ -422,7 +404,7 @@ bool Overrides(const Reader &reader, const Function &function, size_t i) {
 
 bool Declares(const std::string &text, const std::vector<Token> &tokens, size_t name) {
     if (name + 1 >= tokens.size() || tokens[name].kind != TokenKind::Identifier) return false;
-    const char c = Mark(text, tokens[name + 1]);
+    const char c = MarkOf(text, tokens[name + 1]);
     return c == ';' || c == ',' || c == '=' || c == ')' || c == ':' || c == '[';
 }
 
@@ -445,10 +427,10 @@ void RewriteScalarCalls(std::string &text, LexedHlsl &lexed) {
     size_t pendingBlocks = 0;
     for (size_t i = 0; i < tokens.size(); ++i) {
         const Token &t    = tokens[i];
-        const char c      = Mark(text, t);
-        const bool member = i > 0 && Mark(text, tokens[i - 1]) == '.';
+        const char c      = MarkOf(text, t);
+        const bool member = i > 0 && MarkOf(text, tokens[i - 1]) == '.';
         if (t.kind == TokenKind::Identifier && !member && i + 1 < tokens.size() &&
-            Mark(text, tokens[i + 1]) == '(') {
+            MarkOf(text, tokens[i + 1]) == '(') {
             const std::string_view name = Spelling(text, t);
             auto own                    = defined.find(name);
             if (own == defined.end()) {
@@ -459,8 +441,8 @@ void RewriteScalarCalls(std::string &text, LexedHlsl &lexed) {
         }
         auto declare = [&](size_t at, const Type &type) {
             Type declared = type;
-            for (size_t j = at + 1; j < tokens.size() && Mark(text, tokens[j]) == '[';
-                 j        = Closing(text, tokens, j) + 1)
+            for (size_t j = at + 1; j < tokens.size() && MarkOf(text, tokens[j]) == '[';
+                 j        = ClosingBracket(text, tokens, j) + 1)
                 ++declared.arrays;
             const std::string name(Spelling(text, tokens[at]));
             if (scopes.blocks.size() == 1 && parens > 0)

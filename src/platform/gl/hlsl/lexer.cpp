@@ -218,3 +218,13 @@ LexedHlsl LexHlsl(std::string_view text, const std::string &fileName) {
     }
     return lexed;
 }
+
+size_t ClosingBracket(std::string_view text, const std::vector<Token> &tokens, size_t open) {
+    int depth = 0;
+    for (size_t i = open; i < tokens.size(); ++i) {
+        const char c = MarkOf(text, tokens[i]);
+        if (c == '(' || c == '[' || c == '{') ++depth;
+        if ((c == ')' || c == ']' || c == '}') && --depth == 0) return i;
+    }
+    return tokens.size();
+}

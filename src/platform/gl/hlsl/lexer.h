@@ -59,6 +59,23 @@ inline bool Is(std::string_view text, const Token &t, std::string_view spelling)
     return t.length == spelling.size() && text.compare(t.offset, t.length, spelling) == 0;
 }
 
+// The one-character punctuator the token is, '\0' for any other token.
+inline char MarkOf(std::string_view text, const Token &t) {
+    return t.kind == TokenKind::Punctuator && t.length == 1 ? text[t.offset] : '\0';
+}
+
+// The index of the token that closes the bracket ('(', '[' or '{') opened
+// at tokens[open], counting every kind of bracket; tokens.size() when none
+// does.
+size_t ClosingBracket(std::string_view text, const std::vector<Token> &tokens, size_t open);
+
+// A replacement of text[offset, offset + length) by a text pass; the passes
+// gather theirs and apply them back to front, so each offset still holds.
+struct TextEdit {
+    size_t offset, length;
+    std::string text;
+};
+
 // Whether the token is the one-character punctuator c ('<', not "<<" or "<=").
 inline bool IsMark(std::string_view text, const Token &t, char c) {
     return t.kind == TokenKind::Punctuator && t.length == 1 && text[t.offset] == c;

@@ -57,25 +57,7 @@ std::string VectorOf(const Shape &shape) {
     return shape.base + std::to_string(shape.size());
 }
 
-struct Edit {
-    size_t offset, length;
-    std::string text;
-};
-
-char Mark(const std::string &text, const Token &t) {
-    return t.kind == TokenKind::Punctuator && t.length == 1 ? text[t.offset] : '\0';
-}
-
-// The token that closes the bracket opened at tokens[open].
-size_t Closing(const std::string &text, const std::vector<Token> &tokens, size_t open) {
-    int depth = 0;
-    for (size_t i = open; i < tokens.size(); ++i) {
-        const char c = Mark(text, tokens[i]);
-        if (c == '(' || c == '[' || c == '{') ++depth;
-        if ((c == ')' || c == ']' || c == '}') && --depth == 0) return i;
-    }
-    return tokens.size();
-}
+using Edit = TextEdit;
 
 // Where each token stands: in executable code (a function's body), in
 // a function's parameters or return type, or elsewhere (cbuffer and struct
@@ -104,7 +86,7 @@ std::vector<Place> Places(const std::string &text, const std::vector<Token> &tok
         const bool inFunction = !braces.empty() && braces.front() == 'f';
         places[i].code        = inFunction;
         places[i].rowMajor    = pragmaRowMajor;
-        const char c          = Mark(text, t);
+        const char c          = MarkOf(text, t);
         if (c == '{') {
             if (inFunction) {
                 braces.push_back('f');
@@ -114,7 +96,7 @@ std::vector<Place> Places(const std::string &text, const std::vector<Token> &tok
             bool function = false, initializer = false;
             int depth = 0;
             for (size_t j = start; j < i; ++j) {
-                const char m = Mark(text, tokens[j]);
+                const char m = MarkOf(text, tokens[j]);
                 if (m == '(') ++depth;
                 if (m == ')' && --depth == 0) function = true;
                 if (m == '=' && depth == 0) initializer = true;
@@ -202,7 +184,8 @@ Shape OperandShape(const std::string &text, const std::vector<Token> &tokens, si
         auto found = names.find(name);
         return found == names.end() ? Shape() : found->second;
     }
-    if (Mark(text, tokens[first + 1]) != '(' || Closing(text, tokens, first + 1) + 1 != last)
+    if (MarkOf(text, tokens[first + 1]) != '(' ||
+        ClosingBracket(text, tokens, first + 1) + 1 != last)
         return Shape();
     const Shape shape = ShapeOf(name);
     return shape.degenerate() ? shape : VectorShapeOf(name);
@@ -214,11 +197,11 @@ Shape OperandShape(const std::string &text, const std::vector<Token> &tokens, si
 // is refused.
 bool RewriteMul(const std::string &text, const std::vector<Token> &tokens, size_t call,
                 const Names &names, std::vector<Edit> &edits, std::string &error) {
-    const size_t open = call + 1, close = Closing(text, tokens, open);
+    const size_t open = call + 1, close = ClosingBracket(text, tokens, open);
     size_t comma = 0;
     int depth    = 0;
     for (size_t j = open + 1; j < close; ++j) {
-        const char c = Mark(text, tokens[j]);
+        const char c = MarkOf(text, tokens[j]);
         if (c == '(' || c == '[' || c == '{') ++depth;
         if (c == ')' || c == ']' || c == '}') --depth;
         if (c == ',' && depth == 0) comma = j;
@@ -267,11 +250,11 @@ bool Converts(const Shape &from, const Shape &to) {
 std::vector<std::pair<size_t, size_t>> Arguments(const std::string &text,
                                                  const std::vector<Token> &tokens, size_t open) {
     std::vector<std::pair<size_t, size_t>> arguments;
-    const size_t close = Closing(text, tokens, open);
+    const size_t close = ClosingBracket(text, tokens, open);
     size_t first       = open + 1;
     int depth          = 0;
     for (size_t j = open + 1; j <= close && j < tokens.size(); ++j) {
-        const char c = Mark(text, tokens[j]);
+        const char c = MarkOf(text, tokens[j]);
         if (c == '(' || c == '[' || c == '{') ++depth;
         if ((c == ')' || c == ']' || c == '}') && j != close) --depth;
         if ((c == ',' && depth == 0) || j == close) {
@@ -333,7 +316,7 @@ bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagno
         if (tokens[i].kind != TokenKind::Identifier) continue;
         const Shape shape = ShapeOf(Spelling(text, tokens[i]));
         if (!shape.degenerate()) continue;
-        const bool constructor = i + 1 < tokens.size() && Mark(text, tokens[i + 1]) == '(';
+        const bool constructor = i + 1 < tokens.size() && MarkOf(text, tokens[i + 1]) == '(';
         if (!constructor && !Rewritable(shape, places[i], text, tokens, i)) continue;
         edits.push_back({tokens[i].offset, tokens[i].length, VectorOf(shape)});
         // A vector has no majority: row_major's registers are the vector's.
@@ -342,7 +325,7 @@ bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagno
                 edits.push_back({tokens[j].offset, tokens[j].length, std::string()});
         // The name declared, which keeps the matrix's indexing.
         if (!constructor && i + 2 < tokens.size() && tokens[i + 1].kind == TokenKind::Identifier &&
-            Mark(text, tokens[i + 2]) != '[')
+            MarkOf(text, tokens[i + 2]) != '[')
             names[std::string(Spelling(text, tokens[i + 1]))] = shape;
     }
     // Vector declarations: float1, which mul() reads as a 1x1 matrix, and
@@ -353,7 +336,7 @@ bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagno
             continue;
         const Shape one = VectorShapeOf(std::string(type));
         if (one.vector && !names.count(Spelling(text, tokens[i + 1])) &&
-            (i + 2 >= tokens.size() || Mark(text, tokens[i + 2]) != '['))
+            (i + 2 >= tokens.size() || MarkOf(text, tokens[i + 2]) != '['))
             names.emplace(std::string(Spelling(text, tokens[i + 1])), one);
     }
     Shape returned; // the type of the function the code is in
@@ -371,8 +354,8 @@ bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagno
                               refusal);
             return false;
         }
-        if (name == "mul" && i + 1 < tokens.size() && Mark(text, tokens[i + 1]) == '(' &&
-            (i == 0 || Mark(text, tokens[i - 1]) != '.')) {
+        if (name == "mul" && i + 1 < tokens.size() && MarkOf(text, tokens[i + 1]) == '(' &&
+            (i == 0 || MarkOf(text, tokens[i - 1]) != '.')) {
             std::string error;
             if (!RewriteMul(text, tokens, i, names, edits, error)) {
                 diagnostics.Error(lexed.files[tokens[i].file], tokens[i].line, tokens[i].column,
@@ -385,21 +368,21 @@ bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagno
         if (found == names.end() || i + 1 >= tokens.size()) continue;
         const Shape &shape = found->second;
         if (shape.vector) continue;
-        if (Mark(text, tokens[i + 1]) == '[' && shape.size() > 1) {
+        if (MarkOf(text, tokens[i + 1]) == '[' && shape.size() > 1) {
             // m[i] of a row is the whole vector; m[i][j] of a column is
             // element i.
-            const size_t close = Closing(text, tokens, i + 1);
+            const size_t close = ClosingBracket(text, tokens, i + 1);
             if (shape.rows == 1) {
                 edits.push_back({tokens[i + 1].offset, tokens[close].end() - tokens[i + 1].offset,
                                  std::string()});
-            } else if (close + 1 < tokens.size() && Mark(text, tokens[close + 1]) == '[') {
-                const size_t second = Closing(text, tokens, close + 1);
+            } else if (close + 1 < tokens.size() && MarkOf(text, tokens[close + 1]) == '[') {
+                const size_t second = ClosingBracket(text, tokens, close + 1);
                 if (second < tokens.size())
                     edits.push_back({tokens[close + 1].offset,
                                      tokens[second].end() - tokens[close + 1].offset,
                                      std::string()});
             }
-        } else if (Mark(text, tokens[i + 1]) == '.' && i + 2 < tokens.size()) {
+        } else if (MarkOf(text, tokens[i + 1]) == '.' && i + 2 < tokens.size()) {
             const std::string swizzle = VectorSwizzle(Spelling(text, tokens[i + 2]), shape);
             if (!swizzle.empty())
                 edits.push_back({tokens[i + 2].offset, tokens[i + 2].length, swizzle});

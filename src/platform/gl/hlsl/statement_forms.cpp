@@ -9,28 +9,11 @@
 
 namespace {
 
-struct Edit {
-    size_t offset, length;
-    std::string text;
-};
-
-char Mark(const std::string &text, const Token &t) {
-    return t.kind == TokenKind::Punctuator && t.length == 1 ? text[t.offset] : '\0';
-}
-
-size_t Closing(const std::string &text, const std::vector<Token> &tokens, size_t open) {
-    int depth = 0;
-    for (size_t i = open; i < tokens.size(); ++i) {
-        const char c = Mark(text, tokens[i]);
-        if (c == '(' || c == '[' || c == '{') ++depth;
-        if ((c == ')' || c == ']' || c == '}') && --depth == 0) return i;
-    }
-    return tokens.size();
-}
+using Edit = TextEdit;
 
 // Whether the token ends an operand, so that a '-' after it subtracts.
 bool EndsOperand(const std::string &text, const Token &t) {
-    const char c = Mark(text, t);
+    const char c = MarkOf(text, t);
     return t.kind == TokenKind::Number || c == ')' || c == ']' ||
            (t.kind == TokenKind::Identifier && !Is(text, t, "return") && !Is(text, t, "case"));
 }
@@ -56,12 +39,13 @@ std::string WithoutLong(std::string_view number) {
 // condition and step.
 void LimitUnroll(const std::string &text, const std::vector<Token> &tokens, size_t attribute,
                  size_t loop, const std::string &count, int index, std::vector<Edit> &edits) {
-    const size_t open = loop + 1, close = Closing(text, tokens, open);
-    if (open >= tokens.size() || Mark(text, tokens[open]) != '(' || close >= tokens.size()) return;
+    const size_t open = loop + 1, close = ClosingBracket(text, tokens, open);
+    if (open >= tokens.size() || MarkOf(text, tokens[open]) != '(' || close >= tokens.size())
+        return;
     size_t semicolons[2] = {0, 0};
     int found = 0, depth = 0;
     for (size_t j = open + 1; j < close && found < 2; ++j) {
-        const char c = Mark(text, tokens[j]);
+        const char c = MarkOf(text, tokens[j]);
         if (c == '(' || c == '[' || c == '{') ++depth;
         if (c == ')' || c == ']' || c == '}') --depth;
         if (c == ';' && depth == 0) semicolons[found++] = j;
@@ -75,7 +59,7 @@ void LimitUnroll(const std::string &text, const std::vector<Token> &tokens, size
     if (declares) {
         edits.push_back({tokens[semicolons[0]].offset, 0, ", " + counter + " = 0"});
     } else {
-        const char before = attribute > 0 ? Mark(text, tokens[attribute - 1]) : ';';
+        const char before = attribute > 0 ? MarkOf(text, tokens[attribute - 1]) : ';';
         if (before != ';' && before != '{' && before != '}') return; // not a statement's start
         edits.push_back({tokens[attribute].offset, 0, "int " + counter + " = 0; "});
     }
@@ -123,10 +107,10 @@ void RewriteStatementForms(std::string &text, LexedHlsl &lexed) {
         } else if ((Is(text, t, "true") || Is(text, t, "false")) && i > 0 &&
                    Is(text, tokens[i - 1], "-") && (i < 2 || !EndsOperand(text, tokens[i - 2]))) {
             edits.push_back({t.offset, t.length, Is(text, t, "true") ? "1" : "0"});
-        } else if (Mark(text, t) == '[' && i + 5 < tokens.size() &&
-                   Is(text, tokens[i + 1], "unroll") && Mark(text, tokens[i + 2]) == '(' &&
-                   tokens[i + 3].kind == TokenKind::Number && Mark(text, tokens[i + 4]) == ')' &&
-                   Mark(text, tokens[i + 5]) == ']' && i + 6 < tokens.size() &&
+        } else if (MarkOf(text, t) == '[' && i + 5 < tokens.size() &&
+                   Is(text, tokens[i + 1], "unroll") && MarkOf(text, tokens[i + 2]) == '(' &&
+                   tokens[i + 3].kind == TokenKind::Number && MarkOf(text, tokens[i + 4]) == ')' &&
+                   MarkOf(text, tokens[i + 5]) == ']' && i + 6 < tokens.size() &&
                    Is(text, tokens[i + 6], "for")) {
             LimitUnroll(text, tokens, i, i + 6, std::string(Spelling(text, tokens[i + 3])),
                         unrolled++, edits);
