@@ -426,7 +426,8 @@ std::vector<Section> ReadSections(const std::string &path) {
             size_t at    = s.name.size();
             s.qualifiers = Qualifiers(header, at, false);
             sections.push_back(s);
-        } else if (!sections.empty()) {
+        } else if (!sections.empty() && (text.empty() || text[0] != '%')) {
+            // A line starting with '%' is a comment in every section.
             sections.back().body.emplace_back(number, text);
         }
     }
