@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -80,6 +81,9 @@ std::string Outcome(const Entry &e) {
         const std::string text =
             messages ? static_cast<const char *>(messages->GetBufferPointer()) : "no message";
         outcome = "compile: " + FirstLine(text);
+        // A crash of glslang reads alike whichever way it ended (a signal, or
+        // a sanitizer's exit).
+        outcome = std::regex_replace(outcome, std::regex(" with signal [0-9]+"), "");
     } else {
         ID3D11Device *device = deviceObjects.d3ddevice;
         const void *bytes    = code->GetBufferPointer();
