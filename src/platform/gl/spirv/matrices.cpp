@@ -349,8 +349,9 @@ void LayOutMembers(Pass &p) {
         p.members[key]        = {array, matrix, rows};
         s->second[key.second] = array;
         // The struct now needs the array and what it adds: they go before it.
+        const uint32_t structType = key.first; // a lambda cannot name a structured binding
         auto at = std::find_if(m.globals.begin(), m.globals.end(), [&](const SpirvInstruction &g) {
-            return g.opcode == spv::OpTypeStruct && g.operands[0] == key.first;
+            return g.opcode == spv::OpTypeStruct && g.operands[0] == structType;
         });
         at->operands[1 + key.second]   = array;
         const std::vector<uint32_t> &o = at->operands;
