@@ -16,6 +16,7 @@
 #include "platform/gl/hlsl/literals.h"
 #include "platform/gl/hlsl/matrix_forms.h"
 #include "platform/gl/hlsl/profile_check.h"
+#include "platform/gl/hlsl/register_reservations.h"
 #include "platform/gl/hlsl/source_files.h"
 #include "platform/gl/hlsl/statement_forms.h"
 #include "platform/gl/hlsl/type_rules.h"
@@ -98,6 +99,10 @@ bool EffectRules(Compile &c) {
 bool EffectSyntax(Compile &c) {
     BlankEffectSyntax(c.source, c.lexed);
     return true;
+}
+
+bool RegisterReservations(Compile &c) {
+    return RewriteRegisterReservations(c.source, c.lexed, c.fileName, c.diagnostics);
 }
 
 bool EntryDefinitions(Compile &c) {
@@ -257,6 +262,7 @@ const Stage kStages[] = {
     {"preprocess", Preprocess},
     {"effect rules", EffectRules},
     {"effect syntax", EffectSyntax},
+    {"register reservations", RegisterReservations},
     {"entry definitions", EntryDefinitions},
     {"geometry forms", GeometryForms},
     {"call forms", CallForms},

@@ -89,7 +89,7 @@ class ReadBuffers : public glslang::TIntermTraverser {
 
 // Members placed on the same bytes, which the Windows compiler refuses in a
 // cbuffer the stage reads (X4019; vkd3d's cbuffer.shader_test).
-void Overlap(const glslang::TTypeList &members, MemberErrors &errors) {
+void Overlap(const glslang::TTypeList &members, const char *placement, MemberErrors &errors) {
     std::vector<const glslang::TTypeLoc *> byOffset;
     for (const glslang::TTypeLoc &member : members)
         byOffset.push_back(&member);
@@ -101,7 +101,7 @@ void Overlap(const glslang::TTypeList &members, MemberErrors &errors) {
     for (const glslang::TTypeLoc *member : byOffset) {
         const uint64_t start = static_cast<uint64_t>(std::max(offset(member), 0));
         if (last && start < end) {
-            errors.Error(*member, std::string("packoffset places it on bytes of '") +
+            errors.Error(*member, std::string(placement) + " places it on bytes of '" +
                                       last->type->getFieldName().c_str() + "'");
             return;
         }
@@ -109,6 +109,32 @@ void Overlap(const glslang::TTypeList &members, MemberErrors &errors) {
             end  = start + PackedSize(PackedTypeOf(*member->type));
             last = member;
         }
+    }
+}
+
+// $Globals's members where some are placed with register(cN): those at
+// their registers first, then the others in order, packed from the end of
+// the last reserved byte on, not into the gaps before it
+// (register-reservations-numeric.shader_test: "float a : register(c2);
+// float b;" puts b at c2.y).
+void PlaceGlobalMembers(glslang::TTypeList &members) {
+    uint64_t end  = 0;
+    bool reserved = false;
+    for (const glslang::TTypeLoc &member : members) {
+        const glslang::TQualifier &qualifier = member.type->getQualifier();
+        if (!qualifier.hasOffset()) continue;
+        reserved = true;
+        end      = std::max(end, static_cast<uint64_t>(std::max(qualifier.layoutOffset, 0)) +
+                                     PackedSize(PackedTypeOf(*member.type)));
+    }
+    if (!reserved) return;
+    for (glslang::TTypeLoc &member : members) {
+        glslang::TQualifier &qualifier = member.type->getQualifier();
+        if (qualifier.hasOffset()) continue;
+        const PackedType type  = PackedTypeOf(*member.type);
+        const uint64_t offset  = PackedOffset(type, end);
+        qualifier.layoutOffset = static_cast<int>(offset);
+        end                    = offset + PackedSize(type);
     }
 }
 
@@ -127,9 +153,14 @@ void PlaceGlobals(glslang::TIntermediate &tree) {
     unsigned slot = 0;
     while (claimed.count(slot) && slot < kConstantBufferSlots)
         ++slot;
-    for (glslang::TIntermSymbol *symbol : buffers)
-        if (IsGlobals(tree, symbol->getType()))
-            symbol->getWritableType().getQualifier().layoutBinding = slot;
+    std::set<glslang::TTypeList *> placed;
+    for (glslang::TIntermSymbol *symbol : buffers) {
+        if (!IsGlobals(tree, symbol->getType())) continue;
+        glslang::TType &type              = symbol->getWritableType();
+        type.getQualifier().layoutBinding = slot;
+        if (placed.insert(type.getWritableStruct()).second)
+            PlaceGlobalMembers(*type.getWritableStruct());
+    }
 }
 
 PackedType PackedTypeOf(const glslang::TType &type) {
@@ -178,15 +209,15 @@ bool PackoffsetRegisters(const glslang::TIntermediate &tree, const char *fileNam
             MisplacedMember(member, errors);
         }
         if (!placed) continue;
-        // The Windows compiler's X3091 and X3530 (HLSL's list of errors and
-        // warnings).
-        if (IsGlobals(tree, block))
-            errors.Error(*placed, "packoffset is only allowed in a constant buffer");
-        else if (plain)
+        // The Windows compiler's X3530 (HLSL's list of errors and warnings);
+        // $Globals's offsets are its register(cN)s, placed by PlaceGlobals,
+        // a packoffset there being refused before the parse.
+        if (plain && !IsGlobals(tree, block))
             errors.Error(*plain, "cannot mix packoffset elements with nonpackoffset elements in a "
                                  "cbuffer");
         else if (reader.read.count(block.getStruct()))
-            Overlap(*block.getStruct(), errors);
+            Overlap(*block.getStruct(), IsGlobals(tree, block) ? "register(c)" : "packoffset",
+                    errors);
         if (!plain && block.getQualifier().layoutBinding < 32)
             registers |= 1u << block.getQualifier().layoutBinding;
     }
