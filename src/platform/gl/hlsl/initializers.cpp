@@ -70,6 +70,7 @@ std::string Spelled(const Type &t) {
 struct Scope {
     std::map<std::string, Type> structs, typedefs, variables, functions;
     std::map<std::string, long> constants;
+    std::map<std::string, std::vector<Type>> parameters; // empty: overloaded or not read
 };
 
 // The code tokens of the text, and where its directive lines are.
@@ -305,6 +306,7 @@ size_t ParseType(const Source &s, Scope &scope, size_t i, Type &type, Modifiers 
             return j;
         }
         type.kind = Type::Struct;
+        type.name = name;
         if (s.Is(j, ':')) { // inheritance: the base's members come first
             Type base;
             j = ParseType(s, scope, j + 1, base, nullptr);
@@ -769,6 +771,187 @@ size_t Declarators(const Source &s, Scope &scope, size_t i, const Type &base,
     }
 }
 
+// Conversions between types of other shapes, as the Windows compiler makes
+// them (cast-componentwise-compatible.shader_test,
+// cast-componentwise-equal.shader_test): a cast reads the source's
+// components in order into the target's, which may have fewer; an assignment
+// or argument between structs and arrays is one where their components have
+// the same types, one by one. glslang converts only between types of one
+// shape: each becomes a call of a function, put before the declaration that
+// holds it, that builds the target from the source's components; the target
+// is wrapped in a struct so that an array can be returned.
+struct Conversions {
+    std::vector<size_t> top; // each token's top-level declaration, its first token
+    int count = 0;
+};
+
+// The type of each component of t, an object's marked with '@'.
+void Bases(const Type &t, std::vector<std::string> &out) {
+    if (!t.dims.empty()) {
+        for (long k = 0; k < t.dims[0]; ++k)
+            Bases(Element(t), out);
+    } else if (t.kind == Type::Struct) {
+        for (const Field &f : t.fields)
+            Bases(f.type, out);
+    } else {
+        const std::string base = t.kind == Type::Object ? "@" + t.name : t.name;
+        out.insert(out.end(), static_cast<size_t>(std::max(Components(t), 0L)), base);
+    }
+}
+
+bool Same(const Type &a, const Type &b) {
+    if (a.kind != b.kind || a.name != b.name || a.rows != b.rows || a.cols != b.cols ||
+        a.dims != b.dims || a.fields.size() != b.fields.size())
+        return false;
+    for (size_t k = 0; k < a.fields.size(); ++k)
+        if (a.fields[k].name != b.fields[k].name || !Same(a.fields[k].type, b.fields[k].type))
+            return false;
+    return true;
+}
+
+bool Compound(const Type &t) {
+    return !t.dims.empty() || t.kind == Type::Struct;
+}
+
+// Whether Windows casts from to to, and glslang does not as Windows does: a
+// matrix of several rows and columns, or a target matrix of several rows,
+// only from as many components (cast-componentwise-compatible.shader_test).
+bool CastNeeded(const Type &from, const Type &to) {
+    const long n = Components(from), m = Components(to);
+    if (n <= 1 || m <= 0 || m > n || Same(from, to) ||
+        (!Compound(from) && !Compound(to) && from.kind == to.kind))
+        return false;
+    const bool fromMatrix = from.dims.empty() && from.kind == Type::Matrix;
+    const bool toMatrix   = to.dims.empty() && to.kind == Type::Matrix;
+    if (m < n && ((fromMatrix && from.rows > 1 && from.cols > 1) || (toMatrix && to.rows > 1)))
+        return false;
+    std::vector<std::string> a, b;
+    Bases(from, a);
+    Bases(to, b);
+    for (size_t k = 0; k < b.size(); ++k)
+        if ((a[k][0] == '@' || b[k][0] == '@') && a[k] != b[k]) return false;
+    return true;
+}
+
+// An assignment or argument: structs and arrays of the same component types.
+bool AssignmentNeeded(const Type &from, const Type &to) {
+    if (!Compound(from) || !Compound(to) || Same(from, to) || Components(from) <= 0) return false;
+    std::vector<std::string> a, b;
+    Bases(from, a);
+    Bases(to, b);
+    return a == b;
+}
+
+// t declared as name, or empty where the text cannot spell it.
+std::string Declared(const Type &t, const std::string &name) {
+    if (t.name.empty() || t.kind == Type::Unknown || t.kind == Type::Object) return {};
+    std::string out = Spelled(t) + " " + name;
+    for (const long d : t.dims)
+        out += "[" + std::to_string(d) + "]";
+    return out;
+}
+
+// The end of the operand at j: a name or parenthesised expression with its
+// member, index and call suffixes; kNone where it is not one.
+size_t OperandEnd(const Source &s, size_t j) {
+    if (s.Is(j, '('))
+        j = s.Closing(j) + 1;
+    else if (s.IsWord(j))
+        ++j;
+    else
+        return kNone;
+    for (;;) {
+        if (s.Is(j, '.') && s.IsWord(j + 1))
+            j += 2;
+        else if (s.Is(j, '[') || s.Is(j, '('))
+            j = s.Closing(j) + 1;
+        else
+            return j < s.size() ? j : kNone;
+    }
+}
+
+// Replaces [from, a) with a call of a new function converting the operand
+// [a, b) of type source to target.
+bool Convert(const Source &s, const Type &source, const Type &target, size_t from, size_t a,
+             size_t b, Conversions &c, std::vector<Edit> &edits) {
+    const std::string name = "hotfx_convert" + std::to_string(c.count);
+    const std::string in = Declared(source, "value"), out = Declared(target, "v");
+    std::vector<Component> values;
+    ReadComponents("value", source, values);
+    std::string init;
+    size_t pos = 0;
+    if (in.empty() || out.empty() || !Emit(target, values, pos, init)) return false;
+    ++c.count;
+    const std::string helper = "struct " + name + "_t { " + out + "; }; " + name + "_t " + name +
+                               "(" + in + ") { " + name + "_t r = {" + init + "}; return r; } ";
+    edits.push_back({s.tokens[c.top[from]].offset, 0, helper});
+    edits.push_back(
+        {s.tokens[from].offset, s.tokens[a].offset - s.tokens[from].offset, name + "("});
+    edits.push_back({s.tokens[b - 1].end(), 0, ").v"});
+    return true;
+}
+
+// The cast whose '(' is at i, converted where glslang would not; returns
+// the token after it, or kNone.
+size_t Cast(const Source &s, Scope &scope, size_t i, Conversions &c, std::vector<Edit> &edits) {
+    Type target;
+    size_t j = ParseType(s, scope, i + 1, target, nullptr);
+    if (j == kNone || s.Is(j, '{')) return kNone;
+    j = ParseDims(s, scope, j, target.dims, nullptr);
+    if (j == kNone || !s.Is(j, ')')) return kNone;
+    const size_t end = OperandEnd(s, j + 1);
+    if (end == kNone) return kNone;
+    const Type source = TypeOf(s, scope, j + 1, end);
+    if (!CastNeeded(source, target) || !Convert(s, source, target, i, j + 1, end, c, edits))
+        return kNone;
+    return end;
+}
+
+// The arguments of a call at i of a function whose parameters are known.
+void Arguments(const Source &s, Scope &scope, size_t i, Conversions &c, std::vector<Edit> &edits) {
+    const auto known = scope.parameters.find(s.Spelling(i));
+    if (known == scope.parameters.end() || !s.Is(i + 1, '(')) return;
+    const size_t close = s.Closing(i + 1);
+    size_t n           = 0;
+    for (size_t k = i + 2; k < close && n < known->second.size(); ++n) {
+        const size_t comma = s.Find(k, close, ",");
+        const Type source  = TypeOf(s, scope, k, comma);
+        if (OperandEnd(s, k) == comma && AssignmentNeeded(source, known->second[n]))
+            Convert(s, source, known->second[n], k, k, comma, c, edits);
+        k = comma + 1;
+    }
+}
+
+// "name = value;" of a variable whose type the text gives.
+void Assignment(const Source &s, Scope &scope, size_t i, Conversions &c, std::vector<Edit> &edits) {
+    const auto known = scope.variables.find(s.Spelling(i));
+    if (known == scope.variables.end() || !s.Is(i + 1, '=')) return;
+    const size_t end = OperandEnd(s, i + 2);
+    if (end == kNone || !s.Is(end, ';')) return;
+    const Type source = TypeOf(s, scope, i + 2, end);
+    if (AssignmentNeeded(source, known->second))
+        Convert(s, source, known->second, i + 2, i + 2, end, c, edits);
+}
+
+// The parameter types of the function whose '(' is at i; none where one is
+// written to or not known.
+std::vector<Type> Parameters(const Source &s, Scope &scope, size_t i) {
+    std::vector<Type> out;
+    const size_t close = s.Closing(i);
+    for (size_t k = i + 1; k < close;) {
+        const size_t comma = s.Find(k, close, ",");
+        Type t;
+        const size_t e = ParseType(s, scope, k, t, nullptr);
+        for (size_t m = k; m < e && e != kNone; ++m)
+            if (s.Is(m, "out") || s.Is(m, "inout")) t = Type();
+        if (e == kNone || !s.IsWord(e) || ParseDims(s, scope, e + 1, t.dims, nullptr) == kNone)
+            t = Type();
+        out.push_back(t);
+        k = comma + 1;
+    }
+    return out;
+}
+
 } // namespace
 
 void ShapeInitializers(std::string &text, LexedHlsl &lexed) {
@@ -776,9 +959,25 @@ void ShapeInitializers(std::string &text, LexedHlsl &lexed) {
     {
         const Source s(text, lexed);
         Scope scope;
+        Conversions conversions;
+        int depth = 0;
+        for (size_t i = 0, first = 0; i < s.size(); ++i) {
+            conversions.top.push_back(first);
+            if (s.Is(i, '{')) ++depth;
+            if ((s.Is(i, '}') && --depth == 0) || (s.Is(i, ';') && depth == 0)) first = i + 1;
+        }
         for (size_t i = 0; i < s.size();) {
             const bool start = i == 0 || s.Is(i - 1, ';') || s.Is(i - 1, '{') || s.Is(i - 1, '}') ||
                                s.Is(i - 1, '(') || s.Is(i - 1, ',');
+            if (s.Is(i, '(')) {
+                const size_t next = Cast(s, scope, i, conversions, edits);
+                if (next != kNone) {
+                    i = next;
+                    continue;
+                }
+            }
+            if (s.IsWord(i)) Arguments(s, scope, i, conversions, edits);
+            if (start && s.IsWord(i)) Assignment(s, scope, i, conversions, edits);
             if (!start || !s.IsWord(i)) {
                 ++i;
                 continue;
@@ -799,9 +998,20 @@ void ShapeInitializers(std::string &text, LexedHlsl &lexed) {
                 i                             = j + 1;
             } else if (s.Is(j + 1, '(')) {
                 scope.functions[s.Spelling(j)] = base;
-                i                              = j + 2;
+                const bool overloaded          = scope.parameters.count(s.Spelling(j)) > 0;
+                scope.parameters[s.Spelling(j)] =
+                    overloaded ? std::vector<Type>() : Parameters(s, scope, j + 1);
+                i = j + 2;
             } else {
                 i = Declarators(s, scope, j, base, modifiers, edits);
+                // Casts in initialisers that are not brace lists, which
+                // Initialise leaves as they are.
+                for (size_t k = j; k < i; ++k) {
+                    const size_t next =
+                        s.Is(k, '(') ? Cast(s, scope, k, conversions, edits) : kNone;
+                    if (s.Is(k, '{')) k = s.Closing(k);
+                    if (next != kNone) k = next - 1;
+                }
             }
         }
     }

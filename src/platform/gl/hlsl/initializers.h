@@ -20,5 +20,7 @@
 // initialiser gives. A static variable without an initialiser gets one of
 // zeros, which it reads on Windows (static-initializer.shader_test). What the
 // text does not tell stays as it is. Every line stays where it was; lexed is
-// lexed again when the text changes.
+// lexed again when the text changes. Casts, assignments and arguments between
+// types of other shapes that Windows converts component by component become
+// calls of functions that do so (cast-componentwise-compatible.shader_test).
 void ShapeInitializers(std::string &text, LexedHlsl &lexed);
