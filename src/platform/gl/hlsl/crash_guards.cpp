@@ -99,6 +99,81 @@ class UnsafeEntryParameter : public glslang::TIntermTraverser {
     EShLanguage language_;
 };
 
+// Whether every definition of the entry point plainly names each of its
+// parameters (a name after the type, before any array size, semantic or
+// default) and, in a geometry stage, takes no input that could be a single
+// structure: then the parse below would find nothing, and the compile saves
+// a whole parse. In any doubt, false.
+bool EntryParametersPlainlySafe(std::string_view text, const std::vector<Token> &tokens,
+                                const char *entryPoint, EShLanguage language) {
+    static const char *const kModifiers[] = {
+        "in",          "out",       "inout",        "uniform",         "const",
+        "precise",     "linear",    "centroid",     "nointerpolation", "noperspective",
+        "sample",      "point",     "line",         "triangle",        "lineadj",
+        "triangleadj", "row_major", "column_major", "snorm",           "unorm"};
+    auto isModifier = [&](const Token &t) {
+        for (const char *m : kModifiers)
+            if (Is(text, t, m)) return true;
+        return false;
+    };
+    // Types a geometry stage may take alone, not as an array of vertices.
+    auto isNumeric = [&](const Token &t) {
+        static const char *const kScalars[] = {"float",      "int",      "uint",
+                                               "bool",       "half",     "double",
+                                               "min16float", "min16int", "min16uint"};
+        const std::string_view word         = Spelling(text, t);
+        for (const char *scalar : kScalars) {
+            const std::string_view s(scalar);
+            if (word.substr(0, s.size()) != s) continue;
+            const std::string_view rest = word.substr(s.size());
+            if (rest.empty() || std::all_of(rest.begin(), rest.end(), [](char c) {
+                    return (c >= '1' && c <= '4') || c == 'x';
+                }))
+                return true;
+        }
+        return false;
+    };
+    bool defined = false;
+    for (size_t i = 0; i + 1 < tokens.size(); ++i) {
+        if (tokens[i].kind != TokenKind::Identifier || !Is(text, tokens[i], entryPoint) ||
+            !IsMark(text, tokens[i + 1], '('))
+            continue;
+        const size_t close = ClosingBracket(text, tokens, i + 1);
+        if (close >= tokens.size()) return false;
+        defined = true;
+        // Each parameter: its tokens up to a top-level ',' or the ')'.
+        size_t start = i + 2;
+        while (start < close) {
+            size_t end = start, depth = 0;
+            for (; end < close; ++end) {
+                const char c = MarkOf(text, tokens[end]);
+                if (c == '(' || c == '[' || c == '{' || c == '<') ++depth;
+                if ((c == ')' || c == ']' || c == '}' || c == '>') && depth) --depth;
+                if (c == ',' && !depth) break;
+            }
+            size_t first = start;
+            while (first < end && isModifier(tokens[first]))
+                ++first;
+            // The name: the last identifier before an array size, a
+            // semantic or a default.
+            size_t last = first;
+            while (last < end && !IsMark(text, tokens[last], '[') &&
+                   !IsMark(text, tokens[last], ':') && !IsMark(text, tokens[last], '='))
+                ++last;
+            if (last - first < 2 || tokens[last - 1].kind != TokenKind::Identifier) return false;
+            const bool array   = last < end && IsMark(text, tokens[last], '[');
+            const bool written = first > start && (Is(text, tokens[first - 1], "out") ||
+                                                   Is(text, tokens[first - 1], "inout"));
+            if (language == EShLangGeometry && !array && !written &&
+                !(last - first == 2 && isNumeric(tokens[first])))
+                return false;
+            start = end + 1;
+        }
+        i = close;
+    }
+    return defined;
+}
+
 } // namespace
 
 bool SafeToParse(const std::string &source, const LexedHlsl &lexed, const char *fileName,
@@ -108,6 +183,7 @@ bool SafeToParse(const std::string &source, const LexedHlsl &lexed, const char *
     int length       = static_cast<int>(source.size());
     if (!PreprocessedTextSafe(source, lexed, diagnostics)) return false;
     if (!NamesFunction(source, lexed.tokens, entryPoint)) return true;
+    if (EntryParametersPlainlySafe(source, lexed.tokens, entryPoint, language)) return true;
 
     glslang::TShader shader(language);
     SetUpShader(shader, text, length, fileName, "hotfx_no_entry_point", language);
