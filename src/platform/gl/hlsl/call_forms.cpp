@@ -76,25 +76,6 @@ Type LiteralType(std::string_view number) {
 
 using Edit = TextEdit;
 
-// The arguments of the call whose '(' is tokens[open], as token ranges.
-std::vector<std::pair<size_t, size_t>> Arguments(const std::string &text,
-                                                 const std::vector<Token> &tokens, size_t open) {
-    std::vector<std::pair<size_t, size_t>> arguments;
-    const size_t close = ClosingBracket(text, tokens, open);
-    size_t first       = open + 1;
-    int depth          = 0;
-    for (size_t j = open + 1; j <= close && j < tokens.size(); ++j) {
-        const char c = MarkOf(text, tokens[j]);
-        if (c == '(' || c == '[' || c == '{') ++depth;
-        if ((c == ')' || c == ']' || c == '}') && j != close) --depth;
-        if ((c == ',' && depth == 0) || j == close) {
-            if (j > first) arguments.emplace_back(first, j);
-            first = j + 1;
-        }
-    }
-    return arguments;
-}
-
 // The variables in scope where the walk stands: one map per block, the
 // file's first; a function's parameters wait for its body.
 struct Scopes {
@@ -260,7 +241,7 @@ Functions DefinedFunctions(const std::string &text, const std::vector<Token> &to
         Function &function = defined[std::string(Spelling(text, tokens[i]))];
         function.names.push_back(i);
         std::vector<Type> parameters;
-        for (const auto &[first, last] : Arguments(text, tokens, i + 1)) {
+        for (const auto &[first, last] : CallArguments(text, tokens, i + 1)) {
             Type type;
             for (size_t j = first; j < last && !type.known; ++j)
                 type = TypeNamed(Spelling(text, tokens[j]));
@@ -305,7 +286,7 @@ void RewriteCall(const Reader &reader, size_t i, std::vector<Edit> &edits) {
     const std::string_view name      = Spelling(text, tokens[i]);
     const size_t open = i + 1, close = ClosingBracket(text, tokens, open);
     if (close >= tokens.size()) return;
-    const auto arguments = Arguments(text, tokens, open);
+    const auto arguments = CallArguments(text, tokens, open);
     std::vector<Type> types;
     for (const auto &[first, last] : arguments)
         types.push_back(reader.Expression(first, last));
@@ -391,7 +372,7 @@ void RewriteCall(const Reader &reader, size_t i, std::vector<Edit> &edits) {
 bool Overrides(const Reader &reader, const Function &function, size_t i) {
     if (std::find(function.names.begin(), function.names.end(), i) != function.names.end())
         return true;
-    const auto arguments = Arguments(reader.text, reader.tokens, i + 1);
+    const auto arguments = CallArguments(reader.text, reader.tokens, i + 1);
     for (const std::vector<Type> &parameters : function.overloads) {
         bool passes = parameters.size() == arguments.size();
         for (size_t a = 0; passes && a < arguments.size(); ++a)

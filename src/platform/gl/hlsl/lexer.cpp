@@ -228,3 +228,21 @@ size_t ClosingBracket(std::string_view text, const std::vector<Token> &tokens, s
     }
     return tokens.size();
 }
+
+std::vector<std::pair<size_t, size_t>>
+CallArguments(std::string_view text, const std::vector<Token> &tokens, size_t open) {
+    std::vector<std::pair<size_t, size_t>> arguments;
+    const size_t close = ClosingBracket(text, tokens, open);
+    size_t first       = open + 1;
+    int depth          = 0;
+    for (size_t j = open + 1; j <= close && j < tokens.size(); ++j) {
+        const char c = MarkOf(text, tokens[j]);
+        if (c == '(' || c == '[' || c == '{') ++depth;
+        if ((c == ')' || c == ']' || c == '}') && j != close) --depth;
+        if ((c == ',' && depth == 0) || j == close) {
+            if (j > first) arguments.emplace_back(first, j);
+            first = j + 1;
+        }
+    }
+    return arguments;
+}

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 inline bool IsIdentifierStart(char c) {
@@ -68,6 +69,11 @@ inline char MarkOf(std::string_view text, const Token &t) {
 // at tokens[open], counting every kind of bracket; tokens.size() when none
 // does.
 size_t ClosingBracket(std::string_view text, const std::vector<Token> &tokens, size_t open);
+
+// The arguments of the call whose '(' is tokens[open], as token ranges
+// [first, end), split at its top-level commas.
+std::vector<std::pair<size_t, size_t>> CallArguments(std::string_view text,
+                                                     const std::vector<Token> &tokens, size_t open);
 
 // A replacement of text[offset, offset + length) by a text pass; the passes
 // gather theirs and apply them back to front, so each offset still holds.

@@ -246,25 +246,6 @@ bool Converts(const Shape &from, const Shape &to) {
     return true;
 }
 
-// The arguments of the call whose '(' is tokens[open], as token ranges.
-std::vector<std::pair<size_t, size_t>> Arguments(const std::string &text,
-                                                 const std::vector<Token> &tokens, size_t open) {
-    std::vector<std::pair<size_t, size_t>> arguments;
-    const size_t close = ClosingBracket(text, tokens, open);
-    size_t first       = open + 1;
-    int depth          = 0;
-    for (size_t j = open + 1; j <= close && j < tokens.size(); ++j) {
-        const char c = MarkOf(text, tokens[j]);
-        if (c == '(' || c == '[' || c == '{') ++depth;
-        if ((c == ')' || c == ']' || c == '}') && j != close) --depth;
-        if ((c == ',' && depth == 0) || j == close) {
-            if (j > first) arguments.emplace_back(first, j);
-            first = j + 1;
-        }
-    }
-    return arguments;
-}
-
 // What the Windows compiler refuses of these matrices once they are vectors
 // here: a return that converts between shapes it does not convert, and
 // geometric intrinsics given a matrix (dot, length... take vectors only:
@@ -296,7 +277,7 @@ std::string Refusal(const std::string &text, const std::vector<Token> &tokens, s
         (i > 0 && IsMark(text, tokens[i - 1], '.')) ||
         std::find(std::begin(kVectorOnly), std::end(kVectorOnly), name) == std::end(kVectorOnly))
         return std::string();
-    for (const auto &[first, last] : Arguments(text, tokens, i + 1)) {
+    for (const auto &[first, last] : CallArguments(text, tokens, i + 1)) {
         const Shape argument = OperandShape(text, tokens, first, last, names);
         if (argument.matrix && !argument.vector)
             return "'" + std::string(name) + "': cannot convert from '" + argument.name() +

@@ -33,11 +33,7 @@ std::vector<uint32_t> Known(const Rewriter &w, uint32_t id) {
 
 uint32_t Emit(Rewriter &w, spv::Op op, uint32_t type, std::vector<uint32_t> operands,
               uint32_t result = 0) {
-    if (!result) result = FreshId(w.module);
-    operands.insert(operands.begin(), {type, result});
-    w.out.push_back({op, std::move(operands)});
-    SetTypeOf(w.module, result, type);
-    return result;
+    return EmitInstruction(w.module, w.out, op, type, std::move(operands), result);
 }
 
 // Emits the instruction with a fresh result id and returns that id; the

@@ -93,10 +93,7 @@ struct Restorer {
 
 uint32_t Emit(Restorer &r, spv::Op op, uint32_t type, std::vector<uint32_t> operands,
               uint32_t result = 0) {
-    if (!result) result = FreshId(r.module);
-    operands.insert(operands.begin(), {type, result});
-    r.out.push_back({op, std::move(operands)});
-    return result;
+    return EmitInstruction(r.module, r.out, op, type, std::move(operands), result);
 }
 
 uint32_t Global(Restorer &r, spv::Op op, std::vector<uint32_t> operands) {

@@ -45,11 +45,7 @@ struct Pass {
 
 uint32_t Emit(Pass &p, spv::Op op, uint32_t type, std::vector<uint32_t> operands,
               uint32_t result = 0) {
-    if (!result) result = FreshId(p.module);
-    operands.insert(operands.begin(), {type, result});
-    p.out.push_back({op, std::move(operands)});
-    SetTypeOf(p.module, result, type);
-    return result;
+    return EmitInstruction(p.module, p.out, op, type, std::move(operands), result);
 }
 
 const Shape *ShapeOf(const Pass &p, uint32_t type) {

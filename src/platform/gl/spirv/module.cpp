@@ -357,3 +357,12 @@ std::vector<uint32_t> StringWords(const std::string &text) {
     std::memcpy(words.data(), text.data(), text.size());
     return words;
 }
+
+uint32_t EmitInstruction(SpirvModule &module, std::vector<SpirvInstruction> &out, spv::Op op,
+                         uint32_t type, std::vector<uint32_t> operands, uint32_t result) {
+    if (!result) result = FreshId(module);
+    operands.insert(operands.begin(), {type, result});
+    out.push_back({op, std::move(operands)});
+    SetTypeOf(module, result, type);
+    return result;
+}

@@ -116,6 +116,12 @@ uint32_t ResultType(const SpirvInstruction &instruction);
 
 uint32_t FreshId(SpirvModule &module);
 
+// Appends op to out with its type and result (a fresh id where result is
+// 0), noting the result's type; returns the result. What the passes that
+// rebuild the code instruction by instruction emit with.
+uint32_t EmitInstruction(SpirvModule &module, std::vector<SpirvInstruction> &out, spv::Op op,
+                         uint32_t type, std::vector<uint32_t> operands, uint32_t result = 0);
+
 // The type of a result id, 0 when it has none; and setting it, for an
 // instruction a pass adds to the code itself.
 uint32_t TypeOf(const SpirvModule &module, uint32_t id);
