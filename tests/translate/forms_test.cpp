@@ -1,0 +1,76 @@
+// The HLSL forms real-world files use, one short source per row, each
+// compiled through D3DX11CompileFromFileA at a 4_0 profile and translated with
+// TranslateToGlsl: a row either compiles and translates, as on Windows, or is
+// refused with the message the row names, as Windows refuses it. The README's
+// audit of the language lists the same forms.
+#include "platform/gl/glsl/translate.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+struct Form {
+    const char *profile; // the entry point is always "main"
+    const char *source;
+    const char *refusal; // part of the message Windows' refusal gives; null: it compiles
+};
+
+#define PS(body) "float4 main() : SV_Target { " body " }\n"
+
+const Form kForms[] = {
+    // Structured and byte-address buffers compile at every 4_0 profile.
+    {"ps_4_0", "StructuredBuffer<float4> b;\n" PS("return b[1];"), nullptr},
+    {"vs_4_0", "ByteAddressBuffer b;\nfloat4 main() : SV_Position { return b.Load4(0); }", nullptr},
+    {"ps_4_0", "Buffer<float4> b;\n" PS("uint n; b.GetDimensions(n); return n;"), nullptr},
+    // The shift in an annotation is one operator.
+    {"ps_4_0", "float4 c < int a = 1 << 2; >;\n" PS("return c;"), nullptr},
+    {"ps_4_0", "double d;\n" PS("return d;"), "double needs shader model 5.0"},
+};
+
+ShaderStage StageOf(const std::string &profile) {
+    if (profile[0] == 'v') return ShaderStage::Vertex;
+    if (profile[0] == 'g') return ShaderStage::Geometry;
+    return ShaderStage::Pixel;
+}
+
+TEST(Forms, CompileOrAreRefusedAsOnWindows) {
+    namespace fs            = std::filesystem;
+    const fs::path previous = fs::current_path();
+    const fs::path folder = fs::temp_directory_path() / ("hotfx_forms_" + std::to_string(getpid()));
+    fs::create_directories(folder);
+    fs::current_path(folder);
+    for (const Form &form : kForms) {
+        SCOPED_TRACE(form.source);
+        std::ofstream("main.fx", std::ios::binary) << form.source;
+        ID3D10Blob *shader = nullptr, *messages = nullptr;
+        const HRESULT hr = D3DX11CompileFromFileA("main.fx", nullptr, nullptr, "main", form.profile,
+                                                  0, 0, nullptr, &shader, &messages, nullptr);
+        const std::string text =
+            messages ? static_cast<const char *>(messages->GetBufferPointer()) : "";
+        if (form.refusal) {
+            EXPECT_NE(hr, 0);
+            EXPECT_NE(text.find(form.refusal), std::string::npos) << text;
+        } else {
+            EXPECT_EQ(hr, 0) << text;
+        }
+        if (!form.refusal && shader) {
+            Translation translation;
+            std::string error;
+            EXPECT_TRUE(TranslateToGlsl(StageOf(form.profile), shader->GetBufferPointer(),
+                                        shader->GetBufferSize(), nullptr, translation, error))
+                << error;
+        }
+        if (shader) shader->Release();
+        if (messages) messages->Release();
+    }
+    fs::current_path(previous);
+    fs::remove_all(folder);
+}
+
+} // namespace
