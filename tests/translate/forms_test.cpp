@@ -1,8 +1,8 @@
 // The HLSL forms real-world files use, one short source per row, each
 // compiled through D3DX11CompileFromFileA at a 4_0 profile and translated with
 // TranslateToGlsl: a row either compiles and translates, as on Windows, or is
-// refused with the message the row names, as Windows refuses it. The README's
-// audit of the language lists the same forms.
+// refused with the message the row names, as Windows refuses it.
+// docs/hlsl-forms.md audits the language form by form at the same profiles.
 #include "platform/gl/glsl/translate.h"
 
 #include <gtest/gtest.h>
@@ -31,6 +31,41 @@ const Form kForms[] = {
     // The shift in an annotation is one operator.
     {"ps_4_0", "float4 c < int a = 1 << 2; >;\n" PS("return c;"), nullptr},
     {"ps_4_0", "double d;\n" PS("return d;"), "double needs shader model 5.0"},
+    // One row per class of form the 4_0 profiles refuse. Shader model 4.1:
+    // gather4, lod, cube arrays, sample_info and sample-frequency inputs are
+    // D3D10.1 instructions (Direct3D 11.3 functional reference, 22.4, 22.5).
+    {"ps_4_0", "Texture2D t;\nSamplerState s;\n" PS("return t.Gather(s, float2(0, 0));"),
+     "Gather needs shader model 4.1"},
+    {"ps_4_0", "Texture2D t;\nSamplerState s;\n" PS("return t.CalculateLevelOfDetail(s, 0.5);"),
+     "CalculateLevelOfDetail needs shader model 4.1"},
+    {"ps_4_0",
+     "TextureCubeArray t;\nSamplerState s;\n" PS("return t.Sample(s, float4(0, 0, 1, 0));"),
+     "TextureCubeArray 't' needs shader model 4.1"},
+    {"ps_4_0", PS("return GetRenderTargetSampleCount();"),
+     "GetRenderTargetSampleCount needs shader model 4.1"},
+    {"ps_4_0", "float4 main(sample float4 c : C) : SV_Target { return c; }",
+     "'sample' interpolation modifier needs shader model 4.1"},
+    // Shader model 5.0: per-channel gathers, coarse and fine derivatives,
+    // early depth, tiled-resource status, UAVs outside the pixel stage.
+    {"ps_4_0", "Texture2D t;\nSamplerState s;\n" PS("return t.GatherRed(s, float2(0, 0));"),
+     "Gather forms needs shader model 5.0"},
+    {"ps_4_0", "float4 main(float4 p : SV_Position) : SV_Target { return ddx_coarse(p); }",
+     "ddx_coarse needs shader model 5.0"},
+    {"ps_4_0", "[earlydepthstencil]\n" PS("return 0;"),
+     "[earlydepthstencil] needs shader model 5.0"},
+    {"ps_4_0", PS("return CheckAccessFullyMapped(0);"),
+     "CheckAccessFullyMapped needs shader model 5.0"},
+    {"vs_4_0", "RWBuffer<float4> u;\nfloat4 main() : SV_Position { return u[0]; }",
+     "(a UAV) needs shader model 5.0"},
+    // Barriers belong to compute shaders, which 4_0 has none of here.
+    {"ps_4_0", PS("GroupMemoryBarrierWithGroupSync(); return 0;"), "only for compute shaders"},
+    // Texel offsets are immediates in the sample instructions.
+    {"ps_4_0",
+     "Texture2D t;\nSamplerState s;\n" PS("int2 o = int2(t.Load(0).xy); return t.Sample(s, 0, o);"),
+     "texture access requires a literal offset"},
+    // The Windows compiler refuses recursive calls.
+    {"ps_4_0", "float f(float x) { return x > 0 ? f(x - 1) : 0; }\n" PS("return f(1);"),
+     "Recursion detected"},
 };
 
 ShaderStage StageOf(const std::string &profile) {
