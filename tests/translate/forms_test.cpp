@@ -32,7 +32,7 @@ const Form kForms[] = {
     {"ps_4_0", "float4 c < int a = 1 << 2; >;\n" PS("return c;"), nullptr},
     {"ps_4_0", "double d;\n" PS("return d;"), "double needs shader model 5.0"},
     // One row per class of form the 4_0 profiles refuse. Shader model 4.1:
-    // gather4, lod, cube arrays, sample_info and sample-frequency inputs are
+    // gather4, lod, cube arrays, sampleinfo and sample-frequency inputs are
     // D3D10.1 instructions (Direct3D 11.3 functional reference, 22.4, 22.5).
     {"ps_4_0", "Texture2D t;\nSamplerState s;\n" PS("return t.Gather(s, float2(0, 0));"),
      "Gather needs shader model 4.1"},
