@@ -31,6 +31,44 @@ const Form kForms[] = {
     // The shift in an annotation is one operator.
     {"ps_4_0", "float4 c < int a = 1 << 2; >;\n" PS("return c;"), nullptr},
     {"ps_4_0", "double d;\n" PS("return d;"), "double needs shader model 5.0"},
+    // unsigned before an int type, or a typedef of one; any other type is refused.
+    {"ps_4_0", "typedef int2x2 I;\nunsigned int a; unsigned I m;\n" PS("return a + m[0].xyxy;"),
+     nullptr},
+    {"ps_4_0", "Texture2D<unsigned int2> t;\n" PS("return t.Load(0).x;"), nullptr},
+    {"ps_4_0", "unsigned uint2 u;\n" PS("return u.x;"), "'unsigned' cannot be used with type"},
+    // Minimum precision: 32-bit values at 4_0, in every place a type goes.
+    {"ps_4_0",
+     "cbuffer c { min16float4x4 m; min16uint4x2 u; };\nstruct S { min10float3 v; min12int i; };\n"
+     "float f(min16int2 p) { return p.y; }\n" PS("S s = (S)0; min16float2x2 k = 1; "
+                                                 "return m[1] + u[3].x + s.v.x + f(s.i) + k[0].x;"),
+     nullptr},
+    {"vs_4_0", "float4 main(min16float4 p : POSITION) : SV_Position { return p; }", nullptr},
+    // string in any case in annotations and effect globals; String is a keyword.
+    {"ps_4_0",
+     "float4 c < String UIName = \"c\"; STRING Widget = \"w\"; >;\n"
+     "sTring s = \"x\"; string a[2] = {\"p\", \"q\"};\nstring j = \"u\" \"v\";\n" PS("return c;"),
+     nullptr},
+    {"ps_4_0", "typedef float4 String;\n" PS("return 0;"), "unexpected token 'String'"},
+    // precise: a modifier before a type, a name anywhere else.
+    {"ps_4_0", "float4 precise; precise float4 v;\n" PS("precise float x = 1; return precise + x;"),
+     nullptr},
+    // A global constant of type half needs the backwards-compatibility flag.
+    {"ps_4_0", "uniform half h;\n" PS("return 0;"), "'h': a global constant of type half"},
+    // State blocks on variables of any type, globals and locals.
+    {"ps_4_0",
+     "float f { MaxAnisotropy = 3; };\nfloat2 v { {A = 1;}, {B = 2;} };\n"
+     "Texture2D t { Filter = LINEAR; };\n" PS("float a {}; float b { foo = bar; }, c = 1; "
+                                              "return f + v.x + c;"),
+     nullptr},
+    {"ps_4_0", "float f { foo = (sampler)2; };\n" PS("return 0;"), "cannot cast to 'sampler'"},
+    {"ps_4_0",
+     "float4 g(float a, float b) { return a; }\nsampler s { cat = g(1); };\n" PS("return 0;"),
+     "no overload of 'g'"},
+    // An effect shader in an initialiser list leaves the element unwritten.
+    {"ps_4_0",
+     "float4 g() : SV_Target { return 0; }\nfloat2 p = {5, CompileShader(ps_2_0, g())};\n"
+     "float4 q = {1, compile ps_2_0 g(), 3, 4};\n" PS("return p.xyxy + q;"),
+     nullptr},
 };
 
 ShaderStage StageOf(const std::string &profile) {

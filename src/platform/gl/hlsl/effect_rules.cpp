@@ -19,7 +19,9 @@
 namespace {
 
 struct Function {
-    int uniforms; // parameters marked uniform, which compile ... fun(args) fills
+    int uniforms;            // parameters marked uniform, which compile ... fun(args) fills
+    int least, most;         // the arguments a call gives: those without defaults, all
+    std::vector<bool> array; // of each parameter
 };
 
 struct Effect {
@@ -189,6 +191,34 @@ void CheckShaderCall(const Effect &e, size_t name, Diagnostics &out) {
            out);
 }
 
+// Whether one of the file's functions named name takes the arguments of the
+// call at k: as many as it has parameters, and no scalar constant (a
+// literal or a name declared nowhere, a 'const int' there) for an array
+// (state-block-syntax.shader_test).
+bool Matches(const Effect &e, size_t k, std::string_view name) {
+    const std::vector<size_t> arguments = Arguments(e, k + 1);
+    const int given                     = static_cast<int>(arguments.size());
+    const auto range                    = e.functions.equal_range(name);
+    for (auto f = range.first; f != range.second; ++f) {
+        bool fits = given >= f->second.least && given <= f->second.most;
+        for (size_t a = 0; fits && a < arguments.size(); ++a) {
+            const size_t at     = arguments[a];
+            const bool constant = e.tokens[at].kind == TokenKind::Number ||
+                                  (IsName(e, at) && !e.known.count(Text(e, at)));
+            fits = !(f->second.array[a] && constant && (Is(e, at + 1, ",") || Is(e, at + 1, ")")));
+        }
+        if (fits) return true;
+    }
+    return false;
+}
+
+// Whether the call at k is the one compile or CompileShader makes a shader
+// of, which gives the uniform parameters only (CheckShaderCall).
+bool CompiledShader(const Effect &e, size_t k) {
+    return k >= 4 && ((Is(e, k - 2, "compile")) ||
+                      (Is(e, k - 1, ",") && Is(e, k - 3, "(") && Is(e, k - 4, "CompileShader")));
+}
+
 // A value: an expression of literals, the file's names, names declared
 // nowhere (scalar constants) and calls (state-block-syntax.shader_test).
 void CheckValue(const Effect &e, size_t first, size_t end, Diagnostics &out) {
@@ -208,6 +238,15 @@ void CheckValue(const Effect &e, size_t first, size_t end, Diagnostics &out) {
             continue;
         }
         if (!IsName(e, k)) continue;
+        // A cast in a value is to a numeric type (state-block-syntax.shader_test:
+        // "(int)bar" compiles, "(sampler)2" and "(faketype)2" do not).
+        const bool cast =
+            Is(e, k - 1, "(") && Is(e, k + 1, ")") && k + 2 < end &&
+            (IsName(e, k + 2) || e.tokens[k + 2].kind == TokenKind::Number || Is(e, k + 2, "("));
+        if (cast && !Components(t) && (IsObjectType(t) || !e.known.count(t))) {
+            Refuse(e, k, "cannot cast to '" + std::string(t) + "'", out);
+            continue;
+        }
         if (Is(e, k + 1, "(")) {
             if (t == "ConstructGSWithSO") {
                 // constructgswithso.shader_test: two or six arguments.
@@ -219,6 +258,9 @@ void CheckValue(const Effect &e, size_t first, size_t end, Diagnostics &out) {
             } else if (t != "CompileShader" && !e.functions.count(t) && !Components(t) &&
                        !IsIntrinsic(t) && !Is(e, k - 1, ".")) {
                 Refuse(e, k, "'" + std::string(t) + "' is not a function", out);
+            } else if (e.functions.count(t) && !Is(e, k - 1, ".") && !CompiledShader(e, k) &&
+                       !Matches(e, k, t)) {
+                Refuse(e, k, "no overload of '" + std::string(t) + "' takes these arguments", out);
             }
             continue;
         }
@@ -423,6 +465,11 @@ size_t CheckVariable(const Effect &e, size_t type, bool check, Diagnostics &out)
         if (Is(e, k, "{")) {
             if (check) CheckStateBlock(e, k, elements, out);
             k = Closing(e, k) + 1;
+            // state-block-syntax.shader_test: the block ends the
+            // declarator ("float f {} = 1;", "float f {} : register(c1);").
+            if (check && (Is(e, k, "=") || Is(e, k, ":")))
+                Refuse(e, k, "syntax error: unexpected token '" + std::string(Text(e, k)) + "'",
+                       out);
         } else if (Is(e, k, "=")) {
             ++k;
             if (Is(e, k, "sampler_state")) {
@@ -510,10 +557,25 @@ void Walk(Effect &e, bool check, Diagnostics &out) {
                 continue;
             }
             if (IsName(e, name) && Is(e, name + 1, "(") && !check) {
-                int uniforms = 0;
-                for (size_t k = name + 2; k < Closing(e, name + 1); ++k)
-                    uniforms += Is(e, k, "uniform");
-                e.functions.emplace(std::string(Text(e, name)), Function{uniforms});
+                Function function{0, 0, 0, {}};
+                const size_t close = Closing(e, name + 1);
+                bool defaulted     = false;
+                for (size_t k = name + 2; k < close; ++k) {
+                    if (Is(e, k, "void") && Is(e, k + 1, ")")) break;
+                    if (k == name + 2 || Is(e, k - 1, ",")) {
+                        function.array.push_back(false);
+                        ++function.most;
+                    }
+                    function.uniforms += Is(e, k, "uniform");
+                    defaulted = defaulted || Is(e, k, "=");
+                    if (Is(e, k, "[")) function.array.back() = true;
+                    if (Opens(e, k)) k = Closing(e, k);
+                    if (Is(e, k + 1, ",") || k + 1 == close) {
+                        function.least += !defaulted;
+                        defaulted = false;
+                    }
+                }
+                e.functions.emplace(std::string(Text(e, name)), function);
             }
         }
         start = NextDeclaration(e, start);

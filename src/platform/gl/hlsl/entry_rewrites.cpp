@@ -154,8 +154,11 @@ bool IsEffectObject(const Source &source, size_t i) {
           "rendertargetview", "depthstencilview", "texture"})
         if (word == type) return true;
     const std::string exact = source.Spelling(i);
-    return exact == "texture1D" || exact == "texture2D" || exact == "texture3D" ||
-           exact == "textureCUBE" || exact == "textureCube";
+    // Strings are for effects' tools alone: code cannot read them, and
+    // glslang takes neither their arrays nor their escapes and adjacent
+    // literals (strings.shader_test).
+    return exact == "string" || exact == "texture1D" || exact == "texture2D" ||
+           exact == "texture3D" || exact == "textureCUBE" || exact == "textureCube";
 }
 
 // Sampler types, whose variables the shader uses but whose state the
@@ -190,6 +193,78 @@ void BlankSamplerStates(Source &source, size_t i, size_t end) {
             i = source.Closing(i);
         }
     }
+}
+
+// Words before which a '{' opens a body, not a variable's state block.
+bool OpensBody(const std::string &word) {
+    for (const char *w :
+         {"struct",  "class",  "interface", "cbuffer",   "tbuffer",     "namespace",   "else",
+          "do",      "return", "pass",      "technique", "technique10", "technique11", "fxgroup",
+          "typedef", "in",     "out",       "inout",     "case",        "default"})
+        if (word == w) return true;
+    return false;
+}
+
+// Whether the '{' at i opens the state block of a variable ("float f
+// { ... };", "Texture2D t[2] {{...},{...}};", "float u : register(c1) {};",
+// "struct {int a;} s {...};"), at global scope or in a function: it follows
+// the declared name, its array size or its register, not an '=' or a ')'
+// of a call or condition (state-block-syntax.shader_test).
+bool OpensStateBlock(const Source &source, size_t i) {
+    if (i < 2) return false;
+    size_t name = i - 1;
+    if (source.Is(name, ')')) {
+        size_t open = name;
+        while (open > 0 && !source.Is(open, '('))
+            --open;
+        return open > 3 &&
+               (source.Lower(open - 1) == "register" || source.Lower(open - 1) == "packoffset") &&
+               source.Is(open - 2, ':') && !OpensBody(source.Lower(open - 4));
+    }
+    while (source.Is(name, ']')) {
+        while (name > 0 && !source.Is(name, '['))
+            --name;
+        if (name == 0) return false;
+        --name;
+    }
+    if (!source.IsWord(name) || OpensBody(source.Spelling(name)) || name == 0) return false;
+    const size_t type = name - 1;
+    return source.Is(type, '}') || source.Is(type, '>') || source.Is(type, ',') ||
+           (source.IsWord(type) && !OpensBody(source.Spelling(type)));
+}
+
+// Blanks the state blocks of variables of every type: only the effect
+// framework reads them.
+void BlankStateBlocks(Source &source) {
+    for (size_t i = 0; i < source.size(); ++i) {
+        if (!source.Is(i, '{') || !OpensStateBlock(source, i)) continue;
+        const size_t close = source.Closing(i);
+        source.Blank(i, close);
+        i = close;
+    }
+}
+
+// An effect's shader ("CompileShader(ps_2_0, f())", "compile ps_2_0 f()")
+// as an element of a global's initialiser list: the Windows compiler writes
+// no default value for the global (effect-compile.shader_test), so the
+// element becomes 0. Returns whether one did.
+bool ZeroShaderElements(Source &source) {
+    bool zeroed = false;
+    for (size_t i = 1; i < source.size(); ++i) {
+        if (!source.Is(i - 1, '{') && !source.Is(i - 1, ',')) continue;
+        size_t last = source.size();
+        if (source.Lower(i) == "compileshader" && source.Is(i + 1, '('))
+            last = source.Closing(i + 1);
+        else if (source.Lower(i) == "compile" && source.IsWord(i + 1) && source.IsWord(i + 2) &&
+                 source.Is(i + 3, '('))
+            last = source.Closing(i + 3);
+        if (last >= source.size()) continue;
+        source.Blank(i, last);
+        source.text[source.tokens[i].offset] = '0';
+        zeroed                               = true;
+        i                                    = last;
+    }
+    return zeroed;
 }
 
 } // namespace
@@ -236,7 +311,11 @@ void BlankEffectSyntax(std::string &text, LexedHlsl &lexed) {
         }
         start = source.NextDeclaration(start);
     }
-    DropBlanked(text, lexed);
+    BlankStateBlocks(source);
+    if (ZeroShaderElements(source))
+        lexed = LexHlsl(text, lexed.files[0]);
+    else
+        DropBlanked(text, lexed);
 }
 
 namespace {

@@ -1,0 +1,190 @@
+// Type names and modifiers as the Windows compiler reads them (type_forms.h).
+#include "platform/gl/hlsl/type_forms.h"
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+// Whether rest is a vector or matrix suffix ("", "3", "4x2").
+bool IsShapeSuffix(std::string_view rest) {
+    auto dimension = [](char c) { return c >= '1' && c <= '4'; };
+    return rest.empty() || (rest.size() == 1 && dimension(rest[0])) ||
+           (rest.size() == 3 && dimension(rest[0]) && rest[1] == 'x' && dimension(rest[2]));
+}
+
+// The shape suffix of word if it is base or one of its vectors or
+// matrices; "-" where it is not.
+std::string ShapeOf(std::string_view word, std::string_view base) {
+    if (word.substr(0, base.size()) != base || !IsShapeSuffix(word.substr(base.size()))) return "-";
+    return std::string(word.substr(base.size()));
+}
+
+// The 32-bit type a minimum-precision type holds below shader model 6
+// (min16uint4x2 is uint4x2); empty for any other word.
+std::string ThirtyTwoBit(std::string_view word) {
+    static const std::pair<const char *, const char *> kTypes[] = {{"min16float", "float"},
+                                                                   {"min10float", "float"},
+                                                                   {"min16int", "int"},
+                                                                   {"min12int", "int"},
+                                                                   {"min16uint", "uint"}};
+    for (const auto &[minimum, full] : kTypes) {
+        const std::string shape = ShapeOf(word, minimum);
+        if (shape != "-") return full + shape;
+    }
+    return std::string();
+}
+
+struct Typedef {
+    std::string type; // the one word it names; empty for a template or a struct
+    bool array = false;
+};
+
+// Every "typedef T Name, Other[2];" of the text, by name; scopes are not
+// told apart.
+std::map<std::string, Typedef, std::less<>> Typedefs(const std::string &text,
+                                                     const std::vector<Token> &tokens) {
+    std::map<std::string, Typedef, std::less<>> typedefs;
+    for (size_t i = 0; i + 2 < tokens.size(); ++i) {
+        if (!Is(text, tokens[i], "typedef")) continue;
+        size_t j = i + 1;
+        if (Is(text, tokens[j], "const")) ++j;
+        const bool single = j + 1 < tokens.size() && tokens[j].kind == TokenKind::Identifier &&
+                            tokens[j + 1].kind == TokenKind::Identifier;
+        const std::string type = single ? std::string(Spelling(text, tokens[j])) : std::string();
+        for (size_t k = j + 1; k < tokens.size() && MarkOf(text, tokens[k]) != ';'; ++k) {
+            const char before = MarkOf(text, tokens[k - 1]);
+            if (tokens[k].kind != TokenKind::Identifier || (k != j + 1 && before != ',')) continue;
+            const bool array = k + 1 < tokens.size() && MarkOf(text, tokens[k + 1]) == '[';
+            typedefs[std::string(Spelling(text, tokens[k]))] = {type, array};
+        }
+    }
+    return typedefs;
+}
+
+// The built-in type word stands for, through minimum precision and
+// typedefs; empty where it is an array or not one word.
+std::string Resolved(std::string word,
+                     const std::map<std::string, Typedef, std::less<>> &typedefs) {
+    for (int depth = 0; depth < 16; ++depth) {
+        const std::string full = ThirtyTwoBit(word);
+        if (!full.empty()) return full;
+        const auto found = typedefs.find(word);
+        if (found == typedefs.end()) return word;
+        if (found->second.array) return std::string();
+        word = found->second.type;
+    }
+    return std::string();
+}
+
+std::string Lower(std::string_view word) {
+    std::string lower(word);
+    for (char &c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower;
+}
+
+bool IsWord(const std::vector<Token> &tokens, size_t i) {
+    return i < tokens.size() && tokens[i].kind == TokenKind::Identifier;
+}
+
+bool IsMarkAt(const std::string &text, const std::vector<Token> &tokens, size_t i, char c) {
+    return i < tokens.size() && MarkOf(text, tokens[i]) == c;
+}
+
+// replacement, padded with spaces to length, so the columns after it stay.
+std::string Padded(std::string replacement, size_t length) {
+    replacement.resize(std::max(replacement.size(), length), ' ');
+    return replacement;
+}
+
+// Whether the half type at tokens[i] declares a global constant: outside
+// any body or parameter list, before a name that is no function's, with no
+// static or typedef before it.
+bool DeclaresHalfConstant(const std::string &text, const std::vector<Token> &tokens, size_t i) {
+    if (ShapeOf(Spelling(text, tokens[i]), "half") == "-" || !IsWord(tokens, i + 1) ||
+        IsMarkAt(text, tokens, i + 2, '('))
+        return false;
+    for (size_t j = i; j-- > 0 && tokens[j].kind == TokenKind::Identifier;)
+        if (Is(text, tokens[j], "static") || Is(text, tokens[j], "typedef")) return false;
+    return true;
+}
+
+} // namespace
+
+bool RewriteTypeForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics) {
+    const std::vector<Token> &tokens = lexed.tokens;
+    const auto typedefs              = Typedefs(text, tokens);
+    std::vector<TextEdit> edits;
+    auto refuse = [&](size_t at, const std::string &message) {
+        const Token &t = tokens[at];
+        diagnostics.Error(lexed.files[t.file], t.line, t.column, message);
+    };
+    bool ok   = true;
+    int depth = 0; // of braces and parentheses
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        const Token &t  = tokens[i];
+        const char mark = MarkOf(text, t);
+        depth += (mark == '{' || mark == '(') - (mark == '}' || mark == ')');
+        if (t.kind != TokenKind::Identifier) continue;
+        const std::string_view word = Spelling(text, t);
+        const std::string full      = ThirtyTwoBit(word);
+        if (!full.empty()) {
+            edits.push_back({t.offset, t.length, Padded(full, t.length)});
+        } else if (word == "unsigned") {
+            // Only the int types take it below shader model 6, a typedef of
+            // one too, but not an array typedef (unsigned.shader_test).
+            const std::string type =
+                IsWord(tokens, i + 1)
+                    ? Resolved(std::string(Spelling(text, tokens[i + 1])), typedefs)
+                    : std::string();
+            if (ShapeOf(type, "int") == "-") {
+                refuse(i, "'unsigned' cannot be used with type '" +
+                              (IsWord(tokens, i + 1) ? std::string(Spelling(text, tokens[i + 1]))
+                                                     : std::string()) +
+                              "'");
+                ok = false;
+                continue;
+            }
+            edits.push_back({t.offset, t.length, Padded("u" + type, t.length)});
+            edits.push_back({tokens[i + 1].offset, tokens[i + 1].length,
+                             std::string(tokens[i + 1].length, ' ')});
+            ++i;
+        } else if (Lower(word) == "string" && word != "string") {
+            // String is a keyword as string is; the other spellings name
+            // the type unless a typedef takes them (strings.shader_test).
+            const bool declared = i > 0 &&
+                                  (tokens[i - 1].kind == TokenKind::Identifier ||
+                                   IsMarkAt(text, tokens, i - 1, '>')) &&
+                                  !IsWord(tokens, i + 1);
+            if (word == "String" && declared) {
+                refuse(i, "syntax error: unexpected token 'String'");
+                ok = false;
+            } else if (!typedefs.count(word) && IsWord(tokens, i + 1)) {
+                edits.push_back({t.offset, t.length, "string"});
+            }
+        } else if (word == "precise") {
+            // The modifier comes before a type and a name; anywhere else
+            // the word is a name (precise-modifier.shader_test).
+            const bool modifier = IsWord(tokens, i + 1) &&
+                                  (IsWord(tokens, i + 2) || IsMarkAt(text, tokens, i + 2, '<'));
+            edits.push_back({t.offset, t.length, modifier ? "       " : "hf_prec"});
+        } else if (depth == 0 && DeclaresHalfConstant(text, tokens, i)) {
+            refuse(i + 1, "'" + std::string(Spelling(text, tokens[i + 1])) +
+                              "': a global constant of type half needs the backwards "
+                              "compatibility flag (D3DCOMPILE_ENABLE_BACKWARDS_COMPATIBILITY)");
+            ok = false;
+        }
+    }
+    if (!ok) return false;
+    if (edits.empty()) return true;
+    std::stable_sort(edits.begin(), edits.end(),
+                     [](const TextEdit &a, const TextEdit &b) { return a.offset > b.offset; });
+    for (const TextEdit &edit : edits)
+        text.replace(edit.offset, edit.length, edit.text);
+    lexed = LexHlsl(text, lexed.files[0]);
+    return true;
+}
