@@ -64,6 +64,19 @@ const Form kForms[] = {
     {"ps_4_0",
      "float4 g(float a, float b) { return a; }\nsampler s { cat = g(1); };\n" PS("return 0;"),
      "no overload of 'g'"},
+    // Outside a state block a shader's arguments are declared names.
+    {"ps_4_0",
+     "float4 g(uniform float a) : SV_Target { return a; }\n"
+     "PixelShader p = CompileShader(ps_4_0, g(foobar));\n" PS("return 0;"),
+     "undeclared identifier 'foobar'"},
+    // NULL (not null) is an object's value.
+    {"ps_4_0",
+     "Texture2DMS<float4> t = NULL; Texture u = NULL; PixelShader p = NULL;\n" PS("return 0;"),
+     nullptr},
+    {"ps_4_0", "Texture t = null;\n" PS("return 0;"), "undeclared identifier 'null'"},
+    // A static variable holds numbers or objects, not both.
+    {"ps_4_0", "struct S { sampler s; float4 f; };\nstatic S a;\n" PS("return 0;"),
+     "'a': a static variable cannot hold both"},
     // An effect shader in an initialiser list leaves the element unwritten.
     {"ps_4_0",
      "float4 g() : SV_Target { return 0; }\nfloat2 p = {5, CompileShader(ps_2_0, g())};\n"

@@ -221,7 +221,9 @@ bool CompiledShader(const Effect &e, size_t k) {
 
 // A value: an expression of literals, the file's names, names declared
 // nowhere (scalar constants) and calls (state-block-syntax.shader_test).
-void CheckValue(const Effect &e, size_t first, size_t end, Diagnostics &out) {
+// Outside a state block a name must be declared (effect-compile.shader_test:
+// "PixelShader p = CompileShader(ps_2_0, main(foobar));" is refused).
+void CheckValue(const Effect &e, size_t first, size_t end, bool inBlock, Diagnostics &out) {
     for (size_t k = first; k < end; ++k) {
         const std::string_view t = Text(e, k);
         if (t == "asm") return;
@@ -266,6 +268,12 @@ void CheckValue(const Effect &e, size_t first, size_t end, Diagnostics &out) {
         }
         if (Is(e, k - 1, ".")) continue;
         const bool known = e.known.count(t) != 0;
+        const bool profile =
+            Is(e, k - 1, "compile") || (Is(e, k - 1, "(") && Is(e, k - 2, "CompileShader"));
+        if (!inBlock && !known && !profile && t != "NULL") {
+            Refuse(e, k, "undeclared identifier '" + std::string(t) + "'", out);
+            continue;
+        }
         if (Components(t) && !Is(e, k + 1, ")") && !Is(e, k - 1, "(")) {
             Refuse(e, k, "'" + std::string(t) + "' is a type, not a value", out);
         } else if (!known && Is(e, k + 1, "[")) {
@@ -336,7 +344,7 @@ void CheckEntries(const Effect &e, size_t first, size_t end, Diagnostics &out) {
             Refuse(e, end, "a ';' must end each entry of a state block", out);
             return;
         }
-        CheckValue(e, at + 1, semicolon, out);
+        CheckValue(e, at + 1, semicolon, true, out);
         k = semicolon + 1;
     }
 }
@@ -491,7 +499,10 @@ size_t CheckVariable(const Effect &e, size_t type, bool check, Diagnostics &out)
                                "a shader object's initial value is a shader, not '" +
                                    std::string(v) + "'",
                                out);
-                    CheckValue(e, value, k, out);
+                    CheckValue(e, value, k, false, out);
+                } else if (check && IsObjectType(Text(e, type)) && !Is(e, value, "{")) {
+                    // null.shader_test: NULL, but not null, is an object's value.
+                    CheckValue(e, value, k, false, out);
                 }
             }
         }
@@ -543,7 +554,11 @@ void Walk(Effect &e, bool check, Diagnostics &out) {
                     // The state blocks: braces not of an initial value.
                     for (size_t k = name; k < end; ++k) {
                         if (Is(e, k, "=") && !Is(e, k + 1, "sampler_state")) {
-                            k = NextDeclarator(e, k);
+                            // An object's initial value is effect syntax
+                            // too: the names it uses declare nothing.
+                            const size_t next = NextDeclarator(e, k);
+                            if (IsObjectType(Text(e, at))) e.bodies.emplace_back(k, next - 1);
+                            k = next;
                         } else if (Is(e, k, "{")) {
                             e.bodies.emplace_back(k, Closing(e, k));
                             k = Closing(e, k);

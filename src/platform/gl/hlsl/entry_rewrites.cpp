@@ -161,6 +161,14 @@ bool IsEffectObject(const Source &source, size_t i) {
            exact == "texture3D" || exact == "textureCUBE" || exact == "textureCube";
 }
 
+// Resource types ("Texture2D", "RWBuffer", "StructuredBuffer"), whose
+// variables the shader uses.
+bool IsResource(const std::string &word) {
+    for (const char *prefix : {"texture", "buffer", "rw", "structuredbuffer", "byteaddressbuffer"})
+        if (word.compare(0, std::strlen(prefix), prefix) == 0) return true;
+    return false;
+}
+
 // Sampler types, whose variables the shader uses but whose state the
 // effect framework sets.
 bool IsSampler(const std::string &word) {
@@ -301,6 +309,12 @@ void BlankEffectSyntax(std::string &text, LexedHlsl &lexed) {
                 start = end + 1;
                 continue;
             }
+        } else if ((named || source.Is(i + 1, '<')) && IsResource(word)) {
+            // "Texture2DMS<float4> t = NULL;": no resource is bound
+            // (null.shader_test), which a declaration alone says.
+            const size_t end = source.DeclarationEnd(i);
+            for (size_t k = i; k + 1 < end; ++k)
+                if (source.Is(k, '=') && source.Spelling(k + 1) == "NULL") source.Blank(k, k + 1);
         } else if (named && IsSampler(word)) {
             const size_t end = source.DeclarationEnd(i);
             if (end < count) {

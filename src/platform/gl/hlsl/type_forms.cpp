@@ -113,9 +113,98 @@ bool DeclaresHalfConstant(const std::string &text, const std::vector<Token> &tok
     return true;
 }
 
+// What a value of a type holds: numbers, objects (textures, samplers,
+// buffers), or both through a structure's members.
+struct Holds {
+    bool numeric = false, object = false;
+};
+
+Holds HoldsOf(std::string_view type, const std::map<std::string, Holds, std::less<>> &structs) {
+    const auto found = structs.find(type);
+    if (found != structs.end()) return found->second;
+    const std::string lower = Lower(type);
+    for (const char *prefix :
+         {"sampler", "texture", "buffer", "structuredbuffer", "byteaddressbuffer", "rwtexture",
+          "rwbuffer", "rwstructured", "rwbyteaddress", "appendstructured", "consumestructured"})
+        if (lower.compare(0, std::string_view(prefix).size(), prefix) == 0) return {false, true};
+    for (const char *scalar : {"float", "int", "uint", "bool", "half", "double", "dword"})
+        if (ShapeOf(type, scalar) != "-") return {true, false};
+    return {type == "vector" || type == "matrix" || !ThirtyTwoBit(type).empty(), false};
+}
+
+// The members of the structure body whose '{' is tokens[open], together.
+Holds MembersHold(const std::string &text, const std::vector<Token> &tokens, size_t open,
+                  const std::map<std::string, Holds, std::less<>> &structs) {
+    Holds holds;
+    const size_t close = ClosingBracket(text, tokens, open);
+    bool start         = true; // at a member's first token
+    for (size_t k = open + 1; k < close; ++k) {
+        if (start && tokens[k].kind == TokenKind::Identifier) {
+            static const char *const kModifiers[] = {"row_major",       "column_major",  "linear",
+                                                     "nointerpolation", "noperspective", "centroid",
+                                                     "sample",          "precise",       "const"};
+            if (std::any_of(std::begin(kModifiers), std::end(kModifiers),
+                            [&](const char *m) { return Is(text, tokens[k], m); }))
+                continue;
+            const Holds member = HoldsOf(Spelling(text, tokens[k]), structs);
+            holds.numeric      = holds.numeric || member.numeric;
+            holds.object       = holds.object || member.object;
+        }
+        if (MarkOf(text, tokens[k]) == '{' || MarkOf(text, tokens[k]) == '(')
+            k = ClosingBracket(text, tokens, k);
+        start = MarkOf(text, tokens[k]) == ';';
+    }
+    return holds;
+}
+
+// A static variable cannot hold both numbers and objects
+// (invalid.shader_test: "static struct apple a;" whose members are a
+// sampler and a float4 is refused).
+bool CheckStaticStructures(const std::string &text, const LexedHlsl &lexed,
+                           Diagnostics &diagnostics) {
+    const std::vector<Token> &tokens = lexed.tokens;
+    std::map<std::string, Holds, std::less<>> structs;
+    bool ok = true;
+    for (size_t i = 0; i + 1 < tokens.size(); ++i) {
+        if (Is(text, tokens[i], "struct") && IsWord(tokens, i + 1) &&
+            IsMarkAt(text, tokens, i + 2, '{'))
+            structs[std::string(Spelling(text, tokens[i + 1]))] =
+                MembersHold(text, tokens, i + 2, structs);
+        if (!Is(text, tokens[i], "static")) continue;
+        size_t type = i + 1;
+        while (IsWord(tokens, type) &&
+               (Is(text, tokens[type], "const") || Is(text, tokens[type], "uniform")))
+            ++type;
+        Holds holds;
+        size_t name = type + 1;
+        if (IsWord(tokens, type) && Is(text, tokens[type], "struct")) {
+            if (IsMarkAt(text, tokens, type + 1, '{')) {
+                holds = MembersHold(text, tokens, type + 1, structs);
+                name  = ClosingBracket(text, tokens, type + 1) + 1;
+            } else {
+                ++type;
+                name = type + 1;
+            }
+        }
+        if (!IsWord(tokens, name) || IsMarkAt(text, tokens, name + 1, '(')) continue;
+        if (!holds.numeric && !holds.object && IsWord(tokens, type))
+            holds = HoldsOf(Spelling(text, tokens[type]), structs);
+        if (holds.numeric && holds.object) {
+            const Token &t = tokens[name];
+            diagnostics.Error(lexed.files[t.file], t.line, t.column,
+                              "'" + std::string(Spelling(text, t)) +
+                                  "': a static variable cannot hold both numeric and object "
+                                  "components");
+            ok = false;
+        }
+    }
+    return ok;
+}
+
 } // namespace
 
 bool RewriteTypeForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics) {
+    if (!CheckStaticStructures(text, lexed, diagnostics)) return false;
     const std::vector<Token> &tokens = lexed.tokens;
     const auto typedefs              = Typedefs(text, tokens);
     std::vector<TextEdit> edits;
