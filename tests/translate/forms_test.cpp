@@ -77,6 +77,18 @@ const Form kForms[] = {
     // A static variable holds numbers or objects, not both.
     {"ps_4_0", "struct S { sampler s; float4 f; };\nstatic S a;\n" PS("return 0;"),
      "'a': a static variable cannot hold both"},
+    // A structure inherits its base's members, first, a shadowed one kept.
+    {"ps_4_0",
+     "struct A { float4 a; float4 b; };\nstruct B : A { float4 c; };\nstruct C : B { float4 b; };\n"
+     "C d;\n" PS("C e = d; e.a = 1; return e.a + d.b + d.c;"),
+     nullptr},
+    // dword, matrix and vector in any case; a local typedef may take a type's name.
+    {"ps_4_0",
+     PS("DWORD d = 4; Vector v = 1; maTrix m = 2; typedef float2 float; "
+        "float f = {1, 2}; return v + m[0] + d + f.x;"),
+     nullptr},
+    // A typedef takes an effect type's other spellings.
+    {"ps_4_0", "typedef float4 texturE;\ntexturE v;\n" PS("return v;"), nullptr},
     // An effect shader in an initialiser list leaves the element unwritten.
     {"ps_4_0",
      "float4 g() : SV_Target { return 0; }\nfloat2 p = {5, CompileShader(ps_2_0, g())};\n"

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstring>
 #include <map>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -280,12 +281,21 @@ bool ZeroShaderElements(Source &source) {
 void BlankEffectSyntax(std::string &text, LexedHlsl &lexed) {
     Source source(text, lexed);
     const size_t count = source.size();
+    // A typedef may take an effect type's other spellings ("typedef float4
+    // texturE;", type-names.shader_test): that name is the typedef's.
+    std::set<std::string> typedefs;
+    for (size_t i = 0; i < count; ++i) {
+        if (source.Spelling(i) != "typedef") continue;
+        for (; i + 1 < count && !source.Is(i, ';'); ++i)
+            if (source.IsWord(i) && (source.Is(i + 1, ';') || source.Is(i + 1, ',')))
+                typedefs.insert(source.Spelling(i));
+    }
     for (size_t start = 0; start < count;) {
         size_t i = start;
         while (IsModifier(source.Lower(i)))
             ++i;
         const bool named       = source.IsWord(i + 1) && !source.Is(i + 2, '(');
-        const std::string word = source.Lower(i);
+        const std::string word = typedefs.count(source.Spelling(i)) ? "" : source.Lower(i);
         if (word == "cbuffer" || word == "tbuffer") {
             // "shared" puts a buffer in an effect pool; glslang would then
             // want a ';' after its body.
@@ -302,7 +312,7 @@ void BlankEffectSyntax(std::string &text, LexedHlsl &lexed) {
                 start = end + 1;
                 continue;
             }
-        } else if (named && IsEffectObject(source, i)) {
+        } else if (named && !word.empty() && IsEffectObject(source, i)) {
             const size_t end = source.DeclarationEnd(i);
             if (end < count) {
                 source.Blank(start, end);

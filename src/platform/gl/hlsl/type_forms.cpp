@@ -38,6 +38,8 @@ std::string ThirtyTwoBit(std::string_view word) {
     return std::string();
 }
 
+const char *const kScalars[] = {"float", "int", "uint", "bool", "half", "double", "dword"};
+
 struct Typedef {
     std::string type; // the one word it names; empty for a template or a struct
     bool array = false;
@@ -127,7 +129,7 @@ Holds HoldsOf(std::string_view type, const std::map<std::string, Holds, std::les
          {"sampler", "texture", "buffer", "structuredbuffer", "byteaddressbuffer", "rwtexture",
           "rwbuffer", "rwstructured", "rwbyteaddress", "appendstructured", "consumestructured"})
         if (lower.compare(0, std::string_view(prefix).size(), prefix) == 0) return {false, true};
-    for (const char *scalar : {"float", "int", "uint", "bool", "half", "double", "dword"})
+    for (const char *scalar : kScalars)
         if (ShapeOf(type, scalar) != "-") return {true, false};
     return {type == "vector" || type == "matrix" || !ThirtyTwoBit(type).empty(), false};
 }
@@ -201,6 +203,128 @@ bool CheckStaticStructures(const std::string &text, const LexedHlsl &lexed,
     return ok;
 }
 
+// A typedef in a function may take a scalar, vector or matrix type's name
+// ("typedef float2 float;", type-names.shader_test), which glslang keeps
+// as the type's: the name becomes another to the end of the block.
+void RenameLocalTypedefs(std::string &text, LexedHlsl &lexed) {
+    const std::vector<Token> &tokens = lexed.tokens;
+    std::vector<size_t> blocks; // the '{' of each block open
+    std::vector<TextEdit> edits;
+    std::vector<bool> renamed(tokens.size(), false);
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        const char mark = MarkOf(text, tokens[i]);
+        if (mark == '{') blocks.push_back(i);
+        if (mark == '}' && !blocks.empty()) blocks.pop_back();
+        if (blocks.empty() || !Is(text, tokens[i], "typedef")) continue;
+        const size_t end = ClosingBracket(text, tokens, blocks.back());
+        for (size_t k = i + 2; k < end && MarkOf(text, tokens[k]) != ';'; ++k) {
+            const std::string_view name = Spelling(text, tokens[k]);
+            const bool builtin =
+                std::any_of(std::begin(kScalars), std::end(kScalars),
+                            [&](const char *scalar) { return ShapeOf(name, scalar) != "-"; });
+            if (!builtin || !IsWord(tokens, k) || !IsWord(tokens, k - 1) ||
+                (!IsMarkAt(text, tokens, k + 1, ';') && !IsMarkAt(text, tokens, k + 1, ',')))
+                continue;
+            for (size_t use = k; use < end; ++use)
+                if (!renamed[use] && Spelling(text, tokens[use]) == name) {
+                    edits.push_back({tokens[use].offset, 0, "hf_"});
+                    renamed[use] = true;
+                }
+        }
+    }
+    if (edits.empty()) return;
+    std::stable_sort(edits.begin(), edits.end(),
+                     [](const TextEdit &a, const TextEdit &b) { return a.offset > b.offset; });
+    for (const TextEdit &edit : edits)
+        text.replace(edit.offset, edit.length, edit.text);
+    lexed = LexHlsl(text, lexed.files[0]);
+}
+
+// One member of a structure as declared: its type with modifiers
+// ("row_major float4x4"), its name, and what follows the name ("[2] : TEX").
+struct Member {
+    std::string type, name, rest;
+};
+
+// The members of the structure body whose '{' is tokens[open], one per
+// declarator, the tokens' spellings joined on one line.
+std::vector<Member> MembersOf(const std::string &text, const std::vector<Token> &tokens,
+                              size_t open) {
+    std::vector<Member> members;
+    const size_t close = ClosingBracket(text, tokens, open);
+    std::string type;
+    bool named = false; // the current declarator's name is read
+    for (size_t k = open + 1; k < close; ++k) {
+        const Token &t = tokens[k];
+        if (t.kind == TokenKind::Directive) continue;
+        const std::string spelling(Spelling(text, t));
+        const char mark = MarkOf(text, t);
+        if (mark == ';') {
+            type.clear();
+            named = false;
+        } else if (mark == ',') {
+            named = false;
+        } else if (!named && t.kind == TokenKind::Identifier && k + 1 < close &&
+                   std::string_view(";,[:=").find(MarkOf(text, tokens[k + 1])) !=
+                       std::string_view::npos) {
+            members.push_back({type, spelling, ""});
+            named = true;
+        } else if (named) {
+            members.back().rest += " " + spelling;
+        } else {
+            type += spelling + " ";
+        }
+    }
+    return members;
+}
+
+// "struct c : b { ... }": the members of b, and of its own base, come first,
+// as the Windows compiler lays them out (struct-inheritance.shader_test); a
+// base member that a later one shadows keeps its place under another name.
+// A base that is not one structure declared before is left to glslang,
+// which refuses it as Windows does.
+void FlattenInheritance(std::string &text, LexedHlsl &lexed) {
+    const std::vector<Token> &tokens = lexed.tokens;
+    std::map<std::string, std::vector<Member>, std::less<>> structs;
+    std::vector<TextEdit> edits;
+    int shadowed = 0;
+    for (size_t i = 0; i + 2 < tokens.size(); ++i) {
+        if (!Is(text, tokens[i], "struct") || !IsWord(tokens, i + 1)) continue;
+        const std::string name(Spelling(text, tokens[i + 1]));
+        if (IsMarkAt(text, tokens, i + 2, '{')) {
+            structs[name] = MembersOf(text, tokens, i + 2);
+            continue;
+        }
+        const auto base = IsMarkAt(text, tokens, i + 2, ':') && IsWord(tokens, i + 3) &&
+                                  IsMarkAt(text, tokens, i + 4, '{')
+                              ? structs.find(Spelling(text, tokens[i + 3]))
+                              : structs.end();
+        if (base == structs.end()) continue;
+        std::vector<Member> members = base->second;
+        const size_t inherited      = members.size();
+        for (const Member &own : MembersOf(text, tokens, i + 4))
+            members.push_back(own);
+        std::string inserted;
+        for (size_t m = 0; m < inherited; ++m) {
+            for (size_t later = m + 1; later < members.size(); ++later)
+                if (members[later].name == members[m].name)
+                    members[m].name = "hf_shadowed" + std::to_string(shadowed++);
+            inserted += " " + members[m].type + members[m].name + members[m].rest + ";";
+        }
+        structs[name] = members;
+        for (size_t k = i + 2; k <= i + 3; ++k)
+            edits.push_back(
+                {tokens[k].offset, tokens[k].length, std::string(tokens[k].length, ' ')});
+        edits.push_back({tokens[i + 4].end(), 0, inserted});
+    }
+    if (edits.empty()) return;
+    std::stable_sort(edits.begin(), edits.end(),
+                     [](const TextEdit &a, const TextEdit &b) { return a.offset > b.offset; });
+    for (const TextEdit &edit : edits)
+        text.replace(edit.offset, edit.length, edit.text);
+    lexed = LexHlsl(text, lexed.files[0]);
+}
+
 } // namespace
 
 bool RewriteTypeForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics) {
@@ -255,6 +379,13 @@ bool RewriteTypeForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagnost
             } else if (!typedefs.count(word) && IsWord(tokens, i + 1)) {
                 edits.push_back({t.offset, t.length, "string"});
             }
+        } else if ((Lower(word) == "dword" || Lower(word) == "matrix" || Lower(word) == "vector") &&
+                   word != Lower(word) && !typedefs.count(word) && IsWord(tokens, i + 1) &&
+                   !(i > 0 && Is(text, tokens[i - 1], "struct"))) {
+            // These three are types in any case, unless a typedef takes
+            // the spelling; "Vector<float, 2>" is refused
+            // (type-names.shader_test).
+            edits.push_back({t.offset, t.length, Lower(word)});
         } else if (word == "precise") {
             // The modifier comes before a type and a name; anywhere else
             // the word is a name (precise-modifier.shader_test).
@@ -269,11 +400,14 @@ bool RewriteTypeForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagnost
         }
     }
     if (!ok) return false;
-    if (edits.empty()) return true;
-    std::stable_sort(edits.begin(), edits.end(),
-                     [](const TextEdit &a, const TextEdit &b) { return a.offset > b.offset; });
-    for (const TextEdit &edit : edits)
-        text.replace(edit.offset, edit.length, edit.text);
-    lexed = LexHlsl(text, lexed.files[0]);
+    if (!edits.empty()) {
+        std::stable_sort(edits.begin(), edits.end(),
+                         [](const TextEdit &a, const TextEdit &b) { return a.offset > b.offset; });
+        for (const TextEdit &edit : edits)
+            text.replace(edit.offset, edit.length, edit.text);
+        lexed = LexHlsl(text, lexed.files[0]);
+    }
+    RenameLocalTypedefs(text, lexed);
+    FlattenInheritance(text, lexed);
     return true;
 }
