@@ -49,6 +49,10 @@ const Form kForms[] = {
      "sTring s = \"x\"; string a[2] = {\"p\", \"q\"};\nstring j = \"u\" \"v\";\n" PS("return c;"),
      nullptr},
     {"ps_4_0", "typedef float4 String;\n" PS("return 0;"), "unexpected token 'String'"},
+    {"ps_4_0", "struct S { float a; string b; };\n" PS("return 0;"),
+     "a structure member cannot be a string"},
+    // Any escape in a string, which only effects read.
+    {"ps_4_0", "string s = \"\\sA\\e[41m\\x2A1\\\"\\\\\";\n" PS("return 0;"), nullptr},
     // precise: a modifier before a type, a name anywhere else.
     {"ps_4_0", "float4 precise; precise float4 v;\n" PS("precise float x = 1; return precise + x;"),
      nullptr},

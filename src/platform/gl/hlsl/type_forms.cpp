@@ -119,6 +119,7 @@ bool DeclaresHalfConstant(const std::string &text, const std::vector<Token> &tok
 // buffers), or both through a structure's members.
 struct Holds {
     bool numeric = false, object = false;
+    size_t string = 0; // the token of a string member, 0 if none
 };
 
 Holds HoldsOf(std::string_view type, const std::map<std::string, Holds, std::less<>> &structs) {
@@ -151,6 +152,7 @@ Holds MembersHold(const std::string &text, const std::vector<Token> &tokens, siz
             const Holds member = HoldsOf(Spelling(text, tokens[k]), structs);
             holds.numeric      = holds.numeric || member.numeric;
             holds.object       = holds.object || member.object;
+            if (!holds.string && Lower(Spelling(text, tokens[k])) == "string") holds.string = k;
         }
         if (MarkOf(text, tokens[k]) == '{' || MarkOf(text, tokens[k]) == '(')
             k = ClosingBracket(text, tokens, k);
@@ -161,17 +163,25 @@ Holds MembersHold(const std::string &text, const std::vector<Token> &tokens, siz
 
 // A static variable cannot hold both numbers and objects
 // (invalid.shader_test: "static struct apple a;" whose members are a
-// sampler and a float4 is refused).
-bool CheckStaticStructures(const std::string &text, const LexedHlsl &lexed,
-                           Diagnostics &diagnostics) {
+// sampler and a float4 is refused); nor can a structure hold a string.
+bool CheckStructures(const std::string &text, const LexedHlsl &lexed, Diagnostics &diagnostics) {
     const std::vector<Token> &tokens = lexed.tokens;
     std::map<std::string, Holds, std::less<>> structs;
     bool ok = true;
     for (size_t i = 0; i + 1 < tokens.size(); ++i) {
-        if (Is(text, tokens[i], "struct") && IsWord(tokens, i + 1) &&
-            IsMarkAt(text, tokens, i + 2, '{'))
-            structs[std::string(Spelling(text, tokens[i + 1]))] =
-                MembersHold(text, tokens, i + 2, structs);
+        const size_t body = IsMarkAt(text, tokens, i + 1, '{') ? i + 1 : i + 2;
+        if (Is(text, tokens[i], "struct") && IsMarkAt(text, tokens, body, '{')) {
+            const Holds members = MembersHold(text, tokens, body, structs);
+            if (body == i + 2 && IsWord(tokens, i + 1))
+                structs[std::string(Spelling(text, tokens[i + 1]))] = members;
+            // strings.shader_test: a structure cannot hold a string.
+            if (members.string) {
+                const Token &t = tokens[members.string];
+                diagnostics.Error(lexed.files[t.file], t.line, t.column,
+                                  "a structure member cannot be a string");
+                ok = false;
+            }
+        }
         if (!Is(text, tokens[i], "static")) continue;
         size_t type = i + 1;
         while (IsWord(tokens, type) &&
@@ -328,7 +338,7 @@ void FlattenInheritance(std::string &text, LexedHlsl &lexed) {
 } // namespace
 
 bool RewriteTypeForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics) {
-    if (!CheckStaticStructures(text, lexed, diagnostics)) return false;
+    if (!CheckStructures(text, lexed, diagnostics)) return false;
     const std::vector<Token> &tokens = lexed.tokens;
     const auto typedefs              = Typedefs(text, tokens);
     std::vector<TextEdit> edits;
