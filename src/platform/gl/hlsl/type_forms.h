@@ -18,9 +18,16 @@
 // - "String", "STRING" and the other spellings of string as a type, unless a
 //   typedef names them (strings.shader_test);
 // - the precise modifier, which only orders arithmetic, blanked; "precise"
-//   used as a name (precise-modifier.shader_test: it is no keyword) renamed.
-// Refuses "unsigned" before any other type, String declared as a name, and a
+//   used as a name (precise-modifier.shader_test: it is no keyword) renamed;
+// - dword, matrix and vector in any case as those types, unless a typedef
+//   takes the spelling, and a typedef in a function of a scalar, vector or
+//   matrix type's name (type-names.shader_test);
+// - "struct c : b { ... }" as a structure that begins with b's members
+//   (struct-inheritance.shader_test).
+// Refuses "unsigned" before any other type, String declared as a name, a
 // global constant of type half (half.shader_test: Windows wants the
-// backwards-compatibility flag for it). Every line stays where it was; lexed
-// is lexed again when the text changes. Returns false after a refusal.
+// backwards-compatibility flag for it), a structure with a string member and
+// a static variable of both numbers and objects (invalid.shader_test).
+// Every line stays where it was; lexed is lexed again when the text changes.
+// Returns false after a refusal.
 bool RewriteTypeForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics);
