@@ -91,6 +91,11 @@ const Form kForms[] = {
      PS("DWORD d = 4; Vector v = 1; maTrix m = 2; typedef float2 float; "
         "float f = {1, 2}; return v + m[0] + d + f.x;"),
      nullptr},
+    // The texture types' lowercase spellings as templates.
+    {"ps_4_0",
+     "texture2D<float> t; texture3D<float4> c;\n" PS(
+         "return t.Load(0) + c.Load(int4(0, 0, 0, 0));"),
+     nullptr},
     // A typedef takes an effect type's other spellings.
     {"ps_4_0", "typedef float4 texturE;\ntexturE v;\n" PS("return v;"), nullptr},
     // An effect shader in an initialiser list leaves the element unwritten.

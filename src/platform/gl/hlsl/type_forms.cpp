@@ -38,6 +38,10 @@ std::string ThirtyTwoBit(std::string_view word) {
     return std::string();
 }
 
+// The dimensions of the texture types ("2DMSArray" of Texture2DMSArray).
+const char *const kTextures[] = {"1D",        "1DArray", "2D",   "2DArray",  "2DMS",
+                                 "2DMSArray", "3D",      "Cube", "CubeArray"};
+
 const char *const kScalars[] = {"float", "int", "uint", "bool", "half", "double", "dword"};
 
 struct Typedef {
@@ -396,6 +400,11 @@ bool RewriteTypeForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagnost
             // the spelling; "Vector<float, 2>" is refused
             // (type-names.shader_test).
             edits.push_back({t.offset, t.length, Lower(word)});
+        } else if (word.substr(0, 7) == "texture" && IsMarkAt(text, tokens, i + 1, '<') &&
+                   std::any_of(std::begin(kTextures), std::end(kTextures),
+                               [&](const char *type) { return word.substr(7) == type; })) {
+            // "texture2D<float>" is Texture2D<float> (texture-load-typed.shader_test).
+            edits.push_back({t.offset, 1, "T"});
         } else if (word == "precise") {
             // The modifier comes before a type and a name; anywhere else
             // the word is a name (precise-modifier.shader_test).
