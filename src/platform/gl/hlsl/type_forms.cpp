@@ -369,10 +369,10 @@ bool RewriteTypeForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagnost
                     ? Resolved(std::string(Spelling(text, tokens[i + 1])), typedefs)
                     : std::string();
             if (ShapeOf(type, "int") == "-") {
-                refuse(i, "'unsigned' cannot be used with type '" +
-                              (IsWord(tokens, i + 1) ? std::string(Spelling(text, tokens[i + 1]))
-                                                     : std::string()) +
-                              "'");
+                refuse(i, IsWord(tokens, i + 1)
+                              ? "'unsigned' cannot be used with type '" +
+                                    std::string(Spelling(text, tokens[i + 1])) + "'"
+                              : std::string("'unsigned' needs an int type after it"));
                 ok = false;
                 continue;
             }

@@ -22,6 +22,8 @@
 // - dword, matrix and vector in any case as those types, unless a typedef
 //   takes the spelling, and a typedef in a function of a scalar, vector or
 //   matrix type's name (type-names.shader_test);
+// - "texture2D<float>" and the other texture types' lowercase spellings as
+//   templates (texture-load-typed.shader_test);
 // - "struct c : b { ... }" as a structure that begins with b's members
 //   (struct-inheritance.shader_test).
 // Refuses "unsigned" before any other type, String declared as a name, a
