@@ -66,6 +66,78 @@ const Form kForms[] = {
     // The Windows compiler refuses recursive calls.
     {"ps_4_0", "float f(float x) { return x > 0 ? f(x - 1) : 0; }\n" PS("return f(1);"),
      "Recursion detected"},
+    // unsigned before an int type, or a typedef of one; any other type is refused.
+    {"ps_4_0", "typedef int2x2 I;\nunsigned int a; unsigned I m;\n" PS("return a + m[0].xyxy;"),
+     nullptr},
+    {"ps_4_0", "Texture2D<unsigned int2> t;\n" PS("return t.Load(0).x;"), nullptr},
+    {"ps_4_0", "unsigned uint2 u;\n" PS("return u.x;"), "'unsigned' cannot be used with type"},
+    // Minimum precision: 32-bit values at 4_0, in every place a type goes.
+    {"ps_4_0",
+     "cbuffer c { min16float4x4 m; min16uint4x2 u; };\nstruct S { min10float3 v; min12int i; };\n"
+     "float f(min16int2 p) { return p.y; }\n" PS("S s = (S)0; min16float2x2 k = 1; "
+                                                 "return m[1] + u[3].x + s.v.x + f(s.i) + k[0].x;"),
+     nullptr},
+    {"vs_4_0", "float4 main(min16float4 p : POSITION) : SV_Position { return p; }", nullptr},
+    // string in any case in annotations and effect globals; String is a keyword.
+    {"ps_4_0",
+     "float4 c < String UIName = \"c\"; STRING Widget = \"w\"; >;\n"
+     "sTring s = \"x\"; string a[2] = {\"p\", \"q\"};\nstring j = \"u\" \"v\";\n" PS("return c;"),
+     nullptr},
+    {"ps_4_0", "typedef float4 String;\n" PS("return 0;"), "unexpected token 'String'"},
+    {"ps_4_0", "struct S { float a; string b; };\n" PS("return 0;"),
+     "a structure member cannot be a string"},
+    // Any escape in a string, which only effects read.
+    {"ps_4_0", "string s = \"\\sA\\e[41m\\x2A1\\\"\\\\\";\n" PS("return 0;"), nullptr},
+    // precise: a modifier before a type, a name anywhere else.
+    {"ps_4_0", "float4 precise; precise float4 v;\n" PS("precise float x = 1; return precise + x;"),
+     nullptr},
+    // A global constant of type half needs the backwards-compatibility flag.
+    {"ps_4_0", "uniform half h;\n" PS("return 0;"), "'h': a global constant of type half"},
+    // State blocks on variables of any type, globals and locals.
+    {"ps_4_0",
+     "float f { MaxAnisotropy = 3; };\nfloat2 v { {A = 1;}, {B = 2;} };\n"
+     "Texture2D t { Filter = LINEAR; };\n" PS("float a {}; float b { foo = bar; }, c = 1; "
+                                              "return f + v.x + c;"),
+     nullptr},
+    {"ps_4_0", "float f { foo = (sampler)2; };\n" PS("return 0;"), "cannot cast to 'sampler'"},
+    {"ps_4_0",
+     "float4 g(float a, float b) { return a; }\nsampler s { cat = g(1); };\n" PS("return 0;"),
+     "no overload of 'g'"},
+    // Outside a state block a shader's arguments are declared names.
+    {"ps_4_0",
+     "float4 g(uniform float a) : SV_Target { return a; }\n"
+     "PixelShader p = CompileShader(ps_4_0, g(foobar));\n" PS("return 0;"),
+     "undeclared identifier 'foobar'"},
+    // NULL (not null) is an object's value.
+    {"ps_4_0",
+     "Texture2DMS<float4> t = NULL; Texture u = NULL; PixelShader p = NULL;\n" PS("return 0;"),
+     nullptr},
+    {"ps_4_0", "Texture t = null;\n" PS("return 0;"), "undeclared identifier 'null'"},
+    // A static variable holds numbers or objects, not both.
+    {"ps_4_0", "struct S { sampler s; float4 f; };\nstatic S a;\n" PS("return 0;"),
+     "'a': a static variable cannot hold both"},
+    // A structure inherits its base's members, first, a shadowed one kept.
+    {"ps_4_0",
+     "struct A { float4 a; float4 b; };\nstruct B : A { float4 c; };\nstruct C : B { float4 b; };\n"
+     "C d;\n" PS("C e = d; e.a = 1; return e.a + d.b + d.c;"),
+     nullptr},
+    // dword, matrix and vector in any case; a local typedef may take a type's name.
+    {"ps_4_0",
+     PS("DWORD d = 4; Vector v = 1; maTrix m = 2; typedef float2 float; "
+        "float f = {1, 2}; return v + m[0] + d + f.x;"),
+     nullptr},
+    // The texture types' lowercase spellings as templates.
+    {"ps_4_0",
+     "texture2D<float> t; texture3D<float4> c;\n" PS(
+         "return t.Load(0) + c.Load(int4(0, 0, 0, 0));"),
+     nullptr},
+    // A typedef takes an effect type's other spellings.
+    {"ps_4_0", "typedef float4 texturE;\ntexturE v;\n" PS("return v;"), nullptr},
+    // An effect shader in an initialiser list leaves the element unwritten.
+    {"ps_4_0",
+     "float4 g() : SV_Target { return 0; }\nfloat2 p = {5, CompileShader(ps_2_0, g())};\n"
+     "float4 q = {1, compile ps_2_0 g(), 3, 4};\n" PS("return p.xyxy + q;"),
+     nullptr},
 };
 
 ShaderStage StageOf(const std::string &profile) {

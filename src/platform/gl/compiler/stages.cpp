@@ -19,6 +19,7 @@
 #include "platform/gl/hlsl/register_reservations.h"
 #include "platform/gl/hlsl/source_files.h"
 #include "platform/gl/hlsl/statement_forms.h"
+#include "platform/gl/hlsl/type_forms.h"
 #include "platform/gl/hlsl/type_rules.h"
 #include "platform/gl/hlsl/windows_rules.h"
 #include "platform/gl/spirv/passes.h"
@@ -87,6 +88,12 @@ bool Preprocess(Compile &c) {
         return false;
     c.lexed = LexHlsl(c.source, c.fileName);
     return true;
+}
+
+// Minimum precision, unsigned, the spellings of string, precise: every
+// later pass reads the types glslang takes.
+bool TypeForms(Compile &c) {
+    return RewriteTypeForms(c.source, c.lexed, c.diagnostics);
 }
 
 // Judged before the effect syntax is blanked; its refusals stop the compile
@@ -260,6 +267,7 @@ struct Stage {
 const Stage kStages[] = {
     // HLSL text
     {"preprocess", Preprocess},
+    {"type forms", TypeForms},
     {"effect rules", EffectRules},
     {"effect syntax", EffectSyntax},
     {"register reservations", RegisterReservations},

@@ -19,7 +19,9 @@
 namespace {
 
 struct Function {
-    int uniforms; // parameters marked uniform, which compile ... fun(args) fills
+    int uniforms;            // parameters marked uniform, which compile ... fun(args) fills
+    int least, most;         // the arguments a call gives: those without defaults, all
+    std::vector<bool> array; // of each parameter
 };
 
 struct Effect {
@@ -189,9 +191,39 @@ void CheckShaderCall(const Effect &e, size_t name, Diagnostics &out) {
            out);
 }
 
+// Whether one of the file's functions named name takes the arguments of the
+// call at k: as many as it has parameters, and no scalar constant (a
+// literal or a name declared nowhere, a 'const int' there) for an array
+// (state-block-syntax.shader_test).
+bool Matches(const Effect &e, size_t k, std::string_view name) {
+    const std::vector<size_t> arguments = Arguments(e, k + 1);
+    const int given                     = static_cast<int>(arguments.size());
+    const auto range                    = e.functions.equal_range(name);
+    for (auto f = range.first; f != range.second; ++f) {
+        bool fits = given >= f->second.least && given <= f->second.most;
+        for (size_t a = 0; fits && a < arguments.size(); ++a) {
+            const size_t at     = arguments[a];
+            const bool constant = e.tokens[at].kind == TokenKind::Number ||
+                                  (IsName(e, at) && !e.known.count(Text(e, at)));
+            fits = !(f->second.array[a] && constant && (Is(e, at + 1, ",") || Is(e, at + 1, ")")));
+        }
+        if (fits) return true;
+    }
+    return false;
+}
+
+// Whether the call at k is the one compile or CompileShader makes a shader
+// of, which gives the uniform parameters only (CheckShaderCall).
+bool CompiledShader(const Effect &e, size_t k) {
+    return k >= 4 && ((Is(e, k - 2, "compile")) ||
+                      (Is(e, k - 1, ",") && Is(e, k - 3, "(") && Is(e, k - 4, "CompileShader")));
+}
+
 // A value: an expression of literals, the file's names, names declared
 // nowhere (scalar constants) and calls (state-block-syntax.shader_test).
-void CheckValue(const Effect &e, size_t first, size_t end, Diagnostics &out) {
+// Outside a state block a name must be declared (effect-compile.shader_test:
+// "PixelShader p = CompileShader(ps_2_0, main(foobar));" is refused).
+void CheckValue(const Effect &e, size_t first, size_t end, bool inBlock, Diagnostics &out) {
     for (size_t k = first; k < end; ++k) {
         const std::string_view t = Text(e, k);
         if (t == "asm") return;
@@ -208,6 +240,15 @@ void CheckValue(const Effect &e, size_t first, size_t end, Diagnostics &out) {
             continue;
         }
         if (!IsName(e, k)) continue;
+        // A cast in a value is to a numeric type (state-block-syntax.shader_test:
+        // "(int)bar" compiles, "(sampler)2" and "(faketype)2" do not).
+        const bool cast =
+            Is(e, k - 1, "(") && Is(e, k + 1, ")") && k + 2 < end &&
+            (IsName(e, k + 2) || e.tokens[k + 2].kind == TokenKind::Number || Is(e, k + 2, "("));
+        if (cast && !Components(t) && (IsObjectType(t) || !e.known.count(t))) {
+            Refuse(e, k, "cannot cast to '" + std::string(t) + "'", out);
+            continue;
+        }
         if (Is(e, k + 1, "(")) {
             if (t == "ConstructGSWithSO") {
                 // constructgswithso.shader_test: two or six arguments.
@@ -219,11 +260,20 @@ void CheckValue(const Effect &e, size_t first, size_t end, Diagnostics &out) {
             } else if (t != "CompileShader" && !e.functions.count(t) && !Components(t) &&
                        !IsIntrinsic(t) && !Is(e, k - 1, ".")) {
                 Refuse(e, k, "'" + std::string(t) + "' is not a function", out);
+            } else if (e.functions.count(t) && !Is(e, k - 1, ".") && !CompiledShader(e, k) &&
+                       !Matches(e, k, t)) {
+                Refuse(e, k, "no overload of '" + std::string(t) + "' takes these arguments", out);
             }
             continue;
         }
         if (Is(e, k - 1, ".")) continue;
         const bool known = e.known.count(t) != 0;
+        const bool profile =
+            Is(e, k - 1, "compile") || (Is(e, k - 1, "(") && Is(e, k - 2, "CompileShader"));
+        if (!inBlock && !known && !profile && t != "NULL") {
+            Refuse(e, k, "undeclared identifier '" + std::string(t) + "'", out);
+            continue;
+        }
         if (Components(t) && !Is(e, k + 1, ")") && !Is(e, k - 1, "(")) {
             Refuse(e, k, "'" + std::string(t) + "' is a type, not a value", out);
         } else if (!known && Is(e, k + 1, "[")) {
@@ -294,7 +344,7 @@ void CheckEntries(const Effect &e, size_t first, size_t end, Diagnostics &out) {
             Refuse(e, end, "a ';' must end each entry of a state block", out);
             return;
         }
-        CheckValue(e, at + 1, semicolon, out);
+        CheckValue(e, at + 1, semicolon, true, out);
         k = semicolon + 1;
     }
 }
@@ -423,6 +473,11 @@ size_t CheckVariable(const Effect &e, size_t type, bool check, Diagnostics &out)
         if (Is(e, k, "{")) {
             if (check) CheckStateBlock(e, k, elements, out);
             k = Closing(e, k) + 1;
+            // state-block-syntax.shader_test: the block ends the
+            // declarator ("float f {} = 1;", "float f {} : register(c1);").
+            if (check && (Is(e, k, "=") || Is(e, k, ":")))
+                Refuse(e, k, "syntax error: unexpected token '" + std::string(Text(e, k)) + "'",
+                       out);
         } else if (Is(e, k, "=")) {
             ++k;
             if (Is(e, k, "sampler_state")) {
@@ -444,7 +499,10 @@ size_t CheckVariable(const Effect &e, size_t type, bool check, Diagnostics &out)
                                "a shader object's initial value is a shader, not '" +
                                    std::string(v) + "'",
                                out);
-                    CheckValue(e, value, k, out);
+                    CheckValue(e, value, k, false, out);
+                } else if (check && IsObjectType(Text(e, type)) && !Is(e, value, "{")) {
+                    // null.shader_test: NULL, but not null, is an object's value.
+                    CheckValue(e, value, k, false, out);
                 }
             }
         }
@@ -496,7 +554,11 @@ void Walk(Effect &e, bool check, Diagnostics &out) {
                     // The state blocks: braces not of an initial value.
                     for (size_t k = name; k < end; ++k) {
                         if (Is(e, k, "=") && !Is(e, k + 1, "sampler_state")) {
-                            k = NextDeclarator(e, k);
+                            // An object's initial value is effect syntax
+                            // too: the names it uses declare nothing.
+                            const size_t next = NextDeclarator(e, k);
+                            if (IsObjectType(Text(e, at))) e.bodies.emplace_back(k, next - 1);
+                            k = next;
                         } else if (Is(e, k, "{")) {
                             e.bodies.emplace_back(k, Closing(e, k));
                             k = Closing(e, k);
@@ -510,10 +572,25 @@ void Walk(Effect &e, bool check, Diagnostics &out) {
                 continue;
             }
             if (IsName(e, name) && Is(e, name + 1, "(") && !check) {
-                int uniforms = 0;
-                for (size_t k = name + 2; k < Closing(e, name + 1); ++k)
-                    uniforms += Is(e, k, "uniform");
-                e.functions.emplace(std::string(Text(e, name)), Function{uniforms});
+                Function function{0, 0, 0, {}};
+                const size_t close = Closing(e, name + 1);
+                bool defaulted     = false;
+                for (size_t k = name + 2; k < close; ++k) {
+                    if (Is(e, k, "void") && Is(e, k + 1, ")")) break;
+                    if (k == name + 2 || Is(e, k - 1, ",")) {
+                        function.array.push_back(false);
+                        ++function.most;
+                    }
+                    function.uniforms += Is(e, k, "uniform");
+                    defaulted = defaulted || Is(e, k, "=");
+                    if (Is(e, k, "[")) function.array.back() = true;
+                    if (Opens(e, k)) k = Closing(e, k);
+                    if (Is(e, k + 1, ",") || k + 1 == close) {
+                        function.least += !defaulted;
+                        defaulted = false;
+                    }
+                }
+                e.functions.emplace(std::string(Text(e, name)), function);
             }
         }
         start = NextDeclaration(e, start);

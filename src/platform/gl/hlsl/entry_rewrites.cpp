@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstring>
 #include <map>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -154,8 +155,19 @@ bool IsEffectObject(const Source &source, size_t i) {
           "rendertargetview", "depthstencilview", "texture"})
         if (word == type) return true;
     const std::string exact = source.Spelling(i);
-    return exact == "texture1D" || exact == "texture2D" || exact == "texture3D" ||
-           exact == "textureCUBE" || exact == "textureCube";
+    // Strings are for effects' tools alone: code cannot read them, and
+    // glslang takes neither their arrays nor their escapes and adjacent
+    // literals (strings.shader_test).
+    return exact == "string" || exact == "texture1D" || exact == "texture2D" ||
+           exact == "texture3D" || exact == "textureCUBE" || exact == "textureCube";
+}
+
+// Resource types ("Texture2D", "RWBuffer", "StructuredBuffer"), whose
+// variables the shader uses.
+bool IsResource(const std::string &word) {
+    for (const char *prefix : {"texture", "buffer", "rw", "structuredbuffer", "byteaddressbuffer"})
+        if (word.compare(0, std::strlen(prefix), prefix) == 0) return true;
+    return false;
 }
 
 // Sampler types, whose variables the shader uses but whose state the
@@ -192,17 +204,98 @@ void BlankSamplerStates(Source &source, size_t i, size_t end) {
     }
 }
 
+// Words before which a '{' opens a body, not a variable's state block.
+bool OpensBody(const std::string &word) {
+    for (const char *w :
+         {"struct",  "class",  "interface", "cbuffer",   "tbuffer",     "namespace",   "else",
+          "do",      "return", "pass",      "technique", "technique10", "technique11", "fxgroup",
+          "typedef", "in",     "out",       "inout",     "case",        "default"})
+        if (word == w) return true;
+    return false;
+}
+
+// Whether the '{' at i opens the state block of a variable ("float f
+// { ... };", "Texture2D t[2] {{...},{...}};", "float u : register(c1) {};",
+// "struct {int a;} s {...};"), at global scope or in a function: it follows
+// the declared name, its array size or its register, not an '=' or a ')'
+// of a call or condition (state-block-syntax.shader_test).
+bool OpensStateBlock(const Source &source, size_t i) {
+    if (i < 2) return false;
+    size_t name = i - 1;
+    if (source.Is(name, ')')) {
+        size_t open = name;
+        while (open > 0 && !source.Is(open, '('))
+            --open;
+        return open > 3 &&
+               (source.Lower(open - 1) == "register" || source.Lower(open - 1) == "packoffset") &&
+               source.Is(open - 2, ':') && !OpensBody(source.Lower(open - 4));
+    }
+    while (source.Is(name, ']')) {
+        while (name > 0 && !source.Is(name, '['))
+            --name;
+        if (name == 0) return false;
+        --name;
+    }
+    if (!source.IsWord(name) || OpensBody(source.Spelling(name)) || name == 0) return false;
+    const size_t type = name - 1;
+    return source.Is(type, '}') || source.Is(type, '>') || source.Is(type, ',') ||
+           (source.IsWord(type) && !OpensBody(source.Spelling(type)));
+}
+
+// Blanks the state blocks of variables of every type: only the effect
+// framework reads them.
+void BlankStateBlocks(Source &source) {
+    for (size_t i = 0; i < source.size(); ++i) {
+        if (!source.Is(i, '{') || !OpensStateBlock(source, i)) continue;
+        const size_t close = source.Closing(i);
+        source.Blank(i, close);
+        i = close;
+    }
+}
+
+// An effect's shader ("CompileShader(ps_2_0, f())", "compile ps_2_0 f()")
+// as an element of a global's initialiser list: the Windows compiler writes
+// no default value for the global (effect-compile.shader_test), so the
+// element becomes 0. Returns whether one did.
+bool ZeroShaderElements(Source &source) {
+    bool zeroed = false;
+    for (size_t i = 1; i < source.size(); ++i) {
+        if (!source.Is(i - 1, '{') && !source.Is(i - 1, ',')) continue;
+        size_t last = source.size();
+        if (source.Lower(i) == "compileshader" && source.Is(i + 1, '('))
+            last = source.Closing(i + 1);
+        else if (source.Lower(i) == "compile" && source.IsWord(i + 1) && source.IsWord(i + 2) &&
+                 source.Is(i + 3, '('))
+            last = source.Closing(i + 3);
+        if (last >= source.size()) continue;
+        source.Blank(i, last);
+        source.text[source.tokens[i].offset] = '0';
+        zeroed                               = true;
+        i                                    = last;
+    }
+    return zeroed;
+}
+
 } // namespace
 
 void BlankEffectSyntax(std::string &text, LexedHlsl &lexed) {
     Source source(text, lexed);
     const size_t count = source.size();
+    // A typedef may take an effect type's other spellings ("typedef float4
+    // texturE;", type-names.shader_test): that name is the typedef's.
+    std::set<std::string> typedefs;
+    for (size_t i = 0; i < count; ++i) {
+        if (source.Spelling(i) != "typedef") continue;
+        for (; i + 1 < count && !source.Is(i, ';'); ++i)
+            if (source.IsWord(i) && (source.Is(i + 1, ';') || source.Is(i + 1, ',')))
+                typedefs.insert(source.Spelling(i));
+    }
     for (size_t start = 0; start < count;) {
         size_t i = start;
         while (IsModifier(source.Lower(i)))
             ++i;
         const bool named       = source.IsWord(i + 1) && !source.Is(i + 2, '(');
-        const std::string word = source.Lower(i);
+        const std::string word = typedefs.count(source.Spelling(i)) ? "" : source.Lower(i);
         if (word == "cbuffer" || word == "tbuffer") {
             // "shared" puts a buffer in an effect pool; glslang would then
             // want a ';' after its body.
@@ -219,13 +312,19 @@ void BlankEffectSyntax(std::string &text, LexedHlsl &lexed) {
                 start = end + 1;
                 continue;
             }
-        } else if (named && IsEffectObject(source, i)) {
+        } else if (named && !word.empty() && IsEffectObject(source, i)) {
             const size_t end = source.DeclarationEnd(i);
             if (end < count) {
                 source.Blank(start, end);
                 start = end + 1;
                 continue;
             }
+        } else if ((named || source.Is(i + 1, '<')) && IsResource(word)) {
+            // "Texture2DMS<float4> t = NULL;": no resource is bound
+            // (null.shader_test), which a declaration alone says.
+            const size_t end = source.DeclarationEnd(i);
+            for (size_t k = i; k + 1 < end; ++k)
+                if (source.Is(k, '=') && source.Spelling(k + 1) == "NULL") source.Blank(k, k + 1);
         } else if (named && IsSampler(word)) {
             const size_t end = source.DeclarationEnd(i);
             if (end < count) {
@@ -236,7 +335,11 @@ void BlankEffectSyntax(std::string &text, LexedHlsl &lexed) {
         }
         start = source.NextDeclaration(start);
     }
-    DropBlanked(text, lexed);
+    BlankStateBlocks(source);
+    if (ZeroShaderElements(source))
+        lexed = LexHlsl(text, lexed.files[0]);
+    else
+        DropBlanked(text, lexed);
 }
 
 namespace {

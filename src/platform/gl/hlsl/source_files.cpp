@@ -1,6 +1,7 @@
 // Reading HLSL source files and resolving their includes (source_files.h).
 #include "platform/gl/hlsl/source_files.h"
 #include "platform/gl/hlsl/glslang_messages.h"
+#include "platform/gl/hlsl/lexer.h"
 
 #include <glslang/Public/ResourceLimits.h>
 
@@ -73,6 +74,25 @@ std::string FolderOf(const std::string &path) {
 // Resolves each include to a file read by ReadSource's rules, named in
 // messages by its path from the working directory ("shaders/common.fxh"),
 // and keeps a copy of its text in included.
+// The escapes of string literals, which glslang's preprocessor judges by
+// C's rules ("\s" is refused) and writes out resolved (an escaped quote
+// ends the string there, "\n" breaks its line), while the Windows compiler
+// takes any (strings.shader_test). Strings serve annotations and effects
+// alone, whose text the compile never reads: no escape is left, an escaped
+// quote becoming an apostrophe.
+void PlainStringEscapes(std::string &text) {
+    if (text.find('\\') == std::string::npos) return;
+    for (const Token &t : LexHlsl(text).tokens) {
+        if (t.kind != TokenKind::String) continue;
+        for (size_t i = t.offset + 1; i + 1 < t.end(); ++i) {
+            if (text[i] != '\\') continue;
+            text[i] = ' ';
+            if (text[i + 1] == '"' || text[i + 1] == '\\') text[i + 1] = '\'';
+            ++i;
+        }
+    }
+}
+
 class FileIncluder : public glslang::TShader::Includer {
   public:
     explicit FileIncluder(IncludedFiles &included) : included_(included) {}
@@ -112,6 +132,7 @@ class FileIncluder : public glslang::TShader::Includer {
             std::string why;
             const HRESULT hr = ReadFile(tried[i].c_str(), *text, why);
             if (hr == S_OK) {
+                PlainStringEscapes(*text);
                 if (total_ + text->size() > kMaxIncluded)
                     return Failure("the included files are too large together ('" + name + "')");
                 total_ += text->size();
@@ -151,8 +172,10 @@ HRESULT ReadSource(const char *path, std::string &source, Diagnostics &diagnosti
 bool PreprocessHlsl(const std::string &source, const char *fileName, EShLanguage language,
                     EShMessages messages, std::string &output, IncludedFiles &included,
                     Diagnostics &diagnostics) {
-    const char *text = source.c_str();
-    const int length = static_cast<int>(source.size());
+    std::string plain = source;
+    PlainStringEscapes(plain);
+    const char *text = plain.c_str();
+    const int length = static_cast<int>(plain.size());
     glslang::TShader shader(language);
     shader.setStringsWithLengthsAndNames(&text, &length, &fileName, 1);
     shader.setEnvInput(glslang::EShSourceHlsl, language, glslang::EShClientVulkan, 100);

@@ -1,0 +1,432 @@
+// Type names and modifiers as the Windows compiler reads them (type_forms.h).
+#include "platform/gl/hlsl/type_forms.h"
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+// Whether rest is a vector or matrix suffix ("", "3", "4x2").
+bool IsShapeSuffix(std::string_view rest) {
+    auto dimension = [](char c) { return c >= '1' && c <= '4'; };
+    return rest.empty() || (rest.size() == 1 && dimension(rest[0])) ||
+           (rest.size() == 3 && dimension(rest[0]) && rest[1] == 'x' && dimension(rest[2]));
+}
+
+// The shape suffix of word if it is base or one of its vectors or
+// matrices; "-" where it is not.
+std::string ShapeOf(std::string_view word, std::string_view base) {
+    if (word.substr(0, base.size()) != base || !IsShapeSuffix(word.substr(base.size()))) return "-";
+    return std::string(word.substr(base.size()));
+}
+
+// The 32-bit type a minimum-precision type holds below shader model 6
+// (min16uint4x2 is uint4x2); empty for any other word.
+std::string ThirtyTwoBit(std::string_view word) {
+    static const std::pair<const char *, const char *> kTypes[] = {{"min16float", "float"},
+                                                                   {"min10float", "float"},
+                                                                   {"min16int", "int"},
+                                                                   {"min12int", "int"},
+                                                                   {"min16uint", "uint"}};
+    for (const auto &[minimum, full] : kTypes) {
+        const std::string shape = ShapeOf(word, minimum);
+        if (shape != "-") return full + shape;
+    }
+    return std::string();
+}
+
+// The dimensions of the texture types ("2DMSArray" of Texture2DMSArray).
+const char *const kTextures[] = {"1D",        "1DArray", "2D",   "2DArray",  "2DMS",
+                                 "2DMSArray", "3D",      "Cube", "CubeArray"};
+
+const char *const kScalars[] = {"float", "int", "uint", "bool", "half", "double", "dword"};
+
+struct Typedef {
+    std::string type; // the one word it names; empty for a template or a struct
+    bool array = false;
+};
+
+// Every "typedef T Name, Other[2];" of the text, by name; scopes are not
+// told apart.
+std::map<std::string, Typedef, std::less<>> Typedefs(const std::string &text,
+                                                     const std::vector<Token> &tokens) {
+    std::map<std::string, Typedef, std::less<>> typedefs;
+    for (size_t i = 0; i + 2 < tokens.size(); ++i) {
+        if (!Is(text, tokens[i], "typedef")) continue;
+        size_t j = i + 1;
+        if (Is(text, tokens[j], "const")) ++j;
+        const bool single = j + 1 < tokens.size() && tokens[j].kind == TokenKind::Identifier &&
+                            tokens[j + 1].kind == TokenKind::Identifier;
+        const std::string type = single ? std::string(Spelling(text, tokens[j])) : std::string();
+        for (size_t k = j + 1; k < tokens.size() && MarkOf(text, tokens[k]) != ';'; ++k) {
+            const char before = MarkOf(text, tokens[k - 1]);
+            if (tokens[k].kind != TokenKind::Identifier || (k != j + 1 && before != ',')) continue;
+            const bool array = k + 1 < tokens.size() && MarkOf(text, tokens[k + 1]) == '[';
+            typedefs[std::string(Spelling(text, tokens[k]))] = {type, array};
+        }
+    }
+    return typedefs;
+}
+
+// The built-in type word stands for, through minimum precision and
+// typedefs; empty where it is an array or not one word.
+std::string Resolved(std::string word,
+                     const std::map<std::string, Typedef, std::less<>> &typedefs) {
+    for (int depth = 0; depth < 16; ++depth) {
+        const std::string full = ThirtyTwoBit(word);
+        if (!full.empty()) return full;
+        const auto found = typedefs.find(word);
+        if (found == typedefs.end()) return word;
+        if (found->second.array) return std::string();
+        word = found->second.type;
+    }
+    return std::string();
+}
+
+std::string Lower(std::string_view word) {
+    std::string lower(word);
+    for (char &c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower;
+}
+
+bool IsWord(const std::vector<Token> &tokens, size_t i) {
+    return i < tokens.size() && tokens[i].kind == TokenKind::Identifier;
+}
+
+bool IsMarkAt(const std::string &text, const std::vector<Token> &tokens, size_t i, char c) {
+    return i < tokens.size() && MarkOf(text, tokens[i]) == c;
+}
+
+// replacement, padded with spaces to length, so the columns after it stay.
+std::string Padded(std::string replacement, size_t length) {
+    replacement.resize(std::max(replacement.size(), length), ' ');
+    return replacement;
+}
+
+// Whether the half type at tokens[i] declares a global constant: outside
+// any body or parameter list, before a name that is no function's, with no
+// static or typedef before it.
+bool DeclaresHalfConstant(const std::string &text, const std::vector<Token> &tokens, size_t i) {
+    if (ShapeOf(Spelling(text, tokens[i]), "half") == "-" || !IsWord(tokens, i + 1) ||
+        IsMarkAt(text, tokens, i + 2, '('))
+        return false;
+    for (size_t j = i; j-- > 0 && tokens[j].kind == TokenKind::Identifier;)
+        if (Is(text, tokens[j], "static") || Is(text, tokens[j], "typedef")) return false;
+    return true;
+}
+
+// What a value of a type holds: numbers, objects (textures, samplers,
+// buffers), or both through a structure's members.
+struct Holds {
+    bool numeric = false, object = false;
+    size_t string = 0; // the token of a string member, 0 if none
+};
+
+Holds HoldsOf(std::string_view type, const std::map<std::string, Holds, std::less<>> &structs) {
+    const auto found = structs.find(type);
+    if (found != structs.end()) return found->second;
+    const std::string lower = Lower(type);
+    for (const char *prefix :
+         {"sampler", "texture", "buffer", "structuredbuffer", "byteaddressbuffer", "rwtexture",
+          "rwbuffer", "rwstructured", "rwbyteaddress", "appendstructured", "consumestructured"})
+        if (lower.compare(0, std::string_view(prefix).size(), prefix) == 0) return {false, true};
+    for (const char *scalar : kScalars)
+        if (ShapeOf(type, scalar) != "-") return {true, false};
+    return {type == "vector" || type == "matrix" || !ThirtyTwoBit(type).empty(), false};
+}
+
+// The members of the structure body whose '{' is tokens[open], together.
+Holds MembersHold(const std::string &text, const std::vector<Token> &tokens, size_t open,
+                  const std::map<std::string, Holds, std::less<>> &structs) {
+    Holds holds;
+    const size_t close = ClosingBracket(text, tokens, open);
+    bool start         = true; // at a member's first token
+    for (size_t k = open + 1; k < close; ++k) {
+        if (start && tokens[k].kind == TokenKind::Identifier) {
+            static const char *const kModifiers[] = {"row_major",       "column_major",  "linear",
+                                                     "nointerpolation", "noperspective", "centroid",
+                                                     "sample",          "precise",       "const"};
+            if (std::any_of(std::begin(kModifiers), std::end(kModifiers),
+                            [&](const char *m) { return Is(text, tokens[k], m); }))
+                continue;
+            const Holds member = HoldsOf(Spelling(text, tokens[k]), structs);
+            holds.numeric      = holds.numeric || member.numeric;
+            holds.object       = holds.object || member.object;
+            if (!holds.string && Lower(Spelling(text, tokens[k])) == "string") holds.string = k;
+        }
+        if (MarkOf(text, tokens[k]) == '{' || MarkOf(text, tokens[k]) == '(')
+            k = ClosingBracket(text, tokens, k);
+        start = MarkOf(text, tokens[k]) == ';';
+    }
+    return holds;
+}
+
+// A static variable cannot hold both numbers and objects
+// (invalid.shader_test: "static struct apple a;" whose members are a
+// sampler and a float4 is refused); nor can a structure hold a string.
+bool CheckStructures(const std::string &text, const LexedHlsl &lexed, Diagnostics &diagnostics) {
+    const std::vector<Token> &tokens = lexed.tokens;
+    std::map<std::string, Holds, std::less<>> structs;
+    bool ok = true;
+    for (size_t i = 0; i + 1 < tokens.size(); ++i) {
+        const size_t body = IsMarkAt(text, tokens, i + 1, '{') ? i + 1 : i + 2;
+        if (Is(text, tokens[i], "struct") && IsMarkAt(text, tokens, body, '{')) {
+            const Holds members = MembersHold(text, tokens, body, structs);
+            if (body == i + 2 && IsWord(tokens, i + 1))
+                structs[std::string(Spelling(text, tokens[i + 1]))] = members;
+            // strings.shader_test: a structure cannot hold a string.
+            if (members.string) {
+                const Token &t = tokens[members.string];
+                diagnostics.Error(lexed.files[t.file], t.line, t.column,
+                                  "a structure member cannot be a string");
+                ok = false;
+            }
+        }
+        if (!Is(text, tokens[i], "static")) continue;
+        size_t type = i + 1;
+        while (IsWord(tokens, type) &&
+               (Is(text, tokens[type], "const") || Is(text, tokens[type], "uniform")))
+            ++type;
+        Holds holds;
+        size_t name = type + 1;
+        if (IsWord(tokens, type) && Is(text, tokens[type], "struct")) {
+            if (IsMarkAt(text, tokens, type + 1, '{')) {
+                holds = MembersHold(text, tokens, type + 1, structs);
+                name  = ClosingBracket(text, tokens, type + 1) + 1;
+            } else {
+                ++type;
+                name = type + 1;
+            }
+        }
+        if (!IsWord(tokens, name) || IsMarkAt(text, tokens, name + 1, '(')) continue;
+        if (!holds.numeric && !holds.object && IsWord(tokens, type))
+            holds = HoldsOf(Spelling(text, tokens[type]), structs);
+        if (holds.numeric && holds.object) {
+            const Token &t = tokens[name];
+            diagnostics.Error(lexed.files[t.file], t.line, t.column,
+                              "'" + std::string(Spelling(text, t)) +
+                                  "': a static variable cannot hold both numeric and object "
+                                  "components");
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+// A typedef in a function may take a scalar, vector or matrix type's name
+// ("typedef float2 float;", type-names.shader_test), which glslang keeps
+// as the type's: the name becomes another to the end of the block.
+void RenameLocalTypedefs(std::string &text, LexedHlsl &lexed) {
+    const std::vector<Token> &tokens = lexed.tokens;
+    std::vector<size_t> blocks; // the '{' of each block open
+    std::vector<TextEdit> edits;
+    std::vector<bool> renamed(tokens.size(), false);
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        const char mark = MarkOf(text, tokens[i]);
+        if (mark == '{') blocks.push_back(i);
+        if (mark == '}' && !blocks.empty()) blocks.pop_back();
+        if (blocks.empty() || !Is(text, tokens[i], "typedef")) continue;
+        const size_t end = ClosingBracket(text, tokens, blocks.back());
+        for (size_t k = i + 2; k < end && MarkOf(text, tokens[k]) != ';'; ++k) {
+            const std::string_view name = Spelling(text, tokens[k]);
+            const bool builtin =
+                std::any_of(std::begin(kScalars), std::end(kScalars),
+                            [&](const char *scalar) { return ShapeOf(name, scalar) != "-"; });
+            if (!builtin || !IsWord(tokens, k) || !IsWord(tokens, k - 1) ||
+                (!IsMarkAt(text, tokens, k + 1, ';') && !IsMarkAt(text, tokens, k + 1, ',')))
+                continue;
+            for (size_t use = k; use < end; ++use)
+                if (!renamed[use] && Spelling(text, tokens[use]) == name) {
+                    edits.push_back({tokens[use].offset, 0, "hf_"});
+                    renamed[use] = true;
+                }
+        }
+    }
+    if (edits.empty()) return;
+    std::stable_sort(edits.begin(), edits.end(),
+                     [](const TextEdit &a, const TextEdit &b) { return a.offset > b.offset; });
+    for (const TextEdit &edit : edits)
+        text.replace(edit.offset, edit.length, edit.text);
+    lexed = LexHlsl(text, lexed.files[0]);
+}
+
+// One member of a structure as declared: its type with modifiers
+// ("row_major float4x4"), its name, and what follows the name ("[2] : TEX").
+struct Member {
+    std::string type, name, rest;
+};
+
+// The members of the structure body whose '{' is tokens[open], one per
+// declarator, the tokens' spellings joined on one line.
+std::vector<Member> MembersOf(const std::string &text, const std::vector<Token> &tokens,
+                              size_t open) {
+    std::vector<Member> members;
+    const size_t close = ClosingBracket(text, tokens, open);
+    std::string type;
+    bool named = false; // the current declarator's name is read
+    for (size_t k = open + 1; k < close; ++k) {
+        const Token &t = tokens[k];
+        if (t.kind == TokenKind::Directive) continue;
+        const std::string spelling(Spelling(text, t));
+        const char mark = MarkOf(text, t);
+        if (mark == ';') {
+            type.clear();
+            named = false;
+        } else if (mark == ',') {
+            named = false;
+        } else if (!named && t.kind == TokenKind::Identifier && k + 1 < close &&
+                   std::string_view(";,[:=").find(MarkOf(text, tokens[k + 1])) !=
+                       std::string_view::npos) {
+            members.push_back({type, spelling, ""});
+            named = true;
+        } else if (named) {
+            members.back().rest += " " + spelling;
+        } else {
+            type += spelling + " ";
+        }
+    }
+    return members;
+}
+
+// "struct c : b { ... }": the members of b, and of its own base, come first,
+// as the Windows compiler lays them out (struct-inheritance.shader_test); a
+// base member that a later one shadows keeps its place under another name.
+// A base that is not one structure declared before is left to glslang,
+// which refuses it as Windows does.
+void FlattenInheritance(std::string &text, LexedHlsl &lexed) {
+    const std::vector<Token> &tokens = lexed.tokens;
+    std::map<std::string, std::vector<Member>, std::less<>> structs;
+    std::vector<TextEdit> edits;
+    int shadowed = 0;
+    for (size_t i = 0; i + 2 < tokens.size(); ++i) {
+        if (!Is(text, tokens[i], "struct") || !IsWord(tokens, i + 1)) continue;
+        const std::string name(Spelling(text, tokens[i + 1]));
+        if (IsMarkAt(text, tokens, i + 2, '{')) {
+            structs[name] = MembersOf(text, tokens, i + 2);
+            continue;
+        }
+        const auto base = IsMarkAt(text, tokens, i + 2, ':') && IsWord(tokens, i + 3) &&
+                                  IsMarkAt(text, tokens, i + 4, '{')
+                              ? structs.find(Spelling(text, tokens[i + 3]))
+                              : structs.end();
+        if (base == structs.end()) continue;
+        std::vector<Member> members = base->second;
+        const size_t inherited      = members.size();
+        for (const Member &own : MembersOf(text, tokens, i + 4))
+            members.push_back(own);
+        std::string inserted;
+        for (size_t m = 0; m < inherited; ++m) {
+            for (size_t later = m + 1; later < members.size(); ++later)
+                if (members[later].name == members[m].name)
+                    members[m].name = "hf_shadowed" + std::to_string(shadowed++);
+            inserted += " " + members[m].type + members[m].name + members[m].rest + ";";
+        }
+        structs[name] = members;
+        for (size_t k = i + 2; k <= i + 3; ++k)
+            edits.push_back(
+                {tokens[k].offset, tokens[k].length, std::string(tokens[k].length, ' ')});
+        edits.push_back({tokens[i + 4].end(), 0, inserted});
+    }
+    if (edits.empty()) return;
+    std::stable_sort(edits.begin(), edits.end(),
+                     [](const TextEdit &a, const TextEdit &b) { return a.offset > b.offset; });
+    for (const TextEdit &edit : edits)
+        text.replace(edit.offset, edit.length, edit.text);
+    lexed = LexHlsl(text, lexed.files[0]);
+}
+
+} // namespace
+
+bool RewriteTypeForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics) {
+    if (!CheckStructures(text, lexed, diagnostics)) return false;
+    const std::vector<Token> &tokens = lexed.tokens;
+    const auto typedefs              = Typedefs(text, tokens);
+    std::vector<TextEdit> edits;
+    auto refuse = [&](size_t at, const std::string &message) {
+        const Token &t = tokens[at];
+        diagnostics.Error(lexed.files[t.file], t.line, t.column, message);
+    };
+    bool ok   = true;
+    int depth = 0; // of braces and parentheses
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        const Token &t  = tokens[i];
+        const char mark = MarkOf(text, t);
+        depth += (mark == '{' || mark == '(') - (mark == '}' || mark == ')');
+        if (t.kind != TokenKind::Identifier) continue;
+        const std::string_view word = Spelling(text, t);
+        const std::string full      = ThirtyTwoBit(word);
+        if (!full.empty()) {
+            edits.push_back({t.offset, t.length, Padded(full, t.length)});
+        } else if (word == "unsigned") {
+            // Only the int types take it below shader model 6, a typedef of
+            // one too, but not an array typedef (unsigned.shader_test).
+            const std::string type =
+                IsWord(tokens, i + 1)
+                    ? Resolved(std::string(Spelling(text, tokens[i + 1])), typedefs)
+                    : std::string();
+            if (ShapeOf(type, "int") == "-") {
+                refuse(i, IsWord(tokens, i + 1)
+                              ? "'unsigned' cannot be used with type '" +
+                                    std::string(Spelling(text, tokens[i + 1])) + "'"
+                              : std::string("'unsigned' needs an int type after it"));
+                ok = false;
+                continue;
+            }
+            edits.push_back({t.offset, t.length, Padded("u" + type, t.length)});
+            edits.push_back({tokens[i + 1].offset, tokens[i + 1].length,
+                             std::string(tokens[i + 1].length, ' ')});
+            ++i;
+        } else if (Lower(word) == "string" && word != "string") {
+            // String is a keyword as string is; the other spellings name
+            // the type unless a typedef takes them (strings.shader_test).
+            const bool declared = i > 0 &&
+                                  (tokens[i - 1].kind == TokenKind::Identifier ||
+                                   IsMarkAt(text, tokens, i - 1, '>')) &&
+                                  !IsWord(tokens, i + 1);
+            if (word == "String" && declared) {
+                refuse(i, "syntax error: unexpected token 'String'");
+                ok = false;
+            } else if (!typedefs.count(word) && IsWord(tokens, i + 1)) {
+                edits.push_back({t.offset, t.length, "string"});
+            }
+        } else if ((Lower(word) == "dword" || Lower(word) == "matrix" || Lower(word) == "vector") &&
+                   word != Lower(word) && !typedefs.count(word) && IsWord(tokens, i + 1) &&
+                   !(i > 0 && Is(text, tokens[i - 1], "struct"))) {
+            // These three are types in any case, unless a typedef takes
+            // the spelling; "Vector<float, 2>" is refused
+            // (type-names.shader_test).
+            edits.push_back({t.offset, t.length, Lower(word)});
+        } else if (word.substr(0, 7) == "texture" && IsMarkAt(text, tokens, i + 1, '<') &&
+                   std::any_of(std::begin(kTextures), std::end(kTextures),
+                               [&](const char *type) { return word.substr(7) == type; })) {
+            // "texture2D<float>" is Texture2D<float> (texture-load-typed.shader_test).
+            edits.push_back({t.offset, 1, "T"});
+        } else if (word == "precise") {
+            // The modifier comes before a type and a name; anywhere else
+            // the word is a name (precise-modifier.shader_test).
+            const bool modifier = IsWord(tokens, i + 1) &&
+                                  (IsWord(tokens, i + 2) || IsMarkAt(text, tokens, i + 2, '<'));
+            edits.push_back({t.offset, t.length, modifier ? "       " : "hf_prec"});
+        } else if (depth == 0 && DeclaresHalfConstant(text, tokens, i)) {
+            refuse(i + 1, "'" + std::string(Spelling(text, tokens[i + 1])) +
+                              "': a global constant of type half needs the backwards "
+                              "compatibility flag (D3DCOMPILE_ENABLE_BACKWARDS_COMPATIBILITY)");
+            ok = false;
+        }
+    }
+    if (!ok) return false;
+    if (!edits.empty()) {
+        std::stable_sort(edits.begin(), edits.end(),
+                         [](const TextEdit &a, const TextEdit &b) { return a.offset > b.offset; });
+        for (const TextEdit &edit : edits)
+            text.replace(edit.offset, edit.length, edit.text);
+        lexed = LexHlsl(text, lexed.files[0]);
+    }
+    RenameLocalTypedefs(text, lexed);
+    FlattenInheritance(text, lexed);
+    return true;
+}
