@@ -31,6 +31,13 @@ const Form kForms[] = {
     // The shift in an annotation is one operator.
     {"ps_4_0", "float4 c < int a = 1 << 2; >;\n" PS("return c;"), nullptr},
     {"ps_4_0", "double d;\n" PS("return d;"), "double needs shader model 5.0"},
+    // Operands of different shapes take the smaller one (shape.shader_test).
+    {"ps_4_0", PS("float1 x = 1; float2 y = 2; return float4(x + y, 0, 0);"), nullptr},
+    {"ps_4_0", PS("float1x4 x = 1; float4x4 y = 2; return x * y;"), nullptr},
+    {"ps_4_0", PS("float4x1 x = 1; float4x4 y = 2; return (y - x) / x;"), nullptr},
+    {"ps_4_0", PS("float2x3 a = 1; float3x2 b = 2; return float4(max(a, b));"), nullptr},
+    {"ps_4_0", PS("float2x3 a = 1; float3x4 b = 2; return float4(lerp(a, b, b));"), nullptr},
+    {"ps_4_0", PS("float1 a = 2; float4 b = 3; return pow(b, a) + clamp(b, a, 4);"), nullptr},
 };
 
 ShaderStage StageOf(const std::string &profile) {

@@ -120,9 +120,10 @@ bool GeometryForms(Compile &c) {
 }
 
 // Scalars where an intrinsic wants a vector, user functions named like
-// intrinsics.
+// intrinsics, operands of different shapes.
 bool CallForms(Compile &c) {
     RewriteScalarCalls(c.source, c.lexed);
+    RewriteOperandShapes(c.source, c.lexed);
     return true;
 }
 
