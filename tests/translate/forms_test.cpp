@@ -38,6 +38,16 @@ const Form kForms[] = {
     {"ps_4_0", PS("float2x3 a = 1; float3x2 b = 2; return float4(max(a, b));"), nullptr},
     {"ps_4_0", PS("float2x3 a = 1; float3x4 b = 2; return float4(lerp(a, b, b));"), nullptr},
     {"ps_4_0", PS("float1 a = 2; float4 b = 3; return pow(b, a) + clamp(b, a, 4);"), nullptr},
+    // mul() sums over the smaller inner dimension: an outer product here.
+    {"ps_4_0", PS("float4x1 a = 1; float1x4 b = 2; return mul(a, b)[1];"), nullptr},
+    {"ps_4_0", PS("float4x4 a = 1; float1x3 b = 2; return mul(a, b)[1].xyzz;"), nullptr},
+    {"ps_4_0", PS("float2x1 a = 1; float3x3 b = 2; return mul(a, b)[1].xyzz;"), nullptr},
+    {"ps_4_0", PS("float2x1 m = 3; float1x1 k = 2; return determinant(m) + determinant(k);"),
+     nullptr},
+    {"ps_4_0", PS("[branch] [flatten] if (1) return 1; return 0;"),
+     "can't use branch and flatten attributes together"},
+    {"ps_4_0", PS("float4 c = 0; [unroll] [loop] for (int i = 0; i < 2; ++i) c += i; return c;"),
+     "can't use loop and unroll attributes together"},
 };
 
 ShaderStage StageOf(const std::string &profile) {

@@ -316,6 +316,15 @@ void RewriteCall(const Reader &reader, size_t i, std::vector<Edit> &edits) {
     // forms make of either (matrix_forms.h); one of 1x1 is its scalar.
     const bool oneByOne = arguments.size() == 1 && types[0].matrix && types[0].arrays == 0 &&
                           types[0].rows == 1 && types[0].cols == 1;
+    // A matrix of one row or column has the determinant of its leading
+    // 1x1 square: its first element, a scalar (determinant.shader_test).
+    if (name == "determinant" && arguments.size() == 1 && types[0].matrix && types[0].arrays == 0 &&
+        (types[0].rows == 1 || types[0].cols == 1) &&
+        arguments[0].second == arguments[0].first + 1) {
+        edits.push_back({tokens[i].offset, tokens[close].end() - tokens[i].offset,
+                         std::string(Spelling(text, tokens[arguments[0].first])) + "._m00"});
+        return;
+    }
     if (oneByOne && (name == "transpose" || name == "determinant")) {
         edits.push_back({tokens[i].offset, tokens[i].length, std::string()});
         return;
