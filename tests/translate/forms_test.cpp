@@ -38,6 +38,14 @@ const Form kForms[] = {
     {"ps_4_0", PS("float2x3 a = 1; float3x2 b = 2; return float4(max(a, b));"), nullptr},
     {"ps_4_0", PS("float2x3 a = 1; float3x4 b = 2; return float4(lerp(a, b, b));"), nullptr},
     {"ps_4_0", PS("float1 a = 2; float4 b = 3; return pow(b, a) + clamp(b, a, 4);"), nullptr},
+    // Constructors and casts read arrays and structs component by component.
+    {"ps_4_0", PS("float f[4] = {1, 2, 3, 4}; return float4(f);"), nullptr},
+    {"ps_4_0", "struct S { float a; float2 b; };\n" PS("S s = {1, 2, 3}; return float4(s, 4);"),
+     nullptr},
+    {"ps_4_0", PS("int2 a[2] = {1, 2, 3, 4}; return float4(a[1], a[0]);"), nullptr},
+    {"ps_4_0", PS("float2x2 m = 1; return (float3)m;"), "cannot convert from"},
+    {"ps_4_0", PS("float a[5] = {1, 2, 3, 4, 5}; return ((float4x1)a)[0];"), "cannot convert from"},
+    {"ps_4_0", PS("float3x4 m = 1; return ((float3x3)m)[0].xyzz + (float)m;"), nullptr},
     // mul() sums over the smaller inner dimension: an outer product here.
     {"ps_4_0", PS("float4x1 a = 1; float1x4 b = 2; return mul(a, b)[1];"), nullptr},
     {"ps_4_0", PS("float4x4 a = 1; float1x3 b = 2; return mul(a, b)[1].xyzz;"), nullptr},

@@ -134,7 +134,8 @@ bool StatementForms(Compile &c) {
 }
 
 bool MatrixForms(Compile &c) {
-    return RewriteMatrixForms(c.source, c.lexed, c.diagnostics);
+    return CheckComponentwiseCasts(c.source, c.lexed, c.diagnostics) &&
+           RewriteMatrixForms(c.source, c.lexed, c.diagnostics);
 }
 
 bool Initializers(Compile &c) {

@@ -8,6 +8,7 @@
 // per member or element.
 #pragma once
 
+#include "platform/gl/compiler/diagnostics.h"
 #include "platform/gl/hlsl/lexer.h"
 
 #include <string>
@@ -24,3 +25,12 @@
 // types of other shapes that Windows converts component by component become
 // calls of functions that do so (cast-componentwise-compatible.shader_test).
 void ShapeInitializers(std::string &text, LexedHlsl &lexed);
+
+// The casts that reach ShapeInitializers as conversions but that Windows
+// refuses, read while one-row and one-column matrices are still matrices
+// (the matrix forms make vectors of them): into fewer components than the
+// source's, from a matrix of several rows and columns or into a matrix of
+// several rows (cast-componentwise-compatible.shader_test). Returns false,
+// with the errors in diagnostics, where there is one.
+bool CheckComponentwiseCasts(const std::string &text, const LexedHlsl &lexed,
+                             Diagnostics &diagnostics);
