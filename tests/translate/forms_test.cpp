@@ -38,6 +38,8 @@ const Form kForms[] = {
     {"ps_4_0", PS("float2x3 a = 1; float3x2 b = 2; return float4(max(a, b));"), nullptr},
     {"ps_4_0", PS("float2x3 a = 1; float3x4 b = 2; return float4(lerp(a, b, b));"), nullptr},
     {"ps_4_0", PS("float1 a = 2; float4 b = 3; return pow(b, a) + clamp(b, a, 4);"), nullptr},
+    {"ps_4_0", "float1 f(float1 q) { return q; }\n" PS("float4 v = 1; v += f(2) * 3; return v;"),
+     nullptr},
     // Constructors and casts read arrays and structs component by component.
     {"ps_4_0", PS("float f[4] = {1, 2, 3, 4}; return float4(f);"), nullptr},
     {"ps_4_0", "struct S { float a; float2 b; };\n" PS("S s = {1, 2, 3}; return float4(s, 4);"),

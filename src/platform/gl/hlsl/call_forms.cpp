@@ -439,6 +439,8 @@ struct Shaper {
     const std::vector<Token> &tokens;
     const Scopes &scopes;
     std::vector<Wrap> &wraps;
+    // The types the file's own functions return, where the text gives one.
+    const std::map<std::string, Type, std::less<>> &returns;
     bool failed = false;
 
     const Token *At(size_t j) const { return j < tokens.size() ? &tokens[j] : nullptr; }
@@ -476,9 +478,10 @@ struct Shaper {
         if (!a.known || !b.known || a.arrays || b.arrays) return result;
         result            = Rank(b.base) > Rank(a.base) ? b : a;
         result.base       = Rank(b.base) > Rank(a.base) ? b.base : a.base;
-        const Type &shape = OneByOne(a)              ? b
-                            : OneByOne(b)            ? a
-                            : (a.matrix == b.matrix) ? a
+        const Type &shape = OneByOne(a) && OneByOne(b) ? (a.vector || a.matrix ? a : b)
+                            : OneByOne(a)              ? b
+                            : OneByOne(b)              ? a
+                            : (a.matrix == b.matrix)   ? a
                                                      : (a.rows * a.cols <= b.rows * b.cols ? a : b);
         result.vector     = shape.vector;
         result.matrix     = shape.matrix;
@@ -549,6 +552,8 @@ struct Shaper {
         call.first = name;
         call.last  = j;
         call.type  = TypeNamed(called);
+        auto own   = returns.find(called);
+        if (own != returns.end()) call.type = own->second;
         if (!Componentwise(called) || arguments.empty()) return call;
         Type common = arguments[0].type;
         for (const Typed &argument : arguments)
@@ -706,7 +711,12 @@ struct Shaper {
             } else if (lowest == 0 && op.size() <= 3 && op.back() == '=' && op != "==" &&
                        op != "!=" && op != "<=" && op != ">=") {
                 ++j;
-                Expression(j, 0);
+                const Typed right = Expression(j, 0);
+                // A compound assignment reads a one-component value as a
+                // scalar too.
+                if (op != "=" && left.type.known && !OneByOne(left.type) && OneByOne(right.type) &&
+                    (right.type.vector || right.type.matrix) && !failed)
+                    Surround(right, "(", ").x");
                 left.last = j;
             } else {
                 break;
@@ -821,15 +831,27 @@ void RewriteScalarCalls(std::string &text, LexedHlsl &lexed) {
 void RewriteOperandShapes(std::string &text, LexedHlsl &lexed) {
     const std::vector<Token> &tokens = lexed.tokens;
     std::vector<Wrap> wraps;
+    std::map<std::string, Type, std::less<>> returns;
+    for (const auto &[name, function] : DefinedFunctions(text, tokens)) {
+        Type type = TypeNamed(Spelling(text, tokens[function.names[0] - 1]));
+        for (size_t at : function.names) {
+            const Type other = TypeNamed(Spelling(text, tokens[at - 1]));
+            if (other.known != type.known || other.base != type.base ||
+                other.vector != type.vector || other.matrix != type.matrix ||
+                other.rows != type.rows || other.cols != type.cols)
+                type = Type();
+        }
+        returns[name] = type;
+    }
     size_t read = 0; // the tokens before it were read as part of an expression
     WalkScopes(text, tokens, [&](size_t i, const Reader &reader) {
         if (i == 0 || i < read) return;
         const Token &before = tokens[i - 1];
         const char mark     = MarkOf(text, before);
         if (!Is(text, before, "return") &&
-            (before.kind != TokenKind::Punctuator || mark == ')' || mark == ']' || mark == '.'))
+            (before.kind != TokenKind::Punctuator || mark == ']' || mark == '.'))
             return;
-        Shaper shaper{text, tokens, reader.scopes, wraps};
+        Shaper shaper{text, tokens, reader.scopes, wraps, returns};
         size_t j = i;
         shaper.Expression(j, 0);
         read = j;
