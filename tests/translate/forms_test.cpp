@@ -40,6 +40,12 @@ const Form kForms[] = {
     {"ps_4_0", PS("float1 a = 2; float4 b = 3; return pow(b, a) + clamp(b, a, 4);"), nullptr},
     {"ps_4_0", "float1 f(float1 q) { return q; }\n" PS("float4 v = 1; v += f(2) * 3; return v;"),
      nullptr},
+    // An index is a scalar; a vector's component is written to at a known one.
+    {"ps_4_0", PS("float4 v = 1; int1 i = 2; return v[i];"), "index must be a scalar"},
+    {"ps_4_0", "int i;\n" PS("float4 v = 1; v[i] = 2; return v;"), "not natively addressable"},
+    {"ps_4_0", "int i;\n" PS("float4 v[2] = {1, 2, 3, 4, 5, 6, 7, 8}; v[i] = 2; return v[0];"),
+     nullptr},
+    {"ps_4_0", PS("float4 v = 1; for (int i = 0; i < 4; ++i) v[i] = i; return v;"), nullptr},
     // Constructors and casts read arrays and structs component by component.
     {"ps_4_0", PS("float f[4] = {1, 2, 3, 4}; return float4(f);"), nullptr},
     {"ps_4_0", "struct S { float a; float2 b; };\n" PS("S s = {1, 2, 3}; return float4(s, 4);"),

@@ -123,8 +123,7 @@ bool GeometryForms(Compile &c) {
 // intrinsics, operands of different shapes.
 bool CallForms(Compile &c) {
     RewriteScalarCalls(c.source, c.lexed);
-    RewriteOperandShapes(c.source, c.lexed);
-    return true;
+    return RewriteOperandShapes(c.source, c.lexed, c.diagnostics);
 }
 
 // Long literal suffixes, -true, float case labels, [unroll(N)].

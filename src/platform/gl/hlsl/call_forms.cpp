@@ -88,6 +88,12 @@ struct Scopes {
         }
         return Type();
     }
+    // Whether name is a variable of the file's own scope where the walk is.
+    bool Global(std::string_view name) const {
+        for (size_t i = blocks.size(); i-- > 1;)
+            if (blocks[i].count(name)) return false;
+        return blocks[0].count(name) > 0;
+    }
 };
 
 struct Reader {
@@ -408,7 +414,8 @@ bool Declares(const std::string &text, const std::vector<Token> &tokens, size_t 
 // one intrinsic. Those operands are made the result's shape in the text.
 struct Typed {
     Type type;
-    size_t first = 0, last = 0; // its tokens
+    size_t first = 0, last = 0;  // its tokens
+    bool uniformElement = false; // an element of a vector or matrix a uniform selects
 };
 
 // An insertion before (opener) or after (closer) an operand; those at one
@@ -441,6 +448,9 @@ struct Shaper {
     std::vector<Wrap> &wraps;
     // The types the file's own functions return, where the text gives one.
     const std::map<std::string, Type, std::less<>> &returns;
+    const std::set<std::string, std::less<>> &constants; // the static and const globals
+    std::string &refusal;                                // what Windows refuses, at tokens[refused]
+    size_t &refused;
     bool failed = false;
 
     const Token *At(size_t j) const { return j < tokens.size() ? &tokens[j] : nullptr; }
@@ -648,12 +658,25 @@ struct Shaper {
             } else if (Mark(j, '[')) {
                 Type &type = result.type;
                 ++j;
-                Expression(j, 0);
+                const Typed index = Expression(j, 0);
+                // An index is a scalar; a vector, even of one component, is
+                // refused (vector-indexing.shader_test).
+                if (type.known && index.type.known && (index.type.vector || index.type.matrix) &&
+                    refusal.empty()) {
+                    refusal = "invalid type for index - index must be a scalar";
+                    refused = index.first;
+                }
                 if (!Mark(j, ']')) {
                     failed = true;
                     break;
                 }
                 ++j;
+                const std::string_view named =
+                    index.last == index.first + 1 ? Spelling(text, tokens[index.first]) : "";
+                if (type.known && type.arrays == 0 && (type.vector || type.matrix) &&
+                    tokens[index.first].kind == TokenKind::Identifier && scopes.Global(named) &&
+                    !constants.count(named))
+                    result.uniformElement = true;
                 if (type.arrays > 0) {
                     --type.arrays;
                 } else if (type.matrix) {
@@ -711,6 +734,14 @@ struct Shaper {
             } else if (lowest == 0 && op.size() <= 3 && op.back() == '=' && op != "==" &&
                        op != "!=" && op != "<=" && op != ">=") {
                 ++j;
+                // A vector has no address: a component of one is written
+                // to only where its index is known when compiled, which a
+                // uniform's is not (vector-indexing.shader_test).
+                if (left.uniformElement && refusal.empty()) {
+                    refusal = "array reference cannot be used as an l-value; not natively "
+                              "addressable";
+                    refused = left.first;
+                }
                 const Typed right = Expression(j, 0);
                 // A compound assignment reads a one-component value as a
                 // scalar too.
@@ -828,7 +859,7 @@ void RewriteScalarCalls(std::string &text, LexedHlsl &lexed) {
     lexed = LexHlsl(text, lexed.files[0]);
 }
 
-void RewriteOperandShapes(std::string &text, LexedHlsl &lexed) {
+bool RewriteOperandShapes(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics) {
     const std::vector<Token> &tokens = lexed.tokens;
     std::vector<Wrap> wraps;
     std::map<std::string, Type, std::less<>> returns;
@@ -843,6 +874,25 @@ void RewriteOperandShapes(std::string &text, LexedHlsl &lexed) {
         }
         returns[name] = type;
     }
+    std::string refusal;
+    size_t refused = 0;
+    // The names declared by the file's static or const declarations.
+    std::set<std::string, std::less<>> constants;
+    int depth    = 0;
+    size_t start = 0;
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        const char c = MarkOf(text, tokens[i]);
+        if (c == '{') ++depth;
+        if (c == '}') --depth;
+        if (depth != 0 || (c != ';' && c != '}')) continue;
+        bool constant = false;
+        for (size_t k = start; k < i; ++k)
+            constant = constant || Is(text, tokens[k], "static") || Is(text, tokens[k], "const");
+        for (size_t k = start; constant && k < i; ++k)
+            if (tokens[k].kind == TokenKind::Identifier)
+                constants.emplace(Spelling(text, tokens[k]));
+        start = i + 1;
+    }
     size_t read = 0; // the tokens before it were read as part of an expression
     WalkScopes(text, tokens, [&](size_t i, const Reader &reader) {
         if (i == 0 || i < read) return;
@@ -851,12 +901,17 @@ void RewriteOperandShapes(std::string &text, LexedHlsl &lexed) {
         if (!Is(text, before, "return") &&
             (before.kind != TokenKind::Punctuator || mark == ']' || mark == '.'))
             return;
-        Shaper shaper{text, tokens, reader.scopes, wraps, returns};
+        Shaper shaper{text, tokens, reader.scopes, wraps, returns, constants, refusal, refused};
         size_t j = i;
         shaper.Expression(j, 0);
         read = j;
     });
-    if (wraps.empty()) return;
+    if (!refusal.empty()) {
+        const Token &at = tokens[refused];
+        diagnostics.Error(lexed.files[at.file], at.line, at.column, refusal);
+        return false;
+    }
+    if (wraps.empty()) return true;
     // Later places first, so that each offset still holds; at one place an
     // outer opener goes before an inner one, an outer closer after.
     std::vector<size_t> order(wraps.size());
@@ -870,4 +925,5 @@ void RewriteOperandShapes(std::string &text, LexedHlsl &lexed) {
     for (size_t i : order)
         text.insert(wraps[i].offset, wraps[i].text);
     lexed = LexHlsl(text, lexed.files[0]);
+    return true;
 }

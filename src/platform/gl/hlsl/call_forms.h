@@ -5,6 +5,7 @@
 // function") or writes an OpAny of a scalar that SPIR-V does not have.
 #pragma once
 
+#include "platform/gl/compiler/diagnostics.h"
 #include "platform/gl/hlsl/lexer.h"
 
 #include <string>
@@ -36,4 +37,6 @@ void RewriteScalarCalls(std::string &text, LexedHlsl &lexed);
 // one-row or one-column matrix with a matrix cut to the smaller rows and
 // columns, intrinsic arguments cast to the smaller matrix or vector
 // (shape.shader_test, max-min.shader_test, lerp.shader_test, pow.shader_test).
-void RewriteOperandShapes(std::string &text, LexedHlsl &lexed);
+// Returns false, with the error in diagnostics, for an index Windows refuses:
+// one of a vector type, even of one component (vector-indexing.shader_test).
+bool RewriteOperandShapes(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics);
