@@ -60,6 +60,8 @@ const Form kForms[] = {
     {"ps_4_0", PS("float2x1 a = 1; float3x3 b = 2; return mul(a, b)[1].xyzz;"), nullptr},
     {"ps_4_0", PS("float2x1 m = 3; float1x1 k = 2; return determinant(m) + determinant(k);"),
      nullptr},
+    {"ps_4_0", "float2x1 m;\n" PS("return determinant(m);"), nullptr},
+    {"ps_4_0", "cbuffer c { float1x1 m; float f; };\n" PS("return determinant(m) + f;"), nullptr},
     {"ps_4_0", PS("[branch] [flatten] if (1) return 1; return 0;"),
      "can't use branch and flatten attributes together"},
     {"ps_4_0", PS("float4 c = 0; [unroll] [loop] for (int i = 0; i < 2; ++i) c += i; return c;"),

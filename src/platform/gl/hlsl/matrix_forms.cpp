@@ -127,6 +127,37 @@ std::vector<Place> Places(const std::string &text, const std::vector<Token> &tok
     return places;
 }
 
+// Whether the declaration whose type is tokens[i] is the first of its
+// constant buffer: the first member of a cbuffer or tbuffer, or a global
+// with no variable declared at the file's level before it.
+bool StartsBuffer(const std::string &text, const std::vector<Token> &tokens, size_t i) {
+    size_t first = i;
+    while (first > 0 && tokens[first - 1].kind == TokenKind::Identifier)
+        --first;
+    if (first > 0 && IsMark(text, tokens[first - 1], '{')) {
+        size_t k = first - 1;
+        while (k > 0 && !IsMark(text, tokens[k - 1], ';') && !IsMark(text, tokens[k - 1], '}'))
+            --k;
+        return Is(text, tokens[k], "cbuffer") || Is(text, tokens[k], "tbuffer");
+    }
+    int depth    = 0;
+    size_t start = 0;
+    for (size_t k = 0; k < first; ++k) {
+        const char c = MarkOf(text, tokens[k]);
+        if (c == '{' || c == '(') ++depth;
+        if (c == '}' || c == ')') --depth;
+        if (depth < 0) return false;
+        if (depth > 0 || (c != ';' && c != '}')) continue;
+        bool variable = c == ';';
+        for (size_t j = start; j < k && variable; ++j)
+            variable = !Is(text, tokens[j], "static") && !Is(text, tokens[j], "typedef") &&
+                       !IsMark(text, tokens[j], '(');
+        if (variable) return false;
+        start = k + 1;
+    }
+    return depth == 0;
+}
+
 // Whether the declaration at tokens[i] may become a vector: in code always;
 // elsewhere where the vector takes the matrix's registers.
 bool Rewritable(const Shape &shape, const Place &place, const std::string &text,
@@ -141,9 +172,11 @@ bool Rewritable(const Shape &shape, const Place &place, const std::string &text,
         if (Is(text, tokens[j], "row_major")) rowMajor = true;
         if (Is(text, tokens[j], "column_major")) rowMajor = false;
     }
-    // One whole register either way: 4 rows of one column, column-major, or
-    // one row of 4, row-major.
-    return shape.size() == 4 && (rowMajor ? shape.rows == 1 : shape.columns == 1);
+    // One register either way: rows of one column, column-major, or one row,
+    // row-major; a whole one, or one that starts the buffer, as the matrix
+    // does where a vector might not.
+    if (rowMajor ? shape.rows != 1 : shape.columns != 1) return false;
+    return shape.size() == 4 || StartsBuffer(text, tokens, i);
 }
 
 // Names declared as a degenerate matrix that became a vector.
