@@ -40,6 +40,8 @@ const Form kForms[] = {
     {"ps_4_0", PS("float1 a = 2; float4 b = 3; return pow(b, a) + clamp(b, a, 4);"), nullptr},
     {"ps_4_0", "float1 f(float1 q) { return q; }\n" PS("float4 v = 1; v += f(2) * 3; return v;"),
      nullptr},
+    {"ps_4_0", "Texture2D t;\nSamplerState s;\n" PS("float1 x = 2; return x * t.Sample(s, 0);"),
+     nullptr},
     // An index is a scalar; a vector's component is written to at a known one.
     {"ps_4_0", PS("float4 v = 1; int1 i = 2; return v[i];"), "index must be a scalar"},
     {"ps_4_0", "int i;\n" PS("float4 v = 1; v[i] = 2; return v;"), "not natively addressable"},

@@ -715,6 +715,14 @@ struct Shaper {
                 if (common.known) {
                     Fit(left, common, false);
                     Fit(right, common, false);
+                } else {
+                    // A one-component operand reads as a scalar whatever the
+                    // other is (a method's result, a member).
+                    for (const Typed *operand : {&left, &right})
+                        if (OneByOne(operand->type) &&
+                            (operand->type.vector || operand->type.matrix) &&
+                            !(operand == &left ? right : left).type.known)
+                            Surround(*operand, "(", ").x");
                 }
                 left.type = common;
                 if (common.known && (precedence <= 2 || precedence >= 6) && precedence <= 7)
