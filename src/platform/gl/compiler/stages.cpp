@@ -138,8 +138,7 @@ bool MatrixForms(Compile &c) {
 }
 
 bool Initializers(Compile &c) {
-    ShapeInitializers(c.source, c.lexed);
-    return true;
+    return ShapeInitializers(c.source, c.lexed, c.diagnostics);
 }
 
 // A source glslang would crash on is refused here, with what the profile

@@ -785,10 +785,12 @@ size_t Declarators(const Source &s, Scope &scope, size_t i, const Type &base,
 struct Conversions {
     std::vector<size_t> top; // each token's top-level declaration, its first token
     int count = 0;
-    // Where the casts Windows refuses are reported, when the walk only
-    // checks them; the files the tokens name.
+    // Where the casts Windows refuses are reported, and the files the
+    // tokens name; checkOnly: the walk before the matrix forms, which reports
+    // the casts into one-column matrices only and converts nothing.
     Diagnostics *refusals                 = nullptr;
     const std::vector<std::string> *files = nullptr;
+    bool checkOnly                        = false;
 };
 
 // The type of each component of t, an object's marked with '@'.
@@ -908,7 +910,7 @@ size_t Cast(const Source &s, Scope &scope, size_t i, Conversions &c, std::vector
     const size_t end = OperandEnd(s, j + 1);
     if (end == kNone) return kNone;
     const Type source = TypeOf(s, scope, j + 1, end);
-    if (c.refusals) {
+    {
         // Fewer components than the source's, but more than one, from a
         // matrix of several rows and columns or into a matrix of several
         // rows, other than between two matrices: Windows refuses the cast
@@ -918,8 +920,9 @@ size_t Cast(const Source &s, Scope &scope, size_t i, Conversions &c, std::vector
                                 source.rows > 1 && source.cols > 1;
         const bool toMatrix = target.dims.empty() && target.kind == Type::Matrix && target.rows > 1;
         const bool oneKind  = !Compound(source) && !Compound(target) && source.kind == target.kind;
+        const bool column   = target.kind == Type::Matrix && target.cols == 1;
         if (n > 1 && m > 1 && m < n && (fromMatrix || toMatrix) && !oneKind &&
-            !source.name.empty()) {
+            !source.name.empty() && (column || !c.checkOnly)) {
             auto spelled = [](const Type &t) {
                 std::string out = Spelled(t);
                 for (const long d : t.dims)
@@ -930,9 +933,10 @@ size_t Cast(const Source &s, Scope &scope, size_t i, Conversions &c, std::vector
             c.refusals->Error((*c.files)[at.file], at.line, at.column,
                               "cannot convert from '" + spelled(source) + "' to '" +
                                   spelled(target) + "'");
+            return kNone;
         }
-        return kNone;
     }
+    if (c.checkOnly) return kNone;
     if (!CastNeeded(source, target) || !Convert(s, source, target, i, j + 1, end, c, edits))
         return kNone;
     return end;
@@ -1027,17 +1031,18 @@ std::vector<Type> Parameters(const Source &s, Scope &scope, size_t i) {
     return out;
 }
 
-// The walk of ShapeInitializers; with refusals, one that only reports the
-// casts Windows refuses and leaves the text as it is.
-void Walk(std::string &text, LexedHlsl &lexed, Diagnostics *refusals) {
+// The walk of ShapeInitializers; checkOnly, one that only reports the casts
+// into one-column matrices Windows refuses and leaves the text as it is.
+void Walk(std::string &text, LexedHlsl &lexed, Diagnostics &refusals, bool checkOnly) {
     std::vector<Edit> edits;
     {
         const Source s(text, lexed);
         Scope scope;
         Conversions conversions;
-        conversions.refusals = refusals;
-        conversions.files    = &lexed.files;
-        int depth            = 0;
+        conversions.refusals  = &refusals;
+        conversions.files     = &lexed.files;
+        conversions.checkOnly = checkOnly;
+        int depth             = 0;
         for (size_t i = 0, first = 0; i < s.size(); ++i) {
             conversions.top.push_back(first);
             if (s.Is(i, '{')) ++depth;
@@ -1093,7 +1098,7 @@ void Walk(std::string &text, LexedHlsl &lexed, Diagnostics *refusals) {
             }
         }
     }
-    if (edits.empty() || refusals) return;
+    if (edits.empty() || checkOnly) return;
     std::sort(edits.begin(), edits.end(),
               [](const Edit &x, const Edit &y) { return x.offset > y.offset; });
     for (const Edit &e : edits)
@@ -1103,17 +1108,29 @@ void Walk(std::string &text, LexedHlsl &lexed, Diagnostics *refusals) {
 
 } // namespace
 
-void ShapeInitializers(std::string &text, LexedHlsl &lexed) {
-    Walk(text, lexed, nullptr);
+bool ShapeInitializers(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics) {
+    Diagnostics refusals;
+    Walk(text, lexed, refusals, false);
+    diagnostics.items.insert(diagnostics.items.end(), refusals.items.begin(), refusals.items.end());
+    return refusals.items.empty();
 }
 
 bool CheckComponentwiseCasts(const std::string &text, const LexedHlsl &lexed,
                              Diagnostics &diagnostics) {
+    // Only a file with a cast into a matrix of one column and several rows
+    // ("(float4x1) value") is walked: most have none.
+    const Source s(text, lexed);
+    bool cast = false;
+    for (size_t i = 0; i + 2 < s.size() && !cast; ++i) {
+        Type t;
+        cast = s.Is(i, '(') && s.Is(i + 2, ')') && NumericName(s.Spelling(i + 1), t) &&
+               t.kind == Type::Matrix && t.cols == 1 && t.rows > 1;
+    }
+    if (!cast) return true;
     std::string copy   = text;
     LexedHlsl unshaped = lexed;
     Diagnostics refusals;
-    Walk(copy, unshaped, &refusals);
-    for (const Diagnostic &d : refusals.items)
-        diagnostics.items.push_back(d);
+    Walk(copy, unshaped, refusals, true);
+    diagnostics.items.insert(diagnostics.items.end(), refusals.items.begin(), refusals.items.end());
     return refusals.items.empty();
 }
