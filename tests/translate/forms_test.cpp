@@ -138,6 +138,43 @@ const Form kForms[] = {
      "float4 g() : SV_Target { return 0; }\nfloat2 p = {5, CompileShader(ps_2_0, g())};\n"
      "float4 q = {1, compile ps_2_0 g(), 3, 4};\n" PS("return p.xyxy + q;"),
      nullptr},
+    // Operands of different shapes take the smaller one (shape.shader_test).
+    {"ps_4_0", PS("float1 x = 1; float2 y = 2; return float4(x + y, 0, 0);"), nullptr},
+    {"ps_4_0", PS("float1x4 x = 1; float4x4 y = 2; return x * y;"), nullptr},
+    {"ps_4_0", PS("float4x1 x = 1; float4x4 y = 2; return (y - x) / x;"), nullptr},
+    {"ps_4_0", PS("float2x3 a = 1; float3x2 b = 2; return float4(max(a, b));"), nullptr},
+    {"ps_4_0", PS("float2x3 a = 1; float3x4 b = 2; return float4(lerp(a, b, b));"), nullptr},
+    {"ps_4_0", PS("float1 a = 2; float4 b = 3; return pow(b, a) + clamp(b, a, 4);"), nullptr},
+    {"ps_4_0", "float1 f(float1 q) { return q; }\n" PS("float4 v = 1; v += f(2) * 3; return v;"),
+     nullptr},
+    {"ps_4_0", "Texture2D t;\nSamplerState s;\n" PS("float1 x = 2; return x * t.Sample(s, 0);"),
+     nullptr},
+    // An index is a scalar; a vector's component is written to at a known one.
+    {"ps_4_0", PS("float4 v = 1; int1 i = 2; return v[i];"), "index must be a scalar"},
+    {"ps_4_0", "int i;\n" PS("float4 v = 1; v[i] = 2; return v;"), "not natively addressable"},
+    {"ps_4_0", "int i;\n" PS("float4 v[2] = {1, 2, 3, 4, 5, 6, 7, 8}; v[i] = 2; return v[0];"),
+     nullptr},
+    {"ps_4_0", PS("float4 v = 1; for (int i = 0; i < 4; ++i) v[i] = i; return v;"), nullptr},
+    // Constructors and casts read arrays and structs component by component.
+    {"ps_4_0", PS("float f[4] = {1, 2, 3, 4}; return float4(f);"), nullptr},
+    {"ps_4_0", "struct S { float a; float2 b; };\n" PS("S s = {1, 2, 3}; return float4(s, 4);"),
+     nullptr},
+    {"ps_4_0", PS("int2 a[2] = {1, 2, 3, 4}; return float4(a[1], a[0]);"), nullptr},
+    {"ps_4_0", PS("float2x2 m = 1; return (float3)m;"), "cannot convert from"},
+    {"ps_4_0", PS("float a[5] = {1, 2, 3, 4, 5}; return ((float4x1)a)[0];"), "cannot convert from"},
+    {"ps_4_0", PS("float3x4 m = 1; return ((float3x3)m)[0].xyzz + (float)m;"), nullptr},
+    // mul() sums over the smaller inner dimension: an outer product here.
+    {"ps_4_0", PS("float4x1 a = 1; float1x4 b = 2; return mul(a, b)[1];"), nullptr},
+    {"ps_4_0", PS("float4x4 a = 1; float1x3 b = 2; return mul(a, b)[1].xyzz;"), nullptr},
+    {"ps_4_0", PS("float2x1 a = 1; float3x3 b = 2; return mul(a, b)[1].xyzz;"), nullptr},
+    {"ps_4_0", PS("float2x1 m = 3; float1x1 k = 2; return determinant(m) + determinant(k);"),
+     nullptr},
+    {"ps_4_0", "float2x1 m;\n" PS("return determinant(m);"), nullptr},
+    {"ps_4_0", "cbuffer c { float1x1 m; float f; };\n" PS("return determinant(m) + f;"), nullptr},
+    {"ps_4_0", PS("[branch] [flatten] if (1) return 1; return 0;"),
+     "can't use branch and flatten attributes together"},
+    {"ps_4_0", PS("float4 c = 0; [unroll] [loop] for (int i = 0; i < 2; ++i) c += i; return c;"),
+     "can't use loop and unroll attributes together"},
 };
 
 ShaderStage StageOf(const std::string &profile) {

@@ -127,10 +127,10 @@ bool GeometryForms(Compile &c) {
 }
 
 // Scalars where an intrinsic wants a vector, user functions named like
-// intrinsics.
+// intrinsics, operands of different shapes.
 bool CallForms(Compile &c) {
     RewriteScalarCalls(c.source, c.lexed);
-    return true;
+    return RewriteOperandShapes(c.source, c.lexed, c.diagnostics);
 }
 
 // Long literal suffixes, -true, float case labels, [unroll(N)].
@@ -140,12 +140,12 @@ bool StatementForms(Compile &c) {
 }
 
 bool MatrixForms(Compile &c) {
-    return RewriteMatrixForms(c.source, c.lexed, c.diagnostics);
+    return CheckComponentwiseCasts(c.source, c.lexed, c.diagnostics) &&
+           RewriteMatrixForms(c.source, c.lexed, c.diagnostics);
 }
 
 bool Initializers(Compile &c) {
-    ShapeInitializers(c.source, c.lexed);
-    return true;
+    return ShapeInitializers(c.source, c.lexed, c.diagnostics);
 }
 
 // A source glslang would crash on is refused here, with what the profile

@@ -88,6 +88,12 @@ struct Scopes {
         }
         return Type();
     }
+    // Whether name is a variable of the file's own scope where the walk is.
+    bool Global(std::string_view name) const {
+        for (size_t i = blocks.size(); i-- > 1;)
+            if (blocks[i].count(name)) return false;
+        return blocks[0].count(name) > 0;
+    }
 };
 
 struct Reader {
@@ -316,6 +322,15 @@ void RewriteCall(const Reader &reader, size_t i, std::vector<Edit> &edits) {
     // forms make of either (matrix_forms.h); one of 1x1 is its scalar.
     const bool oneByOne = arguments.size() == 1 && types[0].matrix && types[0].arrays == 0 &&
                           types[0].rows == 1 && types[0].cols == 1;
+    // A matrix of one row or column has the determinant of its leading
+    // 1x1 square: its first element, a scalar (determinant.shader_test).
+    if (name == "determinant" && arguments.size() == 1 && types[0].matrix && types[0].arrays == 0 &&
+        (types[0].rows == 1 || types[0].cols == 1) &&
+        arguments[0].second == arguments[0].first + 1) {
+        edits.push_back({tokens[i].offset, tokens[close].end() - tokens[i].offset,
+                         std::string(Spelling(text, tokens[arguments[0].first])) + "._m00"});
+        return;
+    }
     if (oneByOne && (name == "transpose" || name == "determinant")) {
         edits.push_back({tokens[i].offset, tokens[i].length, std::string()});
         return;
@@ -389,17 +404,374 @@ bool Declares(const std::string &text, const std::vector<Token> &tokens, size_t 
     return c == ';' || c == ',' || c == '=' || c == ')' || c == ':' || c == '[';
 }
 
-} // namespace
+// Operands of different shapes, as the Windows compiler reads them: the
+// result of a componentwise operation or intrinsic has the smaller shape,
+// a scalar or one-component operand taking the other's (vkd3d-tests
+// hlsl/shape.shader_test, max-min.shader_test, lerp.shader_test,
+// pow.shader_test). glslang takes a float1 only where a vector of one is
+// wanted, and no matrix of one row or column (a vector once the matrix
+// forms rewrite it) with a matrix; nor matrices of two shapes as arguments of
+// one intrinsic. Those operands are made the result's shape in the text.
+struct Typed {
+    Type type;
+    size_t first = 0, last = 0;  // its tokens
+    bool uniformElement = false; // an element of a vector or matrix a uniform selects
+};
 
-void RewriteScalarCalls(std::string &text, LexedHlsl &lexed) {
-    const std::vector<Token> &tokens                           = lexed.tokens;
-    static const std::set<std::string, std::less<>> kRewritten = {
-        "any",     "all",         "transpose", "determinant", "normalize", "reflect",
-        "refract", "faceforward", "length",    "distance",    "dot"};
-    const auto defined = DefinedFunctions(text, tokens);
+// An insertion before (opener) or after (closer) an operand; those at one
+// place nest as the operands they wrap, inner ones being made first.
+struct Wrap {
+    size_t offset;
+    std::string text;
+    bool closer;
+};
+
+bool OneByOne(const Type &t) {
+    return t.known && t.arrays == 0 && t.rows == 1 && t.cols == 1;
+}
+bool Degenerate(const Type &t) {
+    return t.matrix && (t.rows == 1 || t.cols == 1);
+}
+
+// The componentwise intrinsics whose arguments take one shape.
+bool Componentwise(std::string_view name) {
+    static const std::set<std::string_view> kNames = {"max",   "min",  "pow",        "lerp",
+                                                      "clamp", "step", "smoothstep", "ldexp",
+                                                      "atan2", "fmod", "mad"};
+    return kNames.count(name) > 0;
+}
+
+struct Shaper {
+    const std::string &text;
+    const std::vector<Token> &tokens;
+    const Scopes &scopes;
+    std::vector<Wrap> &wraps;
+    // The types the file's own functions return, where the text gives one.
+    const std::map<std::string, Type, std::less<>> &returns;
+    const std::set<std::string, std::less<>> &constants; // the static and const globals
+    std::string &refusal;                                // what Windows refuses, at tokens[refused]
+    size_t &refused;
+    bool failed = false;
+
+    const Token *At(size_t j) const { return j < tokens.size() ? &tokens[j] : nullptr; }
+    bool Mark(size_t j, char c) const { return j < tokens.size() && IsMark(text, tokens[j], c); }
+    bool Spelled(size_t j, std::string_view s) const {
+        return j < tokens.size() && Is(text, tokens[j], s);
+    }
+
+    void Surround(const Typed &operand, const std::string &before, const std::string &after) {
+        wraps.push_back({tokens[operand.first].offset, before, false});
+        wraps.push_back({tokens[operand.last - 1].end(), after, true});
+    }
+
+    // Makes a matrix operand (a one-row or one-column one being a vector in
+    // the text) the rows x cols shape, one of them 1, the others' elements
+    // dropped.
+    void Truncate(const Typed &operand, int rows, int cols) {
+        const Type &t = operand.type;
+        if (t.rows == rows && t.cols == cols) return;
+        const std::string swizzle = std::string("xyzw").substr(0, rows * cols);
+        if (Degenerate(t)) {
+            Surround(operand, "(", ")." + swizzle);
+        } else if (rows == 1) {
+            Surround(operand, "(", ")[0]" + (cols < t.cols ? "." + swizzle : std::string()));
+        } else {
+            Surround(operand, "transpose(",
+                     ")[0]" + (rows < t.rows ? "." + swizzle : std::string()));
+        }
+    }
+
+    // The shape Windows gives two operands together; unknown where it
+    // refuses them or the text does not tell.
+    static Type Common(const Type &a, const Type &b) {
+        Type result;
+        if (!a.known || !b.known || a.arrays || b.arrays) return result;
+        result            = Rank(b.base) > Rank(a.base) ? b : a;
+        result.base       = Rank(b.base) > Rank(a.base) ? b.base : a.base;
+        const Type &shape = OneByOne(a) && OneByOne(b) ? (a.vector || a.matrix ? a : b)
+                            : OneByOne(a)              ? b
+                            : OneByOne(b)              ? a
+                            : (a.matrix == b.matrix)   ? a
+                                                     : (a.rows * a.cols <= b.rows * b.cols ? a : b);
+        result.vector     = shape.vector;
+        result.matrix     = shape.matrix;
+        result.rows       = shape.rows;
+        result.cols       = shape.cols;
+        if (!OneByOne(a) && !OneByOne(b) && a.matrix == b.matrix) {
+            result.rows = std::min(a.rows, b.rows);
+            result.cols = std::min(a.cols, b.cols);
+        }
+        return result;
+    }
+
+    // Rewrites an operand of a componentwise operation whose result has the
+    // shape common, where glslang does not give it that shape itself.
+    void Fit(const Typed &operand, const Type &common, bool argument) {
+        const Type &t = operand.type;
+        if (OneByOne(t)) {
+            if ((t.vector || t.matrix) && !OneByOne(common)) Surround(operand, "(", ").x");
+        } else if (t.matrix && common.matrix && (Degenerate(common) || Degenerate(t))) {
+            Truncate(operand, common.rows, common.cols);
+        } else if (argument && t.matrix && common.matrix &&
+                   (t.rows != common.rows || t.cols != common.cols)) {
+            Surround(operand,
+                     "(" + t.base + std::to_string(common.rows) + "x" +
+                         std::to_string(common.cols) + ")(",
+                     ")");
+        } else if (argument && t.vector && common.vector && t.cols != common.cols) {
+            Surround(operand, "(" + t.base + std::to_string(common.cols) + ")(", ")");
+        }
+    }
+
+    static int Precedence(std::string_view op) {
+        static const std::pair<const char *, int> kOperators[] = {
+            {"||", 1}, {"&&", 2}, {"|", 3}, {"^", 4},  {"&", 5},  {"==", 6},
+            {"!=", 6}, {"<", 7},  {">", 7}, {"<=", 7}, {">=", 7}, {"<<", 8},
+            {">>", 8}, {"+", 9},  {"-", 9}, {"*", 10}, {"/", 10}, {"%", 10}};
+        for (const auto &[spelling, precedence] : kOperators)
+            if (op == spelling) return precedence;
+        return 0;
+    }
+
+    // The arguments of the call whose '(' is tokens[open], each read;
+    // j is left after the ')'.
+    std::vector<Typed> Arguments(size_t open, size_t &j) {
+        std::vector<Typed> arguments;
+        const size_t close = ClosingBracket(text, tokens, open);
+        if (close >= tokens.size()) {
+            failed = true;
+            j      = tokens.size();
+            return arguments;
+        }
+        for (const auto &[first, last] : CallArguments(text, tokens, open)) {
+            size_t k       = first;
+            Typed argument = Expression(k, 0);
+            if (k != last) argument.type = Type();
+            argument.first = first;
+            argument.last  = last;
+            arguments.push_back(argument);
+        }
+        j = close + 1;
+        return arguments;
+    }
+
+    Typed Call(size_t name, size_t &j) {
+        const std::string_view called = Spelling(text, tokens[name]);
+        std::vector<Typed> arguments  = Arguments(name + 1, j);
+        Typed call;
+        call.first = name;
+        call.last  = j;
+        call.type  = TypeNamed(called);
+        auto own   = returns.find(called);
+        if (own != returns.end()) call.type = own->second;
+        if (!Componentwise(called) || arguments.empty()) return call;
+        Type common = arguments[0].type;
+        for (const Typed &argument : arguments)
+            common = Common(common, argument.type);
+        if (!common.known) return call;
+        // A vector with a matrix of as many components reads as one shape
+        // already; glslang takes it.
+        bool vectors = false, matrices = false;
+        for (const Typed &argument : arguments) {
+            vectors  = vectors || (argument.type.vector && !OneByOne(argument.type));
+            matrices = matrices || (argument.type.matrix && !OneByOne(argument.type));
+        }
+        if (!(vectors && matrices))
+            for (const Typed &argument : arguments)
+                Fit(argument, common, true);
+        call.type = common;
+        return call;
+    }
+
+    // A prefix operator, a primary and its postfix operators.
+    Typed Unary(size_t &j) {
+        Typed result;
+        result.first   = j;
+        const Token *t = At(j);
+        if (!t) {
+            failed = true;
+            return result;
+        }
+        const std::string_view spelling = Spelling(text, *t);
+        if (t->kind == TokenKind::Punctuator &&
+            (spelling == "-" || spelling == "+" || spelling == "~" || spelling == "!" ||
+             spelling == "++" || spelling == "--")) {
+            ++j;
+            result.type = Unary(j).type;
+            if (spelling == "!" && result.type.known) result.type.base = "bool";
+            result.last = j;
+            return result;
+        }
+        if (Mark(j, '(')) {
+            const Type cast = TypeNamed(At(j + 1) ? Spelling(text, tokens[j + 1]) : "");
+            if (cast.known && Mark(j + 2, ')')) {
+                j += 3;
+                Unary(j);
+                result.type = cast;
+                result.last = j;
+                return result;
+            }
+            ++j;
+            result.type = Expression(j, 0).type;
+            if (!Mark(j, ')')) {
+                failed = true;
+                return result;
+            }
+            ++j;
+        } else if (t->kind == TokenKind::Number) {
+            result.type = LiteralType(spelling);
+            ++j;
+        } else if (t->kind == TokenKind::Identifier) {
+            if (spelling == "true" || spelling == "false") {
+                result.type.known = true;
+                result.type.base  = "bool";
+                ++j;
+            } else if (Mark(j + 1, '(')) {
+                result.type = Call(j, j).type;
+            } else {
+                result.type = scopes.Find(spelling);
+                ++j;
+            }
+        } else {
+            failed = true;
+            return result;
+        }
+        // Swizzles, members, method calls, indexing, increments.
+        while (!failed && j < tokens.size()) {
+            if (Mark(j, '.') && At(j + 1) && tokens[j + 1].kind == TokenKind::Identifier) {
+                const std::string_view swizzle = Spelling(text, tokens[j + 1]);
+                const bool letters             = swizzle.size() <= 4 &&
+                                     (swizzle.find_first_not_of("xyzw") == std::string_view::npos ||
+                                      swizzle.find_first_not_of("rgba") == std::string_view::npos);
+                if (Mark(j + 2, '(')) {
+                    Arguments(j + 2, j);
+                    result.type = Type();
+                    continue;
+                }
+                if (result.type.plain() && letters) {
+                    result.type.vector = swizzle.size() > 1;
+                    result.type.cols   = static_cast<int>(swizzle.size());
+                } else {
+                    result.type = Type();
+                }
+                j += 2;
+            } else if (Mark(j, '[')) {
+                Type &type = result.type;
+                ++j;
+                const Typed index = Expression(j, 0);
+                // An index is a scalar; a vector, even of one component, is
+                // refused (vector-indexing.shader_test).
+                if (type.known && index.type.known && (index.type.vector || index.type.matrix) &&
+                    refusal.empty()) {
+                    refusal = "invalid type for index - index must be a scalar";
+                    refused = index.first;
+                }
+                if (!Mark(j, ']')) {
+                    failed = true;
+                    break;
+                }
+                ++j;
+                const std::string_view named =
+                    index.last == index.first + 1 ? Spelling(text, tokens[index.first]) : "";
+                if (type.known && type.arrays == 0 && (type.vector || type.matrix) &&
+                    tokens[index.first].kind == TokenKind::Identifier && scopes.Global(named) &&
+                    !constants.count(named))
+                    result.uniformElement = true;
+                if (type.arrays > 0) {
+                    --type.arrays;
+                } else if (type.matrix) {
+                    type.matrix = false;
+                    type.vector = true;
+                    type.rows   = 1;
+                } else if (type.vector) {
+                    type.vector = false;
+                    type.cols   = 1;
+                } else {
+                    type = Type();
+                }
+            } else if (Spelled(j, "++") || Spelled(j, "--")) {
+                ++j;
+            } else {
+                break;
+            }
+        }
+        result.last = j;
+        return result;
+    }
+
+    // Operands joined by binary operators of at least the precedence given,
+    // then the conditional and assignment operators at the lowest.
+    Typed Expression(size_t &j, int lowest) {
+        Typed left = Unary(j);
+        while (!failed && j < tokens.size() && tokens[j].kind == TokenKind::Punctuator) {
+            const std::string_view op = Spelling(text, tokens[j]);
+            const int precedence      = Precedence(op);
+            if (precedence > 0) {
+                if (precedence < lowest) break;
+                ++j;
+                Typed right = Expression(j, precedence + 1);
+                if (failed) break;
+                const Type common = Common(left.type, right.type);
+                if (common.known) {
+                    Fit(left, common, false);
+                    Fit(right, common, false);
+                } else {
+                    // A one-component operand reads as a scalar whatever the
+                    // other is (a method's result, a member).
+                    for (const Typed *operand : {&left, &right})
+                        if (OneByOne(operand->type) &&
+                            (operand->type.vector || operand->type.matrix) &&
+                            !(operand == &left ? right : left).type.known)
+                            Surround(*operand, "(", ").x");
+                }
+                left.type = common;
+                if (common.known && (precedence <= 2 || precedence >= 6) && precedence <= 7)
+                    left.type.base = "bool";
+                left.last = j;
+            } else if (lowest == 0 && op == "?") {
+                ++j;
+                Expression(j, 0);
+                if (!Mark(j, ':')) {
+                    failed = true;
+                    break;
+                }
+                ++j;
+                Expression(j, 0);
+                left.type = Type();
+                left.last = j;
+            } else if (lowest == 0 && op.size() <= 3 && op.back() == '=' && op != "==" &&
+                       op != "!=" && op != "<=" && op != ">=") {
+                ++j;
+                // A vector has no address: a component of one is written
+                // to only where its index is known when compiled, which a
+                // uniform's is not (vector-indexing.shader_test).
+                if (left.uniformElement && refusal.empty()) {
+                    refusal = "array reference cannot be used as an l-value; not natively "
+                              "addressable";
+                    refused = left.first;
+                }
+                const Typed right = Expression(j, 0);
+                // A compound assignment reads a one-component value as a
+                // scalar too.
+                if (op != "=" && left.type.known && !OneByOne(left.type) && OneByOne(right.type) &&
+                    (right.type.vector || right.type.matrix) && !failed)
+                    Surround(right, "(", ").x");
+                left.last = j;
+            } else {
+                break;
+            }
+        }
+        return left;
+    }
+};
+
+// Reads the declarations in order, with the scopes of the blocks they are
+// in, calling visit(i, reader) at each token with the names declared before
+// it in scope.
+template <typename Visit>
+void WalkScopes(const std::string &text, const std::vector<Token> &tokens, Visit visit) {
     Scopes scopes;
     const Reader reader{text, tokens, scopes};
-    std::vector<Edit> edits;
     std::vector<bool> pushed; // per open brace: whether it opened a scope
     bool bufferHeader = false;
     int parens        = 0;
@@ -410,16 +782,7 @@ void RewriteScalarCalls(std::string &text, LexedHlsl &lexed) {
         const Token &t    = tokens[i];
         const char c      = MarkOf(text, t);
         const bool member = i > 0 && MarkOf(text, tokens[i - 1]) == '.';
-        if (t.kind == TokenKind::Identifier && !member && i + 1 < tokens.size() &&
-            MarkOf(text, tokens[i + 1]) == '(') {
-            const std::string_view name = Spelling(text, t);
-            auto own                    = defined.find(name);
-            if (own == defined.end()) {
-                if (kRewritten.count(name)) RewriteCall(reader, i, edits);
-            } else if (Intrinsic(name) && Overrides(reader, own->second, i)) {
-                edits.push_back({t.offset, t.length, "hf_" + std::string(name)});
-            }
-        }
+        visit(i, reader);
         auto declare = [&](size_t at, const Type &type) {
             Type declared = type;
             for (size_t j = at + 1; j < tokens.size() && MarkOf(text, tokens[j]) == '[';
@@ -467,6 +830,31 @@ void RewriteScalarCalls(std::string &text, LexedHlsl &lexed) {
             }
         }
     }
+}
+
+} // namespace
+
+void RewriteScalarCalls(std::string &text, LexedHlsl &lexed) {
+    const std::vector<Token> &tokens                           = lexed.tokens;
+    static const std::set<std::string, std::less<>> kRewritten = {
+        "any",     "all",         "transpose", "determinant", "normalize", "reflect",
+        "refract", "faceforward", "length",    "distance",    "dot"};
+    const auto defined = DefinedFunctions(text, tokens);
+    std::vector<Edit> edits;
+    WalkScopes(text, tokens, [&](size_t i, const Reader &reader) {
+        const Token &t    = tokens[i];
+        const bool member = i > 0 && MarkOf(text, tokens[i - 1]) == '.';
+        if (t.kind != TokenKind::Identifier || member || i + 1 >= tokens.size() ||
+            MarkOf(text, tokens[i + 1]) != '(')
+            return;
+        const std::string_view name = Spelling(text, t);
+        auto own                    = defined.find(name);
+        if (own == defined.end()) {
+            if (kRewritten.count(name)) RewriteCall(reader, i, edits);
+        } else if (Intrinsic(name) && Overrides(reader, own->second, i)) {
+            edits.push_back({t.offset, t.length, "hf_" + std::string(name)});
+        }
+    });
     if (edits.empty()) return;
     // Later edits first, so that each offset still holds; at one offset a
     // replaced name before what is put in front of it, and what one call
@@ -477,4 +865,73 @@ void RewriteScalarCalls(std::string &text, LexedHlsl &lexed) {
     for (const Edit &edit : edits)
         text.replace(edit.offset, edit.length, edit.text);
     lexed = LexHlsl(text, lexed.files[0]);
+}
+
+bool RewriteOperandShapes(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics) {
+    const std::vector<Token> &tokens = lexed.tokens;
+    std::vector<Wrap> wraps;
+    std::map<std::string, Type, std::less<>> returns;
+    for (const auto &[name, function] : DefinedFunctions(text, tokens)) {
+        Type type = TypeNamed(Spelling(text, tokens[function.names[0] - 1]));
+        for (size_t at : function.names) {
+            const Type other = TypeNamed(Spelling(text, tokens[at - 1]));
+            if (other.known != type.known || other.base != type.base ||
+                other.vector != type.vector || other.matrix != type.matrix ||
+                other.rows != type.rows || other.cols != type.cols)
+                type = Type();
+        }
+        returns[name] = type;
+    }
+    std::string refusal;
+    size_t refused = 0;
+    // The names declared by the file's static or const declarations.
+    std::set<std::string, std::less<>> constants;
+    int depth    = 0;
+    size_t start = 0;
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        const char c = MarkOf(text, tokens[i]);
+        if (c == '{') ++depth;
+        if (c == '}') --depth;
+        if (depth != 0 || (c != ';' && c != '}')) continue;
+        bool constant = false;
+        for (size_t k = start; k < i; ++k)
+            constant = constant || Is(text, tokens[k], "static") || Is(text, tokens[k], "const");
+        for (size_t k = start; constant && k < i; ++k)
+            if (tokens[k].kind == TokenKind::Identifier)
+                constants.emplace(Spelling(text, tokens[k]));
+        start = i + 1;
+    }
+    size_t read = 0; // the tokens before it were read as part of an expression
+    WalkScopes(text, tokens, [&](size_t i, const Reader &reader) {
+        if (i == 0 || i < read) return;
+        const Token &before = tokens[i - 1];
+        const char mark     = MarkOf(text, before);
+        if (!Is(text, before, "return") &&
+            (before.kind != TokenKind::Punctuator || mark == ']' || mark == '.'))
+            return;
+        Shaper shaper{text, tokens, reader.scopes, wraps, returns, constants, refusal, refused};
+        size_t j = i;
+        shaper.Expression(j, 0);
+        read = j;
+    });
+    if (!refusal.empty()) {
+        const Token &at = tokens[refused];
+        diagnostics.Error(lexed.files[at.file], at.line, at.column, refusal);
+        return false;
+    }
+    if (wraps.empty()) return true;
+    // Later places first, so that each offset still holds; at one place an
+    // outer opener goes before an inner one, an outer closer after.
+    std::vector<size_t> order(wraps.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        if (wraps[a].offset != wraps[b].offset) return wraps[a].offset > wraps[b].offset;
+        if (wraps[a].closer != wraps[b].closer) return wraps[a].closer;
+        return wraps[a].closer ? a > b : a < b;
+    });
+    for (size_t i : order)
+        text.insert(wraps[i].offset, wraps[i].text);
+    lexed = LexHlsl(text, lexed.files[0]);
+    return true;
 }

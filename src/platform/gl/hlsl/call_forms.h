@@ -5,6 +5,7 @@
 // function") or writes an OpAny of a scalar that SPIR-V does not have.
 #pragma once
 
+#include "platform/gl/compiler/diagnostics.h"
 #include "platform/gl/hlsl/lexer.h"
 
 #include <string>
@@ -28,3 +29,14 @@
 // on Windows (intrinsic-override.shader_test). Every line stays where it
 // was; lexed is lexed again when the text changes.
 void RewriteScalarCalls(std::string &text, LexedHlsl &lexed);
+
+// Rewrites the operands of componentwise operators and intrinsics (max, min,
+// pow, lerp, clamp, step, smoothstep, ldexp, atan2, fmod, mad) whose shapes
+// differ, where the text tells their types, into the shape the Windows
+// compiler gives the result: a one-component operand read as a scalar, a
+// one-row or one-column matrix with a matrix cut to the smaller rows and
+// columns, intrinsic arguments cast to the smaller matrix or vector
+// (shape.shader_test, max-min.shader_test, lerp.shader_test, pow.shader_test).
+// Returns false, with the error in diagnostics, for an index Windows refuses:
+// one of a vector type, even of one component (vector-indexing.shader_test).
+bool RewriteOperandShapes(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics);

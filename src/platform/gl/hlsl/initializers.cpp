@@ -3,6 +3,8 @@
 // typedef definitions, functions' return types, and the variables with
 // their types, so that the values of a later initialiser have known types.
 #include "platform/gl/hlsl/initializers.h"
+
+#include "platform/gl/compiler/diagnostics.h"
 #include "platform/gl/hlsl/lexer.h"
 
 #include <algorithm>
@@ -783,6 +785,12 @@ size_t Declarators(const Source &s, Scope &scope, size_t i, const Type &base,
 struct Conversions {
     std::vector<size_t> top; // each token's top-level declaration, its first token
     int count = 0;
+    // Where the casts Windows refuses are reported, and the files the
+    // tokens name; checkOnly: the walk before the matrix forms, which reports
+    // the casts into one-column matrices only and converts nothing.
+    Diagnostics *refusals                 = nullptr;
+    const std::vector<std::string> *files = nullptr;
+    bool checkOnly                        = false;
 };
 
 // The type of each component of t, an object's marked with '@'.
@@ -902,6 +910,33 @@ size_t Cast(const Source &s, Scope &scope, size_t i, Conversions &c, std::vector
     const size_t end = OperandEnd(s, j + 1);
     if (end == kNone) return kNone;
     const Type source = TypeOf(s, scope, j + 1, end);
+    {
+        // Fewer components than the source's, but more than one, from a
+        // matrix of several rows and columns or into a matrix of several
+        // rows, other than between two matrices: Windows refuses the cast
+        // (cast-componentwise-compatible.shader_test).
+        const long n = Components(source), m = Components(target);
+        const bool fromMatrix = source.dims.empty() && source.kind == Type::Matrix &&
+                                source.rows > 1 && source.cols > 1;
+        const bool toMatrix = target.dims.empty() && target.kind == Type::Matrix && target.rows > 1;
+        const bool oneKind  = !Compound(source) && !Compound(target) && source.kind == target.kind;
+        const bool column   = target.kind == Type::Matrix && target.cols == 1;
+        if (n > 1 && m > 1 && m < n && (fromMatrix || toMatrix) && !oneKind &&
+            !source.name.empty() && (column || !c.checkOnly)) {
+            auto spelled = [](const Type &t) {
+                std::string out = Spelled(t);
+                for (const long d : t.dims)
+                    out += "[" + std::to_string(d) + "]";
+                return out;
+            };
+            const Token &at = s.tokens[i];
+            c.refusals->Error((*c.files)[at.file], at.line, at.column,
+                              "cannot convert from '" + spelled(source) + "' to '" +
+                                  spelled(target) + "'");
+            return kNone;
+        }
+    }
+    if (c.checkOnly) return kNone;
     if (!CastNeeded(source, target) || !Convert(s, source, target, i, j + 1, end, c, edits))
         return kNone;
     return end;
@@ -918,6 +953,50 @@ void Arguments(const Source &s, Scope &scope, size_t i, Conversions &c, std::vec
         const Type source  = TypeOf(s, scope, k, comma);
         if (OperandEnd(s, k) == comma && AssignmentNeeded(source, known->second[n]))
             Convert(s, source, known->second[n], k, k, comma, c, edits);
+        k = comma + 1;
+    }
+}
+
+// The parts of a value of type t read as base, an array spread into its
+// elements and a struct into its members, down to numeric values; false
+// where it holds an object.
+bool Spread(const std::string &base, const Type &t, std::vector<std::string> &out) {
+    if (!t.dims.empty()) {
+        for (long k = 0; k < t.dims[0]; ++k)
+            if (!Spread(base + "[" + std::to_string(k) + "]", Element(t), out)) return false;
+        return true;
+    }
+    if (t.kind == Type::Struct) {
+        for (const Field &f : t.fields)
+            if (!Spread(base + "." + f.name, f.type, out)) return false;
+        return true;
+    }
+    out.push_back(base);
+    return Numeric(t);
+}
+
+// A numeric constructor at i: Windows reads an array or struct argument as
+// its components in order, as a cast does (cast-componentwise-equal.shader_test,
+// numeric-constructor-truncation.shader_test); glslang takes numeric values
+// only, so such an argument is spelled as its elements and members.
+void Constructor(const Source &s, Scope &scope, size_t i, std::vector<Edit> &edits) {
+    Type constructed;
+    if (!NumericName(s.Spelling(i), constructed) || !s.Is(i + 1, '(') ||
+        (i > 0 && s.Is(i - 1, '.')))
+        return;
+    const size_t close = s.Closing(i + 1);
+    for (size_t k = i + 2; k < close;) {
+        const size_t comma  = s.Find(k, close, ",");
+        const Type argument = TypeOf(s, scope, k, comma);
+        std::vector<std::string> parts;
+        const std::string base = OperandEnd(s, k) == comma ? s.Joined(k, comma) : std::string();
+        if (Compound(argument) && !base.empty() && Spread(base, argument, parts)) {
+            std::string spelled;
+            for (const std::string &part : parts)
+                spelled += (spelled.empty() ? "" : ", ") + part;
+            edits.push_back(
+                {s.tokens[k].offset, s.tokens[comma - 1].end() - s.tokens[k].offset, spelled});
+        }
         k = comma + 1;
     }
 }
@@ -952,15 +1031,18 @@ std::vector<Type> Parameters(const Source &s, Scope &scope, size_t i) {
     return out;
 }
 
-} // namespace
-
-void ShapeInitializers(std::string &text, LexedHlsl &lexed) {
+// The walk of ShapeInitializers; checkOnly, one that only reports the casts
+// into one-column matrices Windows refuses and leaves the text as it is.
+void Walk(std::string &text, LexedHlsl &lexed, Diagnostics &refusals, bool checkOnly) {
     std::vector<Edit> edits;
     {
         const Source s(text, lexed);
         Scope scope;
         Conversions conversions;
-        int depth = 0;
+        conversions.refusals  = &refusals;
+        conversions.files     = &lexed.files;
+        conversions.checkOnly = checkOnly;
+        int depth             = 0;
         for (size_t i = 0, first = 0; i < s.size(); ++i) {
             conversions.top.push_back(first);
             if (s.Is(i, '{')) ++depth;
@@ -977,6 +1059,7 @@ void ShapeInitializers(std::string &text, LexedHlsl &lexed) {
                 }
             }
             if (s.IsWord(i)) Arguments(s, scope, i, conversions, edits);
+            if (s.IsWord(i)) Constructor(s, scope, i, edits);
             if (start && s.IsWord(i)) Assignment(s, scope, i, conversions, edits);
             if (!start || !s.IsWord(i)) {
                 ++i;
@@ -1015,10 +1098,39 @@ void ShapeInitializers(std::string &text, LexedHlsl &lexed) {
             }
         }
     }
-    if (edits.empty()) return;
+    if (edits.empty() || checkOnly) return;
     std::sort(edits.begin(), edits.end(),
               [](const Edit &x, const Edit &y) { return x.offset > y.offset; });
     for (const Edit &e : edits)
         text.replace(e.offset, e.length, e.text);
     lexed = LexHlsl(text, lexed.files[0]);
+}
+
+} // namespace
+
+bool ShapeInitializers(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics) {
+    Diagnostics refusals;
+    Walk(text, lexed, refusals, false);
+    diagnostics.items.insert(diagnostics.items.end(), refusals.items.begin(), refusals.items.end());
+    return refusals.items.empty();
+}
+
+bool CheckComponentwiseCasts(const std::string &text, const LexedHlsl &lexed,
+                             Diagnostics &diagnostics) {
+    // Only a file with a cast into a matrix of one column and several rows
+    // ("(float4x1) value") is walked: most have none.
+    const Source s(text, lexed);
+    bool cast = false;
+    for (size_t i = 0; i + 2 < s.size() && !cast; ++i) {
+        Type t;
+        cast = s.Is(i, '(') && s.Is(i + 2, ')') && NumericName(s.Spelling(i + 1), t) &&
+               t.kind == Type::Matrix && t.cols == 1 && t.rows > 1;
+    }
+    if (!cast) return true;
+    std::string copy   = text;
+    LexedHlsl unshaped = lexed;
+    Diagnostics refusals;
+    Walk(copy, unshaped, refusals, true);
+    diagnostics.items.insert(diagnostics.items.end(), refusals.items.begin(), refusals.items.end());
+    return refusals.items.empty();
 }

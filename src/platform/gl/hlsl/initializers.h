@@ -8,6 +8,7 @@
 // per member or element.
 #pragma once
 
+#include "platform/gl/compiler/diagnostics.h"
 #include "platform/gl/hlsl/lexer.h"
 
 #include <string>
@@ -23,4 +24,14 @@
 // lexed again when the text changes. Casts, assignments and arguments between
 // types of other shapes that Windows converts component by component become
 // calls of functions that do so (cast-componentwise-compatible.shader_test).
-void ShapeInitializers(std::string &text, LexedHlsl &lexed);
+// Returns false, with the errors in diagnostics, for the casts Windows
+// refuses: into fewer components than the source's, but more than one, from
+// a matrix of several rows and columns or into a matrix of several rows,
+// other than between two matrices.
+bool ShapeInitializers(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics);
+
+// The casts into matrices of one column that Windows refuses, read while
+// one-row and one-column matrices are still matrices (the matrix forms make
+// vectors of them); ShapeInitializers refuses the others.
+bool CheckComponentwiseCasts(const std::string &text, const LexedHlsl &lexed,
+                             Diagnostics &diagnostics);

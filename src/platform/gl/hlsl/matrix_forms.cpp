@@ -127,6 +127,37 @@ std::vector<Place> Places(const std::string &text, const std::vector<Token> &tok
     return places;
 }
 
+// Whether the declaration whose type is tokens[i] is the first of its
+// constant buffer: the first member of a cbuffer or tbuffer, or a global
+// with no variable declared at the file's level before it.
+bool StartsBuffer(const std::string &text, const std::vector<Token> &tokens, size_t i) {
+    size_t first = i;
+    while (first > 0 && tokens[first - 1].kind == TokenKind::Identifier)
+        --first;
+    if (first > 0 && IsMark(text, tokens[first - 1], '{')) {
+        size_t k = first - 1;
+        while (k > 0 && !IsMark(text, tokens[k - 1], ';') && !IsMark(text, tokens[k - 1], '}'))
+            --k;
+        return Is(text, tokens[k], "cbuffer") || Is(text, tokens[k], "tbuffer");
+    }
+    int depth    = 0;
+    size_t start = 0;
+    for (size_t k = 0; k < first; ++k) {
+        const char c = MarkOf(text, tokens[k]);
+        if (c == '{' || c == '(') ++depth;
+        if (c == '}' || c == ')') --depth;
+        if (depth < 0) return false;
+        if (depth > 0 || (c != ';' && c != '}')) continue;
+        bool variable = c == ';';
+        for (size_t j = start; j < k && variable; ++j)
+            variable = !Is(text, tokens[j], "static") && !Is(text, tokens[j], "typedef") &&
+                       !IsMark(text, tokens[j], '(');
+        if (variable) return false;
+        start = k + 1;
+    }
+    return depth == 0;
+}
+
 // Whether the declaration at tokens[i] may become a vector: in code always;
 // elsewhere where the vector takes the matrix's registers.
 bool Rewritable(const Shape &shape, const Place &place, const std::string &text,
@@ -141,9 +172,11 @@ bool Rewritable(const Shape &shape, const Place &place, const std::string &text,
         if (Is(text, tokens[j], "row_major")) rowMajor = true;
         if (Is(text, tokens[j], "column_major")) rowMajor = false;
     }
-    // One whole register either way: 4 rows of one column, column-major, or
-    // one row of 4, row-major.
-    return shape.size() == 4 && (rowMajor ? shape.rows == 1 : shape.columns == 1);
+    // One register either way: rows of one column, column-major, or one row,
+    // row-major; a whole one, or one that starts the buffer, as the matrix
+    // does where a vector might not.
+    if (rowMajor ? shape.rows != 1 : shape.columns != 1) return false;
+    return shape.size() == 4 || StartsBuffer(text, tokens, i);
 }
 
 // Names declared as a degenerate matrix that became a vector.
@@ -192,11 +225,15 @@ Shape OperandShape(const std::string &text, const std::vector<Token> &tokens, si
 }
 
 // mul(a, b) with a rewritten operand: a 1x1 operand (or float1) scales the
-// other's first row (as the left operand) or first column (as the right);
-// a column on the left or a row on the right makes an outer product, which
-// is refused.
+// other's first row (as the left operand) or first column (as the right).
+// mul() sums over the smaller of the left's columns and the right's rows
+// (mul.shader_test), so a column on the left or a row on the right makes an
+// outer product of the left's first column and the right's first row: the
+// product of the two padded with zeros to an inner dimension of 2, which
+// glslang takes. matrices holds the other matrices declared by name.
 bool RewriteMul(const std::string &text, const std::vector<Token> &tokens, size_t call,
-                const Names &names, std::vector<Edit> &edits, std::string &error) {
+                const Names &names, const Names &matrices, std::vector<Edit> &edits,
+                std::string &error) {
     const size_t open = call + 1, close = ClosingBracket(text, tokens, open);
     size_t comma = 0;
     int depth    = 0;
@@ -207,18 +244,41 @@ bool RewriteMul(const std::string &text, const std::vector<Token> &tokens, size_
         if (c == ',' && depth == 0) comma = j;
     }
     if (!comma || close >= tokens.size()) return true;
-    const Shape left  = OperandShape(text, tokens, open + 1, comma, names);
-    const Shape right = OperandShape(text, tokens, comma + 1, close, names);
-    if ((left.matrix && !left.vector && left.columns == 1 && left.rows > 1) ||
-        (right.matrix && !right.vector && right.rows == 1 && right.columns > 1)) {
-        error = "mul() of a one-column matrix on the left or a one-row matrix on the right (an "
-                "outer product) is not supported";
-        return false;
-    }
-    // Edits of the call's own tokens, so that those inside its operands stand.
-    auto edit = [&](size_t token, const std::string &with) {
+    auto shapeOf = [&](size_t first, size_t last) {
+        Shape shape = OperandShape(text, tokens, first, last, names);
+        if (shape.matrix || shape.vector) return shape;
+        if (last == first + 1) {
+            auto found = matrices.find(Spelling(text, tokens[first]));
+            if (found != matrices.end()) return found->second;
+        } else if (MarkOf(text, tokens[first + 1]) == '(' &&
+                   ClosingBracket(text, tokens, first + 1) + 1 == last) {
+            shape = ShapeOf(Spelling(text, tokens[first]));
+        }
+        return shape;
+    };
+    const Shape left  = shapeOf(open + 1, comma);
+    const Shape right = shapeOf(comma + 1, close);
+    const bool column = left.matrix && !left.vector && left.columns == 1 && left.rows > 1;
+    const bool row    = right.matrix && !right.vector && right.rows == 1 && right.columns > 1;
+    auto edit         = [&](size_t token, const std::string &with) {
         edits.push_back({tokens[token].offset, tokens[token].length, with});
     };
+    if (column || row) {
+        const bool fullLeft  = !column && left.matrix && !left.vector && !left.degenerate();
+        const bool fullRight = !row && right.matrix && !right.vector && !right.degenerate();
+        if ((!column && !fullLeft) || (!row && !fullRight)) {
+            error = "mul() of a one-column matrix on the left or a one-row matrix on the right "
+                    "(an outer product) is only supported with a matrix as the other operand";
+            return false;
+        }
+        const std::string base = column ? left.base : right.base;
+        const std::string rows = std::to_string(left.rows), columns = std::to_string(right.columns);
+        edit(open, "(transpose(" + base + "2x" + rows + (fullLeft ? "(transpose(" : "(("));
+        edit(comma, (fullLeft ? ")[0]" : ")") + std::string(", (") + base + rows + ")0)), " + base +
+                        "2x" + columns + "((");
+        edit(close, (fullRight ? ")[0]" : ")") + std::string(", (") + base + columns + ")0))");
+        return true;
+    }
     if (left.matrix && left.size() == 1) {
         edit(call, "(");
         edit(open, "(");
@@ -320,6 +380,13 @@ bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagno
             (i + 2 >= tokens.size() || MarkOf(text, tokens[i + 2]) != '['))
             names.emplace(std::string(Spelling(text, tokens[i + 1])), one);
     }
+    // The other matrices declared, whose shapes mul() reads.
+    Names matrices;
+    for (size_t i = 0; i + 1 < tokens.size(); ++i) {
+        const Shape shape = ShapeOf(Spelling(text, tokens[i]));
+        if (shape.matrix && !shape.degenerate() && tokens[i + 1].kind == TokenKind::Identifier)
+            matrices.emplace(std::string(Spelling(text, tokens[i + 1])), shape);
+    }
     Shape returned; // the type of the function the code is in
     for (size_t i = 0; i < tokens.size(); ++i) {
         if (tokens[i].kind != TokenKind::Identifier) continue;
@@ -338,7 +405,7 @@ bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagno
         if (name == "mul" && i + 1 < tokens.size() && MarkOf(text, tokens[i + 1]) == '(' &&
             (i == 0 || MarkOf(text, tokens[i - 1]) != '.')) {
             std::string error;
-            if (!RewriteMul(text, tokens, i, names, edits, error)) {
+            if (!RewriteMul(text, tokens, i, names, matrices, edits, error)) {
                 diagnostics.Error(lexed.files[tokens[i].file], tokens[i].line, tokens[i].column,
                                   error);
                 return false;

@@ -7,11 +7,15 @@
 // float1x1 is float1), with what HLSL gives a matrix kept for the names
 // declared so: m[0] of a 1xN matrix is its whole row, m[i] of an Nx1 matrix
 // its element i, _m0j / _1j swizzles name the vector's components, and mul()
-// with a float1 or 1x1 operand takes the other operand's first row or column
-// (mul.shader_test). Outside code (cbuffer members, structures, typedefs,
-// globals that are not static) a matrix is only rewritten where the vector
-// takes the same registers: a column-major Nx1 or a row-major 1xN matrix
-// (d3d11-facts: constant-buffer packing); others stay as written.
+// with a float1 or 1x1 operand takes the other operand's first row or column,
+// one with a column on the left or a row on the right is the outer product
+// of the left's first column and the right's first row (mul.shader_test).
+// Outside code (cbuffer members, structures, typedefs, globals that are not
+// static) a matrix is only rewritten where the vector takes the same
+// registers: a column-major Nx1 or a row-major 1xN matrix of four
+// components, or of fewer where it is the first member of its buffer, so
+// that the vector starts a register as the matrix does (d3d11-facts:
+// constant-buffer packing); others stay as written.
 #pragma once
 
 #include "platform/gl/compiler/diagnostics.h"
@@ -24,5 +28,5 @@
 // Windows compiler refuses of these matrices and a vector would take (a
 // return or cast between shapes it does not convert, dot() or length() of a
 // matrix), and for a mul() whose result is an outer product of a rewritten
-// matrix, which a vector cannot give.
+// matrix and an operand whose shape the text does not give.
 bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics);

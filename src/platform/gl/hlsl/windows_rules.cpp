@@ -341,8 +341,9 @@ void CheckRegisters(const Source &s, const std::string &profile, Diagnostics &ou
 
 // [name] and [name(args)] before a statement or a function: one attribute
 // may not be given twice, by exact name ([one][One] compiles), and a
-// variable takes none (attributes.shader_test, conditional.shader_test,
-// for.shader_test).
+// variable takes none, nor a statement hints that contradict each other
+// ([branch] with [flatten], [loop] with [unroll]) (attributes.shader_test,
+// conditional.shader_test, for.shader_test).
 void CheckAttributes(const Source &s, Diagnostics &out) {
     for (size_t at = 0; at < s.tokens.size(); ++at) {
         if (!Is(s, at, "[") || (s.scope[at] != 'g' && s.scope[at] != 'f')) continue;
@@ -371,6 +372,21 @@ void CheckAttributes(const Source &s, Diagnostics &out) {
                 if (names[i].first == names[j].first)
                     Refuse(s, names[i].second,
                            "attribute '" + names[i].first + "' is given more than once", out);
+        // Hints that contradict each other (X3524, conditional.shader_test).
+        static const std::pair<const char *, const char *> kConflicting[] = {{"branch", "flatten"},
+                                                                             {"loop", "unroll"}};
+        for (const auto &[first, second] : kConflicting) {
+            size_t a = 0, b = 0;
+            for (const auto &[name, token] : names) {
+                if (name == first) a = token;
+                if (name == second) b = token;
+            }
+            if (a && b)
+                Refuse(s, std::max(a, b),
+                       std::string("can't use ") + first + " and " + second +
+                           " attributes together",
+                       out);
+        }
         if (s.scope[at] == 'g') {
             size_t k = end;
             while (k < s.tokens.size() && !Is(s, k, "(") && !Is(s, k, ";") && !Is(s, k, "{"))
