@@ -122,8 +122,7 @@ bool GeometryForms(Compile &c) {
 // Scalars where an intrinsic wants a vector, user functions named like
 // intrinsics.
 bool CallForms(Compile &c) {
-    RewriteScalarCalls(c.source, c.lexed);
-    return true;
+    return RewriteScalarCalls(c.source, c.lexed, c.entryPoint, c.diagnostics);
 }
 
 // Long literal suffixes, -true, float case labels, [unroll(N)].

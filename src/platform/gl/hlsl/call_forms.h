@@ -5,6 +5,7 @@
 // function") or writes an OpAny of a scalar that SPIR-V does not have.
 #pragma once
 
+#include "platform/gl/compiler/diagnostics.h"
 #include "platform/gl/hlsl/lexer.h"
 
 #include <string>
@@ -25,6 +26,11 @@
 //   (transpose.shader_test, determinant.shader_test).
 // A file's own function named like an intrinsic is renamed, with the calls
 // whose arguments its parameters take (the others call the intrinsic), as
-// on Windows (intrinsic-override.shader_test). Every line stays where it
+// on Windows (intrinsic-override.shader_test). A function the file
+// overloads has each overload named apart and each call naming the one
+// Windows picks for its arguments' types (function-overload.shader_test);
+// a call Windows finds ambiguous is refused into diagnostics, and false
+// returned. The entry point is never renamed. Every line stays where it
 // was; lexed is lexed again when the text changes.
-void RewriteScalarCalls(std::string &text, LexedHlsl &lexed);
+bool RewriteScalarCalls(std::string &text, LexedHlsl &lexed, const char *entryPoint,
+                        Diagnostics &diagnostics);
