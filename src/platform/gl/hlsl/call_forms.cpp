@@ -572,24 +572,91 @@ struct Call {
     int chosen;
     bool overrides; // where the name is an intrinsic's: the file's function is called
     std::vector<Type> arguments;
+    std::vector<Type> held; // each argument's without a cast in front of it
 };
 
+std::string Spelled(const Type &type) {
+    if (type.matrix) return type.base + std::to_string(type.rows) + "x" + std::to_string(type.cols);
+    return type.vector ? type.base + std::to_string(type.cols) : type.base;
+}
+
+// Whether tokens [first, last) are a variable, with its members, swizzles
+// and elements: what an out argument may be.
+bool Variable(const std::string &text, const std::vector<Token> &tokens, size_t first,
+              size_t last) {
+    if (first >= last || tokens[first].kind != TokenKind::Identifier) return false;
+    for (size_t j = first + 1; j < last;) {
+        if (MarkOf(text, tokens[j]) == '.' && j + 1 < last &&
+            tokens[j + 1].kind == TokenKind::Identifier)
+            j += 2;
+        else if (MarkOf(text, tokens[j]) == '[')
+            j = ClosingBracket(text, tokens, j) + 1;
+        else
+            return false;
+    }
+    return true;
+}
+
 // A cast of each argument that gives a parameter fewer components than it
-// has: Windows drops the others, glslang finds no function to call.
-void CastArguments(const std::string &text, const std::vector<Token> &tokens, const Call &call,
-                   const std::vector<Type> &parameters, std::vector<Edit> &edits) {
-    const auto ranges = CallArguments(text, tokens, call.name + 1);
+// has: Windows drops the others, glslang finds no function to call. A cast
+// of a variable given to an out or inout parameter is dropped: Windows
+// converts the value both ways, glslang converts an out argument itself
+// but writes invalid SPIR-V for the cast (or crashes on an inout one).
+void CastArguments(const Reader &reader, const Call &call, const std::vector<Type> &parameters,
+                   std::vector<Edit> &edits) {
+    const std::string &text          = reader.text;
+    const std::vector<Token> &tokens = reader.tokens;
+    const auto ranges                = CallArguments(text, tokens, call.name + 1);
+    const size_t close               = ClosingBracket(text, tokens, call.name + 1);
+    const char before                = call.name > 0 ? MarkOf(text, tokens[call.name - 1]) : ';';
+    const bool statement = close + 1 < tokens.size() && MarkOf(text, tokens[close + 1]) == ';' &&
+                           (before == ';' || before == '{' || before == '}' || before == ')' ||
+                            (call.name > 0 && Is(text, tokens[call.name - 1], "else")));
+    std::string copiesIn, copiesOut;
     for (size_t a = 0; a < ranges.size() && a < parameters.size(); ++a) {
-        const Type &from = call.arguments[a], &to = parameters[a];
-        if (to.written || Components(to) >= Components(from) || from.matrix != to.matrix) continue;
-        std::string type = to.base;
-        if (to.matrix)
-            type += std::to_string(to.rows) + "x" + std::to_string(to.cols);
-        else if (to.vector)
-            type += std::to_string(to.cols);
-        edits.push_back({tokens[ranges[a].first].offset, 0, "(" + type + ")("});
+        const auto [first, last] = ranges[a];
+        const Type &to           = parameters[a];
+        const bool cast          = last > first + 3 && MarkOf(text, tokens[first]) == '(' &&
+                          MarkOf(text, tokens[first + 2]) == ')' &&
+                          TypeNamed(Spelling(text, tokens[first + 1])).known;
+        const size_t variable = cast ? first + 3 : first;
+        if (to.written && Variable(text, tokens, variable, last)) {
+            // A variable of another type than the parameter's, where the call
+            // is a statement of its own: a temporary of the parameter's type
+            // takes the value and gives it back (glslang crashes on an inout
+            // argument it must convert, and writes invalid SPIR-V for a
+            // vector one).
+            const Type held = a < call.held.size() ? call.held[a] : Type();
+            bool differs =
+                held.known && to.known && !held.arrays && !to.arrays && Key({held}) != Key({to});
+            for (size_t j = variable; j < last; ++j)
+                differs = differs && MarkOf(text, tokens[j]) != '(';
+            if (statement && differs) {
+                const std::string temporary = "hf_argument" + std::to_string(a);
+                const std::string value     = text.substr(
+                        tokens[variable].offset, tokens[last - 1].end() - tokens[variable].offset);
+                copiesIn +=
+                    Spelled(to) + " " + temporary + " = (" + Spelled(to) + ")(" + value + "); ";
+                copiesOut += " " + value + " = (" + Spelled(held) + ")" + temporary + ";";
+                edits.push_back({tokens[first].offset,
+                                 tokens[last - 1].end() - tokens[first].offset, temporary});
+            } else if (cast) {
+                edits.push_back({tokens[first].offset,
+                                 tokens[first + 3].offset - tokens[first].offset, std::string()});
+            }
+            continue;
+        }
+        if (a >= call.arguments.size()) continue;
+        const Type &from = call.arguments[a];
+        if (!from.known || !to.known || to.written || to.arrays || from.arrays ||
+            Components(to) >= Components(from) || from.matrix != to.matrix)
+            continue;
+        edits.push_back({tokens[ranges[a].first].offset, 0, "(" + Spelled(to) + ")("});
         edits.push_back({tokens[ranges[a].second - 1].end(), 0, ")"});
     }
+    if (copiesIn.empty()) return;
+    edits.push_back({tokens[call.name].offset, 0, "{ " + copiesIn});
+    edits.push_back({tokens[close + 1].end(), 0, copiesOut + " }"});
 }
 
 // Names each of a function's overloads apart, and its calls the one they
@@ -599,9 +666,10 @@ void CastArguments(const std::string &text, const std::vector<Token> &tokens, co
 // one function to it. Elsewhere a function named like an intrinsic is
 // renamed where its parameters take the arguments. A call Windows finds
 // ambiguous is refused; returns whether there was one.
-bool NameOverloads(const std::string &text, const LexedHlsl &lexed, const Functions &defined,
+bool NameOverloads(const Reader &reader, const LexedHlsl &lexed, const Functions &defined,
                    const std::vector<Call> &calls, std::vector<Edit> &edits,
                    Diagnostics &diagnostics) {
+    const std::string &text          = reader.text;
     const std::vector<Token> &tokens = lexed.tokens;
     bool ambiguous                   = false;
     for (const Call &call : calls) {
@@ -635,9 +703,12 @@ bool NameOverloads(const std::string &text, const LexedHlsl &lexed, const Functi
             } else if (apart) {
                 if (call.chosen < 0) continue;
                 edits.push_back({t.offset, t.length, named(call.chosen)});
-                CastArguments(text, tokens, call, signatures[call.chosen], edits);
-            } else if (call.overrides) {
-                edits.push_back({t.offset, t.length, "hf_" + name});
+                CastArguments(reader, call, signatures[call.chosen], edits);
+            } else if (call.overrides || (own == function.names.end() && !Intrinsic(name) &&
+                                          signatures.size() == 1)) {
+                if (call.overrides) edits.push_back({t.offset, t.length, "hf_" + name});
+                if (own == function.names.end() && signatures.size() == 1)
+                    CastArguments(reader, call, signatures[0], edits);
             }
         }
     }
@@ -678,13 +749,19 @@ bool RewriteScalarCalls(std::string &text, LexedHlsl &lexed, const char *entryPo
                                  &own->second,
                                  kUnknown,
                                  Intrinsic(name) && Overrides(reader, own->second, i),
+                                 {},
                                  {}});
                 const Function &function = own->second;
                 if (std::find(function.names.begin(), function.names.end(), i) ==
                     function.names.end()) {
                     std::vector<Type> types;
-                    for (const auto &[first, last] : CallArguments(text, tokens, i + 1))
+                    for (const auto &[first, last] : CallArguments(text, tokens, i + 1)) {
                         types.push_back(reader.Expression(first, last));
+                        const bool cast = last > first + 3 && MarkOf(text, tokens[first]) == '(' &&
+                                          MarkOf(text, tokens[first + 2]) == ')';
+                        calls.back().held.push_back(cast ? reader.Expression(first + 3, last)
+                                                         : types.back());
+                    }
                     calls.back().chosen    = Resolve(Signatures(function), types);
                     calls.back().arguments = types;
                 }
@@ -737,7 +814,7 @@ bool RewriteScalarCalls(std::string &text, LexedHlsl &lexed, const char *entryPo
             }
         }
     }
-    const bool ambiguous = NameOverloads(text, lexed, defined, calls, edits, diagnostics);
+    const bool ambiguous = NameOverloads(reader, lexed, defined, calls, edits, diagnostics);
     if (edits.empty()) return !ambiguous;
     // Later edits first, so that each offset still holds; at one offset a
     // replaced name before what is put in front of it, and what one call

@@ -308,6 +308,25 @@ struct Evaluator {
             Constant c = Primary();
             return Converted(c, cast);
         }
+        if (NumericName(s.Spelling(i), cast) && cast.kind != Type::Scalar && s.Is(i + 1, '(')) {
+            // A vector's or matrix's constructor: its arguments' components.
+            const size_t close = s.Closing(i + 1);
+            Constant c;
+            c.type = cast;
+            for (size_t k = i + 2; k < close && ok;) {
+                const size_t comma = s.Find(k, close, ",");
+                Evaluator inner{s, scope, k, comma};
+                const Constant part = inner.Expression();
+                ok                  = ok && inner.ok && inner.i == comma;
+                c.values.insert(c.values.end(), part.values.begin(), part.values.end());
+                k = comma + 1;
+            }
+            i = close + 1;
+            if (c.values.size() == 1)
+                c.values.resize(static_cast<size_t>(Components(cast)), c.values[0]);
+            if (!ok || static_cast<long>(c.values.size()) != Components(cast)) return Fail();
+            return Postfix(c);
+        }
         if (s.Is(i, '(') ||
             (NumericName(s.Spelling(i), cast) && cast.kind == Type::Scalar && s.Is(i + 1, '('))) {
             const bool constructor = !s.Is(i, '(');
