@@ -22,6 +22,7 @@
 #include "platform/gl/hlsl/type_rules.h"
 #include "platform/gl/hlsl/windows_rules.h"
 #include "platform/gl/spirv/passes.h"
+#include "platform/gl/spirv/static_objects.h"
 #include "platform/gl/spirv/texture_offsets.h"
 
 #include <glslang/Include/intermediate.h>
@@ -244,6 +245,17 @@ bool Optimize(Compile &c) {
     return true;
 }
 
+// A static or local texture or sampler read without a value, judged once
+// the optimizer has dropped the reads that do not count.
+bool StaticObjects(Compile &c) {
+    std::string name;
+    if (!ReadsEmptyStaticObject(c.spirv, name)) return true;
+    c.diagnostics.Error(c.fileName, 0, 0,
+                        "texture or sampler" + (name.empty() ? std::string() : " '" + name + "'") +
+                            " is read but never given a resource");
+    return false;
+}
+
 // Offsets that are literals only once loops are unrolled: they need the
 // optimized words.
 bool TextureOffsets(Compile &c) {
@@ -281,6 +293,7 @@ const Stage kStages[] = {
     // SPIR-V
     {"spir-v passes", SpirvPassList},
     {"optimizer", Optimize},
+    {"static objects", StaticObjects},
     {"texture offsets", TextureOffsets},
 };
 
