@@ -5,7 +5,34 @@
 
 #include <set>
 
+namespace {
+
+// Whether the words declare a private object variable or an undefined
+// object at all: one pass over the words, so that the module is parsed only
+// then.
+bool MayHoldEmptyObject(const std::vector<uint32_t> &words) {
+    std::set<uint32_t> objects;
+    for (size_t at = 5; at < words.size();) {
+        const uint32_t count = words[at] >> 16, opcode = words[at] & 0xffff;
+        if (count == 0 || at + count > words.size()) return true; // ParseSpirv judges
+        if ((opcode == spv::OpTypeImage || opcode == spv::OpTypeSampler ||
+             opcode == spv::OpTypeSampledImage) &&
+            count > 1)
+            objects.insert(words[at + 1]);
+        if (opcode == spv::OpTypePointer && count > 3 &&
+            words[at + 2] == spv::StorageClassPrivate && objects.count(words[at + 3]))
+            return true;
+        if (opcode == spv::OpUndef && count > 1 && objects.count(words[at + 1])) return true;
+        if (opcode == spv::OpFunction) return false; // the types and globals are behind
+        at += count;
+    }
+    return false;
+}
+
+} // namespace
+
 bool ReadsEmptyStaticObject(const std::vector<uint32_t> &words, std::string &name) {
+    if (!MayHoldEmptyObject(words)) return false;
     SpirvModule module;
     std::string error;
     if (!ParseSpirv(words, module, error)) return false;
