@@ -81,6 +81,23 @@ Type LiteralType(std::string_view number) {
 
 using Edit = TextEdit;
 
+// Whether tokens [first, last) are a variable, with its members, swizzles
+// and elements: what an out argument may be.
+bool Variable(const std::string &text, const std::vector<Token> &tokens, size_t first,
+              size_t last) {
+    if (first >= last || tokens[first].kind != TokenKind::Identifier) return false;
+    for (size_t j = first + 1; j < last;) {
+        if (MarkOf(text, tokens[j]) == '.' && j + 1 < last &&
+            tokens[j + 1].kind == TokenKind::Identifier)
+            j += 2;
+        else if (MarkOf(text, tokens[j]) == '[')
+            j = ClosingBracket(text, tokens, j) + 1;
+        else
+            return false;
+    }
+    return true;
+}
+
 // The variables in scope where the walk stands: one map per block, the
 // file's first; a function's parameters wait for its body.
 struct Scopes {
@@ -132,7 +149,10 @@ struct Reader {
             const Type cast = TypeNamed(Spelling(text, tokens[j + 1]));
             if (close == j + 2 && cast.known) {
                 const Type operand = Operand(close + 1, last, next);
-                return operand.known ? cast : Type();
+                if (operand.known) return cast;
+                // A variable the text gives no numeric type, to the end.
+                next = last;
+                return Variable(text, tokens, close + 1, last) ? cast : Type();
             }
             type  = Expression(j + 1, close);
             after = close + 1;
@@ -366,26 +386,35 @@ int Cost(const Type &from, const Type &to) {
 
 // The overload (an index into overloads) the arguments of the given types
 // call: the one no other beats on any argument, which beats each other on
-// one at least. kUnknown where a type is not known, kNone where none takes
+// one at least; where a type is not known, the one the others leave.
+// kUnknown where that does not tell, kNone where none takes
 // the arguments, kAmbiguous where none is best.
 constexpr int kUnknown = -1, kNone = -2, kAmbiguous = -3;
 int Resolve(const std::vector<std::vector<Type>> &overloads, const std::vector<Type> &arguments) {
     std::vector<std::vector<int>> costs(overloads.size());
+    bool unknown = false;
     for (const Type &argument : arguments)
-        if (!argument.known || argument.arrays) return kUnknown;
+        unknown = unknown || !argument.known || argument.arrays;
     for (size_t o = 0; o < overloads.size(); ++o) {
         if (overloads[o].size() != arguments.size()) continue;
         bool takes = true;
         for (size_t a = 0; a < arguments.size() && takes; ++a) {
             if (!overloads[o][a].known || overloads[o][a].arrays) return kUnknown;
-            takes = Converts(arguments[a], overloads[o][a]);
-            costs[o].push_back(Cost(arguments[a], overloads[o][a]));
+            const bool known = arguments[a].known && !arguments[a].arrays;
+            takes            = !known || Converts(arguments[a], overloads[o][a]);
+            costs[o].push_back(known ? Cost(arguments[a], overloads[o][a]) : 0);
         }
         if (!takes) costs[o].clear();
     }
     auto viable = [&](size_t o) {
         return overloads[o].size() == arguments.size() && costs[o].size() == arguments.size();
     };
+    if (unknown) { // the one overload the known arguments leave, if only one
+        int only = kUnknown;
+        for (size_t o = 0; o < overloads.size(); ++o)
+            if (viable(o)) only = only == kUnknown ? static_cast<int>(o) : kAmbiguous;
+        return only == kAmbiguous ? kUnknown : only;
+    }
     auto beats = [&](size_t a, size_t b) {
         bool better = false;
         for (size_t k = 0; k < arguments.size(); ++k) {
@@ -578,23 +607,6 @@ struct Call {
 std::string Spelled(const Type &type) {
     if (type.matrix) return type.base + std::to_string(type.rows) + "x" + std::to_string(type.cols);
     return type.vector ? type.base + std::to_string(type.cols) : type.base;
-}
-
-// Whether tokens [first, last) are a variable, with its members, swizzles
-// and elements: what an out argument may be.
-bool Variable(const std::string &text, const std::vector<Token> &tokens, size_t first,
-              size_t last) {
-    if (first >= last || tokens[first].kind != TokenKind::Identifier) return false;
-    for (size_t j = first + 1; j < last;) {
-        if (MarkOf(text, tokens[j]) == '.' && j + 1 < last &&
-            tokens[j + 1].kind == TokenKind::Identifier)
-            j += 2;
-        else if (MarkOf(text, tokens[j]) == '[')
-            j = ClosingBracket(text, tokens, j) + 1;
-        else
-            return false;
-    }
-    return true;
 }
 
 // A cast of each argument that gives a parameter fewer components than it
