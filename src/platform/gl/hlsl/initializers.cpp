@@ -194,7 +194,8 @@ struct Evaluator {
     const Source &s;
     const Scope &scope;
     size_t i, end;
-    bool ok = true;
+    bool ok   = true;
+    int depth = 0; // of the brackets around: a deep nest is not read
 
     Constant Fail() {
         ok = false;
@@ -216,7 +217,7 @@ struct Evaluator {
         while (ok && i < end) {
             if (s.Is(i, '[')) {
                 const size_t close = s.Closing(i);
-                Evaluator inner{s, scope, i + 1, close};
+                Evaluator inner{s, scope, i + 1, close, true, depth + 1};
                 const Constant index = inner.Expression();
                 i                    = close + 1;
                 if (!inner.ok || inner.i != close || index.values.size() != 1) return Fail();
@@ -292,10 +293,12 @@ struct Evaluator {
     }
 
     Constant Primary() {
-        if (i >= end) return Fail();
+        if (i >= end || depth > 64) return Fail();
         if (s.Is(i, '-') || s.Is(i, '+') || s.Is(i, '!')) {
             const char op = s.text[s.tokens[i++].offset];
-            Constant c    = Primary();
+            ++depth;
+            Constant c = Primary();
+            --depth;
             if (c.values.size() != 1) return Fail();
             if (op == '-') c.values[0] = -c.values[0];
             if (op == '!') c = Scalar(c.values[0] == 0, true);
@@ -305,7 +308,9 @@ struct Evaluator {
         if (s.Is(i, '(') && s.Closing(i) == i + 2 && NumericName(s.Spelling(i + 1), cast) &&
             cast.kind == Type::Scalar) {
             i += 3;
+            ++depth;
             Constant c = Primary();
+            --depth;
             return Converted(c, cast);
         }
         if (NumericName(s.Spelling(i), cast) && cast.kind != Type::Scalar && s.Is(i + 1, '(')) {
@@ -315,7 +320,7 @@ struct Evaluator {
             c.type = cast;
             for (size_t k = i + 2; k < close && ok;) {
                 const size_t comma = s.Find(k, close, ",");
-                Evaluator inner{s, scope, k, comma};
+                Evaluator inner{s, scope, k, comma, true, depth + 1};
                 const Constant part = inner.Expression();
                 ok                  = ok && inner.ok && inner.i == comma;
                 c.values.insert(c.values.end(), part.values.begin(), part.values.end());
@@ -332,7 +337,7 @@ struct Evaluator {
             const bool constructor = !s.Is(i, '(');
             if (constructor) ++i;
             const size_t close = s.Closing(i);
-            Evaluator inner{s, scope, i + 1, close};
+            Evaluator inner{s, scope, i + 1, close, true, depth + 1};
             Constant c = inner.Expression();
             ok         = ok && inner.ok && inner.i == close;
             i          = close + 1;
