@@ -389,7 +389,8 @@ void CheckAttributes(const Source &s, Diagnostics &out) {
 // The number of iterations of the for loop whose "for" is at `at`, where its
 // header counts one variable from a literal to a literal by a literal step
 // ("for (i = 0; i < 1024; ++i)"); -1 where it does not.
-long LoopIterations(const Source &s, size_t at) {
+long LoopIterations(const Source &s, size_t at,
+                    const std::map<std::string, long, std::less<>> &constants) {
     if (!Is(s, at + 1, "(")) return -1;
     size_t k = at + 2;
     if (IsName(s, k) && IsName(s, k + 1)) ++k; // the loop declares its counter
@@ -397,6 +398,11 @@ long LoopIterations(const Source &s, size_t at) {
     auto number                    = [&](size_t n, long &value) {
         const bool minus = Is(s, n, "-");
         if (minus) ++n;
+        const auto constant = constants.find(Text(s, n));
+        if (constant != constants.end()) {
+            value = constant->second * (minus ? -1 : 1);
+            return n + 1;
+        }
         if (n >= s.tokens.size() || s.tokens[n].kind != TokenKind::Number) return size_t(0);
         const std::string spelling(Text(s, n));
         if (spelling.find_first_of(".eE") != std::string::npos) return size_t(0);
@@ -433,11 +439,19 @@ long LoopIterations(const Source &s, size_t at) {
 // iterations and refuses a loop that runs more (unroll.shader_test records
 // 1024 refused, and [unroll(1337)] of 1337 compiling).
 void CheckUnroll(const Source &s, Diagnostics &out) {
+    // The integer constants a literal gives ("static const int N = 2048;").
+    std::map<std::string, long, std::less<>> constants;
+    for (size_t at = 0; at + 4 < s.tokens.size(); ++at)
+        if (Is(s, at, "const") && (Is(s, at + 1, "int") || Is(s, at + 1, "uint")) &&
+            IsName(s, at + 2) && Is(s, at + 3, "=") && s.tokens[at + 4].kind == TokenKind::Number &&
+            Is(s, at + 5, ";"))
+            constants[std::string(Text(s, at + 2))] =
+                std::strtol(std::string(Text(s, at + 4)).c_str(), nullptr, 0);
     for (size_t at = 0; at + 3 < s.tokens.size(); ++at) {
         if (!Is(s, at, "[") || !Is(s, at + 1, "unroll") || !Is(s, at + 2, "]") ||
             !Is(s, at + 3, "for"))
             continue;
-        const long iterations = LoopIterations(s, at + 3);
+        const long iterations = LoopIterations(s, at + 3, constants);
         if (iterations >= 1024)
             Refuse(
                 s, at + 3,
