@@ -81,6 +81,7 @@ struct Constant {
 struct Scope {
     std::map<std::string, Type> structs, typedefs, variables, functions;
     std::map<std::string, Constant> constants;
+    std::vector<TextEdit> *sizes = nullptr; // where a struct member's array size is written
     std::map<std::string, std::vector<Type>> parameters; // empty: overloaded or not read
 };
 
@@ -440,12 +441,15 @@ size_t ParseDims(const Source &s, const Scope &scope, size_t i, std::vector<long
             *implicit = close;
         else if (!Evaluate(s, scope, i + 1, close, n) || n <= 0)
             ok = false;
-        else if (edits && (close != i + 2 ||
-                           s.Spelling(i + 1).find_first_not_of("0123456789") != std::string::npos))
+        else if (edits && (close != i + 2 || s.Spelling(i + 1).find_first_not_of("0123456789") !=
+                                                 std::string::npos)) {
             // glslang takes only integer constants it can fold itself.
-            edits->push_back({s.tokens[i + 1].offset,
-                              s.tokens[close - 1].end() - s.tokens[i + 1].offset,
-                              std::to_string(n)});
+            const Edit edit{s.tokens[i + 1].offset,
+                            s.tokens[close - 1].end() - s.tokens[i + 1].offset, std::to_string(n)};
+            if (std::none_of(edits->begin(), edits->end(),
+                             [&](const Edit &e) { return e.offset == edit.offset; }))
+                edits->push_back(edit);
+        }
         dims.push_back(n);
         i = close + 1;
     }
@@ -471,7 +475,7 @@ void ParseMembers(const Source &s, Scope &scope, size_t from, size_t to, Type &s
             }
             Field f{s.Spelling(j), base};
             std::vector<long> dims;
-            j = ParseDims(s, scope, j + 1, dims, nullptr);
+            j = ParseDims(s, scope, j + 1, dims, nullptr, scope.sizes);
             if (j == kNone) {
                 st.kind = Type::Unknown;
                 return;
@@ -1186,6 +1190,7 @@ void ShapeInitializers(std::string &text, LexedHlsl &lexed) {
     {
         const Source s(text, lexed);
         Scope scope;
+        scope.sizes = &edits;
         Conversions conversions;
         int depth = 0;
         for (size_t i = 0, first = 0; i < s.size(); ++i) {
