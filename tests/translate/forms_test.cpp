@@ -73,6 +73,12 @@ const Form kForms[] = {
          "float b[6] = {1, 2, 3, 4, 5, 6}; return f(b);"),
      nullptr},
     {"ps_4_0", "export float twice(float x) { return 2 * x; }\n" PS("return twice(2);"), nullptr},
+    {"ps_4_0", "void set(out float x) { x = 3; }\n" PS("const float c = 1; set(c); return c;"),
+     "must be a variable that is not const"},
+    {"ps_4_0", "void add(inout float x) { x += 3; }\n" PS("add(0.2); return 0;"),
+     "must be a variable"},
+    {"ps_4_0", "float f(float x);\nint f(float x) { return 1; }\n" PS("return f(2);"),
+     "different return type"},
 };
 
 ShaderStage StageOf(const std::string &profile) {

@@ -17,8 +17,9 @@ struct Type {
     bool known = false, vector = false, matrix = false;
     // An integer literal without a suffix, which Windows passes to an int and
     // a uint parameter alike (function-overload.shader_test).
-    bool literal = false;
-    bool written = false; // a parameter declared out or inout
+    bool literal  = false;
+    bool written  = false; // a parameter declared out or inout
+    bool constant = false; // a variable declared const
     std::string base;
     int rows = 1, cols = 1, arrays = 0;
     // A scalar or a one-component vector, which Windows reads as a scalar.
@@ -614,10 +615,11 @@ std::string Spelled(const Type &type) {
 // of a variable given to an out or inout parameter is dropped: Windows
 // converts the value both ways, glslang converts an out argument itself
 // but writes invalid SPIR-V for the cast (or crashes on an inout one).
-void CastArguments(const Reader &reader, const Call &call, const std::vector<Type> &parameters,
-                   std::vector<Edit> &edits) {
+bool CastArguments(const Reader &reader, const Call &call, const std::vector<Type> &parameters,
+                   std::vector<Edit> &edits, const LexedHlsl &lexed, Diagnostics &diagnostics) {
     const std::string &text          = reader.text;
     const std::vector<Token> &tokens = reader.tokens;
+    bool refused                     = false;
     const auto ranges                = CallArguments(text, tokens, call.name + 1);
     const size_t close               = ClosingBracket(text, tokens, call.name + 1);
     const char before                = call.name > 0 ? MarkOf(text, tokens[call.name - 1]) : ';';
@@ -632,13 +634,26 @@ void CastArguments(const Reader &reader, const Call &call, const std::vector<Typ
                           MarkOf(text, tokens[first + 2]) == ')' &&
                           TypeNamed(Spelling(text, tokens[first + 1])).known;
         const size_t variable = cast ? first + 3 : first;
+        const Type held       = a < call.held.size() ? call.held[a] : Type();
+        // An out or inout argument is a variable that is not const, on
+        // Windows ("out parameters require l-value arguments").
+        const bool lvalue =
+            Variable(text, tokens, variable, last) || (!cast && MarkOf(text, tokens[first]) == '(');
+        if (to.written && (!lvalue || held.constant)) {
+            const Token &t = tokens[first];
+            diagnostics.Error(lexed.files[t.file], t.line, t.column,
+                              "'" + std::string(Spelling(text, tokens[call.name])) +
+                                  "': an out or inout argument must be a variable that is not "
+                                  "const");
+            refused = true;
+            continue;
+        }
         if (to.written && Variable(text, tokens, variable, last)) {
             // A variable of another type than the parameter's, where the call
             // is a statement of its own: a temporary of the parameter's type
             // takes the value and gives it back (glslang crashes on an inout
             // argument it must convert, and writes invalid SPIR-V for a
             // vector one).
-            const Type held = a < call.held.size() ? call.held[a] : Type();
             bool differs =
                 held.known && to.known && !held.arrays && !to.arrays && Key({held}) != Key({to});
             for (size_t j = variable; j < last; ++j)
@@ -666,9 +681,10 @@ void CastArguments(const Reader &reader, const Call &call, const std::vector<Typ
         edits.push_back({tokens[ranges[a].first].offset, 0, "(" + Spelled(to) + ")("});
         edits.push_back({tokens[ranges[a].second - 1].end(), 0, ")"});
     }
-    if (copiesIn.empty()) return;
+    if (copiesIn.empty()) return refused;
     edits.push_back({tokens[call.name].offset, 0, "{ " + copiesIn});
     edits.push_back({tokens[close + 1].end(), 0, copiesOut + " }"});
+    return refused;
 }
 
 // Names each of a function's overloads apart, and its calls the one they
@@ -677,21 +693,42 @@ void CastArguments(const Reader &reader, const Call &call, const std::vector<Typ
 // float) and takes half for float, so that a half and a float overload are
 // one function to it. Elsewhere a function named like an intrinsic is
 // renamed where its parameters take the arguments. A call Windows finds
-// ambiguous is refused; returns whether there was one.
+// ambiguous, or that gives an out parameter what is no variable or a const
+// one, and a declaration of another return type than an earlier one of its
+// parameters, are refused; returns whether there was one.
 bool NameOverloads(const Reader &reader, const LexedHlsl &lexed, const Functions &defined,
                    const std::vector<Call> &calls, std::vector<Edit> &edits,
                    Diagnostics &diagnostics) {
     const std::string &text          = reader.text;
     const std::vector<Token> &tokens = lexed.tokens;
-    bool ambiguous                   = false;
+    bool refused                     = false;
     for (const Call &call : calls) {
         if (call.chosen != kAmbiguous) continue;
         const Token &t = tokens[call.name];
         diagnostics.Error(lexed.files[t.file], t.line, t.column,
                           "'" + std::string(Spelling(text, t)) + "': ambiguous function call");
-        ambiguous = true;
+        refused = true;
     }
     for (const auto &[name, function] : defined) {
+        // Declarations of one parameter list must return one type.
+        for (size_t k = 1; k < function.names.size(); ++k)
+            for (size_t m = 0; m < k; ++m) {
+                const std::string key = Key(function.overloads[k]);
+                const Type was        = TypeNamed(Spelling(text, tokens[function.names[m] - 1]));
+                const Type is         = TypeNamed(Spelling(text, tokens[function.names[k] - 1]));
+                const bool differ     = was.known && is.known
+                                            ? Key({was}) != Key({is})
+                                            : Spelling(text, tokens[function.names[m] - 1]) !=
+                                              Spelling(text, tokens[function.names[k] - 1]);
+                if (key.find('?') != std::string::npos || key != Key(function.overloads[m]) ||
+                    !differ)
+                    continue;
+                const Token &t = tokens[function.names[k]];
+                diagnostics.Error(lexed.files[t.file], t.line, t.column,
+                                  "'" + name + "': redeclared with a different return type");
+                refused = true;
+                break;
+            }
         const auto signatures = Signatures(function);
         bool apart            = signatures.size() > 1 && !function.defaults;
         for (const Call &call : calls)
@@ -715,16 +752,20 @@ bool NameOverloads(const Reader &reader, const LexedHlsl &lexed, const Functions
             } else if (apart) {
                 if (call.chosen < 0) continue;
                 edits.push_back({t.offset, t.length, named(call.chosen)});
-                CastArguments(reader, call, signatures[call.chosen], edits);
+                refused = CastArguments(reader, call, signatures[call.chosen], edits, lexed,
+                                        diagnostics) ||
+                          refused;
             } else if (call.overrides || (own == function.names.end() && !Intrinsic(name) &&
                                           signatures.size() == 1)) {
                 if (call.overrides) edits.push_back({t.offset, t.length, "hf_" + name});
                 if (own == function.names.end() && signatures.size() == 1)
-                    CastArguments(reader, call, signatures[0], edits);
+                    refused =
+                        CastArguments(reader, call, signatures[0], edits, lexed, diagnostics) ||
+                        refused;
             }
         }
     }
-    return ambiguous;
+    return refused;
 }
 
 } // namespace
@@ -817,7 +858,10 @@ bool RewriteScalarCalls(std::string &text, LexedHlsl &lexed, const char *entryPo
             const std::string_view name = Spelling(text, t);
             if (scopes.blocks.size() == 1 && (name == "cbuffer" || name == "tbuffer"))
                 bufferHeader = true;
-            const Type type = TypeNamed(name);
+            Type type = TypeNamed(name);
+            for (size_t j = i; type.known && j-- > 0 && tokens[j].kind == TokenKind::Identifier &&
+                               !TypeNamed(Spelling(text, tokens[j])).known;)
+                type.constant = type.constant || Is(text, tokens[j], "const");
             if (type.known && Declares(text, tokens, i + 1)) {
                 declare(i + 1, type);
                 pending       = type;
@@ -826,8 +870,8 @@ bool RewriteScalarCalls(std::string &text, LexedHlsl &lexed, const char *entryPo
             }
         }
     }
-    const bool ambiguous = NameOverloads(reader, lexed, defined, calls, edits, diagnostics);
-    if (edits.empty()) return !ambiguous;
+    const bool refused = NameOverloads(reader, lexed, defined, calls, edits, diagnostics);
+    if (edits.empty()) return !refused;
     // Later edits first, so that each offset still holds; at one offset a
     // replaced name before what is put in front of it, and what one call
     // puts after an argument in the order the calls came.
@@ -837,5 +881,5 @@ bool RewriteScalarCalls(std::string &text, LexedHlsl &lexed, const char *entryPo
     for (const Edit &edit : edits)
         text.replace(edit.offset, edit.length, edit.text);
     lexed = LexHlsl(text, lexed.files[0]);
-    return !ambiguous;
+    return !refused;
 }

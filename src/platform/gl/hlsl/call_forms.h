@@ -29,8 +29,9 @@
 // on Windows (intrinsic-override.shader_test). A function the file
 // overloads has each overload named apart and each call naming the one
 // Windows picks for its arguments' types (function-overload.shader_test);
-// a call Windows finds ambiguous is refused into diagnostics, and false
-// returned. The entry point is never renamed. Every line stays where it
-// was; lexed is lexed again when the text changes.
+// a call Windows finds ambiguous, an out or inout argument that is no
+// variable or a const one, and a function declared again with another
+// return type are refused into diagnostics, and false returned. The entry point is never renamed.
+// Every line stays where it was; lexed is lexed again when the text changes.
 bool RewriteScalarCalls(std::string &text, LexedHlsl &lexed, const char *entryPoint,
                         Diagnostics &diagnostics);
