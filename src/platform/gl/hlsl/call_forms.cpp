@@ -738,8 +738,9 @@ bool NameOverloads(const Reader &reader, const LexedHlsl &lexed, const Functions
                 if (std::find(function.names.begin(), function.names.end(), call.name) ==
                     function.names.end())
                     apart = false;
-        auto named = [&](size_t signature) {
-            return "hf_" + std::to_string(signature) + "_" + name;
+        const std::string spelled = name; // a lambda may not capture a structured binding
+        auto named                = [&](size_t signature) {
+            return "hf_" + std::to_string(signature) + "_" + spelled;
         };
         for (const Call &call : calls) {
             if (call.function != &function) continue;
