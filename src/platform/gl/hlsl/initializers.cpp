@@ -444,8 +444,12 @@ size_t ParseDims(const Source &s, const Scope &scope, size_t i, std::vector<long
         else if (edits && (close != i + 2 || s.Spelling(i + 1).find_first_not_of("0123456789") !=
                                                  std::string::npos)) {
             // glslang takes only integer constants it can fold itself.
-            const Edit edit{s.tokens[i + 1].offset,
-                            s.tokens[close - 1].end() - s.tokens[i + 1].offset, std::to_string(n)};
+            const size_t from = s.tokens[i + 1].offset, to = s.tokens[close - 1].end();
+            // The lines the expression spanned stay, after the number.
+            const Edit edit{from, to - from,
+                            std::to_string(n) + std::string(std::count(s.text.begin() + from,
+                                                                       s.text.begin() + to, '\n'),
+                                                            '\n')};
             if (std::none_of(edits->begin(), edits->end(),
                              [&](const Edit &e) { return e.offset == edit.offset; }))
                 edits->push_back(edit);
