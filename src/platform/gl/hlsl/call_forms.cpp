@@ -637,8 +637,18 @@ bool CastArguments(const Reader &reader, const Call &call, const std::vector<Typ
         const Type held       = a < call.held.size() ? call.held[a] : Type();
         // An out or inout argument is a variable that is not const, on
         // Windows ("out parameters require l-value arguments").
-        const bool lvalue =
+        bool lvalue =
             Variable(text, tokens, variable, last) || (!cast && MarkOf(text, tokens[first]) == '(');
+        // A swizzle that names a component twice cannot be written
+        // (function.shader_test: "x.yy"); a member's name is no swizzle.
+        if (lvalue && last > variable + 2 && MarkOf(text, tokens[last - 2]) == '.') {
+            const std::string_view swizzle = Spelling(text, tokens[last - 1]);
+            const bool letters             = swizzle.size() <= 4 &&
+                                 (swizzle.find_first_not_of("xyzw") == std::string_view::npos ||
+                                  swizzle.find_first_not_of("rgba") == std::string_view::npos);
+            for (size_t k = 0; letters && k < swizzle.size(); ++k)
+                if (swizzle.find(swizzle[k], k + 1) != std::string_view::npos) lvalue = false;
+        }
         if (to.written && (!lvalue || held.constant)) {
             const Token &t = tokens[first];
             diagnostics.Error(lexed.files[t.file], t.line, t.column,
