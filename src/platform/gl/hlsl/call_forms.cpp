@@ -661,20 +661,24 @@ bool CastArguments(const Reader &reader, const Call &call, const std::vector<Typ
         if (to.written && Variable(text, tokens, variable, last)) {
             // A variable of another type than the parameter's, where the call
             // is a statement of its own: a temporary of the parameter's type
-            // takes the value and gives it back (glslang crashes on an inout
-            // argument it must convert, and writes invalid SPIR-V for a
-            // vector one).
-            bool differs =
-                held.known && to.known && !held.arrays && !to.arrays && Key({held}) != Key({to});
+            // takes the value and gives it back, through the cast's type where
+            // there is one (glslang crashes on an inout argument it must
+            // convert, and writes invalid SPIR-V for a vector one or a cast;
+            // function-cast.shader_test records the value going through the
+            // cast both ways).
+            bool differs = held.known && to.known && !held.arrays && !to.arrays &&
+                           (Key({held}) != Key({to}) || cast);
             for (size_t j = variable; j < last; ++j)
                 differs = differs && MarkOf(text, tokens[j]) != '(';
             if (statement && differs) {
                 const std::string temporary = "hf_argument" + std::to_string(a);
                 const std::string value     = text.substr(
                         tokens[variable].offset, tokens[last - 1].end() - tokens[variable].offset);
-                copiesIn +=
-                    Spelled(to) + " " + temporary + " = (" + Spelled(to) + ")(" + value + "); ";
-                copiesOut += " " + value + " = (" + Spelled(held) + ")" + temporary + ";";
+                const std::string through =
+                    cast ? "(" + std::string(Spelling(text, tokens[first + 1])) + ")" : "";
+                copiesIn += Spelled(to) + " " + temporary + " = (" + Spelled(to) + ")" + through +
+                            "(" + value + "); ";
+                copiesOut += " " + value + " = (" + Spelled(held) + ")" + through + temporary + ";";
                 edits.push_back({tokens[first].offset,
                                  tokens[last - 1].end() - tokens[first].offset, temporary});
             } else if (cast) {
