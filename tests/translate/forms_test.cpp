@@ -79,6 +79,11 @@ const Form kForms[] = {
      "must be a variable"},
     {"ps_4_0", "float f(float x);\nint f(float x) { return 1; }\n" PS("return f(2);"),
      "different return type"},
+    {"ps_4_0", "void add(inout float2 x) { x += 3; }\n" PS("float2 v = 0; add(v.yy); return 0;"),
+     "must be a variable"},
+    {"ps_4_0",
+     "float4 f;\nvoid set(out float4 o) { o = f; }\n" PS("float4 x; set((int4)x); return x;"),
+     nullptr},
 };
 
 ShaderStage StageOf(const std::string &profile) {
