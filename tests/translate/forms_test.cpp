@@ -175,6 +175,59 @@ const Form kForms[] = {
      "can't use branch and flatten attributes together"},
     {"ps_4_0", PS("float4 c = 0; [unroll] [loop] for (int i = 0; i < 2; ++i) c += i; return c;"),
      "can't use loop and unroll attributes together"},
+    // Overloads, as Windows picks them; an unused double overload compiles.
+    {"ps_4_0",
+     "float f(int a) { return 1; }\nfloat f(uint a) { return 2; }\n" PS("return f(int2(1, 2));"),
+     nullptr},
+    {"ps_4_0",
+     "float f(float2 a) { return 1; }\nfloat f(double a) { return 2; }\n" PS("return f(1.0);"),
+     nullptr},
+    {"ps_4_0",
+     "float f(float4 a) { return 1; }\nfloat f(half4 a) { return 2; }\n" PS(
+         "return f((half4)1) + f(float4(1, 2, 3, 4));"),
+     nullptr},
+    {"ps_4_0",
+     "float f(float a) { return 1; }\nfloat f(float1 a) { return 2; }\n" PS("return f(1.0);"),
+     "ambiguous function call"},
+    {"ps_4_0", "float f(int a) { return 1; }\nfloat f(uint a) { return 2; }\n" PS("return f(3);"),
+     "ambiguous function call"},
+    {"ps_4_0",
+     "float3 max(float3 a, float3 b, float3 c) { return max(max(a, b), c); }\n" PS(
+         "return float4(max(1, 2, 3), max(1, 2));"),
+     nullptr},
+    // Statics: one initialised by a call; an object never given a resource.
+    {"ps_4_0", "float g() { return 0.6; }\nstatic float a = g() + 0.2;\n" PS("return a;"), nullptr},
+    {"ps_4_0", "static Texture2D t;\nSamplerState s;\n" PS("return t.Sample(s, 0.5);"),
+     "never given a resource"},
+    // Array sizes from constants of any type.
+    {"ps_4_0",
+     "static const float2 k = float2(2.5, 1);\nstatic const int n[2] = {1, 3};\nfloat4 c[k.x + "
+     "n[1]];\n" PS("return c[4];"),
+     nullptr},
+    {"ps_4_0", PS("float a[4.1] = {1, 2, 3, 4}; float b[true] = {a[3]}; return b[0];"), nullptr},
+    {"ps_4_0", PS("float4 r = 0; [unroll] for (int i = 0; i < 1024; ++i) r += i; return r;"),
+     "unable to unroll loop"},
+    // Arguments: a cast variable to an out parameter, a conversion both ways
+    // to an inout one, an array to one of another shape; export.
+    {"ps_4_0", "void set(out float x) { x = 3; }\n" PS("int i; set((float)i); return i;"), nullptr},
+    {"ps_4_0", "void add(inout float2 x) { x += 3; }\n" PS("int2 i = 1; add(i); return i.xyxy;"),
+     nullptr},
+    {"ps_4_0",
+     "float f(float a[2][3]) { return a[1][2]; }\n" PS(
+         "float b[6] = {1, 2, 3, 4, 5, 6}; return f(b);"),
+     nullptr},
+    {"ps_4_0", "export float twice(float x) { return 2 * x; }\n" PS("return twice(2);"), nullptr},
+    {"ps_4_0", "void set(out float x) { x = 3; }\n" PS("const float c = 1; set(c); return c;"),
+     "must be a variable that is not const"},
+    {"ps_4_0", "void add(inout float x) { x += 3; }\n" PS("add(0.2); return 0;"),
+     "must be a variable"},
+    {"ps_4_0", "float f(float x);\nint f(float x) { return 1; }\n" PS("return f(2);"),
+     "different return type"},
+    {"ps_4_0", "void add(inout float2 x) { x += 3; }\n" PS("float2 v = 0; add(v.yy); return 0;"),
+     "must be a variable"},
+    {"ps_4_0",
+     "float4 f;\nvoid set(out float4 o) { o = f; }\n" PS("float4 x; set((int4)x); return x;"),
+     nullptr},
 };
 
 ShaderStage StageOf(const std::string &profile) {

@@ -23,6 +23,7 @@
 #include "platform/gl/hlsl/type_rules.h"
 #include "platform/gl/hlsl/windows_rules.h"
 #include "platform/gl/spirv/passes.h"
+#include "platform/gl/spirv/static_objects.h"
 #include "platform/gl/spirv/texture_offsets.h"
 
 #include <glslang/Include/intermediate.h>
@@ -114,6 +115,7 @@ bool RegisterReservations(Compile &c) {
 
 bool EntryDefinitions(Compile &c) {
     KeepLastEntryDefinition(c.source, c.lexed, c.entryPoint);
+    MoveCalledInitializers(c.source, c.lexed, c.entryPoint);
     return true;
 }
 
@@ -129,8 +131,8 @@ bool GeometryForms(Compile &c) {
 // Scalars where an intrinsic wants a vector, user functions named like
 // intrinsics, operands of different shapes.
 bool CallForms(Compile &c) {
-    RewriteScalarCalls(c.source, c.lexed);
-    return RewriteOperandShapes(c.source, c.lexed, c.diagnostics);
+    return RewriteScalarCalls(c.source, c.lexed, c.entryPoint, c.diagnostics) &&
+           RewriteOperandShapes(c.source, c.lexed, c.diagnostics);
 }
 
 // Long literal suffixes, -true, float case labels, [unroll(N)].
@@ -251,6 +253,17 @@ bool Optimize(Compile &c) {
     return true;
 }
 
+// A static or local texture or sampler read without a value, judged once
+// the optimizer has dropped the reads that do not count.
+bool StaticObjects(Compile &c) {
+    std::string name;
+    if (!ReadsEmptyStaticObject(c.spirv, name)) return true;
+    c.diagnostics.Error(c.fileName, 0, 0,
+                        "texture or sampler" + (name.empty() ? std::string() : " '" + name + "'") +
+                            " is read but never given a resource");
+    return false;
+}
+
 // Offsets that are literals only once loops are unrolled: they need the
 // optimized words.
 bool TextureOffsets(Compile &c) {
@@ -289,6 +302,7 @@ const Stage kStages[] = {
     // SPIR-V
     {"spir-v passes", SpirvPassList},
     {"optimizer", Optimize},
+    {"static objects", StaticObjects},
     {"texture offsets", TextureOffsets},
 };
 

@@ -15,6 +15,11 @@ namespace {
 // matrix, and how many array dimensions a name of it has.
 struct Type {
     bool known = false, vector = false, matrix = false;
+    // An integer literal without a suffix, which Windows passes to an int and
+    // a uint parameter alike (function-overload.shader_test).
+    bool literal  = false;
+    bool written  = false; // a parameter declared out or inout
+    bool constant = false; // a variable declared const
     std::string base;
     int rows = 1, cols = 1, arrays = 0;
     // A scalar or a one-component vector, which Windows reads as a scalar.
@@ -71,10 +76,28 @@ Type LiteralType(std::string_view number) {
         type.base = last == 'h' || last == 'H' ? "half" : "float";
     else
         type.base = number.find_first_of("uU") != std::string_view::npos ? "uint" : "int";
+    type.literal = type.base == "int" && (hex || (last >= '0' && last <= '9'));
     return type;
 }
 
 using Edit = TextEdit;
+
+// Whether tokens [first, last) are a variable, with its members, swizzles
+// and elements: what an out argument may be.
+bool Variable(const std::string &text, const std::vector<Token> &tokens, size_t first,
+              size_t last) {
+    if (first >= last || tokens[first].kind != TokenKind::Identifier) return false;
+    for (size_t j = first + 1; j < last;) {
+        if (MarkOf(text, tokens[j]) == '.' && j + 1 < last &&
+            tokens[j + 1].kind == TokenKind::Identifier)
+            j += 2;
+        else if (MarkOf(text, tokens[j]) == '[')
+            j = ClosingBracket(text, tokens, j) + 1;
+        else
+            return false;
+    }
+    return true;
+}
 
 // The variables in scope where the walk stands: one map per block, the
 // file's first; a function's parameters wait for its body.
@@ -133,12 +156,20 @@ struct Reader {
             const Type cast = TypeNamed(Spelling(text, tokens[j + 1]));
             if (close == j + 2 && cast.known) {
                 const Type operand = Operand(close + 1, last, next);
-                return operand.known ? cast : Type();
+                if (operand.known) return cast;
+                // A variable the text gives no numeric type, to the end.
+                next = last;
+                return Variable(text, tokens, close + 1, last) ? cast : Type();
             }
             type  = Expression(j + 1, close);
             after = close + 1;
         } else if (t.kind == TokenKind::Number) {
-            type = LiteralType(Spelling(text, t));
+            std::string number(Spelling(text, t));
+            // The preprocessor writes 3lu as "3l u".
+            if (after < last && tokens[after].kind == TokenKind::Identifier &&
+                Spelling(text, tokens[after]).find_first_not_of("lLuU") == std::string_view::npos)
+                number += Spelling(text, tokens[after++]);
+            type = LiteralType(number);
         } else if (t.kind == TokenKind::Identifier) {
             const std::string_view name = Spelling(text, t);
             const bool call             = j + 1 < last && MarkOf(text, tokens[j + 1]) == '(';
@@ -146,7 +177,8 @@ struct Reader {
                 type.known = true;
                 type.base  = "bool";
             } else if (call) {
-                type  = TypeNamed(name); // a constructor; other calls are not known
+                type = TypeNamed(name); // a constructor
+                if (!type.known) type = Returned(name, j + 1);
                 after = ClosingBracket(text, tokens, j + 1) + 1;
             } else {
                 type = scopes.Find(name);
@@ -197,17 +229,63 @@ struct Reader {
         while (type.known && next < last) {
             if (!Binary(tokens[next])) return Type();
             const std::string_view op = Spelling(text, tokens[next]);
-            const Type right          = Operand(next + 1, last, next);
-            if (!right.known || type.matrix || right.matrix || type.arrays || right.arrays)
-                return Type();
-            if (Rank(right.base) > Rank(type.base)) type.base = right.base;
-            if (type.single() || (!right.single() && right.cols < type.cols)) {
-                type.vector = right.vector;
-                type.cols   = right.cols;
-            }
-            if (op == "<" || op == ">" || op == "<=" || op == ">=" || op == "==" || op == "!=" ||
-                op == "&&" || op == "||")
+            type                      = Combined(type, Operand(next + 1, last, next));
+            if (type.known && (op == "<" || op == ">" || op == "<=" || op == ">=" || op == "==" ||
+                               op == "!=" || op == "&&" || op == "||"))
                 type.base = "bool";
+        }
+        return type;
+    }
+
+    // The type arithmetic on a and b gives: the higher base, the shorter
+    // vector unless one is a scalar.
+    static Type Combined(Type type, const Type &right) {
+        if (!type.known || !right.known || type.matrix || right.matrix || type.arrays ||
+            right.arrays)
+            return Type();
+        if (Rank(right.base) > Rank(type.base)) type.base = right.base;
+        if (type.single() || (!right.single() && right.cols < type.cols)) {
+            type.vector = right.vector;
+            type.cols   = right.cols;
+        }
+        type.literal = type.literal && right.literal;
+        return type;
+    }
+
+    // What the intrinsic call whose '(' is tokens[open] returns, where its
+    // arguments' types tell: the componentwise ones the arguments' common
+    // type (a float one for those of floats only), the geometric ones a
+    // vector or scalar of it. Unknown for any other call.
+    Type Returned(std::string_view name, size_t open) const {
+        static const std::set<std::string_view> kComponentwise = {
+            "abs",     "clamp",       "max",    "min",      "sign",  "mad",       "acos",
+            "asin",    "atan",        "atan2",  "ceil",     "cos",   "cosh",      "ddx",
+            "ddy",     "degrees",     "exp",    "exp2",     "floor", "fmod",      "frac",
+            "fwidth",  "lerp",        "log",    "log10",    "log2",  "pow",       "radians",
+            "rcp",     "round",       "rsqrt",  "saturate", "sin",   "sinh",      "smoothstep",
+            "sqrt",    "step",        "tan",    "tanh",     "trunc", "normalize", "reflect",
+            "refract", "faceforward", "length", "distance", "dot"};
+        if (!kComponentwise.count(name)) return Type();
+        Type type;
+        const auto arguments = CallArguments(text, tokens, open);
+        const bool geometric = name == "normalize" || name == "reflect" || name == "refract" ||
+                               name == "faceforward" || name == "length" || name == "distance" ||
+                               name == "dot";
+        for (size_t a = 0; a < arguments.size(); ++a) {
+            Type argument = Expression(arguments[a].first, arguments[a].second);
+            if (name == "refract" && a == 2 && argument.known) argument.cols = 1;
+            type = a == 0 ? argument : Combined(type, argument);
+        }
+        if (!type.known || type.matrix || type.arrays) return Type();
+        type.literal        = false;
+        const bool integers = name == "abs" || name == "clamp" || name == "max" || name == "min" ||
+                              name == "sign" || name == "mad" || name == "dot";
+        if (type.base == "bool" || (!integers && Rank(type.base) < Rank("min10float")))
+            type.base = "float";
+        if (name == "sign") type.base = "int";
+        if (geometric && (name == "length" || name == "distance" || name == "dot")) {
+            type.vector = false;
+            type.cols   = 1;
         }
         return type;
     }
@@ -225,13 +303,31 @@ const Geometric kGeometric[] = {
     {"length", 1, false},   {"distance", 2, false}, {"dot", 2, false}};
 
 // The functions the file defines or declares, by name: the parameter types
-// of each overload (unknown where the text does not give a numeric type),
-// and where the names stand.
+// of each declaration (unknown where the text does not give a numeric type),
+// where the names stand, and whether a parameter has a default value.
 struct Function {
     std::vector<std::vector<Type>> overloads;
     std::vector<size_t> names;
+    bool defaults = false;
 };
 using Functions = std::map<std::string, Function, std::less<>>;
+
+// The type of the parameter tokens [first, last) declare, with its arrays.
+Type ParameterType(const std::string &text, const std::vector<Token> &tokens, size_t first,
+                   size_t last) {
+    Type type;
+    size_t j     = first;
+    bool written = false;
+    for (; j < last && !type.known; ++j) {
+        type    = TypeNamed(Spelling(text, tokens[j]));
+        written = written || Is(text, tokens[j], "out") || Is(text, tokens[j], "inout");
+    }
+    type.written = written;
+    if (j < last && tokens[j].kind == TokenKind::Identifier) ++j; // the name
+    for (; j < last && MarkOf(text, tokens[j]) == '['; j = ClosingBracket(text, tokens, j) + 1)
+        ++type.arrays;
+    return type;
+}
 
 Functions DefinedFunctions(const std::string &text, const std::vector<Token> &tokens) {
     Functions defined;
@@ -248,14 +344,102 @@ Functions DefinedFunctions(const std::string &text, const std::vector<Token> &to
         function.names.push_back(i);
         std::vector<Type> parameters;
         for (const auto &[first, last] : CallArguments(text, tokens, i + 1)) {
-            Type type;
-            for (size_t j = first; j < last && !type.known; ++j)
-                type = TypeNamed(Spelling(text, tokens[j]));
-            parameters.push_back(type);
+            if (last == first + 1 && Is(text, tokens[first], "void")) break;
+            parameters.push_back(ParameterType(text, tokens, first, last));
+            for (size_t j = first; j < last; ++j)
+                function.defaults = function.defaults || MarkOf(text, tokens[j]) == '=';
         }
         function.overloads.push_back(parameters);
     }
     return defined;
+}
+
+// The scalar components of a numeric type.
+int Components(const Type &type) {
+    return type.rows * type.cols;
+}
+
+// Whether Windows converts a value of type from to a parameter of type to
+// without a cast: a scalar to any numeric type, a vector or matrix to one
+// of as many components or, truncated, to a scalar, a shorter vector, a
+// one-row or one-column matrix or a smaller matrix. Both are known and
+// neither is an array.
+bool Converts(const Type &from, const Type &to) {
+    if (from.single() || (from.matrix && Components(from) == 1) || to.single()) return true;
+    if (Components(from) < Components(to)) return false;
+    if (from.matrix && to.matrix) return to.rows <= from.rows && to.cols <= from.cols;
+    return Components(from) == Components(to) || (!from.matrix && !to.matrix) ||
+           (from.matrix ? from.rows == 1 || from.cols == 1 : to.rows == 1 || to.cols == 1);
+}
+
+// How far passing from to to is from an exact match, lower being better, as
+// function-overload.shader_test records Windows choosing: dropping
+// components first, then the base type's change (none, int and uint, within
+// the integers or the floating-point types, across them), then a scalar
+// made a vector. An unsuffixed integer literal is an int and a uint alike.
+int Cost(const Type &from, const Type &to) {
+    auto integer = [](const std::string &base) { return Rank(base) < Rank("min10float"); };
+    int base     = 3;
+    if (from.base == to.base || (from.literal && (to.base == "int" || to.base == "uint")))
+        base = 0;
+    else if ((from.base == "int" && to.base == "uint") || (from.base == "uint" && to.base == "int"))
+        base = 1;
+    else if (integer(from.base) == integer(to.base)) // bool with the integers
+        base = 2;
+    const int narrowing = Components(to) < Components(from) ? 1 : 0;
+    const int widening  = Components(to) > Components(from) ? 1 : 0;
+    return narrowing * 100 + base * 10 + widening;
+}
+
+// The overload (an index into overloads) the arguments of the given types
+// call: the one no other beats on any argument, which beats each other on
+// one at least; where a type is not known, the one the others leave.
+// kUnknown where that does not tell, kNone where none takes
+// the arguments, kAmbiguous where none is best.
+constexpr int kUnknown = -1, kNone = -2, kAmbiguous = -3;
+int Resolve(const std::vector<std::vector<Type>> &overloads, const std::vector<Type> &arguments) {
+    std::vector<std::vector<int>> costs(overloads.size());
+    bool unknown = false;
+    for (const Type &argument : arguments)
+        unknown = unknown || !argument.known || argument.arrays;
+    for (size_t o = 0; o < overloads.size(); ++o) {
+        if (overloads[o].size() != arguments.size()) continue;
+        bool takes = true;
+        for (size_t a = 0; a < arguments.size() && takes; ++a) {
+            if (!overloads[o][a].known || overloads[o][a].arrays) return kUnknown;
+            const bool known = arguments[a].known && !arguments[a].arrays;
+            takes            = !known || Converts(arguments[a], overloads[o][a]);
+            costs[o].push_back(known ? Cost(arguments[a], overloads[o][a]) : 0);
+        }
+        if (!takes) costs[o].clear();
+    }
+    auto viable = [&](size_t o) {
+        return overloads[o].size() == arguments.size() && costs[o].size() == arguments.size();
+    };
+    if (unknown) { // the one overload the known arguments leave, if only one
+        int only = kUnknown;
+        for (size_t o = 0; o < overloads.size(); ++o)
+            if (viable(o)) only = only == kUnknown ? static_cast<int>(o) : kAmbiguous;
+        return only == kAmbiguous ? kUnknown : only;
+    }
+    auto beats = [&](size_t a, size_t b) {
+        bool better = false;
+        for (size_t k = 0; k < arguments.size(); ++k) {
+            if (costs[a][k] > costs[b][k]) return false;
+            better = better || costs[a][k] < costs[b][k];
+        }
+        return better;
+    };
+    int best = kNone;
+    for (size_t o = 0; o < overloads.size(); ++o) {
+        if (!viable(o)) continue;
+        bool all = true;
+        for (size_t p = 0; p < overloads.size() && all; ++p)
+            all = p == o || !viable(p) || beats(o, p);
+        if (all) return static_cast<int>(o);
+        best = kAmbiguous;
+    }
+    return best;
 }
 
 // Whether a value of type from is passed to a parameter of type to, as far
@@ -821,7 +1005,10 @@ void WalkScopes(const std::string &text, const std::vector<Token> &tokens, Visit
             const std::string_view name = Spelling(text, t);
             if (scopes.blocks.size() == 1 && (name == "cbuffer" || name == "tbuffer"))
                 bufferHeader = true;
-            const Type type = TypeNamed(name);
+            Type type = TypeNamed(name);
+            for (size_t j = i; type.known && j-- > 0 && tokens[j].kind == TokenKind::Identifier &&
+                               !TypeNamed(Spelling(text, tokens[j])).known;)
+                type.constant = type.constant || Is(text, tokens[j], "const");
             if (type.known && Declares(text, tokens, i + 1)) {
                 declare(i + 1, type);
                 pending       = type;
@@ -832,14 +1019,226 @@ void WalkScopes(const std::string &text, const std::vector<Token> &tokens, Visit
     }
 }
 
+// The distinct parameter lists of a function's declarations, in the order
+// they first come.
+std::string Key(const std::vector<Type> &parameters) {
+    std::string key;
+    for (const Type &p : parameters)
+        key += p.base +
+               (p.matrix   ? "m"
+                : p.vector ? "v"
+                           : "s") +
+               std::to_string(p.rows) + std::to_string(p.cols) + "[" + std::to_string(p.arrays) +
+               (p.known ? "," : "?,");
+    return key;
+}
+std::vector<std::vector<Type>> Signatures(const Function &function) {
+    std::vector<std::vector<Type>> signatures;
+    std::set<std::string> keys;
+    for (const std::vector<Type> &parameters : function.overloads)
+        if (keys.insert(Key(parameters)).second) signatures.push_back(parameters);
+    return signatures;
+}
+
+// A call of a function the file declares: its name's token, and the
+// declaration it calls (Resolve) where the file has several.
+struct Call {
+    size_t name;
+    const Function *function;
+    int chosen;
+    bool overrides; // where the name is an intrinsic's: the file's function is called
+    std::vector<Type> arguments;
+    std::vector<Type> held; // each argument's without a cast in front of it
+};
+
+std::string Spelled(const Type &type) {
+    if (type.matrix) return type.base + std::to_string(type.rows) + "x" + std::to_string(type.cols);
+    return type.vector ? type.base + std::to_string(type.cols) : type.base;
+}
+
+// A cast of each argument that gives a parameter fewer components than it
+// has: Windows drops the others, glslang finds no function to call. A cast
+// of a variable given to an out or inout parameter is dropped: Windows
+// converts the value both ways, glslang converts an out argument itself
+// but writes invalid SPIR-V for the cast (or crashes on an inout one).
+bool CastArguments(const Reader &reader, const Call &call, const std::vector<Type> &parameters,
+                   std::vector<Edit> &edits, const LexedHlsl &lexed, Diagnostics &diagnostics) {
+    const std::string &text          = reader.text;
+    const std::vector<Token> &tokens = reader.tokens;
+    bool refused                     = false;
+    const auto ranges                = CallArguments(text, tokens, call.name + 1);
+    const size_t close               = ClosingBracket(text, tokens, call.name + 1);
+    const char before                = call.name > 0 ? MarkOf(text, tokens[call.name - 1]) : ';';
+    const bool statement = close + 1 < tokens.size() && MarkOf(text, tokens[close + 1]) == ';' &&
+                           (before == ';' || before == '{' || before == '}' || before == ')' ||
+                            (call.name > 0 && Is(text, tokens[call.name - 1], "else")));
+    std::string copiesIn, copiesOut;
+    for (size_t a = 0; a < ranges.size() && a < parameters.size(); ++a) {
+        const auto [first, last] = ranges[a];
+        const Type &to           = parameters[a];
+        const bool cast          = last > first + 3 && MarkOf(text, tokens[first]) == '(' &&
+                          MarkOf(text, tokens[first + 2]) == ')' &&
+                          TypeNamed(Spelling(text, tokens[first + 1])).known;
+        const size_t variable = cast ? first + 3 : first;
+        const Type held       = a < call.held.size() ? call.held[a] : Type();
+        // An out or inout argument is a variable that is not const, on
+        // Windows ("out parameters require l-value arguments").
+        bool lvalue =
+            Variable(text, tokens, variable, last) || (!cast && MarkOf(text, tokens[first]) == '(');
+        // A swizzle that names a component twice cannot be written
+        // (function.shader_test: "x.yy"); a member's name is no swizzle.
+        if (lvalue && last > variable + 2 && MarkOf(text, tokens[last - 2]) == '.') {
+            const std::string_view swizzle = Spelling(text, tokens[last - 1]);
+            const bool letters             = swizzle.size() <= 4 &&
+                                 (swizzle.find_first_not_of("xyzw") == std::string_view::npos ||
+                                  swizzle.find_first_not_of("rgba") == std::string_view::npos);
+            for (size_t k = 0; letters && k < swizzle.size(); ++k)
+                if (swizzle.find(swizzle[k], k + 1) != std::string_view::npos) lvalue = false;
+        }
+        if (to.written && (!lvalue || held.constant)) {
+            const Token &t = tokens[first];
+            diagnostics.Error(lexed.files[t.file], t.line, t.column,
+                              "'" + std::string(Spelling(text, tokens[call.name])) +
+                                  "': an out or inout argument must be a variable that is not "
+                                  "const");
+            refused = true;
+            continue;
+        }
+        if (to.written && Variable(text, tokens, variable, last)) {
+            // A variable of another type than the parameter's, where the call
+            // is a statement of its own: a temporary of the parameter's type
+            // takes the value and gives it back, through the cast's type where
+            // there is one (glslang crashes on an inout argument it must
+            // convert, and writes invalid SPIR-V for a vector one or a cast;
+            // function-cast.shader_test records the value going through the
+            // cast both ways).
+            bool differs = held.known && to.known && !held.arrays && !to.arrays &&
+                           (Key({held}) != Key({to}) || cast);
+            for (size_t j = variable; j < last; ++j)
+                differs = differs && MarkOf(text, tokens[j]) != '(';
+            if (statement && differs) {
+                const std::string temporary = "hf_argument" + std::to_string(a);
+                const std::string value     = text.substr(
+                        tokens[variable].offset, tokens[last - 1].end() - tokens[variable].offset);
+                const std::string through =
+                    cast ? "(" + std::string(Spelling(text, tokens[first + 1])) + ")" : "";
+                copiesIn += Spelled(to) + " " + temporary + " = (" + Spelled(to) + ")" + through +
+                            "(" + value + "); ";
+                copiesOut += " " + value + " = (" + Spelled(held) + ")" + through + temporary + ";";
+                edits.push_back({tokens[first].offset,
+                                 tokens[last - 1].end() - tokens[first].offset, temporary});
+            } else if (cast) {
+                edits.push_back({tokens[first].offset,
+                                 tokens[first + 3].offset - tokens[first].offset, std::string()});
+            }
+            continue;
+        }
+        if (a >= call.arguments.size()) continue;
+        const Type &from = call.arguments[a];
+        if (!from.known || !to.known || to.written || to.arrays || from.arrays ||
+            Components(to) >= Components(from) || from.matrix != to.matrix)
+            continue;
+        edits.push_back({tokens[ranges[a].first].offset, 0, "(" + Spelled(to) + ")("});
+        edits.push_back({tokens[ranges[a].second - 1].end(), 0, ")"});
+    }
+    if (copiesIn.empty()) return refused;
+    edits.push_back({tokens[call.name].offset, 0, "{ " + copiesIn});
+    edits.push_back({tokens[close + 1].end(), 0, copiesOut + " }"});
+    return refused;
+}
+
+// Names each of a function's overloads apart, and its calls the one they
+// call, where Resolve tells that of every call: glslang picks overloads by
+// other rules (int for min16int and uint alike, double before float2 for a
+// float) and takes half for float, so that a half and a float overload are
+// one function to it. Elsewhere a function named like an intrinsic is
+// renamed where its parameters take the arguments. A call Windows finds
+// ambiguous, or that gives an out parameter what is no variable or a const
+// one, and a declaration of another return type than an earlier one of its
+// parameters, are refused; returns whether there was one.
+bool NameOverloads(const Reader &reader, const LexedHlsl &lexed, const Functions &defined,
+                   const std::vector<Call> &calls, std::vector<Edit> &edits,
+                   Diagnostics &diagnostics) {
+    const std::string &text          = reader.text;
+    const std::vector<Token> &tokens = lexed.tokens;
+    bool refused                     = false;
+    for (const Call &call : calls) {
+        if (call.chosen != kAmbiguous) continue;
+        const Token &t = tokens[call.name];
+        diagnostics.Error(lexed.files[t.file], t.line, t.column,
+                          "'" + std::string(Spelling(text, t)) + "': ambiguous function call");
+        refused = true;
+    }
+    for (const auto &[name, function] : defined) {
+        // Declarations of one parameter list must return one type.
+        for (size_t k = 1; k < function.names.size(); ++k)
+            for (size_t m = 0; m < k; ++m) {
+                const std::string key = Key(function.overloads[k]);
+                const Type was        = TypeNamed(Spelling(text, tokens[function.names[m] - 1]));
+                const Type is         = TypeNamed(Spelling(text, tokens[function.names[k] - 1]));
+                const bool differ     = was.known && is.known
+                                            ? Key({was}) != Key({is})
+                                            : Spelling(text, tokens[function.names[m] - 1]) !=
+                                              Spelling(text, tokens[function.names[k] - 1]);
+                if (key.find('?') != std::string::npos || key != Key(function.overloads[m]) ||
+                    !differ)
+                    continue;
+                const Token &t = tokens[function.names[k]];
+                diagnostics.Error(lexed.files[t.file], t.line, t.column,
+                                  "'" + name + "': redeclared with a different return type");
+                refused = true;
+                break;
+            }
+        const auto signatures = Signatures(function);
+        bool apart            = signatures.size() > 1 && !function.defaults;
+        for (const Call &call : calls)
+            if (call.function == &function &&
+                (call.chosen == kUnknown || call.chosen == kAmbiguous ||
+                 (call.chosen == kNone && !Intrinsic(name))))
+                if (std::find(function.names.begin(), function.names.end(), call.name) ==
+                    function.names.end())
+                    apart = false;
+        const std::string spelled = name; // a lambda may not capture a structured binding
+        auto named                = [&](size_t signature) {
+            return "hf_" + std::to_string(signature) + "_" + spelled;
+        };
+        for (const Call &call : calls) {
+            if (call.function != &function) continue;
+            const Token &t = tokens[call.name];
+            const auto own = std::find(function.names.begin(), function.names.end(), call.name);
+            if (apart && own != function.names.end()) {
+                const std::string key = Key(function.overloads[own - function.names.begin()]);
+                for (size_t s = 0; s < signatures.size(); ++s)
+                    if (Key(signatures[s]) == key) edits.push_back({t.offset, t.length, named(s)});
+            } else if (apart) {
+                if (call.chosen < 0) continue;
+                edits.push_back({t.offset, t.length, named(call.chosen)});
+                refused = CastArguments(reader, call, signatures[call.chosen], edits, lexed,
+                                        diagnostics) ||
+                          refused;
+            } else if (call.overrides || (own == function.names.end() && !Intrinsic(name) &&
+                                          signatures.size() == 1)) {
+                if (call.overrides) edits.push_back({t.offset, t.length, "hf_" + name});
+                if (own == function.names.end() && signatures.size() == 1)
+                    refused =
+                        CastArguments(reader, call, signatures[0], edits, lexed, diagnostics) ||
+                        refused;
+            }
+        }
+    }
+    return refused;
+}
+
 } // namespace
 
-void RewriteScalarCalls(std::string &text, LexedHlsl &lexed) {
+bool RewriteScalarCalls(std::string &text, LexedHlsl &lexed, const char *entryPoint,
+                        Diagnostics &diagnostics) {
     const std::vector<Token> &tokens                           = lexed.tokens;
     static const std::set<std::string, std::less<>> kRewritten = {
         "any",     "all",         "transpose", "determinant", "normalize", "reflect",
         "refract", "faceforward", "length",    "distance",    "dot"};
     const auto defined = DefinedFunctions(text, tokens);
+    std::vector<Call> calls;
     std::vector<Edit> edits;
     WalkScopes(text, tokens, [&](size_t i, const Reader &reader) {
         const Token &t    = tokens[i];
@@ -851,11 +1250,28 @@ void RewriteScalarCalls(std::string &text, LexedHlsl &lexed) {
         auto own                    = defined.find(name);
         if (own == defined.end()) {
             if (kRewritten.count(name)) RewriteCall(reader, i, edits);
-        } else if (Intrinsic(name) && Overrides(reader, own->second, i)) {
-            edits.push_back({t.offset, t.length, "hf_" + std::string(name)});
+            return;
         }
+        if (name == entryPoint) return;
+        const Function &function = own->second;
+        calls.push_back(
+            {i, &function, kUnknown, Intrinsic(name) && Overrides(reader, function, i), {}, {}});
+        if (std::find(function.names.begin(), function.names.end(), i) != function.names.end())
+            return;
+        std::vector<Type> types;
+        for (const auto &[first, last] : CallArguments(text, tokens, i + 1)) {
+            types.push_back(reader.Expression(first, last));
+            const bool cast = last > first + 3 && MarkOf(text, tokens[first]) == '(' &&
+                              MarkOf(text, tokens[first + 2]) == ')';
+            calls.back().held.push_back(cast ? reader.Expression(first + 3, last) : types.back());
+        }
+        calls.back().chosen    = Resolve(Signatures(function), types);
+        calls.back().arguments = types;
     });
-    if (edits.empty()) return;
+    Scopes none; // the overloads are named from the calls' types read above
+    const bool refused =
+        NameOverloads(Reader{text, tokens, none}, lexed, defined, calls, edits, diagnostics);
+    if (edits.empty()) return !refused;
     // Later edits first, so that each offset still holds; at one offset a
     // replaced name before what is put in front of it, and what one call
     // puts after an argument in the order the calls came.
@@ -865,6 +1281,7 @@ void RewriteScalarCalls(std::string &text, LexedHlsl &lexed) {
     for (const Edit &edit : edits)
         text.replace(edit.offset, edit.length, edit.text);
     lexed = LexHlsl(text, lexed.files[0]);
+    return !refused;
 }
 
 bool RewriteOperandShapes(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics) {

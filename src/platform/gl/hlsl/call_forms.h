@@ -26,9 +26,15 @@
 //   (transpose.shader_test, determinant.shader_test).
 // A file's own function named like an intrinsic is renamed, with the calls
 // whose arguments its parameters take (the others call the intrinsic), as
-// on Windows (intrinsic-override.shader_test). Every line stays where it
-// was; lexed is lexed again when the text changes.
-void RewriteScalarCalls(std::string &text, LexedHlsl &lexed);
+// on Windows (intrinsic-override.shader_test). A function the file
+// overloads has each overload named apart and each call naming the one
+// Windows picks for its arguments' types (function-overload.shader_test);
+// a call Windows finds ambiguous, an out or inout argument that is no
+// variable or a const one, and a function declared again with another
+// return type are refused into diagnostics, and false returned. The entry point is never renamed.
+// Every line stays where it was; lexed is lexed again when the text changes.
+bool RewriteScalarCalls(std::string &text, LexedHlsl &lexed, const char *entryPoint,
+                        Diagnostics &diagnostics);
 
 // Rewrites the operands of componentwise operators and intrinsics (max, min,
 // pow, lerp, clamp, step, smoothstep, ldexp, atan2, fmod, mad) whose shapes

@@ -446,3 +446,60 @@ void RenameClipCullSemantics(std::string &text, const LexedHlsl &lexed) {
         }
     }
 }
+
+void MoveCalledInitializers(std::string &text, LexedHlsl &lexed, const std::string &entryPoint) {
+    Source source(text, lexed);
+    std::set<std::string> functions;
+    size_t body = source.size(); // the '{' of the entry point's body
+    for (const Function &function : Functions(source)) {
+        if (!function.body) continue;
+        functions.insert(source.Spelling(function.name));
+        if (source.Spelling(function.name) != entryPoint) continue;
+        for (size_t j = source.Closing(function.name + 1); j <= function.last; ++j)
+            if (source.Is(j, '{')) {
+                body = j;
+                break;
+            }
+    }
+    if (body == source.size()) return;
+    std::set<std::string> moved;
+    std::string assignments;
+    for (size_t start = 0; start < body;) {
+        const size_t next = source.NextDeclaration(start);
+        size_t equals = next, isStatic = next, isConst = next;
+        for (size_t i = start; i < next && equals == next; ++i) {
+            if (source.Is(i, '(') || source.Is(i, '{') || source.Is(i, '[') || source.Is(i, ':'))
+                break; // a function, an array, a semantic: left as they are
+            if (source.IsWord(i) && source.Spelling(i) == "static") isStatic = i;
+            if (source.IsWord(i) && source.Spelling(i) == "const") isConst = i;
+            if (source.Is(i, '=')) equals = i;
+        }
+        const size_t last = next - 1; // the ';'
+        bool moves        = equals < next && isStatic < equals && source.Is(last, ';') &&
+                     source.IsWord(equals - 1) && !source.Is(equals + 1, '{');
+        bool calls = false;
+        for (size_t i = equals + 1; moves && i < last; ++i) {
+            if (source.Is(i, ',')) moves = false; // several declarators
+            if (source.Opens(i) && !source.Is(i, '(')) i = source.Closing(i);
+            if (source.IsWord(i) &&
+                ((functions.count(source.Spelling(i)) && source.Is(i + 1, '(')) ||
+                 moved.count(source.Spelling(i))))
+                calls = true;
+        }
+        if (moves && calls) {
+            const std::string name = source.Spelling(equals - 1);
+            std::string value =
+                text.substr(source.tokens[equals + 1].offset,
+                            source.tokens[last - 1].end() - source.tokens[equals + 1].offset);
+            std::replace(value.begin(), value.end(), '\n', ' ');
+            assignments += " " + name + " = " + value + ";";
+            moved.insert(name);
+            source.Blank(equals, last - 1);
+            if (isConst < equals) source.Blank(isConst, isConst);
+        }
+        start = next;
+    }
+    if (moved.empty()) return;
+    text.insert(source.tokens[body].end(), assignments);
+    lexed = LexHlsl(text, lexed.files[0]);
+}

@@ -27,6 +27,14 @@ void BlankEffectSyntax(std::string &text, LexedHlsl &lexed);
 // them still find their overloads. Returns the number of definitions found.
 int KeepLastEntryDefinition(std::string &text, LexedHlsl &lexed, const std::string &entryPoint);
 
+// A static variable of the file initialised by a call of one of its
+// functions (or from such a variable) gets its value as the entry point's
+// first statements instead, in the order of the declarations: the Windows
+// compiler runs such initialisers before the entry point
+// (static-initializer.shader_test); glslang 12 refuses the call there
+// ("Recursion detected"). A const one stops being const.
+void MoveCalledInitializers(std::string &text, LexedHlsl &lexed, const std::string &entryPoint);
+
 // Blanks the functions other than entryPoint that take a stream of
 // geometry-stage output (inout TriangleStream<T>) and that nothing names:
 // the other geometry entry points of an effect file. glslang 12 crashes when

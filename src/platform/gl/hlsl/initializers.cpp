@@ -8,6 +8,7 @@
 #include "platform/gl/hlsl/lexer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <map>
 #include <set>
@@ -16,6 +17,8 @@
 namespace {
 
 constexpr size_t kNone = static_cast<size_t>(-1);
+
+using Edit = TextEdit;
 
 struct Field;
 
@@ -68,10 +71,19 @@ std::string Spelled(const Type &t) {
     return t.name;
 }
 
+// A value the text gives at compile time: its type and its scalar
+// components in order (an array's elements', a struct's members', a
+// matrix's rows').
+struct Constant {
+    Type type;
+    std::vector<double> values;
+};
+
 // What the walk has read so far.
 struct Scope {
     std::map<std::string, Type> structs, typedefs, variables, functions;
-    std::map<std::string, long> constants;
+    std::map<std::string, Constant> constants;
+    std::vector<TextEdit> *sizes = nullptr; // where a struct member's array size is written
     std::map<std::string, std::vector<Type>> parameters; // empty: overloaded or not read
 };
 
@@ -173,69 +185,256 @@ bool ObjectName(const std::string &word) {
     return lower.find("buffer") != std::string::npos;
 }
 
-// Integer constant expressions of array sizes: numbers, the constants read
-// so far, + - * / % and parentheses.
+int Selection(const Type &t, const std::string &name);
+
+// Constant expressions, as array sizes take them on Windows
+// (array-size-expr.shader_test, array-dimension.shader_test): numbers, true
+// and false, the constants read so far (of any type) with their elements,
+// members and swizzles, casts and constructors of scalars, unary and binary
+// arithmetic, in C's precedence. A size is what the value truncates to, a
+// float's too (4.1 is 4).
 struct Evaluator {
     const Source &s;
     const Scope &scope;
     size_t i, end;
-    bool ok = true;
+    bool ok   = true;
+    int depth = 0; // of the brackets around: a deep nest is not read
 
-    long Primary() {
-        if (s.Is(i, '-') || s.Is(i, '+')) {
-            const bool minus = s.Is(i++, '-');
-            const long v     = Primary();
-            return minus ? -v : v;
-        }
-        if (s.Is(i, '(')) {
-            const size_t close = s.Closing(i);
-            Evaluator inner{s, scope, i + 1, close};
-            const long v = inner.Sum();
-            ok           = ok && inner.ok && inner.i == close;
-            i            = close + 1;
-            return v;
-        }
-        if (i < end && s.tokens[i].kind == TokenKind::Number)
-            return static_cast<long>(std::strtod(s.Spelling(i++).c_str(), nullptr));
-        const auto c = scope.constants.find(s.Spelling(i));
-        if (i >= end || c == scope.constants.end()) {
-            ok = false;
-            return 0;
-        }
-        ++i;
-        return c->second;
+    Constant Fail() {
+        ok = false;
+        return Constant();
     }
-    long Product() {
-        long v = Primary();
-        while (ok && i < end && (s.Is(i, '*') || s.Is(i, '/') || s.Is(i, '%'))) {
+    static Constant Scalar(double v, bool integral) {
+        Constant c;
+        NumericName(integral ? "int" : "float", c.type);
+        c.values.push_back(v);
+        return c;
+    }
+    static bool Integral(const Type &t) {
+        return t.name != "float" && t.name != "half" && t.name != "double" &&
+               t.name.find("float") == std::string::npos;
+    }
+
+    // Postfix [index], .member and .swizzle on c.
+    Constant Postfix(Constant c) {
+        while (ok && i < end) {
+            if (s.Is(i, '[')) {
+                const size_t close = s.Closing(i);
+                Evaluator inner{s, scope, i + 1, close, true, depth + 1};
+                const Constant index = inner.Expression();
+                i                    = close + 1;
+                if (!inner.ok || inner.i != close || index.values.size() != 1) return Fail();
+                const long k = static_cast<long>(index.values[0]);
+                Type element = c.type;
+                if (!c.type.dims.empty()) {
+                    element = Element(c.type);
+                } else if (c.type.kind == Type::Matrix) {
+                    element.kind = Type::Vector;
+                    element.rows = 1;
+                } else if (c.type.kind == Type::Vector) {
+                    element.kind = Type::Scalar;
+                    element.cols = 1;
+                } else {
+                    return Fail();
+                }
+                const long n = Components(element);
+                if (n <= 0 || k < 0 || (k + 1) * n > static_cast<long>(c.values.size()))
+                    return Fail();
+                c.values =
+                    std::vector<double>(c.values.begin() + k * n, c.values.begin() + (k + 1) * n);
+                c.type = element;
+            } else if (s.Is(i, '.') && s.IsWord(i + 1)) {
+                const std::string name = s.Spelling(i + 1);
+                i += 2;
+                if (c.type.kind == Type::Struct && c.type.dims.empty()) {
+                    long offset        = 0;
+                    const Field *found = nullptr;
+                    for (const Field &f : c.type.fields) {
+                        if (f.name == name) {
+                            found = &f;
+                            break;
+                        }
+                        offset += Components(f.type);
+                    }
+                    const long n = found ? Components(found->type) : -1;
+                    if (n <= 0 || offset + n > static_cast<long>(c.values.size())) return Fail();
+                    c.values = std::vector<double>(c.values.begin() + offset,
+                                                   c.values.begin() + offset + n);
+                    c.type   = found->type;
+                    continue;
+                }
+                if (!Numeric(c.type) || !c.type.dims.empty() || !Selection(c.type, name))
+                    return Fail();
+                std::vector<double> picked;
+                for (size_t k = 0; k < name.size();) {
+                    size_t index = 0;
+                    if (c.type.kind == Type::Matrix) { // _11 or _m00
+                        const bool zero = name.compare(k, 2, "_m") == 0;
+                        const int row   = name[k + (zero ? 2 : 1)] - (zero ? '0' : '1');
+                        const int col   = name[k + (zero ? 3 : 2)] - (zero ? '0' : '1');
+                        k += zero ? 4 : 3;
+                        if (row < 0 || row >= c.type.rows || col < 0 || col >= c.type.cols)
+                            return Fail();
+                        index = static_cast<size_t>(row * c.type.cols + col);
+                    } else {
+                        index = std::string("xyzw").find(name[k]);
+                        if (index == std::string::npos) index = std::string("rgba").find(name[k]);
+                        ++k;
+                    }
+                    if (index >= c.values.size()) return Fail();
+                    picked.push_back(c.values[index]);
+                }
+                const std::string base = c.type.name;
+                NumericName(picked.size() == 1 ? base : base + std::to_string(picked.size()),
+                            c.type);
+                c.values = picked;
+            } else {
+                break;
+            }
+        }
+        return c;
+    }
+
+    Constant Primary() {
+        if (i >= end || depth > 64) return Fail();
+        if (s.Is(i, '-') || s.Is(i, '+') || s.Is(i, '!')) {
             const char op = s.text[s.tokens[i++].offset];
-            const long r  = Primary();
-            if (op != '*' && r == 0) ok = false;
-            if (ok) v = op == '*' ? v * r : op == '/' ? v / r : v % r;
+            ++depth;
+            Constant c = Primary();
+            --depth;
+            if (c.values.size() != 1) return Fail();
+            if (op == '-') c.values[0] = -c.values[0];
+            if (op == '!') c = Scalar(c.values[0] == 0, true);
+            return c;
         }
-        return v;
-    }
-    long Sum() {
-        long v = Product();
-        while (ok && i < end && (s.Is(i, '+') || s.Is(i, '-'))) {
-            const bool minus = s.Is(i++, '-');
-            const long r     = Product();
-            v                = minus ? v - r : v + r;
+        Type cast;
+        if (s.Is(i, '(') && s.Closing(i) == i + 2 && NumericName(s.Spelling(i + 1), cast) &&
+            cast.kind == Type::Scalar) {
+            i += 3;
+            ++depth;
+            Constant c = Primary();
+            --depth;
+            return Converted(c, cast);
         }
-        return v;
+        if (NumericName(s.Spelling(i), cast) && cast.kind != Type::Scalar && s.Is(i + 1, '(')) {
+            // A vector's or matrix's constructor: its arguments' components.
+            const size_t close = s.Closing(i + 1);
+            Constant c;
+            c.type = cast;
+            for (size_t k = i + 2; k < close && ok;) {
+                const size_t comma = s.Find(k, close, ",");
+                Evaluator inner{s, scope, k, comma, true, depth + 1};
+                const Constant part = inner.Expression();
+                ok                  = ok && inner.ok && inner.i == comma;
+                c.values.insert(c.values.end(), part.values.begin(), part.values.end());
+                k = comma + 1;
+            }
+            i = close + 1;
+            if (c.values.size() == 1)
+                c.values.resize(static_cast<size_t>(Components(cast)), c.values[0]);
+            if (!ok || static_cast<long>(c.values.size()) != Components(cast)) return Fail();
+            return Postfix(c);
+        }
+        if (s.Is(i, '(') ||
+            (NumericName(s.Spelling(i), cast) && cast.kind == Type::Scalar && s.Is(i + 1, '('))) {
+            const bool constructor = !s.Is(i, '(');
+            if (constructor) ++i;
+            const size_t close = s.Closing(i);
+            Evaluator inner{s, scope, i + 1, close, true, depth + 1};
+            Constant c = inner.Expression();
+            ok         = ok && inner.ok && inner.i == close;
+            i          = close + 1;
+            return Postfix(constructor ? Converted(c, cast) : c);
+        }
+        const std::string word = s.Spelling(i);
+        if (s.tokens[i].kind == TokenKind::Number) {
+            ++i;
+            const bool hex = word.size() > 1 && (word[1] == 'x' || word[1] == 'X');
+            const double v = hex ? static_cast<double>(std::strtoul(word.c_str(), nullptr, 16))
+                                 : std::strtod(word.c_str(), nullptr);
+            return Scalar(v, hex || word.find_first_of(".eEfFhH") == std::string::npos);
+        }
+        if (word == "true" || word == "false") {
+            ++i;
+            return Scalar(word == "true", true);
+        }
+        const auto c = scope.constants.find(word);
+        if (c == scope.constants.end()) return Fail();
+        ++i;
+        return Postfix(c->second);
     }
+    Constant Converted(Constant c, const Type &to) {
+        if (c.values.size() != 1) return Fail();
+        if (Integral(to)) c.values[0] = std::trunc(c.values[0]);
+        c.type = to;
+        return c;
+    }
+
+    // Binary operators from the given level of precedence on.
+    Constant Binary(int level) {
+        static const std::vector<std::vector<const char *>> kLevels = {{"||"},
+                                                                       {"&&"},
+                                                                       {"|"},
+                                                                       {"^"},
+                                                                       {"&"},
+                                                                       {"==", "!="},
+                                                                       {"<", ">", "<=", ">="},
+                                                                       {"<<", ">>"},
+                                                                       {"+", "-"},
+                                                                       {"*", "/", "%"}};
+        if (level == static_cast<int>(kLevels.size())) return Primary();
+        Constant left = Binary(level + 1);
+        for (;;) {
+            const char *op = nullptr;
+            for (const char *o : kLevels[level])
+                if (i < end && s.Is(i, o)) op = o;
+            if (!op || !ok) return left;
+            ++i;
+            const Constant right = Binary(level + 1);
+            if (!ok || left.values.size() != 1 || right.values.size() != 1) return Fail();
+            const double a = left.values[0], b = right.values[0];
+            const bool integral = Integral(left.type) && Integral(right.type);
+            const std::string o = op;
+            const long ia = static_cast<long>(a), ib = static_cast<long>(b);
+            if ((o == "/" || o == "%") && b == 0) return Fail();
+            double v           = o == "||"   ? (a != 0 || b != 0)
+                                 : o == "&&" ? (a != 0 && b != 0)
+                                 : o == "==" ? a == b
+                                 : o == "!=" ? a != b
+                                 : o == "<"  ? a < b
+                                 : o == ">"  ? a > b
+                                 : o == "<=" ? a <= b
+                                 : o == ">=" ? a >= b
+                                 : o == "+"  ? a + b
+                                 : o == "-"  ? a - b
+                                 : o == "*"  ? a * b
+                                 : o == "/"  ? (integral ? static_cast<double>(ia / ib) : a / b)
+                                 : o == "%" ? (integral ? static_cast<double>(ia % ib) : std::fmod(a, b))
+                                 : o == "|"  ? ia | ib
+                                 : o == "^"  ? ia ^ ib
+                                 : o == "&"  ? ia & ib
+                                 : o == "<<" ? ia << ib
+                                             : ia >> ib;
+            const bool logical = level <= 1 || level == 5 || level == 6;
+            left = Scalar(v, integral || logical || level == 2 || level == 3 || level == 4 ||
+                                 level == 7);
+        }
+    }
+    Constant Expression() { return Binary(0); }
 };
 
 bool Evaluate(const Source &s, const Scope &scope, size_t a, size_t b, long &value) {
     Evaluator e{s, scope, a, b};
-    value = e.Sum();
-    return e.ok && e.i == b;
+    const Constant c = e.Expression();
+    if (!e.ok || e.i != b || c.values.size() != 1) return false;
+    value = static_cast<long>(c.values[0]);
+    return true;
 }
 
 // Array sizes from i on ("[2][N + 1]"), appended to dims; kNone where one
 // cannot be worked out. implicit is set to the ']' of an empty "[]".
 size_t ParseDims(const Source &s, const Scope &scope, size_t i, std::vector<long> &dims,
-                 size_t *implicit) {
+                 size_t *implicit, std::vector<Edit> *edits = nullptr) {
     bool ok = true;
     while (s.Is(i, '[')) {
         const size_t close = s.Closing(i);
@@ -244,6 +443,19 @@ size_t ParseDims(const Source &s, const Scope &scope, size_t i, std::vector<long
             *implicit = close;
         else if (!Evaluate(s, scope, i + 1, close, n) || n <= 0)
             ok = false;
+        else if (edits && (close != i + 2 || s.Spelling(i + 1).find_first_not_of("0123456789") !=
+                                                 std::string::npos)) {
+            // glslang takes only integer constants it can fold itself.
+            const size_t from = s.tokens[i + 1].offset, to = s.tokens[close - 1].end();
+            // The lines the expression spanned stay, after the number.
+            const Edit edit{from, to - from,
+                            std::to_string(n) + std::string(std::count(s.text.begin() + from,
+                                                                       s.text.begin() + to, '\n'),
+                                                            '\n')};
+            if (std::none_of(edits->begin(), edits->end(),
+                             [&](const Edit &e) { return e.offset == edit.offset; }))
+                edits->push_back(edit);
+        }
         dims.push_back(n);
         i = close + 1;
     }
@@ -269,7 +481,7 @@ void ParseMembers(const Source &s, Scope &scope, size_t from, size_t to, Type &s
             }
             Field f{s.Spelling(j), base};
             std::vector<long> dims;
-            j = ParseDims(s, scope, j + 1, dims, nullptr);
+            j = ParseDims(s, scope, j + 1, dims, nullptr, scope.sizes);
             if (j == kNone) {
                 st.kind = Type::Unknown;
                 return;
@@ -658,11 +870,6 @@ bool CShaped(const Source &s, Scope &scope, const Type &t, const Node &node) {
     return v.kind == t.kind && v.dims.empty() && v.rows == t.rows && v.cols == t.cols;
 }
 
-struct Edit {
-    size_t offset, length;
-    std::string text;
-};
-
 void Leaves(const Node &node, std::vector<const Node *> &out) {
     if (!node.list) out.push_back(&node);
     for (const Node &item : node.items)
@@ -725,6 +932,37 @@ void Initialise(const Source &s, Scope &scope, Type &t, size_t implicit, size_t 
     t = shaped;
 }
 
+// The value of the constant name of type t, initialised by [a, b), where
+// the text gives it.
+void Remember(const Source &s, Scope &scope, const std::string &name, const Type &t, size_t a,
+              size_t b) {
+    Node node;
+    if (s.Is(a, '{') && s.Closing(a) == b - 1) {
+        if (!ParseList(s, a, node)) return;
+    } else {
+        node.a = a;
+        node.b = b;
+    }
+    std::vector<const Node *> leaves;
+    Leaves(node, leaves);
+    Constant c;
+    c.type = t;
+    for (const Node *leaf : leaves) {
+        Evaluator e{s, scope, leaf->a, leaf->b};
+        const Constant value = e.Expression();
+        if (!e.ok || e.i != leaf->b) return;
+        c.values.insert(c.values.end(), value.values.begin(), value.values.end());
+    }
+    // One value for a scalar, vector or matrix is splat.
+    if (c.values.size() == 1 && Numeric(t) && t.dims.empty())
+        c.values.resize(static_cast<size_t>(Components(t)), c.values[0]);
+    if (static_cast<long>(c.values.size()) != Components(t)) return;
+    if (Numeric(t) && t.dims.empty() && Evaluator::Integral(t))
+        for (double &v : c.values)
+            v = std::trunc(v);
+    scope.constants[name] = c;
+}
+
 // The declarators from i (the first name) on, of variables of type base;
 // returns where the walk goes on.
 size_t Declarators(const Source &s, Scope &scope, size_t i, const Type &base,
@@ -734,7 +972,7 @@ size_t Declarators(const Source &s, Scope &scope, size_t i, const Type &base,
         Type t                 = base;
         std::vector<long> dims;
         size_t implicit = kNone;
-        size_t j        = ParseDims(s, scope, i + 1, dims, &implicit);
+        size_t j        = ParseDims(s, scope, i + 1, dims, &implicit, &edits);
         const bool ok   = j != kNone && base.kind != Type::Unknown;
         if (j == kNone) j = i + 1;
         t.dims.insert(t.dims.begin(), dims.begin(), dims.end());
@@ -745,11 +983,8 @@ size_t Declarators(const Source &s, Scope &scope, size_t i, const Type &base,
         if (s.Is(j, '=')) {
             const size_t a = j + 1;
             j              = s.Find(a, s.size(), ",;)}");
-            long value     = 0;
             if (ok && a < j) Initialise(s, scope, t, implicit, a, j, edits);
-            if (modifiers.isConst && t.kind == Type::Scalar && t.dims.empty() &&
-                Evaluate(s, scope, a, j, value))
-                scope.constants[name] = value;
+            if (ok && modifiers.isConst) Remember(s, scope, name, t, a, j);
         } else if (ok && modifiers.isStatic && !modifiers.isConst && implicit == kNone &&
                    j < s.size()) {
             // Windows zeroes a static variable without an initialiser;
@@ -1038,6 +1273,7 @@ void Walk(std::string &text, LexedHlsl &lexed, Diagnostics &refusals, bool check
     {
         const Source s(text, lexed);
         Scope scope;
+        scope.sizes = &edits;
         Conversions conversions;
         conversions.refusals  = &refusals;
         conversions.files     = &lexed.files;

@@ -107,6 +107,13 @@ void RewriteStatementForms(std::string &text, LexedHlsl &lexed) {
         } else if ((Is(text, t, "true") || Is(text, t, "false")) && i > 0 &&
                    Is(text, tokens[i - 1], "-") && (i < 2 || !EndsOperand(text, tokens[i - 2]))) {
             edits.push_back({t.offset, t.length, Is(text, t, "true") ? "1" : "0"});
+        } else if (Is(text, t, "export") && i + 1 < tokens.size() &&
+                   tokens[i + 1].kind == TokenKind::Identifier &&
+                   (i == 0 || tokens[i - 1].kind == TokenKind::Directive ||
+                    MarkOf(text, tokens[i - 1]) == ';' || MarkOf(text, tokens[i - 1]) == '}')) {
+            // A library's export marks a function that a 4_0 compile reads
+            // as any other; glslang does not know the word.
+            edits.push_back({t.offset, t.length, std::string(t.length, ' ')});
         } else if (MarkOf(text, t) == '[' && i + 5 < tokens.size() &&
                    Is(text, tokens[i + 1], "unroll") && MarkOf(text, tokens[i + 2]) == '(' &&
                    tokens[i + 3].kind == TokenKind::Number && MarkOf(text, tokens[i + 4]) == ')' &&

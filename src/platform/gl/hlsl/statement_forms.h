@@ -12,6 +12,7 @@
 // - -true and -false as -1 and -0: the bool is an int there
 //   (max-min.shader_test);
 // - a floating-point case label as the integer the switch compares with;
+// - export before a function, which a 4_0 compile ignores, as blanks;
 // - [unroll(N)] on a for loop as at most N iterations, which is what the
 //   Windows compiler runs of it (unroll.shader_test): a counter is declared
 //   with the loop's own variables, or before the loop where that starts a

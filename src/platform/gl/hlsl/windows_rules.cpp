@@ -402,6 +402,82 @@ void CheckAttributes(const Source &s, Diagnostics &out) {
     }
 }
 
+// The number of iterations of the for loop whose "for" is at `at`, where its
+// header counts one variable from a literal to a literal by a literal step
+// ("for (i = 0; i < 1024; ++i)"); -1 where it does not.
+long LoopIterations(const Source &s, size_t at,
+                    const std::map<std::string, long, std::less<>> &constants) {
+    if (!Is(s, at + 1, "(")) return -1;
+    size_t k = at + 2;
+    if (IsName(s, k) && IsName(s, k + 1)) ++k; // the loop declares its counter
+    const std::string_view counter = Text(s, k);
+    auto number                    = [&](size_t n, long &value) {
+        const bool minus = Is(s, n, "-");
+        if (minus) ++n;
+        const auto constant = constants.find(Text(s, n));
+        if (constant != constants.end()) {
+            value = constant->second * (minus ? -1 : 1);
+            return n + 1;
+        }
+        if (n >= s.tokens.size() || s.tokens[n].kind != TokenKind::Number) return size_t(0);
+        const std::string spelling(Text(s, n));
+        if (spelling.find_first_of(".eE") != std::string::npos) return size_t(0);
+        value = std::strtol(spelling.c_str(), nullptr, 0) * (minus ? -1 : 1);
+        return n + 1;
+    };
+    long first = 0, last = 0, step = 0;
+    if (!IsName(s, k) || !Is(s, k + 1, "=")) return -1;
+    k = number(k + 2, first);
+    if (!k || !Is(s, k, ";") || !Is(s, k + 1, counter)) return -1;
+    const std::string_view comparison = Text(s, k + 2);
+    k                                 = number(k + 3, last);
+    if (!k || !Is(s, k, ";")) return -1;
+    ++k;
+    if ((Is(s, k, "++") && Is(s, k + 1, counter)) || (Is(s, k, counter) && Is(s, k + 1, "++")))
+        step = 1, k += 2;
+    else if ((Is(s, k, "--") && Is(s, k + 1, counter)) || (Is(s, k, counter) && Is(s, k + 1, "--")))
+        step = -1, k += 2;
+    else if (Is(s, k, counter) && (Is(s, k + 1, "+=") || Is(s, k + 1, "-="))) {
+        const bool minus = Is(s, k + 1, "-=");
+        k                = number(k + 2, step);
+        if (minus) step = -step;
+    }
+    if (!k || !Is(s, k, ")") || step == 0) return -1;
+    if (comparison == "<=" || comparison == ">=") last += step > 0 ? 1 : -1;
+    const bool up = comparison == "<" || comparison == "<=" || comparison == "!=";
+    if (up != (step > 0) && comparison != "!=") return -1;
+    const long span = last - first;
+    if (span == 0 || (span > 0) != (step > 0)) return 0;
+    return (span + step + (step > 0 ? -1 : 1)) / step;
+}
+
+// [unroll] without a count: the Windows compiler unrolls at most 1023
+// iterations and refuses a loop that runs more (unroll.shader_test records
+// 1024 refused, and [unroll(1337)] of 1337 compiling).
+void CheckUnroll(const Source &s, Diagnostics &out) {
+    // The integer constants a literal gives ("static const int N = 2048;").
+    std::map<std::string, long, std::less<>> constants;
+    for (size_t at = 0; at + 4 < s.tokens.size(); ++at)
+        if (Is(s, at, "const") && (Is(s, at + 1, "int") || Is(s, at + 1, "uint")) &&
+            IsName(s, at + 2) && Is(s, at + 3, "=") && s.tokens[at + 4].kind == TokenKind::Number &&
+            Is(s, at + 5, ";"))
+            constants[std::string(Text(s, at + 2))] =
+                std::strtol(std::string(Text(s, at + 4)).c_str(), nullptr, 0);
+    for (size_t at = 0; at + 3 < s.tokens.size(); ++at) {
+        if (!Is(s, at, "[") || !Is(s, at + 1, "unroll") || !Is(s, at + 2, "]") ||
+            !Is(s, at + 3, "for"))
+            continue;
+        const long iterations = LoopIterations(s, at + 3, constants);
+        if (iterations >= 1024)
+            Refuse(
+                s, at + 3,
+                "unable to unroll loop, loop does not appear to terminate in a timely manner (" +
+                    std::to_string(iterations) +
+                    " iterations); use the [unroll(n)] attribute to force an exact higher number",
+                out);
+    }
+}
+
 bool IsStatementWord(std::string_view word) {
     static const std::set<std::string, std::less<>> kWords = {
         "return", "else", "case", "do", "typedef", "struct", "goto", "discard"};
@@ -806,6 +882,7 @@ void CheckWindowsRules(const std::string &original, const std::string &preproces
     CheckMajority(s, out);
     CheckRegisters(s, profile, out);
     CheckAttributes(s, out);
+    CheckUnroll(s, out);
     CheckNames(s, out);
     CheckStorage(s, out);
     CheckArrays(s, out);

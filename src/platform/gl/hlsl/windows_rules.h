@@ -3,8 +3,9 @@
 // shaders that make it: modifiers that do not apply to a type or to one
 // another, register() targets, attributes given twice or on variables,
 // names the effect and type grammar reserve, const locals without a value,
-// arrays of implicit size that nothing sizes, duplicated semantics and
-// swizzles that write a component twice. The record of what Windows does is
+// arrays of implicit size that nothing sizes, duplicated semantics,
+// swizzles that write a component twice and [unroll] loops too long to
+// unroll. The record of what Windows does is
 // vkd3d's tests under ../shared/vkd3d-tests/hlsl, which run on Windows; every
 // rule here follows a refusal recorded there and stays clear of the forms
 // recorded as compiling.
