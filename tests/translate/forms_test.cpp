@@ -31,6 +31,47 @@ const Form kForms[] = {
     // The shift in an annotation is one operator.
     {"ps_4_0", "float4 c < int a = 1 << 2; >;\n" PS("return c;"), nullptr},
     {"ps_4_0", "double d;\n" PS("return d;"), "double needs shader model 5.0"},
+    // Texture objects: sample counts that are expressions or absent, the
+    // Direct3D 9 spellings, the mips and sample operators of every type.
+    {"ps_4_0",
+     "static const int n = 2;\nTexture2DMS<float4, n - 1> t;\n" PS("return t.Load(0, 0);"),
+     nullptr},
+    {"ps_4_0", "Texture2DMS<float4> t;\n" PS("Texture2DMS<float4, 4> s = t; return s.Load(0, 0);"),
+     nullptr},
+    {"ps_4_0",
+     "texture2D<float> a;\ntexture3D b;\ntextureCUBE c;\nSamplerState s;\n" PS(
+         "return a.Load(0) + b.Load(0) + c.Sample(s, 0);"),
+     nullptr},
+    {"ps_4_0", "Texture2DMS<float4, 4> t;\n" PS("return t.sample[1][int2(0, 0)];"), nullptr},
+    {"ps_4_0", "Texture2DMSArray<float4, 4> t;\n" PS("return t.sample[3][int3(0, 0, 1)];"),
+     nullptr},
+    {"ps_4_0", "Texture1D t;\n" PS("return t.mips[1][0];"), nullptr},
+    {"ps_4_0", "Texture1DArray t;\n" PS("return t.mips[1][uint2(0, 1)];"), nullptr},
+    {"ps_4_0", "Texture2D t[2];\n" PS("return t[1].mips[1][uint2(0, 1)];"), nullptr},
+    {"ps_4_0", "Texture2DArray t;\n" PS("return t.mips[1][uint3(0, 1, 0)];"), nullptr},
+    {"ps_4_0",
+     "Texture3D t;\nfloat4 f(Texture3D p) { return p.mips[0][uint3(0, 1, 0)]; }\n" PS(
+         "return f(t);"),
+     nullptr},
+    // A file's other functions do not stop an entry point that never calls them.
+    {"ps_4_0", "Texture2D t;\nfloat4 g() { return t.mips[1][uint2(0, 0)]; }\n" PS("return 0;"),
+     nullptr},
+    {"ps_4_0",
+     "sampler3D s;\nfloat4 g() { return tex3Dlod(s, 0) + tex3Dbias(s, 0); }\n" PS("return 0;"),
+     nullptr},
+    // The Direct3D 9 sampling functions need the backwards-compatibility option.
+    {"ps_4_0", "sampler2D s;\n" PS("return tex2D(s, float2(0, 0));"), "backwards-compatibility"},
+    {"ps_4_0", "sampler1D s;\n" PS("return tex1D(s, 0);"), "backwards-compatibility"},
+    {"ps_4_0", "samplerCUBE s;\n" PS("return texCUBE(s, float3(0, 0, 1));"),
+     "backwards-compatibility"},
+    {"ps_4_0", "sampler s;\n" PS("return tex2Dproj(s, float4(0, 0, 0, 1));"),
+     "backwards-compatibility"},
+    {"ps_4_0",
+     "sampler2D s;\n" PS("return tex2Dgrad(s, float2(0, 0), float2(0, 0), float2(0, 0));"),
+     "backwards-compatibility"},
+    {"vs_4_0",
+     "sampler2D s;\nfloat4 main() : SV_Position { return tex2Dlod(s, float4(0, 0, 0, 0)); }",
+     "backwards-compatibility"},
 };
 
 ShaderStage StageOf(const std::string &profile) {

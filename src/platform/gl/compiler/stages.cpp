@@ -15,6 +15,7 @@
 #include "platform/gl/hlsl/lexer.h"
 #include "platform/gl/hlsl/literals.h"
 #include "platform/gl/hlsl/matrix_forms.h"
+#include "platform/gl/hlsl/object_forms.h"
 #include "platform/gl/hlsl/profile_check.h"
 #include "platform/gl/hlsl/register_reservations.h"
 #include "platform/gl/hlsl/source_files.h"
@@ -123,6 +124,13 @@ bool GeometryForms(Compile &c) {
 // intrinsics.
 bool CallForms(Compile &c) {
     RewriteScalarCalls(c.source, c.lexed);
+    return true;
+}
+
+// Direct3D 9 texture names, sample counts that are expressions, the mips
+// and sample operators.
+bool ObjectForms(Compile &c) {
+    RewriteObjectForms(c.source, c.lexed);
     return true;
 }
 
@@ -266,6 +274,7 @@ const Stage kStages[] = {
     {"entry definitions", EntryDefinitions},
     {"geometry forms", GeometryForms},
     {"call forms", CallForms},
+    {"object forms", ObjectForms},
     {"statement forms", StatementForms},
     {"matrix forms", MatrixForms},
     {"initializers", Initializers},

@@ -145,7 +145,8 @@ bool IsEffectBlock(const std::string &word) {
 }
 
 // Types whose variables only the effect framework uses. The Direct3D 9
-// texture types (texture, texture2D) are distinct from Texture2D.
+// texture type (texture) is distinct from Texture2D; texture1D, texture2D,
+// texture3D and textureCUBE are Texture1D.. there (object_forms.h).
 bool IsEffectObject(const Source &source, size_t i) {
     const std::string word = source.Lower(i);
     for (const char *type :
@@ -154,8 +155,7 @@ bool IsEffectObject(const Source &source, size_t i) {
           "rendertargetview", "depthstencilview", "texture"})
         if (word == type) return true;
     const std::string exact = source.Spelling(i);
-    return exact == "texture1D" || exact == "texture2D" || exact == "texture3D" ||
-           exact == "textureCUBE" || exact == "textureCube";
+    return exact == "textureCube";
 }
 
 // Sampler types, whose variables the shader uses but whose state the

@@ -302,6 +302,21 @@ class ProfileChecker : public glslang::TIntermTraverser {
                 Needs(loc, rule.what, rule.model,
                       rule.model == kNotInThisStage ? "is only for texture shaders (tx_1_0)"
                                                     : nullptr);
+        // tex2D and the other Direct3D 9 sampling functions take the sampler
+        // itself where a method's texture stands: the reference pages of
+        // tex1D.. texCUBEproj allow them at shader model 4 only with the
+        // backwards-compatibility option, which these compiles do not set
+        // (sampler.shader_test records the refusal at 4_0).
+        if (call && call->isTexture() && !call->getSequence().empty()) {
+            const TIntermAggregate *object   = call->getSequence()[0]->getAsAggregate();
+            const TType &type                = call->getSequence()[0]->getAsTyped()->getType();
+            const glslang::TSampler &sampler = type.getSampler();
+            if (type.getBasicType() == EbtSampler &&
+                (sampler.isCombined() || sampler.isPureSampler()) &&
+                !(object && object->getOp() == EOpConstructTextureSampler))
+                Needs(loc, "tex1D, tex2D, tex3D, texCUBE and their forms", kNotInThisStage,
+                      "need the backwards-compatibility compile option from shader model 4 on");
+        }
         switch (op) {
         case EOpAtomicAdd:
         case EOpAtomicMin:

@@ -1,0 +1,179 @@
+// Texture objects as the Windows compiler reads them (object_forms.h).
+#include "platform/gl/hlsl/object_forms.h"
+
+#include <algorithm>
+#include <map>
+#include <vector>
+
+namespace {
+
+struct TextureKind {
+    const char *name;
+    const char *spelling; // what glslang reads, where the name is a Direct3D 9 one
+    int coordinates;      // of a Load's location, without the mip level; 0: no Load
+    bool multisampled;
+};
+
+const TextureKind kTextures[] = {
+    {"Texture1D", "Texture1D", 1, false},
+    {"Texture1DArray", "Texture1DArray", 2, false},
+    {"Texture2D", "Texture2D", 2, false},
+    {"Texture2DArray", "Texture2DArray", 3, false},
+    {"Texture3D", "Texture3D", 3, false},
+    {"TextureCube", "TextureCube", 0, false},
+    {"TextureCubeArray", "TextureCubeArray", 0, false},
+    {"Texture2DMS", "Texture2DMS", 2, true},
+    {"Texture2DMSArray", "Texture2DMSArray", 3, true},
+    {"texture1D", "Texture1D", 1, false},
+    {"texture2D", "Texture2D", 2, false},
+    {"texture3D", "Texture3D", 3, false},
+    {"textureCUBE", "TextureCube", 0, false},
+};
+
+const TextureKind *KindOf(const std::string &text, const Token &t) {
+    if (t.kind != TokenKind::Identifier) return nullptr;
+    for (const TextureKind &kind : kTextures)
+        if (Is(text, t, kind.name)) return &kind;
+    return nullptr;
+}
+
+// The token after the template arguments that start at tokens[open] ('<'),
+// and the top-level comma before the sample count (0 where there is none).
+size_t TemplateEnd(const std::string &text, const std::vector<Token> &tokens, size_t open,
+                   size_t &comma) {
+    comma      = 0;
+    int angles = 0, parentheses = 0;
+    for (size_t i = open; i < tokens.size(); ++i) {
+        const std::string_view s = Spelling(text, tokens[i]);
+        if (s == "(") ++parentheses;
+        if (s == ")") --parentheses;
+        if (parentheses > 0) continue;
+        if (s == "<") ++angles;
+        if (s == ">") --angles;
+        if (s == ">>") angles -= 2;
+        if (s == "," && angles == 1) comma = i;
+        if (s == ";" || s == "{" || s == "}") return open + 1; // not a template
+        if (angles <= 0) return i + 1;
+    }
+    return tokens.size();
+}
+
+// The names each texture type declares, variables, parameters and members
+// alike: `Texture2D a, b[2] : register(t1), c;`.
+std::map<std::string, const TextureKind *> DeclaredTextures(const std::string &text,
+                                                            const std::vector<Token> &tokens) {
+    std::map<std::string, const TextureKind *> names;
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        const TextureKind *kind = KindOf(text, tokens[i]);
+        if (!kind) continue;
+        size_t at = i + 1, comma = 0;
+        if (at < tokens.size() && IsMark(text, tokens[at], '<'))
+            at = TemplateEnd(text, tokens, at, comma);
+        while (at < tokens.size() && tokens[at].kind == TokenKind::Identifier) {
+            names[std::string(Spelling(text, tokens[at]))] = kind;
+            // More declarators of the one declaration follow a comma; a
+            // parameter list's next parameter starts with its type.
+            while (++at < tokens.size()) {
+                const char c = MarkOf(text, tokens[at]);
+                if (c == '[' || c == '(') at = ClosingBracket(text, tokens, at);
+                if (c == ',' || c == ';' || c == ')' || c == '{' || c == '=') break;
+            }
+            if (at + 2 >= tokens.size() || !IsMark(text, tokens[at], ',') ||
+                tokens[at + 2].kind == TokenKind::Identifier)
+                break;
+            ++at;
+        }
+    }
+    return names;
+}
+
+std::string Between(const std::string &text, const std::vector<Token> &tokens, size_t open,
+                    size_t close) {
+    if (close <= open + 1) return std::string();
+    return text.substr(tokens[open + 1].offset, tokens[close - 1].end() - tokens[open + 1].offset);
+}
+
+// The texture the member access at tokens[dot] ('.') is made on: the name
+// before it, past any indexing of an array of textures.
+const TextureKind *ObjectBefore(const std::string &text, const std::vector<Token> &tokens,
+                                size_t dot,
+                                const std::map<std::string, const TextureKind *> &textures) {
+    size_t at = dot;
+    while (at > 0 && IsMark(text, tokens[at - 1], ']')) {
+        size_t open = at - 1, depth = 0;
+        for (; open > 0; --open) {
+            const char c = MarkOf(text, tokens[open]);
+            if (c == ']') ++depth;
+            if (c == '[' && --depth == 0) break;
+        }
+        at = open;
+    }
+    if (at == 0 || tokens[at - 1].kind != TokenKind::Identifier) return nullptr;
+    const auto found = textures.find(std::string(Spelling(text, tokens[at - 1])));
+    return found == textures.end() ? nullptr : found->second;
+}
+
+} // namespace
+
+void RewriteObjectForms(std::string &text, LexedHlsl &lexed) {
+    const std::vector<Token> &tokens = lexed.tokens;
+    std::map<std::string, const TextureKind *> textures;
+    bool declared = false;
+    std::vector<TextEdit> edits;
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        const Token &t = tokens[i];
+        if (const TextureKind *kind = KindOf(text, t)) {
+            if (!Is(text, t, kind->spelling)) edits.push_back({t.offset, t.length, kind->spelling});
+            size_t comma = 0;
+            if (!kind->multisampled || i + 1 >= tokens.size() || !IsMark(text, tokens[i + 1], '<'))
+                continue;
+            const size_t end = TemplateEnd(text, tokens, i + 1, comma);
+            const bool literal =
+                comma && comma + 3 == end && tokens[comma + 1].kind == TokenKind::Number;
+            if (comma && !literal && end <= tokens.size())
+                edits.push_back(
+                    {tokens[comma].offset, tokens[end - 1].offset - tokens[comma].offset, ""});
+            continue;
+        }
+        // glslang refuses the whole file where a tex*lod or tex*bias call
+        // samples what it declares a sampler without dimension; the plain
+        // function keeps the call in place for the profile check, which
+        // refuses every tex* call an entry point makes at shader model 4.
+        if (t.kind == TokenKind::Identifier && i + 1 < tokens.size() &&
+            IsMark(text, tokens[i + 1], '(')) {
+            const std::string_view name = Spelling(text, t);
+            for (std::string_view base : {"tex1D", "tex2D", "tex3D", "texCUBE"})
+                for (std::string_view suffix : {"lod", "bias"})
+                    if (name.size() == base.size() + suffix.size() &&
+                        name.substr(0, base.size()) == base && name.substr(base.size()) == suffix)
+                        edits.push_back({t.offset + t.length - suffix.size(), suffix.size(),
+                                         std::string(suffix.size(), ' ')});
+        }
+        // t.mips[level][pos] and t.sample[index][pos].
+        const bool mips = Is(text, t, "mips"), sample = Is(text, t, "sample");
+        if ((!mips && !sample) || i == 0 || !IsMark(text, tokens[i - 1], '.') ||
+            i + 1 >= tokens.size() || !IsMark(text, tokens[i + 1], '['))
+            continue;
+        const size_t first = i + 1, second = ClosingBracket(text, tokens, first) + 1;
+        if (second >= tokens.size() || !IsMark(text, tokens[second], '[')) continue;
+        const size_t last = ClosingBracket(text, tokens, second);
+        if (last >= tokens.size()) continue;
+        if (!declared) textures = DeclaredTextures(text, tokens);
+        declared                = true;
+        const TextureKind *kind = ObjectBefore(text, tokens, i - 1, textures);
+        if (!kind || !kind->coordinates || kind->multisampled != sample) continue;
+        const std::string index    = Between(text, tokens, first, second - 1);
+        const std::string location = Between(text, tokens, second, last);
+        const std::string load     = sample ? "Load(" + location + ", " + index + ")"
+                                            : "Load(int" + std::to_string(kind->coordinates + 1) + "(" +
+                                              location + ", " + index + "))";
+        edits.push_back({t.offset, tokens[last].end() - t.offset, load});
+        i = last;
+    }
+    if (edits.empty()) return;
+    std::stable_sort(edits.begin(), edits.end(),
+                     [](const TextEdit &a, const TextEdit &b) { return a.offset > b.offset; });
+    for (const TextEdit &edit : edits)
+        text.replace(edit.offset, edit.length, edit.text);
+    lexed = LexHlsl(text, lexed.files[0]);
+}

@@ -1,0 +1,23 @@
+// Texture objects as the Windows compiler reads them, rewritten into forms
+// glslang 12 takes. glslang refuses these for the whole file, so a file that
+// uses one in any function failed for every entry point of it.
+#pragma once
+
+#include "platform/gl/hlsl/lexer.h"
+
+#include <string>
+
+// Rewrites:
+// - texture1D, texture2D, texture3D and textureCUBE, the Direct3D 9 spellings
+//   the Windows compiler reads as Texture1D, Texture2D, Texture3D and
+//   TextureCube (texture-load-typed.shader_test);
+// - the sample count of Texture2DMS<T, N> and Texture2DMSArray<T, N> where
+//   N is an expression and not a literal: glslang takes only literals, and
+//   the count changes nothing in the code (texture-load.shader_test);
+// - t.mips[level][pos] as t.Load(intN(pos, level)), for every texture type
+//   with mips and a Load (1D, 2D, 3D and their arrays), and
+//   t.sample[index][pos] as t.Load(pos, index) for Texture2DMS and
+//   Texture2DMSArray: the operators the HLSL reference lists for these
+//   objects, which glslang lacks.
+// Every line stays where it was; lexed is lexed again when the text changes.
+void RewriteObjectForms(std::string &text, LexedHlsl &lexed);
