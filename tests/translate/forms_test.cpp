@@ -59,6 +59,20 @@ const Form kForms[] = {
     {"ps_4_0",
      "sampler3D s;\nfloat4 g() { return tex3Dlod(s, 0) + tex3Dbias(s, 0); }\n" PS("return 0;"),
      nullptr},
+    // Texture offsets the Windows compiler knows at compile time: known
+    // components of a vector, and static consts read in an unrolled loop.
+    {"ps_4_0",
+     "Texture2D t;\nint i;\n" PS("int4 a = {1, 2, i, i}; return t.Load(int3(0, 0, 0), a.yx);"),
+     nullptr},
+    {"ps_4_0",
+     "Texture2D t;\nSamplerState s;\nstatic const int2 o[2] = {int2(1, 0), int2(0, 1)};\n"
+     "static const int n = 4 / 2;\n" PS(
+         "float4 r = 0; for (int k = 0; k < n; ++k) r += t.Sample(s, 0, o[k].yx); return r;"),
+     nullptr},
+    {"ps_4_0",
+     "Texture2D t;\nSamplerState s;\nint n;\n" PS(
+         "float4 r = 0; for (int k = 0; k < n; ++k) r += t.Sample(s, 0, int2(k, 0)); return r;"),
+     "literal offset"},
     // The Direct3D 9 sampling functions need the backwards-compatibility option.
     {"ps_4_0", "sampler2D s;\n" PS("return tex2D(s, float2(0, 0));"), "backwards-compatibility"},
     {"ps_4_0", "sampler1D s;\n" PS("return tex1D(s, 0);"), "backwards-compatibility"},

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
 
 namespace {
 
@@ -116,6 +117,77 @@ int WordColumn(std::string_view text, int row, const std::string &name) {
     return 0;
 }
 
+// The instructions of the code and of the globals by result id.
+using Definitions = std::map<uint32_t, const SpirvInstruction *>;
+
+uint32_t ComponentCount(const SpirvModule &module, uint32_t id) {
+    const auto type = module.types.find(TypeOf(module, id));
+    return type == module.types.end() ? 0 : type->second.count;
+}
+
+// The scalar constant that component k of the value id always is, or 0:
+// through the vectors built, shuffled, extracted and copied from constants
+// and from values that are not, as `int4 a = {1, 2, i, i}; a.xy` builds.
+uint32_t KnownComponent(const SpirvModule &module, const Definitions &definitions, uint32_t id,
+                        uint32_t k, int depth = 0) {
+    if (module.constants.Find(id)) return k == 0 ? id : 0;
+    const auto found = definitions.find(id);
+    if (found == definitions.end() || depth > 32) return 0;
+    const std::vector<uint32_t> &o = found->second->operands; // type, result, then the rest
+    switch (found->second->opcode) {
+    case spv::OpConstantComposite:
+        return k + 2 < o.size() ? KnownComponent(module, definitions, o[k + 2], 0, depth + 1) : 0;
+    case spv::OpCopyObject:
+        return o.size() > 2 ? KnownComponent(module, definitions, o[2], k, depth + 1) : 0;
+    case spv::OpCompositeConstruct:
+        for (size_t at = 2; at < o.size(); ++at) {
+            const uint32_t count = ComponentCount(module, o[at]);
+            if (count == 0) return 0;
+            if (k < count) return KnownComponent(module, definitions, o[at], k, depth + 1);
+            k -= count;
+        }
+        return 0;
+    case spv::OpVectorShuffle: {
+        if (o.size() < 5 || k + 4 >= o.size() || o[k + 4] == 0xFFFFFFFF) return 0;
+        const uint32_t first = ComponentCount(module, o[2]), pick = o[k + 4];
+        return pick < first ? KnownComponent(module, definitions, o[2], pick, depth + 1)
+                            : KnownComponent(module, definitions, o[3], pick - first, depth + 1);
+    }
+    case spv::OpCompositeExtract:
+        return o.size() == 4 && k == 0 && ComponentCount(module, o[2]) > 1
+                   ? KnownComponent(module, definitions, o[2], o[3], depth + 1)
+                   : 0;
+    default:
+        return 0;
+    }
+}
+
+// The Windows compiler takes an offset that is a swizzle of a vector's
+// known components as a literal (swizzle-constant-prop.shader_test); the
+// optimizer folds a shuffle or an extract only of vectors known whole. Each
+// whose components are all known is rebuilt from them, which it then folds.
+void FoldKnownComponents(SpirvModule &module) {
+    Definitions definitions;
+    for (const std::vector<SpirvInstruction> *section : {&module.globals, &module.code})
+        for (const SpirvInstruction &instruction : *section)
+            if (const uint32_t id = ResultId(instruction)) definitions[id] = &instruction;
+    for (SpirvInstruction &instruction : module.code) {
+        const bool shuffle = instruction.opcode == spv::OpVectorShuffle;
+        if ((!shuffle && instruction.opcode != spv::OpCompositeExtract) ||
+            instruction.operands.size() < 3)
+            continue;
+        const uint32_t result       = instruction.operands[1];
+        const uint32_t count        = ComponentCount(module, result);
+        std::vector<uint32_t> known = {instruction.operands[0], result};
+        for (uint32_t k = 0; k < count; ++k)
+            if (const uint32_t c = KnownComponent(module, definitions, result, k))
+                known.push_back(c);
+        if (count == 0 || known.size() != count + 2) continue;
+        instruction.opcode   = count == 1 ? spv::OpCopyObject : spv::OpCompositeConstruct;
+        instruction.operands = std::move(known);
+    }
+}
+
 } // namespace
 
 bool HoldsVariableOffset(const SpirvModule &module) {
@@ -160,14 +232,21 @@ bool MakeOffsetsConstant(const glslang::TIntermediate &tree, const SpirvPassCont
         if (instruction.opcode == spv::OpLoopMerge && instruction.operands.size() == 3 &&
             instruction.operands[2] == spv::LoopControlMaskNone)
             instruction.operands[2] = spv::LoopControlUnrollMask;
+    FoldKnownComponents(module);
     const std::vector<uint32_t> marked = WriteSpirv(module);
     spvtools::Optimizer optimizer(SPV_ENV_VULKAN_1_0);
-    optimizer.RegisterPass(spvtools::CreateLoopUnrollPass(true))
+    // A static const's store reaches its loads first: a loop's bounds must be
+    // known for it to unroll (sdk11 VarianceShadows11's blur reads a kernel
+    // from static consts).
+    optimizer.RegisterPass(spvtools::CreatePrivateToLocalPass())
+        .RegisterPass(spvtools::CreateLocalSingleStoreElimPass())
+        .RegisterPass(spvtools::CreateSSARewritePass())
         .RegisterPass(spvtools::CreateCCPPass())
-        .RegisterPass(spvtools::CreateSimplificationPass()) // a known Offset becomes ConstOffset
-        .RegisterPass(spvtools::CreateDeadBranchElimPass())
-        .RegisterPass(spvtools::CreateAggressiveDCEPass())
-        .RegisterPass(spvtools::CreateBlockMergePass());
+        .RegisterPass(spvtools::CreateLoopUnrollPass(true))
+        // Then the optimizer's whole list: an unrolled index into a static
+        // const array reads one element once the unrolled blocks are merged,
+        // and a known Offset becomes a ConstOffset.
+        .RegisterPerformancePasses();
     std::vector<uint32_t> unrolled;
     spvtools::OptimizerOptions options;
     options.set_run_validator(false);
