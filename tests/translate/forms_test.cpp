@@ -73,6 +73,23 @@ const Form kForms[] = {
      "Texture2D t;\nSamplerState s;\nint n;\n" PS(
          "float4 r = 0; for (int k = 0; k < n; ++k) r += t.Sample(s, 0, int2(k, 0)); return r;"),
      "literal offset"},
+    // Arrays of objects are indexed by what is known once loops are unrolled.
+    {"ps_4_0",
+     "Texture2D t[3];\nSamplerState s;\n" PS(
+         "float4 r = 0; for (int k = 0; k < 3; ++k) r += t[k].Sample(s, 0); return r;"),
+     nullptr},
+    {"ps_4_0", "Texture2D t[3];\nint n;\n" PS("return t[n].Load(0);"), "shader model 5.1"},
+    {"ps_4_0", "SamplerState s[3];\nTexture2D t;\nint n;\n" PS("return t.Sample(s[n], 0);"),
+     "shader model 5.1"},
+    {"ps_4_0",
+     "Texture2D t[3];\nstruct S { Texture2D t; };\nint n;\n" PS(
+         "S s[3]; s[0].t = t[0]; s[1].t = t[1]; s[2].t = t[2]; return s[n].t.Load(0);"),
+     "shader model 5.1"},
+    // An entry point's out and inout parameters hold no object.
+    {"ps_4_0", "float4 main(out Texture2D t : TEXTURE) : SV_Target { return 0; }",
+     "cannot hold a texture"},
+    {"ps_4_0", "struct P { SamplerState s; };\nfloat4 main(inout P p) : SV_Target { return 0; }",
+     "cannot hold a texture"},
     // The Direct3D 9 sampling functions need the backwards-compatibility option.
     {"ps_4_0", "sampler2D s;\n" PS("return tex2D(s, float2(0, 0));"), "backwards-compatibility"},
     {"ps_4_0", "sampler1D s;\n" PS("return tex1D(s, 0);"), "backwards-compatibility"},

@@ -425,6 +425,25 @@ class ProfileChecker : public glslang::TIntermTraverser {
         if (streams > 1) Needs(userEntry->getLoc(), "more than one output stream", 50);
     }
 
+    // What an entry point writes goes to the next stage's registers, which
+    // hold no object (object-parameters.shader_test records the refusal of
+    // an out texture and of an inout structure with one).
+    void CheckObjectOutputs(TIntermAggregate *userEntry) {
+        for (TIntermNode *child : userEntry->getSequence()) {
+            TIntermAggregate *parameters = child->getAsAggregate();
+            if (!parameters || parameters->getOp() != glslang::EOpParameters) continue;
+            for (TIntermNode *parameter : parameters->getSequence()) {
+                TIntermSymbol *symbol = parameter->getAsSymbolNode();
+                if (!symbol || !symbol->getType().containsOpaque()) continue;
+                const auto storage = symbol->getQualifier().storage;
+                if (storage == glslang::EvqOut || storage == glslang::EvqInOut)
+                    Refuse(symbol->getLoc(), "'" + std::string(symbol->getName().c_str()) +
+                                                 "': an entry point's out or inout parameter "
+                                                 "cannot hold a texture or sampler");
+            }
+        }
+    }
+
     void SystemValue(const glslang::TSourceLoc &loc, const std::string &semantic, bool input) {
         struct Rule {
             const char *semantic, *what;
@@ -563,6 +582,7 @@ bool CheckProfile(const std::string &source, const char *fileName, const Include
                 node->traverse(&checker);
             if (userEntry) entryLoc = userEntry->getLoc();
             if (userEntry && tree->getStage() == EShLangGeometry) checker.CheckStreams(userEntry);
+            if (userEntry) checker.CheckObjectOutputs(userEntry);
             if (linkerObjects) checker.CheckSignature(linkerObjects, entryLoc, entryPoint);
             checker.CheckAttributes(*tree, entryLoc, entryPoint);
         }

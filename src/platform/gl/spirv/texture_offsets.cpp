@@ -188,7 +188,75 @@ void FoldKnownComponents(SpirvModule &module) {
     }
 }
 
+// Whether a type is or holds a texture or a sampler; types holds the
+// module's type declarations by id.
+bool HoldsObject(const Definitions &types, uint32_t type, int depth = 0) {
+    const auto found = types.find(type);
+    if (found == types.end() || depth > 16) return false;
+    const SpirvInstruction &declaration = *found->second;
+    switch (declaration.opcode) {
+    case spv::OpTypeImage:
+    case spv::OpTypeSampler:
+    case spv::OpTypeSampledImage:
+        return true;
+    case spv::OpTypeArray:
+    case spv::OpTypeRuntimeArray:
+        return declaration.operands.size() > 1 &&
+               HoldsObject(types, declaration.operands[1], depth + 1);
+    case spv::OpTypeStruct:
+        return std::any_of(declaration.operands.begin() + 1, declaration.operands.end(),
+                           [&](uint32_t member) { return HoldsObject(types, member, depth + 1); });
+    default:
+        return false;
+    }
+}
+
+// The indexing of an array of textures or samplers in the tree, to point
+// the message at.
+class VariableObjectIndex : public glslang::TIntermTraverser {
+  public:
+    bool visitBinary(glslang::TVisit, glslang::TIntermBinary *node) override {
+        if (!found && node->getOp() == glslang::EOpIndexIndirect &&
+            node->getLeft()->getType().containsOpaque())
+            found = node;
+        return true;
+    }
+    const glslang::TIntermBinary *found = nullptr;
+};
+
 } // namespace
+
+bool HoldsVariableObjectIndex(const SpirvModule &module) {
+    if (!Holds(module, spv::OpAccessChain) && !Holds(module, spv::OpInBoundsAccessChain))
+        return false;
+    Definitions types;
+    for (const SpirvInstruction &instruction : module.globals)
+        if (instruction.opcode >= spv::OpTypeVoid &&
+            instruction.opcode <= spv::OpTypeForwardPointer && !instruction.operands.empty())
+            types[instruction.operands[0]] = &instruction;
+    for (const SpirvInstruction &chain : module.code) {
+        if ((chain.opcode != spv::OpAccessChain && chain.opcode != spv::OpInBoundsAccessChain) ||
+            chain.operands.size() < 4)
+            continue;
+        const SpirvDeclaration *pointer =
+            Declaration(module, TypeOf(module, chain.operands[2]), spv::OpTypePointer);
+        uint32_t type = pointer ? pointer->operands[1] : 0;
+        for (size_t at = 3; at < chain.operands.size() && HoldsObject(types, type); ++at) {
+            const SpirvInstruction &declaration = *types.find(type)->second;
+            const uint32_t index                = chain.operands[at];
+            const bool known                    = module.constants.Find(index) != nullptr;
+            if (declaration.opcode == spv::OpTypeStruct) {
+                const uint32_t member = known ? *module.constants.Find(index) + 1 : 0;
+                type = member && member < declaration.operands.size() ? declaration.operands[member]
+                                                                      : 0;
+            } else {
+                if (!known) return true;
+                type = declaration.operands[1];
+            }
+        }
+    }
+    return false;
+}
 
 bool HoldsVariableOffset(const SpirvModule &module) {
     static const spv::Op reads[] = {
@@ -222,7 +290,7 @@ bool MakeOffsetsConstant(const glslang::TIntermediate &tree, const SpirvPassCont
         diagnostics.Error(context.fileName, 0, 0, error);
         return false;
     }
-    if (!HoldsVariableOffset(module)) return true;
+    if (!HoldsVariableOffset(module) && !HoldsVariableObjectIndex(module)) return true;
 
     // The Windows compiler unrolls a loop whose counter a texture offset
     // reads, unless [loop] forbids it (HLSL's errors and warnings: X3582,
@@ -252,9 +320,31 @@ bool MakeOffsetsConstant(const glslang::TIntermediate &tree, const SpirvPassCont
     options.set_run_validator(false);
     SpirvModule result;
     if (optimizer.Run(marked.data(), marked.size(), &unrolled, options) &&
-        ParseSpirv(unrolled, result, error) && !HoldsVariableOffset(result)) {
+        ParseSpirv(unrolled, result, error) && !HoldsVariableOffset(result) &&
+        !HoldsVariableObjectIndex(result)) {
         spirv = std::move(unrolled);
         return true;
+    }
+
+    // Before shader model 5.1 each texture and sampler of an array is a
+    // register of its own, which the index must name when the shader is
+    // compiled (object-references.shader_test records the refusal at 4_0).
+    VariableObjectIndex indexing;
+    if (tree.getTreeRoot()) tree.getTreeRoot()->traverse(&indexing);
+    if (indexing.found && (result.code.empty() || HoldsVariableObjectIndex(result))) {
+        const glslang::TSourceLoc &loc = indexing.found->getLoc();
+        TextureName texture;
+        indexing.found->getLeft()->traverse(&texture);
+        const glslang::TIntermSymbol *symbol = indexing.found->getLeft()->getAsSymbolNode();
+        const std::string name               = symbol ? symbol->getName().c_str() : texture.name;
+        const std::string file = loc.getFilename() ? loc.getFilename() : context.fileName;
+        diagnostics.Error(file, loc.line,
+                          file == context.fileName ? WordColumn(context.source, loc.line, name) : 0,
+                          (name.empty() ? std::string() : "'" + name + "': ") +
+                              "an array of textures or samplers is indexed by a value not known "
+                              "at compile time even with the loops around it unrolled, which "
+                              "needs shader model 5.1 (a [loop] loop is never unrolled)");
+        return false;
     }
 
     // The Windows compiler's X3527, at the read's line, and at its
