@@ -90,6 +90,23 @@ const Form kForms[] = {
      "cannot hold a texture"},
     {"ps_4_0", "struct P { SamplerState s; };\nfloat4 main(inout P p) : SV_Target { return 0; }",
      "cannot hold a texture"},
+    // GetDimensions with outputs of mixed types, for every object kind.
+    {"ps_4_0", "Texture2D t;\n" PS("uint w; float h; t.GetDimensions(w, h); return w + h;"),
+     nullptr},
+    {"ps_4_0",
+     "TextureCube t;\n" PS("float w; uint h, n; t.GetDimensions(0, w, h, n); return w + h + n;"),
+     nullptr},
+    {"ps_4_0",
+     "Texture2DMSArray<float4> t;\n" PS(
+         "uint w, e; float h, s; t.GetDimensions(w, h, e, s); return w + h + e + s;"),
+     nullptr},
+    {"ps_4_0", "Buffer<float4> b;\n" PS("float n; if (true) b.GetDimensions(n); return n;"),
+     nullptr},
+    // A literal offset is a texel count from -8 to 7.
+    {"ps_4_0", "Texture2D t;\n" PS("return t.Load(int3(0, 0, 0), int2(8, 1));"), "-8 to 7"},
+    {"ps_4_0", "Texture2D t;\nSamplerState s;\n" PS("return t.Sample(s, 0, int2(0, -9));"),
+     "-8 to 7"},
+    {"ps_4_0", "Texture2D t;\n" PS("return t.Load(int3(0, 0, 0), int2(-8, 7));"), nullptr},
     // The Direct3D 9 sampling functions need the backwards-compatibility option.
     {"ps_4_0", "sampler2D s;\n" PS("return tex2D(s, float2(0, 0));"), "backwards-compatibility"},
     {"ps_4_0", "sampler1D s;\n" PS("return tex1D(s, 0);"), "backwards-compatibility"},

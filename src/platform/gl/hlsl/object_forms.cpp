@@ -10,24 +10,26 @@ namespace {
 struct TextureKind {
     const char *name;
     const char *spelling; // what glslang reads, where the name is a Direct3D 9 one
-    int coordinates;      // of a Load's location, without the mip level; 0: no Load
+    int coordinates;      // of a Load's location, without the mip level; 0: no mips
     bool multisampled;
+    int sizes; // what GetDimensions writes, without the mip level's form
 };
 
 const TextureKind kTextures[] = {
-    {"Texture1D", "Texture1D", 1, false},
-    {"Texture1DArray", "Texture1DArray", 2, false},
-    {"Texture2D", "Texture2D", 2, false},
-    {"Texture2DArray", "Texture2DArray", 3, false},
-    {"Texture3D", "Texture3D", 3, false},
-    {"TextureCube", "TextureCube", 0, false},
-    {"TextureCubeArray", "TextureCubeArray", 0, false},
-    {"Texture2DMS", "Texture2DMS", 2, true},
-    {"Texture2DMSArray", "Texture2DMSArray", 3, true},
-    {"texture1D", "Texture1D", 1, false},
-    {"texture2D", "Texture2D", 2, false},
-    {"texture3D", "Texture3D", 3, false},
-    {"textureCUBE", "TextureCube", 0, false},
+    {"Buffer", "Buffer", 0, false, 1},
+    {"Texture1D", "Texture1D", 1, false, 1},
+    {"Texture1DArray", "Texture1DArray", 2, false, 2},
+    {"Texture2D", "Texture2D", 2, false, 2},
+    {"Texture2DArray", "Texture2DArray", 3, false, 3},
+    {"Texture3D", "Texture3D", 3, false, 3},
+    {"TextureCube", "TextureCube", 0, false, 2},
+    {"TextureCubeArray", "TextureCubeArray", 0, false, 3},
+    {"Texture2DMS", "Texture2DMS", 2, true, 3},
+    {"Texture2DMSArray", "Texture2DMSArray", 3, true, 4},
+    {"texture1D", "Texture1D", 1, false, 1},
+    {"texture2D", "Texture2D", 2, false, 2},
+    {"texture3D", "Texture3D", 3, false, 3},
+    {"textureCUBE", "TextureCube", 0, false, 2},
 };
 
 const TextureKind *KindOf(const std::string &text, const Token &t) {
@@ -113,12 +115,78 @@ const TextureKind *ObjectBefore(const std::string &text, const std::vector<Token
     return found == textures.end() ? nullptr : found->second;
 }
 
+// The first token of the object expression whose member access is at
+// tokens[dot]: a name, indexed or a member of other names.
+size_t ObjectStart(const std::string &text, const std::vector<Token> &tokens, size_t dot) {
+    size_t at = dot;
+    while (at > 0) {
+        if (IsMark(text, tokens[at - 1], ']')) {
+            size_t depth = 0;
+            for (--at; at > 0; --at) {
+                const char c = MarkOf(text, tokens[at]);
+                if (c == ']') ++depth;
+                if (c == '[' && --depth == 0) break;
+            }
+        } else if (tokens[at - 1].kind == TokenKind::Identifier) {
+            --at;
+            if (at == 0 || !IsMark(text, tokens[at - 1], '.')) return at;
+            --at;
+        } else {
+            return at;
+        }
+    }
+    return at;
+}
+
+// obj.GetDimensions(a, b) as a statement: glslang finds no single overload
+// for outputs of mixed types (uint and float), which the Windows compiler
+// takes (getdimensions.shader_test); every output goes through a uint of
+// its own, the same sizes either way. A first argument beyond the type's
+// sizes and level count is the mip level read.
+void SplitGetDimensions(const std::string &text, const std::vector<Token> &tokens, size_t name,
+                        const TextureKind &kind, int &count, std::vector<TextEdit> &edits) {
+    const size_t open = name + 1, close = ClosingBracket(text, tokens, open);
+    const size_t start = ObjectStart(text, tokens, name - 1);
+    if (close + 1 >= tokens.size() || !IsMark(text, tokens[close + 1], ';') || start == 0) return;
+    const char before = MarkOf(text, tokens[start - 1]);
+    if (before != ';' && before != '{' && before != '}' && before != ')' &&
+        !Is(text, tokens[start - 1], "else"))
+        return;
+    const auto arguments = CallArguments(text, tokens, open);
+    const size_t total   = arguments.size();
+    const bool level     = !kind.multisampled && std::string_view(kind.name) != "Buffer" &&
+                       total == static_cast<size_t>(kind.sizes) + 2;
+    if (total != static_cast<size_t>(kind.sizes) && !level) return;
+    std::string declared, call, copies;
+    for (size_t a = 0; a < total; ++a) {
+        const auto [first, end] = arguments[a];
+        if (end <= first) return;
+        const std::string argument =
+            text.substr(tokens[first].offset, tokens[end - 1].end() - tokens[first].offset);
+        if (a == 0 && level) {
+            call += argument;
+            continue;
+        }
+        const std::string temporary = "hf_size" + std::to_string(count++);
+        declared += (declared.empty() ? "uint " : ", ") + temporary;
+        call += (call.empty() ? "" : ", ") + temporary;
+        copies += " " + argument + " = " + temporary + ";";
+    }
+    const size_t from = tokens[start].offset, to = tokens[close + 1].end();
+    const std::string object = text.substr(from, tokens[name].offset - from);
+    std::string block =
+        "{ " + declared + "; " + object + "GetDimensions(" + call + ");" + copies + " }";
+    block.append(std::count(text.begin() + from, text.begin() + to, '\n'), '\n');
+    edits.push_back({from, to - from, block});
+}
+
 } // namespace
 
 void RewriteObjectForms(std::string &text, LexedHlsl &lexed) {
     const std::vector<Token> &tokens = lexed.tokens;
     std::map<std::string, const TextureKind *> textures;
     bool declared = false;
+    int sizes     = 0;
     std::vector<TextEdit> edits;
     for (size_t i = 0; i < tokens.size(); ++i) {
         const Token &t = tokens[i];
@@ -148,6 +216,14 @@ void RewriteObjectForms(std::string &text, LexedHlsl &lexed) {
                         name.substr(0, base.size()) == base && name.substr(base.size()) == suffix)
                         edits.push_back({t.offset + t.length - suffix.size(), suffix.size(),
                                          std::string(suffix.size(), ' ')});
+        }
+        if (Is(text, t, "GetDimensions") && i > 1 && IsMark(text, tokens[i - 1], '.') &&
+            i + 1 < tokens.size() && IsMark(text, tokens[i + 1], '(')) {
+            if (!declared) textures = DeclaredTextures(text, tokens);
+            declared = true;
+            if (const TextureKind *kind = ObjectBefore(text, tokens, i - 1, textures))
+                SplitGetDimensions(text, tokens, i, *kind, sizes, edits);
+            continue;
         }
         // t.mips[level][pos] and t.sample[index][pos].
         const bool mips = Is(text, t, "mips"), sample = Is(text, t, "sample");

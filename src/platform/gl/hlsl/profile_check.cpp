@@ -317,6 +317,7 @@ class ProfileChecker : public glslang::TIntermTraverser {
                 Needs(loc, "tex1D, tex2D, tex3D, texCUBE and their forms", kNotInThisStage,
                       "need the backwards-compatibility compile option from shader model 4 on");
         }
+        CheckOffsetRange(op, call);
         switch (op) {
         case EOpAtomicAdd:
         case EOpAtomicMin:
@@ -374,6 +375,46 @@ class ProfileChecker : public glslang::TIntermTraverser {
             if (op > EOpSubgroupGuardStart && op < EOpSubgroupGuardStop)
                 Needs(loc, "wave operations", 60);
             break;
+        }
+    }
+
+    // An offset of Sample, Load and their kin is a texel count from -8 to 7
+    // (the offset field of the sample and ld instructions, 22.4.2;
+    // texture-load-offset.shader_test records the refusal of 8).
+    void CheckOffsetRange(glslang::TOperator op, TIntermAggregate *call) {
+        using namespace glslang;
+        size_t argument = 0;
+        switch (op) {
+        case EOpTextureOffset:
+        case EOpTextureProjOffset:
+            argument = 2;
+            break;
+        case EOpTextureLodOffset:
+        case EOpTextureProjLodOffset:
+        case EOpTextureFetchOffset:
+            argument = 3;
+            break;
+        case EOpTextureGradOffset:
+        case EOpTextureProjGradOffset:
+            argument = 4;
+            break;
+        default:
+            return;
+        }
+        if (!call || argument >= call->getSequence().size()) return;
+        const glslang::TIntermConstantUnion *offset =
+            call->getSequence()[argument]->getAsConstantUnion();
+        if (!offset) return;
+        const glslang::TConstUnionArray &values = offset->getConstArray();
+        for (int i = 0; i < values.size(); ++i) {
+            // glslang may hold the offset as uint: its bits read as an int.
+            const int value = values[i].getType() == EbtUint
+                                  ? static_cast<int>(values[i].getUConst())
+                                  : values[i].getIConst();
+            if (value >= -8 && value <= 7) continue;
+            Refuse(offset->getLoc(), "texture offset " + std::to_string(value) +
+                                         " is outside the range -8 to 7 of a literal offset");
+            return;
         }
     }
 
