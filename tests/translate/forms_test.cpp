@@ -102,6 +102,15 @@ const Form kForms[] = {
      nullptr},
     {"ps_4_0", "Buffer<float4> b;\n" PS("float n; if (true) b.GetDimensions(n); return n;"),
      nullptr},
+    // Buffer.Load reads a vector location's first component.
+    {"ps_4_0", "Buffer b;\n" PS("return b.Load(float2(2, 9999));"), nullptr},
+    {"vs_4_0", "Buffer<uint4> b;\nfloat4 main() : SV_Position { return b.Load(uint3(1, 2, 3)); }",
+     nullptr},
+    // A local struct holding an array of objects, initialised from a flat list.
+    {"ps_4_0",
+     "Texture2D a, b;\nstruct S { float2 f; Texture2D t[2]; float4 g; };\n" PS(
+         "S q = {1, 2, a, b, 3, 4, 5, 6}; return q.t[1].Load(0) + q.g;"),
+     nullptr},
     // A literal offset is a texel count from -8 to 7.
     {"ps_4_0", "Texture2D t;\n" PS("return t.Load(int3(0, 0, 0), int2(8, 1));"), "-8 to 7"},
     {"ps_4_0", "Texture2D t;\nSamplerState s;\n" PS("return t.Sample(s, 0, int2(0, -9));"),

@@ -225,6 +225,21 @@ void RewriteObjectForms(std::string &text, LexedHlsl &lexed) {
                 SplitGetDimensions(text, tokens, i, *kind, sizes, edits);
             continue;
         }
+        // Buffer.Load takes a vector's first component as the Windows
+        // compiler does (srv-buffers.shader_test); glslang has only int.
+        if (Is(text, t, "Load") && i > 1 && IsMark(text, tokens[i - 1], '.') &&
+            i + 1 < tokens.size() && IsMark(text, tokens[i + 1], '(')) {
+            if (!declared) textures = DeclaredTextures(text, tokens);
+            declared                = true;
+            const TextureKind *kind = ObjectBefore(text, tokens, i - 1, textures);
+            const auto arguments    = CallArguments(text, tokens, i + 1);
+            if (kind && std::string_view(kind->name) == "Buffer" && arguments.size() == 1 &&
+                arguments[0].second > arguments[0].first) {
+                edits.push_back({tokens[arguments[0].first].offset, 0, "(int)("});
+                edits.push_back({tokens[arguments[0].second - 1].end(), 0, ")"});
+            }
+            continue;
+        }
         // t.mips[level][pos] and t.sample[index][pos].
         const bool mips = Is(text, t, "mips"), sample = Is(text, t, "sample");
         if ((!mips && !sample) || i == 0 || !IsMark(text, tokens[i - 1], '.') ||
