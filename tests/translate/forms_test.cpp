@@ -78,6 +78,14 @@ const Form kForms[] = {
      "Texture2D t[3];\nSamplerState s;\n" PS(
          "float4 r = 0; for (int k = 0; k < 3; ++k) r += t[k].Sample(s, 0); return r;"),
      nullptr},
+    {"ps_4_0",
+     "Texture2D t[3];\nSamplerState s[2] : register(s1);\n" PS(
+         "float4 r = 0; for (int k = 0; k < 3; ++k) r += t[k].Sample(s[k % 2], 0); return r;"),
+     nullptr},
+    {"vs_4_0",
+     "Texture2D t;\nSamplerState s[2];\n"
+     "float4 main() : SV_Position { return t.SampleLevel(s[1], 0, 0); }",
+     nullptr},
     {"ps_4_0", "Texture2D t[3];\nint n;\n" PS("return t[n].Load(0);"), "shader model 5.1"},
     {"ps_4_0", "SamplerState s[3];\nTexture2D t;\nint n;\n" PS("return t.Sample(s[n], 0);"),
      "shader model 5.1"},

@@ -23,6 +23,7 @@
 #include "platform/gl/hlsl/type_rules.h"
 #include "platform/gl/hlsl/windows_rules.h"
 #include "platform/gl/spirv/passes.h"
+#include "platform/gl/spirv/object_arrays.h"
 #include "platform/gl/spirv/texture_offsets.h"
 
 #include <glslang/Include/intermediate.h>
@@ -260,6 +261,13 @@ bool TextureOffsets(Compile &c) {
     return MakeOffsetsConstant(Linked(c), context, c.spirv, c.diagnostics);
 }
 
+// Each element of an array of textures or samplers as a variable of its
+// own, which GLSL can pair.
+bool ObjectArrays(Compile &c) {
+    if (HoldsObjectArray(c.spirv)) SplitObjectArrays(c.spirv);
+    return true;
+}
+
 struct Stage {
     const char *name;
     bool (*run)(Compile &);
@@ -291,6 +299,7 @@ const Stage kStages[] = {
     {"spir-v passes", SpirvPassList},
     {"optimizer", Optimize},
     {"texture offsets", TextureOffsets},
+    {"object arrays", ObjectArrays},
 };
 
 // glslang's tables are built once per process: the compile server's, or
