@@ -93,6 +93,11 @@ const Form kForms[] = {
      "Texture2D t[3];\nstruct S { Texture2D t; };\nint n;\n" PS(
          "S s[3]; s[0].t = t[0]; s[1].t = t[1]; s[2].t = t[2]; return s[n].t.Load(0);"),
      "shader model 5.1"},
+    // A local object is read only once something is assigned to it.
+    {"ps_4_0", "SamplerState s;\n" PS("Texture2D t; t = t; return t.Sample(s, 0);"),
+     "before anything is assigned"},
+    {"ps_4_0", "Texture2D a;\nSamplerState s;\n" PS("Texture2D t; t = a; return t.Sample(s, 0);"),
+     nullptr},
     // An entry point's out and inout parameters hold no object.
     {"ps_4_0", "float4 main(out Texture2D t : TEXTURE) : SV_Target { return 0; }",
      "cannot hold a texture"},

@@ -264,6 +264,10 @@ bool TextureOffsets(Compile &c) {
 // Each element of an array of textures or samplers as a variable of its
 // own, which GLSL can pair.
 bool ObjectArrays(Compile &c) {
+    if (ReadsUnsetObject(c.spirv)) {
+        UnsetObjectError(Linked(c), c.fileName, c.diagnostics);
+        return false;
+    }
     if (HoldsObjectArray(c.spirv)) SplitObjectArrays(c.spirv);
     return true;
 }

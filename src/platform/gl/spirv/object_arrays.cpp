@@ -4,6 +4,9 @@
 
 #include "platform/gl/spirv/module.h"
 
+#include <glslang/Include/intermediate.h>
+#include <glslang/MachineIndependent/localintermediate.h>
+
 #include <map>
 #include <set>
 
@@ -19,6 +22,49 @@ bool HoldsObjectArray(const std::vector<uint32_t> &spirv) {
         at += count;
     }
     return false;
+}
+
+bool ReadsUnsetObject(const std::vector<uint32_t> &spirv) {
+    std::set<uint32_t> objects;
+    for (size_t at = 5; at < spirv.size();) {
+        const uint32_t count = spirv[at] >> 16, opcode = spirv[at] & 0xFFFF;
+        if (count == 0 || at + count > spirv.size()) return false;
+        if ((opcode == spv::OpTypeSampler || opcode == spv::OpTypeImage ||
+             opcode == spv::OpTypeSampledImage) &&
+            count >= 2)
+            objects.insert(spirv[at + 1]);
+        if (opcode == spv::OpUndef && count >= 3 && objects.count(spirv[at + 1])) return true;
+        at += count;
+    }
+    return false;
+}
+
+namespace {
+
+// The first local texture or sampler variable of the tree.
+class LocalObject : public glslang::TIntermTraverser {
+  public:
+    void visitSymbol(glslang::TIntermSymbol *symbol) override {
+        if (!found && symbol->getQualifier().storage == glslang::EvqTemporary &&
+            symbol->getType().containsOpaque())
+            found = symbol;
+    }
+    const glslang::TIntermSymbol *found = nullptr;
+};
+
+} // namespace
+
+void UnsetObjectError(const glslang::TIntermediate &tree, const char *fileName,
+                      Diagnostics &diagnostics) {
+    LocalObject local;
+    if (tree.getTreeRoot()) tree.getTreeRoot()->traverse(&local);
+    const std::string what =
+        local.found ? "'" + std::string(local.found->getName().c_str()) + "'" : "an object";
+    const char *file = local.found && local.found->getLoc().getFilename()
+                           ? local.found->getLoc().getFilename()
+                           : fileName;
+    diagnostics.Error(file, local.found ? local.found->getLoc().line : 0, 0,
+                      what + " is a texture or sampler read before anything is assigned to it");
 }
 
 void SplitObjectArrays(std::vector<uint32_t> &spirv) {

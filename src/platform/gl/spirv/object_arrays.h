@@ -1,8 +1,15 @@
-// Arrays of textures and samplers, which GLSL cannot hold apart.
+// Arrays of textures and samplers, which GLSL cannot hold apart, and
+// objects read with no value.
 #pragma once
+
+#include "platform/gl/compiler/diagnostics.h"
 
 #include <cstdint>
 #include <vector>
+
+namespace glslang {
+class TIntermediate;
+}
 
 // HLSL's "SamplerState s[2] : register(s3)" is two samplers, s3 and s4, and
 // "Texture2D t[2] : register(t1)" two textures, t1 and t2; at shader model 4
@@ -18,3 +25,13 @@ void SplitObjectArrays(std::vector<uint32_t> &spirv);
 // Whether the words declare an array of textures or samplers: the pass has
 // work to do.
 bool HoldsObjectArray(const std::vector<uint32_t> &spirv);
+
+// Whether the optimized words read a texture or sampler that holds no
+// value: a local object read before anything is assigned to it, which the
+// Windows compiler refuses (object-references.shader_test) and GLSL cannot
+// pair with anything.
+bool ReadsUnsetObject(const std::vector<uint32_t> &spirv);
+
+// The refusal of such a read, at the first local object of the tree.
+void UnsetObjectError(const glslang::TIntermediate &tree, const char *fileName,
+                      Diagnostics &diagnostics);
