@@ -93,6 +93,11 @@ const Form kForms[] = {
      "Texture2D t[3];\nstruct S { Texture2D t; };\nint n;\n" PS(
          "S s[3]; s[0].t = t[0]; s[1].t = t[1]; s[2].t = t[2]; return s[n].t.Load(0);"),
      "shader model 5.1"},
+    // An object declared as NULL is unbound.
+    {"ps_4_0",
+     "Texture2DMS<float4> t = NULL;\nBuffer<uint> b = NULL, c;\nSamplerState s = NULL;\n" PS(
+         "return t.Load(int2(0, 0), 0) + b.Load(0) + c.Load(1);"),
+     nullptr},
     // A local object is read only once something is assigned to it.
     {"ps_4_0", "SamplerState s;\n" PS("Texture2D t; t = t; return t.Sample(s, 0);"),
      "before anything is assigned"},

@@ -203,6 +203,30 @@ void RewriteObjectForms(std::string &text, LexedHlsl &lexed) {
                     {tokens[comma].offset, tokens[end - 1].offset - tokens[comma].offset, ""});
             continue;
         }
+        // "Texture2DMS<float4> t = NULL;": an object declared with the value
+        // of no object, which is what it holds unbound (null.shader_test).
+        if (Is(text, t, "NULL") && i > 1 && IsMark(text, tokens[i - 1], '=') &&
+            i + 1 < tokens.size() &&
+            (IsMark(text, tokens[i + 1], ';') || IsMark(text, tokens[i + 1], ','))) {
+            size_t first = i - 1;
+            while (first > 0 && !IsMark(text, tokens[first - 1], ';') &&
+                   !IsMark(text, tokens[first - 1], '}') && !IsMark(text, tokens[first - 1], '{'))
+                --first;
+            while (first < i &&
+                   (Is(text, tokens[first], "static") || Is(text, tokens[first], "uniform") ||
+                    Is(text, tokens[first], "extern") || Is(text, tokens[first], "const")))
+                ++first;
+            const std::string_view type = Spelling(text, tokens[first]);
+            bool object                 = false;
+            for (std::string_view prefix : {"Texture", "RWTexture", "Buffer", "RWBuffer", "Sampler",
+                                            "sampler", "StructuredBuffer", "ByteAddressBuffer",
+                                            "RWStructuredBuffer", "RWByteAddressBuffer"})
+                object = object || type.substr(0, prefix.size()) == prefix;
+            if (object)
+                edits.push_back({tokens[i - 1].offset, t.end() - tokens[i - 1].offset,
+                                 std::string(t.end() - tokens[i - 1].offset, ' ')});
+            continue;
+        }
         // glslang refuses the whole file where a tex*lod or tex*bias call
         // samples what it declares a sampler without dimension; the plain
         // function keeps the call in place for the profile check, which

@@ -18,6 +18,14 @@
 //   with mips and a Load (1D, 2D, 3D and their arrays), and
 //   t.sample[index][pos] as t.Load(pos, index) for Texture2DMS and
 //   Texture2DMSArray: the operators the HLSL reference lists for these
-//   objects, which glslang lacks.
+//   objects, which glslang lacks;
+// - obj.GetDimensions(a, b) as a statement, through uints (glslang finds no
+//   overload for outputs of mixed types), and Buffer.Load of a vector
+//   location, which reads its first component;
+// - tex2Dlod, tex2Dbias and their kin as tex2D.., which glslang refuses for
+//   the whole file where the sampler has no dimension; every tex* call is
+//   refused where an entry point makes it (profile_check.h);
+// - "= NULL" after an object's declarator: the object unbound, as it is
+//   without it (null.shader_test).
 // Every line stays where it was; lexed is lexed again when the text changes.
 void RewriteObjectForms(std::string &text, LexedHlsl &lexed);
