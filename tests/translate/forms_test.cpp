@@ -103,6 +103,11 @@ const Form kForms[] = {
      "before anything is assigned"},
     {"ps_4_0", "Texture2D a;\nSamplerState s;\n" PS("Texture2D t; t = a; return t.Sample(s, 0);"),
      nullptr},
+    {"ps_4_0", "static Texture2D t;\nSamplerState s;\n" PS("return t.Sample(s, 0);"),
+     "before anything is assigned"},
+    {"ps_4_0",
+     "static Texture2D t;\nSamplerState s;\n" PS("if (0) return t.Sample(s, 0); return 1;"),
+     nullptr},
     // An entry point's out and inout parameters hold no object.
     {"ps_4_0", "float4 main(out Texture2D t : TEXTURE) : SV_Target { return 0; }",
      "cannot hold a texture"},

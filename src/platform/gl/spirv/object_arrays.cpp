@@ -25,27 +25,38 @@ bool HoldsObjectArray(const std::vector<uint32_t> &spirv) {
 }
 
 bool ReadsUnsetObject(const std::vector<uint32_t> &spirv) {
-    std::set<uint32_t> objects;
+    std::set<uint32_t> objects, pointers, variables, loaded, stored;
     for (size_t at = 5; at < spirv.size();) {
         const uint32_t count = spirv[at] >> 16, opcode = spirv[at] & 0xFFFF;
         if (count == 0 || at + count > spirv.size()) return false;
+        const uint32_t *o = &spirv[at + 1];
         if ((opcode == spv::OpTypeSampler || opcode == spv::OpTypeImage ||
              opcode == spv::OpTypeSampledImage) &&
             count >= 2)
-            objects.insert(spirv[at + 1]);
-        if (opcode == spv::OpUndef && count >= 3 && objects.count(spirv[at + 1])) return true;
+            objects.insert(o[0]);
+        if (opcode == spv::OpUndef && count >= 3 && objects.count(o[0])) return true;
+        // A static or local object variable: loaded, it must be stored.
+        if (opcode == spv::OpTypePointer && count == 4 && objects.count(o[2]) &&
+            (o[1] == spv::StorageClassPrivate || o[1] == spv::StorageClassFunction))
+            pointers.insert(o[0]);
+        if (opcode == spv::OpVariable && count >= 4 && pointers.count(o[0])) variables.insert(o[1]);
+        if (opcode == spv::OpLoad && count >= 4 && variables.count(o[2])) loaded.insert(o[2]);
+        if (opcode == spv::OpStore && count >= 3) stored.insert(o[0]);
         at += count;
     }
+    for (uint32_t variable : loaded)
+        if (!stored.count(variable)) return true;
     return false;
 }
 
 namespace {
 
-// The first local texture or sampler variable of the tree.
+// The first local or static texture or sampler variable of the tree.
 class LocalObject : public glslang::TIntermTraverser {
   public:
     void visitSymbol(glslang::TIntermSymbol *symbol) override {
-        if (!found && symbol->getQualifier().storage == glslang::EvqTemporary &&
+        const glslang::TStorageQualifier storage = symbol->getQualifier().storage;
+        if (!found && (storage == glslang::EvqTemporary || storage == glslang::EvqGlobal) &&
             symbol->getType().containsOpaque())
             found = symbol;
     }

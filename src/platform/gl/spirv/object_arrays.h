@@ -27,11 +27,12 @@ void SplitObjectArrays(std::vector<uint32_t> &spirv);
 bool HoldsObjectArray(const std::vector<uint32_t> &spirv);
 
 // Whether the optimized words read a texture or sampler that holds no
-// value: a local object read before anything is assigned to it, which the
-// Windows compiler refuses (object-references.shader_test) and GLSL cannot
-// pair with anything.
+// value: a local or static object read before anything is assigned to it,
+// which the Windows compiler refuses (object-references.shader_test,
+// static-initializer.shader_test) and GLSL cannot pair with anything.
 bool ReadsUnsetObject(const std::vector<uint32_t> &spirv);
 
-// The refusal of such a read, at the first local object of the tree.
+// The refusal of such a read, at the first local or static object of the
+// tree.
 void UnsetObjectError(const glslang::TIntermediate &tree, const char *fileName,
                       Diagnostics &diagnostics);
