@@ -143,24 +143,26 @@ size_t ObjectStart(const std::string &text, const std::vector<Token> &tokens, si
 // takes (getdimensions.shader_test); every output goes through a uint of
 // its own, the same sizes either way. A first argument beyond the type's
 // sizes and level count is the mip level read.
-void SplitGetDimensions(const std::string &text, const std::vector<Token> &tokens, size_t name,
-                        const TextureKind &kind, int &count, std::vector<TextEdit> &edits) {
+// Returns the last token the edit replaces, name where there is none.
+size_t SplitGetDimensions(const std::string &text, const std::vector<Token> &tokens, size_t name,
+                          const TextureKind &kind, int &count, std::vector<TextEdit> &edits) {
     const size_t open = name + 1, close = ClosingBracket(text, tokens, open);
     const size_t start = ObjectStart(text, tokens, name - 1);
-    if (close + 1 >= tokens.size() || !IsMark(text, tokens[close + 1], ';') || start == 0) return;
+    if (close + 1 >= tokens.size() || !IsMark(text, tokens[close + 1], ';') || start == 0)
+        return name;
     const char before = MarkOf(text, tokens[start - 1]);
     if (before != ';' && before != '{' && before != '}' && before != ')' &&
         !Is(text, tokens[start - 1], "else"))
-        return;
+        return name;
     const auto arguments = CallArguments(text, tokens, open);
     const size_t total   = arguments.size();
     const bool level     = !kind.multisampled && std::string_view(kind.name) != "Buffer" &&
                        total == static_cast<size_t>(kind.sizes) + 2;
-    if (total != static_cast<size_t>(kind.sizes) && !level) return;
+    if (total != static_cast<size_t>(kind.sizes) && !level) return name;
     std::string declared, call, copies;
     for (size_t a = 0; a < total; ++a) {
         const auto [first, end] = arguments[a];
-        if (end <= first) return;
+        if (end <= first) return name;
         const std::string argument =
             text.substr(tokens[first].offset, tokens[end - 1].end() - tokens[first].offset);
         if (a == 0 && level) {
@@ -178,6 +180,7 @@ void SplitGetDimensions(const std::string &text, const std::vector<Token> &token
         "{ " + declared + "; " + object + "GetDimensions(" + call + ");" + copies + " }";
     block.append(std::count(text.begin() + from, text.begin() + to, '\n'), '\n');
     edits.push_back({from, to - from, block});
+    return close + 1;
 }
 
 } // namespace
@@ -246,7 +249,7 @@ void RewriteObjectForms(std::string &text, LexedHlsl &lexed) {
             if (!declared) textures = DeclaredTextures(text, tokens);
             declared = true;
             if (const TextureKind *kind = ObjectBefore(text, tokens, i - 1, textures))
-                SplitGetDimensions(text, tokens, i, *kind, sizes, edits);
+                i = SplitGetDimensions(text, tokens, i, *kind, sizes, edits);
             continue;
         }
         // Buffer.Load takes a vector's first component as the Windows

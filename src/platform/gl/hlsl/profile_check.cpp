@@ -379,7 +379,7 @@ class ProfileChecker : public glslang::TIntermTraverser {
     }
 
     // An offset of Sample, Load and their kin is a texel count from -8 to 7
-    // (the offset field of the sample and ld instructions, 22.4.2;
+    // (the 4-bit address offsets of the ld and sample instructions, 22.4.6 and 22.4.15;
     // texture-load-offset.shader_test records the refusal of 8).
     void CheckOffsetRange(glslang::TOperator op, TIntermAggregate *call) {
         using namespace glslang;
