@@ -134,6 +134,13 @@ const Form kForms[] = {
      "Texture2D a, b;\nstruct S { float2 f; Texture2D t[2]; float4 g; };\n" PS(
          "S q = {1, 2, a, b, 3, 4, 5, 6}; return q.t[1].Load(0) + q.g;"),
      nullptr},
+    // operator[] takes as many components as the texture has coordinates.
+    {"ps_4_0", "Texture2D t;\n" PS("return t[uint3(0, 0, 0)];"), "3 components"},
+    {"ps_4_0", "Texture1D t;\n" PS("return t[uint2(0, 0)];"), "2 components"},
+    {"ps_4_0",
+     "Texture2DArray a;\nTexture2DMS<float4> m;\nBuffer b;\n" PS(
+         "return a[uint3(0, 0, 0)] + m[uint2(0, 0)] + b[1];"),
+     nullptr},
     // A literal offset is a texel count from -8 to 7.
     {"ps_4_0", "Texture2D t;\n" PS("return t.Load(int3(0, 0, 0), int2(8, 1));"), "-8 to 7"},
     {"ps_4_0", "Texture2D t;\nSamplerState s;\n" PS("return t.Sample(s, 0, int2(0, -9));"),

@@ -318,6 +318,7 @@ class ProfileChecker : public glslang::TIntermTraverser {
                       "need the backwards-compatibility compile option from shader model 4 on");
         }
         CheckOffsetRange(op, call);
+        if (op == EOpTextureFetch && call) CheckLocationSize(call);
         switch (op) {
         case EOpAtomicAdd:
         case EOpAtomicMin:
@@ -376,6 +377,42 @@ class ProfileChecker : public glslang::TIntermTraverser {
                 Needs(loc, "wave operations", 60);
             break;
         }
+    }
+
+    // t[location] takes a location of as many components as the texture
+    // has coordinates, and no more: the Windows compiler refuses a uint3
+    // for a Texture2D (load-level.shader_test), where glslang reads the
+    // first two. Load's location, which holds the mip level too, reaches
+    // here without it.
+    void CheckLocationSize(TIntermAggregate *call) {
+        const glslang::TIntermSequence &arguments = call->getSequence();
+        if (arguments.size() < 2 || !arguments[0]->getAsTyped() || !arguments[1]->getAsTyped())
+            return;
+        const TType &texture = arguments[0]->getAsTyped()->getType();
+        if (texture.getBasicType() != glslang::EbtSampler) return;
+        const glslang::TSampler &sampler = texture.getSampler();
+        int coordinates                  = 0;
+        switch (sampler.dim) {
+        case glslang::Esd1D:
+        case glslang::EsdBuffer:
+            coordinates = 1;
+            break;
+        case glslang::Esd2D:
+            coordinates = 2;
+            break;
+        case glslang::Esd3D:
+            coordinates = 3;
+            break;
+        default:
+            return;
+        }
+        coordinates += sampler.isArrayed() ? 1 : 0;
+        const TType &location = arguments[1]->getAsTyped()->getType();
+        if (!location.isVector() || location.getVectorSize() <= coordinates) return;
+        Refuse(arguments[1]->getLoc(), "a texture location of " +
+                                           std::to_string(location.getVectorSize()) +
+                                           " components indexes a texture of " +
+                                           std::to_string(coordinates) + " coordinates");
     }
 
     // An offset of Sample, Load and their kin is a texel count from -8 to 7
