@@ -15,6 +15,7 @@
 #include "platform/gl/hlsl/lexer.h"
 #include "platform/gl/hlsl/literals.h"
 #include "platform/gl/hlsl/matrix_forms.h"
+#include "platform/gl/hlsl/object_forms.h"
 #include "platform/gl/hlsl/profile_check.h"
 #include "platform/gl/hlsl/register_reservations.h"
 #include "platform/gl/hlsl/source_files.h"
@@ -23,7 +24,7 @@
 #include "platform/gl/hlsl/type_rules.h"
 #include "platform/gl/hlsl/windows_rules.h"
 #include "platform/gl/spirv/passes.h"
-#include "platform/gl/spirv/static_objects.h"
+#include "platform/gl/spirv/object_arrays.h"
 #include "platform/gl/spirv/texture_offsets.h"
 
 #include <glslang/Include/intermediate.h>
@@ -133,6 +134,13 @@ bool GeometryForms(Compile &c) {
 bool CallForms(Compile &c) {
     return RewriteScalarCalls(c.source, c.lexed, c.entryPoint, c.diagnostics) &&
            RewriteOperandShapes(c.source, c.lexed, c.diagnostics);
+}
+
+// Direct3D 9 texture names, sample counts that are expressions, the mips
+// and sample operators.
+bool ObjectForms(Compile &c) {
+    RewriteObjectForms(c.source, c.lexed);
+    return true;
 }
 
 // Long literal suffixes, -true, float case labels, [unroll(N)].
@@ -253,23 +261,23 @@ bool Optimize(Compile &c) {
     return true;
 }
 
-// A static or local texture or sampler read without a value, judged once
-// the optimizer has dropped the reads that do not count.
-bool StaticObjects(Compile &c) {
-    std::string name;
-    if (!ReadsEmptyStaticObject(c.spirv, name)) return true;
-    c.diagnostics.Error(c.fileName, 0, 0,
-                        "texture or sampler" + (name.empty() ? std::string() : " '" + name + "'") +
-                            " is read but never given a resource");
-    return false;
-}
-
 // Offsets that are literals only once loops are unrolled: they need the
 // optimized words.
 bool TextureOffsets(Compile &c) {
     if (!c.variableOffsets) return true;
     const SpirvPassContext context{StageOf(c.language), c.fileName, c.original};
     return MakeOffsetsConstant(Linked(c), context, c.spirv, c.diagnostics);
+}
+
+// Each element of an array of textures or samplers as a variable of its
+// own, which GLSL can pair.
+bool ObjectArrays(Compile &c) {
+    if (ReadsUnsetObject(c.spirv)) {
+        UnsetObjectError(Linked(c), c.fileName, c.diagnostics);
+        return false;
+    }
+    if (HoldsObjectArray(c.spirv)) SplitObjectArrays(c.spirv);
+    return true;
 }
 
 struct Stage {
@@ -287,6 +295,7 @@ const Stage kStages[] = {
     {"entry definitions", EntryDefinitions},
     {"geometry forms", GeometryForms},
     {"call forms", CallForms},
+    {"object forms", ObjectForms},
     {"statement forms", StatementForms},
     {"matrix forms", MatrixForms},
     {"initializers", Initializers},
@@ -302,8 +311,8 @@ const Stage kStages[] = {
     // SPIR-V
     {"spir-v passes", SpirvPassList},
     {"optimizer", Optimize},
-    {"static objects", StaticObjects},
     {"texture offsets", TextureOffsets},
+    {"object arrays", ObjectArrays},
 };
 
 // glslang's tables are built once per process: the compile server's, or

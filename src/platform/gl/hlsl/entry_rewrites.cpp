@@ -146,7 +146,8 @@ bool IsEffectBlock(const std::string &word) {
 }
 
 // Types whose variables only the effect framework uses. The Direct3D 9
-// texture types (texture, texture2D) are distinct from Texture2D.
+// texture type (texture) is distinct from Texture2D; texture1D, texture2D,
+// texture3D and textureCUBE are Texture1D.. there (object_forms.h).
 bool IsEffectObject(const Source &source, size_t i) {
     const std::string word = source.Lower(i);
     for (const char *type :
@@ -158,8 +159,7 @@ bool IsEffectObject(const Source &source, size_t i) {
     // Strings are for effects' tools alone: code cannot read them, and
     // glslang takes neither their arrays nor their escapes and adjacent
     // literals (strings.shader_test).
-    return exact == "string" || exact == "texture1D" || exact == "texture2D" ||
-           exact == "texture3D" || exact == "textureCUBE" || exact == "textureCube";
+    return exact == "string" || exact == "textureCube";
 }
 
 // Resource types ("Texture2D", "RWBuffer", "StructuredBuffer"), whose

@@ -848,6 +848,27 @@ bool Emit(const Type &t, const std::vector<Component> &values, size_t &pos, std:
     return pos == end;
 }
 
+// The initialiser of a local as one assignment per member and element, path
+// the variable's name: glslang 12 crashes on an initialiser of a struct that
+// holds an array of objects, not on these (initializer-objects.shader_test).
+bool EmitAssignments(const Type &t, const std::string &path, const std::vector<Component> &values,
+                     size_t &pos, std::string &out) {
+    if (!t.dims.empty() || t.kind == Type::Struct) {
+        const size_t n = t.dims.empty() ? t.fields.size() : static_cast<size_t>(t.dims[0]);
+        for (size_t k = 0; k < n; ++k)
+            if (!EmitAssignments(t.dims.empty() ? t.fields[k].type : Element(t),
+                                 path + (t.dims.empty() ? "." + t.fields[k].name
+                                                        : "[" + std::to_string(k) + "]"),
+                                 values, pos, out))
+                return false;
+        return n > 0;
+    }
+    std::string value;
+    if (!Emit(t, values, pos, value)) return false;
+    out += "; " + path + " = " + value;
+    return true;
+}
+
 // Whether glslang reads the initialiser as Windows does already: braces for
 // every struct and array, a value of the shape of each member.
 bool CShaped(const Source &s, Scope &scope, const Type &t, const Node &node) {
@@ -879,7 +900,7 @@ void Leaves(const Node &node, std::vector<const Node *> &out) {
 // The initialiser [a, b) of a variable of type t; implicit is the ']' of its
 // "[]", or kNone. t gets the size the initialiser gives.
 void Initialise(const Source &s, Scope &scope, Type &t, size_t implicit, size_t a, size_t b,
-                std::vector<Edit> &edits) {
+                const std::string &local, std::vector<Edit> &edits) {
     const size_t from = s.tokens[a].offset, to = s.tokens[b - 1].end();
     if (std::any_of(s.directives.begin(), s.directives.end(),
                     [&](size_t d) { return d > from && d < to; }))
@@ -907,7 +928,19 @@ void Initialise(const Source &s, Scope &scope, Type &t, size_t implicit, size_t 
         }
     }
     Type shaped = t;
-    if (ObjectArrayInStruct(t, false)) return;
+    if (ObjectArrayInStruct(t, false)) {
+        // A local's last declarator (local names it) becomes the
+        // declaration and its assignments, which the ';' after it ends.
+        std::string out;
+        size_t pos = 0;
+        if (local.empty() || !node.list || implicit != kNone ||
+            Components(t) != static_cast<long>(values.size()) ||
+            !EmitAssignments(t, local, values, pos, out))
+            return;
+        out.append(std::count(s.text.begin() + from, s.text.begin() + to, '\n'), '\n');
+        edits.push_back({s.tokens[a - 1].offset, to - s.tokens[a - 1].offset, out});
+        return;
+    }
     if (implicit != kNone) {
         const long element = Components(Element(t));
         if (element <= 0 || values.empty() || values.size() % element != 0) return;
@@ -966,7 +999,7 @@ void Remember(const Source &s, Scope &scope, const std::string &name, const Type
 // The declarators from i (the first name) on, of variables of type base;
 // returns where the walk goes on.
 size_t Declarators(const Source &s, Scope &scope, size_t i, const Type &base,
-                   const Modifiers &modifiers, std::vector<Edit> &edits) {
+                   const Modifiers &modifiers, bool inFunction, std::vector<Edit> &edits) {
     for (;;) {
         const std::string name = s.Spelling(i);
         Type t                 = base;
@@ -983,7 +1016,9 @@ size_t Declarators(const Source &s, Scope &scope, size_t i, const Type &base,
         if (s.Is(j, '=')) {
             const size_t a = j + 1;
             j              = s.Find(a, s.size(), ",;)}");
-            if (ok && a < j) Initialise(s, scope, t, implicit, a, j, edits);
+            const bool local =
+                inFunction && !modifiers.isStatic && !modifiers.isConst && s.Is(j, ';');
+            if (ok && a < j) Initialise(s, scope, t, implicit, a, j, local ? name : "", edits);
             if (ok && modifiers.isConst) Remember(s, scope, name, t, a, j);
         } else if (ok && modifiers.isStatic && !modifiers.isConst && implicit == kNone &&
                    j < s.size()) {
@@ -1266,6 +1301,19 @@ std::vector<Type> Parameters(const Source &s, Scope &scope, size_t i) {
     return out;
 }
 
+// Whether the declaration at i stands in the body of a function, the
+// top-level declaration that starts at top: a '{' after a ')' there, which
+// a cbuffer's register() does not count as.
+bool InFunction(const Source &s, size_t top, size_t i) {
+    if (top >= i || s.Is(top, "cbuffer") || s.Is(top, "tbuffer")) return false;
+    bool parameters = false;
+    for (size_t k = top; k < i; ++k) {
+        if (s.Is(k, ')')) parameters = true;
+        if (s.Is(k, '{')) return parameters;
+    }
+    return false;
+}
+
 // The walk of ShapeInitializers; checkOnly, one that only reports the casts
 // into one-column matrices Windows refuses and leaves the text as it is.
 void Walk(std::string &text, LexedHlsl &lexed, Diagnostics &refusals, bool checkOnly) {
@@ -1322,7 +1370,8 @@ void Walk(std::string &text, LexedHlsl &lexed, Diagnostics &refusals, bool check
                     overloaded ? std::vector<Type>() : Parameters(s, scope, j + 1);
                 i = j + 2;
             } else {
-                i = Declarators(s, scope, j, base, modifiers, edits);
+                i = Declarators(s, scope, j, base, modifiers, InFunction(s, conversions.top[i], i),
+                                edits);
                 // Casts in initialisers that are not brace lists, which
                 // Initialise leaves as they are.
                 for (size_t k = j; k < i; ++k) {

@@ -302,6 +302,23 @@ class ProfileChecker : public glslang::TIntermTraverser {
                 Needs(loc, rule.what, rule.model,
                       rule.model == kNotInThisStage ? "is only for texture shaders (tx_1_0)"
                                                     : nullptr);
+        // tex2D and the other Direct3D 9 sampling functions take the sampler
+        // itself where a method's texture stands: the reference pages of
+        // tex1D.. texCUBEproj allow them at shader model 4 only with the
+        // backwards-compatibility option, which these compiles do not set
+        // (sampler.shader_test records the refusal at 4_0).
+        if (call && call->isTexture() && !call->getSequence().empty()) {
+            const TIntermAggregate *object   = call->getSequence()[0]->getAsAggregate();
+            const TType &type                = call->getSequence()[0]->getAsTyped()->getType();
+            const glslang::TSampler &sampler = type.getSampler();
+            if (type.getBasicType() == EbtSampler &&
+                (sampler.isCombined() || sampler.isPureSampler()) &&
+                !(object && object->getOp() == EOpConstructTextureSampler))
+                Needs(loc, "tex1D, tex2D, tex3D, texCUBE and their forms", kNotInThisStage,
+                      "need the backwards-compatibility compile option from shader model 4 on");
+        }
+        CheckOffsetRange(op, call);
+        if (op == EOpTextureFetch && call) CheckLocationSize(call);
         switch (op) {
         case EOpAtomicAdd:
         case EOpAtomicMin:
@@ -362,6 +379,82 @@ class ProfileChecker : public glslang::TIntermTraverser {
         }
     }
 
+    // t[location] takes a location of as many components as the texture
+    // has coordinates, and no more: the Windows compiler refuses a uint3
+    // for a Texture2D (load-level.shader_test), where glslang reads the
+    // first two. Load's location, which holds the mip level too, reaches
+    // here without it.
+    void CheckLocationSize(TIntermAggregate *call) {
+        const glslang::TIntermSequence &arguments = call->getSequence();
+        if (arguments.size() < 2 || !arguments[0]->getAsTyped() || !arguments[1]->getAsTyped())
+            return;
+        const TType &texture = arguments[0]->getAsTyped()->getType();
+        if (texture.getBasicType() != glslang::EbtSampler) return;
+        const glslang::TSampler &sampler = texture.getSampler();
+        int coordinates                  = 0;
+        switch (sampler.dim) {
+        case glslang::Esd1D:
+        case glslang::EsdBuffer:
+            coordinates = 1;
+            break;
+        case glslang::Esd2D:
+            coordinates = 2;
+            break;
+        case glslang::Esd3D:
+            coordinates = 3;
+            break;
+        default:
+            return;
+        }
+        coordinates += sampler.isArrayed() ? 1 : 0;
+        const TType &location = arguments[1]->getAsTyped()->getType();
+        if (!location.isVector() || location.getVectorSize() <= coordinates) return;
+        Refuse(arguments[1]->getLoc(), "a texture location of " +
+                                           std::to_string(location.getVectorSize()) +
+                                           " components indexes a texture of " +
+                                           std::to_string(coordinates) + " coordinates");
+    }
+
+    // An offset of Sample, Load and their kin is a texel count from -8 to 7
+    // (the 4-bit address offsets of the ld and sample instructions, 22.4.6 and 22.4.15;
+    // texture-load-offset.shader_test records the refusal of 8).
+    void CheckOffsetRange(glslang::TOperator op, TIntermAggregate *call) {
+        using namespace glslang;
+        size_t argument = 0;
+        switch (op) {
+        case EOpTextureOffset:
+        case EOpTextureProjOffset:
+            argument = 2;
+            break;
+        case EOpTextureLodOffset:
+        case EOpTextureProjLodOffset:
+        case EOpTextureFetchOffset:
+            argument = 3;
+            break;
+        case EOpTextureGradOffset:
+        case EOpTextureProjGradOffset:
+            argument = 4;
+            break;
+        default:
+            return;
+        }
+        if (!call || argument >= call->getSequence().size()) return;
+        const glslang::TIntermConstantUnion *offset =
+            call->getSequence()[argument]->getAsConstantUnion();
+        if (!offset) return;
+        const glslang::TConstUnionArray &values = offset->getConstArray();
+        for (int i = 0; i < values.size(); ++i) {
+            // glslang may hold the offset as uint: its bits read as an int.
+            const int value = values[i].getType() == EbtUint
+                                  ? static_cast<int>(values[i].getUConst())
+                                  : values[i].getIConst();
+            if (value >= -8 && value <= 7) continue;
+            Refuse(offset->getLoc(), "texture offset " + std::to_string(value) +
+                                         " is outside the range -8 to 7 of a literal offset");
+            return;
+        }
+    }
+
     // The entry point's signature: every input and output has a semantic,
     // and the system values exist in this model and stage.
     void CheckSignature(TIntermAggregate *linkerObjects, const glslang::TSourceLoc &entryLoc,
@@ -408,6 +501,25 @@ class ProfileChecker : public glslang::TIntermTraverser {
             }
         }
         if (streams > 1) Needs(userEntry->getLoc(), "more than one output stream", 50);
+    }
+
+    // What an entry point writes goes to the next stage's registers, which
+    // hold no object (object-parameters.shader_test records the refusal of
+    // an out texture and of an inout structure with one).
+    void CheckObjectOutputs(TIntermAggregate *userEntry) {
+        for (TIntermNode *child : userEntry->getSequence()) {
+            TIntermAggregate *parameters = child->getAsAggregate();
+            if (!parameters || parameters->getOp() != glslang::EOpParameters) continue;
+            for (TIntermNode *parameter : parameters->getSequence()) {
+                TIntermSymbol *symbol = parameter->getAsSymbolNode();
+                if (!symbol || !symbol->getType().containsOpaque()) continue;
+                const auto storage = symbol->getQualifier().storage;
+                if (storage == glslang::EvqOut || storage == glslang::EvqInOut)
+                    Refuse(symbol->getLoc(), "'" + std::string(symbol->getName().c_str()) +
+                                                 "': an entry point's out or inout parameter "
+                                                 "cannot hold a texture or sampler");
+            }
+        }
     }
 
     void SystemValue(const glslang::TSourceLoc &loc, const std::string &semantic, bool input) {
@@ -548,6 +660,7 @@ bool CheckProfile(const std::string &source, const char *fileName, const Include
                 node->traverse(&checker);
             if (userEntry) entryLoc = userEntry->getLoc();
             if (userEntry && tree->getStage() == EShLangGeometry) checker.CheckStreams(userEntry);
+            if (userEntry) checker.CheckObjectOutputs(userEntry);
             if (linkerObjects) checker.CheckSignature(linkerObjects, entryLoc, entryPoint);
             checker.CheckAttributes(*tree, entryLoc, entryPoint);
         }

@@ -76,7 +76,7 @@ SpirvPassesResult RunSpirvPasses(std::vector<uint32_t> &spirv, const SpirvPassCo
                               std::string("the SPIR-V pass '") + pass.name + "' failed");
         return result;
     }
-    result.variableOffsets = HoldsVariableOffset(module);
+    result.variableOffsets = HoldsVariableOffset(module) || HoldsVariableObjectIndex(module);
     spirv                  = WriteSpirv(module);
     result.ok              = true;
     return result;

@@ -36,9 +36,9 @@ const std::vector<SpirvPass> &SpirvPasses();
 
 struct SpirvPassesResult {
     bool ok = false;
-    // Whether some image read takes an offset that is not a constant:
-    // only then has MakeOffsetsConstant (texture_offsets.h) work to do
-    // after the optimizer.
+    // Whether some image read takes an offset that is not a constant, or
+    // an array of textures or samplers an index that is not: only then has
+    // MakeOffsetsConstant (texture_offsets.h) work to do after the optimizer.
     bool variableOffsets = false;
 };
 

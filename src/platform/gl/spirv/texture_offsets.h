@@ -23,3 +23,9 @@ bool MakeOffsetsConstant(const glslang::TIntermediate &tree, const SpirvPassCont
 // Whether a sampling or fetching image instruction (not a gather, whose
 // offset may vary) takes an Offset: one that is not a constant.
 bool HoldsVariableOffset(const SpirvModule &module);
+
+// Whether an array of textures or samplers (or of structures that hold one)
+// is indexed by a value that is not a constant: shader model 4 has no such
+// indexing, and the Windows compiler unrolls loops for it as for offsets;
+// MakeOffsetsConstant does the same for these.
+bool HoldsVariableObjectIndex(const SpirvModule &module);
