@@ -31,6 +31,21 @@ const Form kForms[] = {
     // The shift in an annotation is one operator.
     {"ps_4_0", "float4 c < int a = 1 << 2; >;\n" PS("return c;"), nullptr},
     {"ps_4_0", "double d;\n" PS("return d;"), "double needs shader model 5.0"},
+    // Matrix swizzles of elements in more than one row, read, and written
+    // through a compound assignment, on any type, shape and majority.
+    {"ps_4_0", "float3x2 m;\n" PS("return m._21_31_11_12;"), nullptr},
+    {"ps_4_0", "row_major int4x3 m;\n" PS("int2 p = m._m00_m32; return float4(p, m._m10_m21);"),
+     nullptr},
+    {"ps_4_0", "float4x4 m;\n" PS("float4x4 n = m; n._m00_m11_m22 *= 2; return n._11_22_33_44;"),
+     nullptr},
+    {"vs_4_0",
+     "uint2x3 m;\nfloat4 main() : SV_Position { uint2x3 n = m; n._m00_m12 += 1; "
+     "return n._m01_m02_m10_m11; }",
+     nullptr},
+    {"ps_4_0", "float2x2 m;\n" PS("return m._11_m00.xyxy;"), "invalid subscript '_11_m00'"},
+    // An attribute without its arguments, and the entry point's prototype.
+    {"ps_4_0", "[numthreads]\nfloat4 main() : SV_Target { return 0; }", nullptr},
+    {"ps_4_0", "float4 main();\nfloat4 main() : SV_Target { return 0; }", nullptr},
 };
 
 ShaderStage StageOf(const std::string &profile) {

@@ -15,6 +15,7 @@
 #include "platform/gl/hlsl/lexer.h"
 #include "platform/gl/hlsl/literals.h"
 #include "platform/gl/hlsl/matrix_forms.h"
+#include "platform/gl/hlsl/matrix_swizzles.h"
 #include "platform/gl/hlsl/profile_check.h"
 #include "platform/gl/hlsl/register_reservations.h"
 #include "platform/gl/hlsl/source_files.h"
@@ -134,6 +135,12 @@ bool StatementForms(Compile &c) {
 
 bool MatrixForms(Compile &c) {
     return RewriteMatrixForms(c.source, c.lexed, c.diagnostics);
+}
+
+// Swizzles of elements from more than one row, after the one-row and
+// one-column matrices have become vectors.
+bool MatrixSwizzles(Compile &c) {
+    return RewriteMatrixSwizzles(c.source, c.lexed, c.diagnostics);
 }
 
 bool Initializers(Compile &c) {
@@ -268,6 +275,7 @@ const Stage kStages[] = {
     {"call forms", CallForms},
     {"statement forms", StatementForms},
     {"matrix forms", MatrixForms},
+    {"matrix swizzles", MatrixSwizzles},
     {"initializers", Initializers},
     {"crash guards", CrashGuards},
     {"literals", Literals},

@@ -274,6 +274,30 @@ bool Calls(const Source &source, size_t i, const std::string &name) {
     return source.IsWord(i) && source.Is(i + 1, '(') && source.Spelling(i) == name;
 }
 
+// glslang makes an entry point of the definition and reads a prototype
+// before it as a call to itself ("Recursion detected"); where nothing calls
+// the entry point, its prototypes go (attributes.shader_test).
+void BlankEntryPrototypes(std::string &text, LexedHlsl &lexed, const Source &source,
+                          const std::string &entryPoint) {
+    std::vector<Function> prototypes;
+    size_t declarations = 0, uses = 0;
+    for (const Function &function : Functions(source)) {
+        if (source.Spelling(function.name) != entryPoint) continue;
+        ++declarations;
+        if (!function.body) prototypes.push_back(function);
+    }
+    for (size_t i = 0; i < source.size(); ++i)
+        uses += Calls(source, i, entryPoint) ? 1 : 0;
+    if (prototypes.empty() || uses != declarations) return;
+    for (auto p = prototypes.rbegin(); p != prototypes.rend(); ++p) {
+        const size_t begin = source.tokens[p->first].offset, end = source.tokens[p->last].end();
+        const std::string span = text.substr(begin, end - begin);
+        text.replace(begin, end - begin,
+                     std::string(std::count(span.begin(), span.end(), '\n'), '\n'));
+    }
+    lexed = LexHlsl(text, lexed.files[0]);
+}
+
 } // namespace
 
 int KeepLastEntryDefinition(std::string &text, LexedHlsl &lexed, const std::string &entryPoint) {
@@ -282,6 +306,7 @@ int KeepLastEntryDefinition(std::string &text, LexedHlsl &lexed, const std::stri
     for (const Function &function : Functions(source))
         if (function.body && source.Spelling(function.name) == entryPoint)
             definitions.push_back(function.name);
+    if (definitions.size() == 1) BlankEntryPrototypes(text, lexed, source, entryPoint);
     if (definitions.size() < 2) return static_cast<int>(definitions.size());
 
     // Every other use of the name as a function, last first so the offsets
