@@ -43,6 +43,14 @@ const Form kForms[] = {
      "return n._m01_m02_m10_m11; }",
      nullptr},
     {"ps_4_0", "float2x2 m;\n" PS("return m._11_m00.xyxy;"), "invalid subscript '_11_m00'"},
+    // A matrix among a constructor's arguments gives its elements row by row;
+    // whole int matrices take arithmetic and comparisons.
+    {"ps_4_0",
+     "float2x2 a;\n" PS("float4x2 m = float4x2(1, 2, a, 5, 6); return m[1].xyxy + m[3].x;"),
+     nullptr},
+    {"ps_4_0", "int3x3 a;\n" PS("int3x3 b = a + a - 1; b /= 2; b &= 6; return b[1].xyzz;"),
+     nullptr},
+    {"ps_4_0", "uint3x2 a;\n" PS("uint3x2 b = a | 1; b %= 3; return b[2].xyxy;"), nullptr},
     // An attribute without its arguments, and the entry point's prototype.
     {"ps_4_0", "[numthreads]\nfloat4 main() : SV_Target { return 0; }", nullptr},
     {"ps_4_0", "float4 main();\nfloat4 main() : SV_Target { return 0; }", nullptr},

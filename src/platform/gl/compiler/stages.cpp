@@ -20,6 +20,7 @@
 #include "platform/gl/hlsl/register_reservations.h"
 #include "platform/gl/hlsl/source_files.h"
 #include "platform/gl/hlsl/statement_forms.h"
+#include "platform/gl/hlsl/tree_forms.h"
 #include "platform/gl/hlsl/type_rules.h"
 #include "platform/gl/hlsl/windows_rules.h"
 #include "platform/gl/spirv/passes.h"
@@ -211,6 +212,12 @@ bool WindowsRules(Compile &c) {
     return !c.diagnostics.HasErrors();
 }
 
+// Matrix forms the SPIR-V writer gets wrong, in the tree.
+bool TreeForms(Compile &c) {
+    RewriteTreeForms(*c.shader->getIntermediate());
+    return true;
+}
+
 // $Globals at its register, then glslang's link and I/O mapping.
 bool Link(Compile &c) {
     PlaceGlobals(*c.shader->getIntermediate());
@@ -283,6 +290,7 @@ const Stage kStages[] = {
     {"parse", Parse},
     {"profile", Profile},
     {"windows rules", WindowsRules},
+    {"tree forms", TreeForms},
     {"link", Link},
     {"packoffsets", Packoffsets},
     {"spir-v", GenerateSpirv},

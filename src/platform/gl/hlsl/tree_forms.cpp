@@ -1,0 +1,157 @@
+// Matrix forms rewritten in glslang's tree (tree_forms.h).
+#include "platform/gl/hlsl/tree_forms.h"
+
+#include <glslang/Include/intermediate.h>
+#include <glslang/MachineIndependent/localintermediate.h>
+
+#include <vector>
+
+namespace {
+
+using glslang::TIntermTyped;
+
+// Row i of a matrix value, m[i]: glslang keeps an HLSL matrix's rows as its
+// columns.
+TIntermTyped *Row(glslang::TIntermediate &tree, TIntermTyped *matrix, int i) {
+    const glslang::TType &type = matrix->getType();
+    TIntermTyped *row =
+        tree.addIndex(glslang::EOpIndexDirect, matrix,
+                      tree.addConstantUnion(i, matrix->getLoc(), true), matrix->getLoc());
+    row->setType(glslang::TType(type.getBasicType(), glslang::EvqTemporary, type.getMatrixRows()));
+    return row;
+}
+
+bool IsConstructor(glslang::TOperator op) {
+    return op > glslang::EOpConstructGuardStart && op < glslang::EOpConstructGuardEnd;
+}
+
+// A whole int or uint matrix: a bool matrix the writer cannot construct from
+// rows either.
+bool IsIntegerMatrix(const glslang::TType &type) {
+    return type.isMatrix() && !type.isArray() &&
+           (type.getBasicType() == glslang::EbtInt || type.getBasicType() == glslang::EbtUint);
+}
+
+// The operators the SPIR-V writer has for float matrices only, and the one
+// each compound assignment applies.
+glslang::TOperator RowOperator(glslang::TOperator op) {
+    using namespace glslang;
+    switch (op) {
+    case EOpAdd:
+    case EOpSub:
+    case EOpMul:
+    case EOpDiv:
+    case EOpMod:
+    case EOpAnd:
+    case EOpInclusiveOr:
+    case EOpExclusiveOr:
+    case EOpLeftShift:
+    case EOpRightShift:
+        return op;
+    case EOpAddAssign:
+        return EOpAdd;
+    case EOpSubAssign:
+        return EOpSub;
+    case EOpMulAssign:
+        return EOpMul;
+    case EOpDivAssign:
+        return EOpDiv;
+    case EOpModAssign:
+        return EOpMod;
+    case EOpAndAssign:
+        return EOpAnd;
+    case EOpInclusiveOrAssign:
+        return EOpInclusiveOr;
+    case EOpExclusiveOrAssign:
+        return EOpExclusiveOr;
+    case EOpLeftShiftAssign:
+        return EOpLeftShift;
+    case EOpRightShiftAssign:
+        return EOpRightShift;
+    default:
+        return EOpNull;
+    }
+}
+
+// The matrix of type made of op applied row by row to left and right (a
+// matrix gives its row, a scalar itself).
+TIntermTyped *RowWise(glslang::TIntermediate &tree, glslang::TOperator op,
+                      const glslang::TType &type, TIntermTyped *left, TIntermTyped *right) {
+    auto *matrix = new glslang::TIntermAggregate(tree.mapTypeToConstructorOp(type));
+    matrix->setType(type);
+    matrix->setLoc(left->getLoc());
+    for (int i = 0; i < type.getMatrixCols(); ++i) {
+        auto *row = new glslang::TIntermBinary(op);
+        row->setLeft(left->getType().isMatrix() ? Row(tree, left, i) : left);
+        row->setRight(right->getType().isMatrix() ? Row(tree, right, i) : right);
+        row->setType(
+            glslang::TType(type.getBasicType(), glslang::EvqTemporary, type.getMatrixRows()));
+        row->setLoc(left->getLoc());
+        matrix->getSequence().push_back(row);
+    }
+    return matrix;
+}
+
+// The replacement of an operation on whole int or uint matrices; null where
+// node is none.
+TIntermTyped *Replacement(glslang::TIntermediate &tree, TIntermNode *node) {
+    glslang::TIntermBinary *binary = node ? node->getAsBinaryNode() : nullptr;
+    if (!binary || !IsIntegerMatrix(binary->getType())) return nullptr;
+    const glslang::TOperator op = RowOperator(binary->getOp());
+    if (op == glslang::EOpNull || op != binary->getOp()) return nullptr;
+    return RowWise(tree, op, binary->getType(), binary->getLeft(), binary->getRight());
+}
+
+class Rewriter : public glslang::TIntermTraverser {
+  public:
+    explicit Rewriter(glslang::TIntermediate &tree)
+        : glslang::TIntermTraverser(false, false, true), tree_(tree) {}
+
+    bool visitBinary(glslang::TVisit, glslang::TIntermBinary *node) override {
+        if (TIntermTyped *left = Replacement(tree_, node->getLeft())) node->setLeft(left);
+        if (TIntermTyped *right = Replacement(tree_, node->getRight())) node->setRight(right);
+        // m += n on int matrices: m = m + n, row by row.
+        const glslang::TOperator op = RowOperator(node->getOp());
+        if (op != glslang::EOpNull && op != node->getOp() && IsIntegerMatrix(node->getType())) {
+            node->setRight(RowWise(tree_, op, node->getType(), node->getLeft(), node->getRight()));
+            node->setOp(glslang::EOpAssign);
+        }
+        return true;
+    }
+
+    bool visitUnary(glslang::TVisit, glslang::TIntermUnary *node) override {
+        if (TIntermTyped *operand = Replacement(tree_, node->getOperand()))
+            node->setOperand(operand);
+        return true;
+    }
+
+    bool visitAggregate(glslang::TVisit, glslang::TIntermAggregate *node) override {
+        glslang::TIntermSequence &sequence = node->getSequence();
+        for (TIntermNode *&child : sequence)
+            if (TIntermTyped *replaced = Replacement(tree_, child)) child = replaced;
+        if (!IsConstructor(node->getOp()) || sequence.size() < 2) return true;
+        glslang::TIntermSequence flattened;
+        for (TIntermNode *child : sequence) {
+            TIntermTyped *argument = child->getAsTyped();
+            if (!argument || !argument->getType().isMatrix() || argument->getType().isArray()) {
+                flattened.push_back(child);
+                continue;
+            }
+            for (int i = 0; i < argument->getType().getMatrixCols(); ++i)
+                flattened.push_back(Row(tree_, argument, i));
+        }
+        sequence = flattened;
+        return true;
+    }
+
+  private:
+    glslang::TIntermediate &tree_;
+};
+
+} // namespace
+
+void RewriteTreeForms(glslang::TIntermediate &tree) {
+    if (!tree.getTreeRoot()) return;
+    Rewriter rewriter(tree);
+    tree.getTreeRoot()->traverse(&rewriter);
+}
