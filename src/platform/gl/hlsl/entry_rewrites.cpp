@@ -322,25 +322,33 @@ int KeepLastEntryDefinition(std::string &text, LexedHlsl &lexed, const std::stri
 void BlankUnusedStreamFunctions(std::string &text, LexedHlsl &lexed,
                                 const std::string &entryPoint) {
     Source source(text, lexed);
-    std::map<std::string, size_t> uses; // each word's count in the whole text
-    for (size_t i = 0; i < source.size(); ++i)
-        if (source.IsWord(i)) ++uses[source.Spelling(i)];
-    for (const Function &function : Functions(source)) {
-        const std::string name = source.Spelling(function.name);
-        if (!function.body || name == entryPoint) continue;
-        bool stream        = false;
-        const size_t close = source.Closing(function.name + 1);
-        for (size_t i = function.name + 2; i < close && !stream; ++i) {
-            const std::string word = source.IsWord(i) ? source.Spelling(i) : std::string();
-            stream = word.size() > 6 && word.compare(word.size() - 6, 6, "Stream") == 0 &&
-                     source.Is(i + 1, '<');
+    const std::vector<Function> functions = Functions(source);
+    // Until none is left: a blanked function's calls no longer count, so the
+    // stream functions only another geometry entry point called go too.
+    for (bool blanked = true; blanked;) {
+        blanked = false;
+        std::map<std::string, size_t> uses; // each word's count in the text left
+        for (size_t i = 0; i < source.size(); ++i)
+            if (source.IsWord(i)) ++uses[source.Spelling(i)];
+        for (const Function &function : functions) {
+            const std::string name = source.Spelling(function.name);
+            if (!function.body || name == entryPoint || name[0] == ' ') continue;
+            bool stream        = false;
+            const size_t close = source.Closing(function.name + 1);
+            for (size_t i = function.name + 2; i < close && !stream; ++i) {
+                const std::string word = source.IsWord(i) ? source.Spelling(i) : std::string();
+                stream = word.size() > 6 && word.compare(word.size() - 6, 6, "Stream") == 0 &&
+                         source.Is(i + 1, '<');
+            }
+            if (!stream) continue;
+            // Unused: named only inside its own definition.
+            size_t own = 0;
+            for (size_t i = function.first; i <= function.last; ++i)
+                own += source.IsWord(i) && source.Spelling(i) == name;
+            if (uses[name] != own) continue;
+            source.Blank(function.first, function.last);
+            blanked = true;
         }
-        if (!stream) continue;
-        // Unused: named only inside its own definition.
-        size_t own = 0;
-        for (size_t i = function.first; i <= function.last; ++i)
-            own += source.IsWord(i) && source.Spelling(i) == name;
-        if (uses[name] == own) source.Blank(function.first, function.last);
     }
     DropBlanked(text, lexed);
 }
