@@ -51,6 +51,11 @@ const Form kForms[] = {
     {"ps_4_0", "int3x3 a;\n" PS("int3x3 b = a + a - 1; b /= 2; b &= 6; return b[1].xyzz;"),
      nullptr},
     {"ps_4_0", "uint3x2 a;\n" PS("uint3x2 b = a | 1; b %= 3; return b[2].xyxy;"), nullptr},
+    // A Direct3D 9 sampler whose state names its texture, read with tex2D.
+    {"ps_4_0",
+     "Texture2D t;\nsampler2D s = sampler_state { Texture = <t>; };\n" PS(
+         "return tex2D(s, float2(0.5, 0.5));"),
+     nullptr},
     // An attribute without its arguments, and the entry point's prototype.
     {"ps_4_0", "[numthreads]\nfloat4 main() : SV_Target { return 0; }", nullptr},
     {"ps_4_0", "float4 main();\nfloat4 main() : SV_Target { return 0; }", nullptr},

@@ -11,6 +11,7 @@
 #include "platform/gl/hlsl/entry_rewrites.h"
 #include "platform/gl/hlsl/glslang_messages.h"
 #include "platform/gl/hlsl/glslang_parse.h"
+#include "platform/gl/hlsl/legacy_samplers.h"
 #include "platform/gl/hlsl/initializers.h"
 #include "platform/gl/hlsl/lexer.h"
 #include "platform/gl/hlsl/literals.h"
@@ -95,6 +96,13 @@ bool Preprocess(Compile &c) {
 // with the tree's, once those are known too.
 bool EffectRules(Compile &c) {
     CheckEffectRules(c.source, c.lexed, c.diagnostics);
+    return true;
+}
+
+// Direct3D 9 samplers read with tex2D, while their states still name their
+// textures.
+bool LegacySamplers(Compile &c) {
+    RewriteLegacySamplers(c.source, c.lexed);
     return true;
 }
 
@@ -275,6 +283,7 @@ const Stage kStages[] = {
     // HLSL text
     {"preprocess", Preprocess},
     {"effect rules", EffectRules},
+    {"legacy samplers", LegacySamplers},
     {"effect syntax", EffectSyntax},
     {"register reservations", RegisterReservations},
     {"entry definitions", EntryDefinitions},
