@@ -51,6 +51,11 @@ const Form kForms[] = {
     {"ps_4_0", "int3x3 a;\n" PS("int3x3 b = a + a - 1; b /= 2; b &= 6; return b[1].xyzz;"),
      nullptr},
     {"ps_4_0", "uint3x2 a;\n" PS("uint3x2 b = a | 1; b %= 3; return b[2].xyxy;"), nullptr},
+    // a * b of matrices multiplies their elements, mul(a, b) is the product.
+    {"ps_4_0",
+     "float2x2 a; int3x3 b;\n" PS(
+         "float2x2 m = a * a; m *= mul(a, a); int3x3 n = b * b; return float4(m[0], n[2].xy);"),
+     nullptr},
     // A Direct3D 9 sampler whose state names its texture, read with tex2D.
     {"ps_4_0",
      "Texture2D t;\nsampler2D s = sampler_state { Texture = <t>; };\n" PS(

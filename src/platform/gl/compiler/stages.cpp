@@ -222,7 +222,8 @@ bool WindowsRules(Compile &c) {
 
 // Matrix forms the SPIR-V writer gets wrong, in the tree.
 bool TreeForms(Compile &c) {
-    RewriteTreeForms(*c.shader->getIntermediate());
+    RewriteTreeForms(*c.shader->getIntermediate(), std::string(c.parsedText, c.parsedLength),
+                     c.fileName);
     return true;
 }
 

@@ -1,9 +1,14 @@
 // Matrix forms rewritten in glslang's tree (tree_forms.h).
 #include "platform/gl/hlsl/tree_forms.h"
 
+#include "platform/gl/hlsl/lexer.h"
+
 #include <glslang/Include/intermediate.h>
 #include <glslang/MachineIndependent/localintermediate.h>
 
+#include <set>
+#include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -102,12 +107,26 @@ TIntermTyped *Replacement(glslang::TIntermediate &tree, TIntermNode *node) {
     return RowWise(tree, op, binary->getType(), binary->getLeft(), binary->getRight());
 }
 
+// Where the text parsed has a '*' or '*=': file, line and column, as
+// glslang places the operation it reads there.
+using Places = std::set<std::tuple<std::string, int, int>>;
+
+Places MultiplyPlaces(const std::string &text, const std::string &fileName) {
+    Places places;
+    const LexedHlsl lexed = LexHlsl(text, fileName);
+    for (const Token &t : lexed.tokens)
+        if (Is(text, t, "*") || Is(text, t, "*="))
+            places.emplace(lexed.files[t.file], t.line, t.column);
+    return places;
+}
+
 class Rewriter : public glslang::TIntermTraverser {
   public:
-    explicit Rewriter(glslang::TIntermediate &tree)
-        : glslang::TIntermTraverser(false, false, true), tree_(tree) {}
+    Rewriter(glslang::TIntermediate &tree, const Places &multiplies)
+        : glslang::TIntermTraverser(false, false, true), tree_(tree), multiplies_(multiplies) {}
 
     bool visitBinary(glslang::TVisit, glslang::TIntermBinary *node) override {
+        Componentwise(node);
         if (TIntermTyped *left = Replacement(tree_, node->getLeft())) node->setLeft(left);
         if (TIntermTyped *right = Replacement(tree_, node->getRight())) node->setRight(right);
         // m += n on int matrices: m = m + n, row by row.
@@ -145,13 +164,30 @@ class Rewriter : public glslang::TIntermTraverser {
     }
 
   private:
+    // a * b of two matrices multiplies their elements; glslang reads it as
+    // mul(a, b), the matrix product, which it also makes of mul().
+    void Componentwise(glslang::TIntermBinary *node) {
+        const bool assign = node->getOp() == glslang::EOpMatrixTimesMatrixAssign;
+        if (node->getOp() != glslang::EOpMatrixTimesMatrix && !assign) return;
+        const glslang::TSourceLoc &loc = node->getLoc();
+        const std::string file         = loc.getFilename() ? loc.getFilename() : "";
+        if (!multiplies_.count({file, loc.line, loc.column})) return;
+        const glslang::TType &type = node->getLeft()->getType();
+        if (!(type == node->getRight()->getType())) return;
+        node->setType(type);
+        node->setOp(assign ? glslang::EOpMulAssign : glslang::EOpMul);
+    }
+
     glslang::TIntermediate &tree_;
+    const Places &multiplies_;
 };
 
 } // namespace
 
-void RewriteTreeForms(glslang::TIntermediate &tree) {
+void RewriteTreeForms(glslang::TIntermediate &tree, const std::string &parsedText,
+                      const std::string &fileName) {
     if (!tree.getTreeRoot()) return;
-    Rewriter rewriter(tree);
+    const Places multiplies = MultiplyPlaces(parsedText, fileName);
+    Rewriter rewriter(tree, multiplies);
     tree.getTreeRoot()->traverse(&rewriter);
 }

@@ -1,5 +1,8 @@
-// Matrix forms glslang 12's HLSL front end builds correctly in its tree and
-// its SPIR-V writer gets wrong, rewritten in the tree before the link:
+// Matrix forms glslang 12 gets wrong, rewritten in its tree before the link:
+// - a * b of two matrices, which multiplies their elements in HLSL and which
+//   glslang's front end reads as the matrix product mul(a, b) (and a *= b
+//   likewise): the operation at a '*' of the text parsed multiplies
+//   elements;
 // - a constructor with a matrix among other arguments
 //   (float4x4(1, 2, a, ...)): the writer takes a matrix argument's columns
 //   as its components, losing the rest (matrix-indexing.shader_test); the
@@ -11,8 +14,13 @@
 //   crashes on too, and cannot be made of rows either.)
 #pragma once
 
+#include <string>
+
 namespace glslang {
 class TIntermediate;
 }
 
-void RewriteTreeForms(glslang::TIntermediate &tree);
+// parsedText is the text glslang parsed the tree from, fileName the name it
+// was parsed as.
+void RewriteTreeForms(glslang::TIntermediate &tree, const std::string &parsedText,
+                      const std::string &fileName);
