@@ -51,6 +51,8 @@ const Form kForms[] = {
     {"ps_4_0", "int3x3 a;\n" PS("int3x3 b = a + a - 1; b /= 2; b &= 6; return b[1].xyzz;"),
      nullptr},
     {"ps_4_0", "uint3x2 a;\n" PS("uint3x2 b = a | 1; b %= 3; return b[2].xyxy;"), nullptr},
+    {"ps_4_0", "float4 c;\n" PS("bool2x2 b = {c.x > 0, c.y, c.zw > 0}; return float4(b[0], b[1]);"),
+     nullptr},
     // a * b of matrices multiplies their elements, mul(a, b) is the product.
     {"ps_4_0",
      "float2x2 a; int3x3 b;\n" PS(

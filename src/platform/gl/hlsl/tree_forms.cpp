@@ -97,9 +97,43 @@ TIntermTyped *RowWise(glslang::TIntermediate &tree, glslang::TOperator op,
     return matrix;
 }
 
-// The replacement of an operation on whole int or uint matrices; null where
-// node is none.
+// value converted to the basic type to; null where it cannot be.
+TIntermTyped *Converted(glslang::TIntermediate &tree, glslang::TBasicType to, TIntermTyped *value) {
+    if (!value || value->getBasicType() == to) return value;
+    return tree.addConversion(to, value);
+}
+
+// A bool matrix made of scalars and vectors, as the int matrix of them
+// converted to bool, which the writer makes; null where node is none.
+TIntermTyped *BoolMatrix(glslang::TIntermediate &tree, glslang::TIntermAggregate *node) {
+    const glslang::TType &type = node->getType();
+    if (!IsConstructor(node->getOp()) || !type.isMatrix() || type.isArray() ||
+        type.getBasicType() != glslang::EbtBool)
+        return nullptr;
+    glslang::TType ints;
+    ints.shallowCopy(type);
+    ints.setBasicType(glslang::EbtInt);
+    auto *matrix = new glslang::TIntermAggregate(tree.mapTypeToConstructorOp(ints));
+    matrix->setType(ints);
+    matrix->setLoc(node->getLoc());
+    for (TIntermNode *child : node->getSequence()) {
+        // Through bool, so that a float argument converts as to bool (not 0).
+        TIntermTyped *argument = child->getAsTyped();
+        if (!argument || argument->getType().isMatrix() || argument->getType().isArray())
+            return nullptr;
+        TIntermTyped *value =
+            Converted(tree, glslang::EbtInt, Converted(tree, glslang::EbtBool, argument));
+        if (!value) return nullptr;
+        matrix->getSequence().push_back(value);
+    }
+    return Converted(tree, glslang::EbtBool, matrix);
+}
+
+// The replacement of an operation on whole int or uint matrices, or of a
+// bool matrix's construction; null where node is none.
 TIntermTyped *Replacement(glslang::TIntermediate &tree, TIntermNode *node) {
+    glslang::TIntermAggregate *aggregate = node ? node->getAsAggregate() : nullptr;
+    if (aggregate) return BoolMatrix(tree, aggregate);
     glslang::TIntermBinary *binary = node ? node->getAsBinaryNode() : nullptr;
     if (!binary || !IsIntegerMatrix(binary->getType())) return nullptr;
     const glslang::TOperator op = RowOperator(binary->getOp());

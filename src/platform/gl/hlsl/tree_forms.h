@@ -9,9 +9,9 @@
 //   matrix becomes its rows, which a constructor flattens as HLSL does;
 // - arithmetic and bitwise operators on whole int and uint matrices, which
 //   the writer only has for float matrices and crashes on: the operation is
-//   done row by row and the matrix made of the rows. (A bool matrix made of
-//   values known only at run time, which a comparison of matrices gives, it
-//   crashes on too, and cannot be made of rows either.)
+//   done row by row and the matrix made of the rows;
+// - a bool matrix made of values known only at run time, which the writer
+//   crashes on: it is made as an int matrix of them converted to bool.
 #pragma once
 
 #include <string>
