@@ -53,6 +53,10 @@ const Form kForms[] = {
     {"ps_4_0", "uint3x2 a;\n" PS("uint3x2 b = a | 1; b %= 3; return b[2].xyxy;"), nullptr},
     {"ps_4_0", "float4 c;\n" PS("bool2x2 b = {c.x > 0, c.y, c.zw > 0}; return float4(b[0], b[1]);"),
      nullptr},
+    {"ps_4_0",
+     "uint3x2 a; float3x2 f;\n" PS(
+         "bool3x2 b = a > 2; bool3x2 e = f == a; return float4(b[2], e[0]);"),
+     nullptr},
     // a * b of matrices multiplies their elements, mul(a, b) is the product.
     {"ps_4_0",
      "float2x2 a; int3x3 b;\n" PS(

@@ -103,6 +103,35 @@ TIntermTyped *Converted(glslang::TIntermediate &tree, glslang::TBasicType to, TI
     return tree.addConversion(to, value);
 }
 
+// Element k, row by row, of a matrix; anything else as it is.
+TIntermTyped *Element(glslang::TIntermediate &tree, TIntermTyped *value, int k) {
+    const glslang::TType &type = value->getType();
+    if (!type.isMatrix() || type.isArray()) return value;
+    const int columns = type.getMatrixRows();
+    TIntermTyped *row = Row(tree, value, k / columns);
+    TIntermTyped *column =
+        tree.addIndex(glslang::EOpIndexDirect, row,
+                      tree.addConstantUnion(k % columns, value->getLoc(), true), value->getLoc());
+    column->setType(glslang::TType(type.getBasicType(), glslang::EvqTemporary));
+    return column;
+}
+
+// Argument k of the bool matrix a comparison of matrices makes: glslang's
+// front end gives each the whole comparison, of the matrices; it becomes the
+// comparison of their elements k.
+TIntermTyped *Compared(glslang::TIntermediate &tree, TIntermTyped *argument, int k) {
+    glslang::TIntermBinary *compare = argument ? argument->getAsBinaryNode() : nullptr;
+    if (!compare || !compare->getType().isScalar() ||
+        (!compare->getLeft()->getType().isMatrix() && !compare->getRight()->getType().isMatrix()))
+        return argument;
+    auto *element = new glslang::TIntermBinary(compare->getOp());
+    element->setLeft(Element(tree, compare->getLeft(), k));
+    element->setRight(Element(tree, compare->getRight(), k));
+    element->setType(compare->getType());
+    element->setLoc(compare->getLoc());
+    return element;
+}
+
 // A bool matrix made of scalars and vectors, as the int matrix of them
 // converted to bool, which the writer makes; null where node is none.
 TIntermTyped *BoolMatrix(glslang::TIntermediate &tree, glslang::TIntermAggregate *node) {
@@ -116,9 +145,10 @@ TIntermTyped *BoolMatrix(glslang::TIntermediate &tree, glslang::TIntermAggregate
     auto *matrix = new glslang::TIntermAggregate(tree.mapTypeToConstructorOp(ints));
     matrix->setType(ints);
     matrix->setLoc(node->getLoc());
-    for (TIntermNode *child : node->getSequence()) {
+    const glslang::TIntermSequence &sequence = node->getSequence();
+    for (size_t k = 0; k < sequence.size(); ++k) {
         // Through bool, so that a float argument converts as to bool (not 0).
-        TIntermTyped *argument = child->getAsTyped();
+        TIntermTyped *argument = Compared(tree, sequence[k]->getAsTyped(), static_cast<int>(k));
         if (!argument || argument->getType().isMatrix() || argument->getType().isArray())
             return nullptr;
         TIntermTyped *value =

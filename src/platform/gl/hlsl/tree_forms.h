@@ -11,7 +11,9 @@
 //   the writer only has for float matrices and crashes on: the operation is
 //   done row by row and the matrix made of the rows;
 // - a bool matrix made of values known only at run time, which the writer
-//   crashes on: it is made as an int matrix of them converted to bool.
+//   crashes on: it is made as an int matrix of them converted to bool; and
+//   the one a comparison of matrices gives, whose elements the front end
+//   makes each of the whole comparison, of the elements compared.
 #pragma once
 
 #include <string>
