@@ -159,11 +159,47 @@ TIntermTyped *BoolMatrix(glslang::TIntermediate &tree, glslang::TIntermAggregate
     return Converted(tree, glslang::EbtBool, matrix);
 }
 
+// ~m row by row, and ++ and -- as the assignment of m + 1 or m - 1 (whose
+// value is the new one, for m++ too).
+TIntermTyped *Unary(glslang::TIntermediate &tree, glslang::TIntermUnary *node) {
+    using namespace glslang;
+    const TType &type     = node->getType();
+    TIntermTyped *operand = node->getOperand();
+    const TSourceLoc &loc = node->getLoc();
+    const TOperator op    = node->getOp();
+    const bool increment  = op == EOpPostIncrement || op == EOpPreIncrement;
+    const bool decrement  = op == EOpPostDecrement || op == EOpPreDecrement;
+    if (increment || decrement) {
+        TIntermTyped *one = tree.addConstantUnion(1, loc, true);
+        if (type.getBasicType() == EbtUint) one = tree.addConstantUnion(1u, loc, true);
+        auto *assign = new TIntermBinary(EOpAssign);
+        assign->setLeft(operand);
+        assign->setRight(RowWise(tree, increment ? EOpAdd : EOpSub, type, operand, one));
+        assign->setType(type);
+        assign->setLoc(loc);
+        return assign;
+    }
+    if (op != EOpBitwiseNot && op != EOpNegative) return nullptr;
+    auto *matrix = new TIntermAggregate(tree.mapTypeToConstructorOp(type));
+    matrix->setType(type);
+    matrix->setLoc(loc);
+    for (int i = 0; i < type.getMatrixCols(); ++i) {
+        auto *row = new TIntermUnary(op);
+        row->setOperand(Row(tree, operand, i));
+        row->setType(TType(type.getBasicType(), EvqTemporary, type.getMatrixRows()));
+        row->setLoc(loc);
+        matrix->getSequence().push_back(row);
+    }
+    return matrix;
+}
+
 // The replacement of an operation on whole int or uint matrices, or of a
 // bool matrix's construction; null where node is none.
 TIntermTyped *Replacement(glslang::TIntermediate &tree, TIntermNode *node) {
     glslang::TIntermAggregate *aggregate = node ? node->getAsAggregate() : nullptr;
     if (aggregate) return BoolMatrix(tree, aggregate);
+    glslang::TIntermUnary *unary = node ? node->getAsUnaryNode() : nullptr;
+    if (unary && IsIntegerMatrix(unary->getType())) return Unary(tree, unary);
     glslang::TIntermBinary *binary = node ? node->getAsBinaryNode() : nullptr;
     if (!binary || !IsIntegerMatrix(binary->getType())) return nullptr;
     const glslang::TOperator op = RowOperator(binary->getOp());

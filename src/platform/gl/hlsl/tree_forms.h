@@ -7,9 +7,9 @@
 //   (float4x4(1, 2, a, ...)): the writer takes a matrix argument's columns
 //   as its components, losing the rest (matrix-indexing.shader_test); the
 //   matrix becomes its rows, which a constructor flattens as HLSL does;
-// - arithmetic and bitwise operators on whole int and uint matrices, which
-//   the writer only has for float matrices and crashes on: the operation is
-//   done row by row and the matrix made of the rows;
+// - arithmetic and bitwise operators on whole int and uint matrices (and ~,
+//   ++, --), which the writer only has for float matrices and crashes on:
+//   the operation is done row by row and the matrix made of the rows;
 // - a bool matrix made of values known only at run time, which the writer
 //   crashes on: it is made as an int matrix of them converted to bool; and
 //   the one a comparison of matrices gives, whose elements the front end
