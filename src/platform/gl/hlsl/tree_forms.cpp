@@ -215,8 +215,10 @@ Places MultiplyPlaces(const std::string &text, const std::string &fileName) {
     Places places;
     const LexedHlsl lexed = LexHlsl(text, fileName);
     for (const Token &t : lexed.tokens)
-        if (Is(text, t, "*") || Is(text, t, "*="))
+        if (Is(text, t, "*") || Is(text, t, "*=")) {
             places.emplace(lexed.files[t.file], t.line, t.column);
+            places.emplace(std::string(), t.line, t.column); // glslang names no file
+        }
     return places;
 }
 
