@@ -354,6 +354,46 @@ const Form kForms[] = {
     {"vs_4_0",
      "sampler2D s;\nfloat4 main() : SV_Position { return tex2Dlod(s, float4(0, 0, 0, 0)); }",
      "backwards-compatibility"},
+    // Matrix swizzles of elements in more than one row, read, and written
+    // through a compound assignment, on any type, shape and majority.
+    {"ps_4_0", "float3x2 m;\n" PS("return m._21_31_11_12;"), nullptr},
+    {"ps_4_0", "row_major int4x3 m;\n" PS("int2 p = m._m00_m32; return float4(p, m._m10_m21);"),
+     nullptr},
+    {"ps_4_0", "float4x4 m;\n" PS("float4x4 n = m; n._m00_m11_m22 *= 2; return n._11_22_33_44;"),
+     nullptr},
+    {"vs_4_0",
+     "uint2x3 m;\nfloat4 main() : SV_Position { uint2x3 n = m; n._m00_m12 += 1; "
+     "return n._m01_m02_m10_m11; }",
+     nullptr},
+    {"ps_4_0", "float2x2 m;\n" PS("return m._11_m00.xyxy;"), "invalid subscript '_11_m00'"},
+    // A matrix among a constructor's arguments gives its elements row by row;
+    // whole int matrices take arithmetic and comparisons.
+    {"ps_4_0",
+     "float2x2 a;\n" PS("float4x2 m = float4x2(1, 2, a, 5, 6); return m[1].xyxy + m[3].x;"),
+     nullptr},
+    {"ps_4_0", "int3x3 a;\n" PS("int3x3 b = a + a - 1; b /= 2; b &= 6; return b[1].xyzz;"),
+     nullptr},
+    {"ps_4_0", "uint3x2 a;\n" PS("uint3x2 b = a | 1; b %= 3; b++; b = ~b; return b[2].xyxy;"),
+     nullptr},
+    {"ps_4_0", "float4 c;\n" PS("bool2x2 b = {c.x > 0, c.y, c.zw > 0}; return float4(b[0], b[1]);"),
+     nullptr},
+    {"ps_4_0",
+     "uint3x2 a; float3x2 f;\n" PS(
+         "bool3x2 b = a > 2; bool3x2 e = f == a; return float4(b[2], e[0]);"),
+     nullptr},
+    // a * b of matrices multiplies their elements, mul(a, b) is the product.
+    {"ps_4_0",
+     "float2x2 a; int3x3 b;\n" PS(
+         "float2x2 m = a * a; m *= mul(a, a); int3x3 n = b * b; return float4(m[0], n[2].xy);"),
+     nullptr},
+    // A Direct3D 9 sampler whose state names its texture, read with tex2D.
+    {"ps_4_0",
+     "Texture2D t;\nsampler2D s = sampler_state { Texture = <t>; };\n" PS(
+         "return tex2D(s, float2(0.5, 0.5));"),
+     nullptr},
+    // An attribute without its arguments, and the entry point's prototype.
+    {"ps_4_0", "[numthreads]\nfloat4 main() : SV_Target { return 0; }", nullptr},
+    {"ps_4_0", "float4 main();\nfloat4 main() : SV_Target { return 0; }", nullptr},
 };
 
 ShaderStage StageOf(const std::string &profile) {

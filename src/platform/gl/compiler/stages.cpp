@@ -11,16 +11,19 @@
 #include "platform/gl/hlsl/entry_rewrites.h"
 #include "platform/gl/hlsl/glslang_messages.h"
 #include "platform/gl/hlsl/glslang_parse.h"
+#include "platform/gl/hlsl/legacy_samplers.h"
 #include "platform/gl/hlsl/initializers.h"
 #include "platform/gl/hlsl/lexer.h"
 #include "platform/gl/hlsl/literals.h"
 #include "platform/gl/hlsl/matrix_forms.h"
 #include "platform/gl/hlsl/object_forms.h"
+#include "platform/gl/hlsl/matrix_swizzles.h"
 #include "platform/gl/hlsl/profile_check.h"
 #include "platform/gl/hlsl/register_reservations.h"
 #include "platform/gl/hlsl/source_files.h"
 #include "platform/gl/hlsl/statement_forms.h"
 #include "platform/gl/hlsl/type_forms.h"
+#include "platform/gl/hlsl/tree_forms.h"
 #include "platform/gl/hlsl/type_rules.h"
 #include "platform/gl/hlsl/windows_rules.h"
 #include "platform/gl/spirv/passes.h"
@@ -105,6 +108,13 @@ bool EffectRules(Compile &c) {
     return true;
 }
 
+// Direct3D 9 samplers read with tex2D, while their states still name their
+// textures.
+bool LegacySamplers(Compile &c) {
+    RewriteLegacySamplers(c.source, c.lexed);
+    return true;
+}
+
 bool EffectSyntax(Compile &c) {
     BlankEffectSyntax(c.source, c.lexed);
     return true;
@@ -152,6 +162,12 @@ bool StatementForms(Compile &c) {
 bool MatrixForms(Compile &c) {
     return CheckComponentwiseCasts(c.source, c.lexed, c.diagnostics) &&
            RewriteMatrixForms(c.source, c.lexed, c.diagnostics);
+}
+
+// Swizzles of elements from more than one row, after the one-row and
+// one-column matrices have become vectors.
+bool MatrixSwizzles(Compile &c) {
+    return RewriteMatrixSwizzles(c.source, c.lexed, c.diagnostics);
 }
 
 bool Initializers(Compile &c) {
@@ -219,6 +235,13 @@ bool WindowsRules(Compile &c) {
     CheckWindowsRules(c.original, c.source, c.lexed, c.fileName, c.profile, tree, c.diagnostics);
     CheckTypeRules(c.source, c.lexed, c.fileName, tree, c.diagnostics);
     return !c.diagnostics.HasErrors();
+}
+
+// Matrix forms the SPIR-V writer gets wrong, in the tree.
+bool TreeForms(Compile &c) {
+    RewriteTreeForms(*c.shader->getIntermediate(), std::string(c.parsedText, c.parsedLength),
+                     c.fileName);
+    return true;
 }
 
 // $Globals at its register, then glslang's link and I/O mapping.
@@ -290,6 +313,7 @@ const Stage kStages[] = {
     {"preprocess", Preprocess},
     {"type forms", TypeForms},
     {"effect rules", EffectRules},
+    {"legacy samplers", LegacySamplers},
     {"effect syntax", EffectSyntax},
     {"register reservations", RegisterReservations},
     {"entry definitions", EntryDefinitions},
@@ -299,12 +323,14 @@ const Stage kStages[] = {
     {"statement forms", StatementForms},
     {"matrix forms", MatrixForms},
     {"initializers", Initializers},
+    {"matrix swizzles", MatrixSwizzles},
     {"crash guards", CrashGuards},
     {"literals", Literals},
     // glslang
     {"parse", Parse},
     {"profile", Profile},
     {"windows rules", WindowsRules},
+    {"tree forms", TreeForms},
     {"link", Link},
     {"packoffsets", Packoffsets},
     {"spir-v", GenerateSpirv},

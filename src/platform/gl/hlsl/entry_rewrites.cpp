@@ -377,6 +377,30 @@ bool Calls(const Source &source, size_t i, const std::string &name) {
     return source.IsWord(i) && source.Is(i + 1, '(') && source.Spelling(i) == name;
 }
 
+// glslang makes an entry point of the definition and reads a prototype
+// before it as a call to itself ("Recursion detected"); where nothing calls
+// the entry point, its prototypes go (attributes.shader_test).
+void BlankEntryPrototypes(std::string &text, LexedHlsl &lexed, const Source &source,
+                          const std::string &entryPoint) {
+    std::vector<Function> prototypes;
+    size_t declarations = 0, uses = 0;
+    for (const Function &function : Functions(source)) {
+        if (source.Spelling(function.name) != entryPoint) continue;
+        ++declarations;
+        if (!function.body) prototypes.push_back(function);
+    }
+    for (size_t i = 0; i < source.size(); ++i)
+        uses += Calls(source, i, entryPoint) ? 1 : 0;
+    if (prototypes.empty() || uses != declarations) return;
+    for (auto p = prototypes.rbegin(); p != prototypes.rend(); ++p) {
+        const size_t begin = source.tokens[p->first].offset, end = source.tokens[p->last].end();
+        const std::string span = text.substr(begin, end - begin);
+        text.replace(begin, end - begin,
+                     std::string(std::count(span.begin(), span.end(), '\n'), '\n'));
+    }
+    lexed = LexHlsl(text, lexed.files[0]);
+}
+
 } // namespace
 
 int KeepLastEntryDefinition(std::string &text, LexedHlsl &lexed, const std::string &entryPoint) {
@@ -385,6 +409,7 @@ int KeepLastEntryDefinition(std::string &text, LexedHlsl &lexed, const std::stri
     for (const Function &function : Functions(source))
         if (function.body && source.Spelling(function.name) == entryPoint)
             definitions.push_back(function.name);
+    if (definitions.size() == 1) BlankEntryPrototypes(text, lexed, source, entryPoint);
     if (definitions.size() < 2) return static_cast<int>(definitions.size());
 
     // Every other use of the name as a function, last first so the offsets
@@ -400,25 +425,33 @@ int KeepLastEntryDefinition(std::string &text, LexedHlsl &lexed, const std::stri
 void BlankUnusedStreamFunctions(std::string &text, LexedHlsl &lexed,
                                 const std::string &entryPoint) {
     Source source(text, lexed);
-    std::map<std::string, size_t> uses; // each word's count in the whole text
-    for (size_t i = 0; i < source.size(); ++i)
-        if (source.IsWord(i)) ++uses[source.Spelling(i)];
-    for (const Function &function : Functions(source)) {
-        const std::string name = source.Spelling(function.name);
-        if (!function.body || name == entryPoint) continue;
-        bool stream        = false;
-        const size_t close = source.Closing(function.name + 1);
-        for (size_t i = function.name + 2; i < close && !stream; ++i) {
-            const std::string word = source.IsWord(i) ? source.Spelling(i) : std::string();
-            stream = word.size() > 6 && word.compare(word.size() - 6, 6, "Stream") == 0 &&
-                     source.Is(i + 1, '<');
+    const std::vector<Function> functions = Functions(source);
+    // Until none is left: a blanked function's calls no longer count, so the
+    // stream functions only another geometry entry point called go too.
+    for (bool blanked = true; blanked;) {
+        blanked = false;
+        std::map<std::string, size_t> uses; // each word's count in the text left
+        for (size_t i = 0; i < source.size(); ++i)
+            if (source.IsWord(i)) ++uses[source.Spelling(i)];
+        for (const Function &function : functions) {
+            const std::string name = source.Spelling(function.name);
+            if (!function.body || name == entryPoint || name[0] == ' ') continue;
+            bool stream        = false;
+            const size_t close = source.Closing(function.name + 1);
+            for (size_t i = function.name + 2; i < close && !stream; ++i) {
+                const std::string word = source.IsWord(i) ? source.Spelling(i) : std::string();
+                stream = word.size() > 6 && word.compare(word.size() - 6, 6, "Stream") == 0 &&
+                         source.Is(i + 1, '<');
+            }
+            if (!stream) continue;
+            // Unused: named only inside its own definition.
+            size_t own = 0;
+            for (size_t i = function.first; i <= function.last; ++i)
+                own += source.IsWord(i) && source.Spelling(i) == name;
+            if (uses[name] != own) continue;
+            source.Blank(function.first, function.last);
+            blanked = true;
         }
-        if (!stream) continue;
-        // Unused: named only inside its own definition.
-        size_t own = 0;
-        for (size_t i = function.first; i <= function.last; ++i)
-            own += source.IsWord(i) && source.Spelling(i) == name;
-        if (uses[name] == own) source.Blank(function.first, function.last);
     }
     DropBlanked(text, lexed);
 }

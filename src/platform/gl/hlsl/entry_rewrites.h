@@ -36,8 +36,9 @@ int KeepLastEntryDefinition(std::string &text, LexedHlsl &lexed, const std::stri
 void MoveCalledInitializers(std::string &text, LexedHlsl &lexed, const std::string &entryPoint);
 
 // Blanks the functions other than entryPoint that take a stream of
-// geometry-stage output (inout TriangleStream<T>) and that nothing names:
-// the other geometry entry points of an effect file. glslang 12 crashes when
+// geometry-stage output (inout TriangleStream<T>) and that nothing else
+// names: the other geometry entry points of an effect file, and the stream
+// functions only those call. glslang 12 crashes when
 // such a function appends vertices of another type than the entry point's;
 // the Windows compiler compiles only what the entry point reaches.
 void BlankUnusedStreamFunctions(std::string &text, LexedHlsl &lexed, const std::string &entryPoint);

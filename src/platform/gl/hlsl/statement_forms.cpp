@@ -121,6 +121,21 @@ void RewriteStatementForms(std::string &text, LexedHlsl &lexed) {
                    Is(text, tokens[i + 6], "for")) {
             LimitUnroll(text, tokens, i, i + 6, std::string(Spelling(text, tokens[i + 3])),
                         unrolled++, edits);
+        } else if (MarkOf(text, t) == '[' && i + 2 < tokens.size() &&
+                   Is(text, tokens[i + 1], "numthreads") &&
+                   (i == 0 || tokens[i - 1].kind == TokenKind::Directive ||
+                    std::string_view(";}]").find(MarkOf(text, tokens[i - 1])) !=
+                        std::string_view::npos)) {
+            // An attribute before a declaration: glslang reads numthreads'
+            // arguments without looking whether there are any, and crashes
+            // on [numthreads] alone; no 4_0 stage has threads. Its
+            // arguments, where there are some, glslang judges as Windows
+            // does.
+            if (IsMark(text, tokens[i + 2], ']')) {
+                const std::string span = text.substr(t.offset, tokens[i + 2].end() - t.offset);
+                edits.push_back({t.offset, span.size(),
+                                 std::string(std::count(span.begin(), span.end(), '\n'), '\n')});
+            }
         }
     }
     if (edits.empty()) return;

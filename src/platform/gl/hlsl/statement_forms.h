@@ -17,5 +17,8 @@
 //   Windows compiler runs of it (unroll.shader_test): a counter is declared
 //   with the loop's own variables, or before the loop where that starts a
 //   statement, and joins its condition and step.
+// - a [numthreads] attribute without arguments before a declaration, which
+//   no 4_0 stage uses and the Windows compiler takes
+//   (attributes.shader_test), and glslang crashes on;
 // Every line stays where it was; lexed is lexed again when the text changes.
 void RewriteStatementForms(std::string &text, LexedHlsl &lexed);
