@@ -31,6 +31,11 @@ const Form kForms[] = {
     // The shift in an annotation is one operator.
     {"ps_4_0", "float4 c < int a = 1 << 2; >;\n" PS("return c;"), nullptr},
     {"ps_4_0", "double d;\n" PS("return d;"), "double needs shader model 5.0"},
+    // Integers and floats in one buffer whose packing std140 cannot express.
+    {"ps_4_0",
+     "struct S { float a; int i; float3 b; };\ncbuffer C { S s[2]; uint c; }\n" PS(
+         "return float4(s[1].b, s[1].i + c);"),
+     nullptr},
 };
 
 ShaderStage StageOf(const std::string &profile) {

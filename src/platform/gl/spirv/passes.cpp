@@ -5,6 +5,7 @@
 #include "platform/gl/spirv/clip_distances.h"
 #include "platform/gl/spirv/inverse_trig.h"
 #include "platform/gl/spirv/matrices.h"
+#include "platform/gl/spirv/mixed_buffers.h"
 #include "platform/gl/spirv/split_arrays.h"
 #include "platform/gl/spirv/texture_offsets.h"
 #include "platform/gl/spirv/unbound_buffers.h"
@@ -50,6 +51,11 @@ const std::vector<SpirvPass> &SpirvPasses() {
              return HoldsStorageBuffer(module);
          },
          ZeroUnboundBufferReads},
+        {"read mixed constant buffers as floats",
+         [](const SpirvModule &module, const SpirvPassContext &) {
+             return HoldsMixedBuffer(module);
+         },
+         ReadMixedBuffersAsFloats},
     };
     return passes;
 }
