@@ -36,6 +36,16 @@ const Form kForms[] = {
      "struct S { float a; int i; float3 b; };\ncbuffer C { S s[2]; uint c; }\n" PS(
          "return float4(s[1].b, s[1].i + c);"),
      nullptr},
+    // #pragma pack_matrix on typedefs, structure members and several names.
+    {"ps_4_0",
+     "#pragma pack_matrix(row_major)\ntypedef float2x2 T[2];\nstruct S { float3x2 m; };\n"
+     "matrix<float, 2, 3> a, b;\n#pragma pack_matrix(column_major)\nT t;\nS s;\n" PS(
+         "return float4(t[1][0], s.m[2]) + a[0].x + b[1].y;"),
+     nullptr},
+    {"ps_4_0",
+     "#pragma pack_matrix(row_major)\ntypedef float2x2 T;\ncolumn_major T m;\n" PS(
+         "return m[0].x;"),
+     "contradicts the 'row_major'"},
 };
 
 ShaderStage StageOf(const std::string &profile) {

@@ -286,9 +286,130 @@ std::string Refusal(const std::string &text, const std::vector<Token> &tokens, s
     return std::string();
 }
 
+// A typedef of a matrix, or of an array of them: what its uses become.
+struct MatrixAlias {
+    std::string type;     // the matrix type, as spelled
+    std::string majority; // row_major, column_major, or none yet
+    std::string dims;     // an array typedef's "[2]"
+};
+
+// Applies edits back to front and lexes the text again.
+void ApplyEdits(std::string &text, LexedHlsl &lexed, std::vector<Edit> &edits) {
+    if (edits.empty()) return;
+    std::stable_sort(edits.begin(), edits.end(),
+                     [](const Edit &a, const Edit &b) { return a.offset > b.offset; });
+    for (const Edit &edit : edits)
+        text.replace(edit.offset, edit.length, edit.text);
+    lexed = LexHlsl(text, lexed.files[0]);
+}
+
+// The end of the declarator that starts at tokens[i] (a name and its
+// dimensions): the token after its last ']'.
+size_t DeclaratorEnd(const std::string &text, const std::vector<Token> &tokens, size_t i) {
+    ++i;
+    while (i < tokens.size() && IsMark(text, tokens[i], '['))
+        i = ClosingBracket(text, tokens, i) + 1;
+    return std::min(i, tokens.size());
+}
+
+// #pragma pack_matrix sets the majority of the matrices declared after it,
+// outside code, that name none: the latent majority of the moment each is
+// declared (majority-pragma.shader_test, which Windows runs: a struct's
+// members keep the one of their declaration, a typedef of a matrix the one
+// of its own, an array typedef made with none is column-major, and a typedef
+// with a majority refuses another). glslang applies the last pragma to every
+// uniform instead, and misreads a majority given through a typedef
+// (majority-typedef.shader_test), so each such declaration is written out
+// with its majority and the matrix type, and the pragmas are removed.
+// Refusals are the Windows rules' (windows_rules.h), on the text left.
+void ApplyMatrixPragmas(std::string &text, LexedHlsl &lexed) {
+    const std::vector<Token> &tokens = lexed.tokens;
+    const std::vector<Place> places  = Places(text, tokens);
+    std::map<std::string, MatrixAlias, std::less<>> aliases;
+    std::vector<Edit> edits;
+    std::string latent;
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        const Token &t = tokens[i];
+        if (t.kind == TokenKind::Directive) {
+            const std::string_view line = Spelling(text, t);
+            if (line.find("pack_matrix") == std::string_view::npos) continue;
+            const bool row = line.find("row_major") != std::string_view::npos;
+            if (!row && line.find("column_major") == std::string_view::npos) continue;
+            latent = row ? "row_major" : "column_major";
+            edits.push_back({t.offset, t.length, std::string()});
+            continue;
+        }
+        if (t.kind != TokenKind::Identifier || places[i].code || places[i].signature) continue;
+        const std::string_view name = Spelling(text, t);
+        auto alias                  = aliases.find(name);
+        const bool matrix           = ShapeOf(name).matrix || name == "matrix";
+        if ((!matrix && alias == aliases.end()) || i + 1 >= tokens.size() ||
+            IsMark(text, tokens[i + 1], '(') || (i > 0 && IsMark(text, tokens[i - 1], '<')))
+            continue;
+        std::string given;
+        bool isTypedef = false;
+        for (size_t j = i; j-- > 0 && tokens[j].kind == TokenKind::Identifier;) {
+            if (Is(text, tokens[j], "row_major") || Is(text, tokens[j], "column_major"))
+                given = std::string(Spelling(text, tokens[j]));
+            isTypedef = isTypedef || Is(text, tokens[j], "typedef");
+        }
+        // The type's last token: matrix<float, 2, 2> ends at its '>'.
+        size_t last = i;
+        if (name == "matrix" && IsMark(text, tokens[i + 1], '<'))
+            while (last + 1 < tokens.size() && !IsMark(text, tokens[last], '>'))
+                ++last;
+        MatrixAlias declared{std::string(text, t.offset, tokens[last].end() - t.offset), given, ""};
+        if (alias != aliases.end()) {
+            // A majority against the typedef's, or on an array typedef, is
+            // left for the Windows rules to refuse (windows_rules.h).
+            if (!given.empty() &&
+                (!alias->second.dims.empty() ||
+                 (!alias->second.majority.empty() && given != alias->second.majority)))
+                continue;
+            declared = alias->second;
+        }
+        if (declared.majority.empty()) declared.majority = given;
+        if (declared.majority.empty()) declared.majority = latent;
+        std::string type = declared.type;
+        if (given.empty() && !declared.majority.empty()) type = declared.majority + " " + type;
+        if (alias != aliases.end() || type != declared.type)
+            edits.push_back({t.offset, tokens[last].end() - t.offset, type});
+        // Each declarator takes the typedef's dimensions after its own; the
+        // scan goes on after the names declared.
+        size_t resume = last;
+        for (size_t d = last + 1; d < tokens.size() && tokens[d].kind == TokenKind::Identifier;) {
+            const size_t end = DeclaratorEnd(text, tokens, d);
+            resume           = end - 1;
+            if (!declared.dims.empty() && end < tokens.size())
+                edits.push_back({tokens[end].offset, 0, declared.dims});
+            if (isTypedef) {
+                MatrixAlias made = declared;
+                made.dims =
+                    std::string(text, tokens[d].end(), tokens[end - 1].end() - tokens[d].end()) +
+                    declared.dims;
+                // An array typedef made with no majority is column-major.
+                if (made.majority.empty() && !made.dims.empty()) made.majority = "column_major";
+                aliases[std::string(Spelling(text, tokens[d]))] = made;
+            }
+            size_t next = end;
+            while (next < tokens.size() && !IsMark(text, tokens[next], ',') &&
+                   !IsMark(text, tokens[next], ';') && !IsMark(text, tokens[next], ':')) {
+                const char c = MarkOf(text, tokens[next]);
+                next = c == '(' || c == '{' || c == '[' ? ClosingBracket(text, tokens, next) + 1
+                                                        : next + 1;
+            }
+            if (next >= tokens.size() || !IsMark(text, tokens[next], ',')) break;
+            d = next + 1;
+        }
+        i = resume;
+    }
+    ApplyEdits(text, lexed, edits);
+}
+
 } // namespace
 
 bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics) {
+    ApplyMatrixPragmas(text, lexed);
     const std::vector<Token> &tokens = lexed.tokens;
     const std::vector<Place> places  = Places(text, tokens);
     std::vector<Edit> edits;
