@@ -46,6 +46,12 @@ const Form kForms[] = {
      "#pragma pack_matrix(row_major)\ntypedef float2x2 T;\ncolumn_major T m;\n" PS(
          "return m[0].x;"),
      "contradicts the 'row_major'"},
+    // 13 cbuffers, $Globals and $Params are over the 14 slots.
+    {"ps_4_0",
+     "#define B(n) cbuffer c##n { float4 x##n; }\nB(0) B(1) B(2) B(3) B(4) B(5) B(6) B(7) B(8) "
+     "B(9) B(10) B(11) B(12)\nfloat4 g;\nfloat4 main(uniform float4 p) : SV_Target { return g "
+     "* p; }",
+     "constant buffers there are"},
 };
 
 ShaderStage StageOf(const std::string &profile) {
