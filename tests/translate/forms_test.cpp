@@ -52,6 +52,11 @@ const Form kForms[] = {
      "B(9) B(10) B(11) B(12)\nfloat4 g;\nfloat4 main(uniform float4 p) : SV_Target { return g "
      "* p; }",
      "constant buffers there are"},
+    // The entry point's prototype, with other semantics, before its definition.
+    {"ps_4_0",
+     "float4 main(float t : bogus) : bogus;\nfloat4 main(float t : TEXCOORD0) : SV_Target { "
+     "return t; }",
+     nullptr},
 };
 
 ShaderStage StageOf(const std::string &profile) {

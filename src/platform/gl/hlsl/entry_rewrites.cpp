@@ -279,9 +279,22 @@ bool Calls(const Source &source, size_t i, const std::string &name) {
 int KeepLastEntryDefinition(std::string &text, LexedHlsl &lexed, const std::string &entryPoint) {
     Source source(text, lexed);
     std::vector<size_t> definitions;
-    for (const Function &function : Functions(source))
+    const std::vector<Function> functions = Functions(source);
+    for (const Function &function : functions)
         if (function.body && source.Spelling(function.name) == entryPoint)
             definitions.push_back(function.name);
+    // The signature is the definition's: a prototype's semantics, before or
+    // after it, count for nothing (entry-point-semantics.shader_test), and
+    // glslang would take a prototype that differs for another function.
+    if (definitions.size() == 1) {
+        bool blanked = false;
+        for (const Function &function : functions)
+            if (!function.body && source.Spelling(function.name) == entryPoint) {
+                source.Blank(function.first, function.last);
+                blanked = true;
+            }
+        if (blanked) DropBlanked(text, lexed);
+    }
     if (definitions.size() < 2) return static_cast<int>(definitions.size());
 
     // Every other use of the name as a function, last first so the offsets
