@@ -54,8 +54,8 @@ const Form kForms[] = {
      "constant buffers there are"},
     // The entry point's prototype, with other semantics, before its definition.
     {"ps_4_0",
-     "float4 main(float t : bogus) : bogus;\nfloat4 main(float t : TEXCOORD0) : SV_Target { "
-     "return t; }",
+     "float4 main(float4 p : bogus) : bogus;\nfloat4 main(float4 p : SV_Position) : SV_Target { "
+     "return p; }",
      nullptr},
 };
 
