@@ -57,6 +57,8 @@ const Form kForms[] = {
      "float4 main(float4 p : bogus) : bogus;\nfloat4 main(float4 p : SV_Position) : SV_Target { "
      "return p; }",
      nullptr},
+    // A global const without a value is a uniform.
+    {"ps_4_0", "const float4 a;\nuniform const float4 b;\n" PS("return a + b;"), nullptr},
 };
 
 ShaderStage StageOf(const std::string &profile) {
