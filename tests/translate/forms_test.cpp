@@ -59,6 +59,10 @@ const Form kForms[] = {
      nullptr},
     // A global const without a value is a uniform.
     {"ps_4_0", "const float4 a;\nuniform const float4 b;\n" PS("return a + b;"), nullptr},
+    {"ps_4_0",
+     "struct I { nointerpolation centroid float4 t : TEXCOORD0; };\n"
+     "float4 main(I i) : SV_Target { return i.t; }",
+     "'nointerpolation' does not go with 'centroid'"},
 };
 
 ShaderStage StageOf(const std::string &profile) {

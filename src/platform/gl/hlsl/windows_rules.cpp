@@ -463,6 +463,15 @@ void CheckStorage(const Source &s, Diagnostics &out) {
             else if (s.scope[first] == 'g' && statementStart && Is(s, end + 2, "("))
                 Refuse(s, first, "a function's result cannot be 'uniform'", out);
         }
+        // nointerpolation reads the first vertex's value, which no other
+        // interpolation mode goes with (nointerpolation.shader_test refuses
+        // "nointerpolation centroid").
+        for (const char *mode : {"centroid", "linear", "noperspective", "sample"})
+            if (given.count("nointerpolation") && given.count(mode)) {
+                Refuse(s, first, "'nointerpolation' does not go with '" + std::string(mode) + "'",
+                       out);
+                break;
+            }
         if (!given.count("const") || s.scope[first] != 'f' || !statementStart ||
             given.count("typedef"))
             continue;
