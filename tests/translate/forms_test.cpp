@@ -63,6 +63,11 @@ const Form kForms[] = {
      "struct I { nointerpolation centroid float4 t : TEXCOORD0; };\n"
      "float4 main(I i) : SV_Target { return i.t; }",
      "'nointerpolation' does not go with 'centroid'"},
+    // An input array of structures reads one element's semantics.
+    {"vs_4_0",
+     "struct A { float4 p : POSITION; };\n"
+     "float4 main(A a[2][2]) : SV_Position { return a[1][0].p + a[0][1].p; }",
+     nullptr},
 };
 
 ShaderStage StageOf(const std::string &profile) {

@@ -107,6 +107,7 @@ bool RegisterReservations(Compile &c) {
 
 bool EntryDefinitions(Compile &c) {
     KeepLastEntryDefinition(c.source, c.lexed, c.entryPoint);
+    if (c.language != EShLangGeometry) MergeStructArrayInputs(c.source, c.lexed, c.entryPoint);
     return true;
 }
 
