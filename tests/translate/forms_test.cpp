@@ -68,6 +68,14 @@ const Form kForms[] = {
      "struct A { float4 p : POSITION; };\n"
      "float4 main(A a[2][2]) : SV_Position { return a[1][0].p + a[0][1].p; }",
      nullptr},
+    // One-row and one-column matrices of every majority in buffers and
+    // structures, and a copy of a structure holding an array.
+    {"ps_4_0",
+     "struct S { float a; float3x1 m; float b[2]; };\ncbuffer C { float c; S s; float1x3 n; "
+     "row_major float2x1 r; row_major float1x2 q; float1x1 k; }\n" PS(
+         "S t = s; t.m[0][0] += 1; return float4(t.m._m00_m10, t.b[1], determinant(r)) + "
+         "mul(n, t.m) + n[0].x + r[1][0] + q._m01 + k;"),
+     nullptr},
 };
 
 ShaderStage StageOf(const std::string &profile) {

@@ -571,14 +571,20 @@ cbuffer Mixed : register(b5)
 {
     M ms[2];      //   0, 32: ms[1].i at 36, ms[1].v at 48
     uint u;       //  60
+    float2x1 d;   //  64: a matrix starts a register
+    float e;      //  72
+    float1x2 g;   //  80, 96: one register per column
+    float h;      // 100
 };
-struct MixedOut { float4 pos : SV_Position; int i : I; uint u : U; };
+struct MixedOut { float4 pos : SV_Position; int i : I; uint u : U; float e : E; float h : H; };
 MixedOut vs_mixed(uint id : SV_VertexID)
 {
     MixedOut o;
-    o.pos = float4(ms[1].v, ms[0].f);
+    o.pos = float4(ms[1].v, ms[0].f + d[1][0] + g[0][1]);
     o.i = ms[1].i;
     o.u = u;
+    o.e = e;
+    o.h = h;
     return o;
 }
 )";
@@ -606,6 +612,8 @@ TEST_F(Translate, ConstantBuffersKeepHlslPacking) {
     std::string mixed = Glsl(ShaderStage::Vertex, Compile("vs_mixed", "vs_4_0"));
     EXPECT_EQ(OffsetRead(mixed, "i"), 36) << mixed;
     EXPECT_EQ(OffsetRead(mixed, "u"), 60) << mixed;
+    EXPECT_EQ(OffsetRead(mixed, "e"), 72) << mixed;
+    EXPECT_EQ(OffsetRead(mixed, "h"), 100) << mixed;
 }
 
 TEST_F(Translate, PixelPositionCountsFromTheTopLeft) {

@@ -65,11 +65,12 @@ using Edit = TextEdit;
 // and which majority it reads as.
 struct Place {
     bool code = false, signature = false, isStatic = false, rowMajor = false;
+    bool structMember = false; // inside a structure's braces
 };
 
 std::vector<Place> Places(const std::string &text, const std::vector<Token> &tokens) {
     std::vector<Place> places(tokens.size());
-    std::vector<char> braces; // 'f' function body (and blocks in it), 'a' other
+    std::vector<char> braces; // 'f' function body (and blocks in it), 's' structure, 'a' other
     bool pragmaRowMajor = false;
     size_t start        = 0; // the first token of the current global declaration
     for (size_t i = 0; i < tokens.size(); ++i) {
@@ -83,29 +84,34 @@ std::vector<Place> Places(const std::string &text, const std::vector<Token> &tok
             start = i + 1;
             continue;
         }
-        const bool inFunction = !braces.empty() && braces.front() == 'f';
-        places[i].code        = inFunction;
-        places[i].rowMajor    = pragmaRowMajor;
-        const char c          = MarkOf(text, t);
+        const bool inFunction  = !braces.empty() && braces.front() == 'f';
+        places[i].code         = inFunction;
+        places[i].rowMajor     = pragmaRowMajor;
+        places[i].structMember = std::find(braces.begin(), braces.end(), 's') != braces.end();
+        const char c           = MarkOf(text, t);
         if (c == '{') {
             if (inFunction) {
                 braces.push_back('f');
                 continue;
             }
             // A function's body: a ')' at the declaration's top level before it.
-            bool function = false, initializer = false;
+            bool function = false, initializer = false, structure = false;
             int depth = 0;
             for (size_t j = start; j < i; ++j) {
                 const char m = MarkOf(text, tokens[j]);
+                structure    = structure || Is(text, tokens[j], "struct");
                 if (m == '(') ++depth;
                 if (m == ')' && --depth == 0) function = true;
                 if (m == '=' && depth == 0) initializer = true;
             }
-            const bool body = braces.empty() && function && !initializer;
+            // "cbuffer c : register(b1) {" is no function.
+            const bool buffer = start < i && (Is(text, tokens[start], "cbuffer") ||
+                                              Is(text, tokens[start], "tbuffer"));
+            const bool body   = braces.empty() && function && !initializer && !buffer;
             if (body)
                 for (size_t j = start; j < i; ++j)
                     places[j].signature = true;
-            braces.push_back(body ? 'f' : 'a');
+            braces.push_back(body ? 'f' : structure ? 's' : 'a');
             start = i + 1;
         } else if (c == '}') {
             if (!braces.empty()) braces.pop_back();
@@ -127,6 +133,17 @@ std::vector<Place> Places(const std::string &text, const std::vector<Token> &tok
     return places;
 }
 
+// The majority of the matrix declared at tokens[i].
+bool RowMajor(const Place &place, const std::string &text, const std::vector<Token> &tokens,
+              size_t i) {
+    bool rowMajor = place.rowMajor;
+    for (size_t j = i; j-- > 0 && tokens[j].kind == TokenKind::Identifier;) {
+        if (Is(text, tokens[j], "row_major")) rowMajor = true;
+        if (Is(text, tokens[j], "column_major")) rowMajor = false;
+    }
+    return rowMajor;
+}
+
 // Whether the declaration at tokens[i] may become a vector: in code always;
 // elsewhere where the vector takes the matrix's registers.
 bool Rewritable(const Shape &shape, const Place &place, const std::string &text,
@@ -136,18 +153,58 @@ bool Rewritable(const Shape &shape, const Place &place, const std::string &text,
     const bool semantic = i + 2 < tokens.size() && tokens[i + 1].kind == TokenKind::Identifier &&
                           IsMark(text, tokens[i + 2], ':');
     if (place.code || place.isStatic || (place.signature && !semantic)) return true;
-    bool rowMajor = place.rowMajor;
-    for (size_t j = i; j-- > 0 && tokens[j].kind == TokenKind::Identifier;) {
-        if (Is(text, tokens[j], "row_major")) rowMajor = true;
-        if (Is(text, tokens[j], "column_major")) rowMajor = false;
-    }
     // One whole register either way: 4 rows of one column, column-major, or
     // one row of 4, row-major.
-    return shape.size() == 4 && (rowMajor ? shape.rows == 1 : shape.columns == 1);
+    return shape.size() == 4 &&
+           (RowMajor(place, text, tokens, i) ? shape.rows == 1 : shape.columns == 1);
 }
 
 // Names declared as a degenerate matrix that became a vector.
 using Names = std::map<std::string, Shape, std::less<>>;
+
+// Names declared as a degenerate matrix that became an array of registers,
+// and what each use of one becomes.
+struct SpreadName {
+    size_t declaration; // the name's token where it is declared
+    std::string use;
+    bool member; // a structure's member, used after a '.'
+};
+using Spread = std::map<std::string, SpreadName, std::less<>>;
+
+// A degenerate matrix outside code whose vector takes other registers (a
+// float3x1 starts a register, a float1x3 takes three) becomes the array of
+// vectors that takes its registers: floatN m[1] for one register, float
+// m[N] for N registers of one component each, outside structures (whose
+// values code may assign). Each use then reads the vector (SpreadName), and
+// the matrix's indexing is the vector's, as for the names that became
+// vectors. Arrays of them stay as they are.
+bool RegisterArray(const Shape &shape, const Place &place, const std::string &text,
+                   const std::vector<Token> &tokens, size_t i, std::vector<Edit> &edits,
+                   Spread &spread) {
+    if (place.code || place.signature || place.isStatic || i + 2 >= tokens.size() ||
+        tokens[i + 1].kind != TokenKind::Identifier || IsMark(text, tokens[i + 2], '[') ||
+        IsMark(text, tokens[i + 2], '('))
+        return false;
+    const bool rowMajor    = RowMajor(place, text, tokens, i);
+    const int registers    = rowMajor ? shape.rows : shape.columns;
+    const int perRegister  = rowMajor ? shape.columns : shape.rows;
+    const std::string name = std::string(Spelling(text, tokens[i + 1]));
+    if (registers > 1 && place.structMember) return false;
+    if (registers == 1) {
+        edits.push_back({tokens[i].offset, tokens[i].length,
+                         perRegister == 1 ? shape.base : shape.base + std::to_string(perRegister)});
+        edits.push_back({tokens[i + 1].end(), 0, "[1]"});
+        spread[name] = {i + 1, name + "[0]", place.structMember};
+    } else {
+        edits.push_back({tokens[i].offset, tokens[i].length, shape.base});
+        edits.push_back({tokens[i + 1].end(), 0, "[" + std::to_string(registers) + "]"});
+        std::string use = VectorOf(shape) + "(";
+        for (int r = 0; r < registers; ++r)
+            use += (r ? ", " : "") + name + "[" + std::to_string(r) + "]";
+        spread[name] = {i + 1, use + ")", false};
+    }
+    return true;
+}
 
 // The components a matrix swizzle (_m01_m02, _11_12) names, as xyzw of the
 // vector; empty where it is not one.
@@ -414,13 +471,17 @@ bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagno
     const std::vector<Place> places  = Places(text, tokens);
     std::vector<Edit> edits;
     Names names;
+    Spread spread;
     for (size_t i = 0; i < tokens.size(); ++i) {
         if (tokens[i].kind != TokenKind::Identifier) continue;
         const Shape shape = ShapeOf(Spelling(text, tokens[i]));
         if (!shape.degenerate()) continue;
         const bool constructor = i + 1 < tokens.size() && MarkOf(text, tokens[i + 1]) == '(';
-        if (!constructor && !Rewritable(shape, places[i], text, tokens, i)) continue;
-        edits.push_back({tokens[i].offset, tokens[i].length, VectorOf(shape)});
+        if (!constructor && !Rewritable(shape, places[i], text, tokens, i)) {
+            if (!RegisterArray(shape, places[i], text, tokens, i, edits, spread)) continue;
+        } else {
+            edits.push_back({tokens[i].offset, tokens[i].length, VectorOf(shape)});
+        }
         // A vector has no majority: row_major's registers are the vector's.
         for (size_t j = i; j-- > 0 && tokens[j].kind == TokenKind::Identifier;)
             if (Is(text, tokens[j], "row_major") || Is(text, tokens[j], "column_major"))
@@ -466,6 +527,11 @@ bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagno
             }
             continue;
         }
+        // A name laid out as an array of registers reads as its vector.
+        auto spreadOut = spread.find(name);
+        if (spreadOut != spread.end() && spreadOut->second.declaration != i &&
+            (i == 0 || !IsMark(text, tokens[i - 1], '.') || spreadOut->second.member))
+            edits.push_back({tokens[i].offset, tokens[i].length, spreadOut->second.use});
         auto found = names.find(name);
         if (found == names.end() || i + 1 >= tokens.size()) continue;
         const Shape &shape = found->second;

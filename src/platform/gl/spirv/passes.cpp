@@ -5,7 +5,7 @@
 #include "platform/gl/spirv/clip_distances.h"
 #include "platform/gl/spirv/inverse_trig.h"
 #include "platform/gl/spirv/matrices.h"
-#include "platform/gl/spirv/mixed_buffers.h"
+#include "platform/gl/spirv/buffer_reads.h"
 #include "platform/gl/spirv/split_arrays.h"
 #include "platform/gl/spirv/texture_offsets.h"
 #include "platform/gl/spirv/unbound_buffers.h"
@@ -56,6 +56,11 @@ const std::vector<SpirvPass> &SpirvPasses() {
              return HoldsMixedBuffer(module);
          },
          ReadMixedBuffersAsFloats},
+        {"split constant buffer array reads",
+         [](const SpirvModule &module, const SpirvPassContext &) {
+             return HoldsBufferArrayRead(module);
+         },
+         SplitBufferArrayReads},
     };
     return passes;
 }

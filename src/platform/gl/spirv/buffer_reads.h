@@ -1,4 +1,5 @@
-// Constant buffers that mix floating and integer members.
+// Reads of constant buffers, as the flat registers need them: the form the
+// translation gives a buffer whose HLSL packing std140 cannot express.
 #pragma once
 
 #include "platform/gl/spirv/passes.h"
@@ -18,3 +19,15 @@ bool ReadMixedBuffersAsFloats(SpirvModule &module, const SpirvPassContext &conte
 
 // Whether some constant buffer holds both floating and integer members.
 bool HoldsMixedBuffer(const SpirvModule &module);
+
+// SPIRV-Cross cannot read an array out of flat registers as one value, as
+// glslang reads it where code copies a buffer's array or a structure that
+// holds one ("S t = s;"): each such read becomes reads of the array's
+// elements and of the structure's members, built back into the value.
+// Never fails.
+bool SplitBufferArrayReads(SpirvModule &module, const SpirvPassContext &context,
+                           Diagnostics &diagnostics);
+
+// Whether some code reads an array, or a structure holding one, out of a
+// constant buffer.
+bool HoldsBufferArrayRead(const SpirvModule &module);

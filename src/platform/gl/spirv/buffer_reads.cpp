@@ -1,5 +1,6 @@
-#include "platform/gl/spirv/mixed_buffers.h"
+#include "platform/gl/spirv/buffer_reads.h"
 
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -200,7 +201,113 @@ bool Rewrite(SpirvModule &module) {
     return true;
 }
 
+// The pointers into constant buffers: their variables, and access chains
+// from them.
+std::set<uint32_t> BufferPointers(const SpirvModule &module) {
+    std::set<uint32_t> blocks, pointers;
+    for (const SpirvInstruction &p : module.preamble)
+        if (p.opcode == spv::OpDecorate && p.operands.size() >= 2 &&
+            p.operands[1] == spv::DecorationBlock)
+            blocks.insert(p.operands[0]);
+    for (const SpirvInstruction &g : module.globals) {
+        if (g.opcode != spv::OpVariable || g.operands.size() < 3) continue;
+        const SpirvDeclaration *pointer = Declaration(module, g.operands[0], spv::OpTypePointer);
+        if (pointer && pointer->operands[0] == spv::StorageClassUniform &&
+            blocks.count(pointer->operands[1]))
+            pointers.insert(g.operands[1]);
+    }
+    for (const SpirvInstruction &c : module.code)
+        if (IsAccessChain(c.opcode) && c.operands.size() >= 3 && pointers.count(c.operands[2]))
+            pointers.insert(c.operands[1]);
+    return pointers;
+}
+
+bool HoldsArray(const Types &types, uint32_t type, int depth = 0) {
+    auto aggregate = types.find(type);
+    if (aggregate == types.end() || depth > 64) return false;
+    if (aggregate->second.opcode == spv::OpTypeArray) return true;
+    if (aggregate->second.opcode != spv::OpTypeStruct) return false;
+    const std::vector<uint32_t> &o = aggregate->second.operands;
+    return std::any_of(o.begin() + 1, o.end(),
+                       [&](uint32_t member) { return HoldsArray(types, member, depth + 1); });
+}
+
+// Emits the read of a value of the type at base[indices], member by member
+// and element by element down to its vectors and matrices, each through
+// one access chain from base (SPIRV-Cross refuses a chain that stops at an
+// array); returns its id, or result where given.
+uint32_t ReadParts(SpirvModule &module, Retyper &pointers, const Types &types,
+                   std::vector<SpirvInstruction> &out, uint32_t base,
+                   const std::vector<uint32_t> &indices, uint32_t type, uint32_t result = 0) {
+    auto aggregate = types.find(type);
+    if (aggregate == types.end() || aggregate->second.opcode == spv::OpTypeMatrix) {
+        std::vector<uint32_t> chain = {base};
+        chain.insert(chain.end(), indices.begin(), indices.end());
+        const uint32_t at = indices.empty() ? base
+                                            : EmitInstruction(module, out, spv::OpAccessChain,
+                                                              pointers.Pointer(type), chain);
+        return EmitInstruction(module, out, spv::OpLoad, type, {at}, result);
+    }
+    const std::vector<uint32_t> &o = aggregate->second.operands;
+    const bool array               = aggregate->second.opcode == spv::OpTypeArray;
+    const std::vector<uint32_t> length =
+        array && o.size() > 2 ? ConstantValue(module, o[2]) : std::vector<uint32_t>();
+    const uint32_t count = array ? (length.empty() ? 0 : length[0]) : uint32_t(o.size() - 1);
+    std::vector<uint32_t> parts;
+    for (uint32_t k = 0; k < count; ++k) {
+        std::vector<uint32_t> at = indices;
+        at.push_back(Constant(module, IntType(module, true, 1), k));
+        parts.push_back(ReadParts(module, pointers, types, out, base, at, array ? o[1] : o[k + 1]));
+    }
+    return EmitInstruction(module, out, spv::OpCompositeConstruct, type, parts, result);
+}
+
 } // namespace
+
+bool HoldsBufferArrayRead(const SpirvModule &module) {
+    if (!Holds(module, spv::OpLoad)) return false;
+    const Types types               = Aggregates(module);
+    const std::set<uint32_t> inside = BufferPointers(module);
+    for (const SpirvInstruction &c : module.code)
+        if (c.opcode == spv::OpLoad && c.operands.size() >= 3 && inside.count(c.operands[2]) &&
+            HoldsArray(types, c.operands[0]))
+            return true;
+    return false;
+}
+
+bool SplitBufferArrayReads(SpirvModule &module, const SpirvPassContext &, Diagnostics &) {
+    const Types types               = Aggregates(module);
+    const std::set<uint32_t> inside = BufferPointers(module);
+    Retyper pointers{module, types, {}, {}};
+    // Each access chain into a buffer, as its variable and indices.
+    std::map<uint32_t, std::pair<uint32_t, std::vector<uint32_t>>> chains;
+    std::vector<SpirvInstruction> code;
+    code.reserve(module.code.size());
+    for (SpirvInstruction &c : module.code) {
+        if (IsAccessChain(c.opcode) && c.operands.size() >= 3 && inside.count(c.operands[2])) {
+            auto from = chains.find(c.operands[2]);
+            std::pair<uint32_t, std::vector<uint32_t>> chain =
+                from == chains.end() ? std::make_pair(c.operands[2], std::vector<uint32_t>())
+                                     : from->second;
+            chain.second.insert(chain.second.end(), c.operands.begin() + 3, c.operands.end());
+            chains[c.operands[1]] = chain;
+        }
+        if (c.opcode == spv::OpLoad && c.operands.size() >= 3 && inside.count(c.operands[2]) &&
+            HoldsArray(types, c.operands[0]) &&
+            (types.at(c.operands[0]).opcode != spv::OpTypeArray ||
+             !ConstantValue(module, types.at(c.operands[0]).operands[2]).empty())) {
+            auto chain = chains.find(c.operands[2]);
+            const std::pair<uint32_t, std::vector<uint32_t>> at =
+                chain == chains.end() ? std::make_pair(c.operands[2], std::vector<uint32_t>())
+                                      : chain->second;
+            ReadParts(module, pointers, types, code, at.first, at.second, c.operands[0],
+                      c.operands[1]);
+        } else
+            code.push_back(std::move(c));
+    }
+    module.code = std::move(code);
+    return true;
+}
 
 bool HoldsMixedBuffer(const SpirvModule &module) {
     return !MixedBuffers(module, Aggregates(module)).empty();
