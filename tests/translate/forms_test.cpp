@@ -76,6 +76,11 @@ const Form kForms[] = {
          "S t = s; t.m[0][0] += 1; return float4(t.m._m00_m10, t.b[1], determinant(r)) + "
          "mul(n, t.m) + n[0].x + r[1][0] + q._m01 + k;"),
      nullptr},
+    // Matrices among the inputs and outputs take one semantic per column.
+    {"vs_4_0",
+     "void main(float4 p : POSITION, float4x3 w : WORLD, out float2x3 t[2] : TEXCOORD0, out "
+     "float4 o : SV_Position) { o = float4(mul(p, w), 1); t[0] = w; t[1] = 0; }",
+     nullptr},
 };
 
 ShaderStage StageOf(const std::string &profile) {

@@ -7,6 +7,7 @@
 #include "platform/gl/spirv/matrices.h"
 #include "platform/gl/spirv/buffer_reads.h"
 #include "platform/gl/spirv/split_arrays.h"
+#include "platform/gl/spirv/stage_matrices.h"
 #include "platform/gl/spirv/texture_offsets.h"
 #include "platform/gl/spirv/unbound_buffers.h"
 #include "platform/gl/spirv/unbound_textures.h"
@@ -26,6 +27,11 @@ const std::vector<SpirvPass> &SpirvPasses() {
              return context.stage == ShaderStage::Geometry && HoldsClipCullStandIn(module);
          },
          RestoreClipCullDistances},
+        {"transpose stage matrices",
+         [](const SpirvModule &module, const SpirvPassContext &) {
+             return HoldsStageMatrix(module);
+         },
+         TransposeStageMatrices},
         // Before the arithmetic, which then sees the columns' operations.
         {"split matrix operations",
          [](const SpirvModule &module, const SpirvPassContext &) {
