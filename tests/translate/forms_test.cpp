@@ -81,6 +81,11 @@ const Form kForms[] = {
      "void main(float4 p : POSITION, float4x3 w : WORLD, out float2x3 t[2] : TEXCOORD0, out "
      "float4 o : SV_Position) { o = float4(mul(p, w), 1); t[0] = w; t[1] = 0; }",
      nullptr},
+    {"vs_4_0",
+     "struct O { row_major float2x3 t[2] : TEXCOORD0; float4 o : SV_Position; };\n"
+     "O main(row_major float4x3 w : WORLD) { O r; r.o = float4(w[0], 1); r.t[0] = r.t[1] = 0; "
+     "return r; }",
+     nullptr},
 };
 
 ShaderStage StageOf(const std::string &profile) {

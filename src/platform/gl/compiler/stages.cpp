@@ -230,7 +230,8 @@ bool GenerateSpirv(Compile &c) {
 
 // The passes over one parsed module (spirv/passes.h).
 bool SpirvPassList(Compile &c) {
-    const SpirvPassContext context{StageOf(c.language), c.fileName, c.original};
+    SpirvPassContext context{StageOf(c.language), c.fileName, c.original, {}};
+    context.rowMajorStageMatrices  = RowMajorSemanticNames(c.source, c.lexed);
     const SpirvPassesResult passes = RunSpirvPasses(c.spirv, context, c.diagnostics);
     c.variableOffsets              = passes.variableOffsets;
     if (!passes.ok)
@@ -249,7 +250,7 @@ bool Optimize(Compile &c) {
 // optimized words.
 bool TextureOffsets(Compile &c) {
     if (!c.variableOffsets) return true;
-    const SpirvPassContext context{StageOf(c.language), c.fileName, c.original};
+    const SpirvPassContext context{StageOf(c.language), c.fileName, c.original, {}};
     return MakeOffsetsConstant(Linked(c), context, c.spirv, c.diagnostics);
 }
 

@@ -575,3 +575,21 @@ bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagno
     lexed = LexHlsl(text, lexed.files[0]);
     return true;
 }
+
+std::set<std::string> RowMajorSemanticNames(const std::string &text, const LexedHlsl &lexed) {
+    const std::vector<Token> &tokens = lexed.tokens;
+    std::set<std::string> names;
+    for (size_t i = 0; i + 3 < tokens.size(); ++i) {
+        if (!Is(text, tokens[i], "row_major")) continue;
+        size_t type = i + 1;
+        while (type + 2 < tokens.size() && tokens[type].kind == TokenKind::Identifier &&
+               !ShapeOf(Spelling(text, tokens[type])).matrix)
+            ++type;
+        if (type + 2 >= tokens.size() || !ShapeOf(Spelling(text, tokens[type])).matrix) continue;
+        size_t after = DeclaratorEnd(text, tokens, type + 1);
+        if (tokens[type + 1].kind == TokenKind::Identifier && after < tokens.size() &&
+            IsMark(text, tokens[after], ':'))
+            names.insert(std::string(Spelling(text, tokens[type + 1])));
+    }
+    return names;
+}

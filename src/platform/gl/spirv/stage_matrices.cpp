@@ -95,12 +95,15 @@ std::vector<size_t> StageVariables(const SpirvModule &module) {
     return found;
 }
 
-bool Rewrite(SpirvModule &module) {
+bool Rewrite(SpirvModule &module, const std::set<std::string> &rowMajor) {
     Stage stage(module);
     std::map<uint32_t, uint32_t> original; // a retyped pointer -> its pointee before
     std::vector<SpirvInstruction> moved;
     for (size_t g : StageVariables(module)) {
-        SpirvInstruction &v             = module.globals[g];
+        SpirvInstruction &v     = module.globals[g];
+        const std::string *name = module.names.Find(v.operands[1]);
+        // A row_major matrix takes one register per row, as glslang has it.
+        if (name && rowMajor.count(DeclaredName(*name))) continue;
         const SpirvDeclaration *pointer = Declaration(module, v.operands[0], spv::OpTypePointer);
         if (!pointer) continue;
         const uint32_t pointee = pointer->operands[1], storage = v.operands[2];
@@ -151,6 +154,12 @@ bool Rewrite(SpirvModule &module) {
 
 } // namespace
 
+std::string DeclaredName(const std::string &variable) {
+    const size_t dot       = variable.rfind('.');
+    const std::string last = dot == std::string::npos ? variable : variable.substr(dot + 1);
+    return last.substr(0, last.find('['));
+}
+
 bool HoldsStageMatrix(const SpirvModule &module) {
     if (!Holds(module, spv::OpTypeMatrix)) return false;
     for (size_t g : StageVariables(module)) {
@@ -164,8 +173,8 @@ bool HoldsStageMatrix(const SpirvModule &module) {
     return false;
 }
 
-bool TransposeStageMatrices(SpirvModule &module, const SpirvPassContext &, Diagnostics &) {
+bool TransposeStageMatrices(SpirvModule &module, const SpirvPassContext &context, Diagnostics &) {
     SpirvModule rewritten = module;
-    if (Rewrite(rewritten)) module = std::move(rewritten);
+    if (Rewrite(rewritten, context.rowMajorStageMatrices)) module = std::move(rewritten);
     return true;
 }

@@ -10,9 +10,14 @@
 // floats is declared as its transpose, and each read or write of it
 // transposes the value, so that its locations are HLSL's registers. A
 // variable used other than through whole matrices (a column's pointer)
-// stays as it was. Never fails.
+// stays as it was, and so does a row_major one, whose rows are its
+// registers. Never fails.
 bool TransposeStageMatrices(SpirvModule &module, const SpirvPassContext &context,
                             Diagnostics &diagnostics);
+
+// The name a stage variable was declared with, where glslang names it by
+// its path ("s.tp[1]" is tp): what rowMajorStageMatrices (passes.h) holds.
+std::string DeclaredName(const std::string &variable);
 
 // Whether the stage has an input or output of a float matrix type.
 bool HoldsStageMatrix(const SpirvModule &module);
