@@ -45,7 +45,7 @@ TEST(SpirvPasses, ReadOnlyWellFormedModules) {
         std::vector<uint32_t> words = c.words;
         Diagnostics diagnostics;
         const SpirvPassesResult result =
-            RunSpirvPasses(words, {ShaderStage::Pixel, "main.fx", ""}, diagnostics);
+            RunSpirvPasses(words, {ShaderStage::Pixel, "main.fx", "", {}}, diagnostics);
         EXPECT_EQ(words, c.words);
         EXPECT_EQ(result.ok, !c.error);
         if (!c.error) {

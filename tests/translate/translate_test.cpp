@@ -148,7 +148,8 @@ void ExpectLinked(const std::string &earlier, const std::string &later,
 // output `member` from, when the buffer is a flat array of registers
 // (REG[i].swizzle); -1 when the GLSL reads it some other way.
 int OffsetRead(const std::string &glsl, const std::string &member) {
-    std::regex read("_entryPointOutput_" + member + R"( = \w+\[(\d+)\]\.([xyzw]+);)");
+    std::regex read("_entryPointOutput_" + member +
+                    R"( = (?:floatBitsTo\w+\()?\w+\[(\d+)\]\.([xyzw]+)\)?;)");
     std::smatch match;
     if (!std::regex_search(glsl, match, read)) return -1;
     return 16 * std::stoi(match[1]) +
@@ -562,6 +563,30 @@ PackedOut vs_packed(uint id : SV_VertexID)
     o.px = px;
     return o;
 }
+
+// Integers beside floats, in an array of structures whose unpadded tail the
+// next member shares.
+struct M { float f; int i; float3 v; };
+cbuffer Mixed : register(b5)
+{
+    M ms[2];      //   0, 32: ms[1].i at 36, ms[1].v at 48
+    uint u;       //  60
+    float2x1 d;   //  64: a matrix starts a register
+    float e;      //  72
+    float1x2 g;   //  80, 96: one register per column
+    float h;      // 100
+};
+struct MixedOut { float4 pos : SV_Position; int i : I; uint u : U; float e : E; float h : H; };
+MixedOut vs_mixed(uint id : SV_VertexID)
+{
+    MixedOut o;
+    o.pos = float4(ms[1].v, ms[0].f + d[1][0] + g[0][1]);
+    o.i = ms[1].i;
+    o.u = u;
+    o.e = e;
+    o.h = h;
+    return o;
+}
 )";
 
 TEST_F(Translate, ConstantBuffersKeepHlslPacking) {
@@ -583,6 +608,12 @@ TEST_F(Translate, ConstantBuffersKeepHlslPacking) {
     std::string packed = Glsl(ShaderStage::Vertex, Compile("vs_packed", "vs_4_0"));
     EXPECT_EQ(OffsetRead(packed, "pv"), 36) << packed;
     EXPECT_EQ(OffsetRead(packed, "px"), 92) << packed;
+
+    std::string mixed = Glsl(ShaderStage::Vertex, Compile("vs_mixed", "vs_4_0"));
+    EXPECT_EQ(OffsetRead(mixed, "i"), 36) << mixed;
+    EXPECT_EQ(OffsetRead(mixed, "u"), 60) << mixed;
+    EXPECT_EQ(OffsetRead(mixed, "e"), 72) << mixed;
+    EXPECT_EQ(OffsetRead(mixed, "h"), 100) << mixed;
 }
 
 TEST_F(Translate, PixelPositionCountsFromTheTopLeft) {

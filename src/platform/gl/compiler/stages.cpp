@@ -127,6 +127,7 @@ bool RegisterReservations(Compile &c) {
 bool EntryDefinitions(Compile &c) {
     KeepLastEntryDefinition(c.source, c.lexed, c.entryPoint);
     MoveCalledInitializers(c.source, c.lexed, c.entryPoint);
+    if (c.language != EShLangGeometry) MergeStructArrayInputs(c.source, c.lexed, c.entryPoint);
     return true;
 }
 
@@ -269,7 +270,8 @@ bool GenerateSpirv(Compile &c) {
 
 // The passes over one parsed module (spirv/passes.h).
 bool SpirvPassList(Compile &c) {
-    const SpirvPassContext context{StageOf(c.language), c.fileName, c.original};
+    SpirvPassContext context{StageOf(c.language), c.fileName, c.original, {}};
+    context.rowMajorStageMatrices  = RowMajorSemanticNames(c.source, c.lexed);
     const SpirvPassesResult passes = RunSpirvPasses(c.spirv, context, c.diagnostics);
     c.variableOffsets              = passes.variableOffsets;
     if (!passes.ok)
@@ -288,7 +290,7 @@ bool Optimize(Compile &c) {
 // optimized words.
 bool TextureOffsets(Compile &c) {
     if (!c.variableOffsets) return true;
-    const SpirvPassContext context{StageOf(c.language), c.fileName, c.original};
+    const SpirvPassContext context{StageOf(c.language), c.fileName, c.original, {}};
     return MakeOffsetsConstant(Linked(c), context, c.spirv, c.diagnostics);
 }
 

@@ -529,10 +529,11 @@ void RewriteCall(const Reader &reader, size_t i, std::vector<Edit> &edits) {
         return;
     }
     if (name == "determinant" && arguments.size() == 1 && types[0].known && types[0].matrix &&
-        types[0].arrays == 0 && types[0].rows != types[0].cols && types[0].rows > 1 &&
-        types[0].cols > 1) {
-        // Of the leading square (determinant.shader_test).
+        types[0].arrays == 0 && types[0].rows != types[0].cols) {
+        // Of the leading square (determinant.shader_test); of a one-row or
+        // one-column matrix its first element, which the 1x1 matrix is.
         const std::string n = std::to_string(std::min(types[0].rows, types[0].cols));
+        if (n == "1") edits.push_back({tokens[i].offset, tokens[i].length, std::string()});
         wrap(0, "(" + types[0].base + n + "x" + n + ")(", ")");
         return;
     }

@@ -406,7 +406,8 @@ void BlankEntryPrototypes(std::string &text, LexedHlsl &lexed, const Source &sou
 int KeepLastEntryDefinition(std::string &text, LexedHlsl &lexed, const std::string &entryPoint) {
     Source source(text, lexed);
     std::vector<size_t> definitions;
-    for (const Function &function : Functions(source))
+    const std::vector<Function> functions = Functions(source);
+    for (const Function &function : functions)
         if (function.body && source.Spelling(function.name) == entryPoint)
             definitions.push_back(function.name);
     if (definitions.size() == 1) BlankEntryPrototypes(text, lexed, source, entryPoint);
@@ -420,6 +421,50 @@ int KeepLastEntryDefinition(std::string &text, LexedHlsl &lexed, const std::stri
             text.replace(source.tokens[i].offset, entryPoint.size(), other);
     lexed = LexHlsl(text, lexed.files[0]); // the offsets after a name have moved
     return static_cast<int>(definitions.size());
+}
+
+void MergeStructArrayInputs(std::string &text, LexedHlsl &lexed, const std::string &entryPoint) {
+    Source source(text, lexed);
+    std::vector<std::string> structs;
+    for (size_t i = 0; i + 1 < source.size(); ++i)
+        if (source.Spelling(i) == "struct" && source.IsWord(i + 1))
+            structs.push_back(source.Spelling(i + 1));
+    const Function *entry                 = nullptr;
+    const std::vector<Function> functions = Functions(source);
+    for (const Function &function : functions)
+        if (function.body && source.Spelling(function.name) == entryPoint) entry = &function;
+    if (!entry || structs.empty()) return;
+    const size_t close = source.Closing(entry->name + 1);
+    bool blanked       = false;
+    for (size_t first = entry->name + 2, i = first; i < close; ++i) {
+        if (source.Is(i, ',')) first = i + 1;
+        // "in apple aps[2][2]": a structure's name, then the parameter's.
+        if (!source.IsWord(i) || !source.IsWord(i - 1) || !source.Is(i + 1, '[') ||
+            std::find(structs.begin(), structs.end(), source.Spelling(i - 1)) == structs.end())
+            continue;
+        bool output = false;
+        for (size_t k = first; k + 1 < i; ++k)
+            output = output || source.Spelling(k) == "out" || source.Spelling(k) == "inout";
+        if (output) continue;
+        size_t dims = 0, last = i;
+        while (source.Is(last + 1, '[')) {
+            last = source.Closing(last + 1);
+            ++dims;
+        }
+        source.Blank(i + 1, last);
+        const std::string name = source.Spelling(i);
+        for (size_t k = close + 1; k < entry->last; ++k) {
+            if (!source.IsWord(k) || source.Spelling(k) != name || source.Is(k - 1, '.')) continue;
+            for (size_t d = 0, at = k; d < dims && source.Is(at + 1, '['); ++d) {
+                const size_t end = source.Closing(at + 1);
+                source.Blank(at + 1, end);
+                at = end;
+            }
+        }
+        blanked = true;
+        i       = last;
+    }
+    if (blanked) DropBlanked(text, lexed);
 }
 
 void BlankUnusedStreamFunctions(std::string &text, LexedHlsl &lexed,

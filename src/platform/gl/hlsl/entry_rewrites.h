@@ -35,6 +35,14 @@ int KeepLastEntryDefinition(std::string &text, LexedHlsl &lexed, const std::stri
 // ("Recursion detected"). A const one stops being const.
 void MoveCalledInitializers(std::string &text, LexedHlsl &lexed, const std::string &entryPoint);
 
+// An input parameter of the entry point that is an array of structures
+// reads the same semantic indices in every element (entry-point-semantics
+// .shader_test, Windows: "aps[1][1].tc0" is TEXCOORD0 as "aps[0][0].tc0"
+// is), where glslang gives each element indices of its own: the parameter
+// becomes one structure, and each of its indexings that structure. Not for
+// a geometry stage, whose input array holds one element per vertex.
+void MergeStructArrayInputs(std::string &text, LexedHlsl &lexed, const std::string &entryPoint);
+
 // Blanks the functions other than entryPoint that take a stream of
 // geometry-stage output (inout TriangleStream<T>) and that nothing else
 // names: the other geometry entry points of an effect file, and the stream

@@ -65,11 +65,12 @@ using Edit = TextEdit;
 // and which majority it reads as.
 struct Place {
     bool code = false, signature = false, isStatic = false, rowMajor = false;
+    bool structMember = false; // inside a structure's braces
 };
 
 std::vector<Place> Places(const std::string &text, const std::vector<Token> &tokens) {
     std::vector<Place> places(tokens.size());
-    std::vector<char> braces; // 'f' function body (and blocks in it), 'a' other
+    std::vector<char> braces; // 'f' function body (and blocks in it), 's' structure, 'a' other
     bool pragmaRowMajor = false;
     size_t start        = 0; // the first token of the current global declaration
     for (size_t i = 0; i < tokens.size(); ++i) {
@@ -83,29 +84,34 @@ std::vector<Place> Places(const std::string &text, const std::vector<Token> &tok
             start = i + 1;
             continue;
         }
-        const bool inFunction = !braces.empty() && braces.front() == 'f';
-        places[i].code        = inFunction;
-        places[i].rowMajor    = pragmaRowMajor;
-        const char c          = MarkOf(text, t);
+        const bool inFunction  = !braces.empty() && braces.front() == 'f';
+        places[i].code         = inFunction;
+        places[i].rowMajor     = pragmaRowMajor;
+        places[i].structMember = std::find(braces.begin(), braces.end(), 's') != braces.end();
+        const char c           = MarkOf(text, t);
         if (c == '{') {
             if (inFunction) {
                 braces.push_back('f');
                 continue;
             }
             // A function's body: a ')' at the declaration's top level before it.
-            bool function = false, initializer = false;
+            bool function = false, initializer = false, structure = false;
             int depth = 0;
             for (size_t j = start; j < i; ++j) {
                 const char m = MarkOf(text, tokens[j]);
+                structure    = structure || Is(text, tokens[j], "struct");
                 if (m == '(') ++depth;
                 if (m == ')' && --depth == 0) function = true;
                 if (m == '=' && depth == 0) initializer = true;
             }
-            const bool body = braces.empty() && function && !initializer;
+            // "cbuffer c : register(b1) {" is no function.
+            const bool buffer = start < i && (Is(text, tokens[start], "cbuffer") ||
+                                              Is(text, tokens[start], "tbuffer"));
+            const bool body   = braces.empty() && function && !initializer && !buffer;
             if (body)
                 for (size_t j = start; j < i; ++j)
                     places[j].signature = true;
-            braces.push_back(body ? 'f' : 'a');
+            braces.push_back(body ? 'f' : structure ? 's' : 'a');
             start = i + 1;
         } else if (c == '}') {
             if (!braces.empty()) braces.pop_back();
@@ -127,35 +133,15 @@ std::vector<Place> Places(const std::string &text, const std::vector<Token> &tok
     return places;
 }
 
-// Whether the declaration whose type is tokens[i] is the first of its
-// constant buffer: the first member of a cbuffer or tbuffer, or a global
-// with no variable declared at the file's level before it.
-bool StartsBuffer(const std::string &text, const std::vector<Token> &tokens, size_t i) {
-    size_t first = i;
-    while (first > 0 && tokens[first - 1].kind == TokenKind::Identifier)
-        --first;
-    if (first > 0 && IsMark(text, tokens[first - 1], '{')) {
-        size_t k = first - 1;
-        while (k > 0 && !IsMark(text, tokens[k - 1], ';') && !IsMark(text, tokens[k - 1], '}'))
-            --k;
-        return Is(text, tokens[k], "cbuffer") || Is(text, tokens[k], "tbuffer");
+// The majority of the matrix declared at tokens[i].
+bool RowMajor(const Place &place, const std::string &text, const std::vector<Token> &tokens,
+              size_t i) {
+    bool rowMajor = place.rowMajor;
+    for (size_t j = i; j-- > 0 && tokens[j].kind == TokenKind::Identifier;) {
+        if (Is(text, tokens[j], "row_major")) rowMajor = true;
+        if (Is(text, tokens[j], "column_major")) rowMajor = false;
     }
-    int depth    = 0;
-    size_t start = 0;
-    for (size_t k = 0; k < first; ++k) {
-        const char c = MarkOf(text, tokens[k]);
-        if (c == '{' || c == '(') ++depth;
-        if (c == '}' || c == ')') --depth;
-        if (depth < 0) return false;
-        if (depth > 0 || (c != ';' && c != '}')) continue;
-        bool variable = c == ';';
-        for (size_t j = start; j < k && variable; ++j)
-            variable = !Is(text, tokens[j], "static") && !Is(text, tokens[j], "typedef") &&
-                       !IsMark(text, tokens[j], '(');
-        if (variable) return false;
-        start = k + 1;
-    }
-    return depth == 0;
+    return rowMajor;
 }
 
 // Whether the declaration at tokens[i] may become a vector: in code always;
@@ -167,20 +153,58 @@ bool Rewritable(const Shape &shape, const Place &place, const std::string &text,
     const bool semantic = i + 2 < tokens.size() && tokens[i + 1].kind == TokenKind::Identifier &&
                           IsMark(text, tokens[i + 2], ':');
     if (place.code || place.isStatic || (place.signature && !semantic)) return true;
-    bool rowMajor = place.rowMajor;
-    for (size_t j = i; j-- > 0 && tokens[j].kind == TokenKind::Identifier;) {
-        if (Is(text, tokens[j], "row_major")) rowMajor = true;
-        if (Is(text, tokens[j], "column_major")) rowMajor = false;
-    }
-    // One register either way: rows of one column, column-major, or one row,
-    // row-major; a whole one, or one that starts the buffer, as the matrix
-    // does where a vector might not.
-    if (rowMajor ? shape.rows != 1 : shape.columns != 1) return false;
-    return shape.size() == 4 || StartsBuffer(text, tokens, i);
+    // One whole register either way: 4 rows of one column, column-major, or
+    // one row of 4, row-major.
+    return shape.size() == 4 &&
+           (RowMajor(place, text, tokens, i) ? shape.rows == 1 : shape.columns == 1);
 }
 
 // Names declared as a degenerate matrix that became a vector.
 using Names = std::map<std::string, Shape, std::less<>>;
+
+// Names declared as a degenerate matrix that became an array of registers,
+// and what each use of one becomes.
+struct SpreadName {
+    size_t declaration; // the name's token where it is declared
+    std::string use;
+    bool member; // a structure's member, used after a '.'
+};
+using Spread = std::map<std::string, SpreadName, std::less<>>;
+
+// A degenerate matrix outside code whose vector takes other registers (a
+// float3x1 starts a register, a float1x3 takes three) becomes the array of
+// vectors that takes its registers: floatN m[1] for one register, float
+// m[N] for N registers of one component each, outside structures (whose
+// values code may assign). Each use then reads the vector (SpreadName), and
+// the matrix's indexing is the vector's, as for the names that became
+// vectors. Arrays of them stay as they are.
+bool RegisterArray(const Shape &shape, const Place &place, const std::string &text,
+                   const std::vector<Token> &tokens, size_t i, std::vector<Edit> &edits,
+                   Spread &spread) {
+    if (place.code || place.signature || place.isStatic || i + 2 >= tokens.size() ||
+        tokens[i + 1].kind != TokenKind::Identifier || IsMark(text, tokens[i + 2], '[') ||
+        IsMark(text, tokens[i + 2], '('))
+        return false;
+    const bool rowMajor    = RowMajor(place, text, tokens, i);
+    const int registers    = rowMajor ? shape.rows : shape.columns;
+    const int perRegister  = rowMajor ? shape.columns : shape.rows;
+    const std::string name = std::string(Spelling(text, tokens[i + 1]));
+    if (registers > 1 && place.structMember) return false;
+    if (registers == 1) {
+        edits.push_back({tokens[i].offset, tokens[i].length,
+                         perRegister == 1 ? shape.base : shape.base + std::to_string(perRegister)});
+        edits.push_back({tokens[i + 1].end(), 0, "[1]"});
+        spread[name] = {i + 1, name + "[0]", place.structMember};
+    } else {
+        edits.push_back({tokens[i].offset, tokens[i].length, shape.base});
+        edits.push_back({tokens[i + 1].end(), 0, "[" + std::to_string(registers) + "]"});
+        std::string use = VectorOf(shape) + "(";
+        for (int r = 0; r < registers; ++r)
+            use += (r ? ", " : "") + name + "[" + std::to_string(r) + "]";
+        spread[name] = {i + 1, use + ")", false};
+    }
+    return true;
+}
 
 // The components a matrix swizzle (_m01_m02, _11_12) names, as xyzw of the
 // vector; empty where it is not one.
@@ -346,20 +370,145 @@ std::string Refusal(const std::string &text, const std::vector<Token> &tokens, s
     return std::string();
 }
 
+// A typedef of a matrix, or of an array of them: what its uses become.
+struct MatrixAlias {
+    std::string type;     // the matrix type, as spelled
+    std::string majority; // row_major, column_major, or none yet
+    std::string dims;     // an array typedef's "[2]"
+};
+
+// Applies edits back to front and lexes the text again.
+void ApplyEdits(std::string &text, LexedHlsl &lexed, std::vector<Edit> &edits) {
+    if (edits.empty()) return;
+    std::stable_sort(edits.begin(), edits.end(),
+                     [](const Edit &a, const Edit &b) { return a.offset > b.offset; });
+    for (const Edit &edit : edits)
+        text.replace(edit.offset, edit.length, edit.text);
+    lexed = LexHlsl(text, lexed.files[0]);
+}
+
+// The end of the declarator that starts at tokens[i] (a name and its
+// dimensions): the token after its last ']'.
+size_t DeclaratorEnd(const std::string &text, const std::vector<Token> &tokens, size_t i) {
+    ++i;
+    while (i < tokens.size() && IsMark(text, tokens[i], '['))
+        i = ClosingBracket(text, tokens, i) + 1;
+    return std::min(i, tokens.size());
+}
+
+// #pragma pack_matrix sets the majority of the matrices declared after it,
+// outside code, that name none: the latent majority of the moment each is
+// declared (majority-pragma.shader_test, which Windows runs: a struct's
+// members keep the one of their declaration, a typedef of a matrix the one
+// of its own, an array typedef made with none is column-major, and a typedef
+// with a majority refuses another). glslang applies the last pragma to every
+// uniform instead, and misreads a majority given through a typedef
+// (majority-typedef.shader_test), so each such declaration is written out
+// with its majority and the matrix type, and the pragmas are removed.
+// Refusals are the Windows rules' (windows_rules.h), on the text left.
+void ApplyMatrixPragmas(std::string &text, LexedHlsl &lexed) {
+    const std::vector<Token> &tokens = lexed.tokens;
+    const std::vector<Place> places  = Places(text, tokens);
+    std::map<std::string, MatrixAlias, std::less<>> aliases;
+    std::vector<Edit> edits;
+    std::string latent;
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        const Token &t = tokens[i];
+        if (t.kind == TokenKind::Directive) {
+            const std::string_view line = Spelling(text, t);
+            if (line.find("pack_matrix") == std::string_view::npos) continue;
+            const bool row = line.find("row_major") != std::string_view::npos;
+            if (!row && line.find("column_major") == std::string_view::npos) continue;
+            latent = row ? "row_major" : "column_major";
+            edits.push_back({t.offset, t.length, std::string()});
+            continue;
+        }
+        if (t.kind != TokenKind::Identifier || places[i].code || places[i].signature) continue;
+        const std::string_view name = Spelling(text, t);
+        auto alias                  = aliases.find(name);
+        const bool matrix           = ShapeOf(name).matrix || name == "matrix";
+        if ((!matrix && alias == aliases.end()) || i + 1 >= tokens.size() ||
+            IsMark(text, tokens[i + 1], '(') || (i > 0 && IsMark(text, tokens[i - 1], '<')))
+            continue;
+        std::string given;
+        bool isTypedef = false;
+        for (size_t j = i; j-- > 0 && tokens[j].kind == TokenKind::Identifier;) {
+            if (Is(text, tokens[j], "row_major") || Is(text, tokens[j], "column_major"))
+                given = std::string(Spelling(text, tokens[j]));
+            isTypedef = isTypedef || Is(text, tokens[j], "typedef");
+        }
+        // The type's last token: matrix<float, 2, 2> ends at its '>'.
+        size_t last = i;
+        if (name == "matrix" && IsMark(text, tokens[i + 1], '<'))
+            while (last + 1 < tokens.size() && !IsMark(text, tokens[last], '>'))
+                ++last;
+        MatrixAlias declared{std::string(text, t.offset, tokens[last].end() - t.offset), given, ""};
+        if (alias != aliases.end()) {
+            // A majority against the typedef's, or on an array typedef, is
+            // left for the Windows rules to refuse (windows_rules.h).
+            if (!given.empty() &&
+                (!alias->second.dims.empty() ||
+                 (!alias->second.majority.empty() && given != alias->second.majority)))
+                continue;
+            declared = alias->second;
+        }
+        if (declared.majority.empty()) declared.majority = given;
+        if (declared.majority.empty()) declared.majority = latent;
+        std::string type = declared.type;
+        if (given.empty() && !declared.majority.empty()) type = declared.majority + " " + type;
+        if (alias != aliases.end() || type != declared.type)
+            edits.push_back({t.offset, tokens[last].end() - t.offset, type});
+        // Each declarator takes the typedef's dimensions after its own; the
+        // scan goes on after the names declared.
+        size_t resume = last;
+        for (size_t d = last + 1; d < tokens.size() && tokens[d].kind == TokenKind::Identifier;) {
+            const size_t end = DeclaratorEnd(text, tokens, d);
+            resume           = end - 1;
+            if (!declared.dims.empty() && end < tokens.size())
+                edits.push_back({tokens[end].offset, 0, declared.dims});
+            if (isTypedef) {
+                MatrixAlias made = declared;
+                made.dims =
+                    std::string(text, tokens[d].end(), tokens[end - 1].end() - tokens[d].end()) +
+                    declared.dims;
+                // An array typedef made with no majority is column-major.
+                if (made.majority.empty() && !made.dims.empty()) made.majority = "column_major";
+                aliases[std::string(Spelling(text, tokens[d]))] = made;
+            }
+            size_t next = end;
+            while (next < tokens.size() && !IsMark(text, tokens[next], ',') &&
+                   !IsMark(text, tokens[next], ';') && !IsMark(text, tokens[next], ':')) {
+                const char c = MarkOf(text, tokens[next]);
+                next = c == '(' || c == '{' || c == '[' ? ClosingBracket(text, tokens, next) + 1
+                                                        : next + 1;
+            }
+            if (next >= tokens.size() || !IsMark(text, tokens[next], ',')) break;
+            d = next + 1;
+        }
+        i = resume;
+    }
+    ApplyEdits(text, lexed, edits);
+}
+
 } // namespace
 
 bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics) {
+    ApplyMatrixPragmas(text, lexed);
     const std::vector<Token> &tokens = lexed.tokens;
     const std::vector<Place> places  = Places(text, tokens);
     std::vector<Edit> edits;
     Names names;
+    Spread spread;
     for (size_t i = 0; i < tokens.size(); ++i) {
         if (tokens[i].kind != TokenKind::Identifier) continue;
         const Shape shape = ShapeOf(Spelling(text, tokens[i]));
         if (!shape.degenerate()) continue;
         const bool constructor = i + 1 < tokens.size() && MarkOf(text, tokens[i + 1]) == '(';
-        if (!constructor && !Rewritable(shape, places[i], text, tokens, i)) continue;
-        edits.push_back({tokens[i].offset, tokens[i].length, VectorOf(shape)});
+        if (!constructor && !Rewritable(shape, places[i], text, tokens, i)) {
+            if (!RegisterArray(shape, places[i], text, tokens, i, edits, spread)) continue;
+        } else {
+            edits.push_back({tokens[i].offset, tokens[i].length, VectorOf(shape)});
+        }
         // A vector has no majority: row_major's registers are the vector's.
         for (size_t j = i; j-- > 0 && tokens[j].kind == TokenKind::Identifier;)
             if (Is(text, tokens[j], "row_major") || Is(text, tokens[j], "column_major"))
@@ -412,6 +561,11 @@ bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagno
             }
             continue;
         }
+        // A name laid out as an array of registers reads as its vector.
+        auto spreadOut = spread.find(name);
+        if (spreadOut != spread.end() && spreadOut->second.declaration != i &&
+            (i == 0 || !IsMark(text, tokens[i - 1], '.') || spreadOut->second.member))
+            edits.push_back({tokens[i].offset, tokens[i].length, spreadOut->second.use});
         auto found = names.find(name);
         if (found == names.end() || i + 1 >= tokens.size()) continue;
         const Shape &shape = found->second;
@@ -454,4 +608,22 @@ bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagno
         text.replace(edit.offset, edit.length, edit.text);
     lexed = LexHlsl(text, lexed.files[0]);
     return true;
+}
+
+std::set<std::string> RowMajorSemanticNames(const std::string &text, const LexedHlsl &lexed) {
+    const std::vector<Token> &tokens = lexed.tokens;
+    std::set<std::string> names;
+    for (size_t i = 0; i + 3 < tokens.size(); ++i) {
+        if (!Is(text, tokens[i], "row_major")) continue;
+        size_t type = i + 1;
+        while (type + 2 < tokens.size() && tokens[type].kind == TokenKind::Identifier &&
+               !ShapeOf(Spelling(text, tokens[type])).matrix)
+            ++type;
+        if (type + 2 >= tokens.size() || !ShapeOf(Spelling(text, tokens[type])).matrix) continue;
+        size_t after = DeclaratorEnd(text, tokens, type + 1);
+        if (tokens[type + 1].kind == TokenKind::Identifier && after < tokens.size() &&
+            IsMark(text, tokens[after], ':'))
+            names.insert(std::string(Spelling(text, tokens[type + 1])));
+    }
+    return names;
 }

@@ -21,6 +21,7 @@
 #include "platform/gl/compiler/diagnostics.h"
 #include "platform/gl/hlsl/lexer.h"
 
+#include <set>
 #include <string>
 
 // Rewrites text, keeping every line where it was, and lexes it again when it
@@ -30,3 +31,7 @@
 // matrix), and for a mul() whose result is an outer product of a rewritten
 // matrix and an operand whose shape the text does not give.
 bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics);
+
+// The names declared row_major matrices with a semantic (parameters and
+// structure members), which glslang's tree and SPIR-V do not mark.
+std::set<std::string> RowMajorSemanticNames(const std::string &text, const LexedHlsl &lexed);

@@ -234,6 +234,38 @@ class ProfileChecker : public glslang::TIntermTraverser {
                                        " constant buffers there are");
     }
 
+    // $Params, the buffer Windows makes of the entry point's uniform
+    // parameters, takes a slot of its own beside $Globals, where glslang
+    // puts both in one; and every cbuffer declared takes one, read or not
+    // (register-reservations-numeric.shader_test).
+    void CountBuffers(TIntermAggregate *linkerObjects, TIntermAggregate *userEntry,
+                      const glslang::TSourceLoc &entryLoc) {
+        const size_t visited = buffers_.size(); // those ConstantBuffer has counted
+        size_t globals = 0, params = 0;
+        for (TIntermNode *object : linkerObjects->getSequence()) {
+            TIntermSymbol *symbol = object->getAsSymbolNode();
+            if (!symbol || symbol->getType().getBasicType() != glslang::EbtBlock ||
+                symbol->getType().getQualifier().storage != glslang::EvqUniform)
+                continue;
+            if (symbol->getType().getTypeName() == "$Global")
+                globals = symbol->getType().getStruct()->size();
+            buffers_.insert(symbol->getId());
+        }
+        TIntermAggregate *parameters = userEntry && !userEntry->getSequence().empty()
+                                           ? userEntry->getSequence()[0]->getAsAggregate()
+                                           : nullptr;
+        if (parameters)
+            for (TIntermNode *parameter : parameters->getSequence())
+                if (TIntermSymbol *symbol = parameter->getAsSymbolNode())
+                    params += symbol->getType().getQualifier().storage == glslang::EvqUniform &&
+                              !symbol->getType().containsOpaque();
+        const size_t used = buffers_.size() + (params > 0 && globals > params ? 1 : 0);
+        if (used > kConstantBufferSlots && visited <= kConstantBufferSlots)
+            Refuse(entryLoc, "the stage uses more than the " +
+                                 std::to_string(kConstantBufferSlots) +
+                                 " constant buffers there are ($Globals and $Params count)");
+    }
+
     bool visitAggregate(glslang::TVisit visit, TIntermAggregate *node) override {
         if (visit != glslang::EvPreVisit) return true;
         CheckType(node->getType(), node->getLoc());
@@ -593,6 +625,7 @@ class ProfileChecker : public glslang::TIntermTraverser {
     std::set<std::string> classNames_;
     std::set<std::string> said_;
     std::set<long long> textures_, samplers_, buffers_;
+    bool uncounted_   = false; // a buffer only the linker's objects hold
     int textureSlots_ = 0, samplerSlots_ = 0, outputComponents_ = 0;
 };
 
@@ -662,6 +695,7 @@ bool CheckProfile(const std::string &source, const char *fileName, const Include
             if (userEntry && tree->getStage() == EShLangGeometry) checker.CheckStreams(userEntry);
             if (userEntry) checker.CheckObjectOutputs(userEntry);
             if (linkerObjects) checker.CheckSignature(linkerObjects, entryLoc, entryPoint);
+            if (linkerObjects) checker.CountBuffers(linkerObjects, userEntry, entryLoc);
             checker.CheckAttributes(*tree, entryLoc, entryPoint);
         }
         problems = std::move(checker.problems);

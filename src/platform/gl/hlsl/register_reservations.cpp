@@ -123,6 +123,25 @@ enum class Body { None, Buffer, Function, Other };
 
 } // namespace
 
+// A global const without static and without a value is a uniform, in
+// $Globals, as any global (const.shader_test); glslang makes it a constant
+// 0 unless "const uniform" says otherwise, in that order.
+void UniformConstant(std::string_view text, const Tokens &tokens, size_t first, size_t end,
+                     std::vector<TextEdit> &edits) {
+    size_t constant = end, uniform = end;
+    for (size_t k = first; k < end; ++k) {
+        if (Is(text, tokens[k], "static") || Is(text, tokens[k], "typedef") ||
+            IsMark(text, tokens[k], '=') || IsMark(text, tokens[k], '(') ||
+            IsBufferKeyword(text, tokens[k]))
+            return;
+        if (Is(text, tokens[k], "const") && constant == end) constant = k;
+        if (Is(text, tokens[k], "uniform") && uniform == end) uniform = k;
+    }
+    if (constant == end || (uniform < end && uniform > constant)) return;
+    if (uniform < end) edits.push_back({tokens[uniform].offset, tokens[uniform].length, "       "});
+    edits.push_back({tokens[constant].end(), 0, " uniform"});
+}
+
 bool RewriteRegisterReservations(std::string &text, LexedHlsl &lexed, const char *fileName,
                                  Diagnostics &diagnostics) {
     const Tokens &tokens = lexed.tokens;
@@ -151,6 +170,7 @@ bool RewriteRegisterReservations(std::string &text, LexedHlsl &lexed, const char
         } else if (IsMark(text, t, '}')) {
             if (depth > 0 && --depth == 0 && body != Body::Other) statement = i + 1;
         } else if (IsMark(text, t, ';') && depth == 0) {
+            UniformConstant(text, tokens, statement, i, edits);
             statement = i + 1;
         } else if (depth == 0 && IsMark(text, t, '(')) {
             ++parens;

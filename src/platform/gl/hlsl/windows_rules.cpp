@@ -7,6 +7,7 @@
 #include "platform/gl/hlsl/windows_rules.h"
 
 #include "platform/gl/compiler/diagnostics.h"
+#include "platform/gl/hlsl/matrix_forms.h"
 
 #include <glslang/Include/intermediate.h>
 #include <glslang/MachineIndependent/localintermediate.h>
@@ -555,6 +556,15 @@ void CheckStorage(const Source &s, Diagnostics &out) {
             else if (s.scope[first] == 'g' && statementStart && Is(s, end + 2, "("))
                 Refuse(s, first, "a function's result cannot be 'uniform'", out);
         }
+        // nointerpolation reads the first vertex's value, which no other
+        // interpolation mode goes with (nointerpolation.shader_test refuses
+        // "nointerpolation centroid").
+        for (const char *mode : {"centroid", "linear", "noperspective", "sample"})
+            if (given.count("nointerpolation") && given.count(mode)) {
+                Refuse(s, first, "'nointerpolation' does not go with '" + std::string(mode) + "'",
+                       out);
+                break;
+            }
         if (!given.count("const") || s.scope[first] != 'f' || !statementStart ||
             given.count("typedef"))
             continue;
@@ -763,7 +773,8 @@ class SwizzleChecker : public glslang::TIntermTraverser {
 // an array of structures cannot be an output); two inputs may share one only
 // with the same layout: the same number of components of the same kind,
 // floating or integer, and neither a row_major matrix.
-void CheckSemantics(const glslang::TIntermediate &tree, const char *fileName, Diagnostics &out) {
+void CheckSemantics(const glslang::TIntermediate &tree, const char *fileName,
+                    const std::set<std::string> &rowMajorNames, Diagnostics &out) {
     const glslang::TIntermAggregate *root =
         tree.getTreeRoot() ? tree.getTreeRoot()->getAsAggregate() : nullptr;
     if (!root) return;
@@ -787,61 +798,71 @@ void CheckSemantics(const glslang::TIntermediate &tree, const char *fileName, Di
     };
     // One value with its semantic: each array element and matrix vector
     // takes the next index.
-    std::function<void(const glslang::TType &, bool, int)> add = [&](const glslang::TType &type,
-                                                                     bool input, int element) {
-        if (type.isStruct()) {
-            if (!input && type.isArray()) {
-                refuse("an array of structures cannot be an output of the entry point");
+    // glslang's tree keeps no majority for these: the text's row_major does
+    // (RowMajorSemanticNames), by the name declared ("a.tp[1]" is tp).
+    auto declaredRowMajor = [&](std::string name) {
+        name = name.substr(name.rfind('.') == std::string::npos ? 0 : name.rfind('.') + 1);
+        return rowMajorNames.count(name.substr(0, name.find('['))) > 0;
+    };
+    std::function<void(const glslang::TType &, bool, int, bool)> add =
+        [&](const glslang::TType &type, bool input, int element, bool declared) {
+            if (type.isStruct()) {
+                if (!input && type.isArray()) {
+                    refuse("an array of structures cannot be an output of the entry point");
+                    return;
+                }
+                for (const glslang::TTypeLoc &member : *type.getStruct())
+                    add(*member.type, input, 0,
+                        declaredRowMajor(member.type->getFieldName().c_str()));
                 return;
             }
-            for (const glslang::TTypeLoc &member : *type.getStruct())
-                add(*member.type, input, 0);
-            return;
-        }
-        const glslang::TQualifier &q = type.getQualifier();
-        if (!q.semanticName) return;
-        std::string name = q.semanticName;
-        std::transform(name.begin(), name.end(), name.begin(),
-                       [](char c) { return std::toupper(static_cast<unsigned char>(c)); });
-        size_t digits = name.size();
-        while (digits > 0 && std::isdigit(static_cast<unsigned char>(name[digits - 1])))
-            --digits;
-        const int index = (digits < name.size() ? std::atoi(name.c_str() + digits) : 0) + element;
-        name.resize(digits);
-        // glslang keeps HLSL's matrices transposed: its column-major one is
-        // HLSL's row_major.
-        const bool rowMajor =
-            type.isMatrix() && type.getQualifier().layoutMatrix == glslang::ElmColumnMajor;
-        Use use{std::max(type.getVectorSize(), 1), 1,
-                !type.containsBasicType(glslang::EbtFloat) &&
-                    !type.containsBasicType(glslang::EbtFloat16),
-                rowMajor};
-        if (type.isMatrix()) {
-            use.registers  = rowMajor ? type.getMatrixCols() : type.getMatrixRows();
-            use.components = rowMajor ? type.getMatrixRows() : type.getMatrixCols();
-        }
-        const int count =
-            use.registers * (type.isArray() ? std::max(type.getCumulativeArraySize(), 1) : 1);
-        for (int k = 0; k < count; ++k) {
-            const auto key = std::make_pair(name, index + k);
-            if (!input) {
-                if (!outputs.insert(key).second)
-                    refuse("the output semantic '" + name + std::to_string(index + k) +
-                           "' is given to more than one value");
-                continue;
+            const glslang::TQualifier &q = type.getQualifier();
+            if (!q.semanticName) return;
+            std::string name = q.semanticName;
+            std::transform(name.begin(), name.end(), name.begin(),
+                           [](char c) { return std::toupper(static_cast<unsigned char>(c)); });
+            size_t digits = name.size();
+            while (digits > 0 && std::isdigit(static_cast<unsigned char>(name[digits - 1])))
+                --digits;
+            int index = digits < name.size() ? std::atoi(name.c_str() + digits) : 0;
+            name.resize(digits);
+            // glslang keeps HLSL's matrices transposed: its column-major one is
+            // HLSL's row_major.
+            const bool rowMajor =
+                type.isMatrix() &&
+                (type.getQualifier().layoutMatrix == glslang::ElmColumnMajor || declared);
+            Use use{std::max(type.getVectorSize(), 1), 1,
+                    !type.containsBasicType(glslang::EbtFloat) &&
+                        !type.containsBasicType(glslang::EbtFloat16),
+                    rowMajor};
+            if (type.isMatrix()) {
+                use.registers  = rowMajor ? type.getMatrixCols() : type.getMatrixRows();
+                use.components = rowMajor ? type.getMatrixRows() : type.getMatrixCols();
             }
-            const auto known = inputs.find(key);
-            if (known == inputs.end()) {
-                inputs[key] = use;
-                continue;
+            // A split array's element starts past the registers of those before.
+            index += element * use.registers;
+            const int count =
+                use.registers * (type.isArray() ? std::max(type.getCumulativeArraySize(), 1) : 1);
+            for (int k = 0; k < count; ++k) {
+                const auto key = std::make_pair(name, index + k);
+                if (!input) {
+                    if (!outputs.insert(key).second)
+                        refuse("the output semantic '" + name + std::to_string(index + k) +
+                               "' is given to more than one value");
+                    continue;
+                }
+                const auto known = inputs.find(key);
+                if (known == inputs.end()) {
+                    inputs[key] = use;
+                    continue;
+                }
+                const Use &was = known->second;
+                if (was.components != use.components || was.registers != use.registers ||
+                    was.integer != use.integer || was.rowMajorMatrix || use.rowMajorMatrix)
+                    refuse("the input semantic '" + name + std::to_string(index + k) +
+                           "' is given to values of different layouts");
             }
-            const Use &was = known->second;
-            if (was.components != use.components || was.registers != use.registers ||
-                was.integer != use.integer || was.rowMajorMatrix || use.rowMajorMatrix)
-                refuse("the input semantic '" + name + std::to_string(index + k) +
-                       "' is given to values of different layouts");
-        }
-    };
+        };
     for (TIntermNode *child : root->getSequence()) {
         const glslang::TIntermAggregate *node = child->getAsAggregate();
         if (!node || node->getOp() != glslang::EOpLinkerObjects) continue;
@@ -862,7 +883,8 @@ void CheckSemantics(const glslang::TIntermediate &tree, const char *fileName, Di
             }
             add(symbol->getType(), input,
                 open != std::string::npos && name.back() == ']' ? std::atoi(name.c_str() + open + 1)
-                                                                : 0);
+                                                                : 0,
+                declaredRowMajor(name));
         }
     }
 }
@@ -891,5 +913,6 @@ void CheckWindowsRules(const std::string &original, const std::string &preproces
         SwizzleChecker swizzles(fileName, out);
         tree.getTreeRoot()->traverse(&swizzles);
     }
-    if (tree.getStage() != EShLangGeometry) CheckSemantics(tree, fileName, out);
+    if (tree.getStage() != EShLangGeometry)
+        CheckSemantics(tree, fileName, RowMajorSemanticNames(preprocessed, lexed), out);
 }

@@ -5,7 +5,9 @@
 #include "platform/gl/spirv/clip_distances.h"
 #include "platform/gl/spirv/inverse_trig.h"
 #include "platform/gl/spirv/matrices.h"
+#include "platform/gl/spirv/buffer_reads.h"
 #include "platform/gl/spirv/split_arrays.h"
+#include "platform/gl/spirv/stage_matrices.h"
 #include "platform/gl/spirv/texture_offsets.h"
 #include "platform/gl/spirv/unbound_buffers.h"
 #include "platform/gl/spirv/unbound_textures.h"
@@ -25,6 +27,11 @@ const std::vector<SpirvPass> &SpirvPasses() {
              return context.stage == ShaderStage::Geometry && HoldsClipCullStandIn(module);
          },
          RestoreClipCullDistances},
+        {"transpose stage matrices",
+         [](const SpirvModule &module, const SpirvPassContext &) {
+             return HoldsStageMatrix(module);
+         },
+         TransposeStageMatrices},
         // Before the arithmetic, which then sees the columns' operations.
         {"split matrix operations",
          [](const SpirvModule &module, const SpirvPassContext &) {
@@ -50,6 +57,16 @@ const std::vector<SpirvPass> &SpirvPasses() {
              return HoldsStorageBuffer(module);
          },
          ZeroUnboundBufferReads},
+        {"read mixed constant buffers as floats",
+         [](const SpirvModule &module, const SpirvPassContext &) {
+             return HoldsMixedBuffer(module);
+         },
+         ReadMixedBuffersAsFloats},
+        {"split constant buffer array reads",
+         [](const SpirvModule &module, const SpirvPassContext &) {
+             return HoldsBufferArrayRead(module);
+         },
+         SplitBufferArrayReads},
     };
     return passes;
 }

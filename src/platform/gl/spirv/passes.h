@@ -11,6 +11,7 @@
 #include "platform/gl/spirv/module.h"
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,9 @@ struct SpirvPassContext {
     ShaderStage stage = ShaderStage::Vertex;
     std::string fileName;    // as the compile named it, for diagnostics
     std::string_view source; // its text, where a diagnostic's column is found by a name
+    // The stage's inputs and outputs that are row_major matrices, by name:
+    // the SPIR-V keeps no majority for them.
+    std::set<std::string> rowMajorStageMatrices;
 };
 
 struct SpirvPass {

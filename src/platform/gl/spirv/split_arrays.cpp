@@ -2,10 +2,12 @@
 #include "platform/gl/spirv/split_arrays.h"
 
 #include "platform/gl/spirv/module.h"
+#include "platform/gl/spirv/stage_matrices.h"
 
 #include <algorithm>
 #include <cctype>
 #include <map>
+#include <set>
 #include <tuple>
 
 namespace {
@@ -96,7 +98,27 @@ bool HoldsSplitStageArray(const SpirvModule &module) {
     return false;
 }
 
-bool MendSplitStageArrays(SpirvModule &module, const SpirvPassContext &, Diagnostics &) {
+// The semantic indices an element takes from the first, at location from
+// the first: one per location glslang gave, but for a float matrix, which
+// takes one per HLSL column (its vector's size) where glslang gave one
+// location per row, as TransposeStageMatrices (stage_matrices.h) mends.
+uint32_t ElementIndex(const SpirvModule &module, const std::set<std::string> &rowMajor,
+                      uint32_t variable, uint32_t location) {
+    const std::string *name = module.names.Find(variable);
+    if (name && rowMajor.count(DeclaredName(*name))) return location;
+    const SpirvDeclaration *pointer =
+        Declaration(module, TypeOf(module, variable), spv::OpTypePointer);
+    const SpirvDeclaration *matrix =
+        pointer ? Declaration(module, pointer->operands[1], spv::OpTypeMatrix) : nullptr;
+    if (!matrix) return location;
+    auto column = module.types.find(matrix->operands[0]);
+    if (column == module.types.end() || column->second.kind != spv::OpTypeFloat ||
+        column->second.width != 32 || column->second.count < 2 || matrix->operands[1] < 2)
+        return location;
+    return location / matrix->operands[1] * column->second.count;
+}
+
+bool MendSplitStageArrays(SpirvModule &module, const SpirvPassContext &context, Diagnostics &) {
     std::map<uint32_t, StageVariable> variables;
     for (const auto &[id, semantic] : module.semantics) {
         const std::string *name = module.names.Find(id);
@@ -140,8 +162,10 @@ bool MendSplitStageArrays(SpirvModule &module, const SpirvPassContext &, Diagnos
                                    ? std::stoul(semantic.substr(digits))
                                    : 0;
         for (const StageVariable &element : array.second)
-            SetSemantic(module, element.id,
-                        base + std::to_string(index + element.location - first));
+            SetSemantic(
+                module, element.id,
+                base + std::to_string(index + ElementIndex(module, context.rowMajorStageMatrices,
+                                                           element.id, element.location - first)));
         const uint32_t vertices = InputVertexCount(module);
         if (vertices && std::get<0>(array.first) == spv::StorageClassInput)
             for (const StageVariable &element : array.second)

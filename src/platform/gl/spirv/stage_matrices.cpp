@@ -1,0 +1,180 @@
+#include "platform/gl/spirv/stage_matrices.h"
+
+#include <map>
+#include <set>
+
+namespace {
+
+struct Stage {
+    SpirvModule &module;
+    std::map<uint32_t, SpirvInstruction> types; // matrix and array types by id
+    std::map<uint32_t, uint32_t> transposed;    // type -> its transposed form
+
+    explicit Stage(SpirvModule &m) : module(m) {
+        for (const SpirvInstruction &g : module.globals)
+            if ((g.opcode == spv::OpTypeMatrix || g.opcode == spv::OpTypeArray) &&
+                !g.operands.empty())
+                types[g.operands[0]] = g;
+    }
+
+    // The matrix, or array of matrices, of floats with columns and rows
+    // swapped; 0 when the type is neither, or when a side of it is 1.
+    uint32_t Transposed(uint32_t type) {
+        auto known = transposed.find(type);
+        if (known != transposed.end()) return known->second;
+        auto found    = types.find(type);
+        uint32_t form = 0;
+        if (found != types.end() && found->second.opcode == spv::OpTypeArray) {
+            const uint32_t element = Transposed(found->second.operands[1]);
+            if (element) {
+                form = FreshId(module);
+                AddGlobal(module, spv::OpTypeArray, {form, element, found->second.operands[2]});
+            }
+        } else if (found != types.end()) {
+            const uint32_t columns = found->second.operands[2];
+            auto column            = module.types.find(found->second.operands[1]);
+            if (column != module.types.end() && column->second.kind == spv::OpTypeFloat &&
+                column->second.width == 32 && column->second.count > 1 && columns > 1) {
+                const uint32_t vector = FloatType(module, columns);
+                for (const SpirvInstruction &g : module.globals)
+                    if (g.opcode == spv::OpTypeMatrix && g.operands[1] == vector &&
+                        g.operands[2] == column->second.count)
+                        form = g.operands[0];
+                if (!form) {
+                    form = FreshId(module);
+                    AddGlobal(module, spv::OpTypeMatrix, {form, vector, column->second.count});
+                }
+            }
+        }
+        transposed[type] = form;
+        for (const SpirvInstruction &g : module.globals)
+            if (form && !types.count(form) && !g.operands.empty() && g.operands[0] == form)
+                types[form] = g;
+        return form;
+    }
+
+    uint32_t Pointer(uint32_t storage, uint32_t pointee) {
+        for (const auto &[id, declaration] : module.declarations)
+            if (declaration.opcode == spv::OpTypePointer && declaration.operands[0] == storage &&
+                declaration.operands[1] == pointee)
+                return id;
+        const uint32_t id = FreshId(module);
+        AddGlobal(module, spv::OpTypePointer, {id, storage, pointee});
+        return id;
+    }
+
+    // The value converted between a type and its transposed form, to.
+    uint32_t Convert(std::vector<SpirvInstruction> &out, uint32_t value, uint32_t from, uint32_t to,
+                     uint32_t result = 0) {
+        const SpirvInstruction &type = types.at(from);
+        if (type.opcode == spv::OpTypeMatrix)
+            return EmitInstruction(module, out, spv::OpTranspose, to, {value}, result);
+        const std::vector<uint32_t> length = ConstantValue(module, type.operands[2]);
+        const uint32_t element = type.operands[1], toElement = types.at(to).operands[1];
+        std::vector<uint32_t> parts;
+        for (uint32_t k = 0; k < (length.empty() ? 0 : length[0]); ++k) {
+            const uint32_t part =
+                EmitInstruction(module, out, spv::OpCompositeExtract, element, {value, k});
+            parts.push_back(Convert(out, part, element, toElement));
+        }
+        return EmitInstruction(module, out, spv::OpCompositeConstruct, to, parts, result);
+    }
+};
+
+// The stage's inputs and outputs that are not built-ins.
+std::vector<size_t> StageVariables(const SpirvModule &module) {
+    std::vector<size_t> found;
+    for (size_t g = 0; g < module.globals.size(); ++g) {
+        const SpirvInstruction &v = module.globals[g];
+        if (v.opcode != spv::OpVariable || v.operands.size() < 3 ||
+            (v.operands[2] != spv::StorageClassInput && v.operands[2] != spv::StorageClassOutput) ||
+            module.builtIns.Find(v.operands[1]))
+            continue;
+        found.push_back(g);
+    }
+    return found;
+}
+
+bool Rewrite(SpirvModule &module, const std::set<std::string> &rowMajor) {
+    Stage stage(module);
+    std::map<uint32_t, uint32_t> original; // a retyped pointer -> its pointee before
+    std::vector<SpirvInstruction> moved;
+    for (size_t g : StageVariables(module)) {
+        SpirvInstruction &v     = module.globals[g];
+        const std::string *name = module.names.Find(v.operands[1]);
+        // A row_major matrix takes one register per row, as glslang has it.
+        if (name && rowMajor.count(DeclaredName(*name))) continue;
+        const SpirvDeclaration *pointer = Declaration(module, v.operands[0], spv::OpTypePointer);
+        if (!pointer) continue;
+        const uint32_t pointee = pointer->operands[1], storage = v.operands[2];
+        const uint32_t form = stage.Transposed(pointee);
+        if (!form) continue;
+        original[v.operands[1]] = pointee;
+        SpirvInstruction copy   = module.globals[g];
+        copy.operands[0]        = stage.Pointer(storage, form);
+        SetTypeOf(module, copy.operands[1], copy.operands[0]);
+        moved.push_back(copy);
+        module.globals[g].opcode = spv::OpNop; // dropped below
+    }
+    if (moved.empty()) return true;
+    std::vector<SpirvInstruction> globals;
+    for (SpirvInstruction &g : module.globals)
+        if (g.opcode != spv::OpNop) globals.push_back(std::move(g));
+    globals.insert(globals.end(), moved.begin(), moved.end());
+    module.globals = std::move(globals);
+    std::vector<SpirvInstruction> code;
+    for (const SpirvInstruction &c : module.code) {
+        std::vector<uint32_t> o = c.operands;
+        if ((c.opcode == spv::OpAccessChain || c.opcode == spv::OpInBoundsAccessChain) &&
+            o.size() >= 3 && original.count(o[2])) {
+            const SpirvDeclaration *pointer = Declaration(module, o[0], spv::OpTypePointer);
+            const uint32_t form             = pointer ? stage.Transposed(pointer->operands[1]) : 0;
+            if (!form) return false; // a column or a component
+            original[o[1]] = pointer->operands[1];
+            o[0]           = stage.Pointer(pointer->operands[0], form);
+            SetTypeOf(module, o[1], o[0]);
+        } else if (c.opcode == spv::OpLoad && o.size() >= 3 && original.count(o[2])) {
+            const uint32_t form = stage.Transposed(o[0]), read = FreshId(module);
+            code.push_back({spv::OpLoad, {form, read, o[2]}});
+            SetTypeOf(module, read, form);
+            stage.Convert(code, read, form, o[0], o[1]);
+            continue;
+        } else if (c.opcode == spv::OpStore && o.size() >= 2 && original.count(o[0])) {
+            const uint32_t type = original.at(o[0]);
+            o[1]                = stage.Convert(code, o[1], type, stage.Transposed(type));
+        } else if (c.opcode != spv::OpEntryPoint) {
+            for (uint32_t word : o)
+                if (original.count(word)) return false;
+        }
+        code.push_back({c.opcode, std::move(o)});
+    }
+    module.code = std::move(code);
+    return true;
+}
+
+} // namespace
+
+std::string DeclaredName(const std::string &variable) {
+    const size_t dot       = variable.rfind('.');
+    const std::string last = dot == std::string::npos ? variable : variable.substr(dot + 1);
+    return last.substr(0, last.find('['));
+}
+
+bool HoldsStageMatrix(const SpirvModule &module) {
+    if (!Holds(module, spv::OpTypeMatrix)) return false;
+    for (size_t g : StageVariables(module)) {
+        const SpirvDeclaration *pointer =
+            Declaration(module, module.globals[g].operands[0], spv::OpTypePointer);
+        uint32_t type = pointer ? pointer->operands[1] : 0;
+        while (const SpirvDeclaration *array = Declaration(module, type, spv::OpTypeArray))
+            type = array->operands[0];
+        if (Declaration(module, type, spv::OpTypeMatrix)) return true;
+    }
+    return false;
+}
+
+bool TransposeStageMatrices(SpirvModule &module, const SpirvPassContext &context, Diagnostics &) {
+    SpirvModule rewritten = module;
+    if (Rewrite(rewritten, context.rowMajorStageMatrices)) module = std::move(rewritten);
+    return true;
+}
