@@ -89,6 +89,11 @@ bool Preprocess(Compile &c) {
     return true;
 }
 
+bool Namespaces(Compile &c) {
+    RemoveNamespaces(c.source, c.lexed);
+    return true;
+}
+
 // Judged before the effect syntax is blanked; its refusals stop the compile
 // with the tree's, once those are known too.
 bool EffectRules(Compile &c) {
@@ -107,6 +112,7 @@ bool RegisterReservations(Compile &c) {
 
 bool EntryDefinitions(Compile &c) {
     KeepLastEntryDefinition(c.source, c.lexed, c.entryPoint);
+    PlainUniformParameters(c.source, c.lexed, c.entryPoint);
     return true;
 }
 
@@ -260,6 +266,7 @@ struct Stage {
 const Stage kStages[] = {
     // HLSL text
     {"preprocess", Preprocess},
+    {"namespaces", Namespaces},
     {"effect rules", EffectRules},
     {"effect syntax", EffectSyntax},
     {"register reservations", RegisterReservations},

@@ -294,6 +294,29 @@ int KeepLastEntryDefinition(std::string &text, LexedHlsl &lexed, const std::stri
     return static_cast<int>(definitions.size());
 }
 
+void PlainUniformParameters(std::string &text, LexedHlsl &lexed, const std::string &entryPoint) {
+    Source source(text, lexed);
+    bool changed = false;
+    for (const Function &function : Functions(source)) {
+        if (source.Spelling(function.name) == entryPoint) continue;
+        const size_t close = source.Closing(function.name + 1);
+        for (size_t i = function.name + 2; i < close; ++i) {
+            if (source.Spelling(i) != "uniform") continue;
+            // 'uniform out' and 'static uniform' stay, for the rules that refuse them.
+            bool plain = true;
+            for (size_t k = i; k > function.name + 1 && !source.Is(k - 1, ','); --k)
+                plain = plain && source.Spelling(k - 1) != "static";
+            for (size_t k = i + 1; k < close && !source.Is(k, ','); ++k)
+                plain = plain && source.Spelling(k) != "out" && source.Spelling(k) != "inout" &&
+                        source.Spelling(k) != "static";
+            if (!plain) continue;
+            text.replace(source.tokens[i].offset, 7, "       ");
+            changed = true;
+        }
+    }
+    if (changed) lexed = LexHlsl(text, lexed.files[0]);
+}
+
 void BlankUnusedStreamFunctions(std::string &text, LexedHlsl &lexed,
                                 const std::string &entryPoint) {
     Source source(text, lexed);

@@ -12,9 +12,17 @@
 // - -true and -false as -1 and -0: the bool is an int there
 //   (max-min.shader_test);
 // - a floating-point case label as the integer the switch compares with;
+// - printf and errorf statements as nothing, as outside a debugging tool;
+// - a for loop's declaration before the loop where the source reads the
+//   variable after it;
 // - [unroll(N)] on a for loop as at most N iterations, which is what the
 //   Windows compiler runs of it (unroll.shader_test): a counter is declared
 //   with the loop's own variables, or before the loop where that starts a
 //   statement, and joins its condition and step.
 // Every line stays where it was; lexed is lexed again when the text changes.
 void RewriteStatementForms(std::string &text, LexedHlsl &lexed);
+
+// Removes "namespace N { ... }" around declarations and the "N::" before the
+// names they declare: glslang has no namespaces, the Windows compiler does.
+// Run before the effect rules, which would read the braces as a state block.
+void RemoveNamespaces(std::string &text, LexedHlsl &lexed);
