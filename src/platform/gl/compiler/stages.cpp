@@ -135,6 +135,7 @@ bool CallForms(Compile &c) {
 // Long literal suffixes, -true, float case labels, [unroll(N)].
 bool StatementForms(Compile &c) {
     RewriteStatementForms(c.source, c.lexed);
+    SplitSamplerArrays(c.source, c.lexed);
     return true;
 }
 

@@ -178,6 +178,70 @@ void HoistForDeclaration(const std::string &text, const std::vector<Token> &toke
 
 } // namespace
 
+void SplitSamplerArrays(std::string &text, LexedHlsl &lexed) {
+    const std::vector<Token> &tokens = lexed.tokens;
+    std::vector<Edit> edits;
+    int depth = 0;
+    for (size_t i = 0; i + 5 < tokens.size(); ++i) {
+        depth += IsMark(text, tokens[i], '{') - IsMark(text, tokens[i], '}');
+        const bool sampler = Is(text, tokens[i], "SamplerState") ||
+                             Is(text, tokens[i], "SamplerComparisonState") ||
+                             Is(text, tokens[i], "sampler");
+        if (depth != 0 || !sampler || tokens[i + 1].kind != TokenKind::Identifier ||
+            !IsMark(text, tokens[i + 2], '[') || tokens[i + 3].kind != TokenKind::Number ||
+            !IsMark(text, tokens[i + 4], ']'))
+            continue;
+        const int count = std::atoi(std::string(Spelling(text, tokens[i + 3])).c_str());
+        // The declaration, one declarator, with at most a register of the
+        // form register(sN), on one line.
+        size_t end      = i + 5;
+        int slot        = -1;
+        const bool uses = Is(text, tokens[end], ":") && end + 4 < tokens.size() &&
+                          Is(text, tokens[end + 1], "register") &&
+                          IsMark(text, tokens[end + 2], '(') && IsMark(text, tokens[end + 4], ')');
+        if (uses) {
+            const std::string_view reg = Spelling(text, tokens[end + 3]);
+            if (reg.size() < 2 || (reg[0] != 's' && reg[0] != 'S') ||
+                reg.find_first_not_of("0123456789", 1) != std::string_view::npos)
+                continue;
+            slot = std::atoi(std::string(reg.substr(1)).c_str());
+            end += 5;
+        }
+        if (count < 1 || count > 16 || !IsMark(text, tokens[end], ';') ||
+            tokens[end].line != tokens[i].line)
+            continue;
+        // Every other use an element at a literal index.
+        const std::string_view name = Spelling(text, tokens[i + 1]);
+        std::vector<Edit> elements;
+        bool literal = true;
+        for (size_t k = 0; k < tokens.size() && literal; ++k) {
+            if (k == i + 1 || !Is(text, tokens[k], name) ||
+                (k > 0 && IsMark(text, tokens[k - 1], '.')))
+                continue;
+            literal = k + 3 < tokens.size() && IsMark(text, tokens[k + 1], '[') &&
+                      tokens[k + 2].kind == TokenKind::Number && IsMark(text, tokens[k + 3], ']') &&
+                      std::atoi(std::string(Spelling(text, tokens[k + 2])).c_str()) < count;
+            if (literal)
+                elements.push_back(
+                    {tokens[k].offset, tokens[k + 3].end() - tokens[k].offset,
+                     std::string(name) + "_hf" + std::string(Spelling(text, tokens[k + 2]))});
+        }
+        if (!literal) continue;
+        std::string declaration = std::string(Spelling(text, tokens[i])) + " ";
+        for (int e = 0; e < count; ++e)
+            declaration += (e ? ", " : "") + std::string(name) + "_hf" + std::to_string(e) +
+                           (slot < 0 ? "" : " : register(s" + std::to_string(slot + e) + ")");
+        edits.push_back({tokens[i].offset, tokens[end].offset - tokens[i].offset, declaration});
+        edits.insert(edits.end(), elements.begin(), elements.end());
+    }
+    if (edits.empty()) return;
+    std::stable_sort(edits.begin(), edits.end(),
+                     [](const Edit &a, const Edit &b) { return a.offset > b.offset; });
+    for (const Edit &edit : edits)
+        text.replace(edit.offset, edit.length, edit.text);
+    lexed = LexHlsl(text, lexed.files[0]);
+}
+
 void RemoveNamespaces(std::string &text, LexedHlsl &lexed) {
     const std::vector<Token> &tokens = lexed.tokens;
     std::vector<Edit> edits;

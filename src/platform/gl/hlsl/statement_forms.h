@@ -26,3 +26,9 @@ void RewriteStatementForms(std::string &text, LexedHlsl &lexed);
 // names they declare: glslang has no namespaces, the Windows compiler does.
 // Run before the effect rules, which would read the braces as a state block.
 void RemoveNamespaces(std::string &text, LexedHlsl &lexed);
+
+// An array of samplers at file scope, each element read at a literal index
+// (as the 4_0 profiles require), as one sampler per element at consecutive
+// registers: the GLSL the layer writes has no arrays of separate samplers.
+// Other arrays of samplers stay as they are.
+void SplitSamplerArrays(std::string &text, LexedHlsl &lexed);
