@@ -302,11 +302,14 @@ void PlainUniformParameters(std::string &text, LexedHlsl &lexed, const std::stri
         const size_t close = source.Closing(function.name + 1);
         for (size_t i = function.name + 2; i < close; ++i) {
             if (source.Spelling(i) != "uniform") continue;
-            // 'uniform out' and 'static uniform' stay, for the rules that refuse them.
+            // With out, inout or static it stays, for the rules that refuse it.
+            size_t first = i, last = i;
+            while (first > function.name + 2 && !source.Is(first - 1, ','))
+                --first;
+            while (last + 1 < close && !source.Is(last + 1, ','))
+                ++last;
             bool plain = true;
-            for (size_t k = i; k > function.name + 1 && !source.Is(k - 1, ','); --k)
-                plain = plain && source.Spelling(k - 1) != "static";
-            for (size_t k = i + 1; k < close && !source.Is(k, ','); ++k)
+            for (size_t k = first; k <= last; ++k)
                 plain = plain && source.Spelling(k) != "out" && source.Spelling(k) != "inout" &&
                         source.Spelling(k) != "static";
             if (!plain) continue;
