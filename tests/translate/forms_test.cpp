@@ -105,7 +105,7 @@ const Form kForms[] = {
      nullptr},
     {"ps_4_0", "namespace N { float f() { return 1; } }\n" PS("return N::f();"), nullptr},
     {"ps_4_0", "float f(uniform float x) { return x; }\n" PS("return f(1);"), nullptr},
-    {"ps_4_0", PS("printf(\"x %d\", 1); errorf(\"y\"); return 0;"), nullptr},
+    {"ps_4_0", PS("if (true) printf(\"x %d\", 1); else errorf(\"y\"); return 0;"), nullptr},
     {"ps_4_0",
      "Texture2D t;\nSamplerState s[2];\nfloat4 main(float4 p : SV_Position) : SV_Target { return "
      "t.Sample(s[1], p.xy); }",

@@ -2,6 +2,8 @@
 // (statement_forms.h).
 #include "platform/gl/hlsl/statement_forms.h"
 
+#include "platform/gl/bindings.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -93,7 +95,8 @@ bool DefinesFunction(const std::string &text, const std::vector<Token> &tokens,
                      std::string_view name) {
     for (size_t i = 1; i + 1 < tokens.size(); ++i)
         if (Is(text, tokens[i], name) && IsMark(text, tokens[i + 1], '(') &&
-            tokens[i - 1].kind == TokenKind::Identifier && !Is(text, tokens[i - 1], "return"))
+            tokens[i - 1].kind == TokenKind::Identifier && !Is(text, tokens[i - 1], "return") &&
+            !Is(text, tokens[i - 1], "else") && !Is(text, tokens[i - 1], "do"))
             return true;
     return false;
 }
@@ -207,8 +210,10 @@ void SplitSamplerArrays(std::string &text, LexedHlsl &lexed) {
             slot = std::atoi(std::string(reg.substr(1)).c_str());
             end += 5;
         }
-        if (count < 1 || count > 16 || !IsMark(text, tokens[end], ';') ||
-            tokens[end].line != tokens[i].line)
+        // An array past the last slot stays whole, for the profile's refusal
+        // to name it.
+        if (count < 1 || std::max(slot, 0) + count > static_cast<int>(kSamplerSlots) ||
+            !IsMark(text, tokens[end], ';') || tokens[end].line != tokens[i].line)
             continue;
         // Every other use an element at a literal index.
         const std::string_view name = Spelling(text, tokens[i + 1]);
