@@ -388,10 +388,8 @@ class ProfileChecker : public glslang::TIntermTraverser {
             {EOpFwidth, "'fwidth'", 0},
             {EOpDPdxFine, "'ddx_fine'", 0},
             {EOpDPdyFine, "'ddy_fine'", 0},
-            {EOpFwidthFine, "'fwidth'", 0},
             {EOpDPdxCoarse, "'ddx_coarse'", 0},
             {EOpDPdyCoarse, "'ddy_coarse'", 0},
-            {EOpFwidthCoarse, "'fwidth'", 0},
             // Sample, SampleBias, SampleCmp and tex*D, tex*Dbias, tex*Dproj:
             // the level of detail comes from the quad's derivatives.
             {EOpTexture,
