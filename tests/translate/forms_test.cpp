@@ -449,6 +449,50 @@ const Form kForms[] = {
      "O main(row_major float4x3 w : WORLD) { O r; r.o = float4(w[0], 1); r.t[0] = r.t[1] = 0; "
      "return r; }",
      nullptr},
+    // Implicit derivatives, discard and clip are pixel-stage instructions,
+    // judged on what the entry point reaches.
+    {"vs_4_0",
+     "Texture2D t;\nSamplerState s;\nfloat4 main(float4 p : POSITION) : SV_Position { return "
+     "t.Sample(s, p.xy); }",
+     "only for pixel shaders"},
+    {"gs_4_0",
+     "struct V { float4 p : SV_Position; };\n[maxvertexcount(1)] void main(point V i[1], inout "
+     "PointStream<V> o) { V v = i[0]; v.p.x += ddx(v.p.x); o.Append(v); }",
+     "'ddx' is only for pixel shaders"},
+    {"vs_4_0", "float4 main(float4 p : POSITION) : SV_Position { clip(p.x); return p; }",
+     "only for pixel shaders"},
+    {"vs_4_0",
+     "Texture2D t;\nSamplerState s;\nfloat4 f(float2 uv) { return t.Sample(s, uv) + ddx(uv.x); "
+     "}\nfloat4 main(float4 p : POSITION) : SV_Position { return p; }",
+     nullptr},
+    {"ps_4_0", "Texture2D t;\nSamplerState s;\n" PS("return t.Sample(s, 0, int2(8, 0));"),
+     "outside the range -8 to 7"},
+    {"ps_4_0", "extern static float4 g;\n" PS("return g;"), "'extern' and 'static'"},
+    {"ps_4_0", PS("float4 r = 0; [unroll] [loop] for (int i = 0; i < 4; i++) r.x += i; return r;"),
+     "can't use loop and unroll"},
+    {"ps_4_0", "struct S { float4 a; };\nConstantBuffer<S> c;\n" PS("return c.a;"),
+     "needs shader model 5.1"},
+    {"ps_4_0", "cbuffer C : register(b0, space1) { float4 a; };\n" PS("return a;"),
+     "register spaces need shader model 5.1"},
+    {"ps_4_0", "Texture var = null;\n" PS("return 0;"), "'null'"},
+    {"ps_4_0",
+     "struct V { float4 p : SV_Position; };\nfloat4 main(InputPatch<V, 3> ip) : SV_Target { "
+     "return ip[0].p; }",
+     "InputPatch"},
+    {"ps_4_0", PS("return noise(float2(0, 0));"), "noise"},
+    {"ps_4_0", PS("float3 a, c; float b; ProcessTriTessFactorsAvg(1, 1, a, b, c); return b;"),
+     "only for hull shaders"},
+    {"ps_4_0", PS("abort(); return 0;"), "abort"},
+    // Forms the Windows compiler takes that glslang reads otherwise.
+    {"ps_4_0", PS("float4 r = 0; for (int i = 0; i < 4; i++) r.x += i; r.y = i; return r;"),
+     nullptr},
+    {"ps_4_0", "namespace N { float f() { return 1; } }\n" PS("return N::f();"), nullptr},
+    {"ps_4_0", "float f(uniform float x) { return x; }\n" PS("return f(1);"), nullptr},
+    {"ps_4_0", PS("if (true) printf(\"x %d\", 1); else errorf(\"y\"); return 0;"), nullptr},
+    {"ps_4_0",
+     "Texture2D t;\nSamplerState s[2];\nfloat4 main(float4 p : SV_Position) : SV_Target { return "
+     "t.Sample(s[1], p.xy); }",
+     nullptr},
 };
 
 ShaderStage StageOf(const std::string &profile) {

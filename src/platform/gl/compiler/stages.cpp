@@ -95,6 +95,11 @@ bool Preprocess(Compile &c) {
     return true;
 }
 
+bool Namespaces(Compile &c) {
+    RemoveNamespaces(c.source, c.lexed);
+    return true;
+}
+
 // Minimum precision, unsigned, the spellings of string, precise: every
 // later pass reads the types glslang takes.
 bool TypeForms(Compile &c) {
@@ -128,6 +133,7 @@ bool EntryDefinitions(Compile &c) {
     KeepLastEntryDefinition(c.source, c.lexed, c.entryPoint);
     MoveCalledInitializers(c.source, c.lexed, c.entryPoint);
     if (c.language != EShLangGeometry) MergeStructArrayInputs(c.source, c.lexed, c.entryPoint);
+    PlainUniformParameters(c.source, c.lexed, c.entryPoint);
     return true;
 }
 
@@ -157,6 +163,7 @@ bool ObjectForms(Compile &c) {
 // Long literal suffixes, -true, float case labels, [unroll(N)].
 bool StatementForms(Compile &c) {
     RewriteStatementForms(c.source, c.lexed);
+    SplitSamplerArrays(c.source, c.lexed);
     return true;
 }
 
@@ -313,6 +320,7 @@ struct Stage {
 const Stage kStages[] = {
     // HLSL text
     {"preprocess", Preprocess},
+    {"namespaces", Namespaces},
     {"type forms", TypeForms},
     {"effect rules", EffectRules},
     {"legacy samplers", LegacySamplers},

@@ -174,6 +174,31 @@ bool EntryParametersPlainlySafe(std::string_view text, const std::vector<Token> 
     return defined;
 }
 
+// noise() is an intrinsic of the texture-fill profile tx_1_0 only; glslang
+// 12 declares it for HLSL and then crashes on a call (its HLSL lowering has
+// no case for it). A source that defines its own noise() calls that one.
+bool CallsNoise(const std::string &source, const LexedHlsl &lexed, const char *fileName,
+                const std::string &original, Diagnostics &diagnostics) {
+    const std::vector<Token> &tokens = lexed.tokens;
+    const Token *call                = nullptr;
+    for (size_t i = 0; i + 1 < tokens.size(); ++i) {
+        if (tokens[i].kind != TokenKind::Identifier || !Is(source, tokens[i], "noise") ||
+            !Is(source, tokens[i + 1], "("))
+            continue;
+        if (i > 0 && tokens[i - 1].kind == TokenKind::Identifier &&
+            !Is(source, tokens[i - 1], "return"))
+            return false; // a definition or declaration of the source's own
+        if (!call) call = &tokens[i];
+    }
+    if (!call) return false;
+    const std::string &file = lexed.files[call->file];
+    const int line          = std::max(call->line, 1);
+    diagnostics.Error(file, line, file == fileName ? WordColumn(original, line, "noise") : 0,
+                      "'noise' is only for texture shaders (tx_1_0), not for the vertex, "
+                      "geometry and pixel profiles");
+    return true;
+}
+
 } // namespace
 
 bool SafeToParse(const std::string &source, const LexedHlsl &lexed, const char *fileName,
@@ -182,6 +207,7 @@ bool SafeToParse(const std::string &source, const LexedHlsl &lexed, const char *
     const char *text = source.c_str();
     int length       = static_cast<int>(source.size());
     if (!PreprocessedTextSafe(source, lexed, diagnostics)) return false;
+    if (CallsNoise(source, lexed, fileName, original, diagnostics)) return false;
     if (!NamesFunction(source, lexed.tokens, entryPoint)) return true;
     if (EntryParametersPlainlySafe(source, lexed.tokens, entryPoint, language)) return true;
 

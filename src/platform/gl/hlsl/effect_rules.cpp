@@ -491,6 +491,10 @@ size_t CheckVariable(const Effect &e, size_t type, bool check, Diagnostics &out)
             } else {
                 const size_t value = k;
                 k                  = NextDeclarator(e, k);
+                // Only the upper-case NULL is the null object (vkd3d-tests
+                // null.shader_test: "Texture var = null;" is refused).
+                if (check && Is(e, value, "null") && k == value + 1)
+                    Refuse(e, value, "undeclared identifier 'null' (the null object is NULL)", out);
                 if (check && IsShaderType(Text(e, type)) && !Is(e, value, "{")) {
                     const std::string_view v = Text(e, value);
                     if (v != "compile" && v != "CompileShader" && v != "ConstructGSWithSO" &&

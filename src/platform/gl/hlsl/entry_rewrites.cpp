@@ -467,6 +467,32 @@ void MergeStructArrayInputs(std::string &text, LexedHlsl &lexed, const std::stri
     if (blanked) DropBlanked(text, lexed);
 }
 
+void PlainUniformParameters(std::string &text, LexedHlsl &lexed, const std::string &entryPoint) {
+    Source source(text, lexed);
+    bool changed = false;
+    for (const Function &function : Functions(source)) {
+        if (source.Spelling(function.name) == entryPoint) continue;
+        const size_t close = source.Closing(function.name + 1);
+        for (size_t i = function.name + 2; i < close; ++i) {
+            if (source.Spelling(i) != "uniform") continue;
+            // With out, inout or static it stays, for the rules that refuse it.
+            size_t first = i, last = i;
+            while (first > function.name + 2 && !source.Is(first - 1, ','))
+                --first;
+            while (last + 1 < close && !source.Is(last + 1, ','))
+                ++last;
+            bool plain = true;
+            for (size_t k = first; k <= last; ++k)
+                plain = plain && source.Spelling(k) != "out" && source.Spelling(k) != "inout" &&
+                        source.Spelling(k) != "static";
+            if (!plain) continue;
+            text.replace(source.tokens[i].offset, 7, "       ");
+            changed = true;
+        }
+    }
+    if (changed) lexed = LexHlsl(text, lexed.files[0]);
+}
+
 void BlankUnusedStreamFunctions(std::string &text, LexedHlsl &lexed,
                                 const std::string &entryPoint) {
     Source source(text, lexed);

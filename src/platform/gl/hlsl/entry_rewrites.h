@@ -43,6 +43,12 @@ void MoveCalledInitializers(std::string &text, LexedHlsl &lexed, const std::stri
 // a geometry stage, whose input array holds one element per vertex.
 void MergeStructArrayInputs(std::string &text, LexedHlsl &lexed, const std::string &entryPoint);
 
+// A uniform parameter of a function other than the entry point is an
+// ordinary one, given by its caller: the modifier means something to the
+// entry point only (HLSL reference, Variable Syntax), and glslang would make
+// the parameter a global. Its 'uniform' becomes spaces.
+void PlainUniformParameters(std::string &text, LexedHlsl &lexed, const std::string &entryPoint);
+
 // Blanks the functions other than entryPoint that take a stream of
 // geometry-stage output (inout TriangleStream<T>) and that nothing else
 // names: the other geometry entry points of an effect file, and the stream

@@ -94,6 +94,27 @@ int NameColumn(const std::string &text, const LexedHlsl &lexed, const Problem &p
     return p.column;
 }
 
+// The patches of the hull and domain stages (5.0), among the parameters of
+// the entry point's definitions in the source: glslang makes them plain
+// arrays of the control point in the other stages, and only an entry point
+// receives one.
+std::vector<Named> Patches(const std::string &source, const LexedHlsl &lexed,
+                           const char *entryPoint) {
+    std::vector<Named> found;
+    const std::vector<Token> &tokens = lexed.tokens;
+    for (size_t i = 1; i + 1 < tokens.size(); ++i) {
+        if (!Is(source, tokens[i], entryPoint) || !Is(source, tokens[i + 1], "(") ||
+            tokens[i - 1].kind != TokenKind::Identifier)
+            continue;
+        const size_t close = ClosingBracket(source, tokens, i + 1);
+        for (size_t k = i + 2; k < close && k < tokens.size(); ++k)
+            if (Is(source, tokens[k], "InputPatch") || Is(source, tokens[k], "OutputPatch"))
+                found.push_back(
+                    {std::string(Spelling(source, tokens[k])), tokens[k].line, tokens[k].column});
+    }
+    return found;
+}
+
 // Collects the functions a function calls, by glslang's mangled names, and
 // the lines of the source file its code stands on.
 class CallCollector : public glslang::TIntermTraverser {
@@ -301,6 +322,27 @@ class ProfileChecker : public glslang::TIntermTraverser {
         };
         const auto known = kModels.find(name);
         if (known != kModels.end()) Needs(node->getLoc(), name, known->second);
+        // The hull stage's tessellation-factor helpers (HLSL reference,
+        // "Intrinsic Functions": hull shaders, 5.0); abort is listed for
+        // later compilers only, d3dcompiler_47 does not know it.
+        if (name.compare(0, 7, "Process") == 0 && name.find("TessFactors") != std::string::npos)
+            Needs(node->getLoc(), name, kNotInThisStage, "is only for hull shaders");
+        if (name == "abort")
+            Needs(node->getLoc(), name, kNotInThisStage, "is not an intrinsic of shader model 4");
+    }
+
+    // Implicit derivatives, and the discard that clip() is made of, exist
+    // only where pixels are shaded in 2x2 quads (Direct3D 11.3 functional
+    // reference 7.2 and 22.1.7): the vertex and geometry profiles refuse
+    // them in what the entry point reaches.
+    void PixelOnly(const glslang::TSourceLoc &loc, const std::string &what) {
+        if (stage_ == EShLangFragment || !said_.insert(what).second) return;
+        Refuse(loc, what + " is only for pixel shaders; the profile is " + profile_);
+        problems.back().name = NameIn(what);
+    }
+    bool visitBranch(glslang::TVisit, glslang::TIntermBranch *node) override {
+        if (node->getFlowOp() == glslang::EOpKill) PixelOnly(node->getLoc(), "discard (or clip)");
+        return true;
     }
 
     void Operator(glslang::TOperator op, TIntermAggregate *call, const glslang::TSourceLoc &loc) {
@@ -349,8 +391,31 @@ class ProfileChecker : public glslang::TIntermTraverser {
                 Needs(loc, "tex1D, tex2D, tex3D, texCUBE and their forms", kNotInThisStage,
                       "need the backwards-compatibility compile option from shader model 4 on");
         }
-        CheckOffsetRange(op, call);
         if (op == EOpTextureFetch && call) CheckLocationSize(call);
+        static const Rule kPixelOnly[] = {
+            {EOpDPdx, "'ddx'", 0},
+            {EOpDPdy, "'ddy'", 0},
+            {EOpFwidth, "'fwidth'", 0},
+            {EOpDPdxFine, "'ddx_fine'", 0},
+            {EOpDPdyFine, "'ddy_fine'", 0},
+            {EOpDPdxCoarse, "'ddx_coarse'", 0},
+            {EOpDPdyCoarse, "'ddy_coarse'", 0},
+            // Sample, SampleBias, SampleCmp and tex*D, tex*Dbias, tex*Dproj:
+            // the level of detail comes from the quad's derivatives.
+            {EOpTexture,
+             "sampling with implicit derivatives (Sample, SampleBias, SampleCmp, tex2D)", 0},
+            {EOpTextureOffset,
+             "sampling with implicit derivatives (Sample, SampleBias, SampleCmp, tex2D)", 0},
+            {EOpTextureProj, "sampling with implicit derivatives (tex2Dproj)", 0},
+            {EOpTextureProjOffset, "sampling with implicit derivatives (tex2Dproj)", 0},
+            {EOpTextureClamp, "sampling with implicit derivatives (Sample)", 0},
+            {EOpTextureOffsetClamp, "sampling with implicit derivatives (Sample)", 0},
+            {EOpKill, "discard (or clip)", 0},
+            {EOpDemote, "discard (or clip)", 0},
+        };
+        for (const Rule &rule : kPixelOnly)
+            if (rule.op == op) PixelOnly(loc, rule.what);
+        CheckOffsetRange(op, call);
         switch (op) {
         case EOpAtomicAdd:
         case EOpAtomicMin:
@@ -697,6 +762,13 @@ bool CheckProfile(const std::string &source, const char *fileName, const Include
             if (linkerObjects) checker.CheckSignature(linkerObjects, entryLoc, entryPoint);
             if (linkerObjects) checker.CountBuffers(linkerObjects, userEntry, entryLoc);
             checker.CheckAttributes(*tree, entryLoc, entryPoint);
+            for (const Named &patch : Patches(source, lexed, entryPoint))
+                checker.problems.push_back({fileName, patch.line, patch.column,
+                                            patch.name +
+                                                " is only for hull and domain shaders; the "
+                                                "profile is " +
+                                                profile,
+                                            ""});
         }
         problems = std::move(checker.problems);
     }

@@ -13,6 +13,9 @@
 //   (max-min.shader_test);
 // - a floating-point case label as the integer the switch compares with;
 // - export before a function, which a 4_0 compile ignores, as blanks;
+// - printf and errorf statements as nothing, as outside a debugging tool;
+// - a for loop's declaration before the loop where the source reads the
+//   variable after it;
 // - [unroll(N)] on a for loop as at most N iterations, which is what the
 //   Windows compiler runs of it (unroll.shader_test): a counter is declared
 //   with the loop's own variables, or before the loop where that starts a
@@ -22,3 +25,14 @@
 //   (attributes.shader_test), and glslang crashes on;
 // Every line stays where it was; lexed is lexed again when the text changes.
 void RewriteStatementForms(std::string &text, LexedHlsl &lexed);
+
+// Removes "namespace N { ... }" around declarations and the "N::" before the
+// names they declare: glslang has no namespaces, the Windows compiler does.
+// Run before the effect rules, which would read the braces as a state block.
+void RemoveNamespaces(std::string &text, LexedHlsl &lexed);
+
+// An array of samplers at file scope, each element read at a literal index
+// (as the 4_0 profiles require), as one sampler per element at consecutive
+// registers: the GLSL the layer writes has no arrays of separate samplers.
+// Other arrays of samplers stay as they are.
+void SplitSamplerArrays(std::string &text, LexedHlsl &lexed);

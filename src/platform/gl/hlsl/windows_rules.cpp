@@ -278,6 +278,29 @@ bool IsProfileName(const std::string &text) {
            (text.compare(6, 9, "_level_9_") == 0 && text.size() == 16 && IsDigit(text[15]));
 }
 
+// ConstantBuffer<T> and register spaces ("register(b0, space1)") came with
+// shader model 5.1's resource binding (HLSL reference, "Resource Binding in
+// HLSL"; vkd3d-tests register-reservations-space.shader_test runs spaces at
+// 5.1 and up only, and the reference has no earlier form).
+void CheckModel51Forms(const Source &s, const std::string &profile, Diagnostics &out) {
+    const bool model51 =
+        profile.size() >= 6 && (profile[3] > '5' || (profile[3] == '5' && profile[5] >= '1'));
+    if (model51) return;
+    for (size_t at = 0; at + 1 < s.tokens.size(); ++at) {
+        if (Is(s, at, "ConstantBuffer") && Is(s, at + 1, "<"))
+            Refuse(s, at, "ConstantBuffer needs shader model 5.1; the profile is " + profile, out);
+        const std::string_view t = Text(s, at);
+        if (Is(s, at - 1, ",") && t.size() > 5 && t.compare(0, 5, "space") == 0 &&
+            std::all_of(t.begin() + 5, t.end(), IsDigit) && Is(s, at + 1, ")"))
+            for (size_t k = at; k > 0 && k + 8 > at; --k)
+                if (Is(s, k, "register") && Is(s, k + 1, "(")) {
+                    Refuse(s, at,
+                           "register spaces need shader model 5.1; the profile is " + profile, out);
+                    break;
+                }
+    }
+}
+
 void CheckRegisters(const Source &s, const std::string &profile, Diagnostics &out) {
     struct Binding {
         std::string profile, slot;
@@ -544,6 +567,10 @@ void CheckStorage(const Source &s, Diagnostics &out) {
                 Refuse(s, k, "'" + modifier + "' is given more than once", out);
         }
         const bool statementStart = s.start[first] == first;
+        // An extern variable is the application's to set, a static one the
+        // shader's own (HLSL reference, Variable Syntax).
+        if (given.count("extern") && given.count("static"))
+            Refuse(s, first, "'extern' and 'static' do not go together", out);
         if (given.count("uniform")) {
             if (given.count("static"))
                 Refuse(s, first, "'static' and 'uniform' do not go together", out);
@@ -903,6 +930,7 @@ void CheckWindowsRules(const std::string &original, const std::string &preproces
     FindScopes(s);
     CheckMajority(s, out);
     CheckRegisters(s, profile, out);
+    CheckModel51Forms(s, profile, out);
     CheckAttributes(s, out);
     CheckUnroll(s, out);
     CheckNames(s, out);
