@@ -131,6 +131,11 @@ const Form kForms[] = {
      "texture2D<float> t; texture3D<float4> c;\n" PS(
          "return t.Load(0) + c.Load(int4(0, 0, 0, 0));"),
      nullptr},
+    // A static among a cbuffer's members is no member; it may read those before it.
+    {"ps_4_0",
+     "cbuffer C { float4 k; static float s = k.y, t[2] = {1, 2}; float4 j; };\n" PS(
+         "return j * s + t[1];"),
+     nullptr},
     // A typedef takes an effect type's other spellings.
     {"ps_4_0", "typedef float4 texturE;\ntexturE v;\n" PS("return v;"), nullptr},
     // An effect shader in an initialiser list leaves the element unwritten.

@@ -108,6 +108,11 @@ bool EffectSyntax(Compile &c) {
     return true;
 }
 
+bool BufferStatics(Compile &c) {
+    MoveBufferStatics(c.source, c.lexed);
+    return true;
+}
+
 bool RegisterReservations(Compile &c) {
     return RewriteRegisterReservations(c.source, c.lexed, c.fileName, c.diagnostics);
 }
@@ -270,6 +275,7 @@ const Stage kStages[] = {
     {"type forms", TypeForms},
     {"effect rules", EffectRules},
     {"effect syntax", EffectSyntax},
+    {"buffer statics", BufferStatics},
     {"register reservations", RegisterReservations},
     {"entry definitions", EntryDefinitions},
     {"geometry forms", GeometryForms},

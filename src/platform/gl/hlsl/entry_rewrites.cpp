@@ -342,6 +342,49 @@ void BlankEffectSyntax(std::string &text, LexedHlsl &lexed) {
         DropBlanked(text, lexed);
 }
 
+void MoveBufferStatics(std::string &text, LexedHlsl &lexed) {
+    Source source(text, lexed);
+    std::vector<std::pair<size_t, std::string>> moves; // where, what
+    for (size_t start = 0; start < source.size();) {
+        size_t i = start;
+        while (IsModifier(source.Lower(i)))
+            ++i;
+        const std::string word = source.Lower(i);
+        size_t body            = i + 1;
+        while (body < source.size() && (word == "cbuffer" || word == "tbuffer") &&
+               !source.Is(body, '{') && !source.Is(body, ';'))
+            body = source.Opens(body) ? source.Closing(body) + 1 : body + 1;
+        if (!source.Is(body, '{') || (word != "cbuffer" && word != "tbuffer")) {
+            start = source.NextDeclaration(start);
+            continue;
+        }
+        const size_t close = source.Closing(body);
+        std::string moved;
+        for (size_t m = body + 1; m < close;) {
+            const size_t end = std::min(source.DeclarationEnd(m), close);
+            bool isStatic    = false;
+            for (size_t k = m; k < end && IsModifier(source.Lower(k)); ++k)
+                isStatic = isStatic || source.Lower(k) == "static";
+            if (isStatic && source.Is(end, ';')) {
+                // Its tokens alone: a comment inside would swallow what
+                // follows it once the declaration is one line.
+                for (size_t k = m; k <= end; ++k)
+                    moved += " " + source.Spelling(k);
+                source.Blank(m, end);
+            }
+            m = end + 1;
+        }
+        const size_t last = source.Is(close + 1, ';') ? close + 1 : close;
+        if (!moved.empty() && close < source.size())
+            moves.emplace_back(source.tokens[last].end(), moved);
+        start = last + 1;
+    }
+    if (moves.empty()) return;
+    for (auto move = moves.rbegin(); move != moves.rend(); ++move)
+        text.insert(move->first, move->second);
+    lexed = LexHlsl(text, lexed.files[0]);
+}
+
 namespace {
 
 // The global functions of source, in order: the name's token, the
