@@ -136,6 +136,8 @@ const Form kForms[] = {
      "cbuffer C { float4 k; static float s = k.y, t[2] = {1, 2}; float4 j; };\n" PS(
          "return j * s + t[1];"),
      nullptr},
+    // A global initialised by a componentwise cast of a uniform.
+    {"ps_4_0", "float4 d[2];\nstatic float e[8] = (float[8])d;\n" PS("return e[5];"), nullptr},
     // A typedef takes an effect type's other spellings.
     {"ps_4_0", "typedef float4 texturE;\ntexturE v;\n" PS("return v;"), nullptr},
     // An effect shader in an initialiser list leaves the element unwritten.

@@ -874,6 +874,23 @@ size_t OperandEnd(const Source &s, size_t j) {
 // [a, b) of type source to target.
 bool Convert(const Source &s, const Type &source, const Type &target, size_t from, size_t a,
              size_t b, Conversions &c, std::vector<Edit> &edits) {
+    // The whole initialiser of a global ("static float d[8] = (float[8])v;")
+    // is written out as the components it reads: glslang 12 reports recursion
+    // for a global initialised by a call.
+    bool global = from > 0 && s.Is(from - 1, '=') && s.Is(b, ';');
+    for (size_t k = c.top[from]; global && k < from; ++k)
+        global = !s.Is(k, '{');
+    if (global) {
+        const size_t start = s.tokens[a].offset, end = s.tokens[b - 1].end();
+        const std::string value = s.text.substr(start, end - start);
+        std::vector<Component> values;
+        ReadComponents(b == a + 1 ? value : "(" + value + ")", source, values);
+        std::string init;
+        size_t pos = 0;
+        if (!Emit(target, values, pos, init)) return false;
+        edits.push_back({s.tokens[from].offset, end - s.tokens[from].offset, init});
+        return true;
+    }
     const std::string name = "hotfx_convert" + std::to_string(c.count);
     const std::string in = Declared(source, "value"), out = Declared(target, "v");
     std::vector<Component> values;
