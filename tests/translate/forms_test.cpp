@@ -137,7 +137,8 @@ const Form kForms[] = {
          "return j * s + t[1];"),
      nullptr},
     // A global initialised by a componentwise cast of a uniform.
-    {"ps_4_0", "float4 d[2];\nstatic float e[8] = (float[8])d;\n" PS("return e[5];"), nullptr},
+    {"ps_4_0", "float4 d[2];\nstatic float e[8] = (float[8])d, g = 1;\n" PS("return e[5] + g;"),
+     nullptr},
     // A typedef takes an effect type's other spellings.
     {"ps_4_0", "typedef float4 texturE;\ntexturE v;\n" PS("return v;"), nullptr},
     // An effect shader in an initialiser list leaves the element unwritten.

@@ -877,7 +877,7 @@ bool Convert(const Source &s, const Type &source, const Type &target, size_t fro
     // The whole initialiser of a global ("static float d[8] = (float[8])v;")
     // is written out as the components it reads: glslang 12 reports recursion
     // for a global initialised by a call.
-    bool global = from > 0 && s.Is(from - 1, '=') && s.Is(b, ';');
+    bool global = from > 0 && s.Is(from - 1, '=') && (s.Is(b, ';') || s.Is(b, ','));
     for (size_t k = c.top[from]; global && k < from; ++k)
         global = !s.Is(k, '{');
     if (global) {
