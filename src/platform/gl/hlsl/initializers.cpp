@@ -881,14 +881,21 @@ bool Convert(const Source &s, const Type &source, const Type &target, size_t fro
     for (size_t k = c.top[from]; global && k < from; ++k)
         global = !s.Is(k, '{');
     if (global) {
-        const size_t start = s.tokens[a].offset, end = s.tokens[b - 1].end();
-        const std::string value = s.text.substr(start, end - start);
+        // Tokens only, so that no comment swallows the components after it;
+        // the lines of the cast stay lines.
+        std::string value;
+        for (size_t k = a; k < b; ++k)
+            value += (k > a ? " " : "") + s.Spelling(k);
         std::vector<Component> values;
         ReadComponents(b == a + 1 ? value : "(" + value + ")", source, values);
         std::string init;
         size_t pos = 0;
         if (!Emit(target, values, pos, init)) return false;
-        edits.push_back({s.tokens[from].offset, end - s.tokens[from].offset, init});
+        const size_t start = s.tokens[from].offset, end = s.tokens[b - 1].end();
+        init.append(
+            static_cast<size_t>(std::count(s.text.begin() + start, s.text.begin() + end, '\n')),
+            '\n');
+        edits.push_back({start, end - start, init});
         return true;
     }
     const std::string name = "hotfx_convert" + std::to_string(c.count);
