@@ -359,27 +359,45 @@ void MoveBufferStatics(std::string &text, LexedHlsl &lexed) {
             continue;
         }
         const size_t close = source.Closing(body);
-        std::string moved;
+        std::string before, after;
+        std::set<std::string> members; // the names declared before in the block
         for (size_t m = body + 1; m < close;) {
             const size_t end = std::min(source.DeclarationEnd(m), close);
             bool isStatic    = false;
             for (size_t k = m; k < end && IsModifier(source.Lower(k)); ++k)
                 isStatic = isStatic || source.Lower(k) == "static";
             if (isStatic && source.Is(end, ';')) {
-                // Its tokens alone: a comment inside would swallow what
-                // follows it once the declaration is one line.
-                for (size_t k = m; k <= end; ++k)
-                    moved += " " + source.Spelling(k);
+                // After the buffer where it reads a member, before it where
+                // a member's array size may name it. Its tokens alone: a
+                // comment inside would swallow what follows it once the
+                // declaration is one line.
+                bool reads = false, value = false;
+                std::string declaration;
+                for (size_t k = m; k <= end; ++k) {
+                    value = value || source.Is(k, '=');
+                    reads = reads || (value && members.count(source.Spelling(k)));
+                    declaration += " " + source.Spelling(k);
+                }
+                (reads ? after : before) += declaration;
                 source.Blank(m, end);
+            } else {
+                for (size_t k = m; k < end; ++k)
+                    if (source.IsWord(k) &&
+                        (source.Is(k + 1, ';') || source.Is(k + 1, ',') || source.Is(k + 1, '[') ||
+                         source.Is(k + 1, ':') || source.Is(k + 1, '=')))
+                        members.insert(source.Spelling(k));
             }
             m = end + 1;
         }
         const size_t last = source.Is(close + 1, ';') ? close + 1 : close;
-        if (!moved.empty() && close < source.size())
-            moves.emplace_back(source.tokens[last].end(), moved);
+        if (close < source.size()) {
+            if (!after.empty()) moves.emplace_back(source.tokens[last].end(), after);
+            if (!before.empty()) moves.emplace_back(source.tokens[start].offset, before + " ");
+        }
         start = last + 1;
     }
     if (moves.empty()) return;
+    std::sort(moves.begin(), moves.end());
     for (auto move = moves.rbegin(); move != moves.rend(); ++move)
         text.insert(move->first, move->second);
     lexed = LexHlsl(text, lexed.files[0]);

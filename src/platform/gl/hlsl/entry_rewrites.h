@@ -22,7 +22,9 @@
 void BlankEffectSyntax(std::string &text, LexedHlsl &lexed);
 
 // Moves each static variable declared among a cbuffer's or tbuffer's
-// members to just after the buffer, on the line of its closing brace. On
+// members out of the buffer: after it, on the line of its closing brace,
+// where its initialiser reads a member; otherwise before it, where a
+// member's array size may name it ("static const int N = 3; float4 a[N];"). On
 // Windows such a variable is no member: it takes no register, and its
 // initialiser may read the members before it (the Direct3D 11 SDK's
 // VarianceShadows11 declares "static float d[8] = (float[8])data;" in its
