@@ -131,6 +131,15 @@ const Form kForms[] = {
      "texture2D<float> t; texture3D<float4> c;\n" PS(
          "return t.Load(0) + c.Load(int4(0, 0, 0, 0));"),
      nullptr},
+    // A static among a cbuffer's members is no member; it may read those before
+    // it, or size an array after it.
+    {"ps_4_0",
+     "cbuffer C { static const int N = 2; float4 k[N]; static float s = k[1].y, t[2] = {1, 2};\n"
+     "float4 j; };\n" PS("return j * s + t[1];"),
+     nullptr},
+    // A global initialised by a componentwise cast of a uniform.
+    {"ps_4_0", "float4 d[2];\nstatic float e[8] = (float[8])d, g = 1;\n" PS("return e[5] + g;"),
+     nullptr},
     // A typedef takes an effect type's other spellings.
     {"ps_4_0", "typedef float4 texturE;\ntexturE v;\n" PS("return v;"), nullptr},
     // An effect shader in an initialiser list leaves the element unwritten.

@@ -125,6 +125,11 @@ bool EffectSyntax(Compile &c) {
     return true;
 }
 
+bool BufferStatics(Compile &c) {
+    MoveBufferStatics(c.source, c.lexed);
+    return true;
+}
+
 bool RegisterReservations(Compile &c) {
     return RewriteRegisterReservations(c.source, c.lexed, c.fileName, c.diagnostics);
 }
@@ -325,6 +330,7 @@ const Stage kStages[] = {
     {"effect rules", EffectRules},
     {"legacy samplers", LegacySamplers},
     {"effect syntax", EffectSyntax},
+    {"buffer statics", BufferStatics},
     {"register reservations", RegisterReservations},
     {"entry definitions", EntryDefinitions},
     {"geometry forms", GeometryForms},

@@ -342,6 +342,67 @@ void BlankEffectSyntax(std::string &text, LexedHlsl &lexed) {
         DropBlanked(text, lexed);
 }
 
+void MoveBufferStatics(std::string &text, LexedHlsl &lexed) {
+    Source source(text, lexed);
+    std::vector<std::pair<size_t, std::string>> moves; // where, what
+    for (size_t start = 0; start < source.size();) {
+        size_t i = start;
+        while (IsModifier(source.Lower(i)))
+            ++i;
+        const std::string word = source.Lower(i);
+        size_t body            = i + 1;
+        while (body < source.size() && (word == "cbuffer" || word == "tbuffer") &&
+               !source.Is(body, '{') && !source.Is(body, ';'))
+            body = source.Opens(body) ? source.Closing(body) + 1 : body + 1;
+        if (!source.Is(body, '{') || (word != "cbuffer" && word != "tbuffer")) {
+            start = source.NextDeclaration(start);
+            continue;
+        }
+        const size_t close = source.Closing(body);
+        std::string before, after;
+        std::set<std::string> members; // the names declared before in the block
+        for (size_t m = body + 1; m < close;) {
+            const size_t end = std::min(source.DeclarationEnd(m), close);
+            bool isStatic    = false;
+            for (size_t k = m; k < end && IsModifier(source.Lower(k)); ++k)
+                isStatic = isStatic || source.Lower(k) == "static";
+            if (isStatic && source.Is(end, ';')) {
+                // After the buffer where it reads a member, before it where
+                // a member's array size may name it. Its tokens alone: a
+                // comment inside would swallow what follows it once the
+                // declaration is one line.
+                bool reads = false, value = false;
+                std::string declaration;
+                for (size_t k = m; k <= end; ++k) {
+                    value = value || source.Is(k, '=');
+                    reads = reads || (value && members.count(source.Spelling(k)));
+                    declaration += " " + source.Spelling(k);
+                }
+                (reads ? after : before) += declaration;
+                source.Blank(m, end);
+            } else {
+                for (size_t k = m; k < end; ++k)
+                    if (source.IsWord(k) &&
+                        (source.Is(k + 1, ';') || source.Is(k + 1, ',') || source.Is(k + 1, '[') ||
+                         source.Is(k + 1, ':') || source.Is(k + 1, '=')))
+                        members.insert(source.Spelling(k));
+            }
+            m = end + 1;
+        }
+        const size_t last = source.Is(close + 1, ';') ? close + 1 : close;
+        if (close < source.size()) {
+            if (!after.empty()) moves.emplace_back(source.tokens[last].end(), after);
+            if (!before.empty()) moves.emplace_back(source.tokens[start].offset, before + " ");
+        }
+        start = last + 1;
+    }
+    if (moves.empty()) return;
+    std::sort(moves.begin(), moves.end());
+    for (auto move = moves.rbegin(); move != moves.rend(); ++move)
+        text.insert(move->first, move->second);
+    lexed = LexHlsl(text, lexed.files[0]);
+}
+
 namespace {
 
 // The global functions of source, in order: the name's token, the

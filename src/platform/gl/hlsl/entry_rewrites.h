@@ -21,6 +21,17 @@
 // which stay declared. Annotations glslang parses itself.
 void BlankEffectSyntax(std::string &text, LexedHlsl &lexed);
 
+// Moves each static variable declared among a cbuffer's or tbuffer's
+// members out of the buffer: after it, on the line of its closing brace,
+// where its initialiser reads a member; otherwise before it, where a
+// member's array size may name it ("static const int N = 3; float4 a[N];"). On
+// Windows such a variable is no member: it takes no register, and its
+// initialiser may read the members before it (the Direct3D 11 SDK's
+// VarianceShadows11 declares "static float d[8] = (float[8])data;" in its
+// cbuffer, and its C++ side lays the buffer out without it). glslang would
+// count it as a member and not know the members' names yet.
+void MoveBufferStatics(std::string &text, LexedHlsl &lexed);
+
 // When several functions named entryPoint have bodies, the Windows compiler
 // compiles the last one; glslang would take them all as entry points. The
 // others, their prototypes and their calls are renamed, so calls between

@@ -1152,6 +1152,30 @@ size_t OperandEnd(const Source &s, size_t j) {
 // [a, b) of type source to target.
 bool Convert(const Source &s, const Type &source, const Type &target, size_t from, size_t a,
              size_t b, Conversions &c, std::vector<Edit> &edits) {
+    // The whole initialiser of a global ("static float d[8] = (float[8])v;")
+    // is written out as the components it reads: glslang 12 reports recursion
+    // for a global initialised by a call.
+    bool global = from > 0 && s.Is(from - 1, '=') && (s.Is(b, ';') || s.Is(b, ','));
+    for (size_t k = c.top[from]; global && k < from; ++k)
+        global = !s.Is(k, '{');
+    if (global) {
+        // Tokens only, so that no comment swallows the components after it;
+        // the lines of the cast stay lines.
+        std::string value;
+        for (size_t k = a; k < b; ++k)
+            value += (k > a ? " " : "") + s.Spelling(k);
+        std::vector<Component> values;
+        ReadComponents(b == a + 1 ? value : "(" + value + ")", source, values);
+        std::string init;
+        size_t pos = 0;
+        if (!Emit(target, values, pos, init)) return false;
+        const size_t start = s.tokens[from].offset, end = s.tokens[b - 1].end();
+        init.append(
+            static_cast<size_t>(std::count(s.text.begin() + start, s.text.begin() + end, '\n')),
+            '\n');
+        edits.push_back({start, end - start, init});
+        return true;
+    }
     const std::string name = "hotfx_convert" + std::to_string(c.count);
     const std::string in = Declared(source, "value"), out = Declared(target, "v");
     std::vector<Component> values;
