@@ -32,6 +32,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <memory>
 
 namespace {
@@ -255,22 +256,25 @@ bool TextureOffsets(Compile &c) {
 struct Stage {
     const char *name;
     bool (*run)(Compile &);
+    // Whether what the stage does follows from the text alone (and the
+    // file's name): not from the entry point, the stage or the files on disk.
+    bool textOnly = false;
 };
 
 const Stage kStages[] = {
     // HLSL text
     {"preprocess", Preprocess},
-    {"effect rules", EffectRules},
-    {"effect syntax", EffectSyntax},
-    {"register reservations", RegisterReservations},
+    {"effect rules", EffectRules, true},
+    {"effect syntax", EffectSyntax, true},
+    {"register reservations", RegisterReservations, true},
     {"entry definitions", EntryDefinitions},
     {"geometry forms", GeometryForms},
-    {"call forms", CallForms},
-    {"statement forms", StatementForms},
-    {"matrix forms", MatrixForms},
-    {"initializers", Initializers},
+    {"call forms", CallForms, true},
+    {"statement forms", StatementForms, true},
+    {"matrix forms", MatrixForms, true},
+    {"initializers", Initializers, true},
     {"crash guards", CrashGuards},
-    {"literals", Literals},
+    {"literals", Literals, true},
     // glslang
     {"parse", Parse},
     {"profile", Profile},
@@ -283,6 +287,40 @@ const Stage kStages[] = {
     {"optimizer", Optimize},
     {"texture offsets", TextureOffsets},
 };
+
+// What a stage that reads only the text made of it, kept for the next
+// compile: a reload compiles each entry point of one file in turn, and the
+// text passes mostly see the same text for each.
+struct TextResult {
+    bool ok = false;
+    std::string fileName, input; // what the stage was given
+    std::string source, runTime; // what it left
+    LexedHlsl lexed;
+    std::vector<Diagnostic> said;
+};
+
+bool RunOnText(const Stage &stage, Compile &c) {
+    static thread_local std::vector<TextResult> kept(std::size(kStages));
+    TextResult &last = kept[&stage - kStages];
+    if (!last.input.empty() && last.input == c.source && last.fileName == c.fileName) {
+        c.source  = last.source;
+        c.runTime = last.runTime;
+        c.lexed   = last.lexed;
+        c.diagnostics.items.insert(c.diagnostics.items.end(), last.said.begin(), last.said.end());
+        return last.ok;
+    }
+    last.input.clear(); // kept only once the stage has finished
+    std::string input   = c.source;
+    const size_t before = c.diagnostics.items.size();
+    last.ok             = stage.run(c);
+    last.fileName       = c.fileName;
+    last.source         = c.source;
+    last.runTime        = c.runTime;
+    last.lexed          = c.lexed;
+    last.said.assign(c.diagnostics.items.begin() + before, c.diagnostics.items.end());
+    last.input = std::move(input);
+    return last.ok;
+}
 
 // glslang's tables are built once per process: the compile server's, or
 // this one's where no server can be started.
@@ -305,7 +343,7 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
     static const bool timed = std::getenv("HOTFX_COMPILE_TIMES") != nullptr;
     for (const Stage &stage : kStages) {
         const auto start = std::chrono::steady_clock::now();
-        const bool ok    = stage.run(c);
+        const bool ok    = stage.textOnly ? RunOnText(stage, c) : stage.run(c);
         if (timed)
             std::fprintf(
                 stderr, "hotfx: compile stage %-18s %8.3f ms\n", stage.name,
