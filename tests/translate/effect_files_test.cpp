@@ -65,6 +65,12 @@ const Case kCases[] = {
     // Clip distances in a geometry stage's input and output.
     {"clip.fx", "gs_main", "gs_4_0", ""},
     {"clip.fx", "gs_out", "gs_4_0", ""},
+    // What the text passes find in a file is each entry point's, compiled
+    // one after another: the refusal, and the rewritten lit() and matrix.
+    {"states.fx", "vs_main", "vs_4_0", R"(states\.fx\(3,5\): error: 'Bogus' is not a state)"},
+    {"states.fx", "ps_main", "ps_4_0", R"(states\.fx\(3,5\): error: 'Bogus' is not a state)"},
+    {"lit.fx", "vs_main", "vs_4_0", ""},
+    {"lit.fx", "ps_main", "ps_4_0", ""},
 };
 
 const std::pair<const char *, const char *> kSources[] = {
@@ -95,6 +101,13 @@ const std::pair<const char *, const char *> kSources[] = {
                 "[maxvertexcount(1)]\n"
                 "void gs_out(point float4 p[1] : SV_Position, inout PointStream<V> s)\n"
                 "{ V o; o.pos = p[0]; o.clip = p[0].x; s.Append(o); }\n"},
+    {"states.fx", "BlendState B\n{\n    Bogus(1);\n};\n"
+                  "float4 vs_main() : SV_Position { return 0; }\n"
+                  "float4 ps_main() : SV_Target { return 1; }\n"},
+    {"lit.fx",
+     "float4 f(float3 n) { float1x4 m = float1x4(n, 1); return lit(n.x, n.y, 2) * m[0]; }\n"
+     "float4 vs_main(float3 n : N) : SV_Position { return f(n); }\n"
+     "float4 ps_main(float4 n : SV_Position) : SV_Target { return f(n.xyz); }\n"},
     {"loop.fxh", "#include \"loop.fxh\"\n"},
     {"lib/bits.fx",
      "#include \"bits.fxh\"\nfloat4 ps_main(uint i : I) : SV_Target { return f(i); }\n"},
