@@ -54,17 +54,52 @@ bool SceneComplete() {
     return s.vshader && s.gshader && s.pshader && s.pConstant && s.pRSStage;
 }
 
+// The example with the literals of the edited stages changed by `step`, so
+// that each load compiles a file that differs from the one before in those
+// stages, as a user's edit does: 1, the pixel stage; 3, every stage.
+std::string EditedExample(int stages, int step) {
+    std::string text          = ReadFile(HOTFX_EXAMPLE);
+    const std::string value   = std::to_string(0.25 + step * 1e-4);
+    const char *const edits[] = {"core * 0.6", "0.75 + 0.25", "768.0 / 1024.0"};
+    for (int e = 0; e < stages; ++e) {
+        const size_t at = text.find(edits[e]);
+        if (at == std::string::npos) return std::string();
+        text.insert(at + std::string(edits[e]).size(), " * " + value);
+    }
+    return text;
+}
+
+// Arg 0: the file unchanged between loads; 1: the pixel stage edited before
+// each load; 3: every stage edited before each load. The edit is written
+// outside the timing.
 void BM_Reload(benchmark::State &state) {
     if (!ProgramOpen()) return state.SkipWithError("no device");
     Capture quiet;
+    const int stages = static_cast<int>(state.range(0));
+    int step         = 0;
     for (auto _ : state) {
+        if (stages) {
+            state.PauseTiming();
+            const std::string text = EditedExample(stages, ++step % 1000);
+            if (text.empty()) return state.SkipWithError("the example has no literal to edit");
+            WriteFileAtomically("main.fx", text);
+            state.ResumeTiming();
+        }
         LoadScene();
         RenderFrame();
         FinishGl();
     }
     if (!SceneComplete()) state.SkipWithError("the example did not load");
+    WriteFileAtomically("main.fx", ReadFile(HOTFX_EXAMPLE));
 }
-BENCHMARK(BM_Reload)->Unit(benchmark::kMillisecond)->Repetitions(10)->ReportAggregatesOnly();
+BENCHMARK(BM_Reload)
+    ->ArgName("edited_stages")
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(3)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(10)
+    ->ReportAggregatesOnly();
 
 // The three D3DX11CompileFromFileA calls of a reload (glslang); edited,
 // the file gains a new declaration before each reload, as after a save in

@@ -252,6 +252,37 @@ TEST_F(Translate, ParticleShaderRunsThroughAllThreeStages) {
     ExpectLinked(geometry, pixel, {"col", "uv"});
 }
 
+// A reload's other entry points are compiled ahead of their requests, on
+// the file as the first request read it; each request still gets what its
+// file and includes hold at its own call.
+TEST_F(Translate, CompilesAheadFollowEditsBetweenTheRequests) {
+    std::string source = kParticles;
+    source.replace(source.find("1 - 2 * d"), 9, "1 - GLOW * d");
+    source                        = "#include \"glow.fxh\"\n" + source;
+    const char *const entries[3]  = {"vs_main", "gs_main", "ps_main"};
+    const char *const profiles[3] = {"vs_4_0", "gs_4_0", "ps_4_0"};
+    std::string broken            = source;
+    broken.replace(broken.find("return i.col"), 12, "return edited");
+    struct Edit {
+        const char *file;
+        std::string text; // written after the vertex stage's compile
+    };
+    const Edit edits[] = {{"main.fx", broken}, {"glow.fxh", "#define GLOW edited\n"}};
+    for (const Edit &edit : edits) {
+        Write(source);
+        Write("#define GLOW 2\n", "glow.fxh");
+        for (int load = 0; load < 2; ++load) // the second load compiles ahead
+            for (int s = 0; s < 3; ++s)
+                EXPECT_EQ(Compile(entries[s], profiles[s]).hr, 0);
+        EXPECT_EQ(Compile(entries[0], profiles[0]).hr, 0);
+        Write(edit.text, edit.file);
+        Compile(entries[1], profiles[1]); // fails too where the file is broken
+        const Compiled pixel = Compile(entries[2], profiles[2]);
+        EXPECT_NE(pixel.hr, 0) << edit.file;
+        EXPECT_NE(pixel.messages.find("'edited'"), std::string::npos) << pixel.messages;
+    }
+}
+
 TEST_F(Translate, CompileResultsFollowTheWindowsRuntime) {
     Write(kParticles);
     Compiled good = Compile("vs_main", "vs_4_0");

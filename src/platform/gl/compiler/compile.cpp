@@ -15,11 +15,13 @@
 
 #include <glslang/Public/ShaderLang.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <new>
 #include <string>
@@ -66,13 +68,44 @@ bool StageFromProfile(const char *profile, EShLanguage &language, ShaderStage &s
     return true;
 }
 
+#ifndef HOTFX_COMPILE_IN_PROCESS
+// The entry points compiled from each file, by its working directory and
+// name: those of the load in progress and those of the one before. A
+// request for an entry point the load in progress already compiled starts
+// the next load.
+struct FileLoads {
+    std::vector<EntryPoint> current, last;
+};
+std::map<std::string, FileLoads> loads;
+constexpr size_t kMaxEntriesAhead = 8;
+
+// The entry points the server may compile ahead of this request: those of
+// the file's last load that the load in progress has not compiled yet.
+std::vector<EntryPoint> EntriesAhead(const CompileRequest &request) {
+    FileLoads &file         = loads[request.workingDirectory + '\0' + request.fileName];
+    const EntryPoint &asked = request;
+    if (std::find(file.current.begin(), file.current.end(), asked) != file.current.end()) {
+        file.last = std::move(file.current);
+        file.current.clear();
+    }
+    if (file.current.size() < kMaxEntriesAhead) file.current.push_back(asked);
+    std::vector<EntryPoint> ahead;
+    for (const EntryPoint &entry : file.last)
+        if (std::find(file.current.begin(), file.current.end(), entry) == file.current.end())
+            ahead.push_back(entry);
+    return ahead;
+}
+#endif
+
 // Compiles in the compile server (server.h); where none can be
 // started, in this process.
 bool CompileIsolated(const std::string &source, const char *fileName, const char *entryPoint,
-                     const char *profile, EShLanguage language, std::vector<unsigned> &spirv,
-                     uint32_t &packedRegisters, Diagnostics &diagnostics) {
+                     const char *profile, uint32_t flags, EShLanguage language,
+                     std::vector<unsigned> &spirv, uint32_t &packedRegisters,
+                     Diagnostics &diagnostics) {
     CompileRequest request;
     request.language   = static_cast<uint32_t>(language);
+    request.flags      = flags;
     request.fileName   = fileName;
     request.entryPoint = entryPoint;
     request.profile    = profile;
@@ -84,6 +117,7 @@ bool CompileIsolated(const std::string &source, const char *fileName, const char
     // The fuzzing build wants to see the library's crashes itself.
     CompileInThisProcess(request, reply);
 #else
+    request.ahead = EntriesAhead(request);
     if (!CompileInServer(request, reply)) CompileInThisProcess(request, reply);
 #endif
     spirv.assign(reply.spirv.begin(), reply.spirv.end());
@@ -101,7 +135,7 @@ void CompileInThisProcess(const CompileRequest &request, CompileReply &reply) {
     try {
         reply.ok = CompileHlsl(request.source, request.fileName.c_str(), request.entryPoint.c_str(),
                                request.profile.c_str(), static_cast<EShLanguage>(request.language),
-                               spirv, reply.packedRegisters, reply.diagnostics);
+                               spirv, reply.packedRegisters, reply.diagnostics, reply.included);
     } catch (const std::bad_alloc &) {
         reply.ok          = false;
         reply.diagnostics = Diagnostics();
@@ -120,7 +154,7 @@ ID3D10Blob *CreateBlob(const void *data, size_t size) {
 }
 
 HRESULT WINAPI D3DX11CompileFromFileA(LPCSTR srcFile, const D3D10_SHADER_MACRO *, LPD3D10INCLUDE,
-                                      LPCSTR functionName, LPCSTR profile, UINT, UINT,
+                                      LPCSTR functionName, LPCSTR profile, UINT flags1, UINT,
                                       ID3DX11ThreadPump *, ID3D10Blob **shaderOut,
                                       ID3D10Blob **errorMsgs, HRESULT *hresult) {
     if (shaderOut) *shaderOut = nullptr;
@@ -143,7 +177,7 @@ HRESULT WINAPI D3DX11CompileFromFileA(LPCSTR srcFile, const D3D10_SHADER_MACRO *
                                   "' (vs_*, gs_* and ps_* are supported)");
             hr = E_FAIL;
         } else if ((hr = ReadSource(srcFile, source, diagnostics)) == S_OK) {
-            if (!CompileIsolated(source, srcFile, functionName, profile, language, spirv,
+            if (!CompileIsolated(source, srcFile, functionName, profile, flags1, language, spirv,
                                  packedRegisters, diagnostics))
                 hr = E_FAIL;
         }

@@ -8,7 +8,13 @@
 // is closed, so the server holds neither X nor GL.
 #include "platform/gl/compiler/server.h"
 
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <climits>
 #include <csignal>
 #include <cstring>
@@ -48,6 +54,7 @@ bool SendAll(int fd, const void *data, size_t size) {
     const char *at = static_cast<const char *>(data);
     while (size > 0) {
         ssize_t sent = send(fd, at, size, MSG_NOSIGNAL); // a dead peer is an error, not SIGPIPE
+        if (sent < 0 && errno == ENOTSOCK) sent = write(fd, at, size); // a child's reply file
         if (sent < 0 && errno == EINTR) continue;
         if (sent <= 0) return false;
         at += sent;
@@ -71,6 +78,7 @@ bool ReceiveAll(int fd, void *data, size_t size, double deadline, bool &timedOut
             if (ready < 0) return false;
         }
         ssize_t got = recv(fd, at, size, 0);
+        if (got < 0 && errno == ENOTSOCK) got = read(fd, at, size); // a child's reply file
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) return false;
         at += got;
@@ -209,32 +217,61 @@ bool StartServer() {
 
 } // namespace
 
+bool SendEntryPoint(int fd, const EntryPoint &entry) {
+    return SendWord(fd, entry.language) && SendWord(fd, entry.flags) &&
+           SendString(fd, entry.entryPoint) && SendString(fd, entry.profile);
+}
+
+bool ReceiveEntryPoint(int fd, EntryPoint &entry) {
+    bool timedOut = false;
+    return ReceiveWord(fd, entry.language, 0, timedOut) &&
+           ReceiveWord(fd, entry.flags, 0, timedOut) &&
+           ReceiveString(fd, entry.entryPoint, 0, timedOut) &&
+           ReceiveString(fd, entry.profile, 0, timedOut);
+}
+
+constexpr uint32_t kMaxAhead = 64;
+
 bool SendRequest(int fd, const CompileRequest &request) {
-    return SendWord(fd, request.language) && SendString(fd, request.fileName) &&
-           SendString(fd, request.entryPoint) && SendString(fd, request.profile) &&
-           SendString(fd, request.source) && SendString(fd, request.workingDirectory);
+    if (request.ahead.size() > kMaxAhead || !SendEntryPoint(fd, request) ||
+        !SendString(fd, request.fileName) || !SendString(fd, request.source) ||
+        !SendString(fd, request.workingDirectory) ||
+        !SendWord(fd, static_cast<uint32_t>(request.ahead.size())))
+        return false;
+    for (const EntryPoint &entry : request.ahead)
+        if (!SendEntryPoint(fd, entry)) return false;
+    return true;
 }
 
 bool ReceiveRequest(int fd, CompileRequest &request) {
-    bool timedOut = false;
-    return ReceiveWord(fd, request.language, 0, timedOut) &&
-           ReceiveString(fd, request.fileName, 0, timedOut) &&
-           ReceiveString(fd, request.entryPoint, 0, timedOut) &&
-           ReceiveString(fd, request.profile, 0, timedOut) &&
-           ReceiveString(fd, request.source, 0, timedOut) &&
-           ReceiveString(fd, request.workingDirectory, 0, timedOut);
+    bool timedOut  = false;
+    uint32_t ahead = 0;
+    if (!ReceiveEntryPoint(fd, request) || !ReceiveString(fd, request.fileName, 0, timedOut) ||
+        !ReceiveString(fd, request.source, 0, timedOut) ||
+        !ReceiveString(fd, request.workingDirectory, 0, timedOut) ||
+        !ReceiveWord(fd, ahead, 0, timedOut) || ahead > kMaxAhead)
+        return false;
+    request.ahead.resize(ahead);
+    for (EntryPoint &entry : request.ahead)
+        if (!ReceiveEntryPoint(fd, entry)) return false;
+    return true;
 }
 
 bool SendReply(int fd, const CompileReply &reply) {
     const size_t bytes = reply.spirv.size() * sizeof(uint32_t);
-    return bytes <= kMaxField && SendWord(fd, reply.ok ? 1 : 0) &&
-           SendDiagnostics(fd, reply.diagnostics) && SendWord(fd, reply.packedRegisters) &&
-           SendWord(fd, static_cast<uint32_t>(reply.spirv.size())) &&
-           SendAll(fd, reply.spirv.data(), bytes);
+    if (bytes > kMaxField || !SendWord(fd, reply.ok ? 1 : 0) ||
+        !SendDiagnostics(fd, reply.diagnostics) || !SendWord(fd, reply.packedRegisters) ||
+        !SendWord(fd, static_cast<uint32_t>(reply.spirv.size())) ||
+        !SendAll(fd, reply.spirv.data(), bytes) ||
+        !SendWord(fd, static_cast<uint32_t>(reply.included.size())))
+        return false;
+    for (const auto &[name, text] : reply.included)
+        if (!SendString(fd, name) || !SendString(fd, text)) return false;
+    return true;
 }
 
 bool ReceiveReply(int fd, CompileReply &reply, double deadline, bool &timedOut) {
-    uint32_t ok = 0, words = 0;
+    uint32_t ok = 0, words = 0, included = 0;
     if (!ReceiveWord(fd, ok, deadline, timedOut) ||
         !ReceiveDiagnostics(fd, reply.diagnostics, deadline, timedOut) ||
         !ReceiveWord(fd, reply.packedRegisters, deadline, timedOut) ||
@@ -242,7 +279,18 @@ bool ReceiveReply(int fd, CompileReply &reply, double deadline, bool &timedOut) 
         return false;
     reply.ok = ok != 0;
     reply.spirv.resize(words);
-    return ReceiveAll(fd, reply.spirv.data(), words * sizeof(uint32_t), deadline, timedOut);
+    if (!ReceiveAll(fd, reply.spirv.data(), words * sizeof(uint32_t), deadline, timedOut) ||
+        !ReceiveWord(fd, included, deadline, timedOut) || included > kMaxField)
+        return false;
+    reply.included.clear();
+    for (uint32_t i = 0; i < included; ++i) {
+        std::string name, text;
+        if (!ReceiveString(fd, name, deadline, timedOut) ||
+            !ReceiveString(fd, text, deadline, timedOut))
+            return false;
+        reply.included.emplace(std::move(name), std::move(text));
+    }
+    return true;
 }
 
 bool CompileInServer(const CompileRequest &request, CompileReply &reply) {
@@ -268,6 +316,13 @@ bool CompileInServer(const CompileRequest &request, CompileReply &reply) {
         server.pid = -1;
     }
     StopServer();
+    // A crash may have been in a compile ahead, on another entry point: the
+    // request alone, in a new server, tells.
+    if (!timedOut && !request.ahead.empty()) {
+        CompileRequest alone = request;
+        alone.ahead.clear();
+        return CompileInServer(alone, reply);
+    }
     reply = CompileReply();
     if (timedOut)
         reply.diagnostics.Error(request.fileName, 0, 0,
@@ -284,19 +339,126 @@ bool CompileInServer(const CompileRequest &request, CompileReply &reply) {
     return true;
 }
 
+namespace {
+
+// A compile the server started ahead of its request, in a thread of its
+// own: glslang compiles on several threads once its tables are built, and a
+// thread shares the server's warm tables and pages, where a forked child
+// would copy every page it writes.
+struct AheadResult {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    CompileReply reply;
+};
+struct Ahead {
+    EntryPoint entry;
+    std::shared_ptr<AheadResult> result;
+};
+
+// The content the compiles ahead were started on, and the compiles. A
+// dropped compile's thread runs to its end and leaves its result unread.
+struct AheadCompiles {
+    std::string fileName, workingDirectory, source;
+    std::vector<Ahead> compiles;
+};
+std::atomic<long> threadsRunning{0};
+
+bool SameContent(const AheadCompiles &ahead, const CompileRequest &request) {
+    return ahead.source == request.source && ahead.fileName == request.fileName &&
+           ahead.workingDirectory == request.workingDirectory;
+}
+
+bool IncludesUnchanged(const IncludedFiles &included) {
+    for (const auto &[name, text] : included) {
+        std::string now;
+        Diagnostics ignored;
+        if (ReadSource(name.c_str(), now, ignored) != 0 || now != text) return false;
+    }
+    return true;
+}
+
+// The reply of the compile of the request's entry point ahead, if one ran
+// and the files it included still read the same.
+bool TakeAhead(AheadCompiles &ahead, const CompileRequest &request, CompileReply &reply) {
+    const EntryPoint &asked = request;
+    for (auto it = ahead.compiles.begin(); it != ahead.compiles.end(); ++it) {
+        if (!(it->entry == asked)) continue;
+        const std::shared_ptr<AheadResult> result = it->result;
+        ahead.compiles.erase(it);
+        std::unique_lock<std::mutex> lock(result->mutex);
+        result->finished.wait(lock, [&] { return result->done; });
+        reply = std::move(result->reply);
+        return IncludesUnchanged(reply.included);
+    }
+    return false;
+}
+
+// Starts the compiles ahead of the request that are not running yet, at most
+// one thread per core.
+void StartAhead(AheadCompiles &ahead, const CompileRequest &request) {
+    static const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+    if (!SameContent(ahead, request)) {
+        ahead                  = AheadCompiles();
+        ahead.fileName         = request.fileName;
+        ahead.workingDirectory = request.workingDirectory;
+        ahead.source           = request.source;
+    }
+    for (const EntryPoint &entry : request.ahead) {
+        if (threadsRunning >= cores) return;
+        bool started = entry == static_cast<const EntryPoint &>(request);
+        for (const Ahead &compile : ahead.compiles)
+            started = started || compile.entry == entry;
+        if (started) continue;
+        CompileRequest mine             = request;
+        static_cast<EntryPoint &>(mine) = entry;
+        mine.ahead.clear();
+        auto result = std::make_shared<AheadResult>();
+        try {
+            ++threadsRunning;
+            std::thread([mine = std::move(mine), result] {
+                CompileReply reply;
+                CompileInThisProcess(mine, reply);
+                {
+                    std::lock_guard<std::mutex> lock(result->mutex);
+                    result->reply = std::move(reply);
+                    result->done  = true;
+                }
+                result->finished.notify_all();
+                --threadsRunning;
+            }).detach();
+        } catch (const std::system_error &) {
+            --threadsRunning; // no thread to be had: the request compiles as it comes
+            return;
+        }
+        ahead.compiles.push_back({entry, result});
+    }
+}
+
+} // namespace
+
 int ServeCompiles(int fd) {
+    AheadCompiles ahead;
     for (;;) {
         CompileRequest request;
         if (!ReceiveRequest(fd, request)) return 0;
         CompileReply reply;
         // Includes are looked up from the caller's folder, as they would be
         // in the caller's own process.
-        if (!request.workingDirectory.empty() && chdir(request.workingDirectory.c_str()) != 0)
+        if (!request.workingDirectory.empty() && chdir(request.workingDirectory.c_str()) != 0) {
             reply.diagnostics.Error(request.fileName, 0, 0,
                                     "the compile server cannot enter the working directory '" +
                                         request.workingDirectory + "'");
-        else
-            CompileInThisProcess(request, reply);
+        } else {
+            if (!SameContent(ahead, request)) ahead = AheadCompiles();
+            const bool taken = TakeAhead(ahead, request, reply);
+            StartAhead(ahead, request);
+            if (!taken) {
+                reply = CompileReply();
+                CompileInThisProcess(request, reply);
+            }
+        }
+        reply.included.clear(); // the caller has no use for them
         if (!SendReply(fd, reply)) return 0;
     }
 }

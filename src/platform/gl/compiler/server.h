@@ -3,21 +3,44 @@
 // error. The server is the small program hotfx-compile-server, started
 // beside hotfx as a fresh process image (it inherits only its socket), kept
 // for the following compiles and started again after it dies.
+//
+// A reload compiles the entry points of one file one after the other. So a
+// request names the other entry points compiled from its file at the last
+// load, and the server compiles those ahead, on the request's content, each
+// on a thread of its own (at most one per core), while it compiles the
+// request itself. A later request of the same content, entry point, profile
+// and flags takes that result, once the files it included still read the
+// same; any other content drops them. The threads end with their compile:
+// nothing is kept idle. A crash in the server, which may have been in a
+// compile ahead, is told apart by compiling the request again alone.
 #pragma once
 
 #include "platform/gl/compiler/diagnostics.h"
+#include "platform/gl/hlsl/source_files.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// One compile: what D3DX11CompileFromFileA was asked, with the source read.
-struct CompileRequest {
+// An entry point of a file, with what it is compiled for.
+struct EntryPoint {
     uint32_t language = 0; // glslang's EShLanguage
-    std::string fileName, entryPoint, profile, source;
+    uint32_t flags    = 0; // D3DX11CompileFromFileA's Flags1
+    std::string entryPoint, profile;
+    bool operator==(const EntryPoint &o) const {
+        return language == o.language && flags == o.flags && entryPoint == o.entryPoint &&
+               profile == o.profile;
+    }
+};
+
+// One compile: what D3DX11CompileFromFileA was asked, with the source read.
+struct CompileRequest : EntryPoint {
+    std::string fileName, source;
     // The caller's working directory: a relative file name and its
     // includes are found from there, wherever the server was started.
     std::string workingDirectory;
+    // The file's other entry points of the last load, to compile ahead.
+    std::vector<EntryPoint> ahead;
 };
 
 // Its outcome: the compiler's diagnostics (errors, or warnings on success),
@@ -28,6 +51,7 @@ struct CompileReply {
     Diagnostics diagnostics;
     uint32_t packedRegisters = 0;
     std::vector<uint32_t> spirv;
+    IncludedFiles included; // the text of each file the compile included
 };
 
 // The wire format, one encoder and decoder each. A deadline is in

@@ -368,7 +368,7 @@ bool InitialiseGlslang() {
 
 bool CompileHlsl(const std::string &original, const char *fileName, const char *entryPoint,
                  const char *profile, EShLanguage language, std::vector<unsigned> &spirv,
-                 uint32_t &packedRegisters, Diagnostics &diagnostics) {
+                 uint32_t &packedRegisters, Diagnostics &diagnostics, IncludedFiles &included) {
     if (!InitialiseGlslang()) {
         diagnostics.Error(fileName, 0, 0, "the HLSL compiler failed to initialise");
         return false;
@@ -384,8 +384,12 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
                 stderr, "hotfx: compile stage %-18s %8.3f ms\n", stage.name,
                 std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                     .count());
-        if (!ok) return false;
+        if (!ok) {
+            included = std::move(c.included);
+            return false;
+        }
     }
+    included        = std::move(c.included);
     spirv           = std::move(c.spirv);
     packedRegisters = c.packedRegisters;
     return true;

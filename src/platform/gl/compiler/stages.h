@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/gl/compiler/diagnostics.h"
+#include "platform/gl/hlsl/source_files.h"
 
 #include <glslang/Public/ShaderLang.h>
 
@@ -14,7 +15,8 @@
 // Compiles original, the text of fileName, for entryPoint and profile.
 // Returns false with the errors in diagnostics; on success spirv holds the
 // module, packedRegisters the cbuffers laid out with packoffset (bit N for
-// bN), and diagnostics any warnings.
+// bN), and diagnostics any warnings. included gets the text of each file
+// the source included, whatever the outcome.
 bool CompileHlsl(const std::string &original, const char *fileName, const char *entryPoint,
                  const char *profile, EShLanguage language, std::vector<unsigned> &spirv,
-                 uint32_t &packedRegisters, Diagnostics &diagnostics);
+                 uint32_t &packedRegisters, Diagnostics &diagnostics, IncludedFiles &included);

@@ -11,22 +11,41 @@
 #include "platform/gl/d3d11/resources.h"
 
 #include <cstring>
+#include <iterator>
+#include <memory>
 #include <string>
 
 namespace d3d11gl {
 namespace {
 
+// What a compiled stage depends on: the stage, the bytecode and the
+// locations of the stage before it.
+std::string StageKey(ShaderStage stage, const StageOutputs *previous, const void *bytecode,
+                     SIZE_T length) {
+    std::string key(1, static_cast<char>(stage));
+    key.append(static_cast<const char *>(bytecode), length);
+    if (previous)
+        for (const auto &[semantic, location] : previous->locations)
+            key += '\0' + semantic + '=' + std::to_string(location);
+    return key;
+}
+
 // Translates the bytecode against the outputs of the stage before it and
-// compiles it. On success *shader (when given) is the new shader object.
-template <class Interface>
-HRESULT CreateShader(Device *owner, ShaderStage stage, const StageOutputs *previous,
-                     const void *bytecode, SIZE_T length, Interface **shader) {
+// compiles it, or takes the program a live shader made of the same.
+HRESULT CompileStage(Device *owner, ShaderStage stage, const StageOutputs *previous,
+                     const void *bytecode, SIZE_T length,
+                     std::shared_ptr<const CompiledStage> &compiled) {
     static const GLenum types[]      = {GL_VERTEX_SHADER, GL_GEOMETRY_SHADER, GL_FRAGMENT_SHADER};
     static const char *const names[] = {"vertex", "geometry", "pixel"};
     const GLenum type                = types[static_cast<uint32_t>(stage)];
     const std::string stageName      = names[static_cast<uint32_t>(stage)];
-    if (shader) *shader = nullptr;
-    if (!bytecode || !length) return E_INVALIDARG;
+    std::string key                  = StageKey(stage, previous, bytecode, length);
+    auto &live                       = owner->compiledStages;
+    for (auto it = live.begin(); it != live.end();)
+        it = it->second.expired() ? live.erase(it) : std::next(it);
+    const auto found = live.find(key);
+    if (found != live.end() && (compiled = found->second.lock())) return S_OK;
+
     Translation translation;
     std::string error;
     if (!TranslateToGlsl(stage, bytecode, length, previous, translation, error)) {
@@ -50,11 +69,23 @@ HRESULT CreateShader(Device *owner, ShaderStage stage, const StageOutputs *previ
         ReportBackendError("the GL driver rejected the " + stageName + " shader: " + log);
         return E_FAIL;
     }
-    if (!shader) {
-        glDeleteProgram(program);
-        return S_FALSE; // validated, nothing created: the out pointer was null
-    }
-    *shader = new Shader<Interface>(owner, program, std::move(translation));
+    compiled             = std::make_shared<const CompiledStage>(program, std::move(translation));
+    live[std::move(key)] = compiled;
+    return S_OK;
+}
+
+// Creates the shader of a stage. On success *shader (when given) is the new
+// shader object.
+template <class Interface>
+HRESULT CreateShader(Device *owner, ShaderStage stage, const StageOutputs *previous,
+                     const void *bytecode, SIZE_T length, Interface **shader) {
+    if (shader) *shader = nullptr;
+    if (!bytecode || !length) return E_INVALIDARG;
+    std::shared_ptr<const CompiledStage> compiled;
+    const HRESULT hr = CompileStage(owner, stage, previous, bytecode, length, compiled);
+    if (hr != S_OK) return hr;
+    if (!shader) return S_FALSE; // validated, nothing created: the out pointer was null
+    *shader = new Shader<Interface>(owner, std::move(compiled));
     return S_OK;
 }
 

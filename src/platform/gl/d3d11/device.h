@@ -10,13 +10,18 @@
 #include <GL/gl.h>
 #include <GL/glx.h>
 
+#include <map>
+#include <memory>
 #include <optional>
+#include <string>
 
 namespace d3d11gl {
 
 // A framebuffer with the texture as its one colour attachment; 0 when GL
 // finds it incomplete.
 GLuint CreateFramebuffer(GLuint texture);
+
+struct CompiledStage;
 
 class Device : public Object<ID3D11Device> {
   public:
@@ -43,6 +48,10 @@ class Device : public Object<ID3D11Device> {
 
     HWND__ *const window;
     const GLXContext context;
+    // The stages live shaders were made of, by what they depend on
+    // (device.cpp): a shader of the same stage, bytecode and stage before it
+    // shares the GL program.
+    std::map<std::string, std::weak_ptr<const CompiledStage>> compiledStages;
 
   private:
     static const StageOutputs *Previous(const std::optional<StageOutputs> &outputs) {

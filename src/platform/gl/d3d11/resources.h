@@ -12,6 +12,7 @@
 #include <GL/gl.h>
 #include <GL/glext.h>
 
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -43,16 +44,32 @@ class RenderTargetView : public Child<ID3D11RenderTargetView> {
     const GLuint fbo;
 };
 
+// A separable GL program with the translation it was made from, shared by
+// the shaders created from the same bytecode against the same stage before
+// it: a reload that leaves a stage unchanged neither translates it nor
+// compiles it in the driver again. The program goes with the last shader.
+struct CompiledStage {
+    CompiledStage(GLuint p, Translation &&t) : program(p), translation(std::move(t)) {}
+    ~CompiledStage() { glDeleteProgram(program); }
+    CompiledStage(const CompiledStage &)            = delete;
+    CompiledStage &operator=(const CompiledStage &) = delete;
+    const GLuint program;
+    const Translation translation;
+};
+
 template <class Interface> class Shader : public Child<Interface> {
   public:
-    Shader(Device *owner, GLuint p, Translation &&t)
-        : Child<Interface>(owner), program(p), outputs(std::move(t.outputs)),
-          textures(std::move(t.textures)), clipDistances(t.clipDistances) {}
-    ~Shader() override { glDeleteProgram(program); }
+    Shader(Device *owner, std::shared_ptr<const CompiledStage> compiled)
+        : Child<Interface>(owner), program(compiled->program),
+          outputs(compiled->translation.outputs), textures(compiled->translation.textures),
+          clipDistances(compiled->translation.clipDistances), compiled_(std::move(compiled)) {}
     const GLuint program;
-    const StageOutputs outputs;              // what the next stage links against
-    const std::vector<TexturePair> textures; // the units the context binds
-    const uint32_t clipDistances;            // gl_ClipDistance elements written
+    const StageOutputs &outputs;              // what the next stage links against
+    const std::vector<TexturePair> &textures; // the units the context binds
+    const uint32_t clipDistances;             // gl_ClipDistance elements written
+
+  private:
+    const std::shared_ptr<const CompiledStage> compiled_;
 };
 using VertexShader   = Shader<ID3D11VertexShader>;
 using GeometryShader = Shader<ID3D11GeometryShader>;
