@@ -690,7 +690,6 @@ class ProfileChecker : public glslang::TIntermTraverser {
     std::set<std::string> classNames_;
     std::set<std::string> said_;
     std::set<long long> textures_, samplers_, buffers_;
-    bool uncounted_   = false; // a buffer only the linker's objects hold
     int textureSlots_ = 0, samplerSlots_ = 0, outputComponents_ = 0;
 };
 
