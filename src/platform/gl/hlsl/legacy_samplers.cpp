@@ -91,9 +91,5 @@ void RewriteLegacySamplers(std::string &text, LexedHlsl &lexed) {
             edits.push_back(
                 {tokens[sampler.type - 1].offset, tokens[sampler.type - 1].length, "SamplerState"});
     if (edits.empty()) return;
-    std::stable_sort(edits.begin(), edits.end(),
-                     [](const TextEdit &a, const TextEdit &b) { return a.offset > b.offset; });
-    for (const TextEdit &edit : edits)
-        text.replace(edit.offset, edit.length, edit.text);
-    lexed = LexHlsl(text, lexed.files[0]);
+    ApplyEdits(text, lexed, edits);
 }

@@ -246,3 +246,12 @@ CallArguments(std::string_view text, const std::vector<Token> &tokens, size_t op
     }
     return arguments;
 }
+
+void ApplyEdits(std::string &text, LexedHlsl &lexed, std::vector<TextEdit> &edits) {
+    if (edits.empty()) return;
+    std::stable_sort(edits.begin(), edits.end(),
+                     [](const TextEdit &a, const TextEdit &b) { return a.offset > b.offset; });
+    for (const TextEdit &edit : edits)
+        text.replace(edit.offset, edit.length, edit.text);
+    lexed = LexHlsl(text, lexed.files[0]);
+}

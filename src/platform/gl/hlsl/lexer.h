@@ -82,6 +82,10 @@ struct TextEdit {
     std::string text;
 };
 
+// Applies the edits back to front (those at one offset in the order given)
+// and lexes the text again.
+void ApplyEdits(std::string &text, LexedHlsl &lexed, std::vector<TextEdit> &edits);
+
 // Whether the token is the one-character punctuator c ('<', not "<<" or "<=").
 inline bool IsMark(std::string_view text, const Token &t, char c) {
     return t.kind == TokenKind::Punctuator && t.length == 1 && text[t.offset] == c;

@@ -377,16 +377,6 @@ struct MatrixAlias {
     std::string dims;     // an array typedef's "[2]"
 };
 
-// Applies edits back to front and lexes the text again.
-void ApplyEdits(std::string &text, LexedHlsl &lexed, std::vector<Edit> &edits) {
-    if (edits.empty()) return;
-    std::stable_sort(edits.begin(), edits.end(),
-                     [](const Edit &a, const Edit &b) { return a.offset > b.offset; });
-    for (const Edit &edit : edits)
-        text.replace(edit.offset, edit.length, edit.text);
-    lexed = LexHlsl(text, lexed.files[0]);
-}
-
 // The end of the declarator that starts at tokens[i] (a name and its
 // dimensions): the token after its last ']'.
 size_t DeclaratorEnd(const std::string &text, const std::vector<Token> &tokens, size_t i) {

@@ -289,9 +289,5 @@ void RewriteObjectForms(std::string &text, LexedHlsl &lexed) {
         i = last;
     }
     if (edits.empty()) return;
-    std::stable_sort(edits.begin(), edits.end(),
-                     [](const TextEdit &a, const TextEdit &b) { return a.offset > b.offset; });
-    for (const TextEdit &edit : edits)
-        text.replace(edit.offset, edit.length, edit.text);
-    lexed = LexHlsl(text, lexed.files[0]);
+    ApplyEdits(text, lexed, edits);
 }

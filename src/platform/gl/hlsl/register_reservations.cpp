@@ -235,11 +235,7 @@ bool RewriteRegisterReservations(std::string &text, LexedHlsl &lexed, const char
         }
     }
     if (!edits.empty()) {
-        std::stable_sort(edits.begin(), edits.end(),
-                         [](const TextEdit &a, const TextEdit &b) { return a.offset > b.offset; });
-        for (const TextEdit &edit : edits)
-            text.replace(edit.offset, edit.length, edit.text);
-        lexed = LexHlsl(text, lexed.files[0]);
+        ApplyEdits(text, lexed, edits);
     }
     return ok;
 }

@@ -247,11 +247,7 @@ void RenameLocalTypedefs(std::string &text, LexedHlsl &lexed) {
         }
     }
     if (edits.empty()) return;
-    std::stable_sort(edits.begin(), edits.end(),
-                     [](const TextEdit &a, const TextEdit &b) { return a.offset > b.offset; });
-    for (const TextEdit &edit : edits)
-        text.replace(edit.offset, edit.length, edit.text);
-    lexed = LexHlsl(text, lexed.files[0]);
+    ApplyEdits(text, lexed, edits);
 }
 
 // One member of a structure as declared: its type with modifiers
@@ -332,11 +328,7 @@ void FlattenInheritance(std::string &text, LexedHlsl &lexed) {
         edits.push_back({tokens[i + 4].end(), 0, inserted});
     }
     if (edits.empty()) return;
-    std::stable_sort(edits.begin(), edits.end(),
-                     [](const TextEdit &a, const TextEdit &b) { return a.offset > b.offset; });
-    for (const TextEdit &edit : edits)
-        text.replace(edit.offset, edit.length, edit.text);
-    lexed = LexHlsl(text, lexed.files[0]);
+    ApplyEdits(text, lexed, edits);
 }
 
 } // namespace
@@ -420,11 +412,7 @@ bool RewriteTypeForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagnost
     }
     if (!ok) return false;
     if (!edits.empty()) {
-        std::stable_sort(edits.begin(), edits.end(),
-                         [](const TextEdit &a, const TextEdit &b) { return a.offset > b.offset; });
-        for (const TextEdit &edit : edits)
-            text.replace(edit.offset, edit.length, edit.text);
-        lexed = LexHlsl(text, lexed.files[0]);
+        ApplyEdits(text, lexed, edits);
     }
     RenameLocalTypedefs(text, lexed);
     FlattenInheritance(text, lexed);
