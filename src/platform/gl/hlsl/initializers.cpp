@@ -258,9 +258,10 @@ struct Evaluator {
                     }
                     const long n = found ? Components(found->type) : -1;
                     if (n <= 0 || offset + n > static_cast<long>(c.values.size())) return Fail();
-                    c.values = std::vector<double>(c.values.begin() + offset,
+                    c.values   = std::vector<double>(c.values.begin() + offset,
                                                    c.values.begin() + offset + n);
-                    c.type   = found->type;
+                    Type field = found->type; // a part of c.type, which it replaces
+                    c.type     = std::move(field);
                     continue;
                 }
                 if (!Numeric(c.type) || !c.type.dims.empty() || !Selection(c.type, name))

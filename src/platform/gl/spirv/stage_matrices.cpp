@@ -100,8 +100,9 @@ bool Rewrite(SpirvModule &module, const std::set<std::string> &rowMajor) {
     std::map<uint32_t, uint32_t> original; // a retyped pointer -> its pointee before
     std::vector<SpirvInstruction> moved;
     for (size_t g : StageVariables(module)) {
-        SpirvInstruction &v     = module.globals[g];
-        const std::string *name = module.names.Find(v.operands[1]);
+        // A copy: the types made below are added to the globals.
+        const SpirvInstruction v = module.globals[g];
+        const std::string *name  = module.names.Find(v.operands[1]);
         // A row_major matrix takes one register per row, as glslang has it.
         if (name && rowMajor.count(DeclaredName(*name))) continue;
         const SpirvDeclaration *pointer = Declaration(module, v.operands[0], spv::OpTypePointer);
@@ -110,7 +111,7 @@ bool Rewrite(SpirvModule &module, const std::set<std::string> &rowMajor) {
         const uint32_t form = stage.Transposed(pointee);
         if (!form) continue;
         original[v.operands[1]] = pointee;
-        SpirvInstruction copy   = module.globals[g];
+        SpirvInstruction copy   = v;
         copy.operands[0]        = stage.Pointer(storage, form);
         SetTypeOf(module, copy.operands[1], copy.operands[0]);
         moved.push_back(copy);
