@@ -31,6 +31,24 @@ const char *const kBases[] = {"float",      "int",      "uint",     "bool",
                               "half",       "double",   "dword",    "min16float",
                               "min10float", "min16int", "min12int", "min16uint"};
 
+// What one [index] reads of a value of the type: an element of an array, a
+// row of a matrix, a component of a vector; unknown for a scalar.
+Type Indexed(Type type) {
+    if (type.arrays > 0) {
+        --type.arrays;
+    } else if (type.matrix) {
+        type.matrix = false;
+        type.vector = true;
+        type.rows   = 1;
+    } else if (type.vector) {
+        type.vector = false;
+        type.cols   = 1;
+    } else {
+        return Type();
+    }
+    return type;
+}
+
 Type TypeNamed(std::string_view name) {
     Type type;
     for (const char *b : kBases) {
@@ -199,18 +217,8 @@ struct Reader {
                 type.cols   = static_cast<int>(swizzle.size());
                 after += 2;
             } else if (c == '[') {
-                if (type.arrays > 0) {
-                    --type.arrays;
-                } else if (type.matrix) {
-                    type.matrix = false;
-                    type.vector = true;
-                    type.rows   = 1;
-                } else if (type.vector) {
-                    type.vector = false;
-                    type.cols   = 1;
-                } else {
-                    return Type();
-                }
+                type = Indexed(type);
+                if (!type.known) return Type();
                 after = ClosingBracket(text, tokens, after) + 1;
             } else if (Is(text, tokens[after], "++") || Is(text, tokens[after], "--")) {
                 ++after;
@@ -862,18 +870,7 @@ struct Shaper {
                     tokens[index.first].kind == TokenKind::Identifier && scopes.Global(named) &&
                     !constants.count(named))
                     result.uniformElement = true;
-                if (type.arrays > 0) {
-                    --type.arrays;
-                } else if (type.matrix) {
-                    type.matrix = false;
-                    type.vector = true;
-                    type.rows   = 1;
-                } else if (type.vector) {
-                    type.vector = false;
-                    type.cols   = 1;
-                } else {
-                    type = Type();
-                }
+                type = Indexed(type);
             } else if (Spelled(j, "++") || Spelled(j, "--")) {
                 ++j;
             } else {

@@ -592,11 +592,7 @@ bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagno
     };
     edits.erase(std::remove_if(edits.begin(), edits.end(), inside), edits.end());
     // Later edits first, so that each offset still holds.
-    std::stable_sort(edits.begin(), edits.end(),
-                     [](const Edit &a, const Edit &b) { return a.offset > b.offset; });
-    for (const Edit &edit : edits)
-        text.replace(edit.offset, edit.length, edit.text);
-    lexed = LexHlsl(text, lexed.files[0]);
+    ApplyEdits(text, lexed, edits);
     return true;
 }
 

@@ -240,11 +240,7 @@ void SplitSamplerArrays(std::string &text, LexedHlsl &lexed) {
         edits.insert(edits.end(), elements.begin(), elements.end());
     }
     if (edits.empty()) return;
-    std::stable_sort(edits.begin(), edits.end(),
-                     [](const Edit &a, const Edit &b) { return a.offset > b.offset; });
-    for (const Edit &edit : edits)
-        text.replace(edit.offset, edit.length, edit.text);
-    lexed = LexHlsl(text, lexed.files[0]);
+    ApplyEdits(text, lexed, edits);
 }
 
 void RemoveNamespaces(std::string &text, LexedHlsl &lexed) {
@@ -266,11 +262,7 @@ void RemoveNamespaces(std::string &text, LexedHlsl &lexed) {
         if (Is(text, tokens[i + 1], "::") &&
             std::find(names.begin(), names.end(), Spelling(text, tokens[i])) != names.end())
             edits.push_back(Blank(text, tokens[i].offset, tokens[i + 1].end()));
-    std::stable_sort(edits.begin(), edits.end(),
-                     [](const Edit &a, const Edit &b) { return a.offset > b.offset; });
-    for (const Edit &edit : edits)
-        text.replace(edit.offset, edit.length, edit.text);
-    lexed = LexHlsl(text, lexed.files[0]);
+    ApplyEdits(text, lexed, edits);
 }
 
 void RewriteStatementForms(std::string &text, LexedHlsl &lexed) {
@@ -352,9 +344,5 @@ void RewriteStatementForms(std::string &text, LexedHlsl &lexed) {
         }
     }
     if (edits.empty()) return;
-    std::stable_sort(edits.begin(), edits.end(),
-                     [](const Edit &a, const Edit &b) { return a.offset > b.offset; });
-    for (const Edit &edit : edits)
-        text.replace(edit.offset, edit.length, edit.text);
-    lexed = LexHlsl(text, lexed.files[0]);
+    ApplyEdits(text, lexed, edits);
 }
