@@ -390,6 +390,16 @@ const Form kForms[] = {
      "uint3x2 a; float3x2 f;\n" PS(
          "bool3x2 b = a > 2; bool3x2 e = f == a; return float4(b[2], e[0]);"),
      nullptr},
+    // A scalar spread over an int, uint or bool matrix, converted to its elements.
+    {"ps_4_0",
+     "float f; uint u;\n" PS("int2x2 a = (int2x2)f; uint3x2 b = (uint3x2)f; bool2x2 c = f; "
+                             "int4x4 d = (int4x4)u; return float4(a[1], c[0] + b[2] + d[3].xy);"),
+     nullptr},
+    // mul() of a scalar, and of integer and mixed vectors and matrices.
+    {"ps_4_0",
+     "float4 v; int4 k; int4x4 m; uint4x2 n;\n" PS(
+         "return mul(2, v) + mul(v, 3) + mul(k, m) + mul(m, k) + mul(n, v.xy).x + mul(v, k);"),
+     nullptr},
     // a * b of matrices multiplies their elements, mul(a, b) is the product.
     {"ps_4_0",
      "float2x2 a; int3x3 b;\n" PS(

@@ -137,6 +137,38 @@ struct Scopes {
     }
 };
 
+// A scalar, a vector of two or more components or a matrix of two or more
+// rows and columns: what mul() takes as the reference gives it. A float1,
+// and a matrix of one row or column, mul() reads as the matrix forms do
+// (matrix_forms.h).
+bool MulOperand(const Type &type) {
+    return type.known && type.arrays == 0 &&
+           (type.matrix ? type.rows > 1 && type.cols > 1 : !type.vector || type.cols > 1);
+}
+
+bool Scalar(const Type &type) {
+    return type.known && !type.vector && !type.matrix && type.arrays == 0;
+}
+
+// What mul(left, right) returns: left's rows by right's columns, of the base
+// the usual arithmetic conversions give (a scalar operand scales the other,
+// two vectors give their dot product); unknown for other operands.
+Type MulResult(const Type &left, const Type &right) {
+    if (!MulOperand(left) || !MulOperand(right)) return Type();
+    Type type = Scalar(left) ? right : left;
+    if (Rank(right.base) > Rank(type.base)) type.base = right.base;
+    if (Rank(left.base) > Rank(type.base)) type.base = left.base;
+    type.literal = left.literal && right.literal;
+    if (Scalar(left) || Scalar(right)) return type;
+    type.rows   = left.matrix ? left.rows : 1;
+    type.cols   = right.matrix ? right.cols : 1;
+    type.matrix = left.matrix && right.matrix;
+    type.vector = !type.matrix && (type.rows > 1 || type.cols > 1);
+    if (type.vector) type.cols = std::max(type.rows, type.cols);
+    if (type.vector) type.rows = 1;
+    return type;
+}
+
 struct Reader {
     const std::string &text;
     const std::vector<Token> &tokens;
@@ -273,9 +305,12 @@ struct Reader {
             "rcp",     "round",       "rsqrt",  "saturate", "sin",   "sinh",      "smoothstep",
             "sqrt",    "step",        "tan",    "tanh",     "trunc", "normalize", "reflect",
             "refract", "faceforward", "length", "distance", "dot"};
+        const auto arguments = CallArguments(text, tokens, open);
+        if (name == "mul" && arguments.size() == 2)
+            return MulResult(Expression(arguments[0].first, arguments[0].second),
+                             Expression(arguments[1].first, arguments[1].second));
         if (!kComponentwise.count(name)) return Type();
         Type type;
-        const auto arguments = CallArguments(text, tokens, open);
         const bool geometric = name == "normalize" || name == "reflect" || name == "refract" ||
                                name == "faceforward" || name == "length" || name == "distance" ||
                                name == "dot";
@@ -477,6 +512,90 @@ bool Intrinsic(std::string_view name) {
     return kNames.count(name) > 0;
 }
 
+// The type name of a shape of base: a scalar, floatN or floatRxC.
+std::string Named(const std::string &base, const Type &shape) {
+    if (shape.matrix) return base + std::to_string(shape.rows) + "x" + std::to_string(shape.cols);
+    return shape.vector ? base + std::to_string(shape.cols) : base;
+}
+
+// The integer function a product of matrices and vectors of base needs:
+// each row the sum, over the smaller of the left's columns and the right's
+// rows (mul.shader_test), of the left's elements times the right's rows.
+std::string IntegerMul(const std::string &name, const std::string &base, const Type &left,
+                       const Type &right, const Type &result) {
+    const int inner = std::min(left.cols, right.matrix ? right.rows : right.cols);
+    auto sum        = [&](const std::string &row) {
+        std::string terms;
+        for (int j = 0; j < inner; ++j)
+            terms += (j ? " + " : "") + ("a" + row + "[" + std::to_string(j) + "]") + " * b[" +
+                     std::to_string(j) + "]";
+        return terms;
+    };
+    std::string body;
+    for (int i = 0; i < (left.matrix ? left.rows : 1); ++i)
+        body += (i ? ", " : "") + sum(left.matrix ? "[" + std::to_string(i) + "]" : "");
+    if (left.matrix) body = Named(base, result) + "(" + body + ")";
+    return Named(base, result) + " " + name + "(" + Named(base, left) + " a, " +
+           Named(base, right) + " b) { return " + body + "; } ";
+}
+
+// mul() in the overloads glslang lacks, where the text tells both operands'
+// types: with a scalar, the product that scales the other operand; of two
+// vectors of another base or length, dot() of them at the shorter length;
+// of vectors and matrices of two bases, both made of the base the usual
+// arithmetic conversions give, and of integers (which glslang has no
+// matrix products of) a function of the file's own that sums the products.
+// Bool operands are left to glslang.
+void RewriteMul(const Reader &reader, size_t i, std::vector<Edit> &edits) {
+    const std::string &text          = reader.text;
+    const std::vector<Token> &tokens = reader.tokens;
+    const auto arguments             = CallArguments(text, tokens, i + 1);
+    const size_t close               = ClosingBracket(text, tokens, i + 1);
+    if (arguments.size() != 2 || close >= tokens.size()) return;
+    const Type left   = reader.Expression(arguments[0].first, arguments[0].second);
+    const Type right  = reader.Expression(arguments[1].first, arguments[1].second);
+    const Type result = MulResult(left, right);
+    if (!result.known || result.base == "bool") return;
+    auto wrap = [&](size_t argument, const std::string &before, const std::string &after) {
+        edits.push_back({tokens[arguments[argument].first].offset, 0, before});
+        edits.push_back({tokens[arguments[argument].second - 1].end(), 0, after});
+    };
+    if (Scalar(left) || Scalar(right)) {
+        edits.push_back({tokens[i].offset, tokens[i].length, std::string()});
+        wrap(0, "(", ")");
+        edits.push_back({tokens[arguments[0].second].offset, 1, " *"});
+        wrap(1, "(", ")");
+        return;
+    }
+    const bool integer     = Rank(result.base) < Rank("min10float");
+    const std::string base = !integer                                 ? "float"
+                             : Rank(result.base) >= Rank("min16uint") ? "uint"
+                                                                      : "int";
+    if (!integer && left.base == right.base && (left.matrix || right.matrix)) return;
+    if (!left.matrix && !right.matrix) { // two vectors
+        if (!integer && left.base == right.base && left.cols == right.cols) return;
+        Type shape = left;
+        shape.cols = std::min(left.cols, right.cols);
+        edits.push_back({tokens[i].offset, tokens[i].length, "dot"});
+        wrap(0, "(" + Named(base, shape) + ")(", ")");
+        wrap(1, "(" + Named(base, shape) + ")(", ")");
+        return;
+    }
+    if (left.base != base) wrap(0, "(" + Named(base, left) + ")(", ")");
+    if (right.base != base) wrap(1, "(" + Named(base, right) + ")(", ")");
+    if (!integer) return;
+    const std::string name = "hotfx_mul_" + Named(base, left) + "_" + Named(base, right);
+    edits.push_back({tokens[i].offset, tokens[i].length, name});
+    // Once, before the file's first declaration: it uses no type of the file's.
+    size_t first = 0;
+    while (first < tokens.size() && tokens[first].kind == TokenKind::Directive)
+        ++first;
+    const Edit helper{tokens[first].offset, 0, IntegerMul(name, base, left, right, result)};
+    for (const Edit &e : edits)
+        if (e.offset == helper.offset && e.length == 0 && e.text == helper.text) return;
+    edits.push_back(helper);
+}
+
 // The edits for the call whose name is tokens[i].
 void RewriteCall(const Reader &reader, size_t i, std::vector<Edit> &edits) {
     const std::string &text          = reader.text;
@@ -492,6 +611,7 @@ void RewriteCall(const Reader &reader, size_t i, std::vector<Edit> &edits) {
         edits.push_back({tokens[arguments[argument].first].offset, 0, before});
         edits.push_back({tokens[arguments[argument].second - 1].end(), 0, after});
     };
+    if (name == "mul") return RewriteMul(reader, i, edits);
     if (arguments.size() == 1 && types[0].single()) {
         if (name == "any" || name == "all") {
             // A scalar is true where it is not 0 (any.shader_test).
@@ -1234,7 +1354,7 @@ bool RewriteScalarCalls(std::string &text, LexedHlsl &lexed, const char *entryPo
     const std::vector<Token> &tokens                           = lexed.tokens;
     static const std::set<std::string, std::less<>> kRewritten = {
         "any",     "all",         "transpose", "determinant", "normalize", "reflect",
-        "refract", "faceforward", "length",    "distance",    "dot"};
+        "refract", "faceforward", "length",    "distance",    "dot",       "mul"};
     const auto defined = DefinedFunctions(text, tokens);
     std::vector<Call> calls;
     std::vector<Edit> edits;

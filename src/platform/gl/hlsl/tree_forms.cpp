@@ -193,10 +193,49 @@ TIntermTyped *Unary(glslang::TIntermediate &tree, glslang::TIntermUnary *node) {
     return matrix;
 }
 
+// The one argument of a matrix constructor that is a matrix of its type
+// already, as a cast of a scalar gives (around the matrix the scalar is
+// spread over), and which the writer crashes on for bool; null where there
+// is none.
+TIntermTyped *SameMatrix(glslang::TIntermAggregate *node) {
+    const glslang::TType &type = node->getType();
+    if (!IsConstructor(node->getOp()) || !type.isMatrix() || type.isArray() ||
+        node->getSequence().size() != 1)
+        return nullptr;
+    TIntermTyped *argument = node->getSequence()[0]->getAsTyped();
+    if (!argument) return nullptr;
+    const glslang::TType &from = argument->getType();
+    const bool same            = from.isMatrix() && !from.isArray() &&
+                      from.getBasicType() == type.getBasicType() &&
+                      from.getMatrixCols() == type.getMatrixCols() &&
+                      from.getMatrixRows() == type.getMatrixRows();
+    return same ? argument : nullptr;
+}
+
+// The arguments of an int, uint or float matrix's constructor converted to
+// its element type: glslang spreads a scalar over a matrix ((int2x2)x,
+// int2x2 m = x) without converting it. A bool matrix's converts each
+// argument itself (BoolMatrix).
+void ConvertArguments(glslang::TIntermediate &tree, glslang::TIntermAggregate *node) {
+    const glslang::TType &type = node->getType();
+    if (!IsConstructor(node->getOp()) || !type.isMatrix() || type.isArray() ||
+        type.getBasicType() == glslang::EbtBool)
+        return;
+    for (TIntermNode *&child : node->getSequence()) {
+        TIntermTyped *argument = child->getAsTyped();
+        if (!argument || argument->getType().isMatrix() || argument->getType().isArray() ||
+            argument->getType().isStruct())
+            continue;
+        if (TIntermTyped *converted = Converted(tree, type.getBasicType(), argument))
+            child = converted;
+    }
+}
+
 // The replacement of an operation on whole int or uint matrices, or of a
 // bool matrix's construction; null where node is none.
 TIntermTyped *Replacement(glslang::TIntermediate &tree, TIntermNode *node) {
     glslang::TIntermAggregate *aggregate = node ? node->getAsAggregate() : nullptr;
+    if (TIntermTyped *same = aggregate ? SameMatrix(aggregate) : nullptr) return same;
     if (aggregate) return BoolMatrix(tree, aggregate);
     glslang::TIntermUnary *unary = node ? node->getAsUnaryNode() : nullptr;
     if (unary && IsIntegerMatrix(unary->getType())) return Unary(tree, unary);
@@ -246,10 +285,27 @@ class Rewriter : public glslang::TIntermTraverser {
         return true;
     }
 
+    // return x from a function of a matrix type spreads x over it.
+    bool visitBranch(glslang::TVisit, glslang::TIntermBranch *node) override {
+        if (TIntermTyped *value = Replacement(tree_, node->getExpression()))
+            node->setExpression(value);
+        return true;
+    }
+
+    // c ? m : x likewise, for either value.
+    bool visitSelection(glslang::TVisit, glslang::TIntermSelection *node) override {
+        if (TIntermTyped *value = Replacement(tree_, node->getTrueBlock()))
+            node->setTrueBlock(value);
+        if (TIntermTyped *value = Replacement(tree_, node->getFalseBlock()))
+            node->setFalseBlock(value);
+        return true;
+    }
+
     bool visitAggregate(glslang::TVisit, glslang::TIntermAggregate *node) override {
         glslang::TIntermSequence &sequence = node->getSequence();
         for (TIntermNode *&child : sequence)
             if (TIntermTyped *replaced = Replacement(tree_, child)) child = replaced;
+        ConvertArguments(tree_, node);
         if (!IsConstructor(node->getOp()) || sequence.size() < 2) return true;
         glslang::TIntermSequence flattened;
         for (TIntermNode *child : sequence) {
