@@ -13,7 +13,11 @@
 // - a bool matrix made of values known only at run time, which the writer
 //   crashes on: it is made as an int matrix of them converted to bool; and
 //   the one a comparison of matrices gives, whose elements the front end
-//   makes each of the whole comparison, of the elements compared.
+//   makes each of the whole comparison, of the elements compared;
+// - a scalar spread over an int, uint or bool matrix ((int2x2)x, a
+//   bool2x2 initialised, assigned, passed or returned from a float), which
+//   the front end puts in the matrix unconverted: each element is the
+//   scalar converted to the element type.
 #pragma once
 
 #include <string>
