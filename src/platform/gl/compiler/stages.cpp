@@ -27,6 +27,7 @@
 #include "platform/gl/hlsl/type_rules.h"
 #include "platform/gl/hlsl/windows_rules.h"
 #include "platform/gl/spirv/passes.h"
+#include "platform/gl/spirv/buffer_chains.h"
 #include "platform/gl/spirv/object_arrays.h"
 #include "platform/gl/spirv/texture_offsets.h"
 
@@ -317,6 +318,12 @@ bool ObjectArrays(Compile &c) {
     return true;
 }
 
+// One access chain for each read of a constant buffer (buffer_chains.h).
+bool BufferChains(Compile &c) {
+    JoinBufferChains(c.spirv);
+    return true;
+}
+
 struct Stage {
     const char *name;
     bool (*run)(Compile &);
@@ -355,6 +362,7 @@ const Stage kStages[] = {
     {"optimizer", Optimize},
     {"texture offsets", TextureOffsets},
     {"object arrays", ObjectArrays},
+    {"buffer chains", BufferChains},
 };
 
 // glslang's tables are built once per process: the compile server's, or
