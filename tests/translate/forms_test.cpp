@@ -186,6 +186,10 @@ const Form kForms[] = {
      "can't use loop and unroll attributes together"},
     // Overloads, as Windows picks them; an unused double overload compiles.
     {"ps_4_0",
+     "float f(int a) { return 1; }\nfloat f(min16int a) { return 2; }\n" PS(
+         "return f((min16int)1) + f(1);"),
+     nullptr},
+    {"ps_4_0",
      "float f(int a) { return 1; }\nfloat f(uint a) { return 2; }\n" PS("return f(int2(1, 2));"),
      nullptr},
     {"ps_4_0",

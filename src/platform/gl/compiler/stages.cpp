@@ -155,8 +155,11 @@ bool GeometryForms(Compile &c) {
 // Scalars where an intrinsic wants a vector, user functions named like
 // intrinsics, operands of different shapes.
 bool CallForms(Compile &c) {
-    return RewriteScalarCalls(c.source, c.lexed, c.entryPoint, c.diagnostics) &&
-           RewriteOperandShapes(c.source, c.lexed, c.diagnostics);
+    if (!RewriteScalarCalls(c.source, c.lexed, c.entryPoint, c.diagnostics) ||
+        !RewriteOperandShapes(c.source, c.lexed, c.diagnostics))
+        return false;
+    RewriteMinimumPrecision(c.source, c.lexed);
+    return true;
 }
 
 // Direct3D 9 texture names, sample counts that are expressions, the mips
