@@ -23,6 +23,7 @@
 #include "platform/gl/hlsl/source_files.h"
 #include "platform/gl/hlsl/statement_forms.h"
 #include "platform/gl/hlsl/type_forms.h"
+#include "platform/gl/hlsl/untyped_textures.h"
 #include "platform/gl/hlsl/tree_forms.h"
 #include "platform/gl/hlsl/type_rules.h"
 #include "platform/gl/hlsl/windows_rules.h"
@@ -117,6 +118,7 @@ bool EffectRules(Compile &c) {
 // Direct3D 9 samplers read with tex2D, while their states still name their
 // textures.
 bool LegacySamplers(Compile &c) {
+    if (!CheckUntypedTextureReads(c.source, c.lexed, c.diagnostics)) return false;
     RewriteLegacySamplers(c.source, c.lexed);
     return true;
 }
