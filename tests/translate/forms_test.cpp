@@ -184,7 +184,14 @@ const Form kForms[] = {
      "can't use branch and flatten attributes together"},
     {"ps_4_0", PS("float4 c = 0; [unroll] [loop] for (int i = 0; i < 2; ++i) c += i; return c;"),
      "can't use loop and unroll attributes together"},
+    // The untyped texture has no methods.
+    {"ps_4_0", "Texture t;\nSamplerState s;\n" PS("return t.Sample(s, float2(0, 0));"),
+     "an untyped texture has no methods"},
     // Overloads, as Windows picks them; an unused double overload compiles.
+    {"ps_4_0",
+     "float f(int a) { return 1; }\nfloat f(min16int a) { return 2; }\n" PS(
+         "return f((min16int)1) + f(1);"),
+     nullptr},
     {"ps_4_0",
      "float f(int a) { return 1; }\nfloat f(uint a) { return 2; }\n" PS("return f(int2(1, 2));"),
      nullptr},

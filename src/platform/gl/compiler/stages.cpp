@@ -23,10 +23,12 @@
 #include "platform/gl/hlsl/source_files.h"
 #include "platform/gl/hlsl/statement_forms.h"
 #include "platform/gl/hlsl/type_forms.h"
+#include "platform/gl/hlsl/untyped_textures.h"
 #include "platform/gl/hlsl/tree_forms.h"
 #include "platform/gl/hlsl/type_rules.h"
 #include "platform/gl/hlsl/windows_rules.h"
 #include "platform/gl/spirv/passes.h"
+#include "platform/gl/spirv/buffer_chains.h"
 #include "platform/gl/spirv/object_arrays.h"
 #include "platform/gl/spirv/texture_offsets.h"
 
@@ -116,6 +118,7 @@ bool EffectRules(Compile &c) {
 // Direct3D 9 samplers read with tex2D, while their states still name their
 // textures.
 bool LegacySamplers(Compile &c) {
+    if (!CheckUntypedTextureReads(c.source, c.lexed, c.diagnostics)) return false;
     RewriteLegacySamplers(c.source, c.lexed);
     return true;
 }
@@ -154,8 +157,11 @@ bool GeometryForms(Compile &c) {
 // Scalars where an intrinsic wants a vector, user functions named like
 // intrinsics, operands of different shapes.
 bool CallForms(Compile &c) {
-    return RewriteScalarCalls(c.source, c.lexed, c.entryPoint, c.diagnostics) &&
-           RewriteOperandShapes(c.source, c.lexed, c.diagnostics);
+    if (!RewriteScalarCalls(c.source, c.lexed, c.entryPoint, c.diagnostics) ||
+        !RewriteOperandShapes(c.source, c.lexed, c.diagnostics))
+        return false;
+    RewriteMinimumPrecision(c.source, c.lexed);
+    return true;
 }
 
 // Direct3D 9 texture names, sample counts that are expressions, the mips
@@ -317,6 +323,12 @@ bool ObjectArrays(Compile &c) {
     return true;
 }
 
+// One access chain for each read of a constant buffer (buffer_chains.h).
+bool BufferChains(Compile &c) {
+    JoinBufferChains(c.spirv);
+    return true;
+}
+
 struct Stage {
     const char *name;
     bool (*run)(Compile &);
@@ -355,6 +367,7 @@ const Stage kStages[] = {
     {"optimizer", Optimize},
     {"texture offsets", TextureOffsets},
     {"object arrays", ObjectArrays},
+    {"buffer chains", BufferChains},
 };
 
 // glslang's tables are built once per process: the compile server's, or

@@ -1,6 +1,8 @@
 // Direct3D 9 samplers read as their textures (legacy_samplers.h).
 #include "platform/gl/hlsl/legacy_samplers.h"
 
+#include "platform/gl/hlsl/untyped_textures.h"
+
 #include <algorithm>
 #include <cctype>
 #include <map>
@@ -79,12 +81,25 @@ void RewriteLegacySamplers(std::string &text, LexedHlsl &lexed) {
         else
             found->second.readOnly = false;
     }
+    // The untyped textures, by name: the read gives one its dimension
+    // (tex2D reads a Texture2D), as on Windows, where the sampler's read
+    // decides it.
+    std::map<std::string_view, size_t> untyped;
+    for (size_t i = 0; i + 1 < tokens.size(); ++i)
+        if (DeclaresUntypedTexture(text, tokens, i)) untyped[Spelling(text, tokens[i + 1])] = i;
     std::vector<TextEdit> edits;
     for (size_t i : reads) {
         const Sampler &sampler = samplers.find(Spelling(text, tokens[i]))->second;
-        if (sampler.readOnly)
-            edits.push_back(
-                {tokens[i - 2].offset, tokens[i - 2].length, sampler.texture + ".Sample"});
+        if (!sampler.readOnly) continue;
+        edits.push_back({tokens[i - 2].offset, tokens[i - 2].length, sampler.texture + ".Sample"});
+        auto declared = untyped.find(sampler.texture);
+        if (declared == untyped.end()) continue;
+        const std::string_view read = Spelling(text, tokens[i - 2]);
+        const Token &type           = tokens[declared->second];
+        edits.push_back(
+            {type.offset, type.length,
+             read == "texCUBE" ? "TextureCube" : "Texture" + std::string(read.substr(3))});
+        untyped.erase(declared);
     }
     for (const auto &[name, sampler] : samplers)
         if (sampler.readOnly)

@@ -333,6 +333,16 @@ void FlattenInheritance(std::string &text, LexedHlsl &lexed) {
 
 } // namespace
 
+void RewriteMinimumPrecision(std::string &text, LexedHlsl &lexed) {
+    std::vector<TextEdit> edits;
+    for (const Token &t : lexed.tokens) {
+        if (t.kind != TokenKind::Identifier) continue;
+        const std::string full = ThirtyTwoBit(Spelling(text, t));
+        if (!full.empty()) edits.push_back({t.offset, t.length, Padded(full, t.length)});
+    }
+    if (!edits.empty()) ApplyEdits(text, lexed, edits);
+}
+
 bool RewriteTypeForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics) {
     if (!CheckStructures(text, lexed, diagnostics)) return false;
     const std::vector<Token> &tokens = lexed.tokens;
@@ -350,10 +360,7 @@ bool RewriteTypeForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagnost
         depth += (mark == '{' || mark == '(') - (mark == '}' || mark == ')');
         if (t.kind != TokenKind::Identifier) continue;
         const std::string_view word = Spelling(text, t);
-        const std::string full      = ThirtyTwoBit(word);
-        if (!full.empty()) {
-            edits.push_back({t.offset, t.length, Padded(full, t.length)});
-        } else if (word == "unsigned") {
+        if (word == "unsigned") {
             // Only the int types take it below shader model 6, a typedef of
             // one too, but not an array typedef (unsigned.shader_test).
             const std::string type =

@@ -9,10 +9,6 @@
 #include <string>
 
 // Rewrites, before any other pass reads the types:
-// - the minimum-precision types (min16float, min10float, min16int, min12int,
-//   min16uint, their vectors and matrices) as the 32-bit types they hold on
-//   Windows below shader model 6, packing as those do in a constant buffer
-//   (minimum-precision.shader_test);
 // - "unsigned T", where T is int or an int vector or matrix (or a typedef of
 //   one), as its uint type (unsigned.shader_test);
 // - "String", "STRING" and the other spellings of string as a type, unless a
@@ -33,3 +29,13 @@
 // Every line stays where it was; lexed is lexed again when the text changes.
 // Returns false after a refusal.
 bool RewriteTypeForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics);
+
+// Rewrites the minimum-precision types (min16float, min10float, min16int,
+// min12int, min16uint, their vectors and matrices) as the 32-bit types they
+// hold on Windows below shader model 6, packing as those do in a constant
+// buffer (minimum-precision.shader_test). Runs once the file's overloads are
+// named apart (call_forms.h): to Windows a min16int and an int parameter
+// make two overloads, and a call picks by the argument's own type
+// (function-overload.shader_test), which glslang, holding both as int, would
+// take for one function defined twice.
+void RewriteMinimumPrecision(std::string &text, LexedHlsl &lexed);

@@ -191,8 +191,8 @@ bool Rewrite(SpirvModule &module) {
                 SetTypeOf(module, o[1], form);
             }
         } else {
-            for (uint32_t word : o)
-                if (original.count(word)) return false;
+            for (size_t k = 0; k < o.size(); ++k)
+                if (IsIdOperand(instruction, k) && original.count(o[k])) return false;
         }
         code.push_back({instruction.opcode, std::move(o)});
     }

@@ -161,6 +161,50 @@ uint32_t ResultType(const SpirvInstruction &instruction) {
     return hasType && hasResult && instruction.operands.size() > 1 ? instruction.operands[0] : 0;
 }
 
+bool IsIdOperand(const SpirvInstruction &instruction, size_t index) {
+    switch (instruction.opcode) {
+    case spv::OpLine:           // file, line, column
+    case spv::OpSelectionMerge: // merge block, control mask
+        return index < 1;
+    case spv::OpStore:      // pointer, object, memory access
+    case spv::OpCopyMemory: // target, source, memory access
+    case spv::OpLoopMerge:  // merge block, continue target, control mask
+        return index < 2;
+    case spv::OpSwitch: // selector, default, then (literal, label) pairs
+        return index < 2 || index % 2 == 1;
+    case spv::OpLoad:              // type, result, pointer, memory access
+    case spv::OpCompositeExtract:  // type, result, composite, indexes
+    case spv::OpArrayLength:       // type, result, structure, member
+    case spv::OpBranchConditional: // condition, labels, weights
+        return index < 3;
+    case spv::OpCompositeInsert: // type, result, object, composite, indexes
+    case spv::OpVectorShuffle:   // type, result, vectors, components
+        return index < 4;
+    case spv::OpExtInst:    // type, result, set, instruction number, operands
+    case spv::OpImageWrite: // image, coordinate, texel, image operands mask
+        return index != 3;
+    case spv::OpFunction: // type, result, control mask, function type
+    case spv::OpVariable: // type, result, storage class, initializer
+        return index != 2;
+    case spv::OpImageSampleImplicitLod: // type, result, image, coordinate, mask
+    case spv::OpImageSampleExplicitLod:
+    case spv::OpImageSampleProjImplicitLod:
+    case spv::OpImageSampleProjExplicitLod:
+    case spv::OpImageFetch:
+    case spv::OpImageRead:
+        return index != 4;
+    case spv::OpImageSampleDrefImplicitLod: // ... and a reference or component first
+    case spv::OpImageSampleDrefExplicitLod:
+    case spv::OpImageSampleProjDrefImplicitLod:
+    case spv::OpImageSampleProjDrefExplicitLod:
+    case spv::OpImageGather:
+    case spv::OpImageDrefGather:
+        return index != 5;
+    default:
+        return true;
+    }
+}
+
 bool ParseSpirv(const std::vector<uint32_t> &words, SpirvModule &module, std::string &error) {
     module = SpirvModule();
     if (words.size() < 5 || words[0] != spv::MagicNumber) {

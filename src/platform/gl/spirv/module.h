@@ -114,6 +114,12 @@ bool Holds(const SpirvModule &module, spv::Op opcode);
 uint32_t ResultId(const SpirvInstruction &instruction);
 uint32_t ResultType(const SpirvInstruction &instruction);
 
+// Whether operands[index] of an instruction of a function's body names an
+// id, not a literal (a line number, an extended instruction's number, an
+// extract's index, a mask): what a pass asks before it takes a word for a
+// use of a value. True for every operand of an opcode not known here.
+bool IsIdOperand(const SpirvInstruction &instruction, size_t index);
+
 uint32_t FreshId(SpirvModule &module);
 
 // Appends op to out with its type and result (a fresh id where result is

@@ -144,8 +144,8 @@ bool Rewrite(SpirvModule &module, const std::set<std::string> &rowMajor) {
             const uint32_t type = original.at(o[0]);
             o[1]                = stage.Convert(code, o[1], type, stage.Transposed(type));
         } else if (c.opcode != spv::OpEntryPoint) {
-            for (uint32_t word : o)
-                if (original.count(word)) return false;
+            for (size_t k = 0; k < o.size(); ++k)
+                if (IsIdOperand(c, k) && original.count(o[k])) return false;
         }
         code.push_back({c.opcode, std::move(o)});
     }
