@@ -7,12 +7,14 @@
 #include <glslang/Public/ShaderLang.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <unistd.h>
@@ -253,8 +255,10 @@ TEST_F(Translate, ParticleShaderRunsThroughAllThreeStages) {
 }
 
 // A reload's other entry points are compiled ahead of their requests, on
-// the file as the first request read it; each request still gets what its
-// file and includes hold at its own call.
+// the file as the first request read it, and all of them when the file is
+// saved; each request still gets what its file and includes hold at its own
+// call: here an edit written after the vertex stage's compile, or after a
+// save whose compiles have had time to finish.
 TEST_F(Translate, CompilesAheadFollowEditsBetweenTheRequests) {
     std::string source = kParticles;
     source.replace(source.find("1 - 2 * d"), 9, "1 - GLOW * d");
@@ -265,20 +269,32 @@ TEST_F(Translate, CompilesAheadFollowEditsBetweenTheRequests) {
     broken.replace(broken.find("return i.col"), 12, "return edited");
     struct Edit {
         const char *file;
-        std::string text; // written after the vertex stage's compile
+        std::string text;
+        bool afterSave;
     };
-    const Edit edits[] = {{"main.fx", broken}, {"glow.fxh", "#define GLOW edited\n"}};
+    const Edit edits[] = {{"main.fx", broken, false},
+                          {"glow.fxh", "#define GLOW edited\n", false},
+                          {"main.fx", broken, true},
+                          {"glow.fxh", "#define GLOW edited\n", true}};
     for (const Edit &edit : edits) {
         Write(source);
         Write("#define GLOW 2\n", "glow.fxh");
         for (int load = 0; load < 2; ++load) // the second load compiles ahead
             for (int s = 0; s < 3; ++s)
                 EXPECT_EQ(Compile(entries[s], profiles[s]).hr, 0);
-        EXPECT_EQ(Compile(entries[0], profiles[0]).hr, 0);
-        Write(edit.text, edit.file);
+        if (edit.afterSave) {
+            Write(source + "\n// saved\n");
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            Write(edit.text, edit.file);
+        }
+        const Compiled vertex = Compile(entries[0], profiles[0]);
+        if (!edit.afterSave) {
+            EXPECT_EQ(vertex.hr, 0);
+            Write(edit.text, edit.file);
+        }
         Compile(entries[1], profiles[1]); // fails too where the file is broken
         const Compiled pixel = Compile(entries[2], profiles[2]);
-        EXPECT_NE(pixel.hr, 0) << edit.file;
+        EXPECT_NE(pixel.hr, 0) << edit.file << edit.afterSave;
         EXPECT_NE(pixel.messages.find("'edited'"), std::string::npos) << pixel.messages;
     }
 }

@@ -80,8 +80,9 @@ std::map<std::string, FileLoads> loads;
 constexpr size_t kMaxEntriesAhead = 8;
 
 // The entry points the server may compile ahead of this request: those of
-// the file's last load that the load in progress has not compiled yet.
-std::vector<EntryPoint> EntriesAhead(const CompileRequest &request) {
+// the file's last load that the load in progress has not compiled yet; and
+// every one of the last load, in load.
+std::vector<EntryPoint> EntriesAhead(const CompileRequest &request, std::vector<EntryPoint> &load) {
     FileLoads &file         = loads[request.workingDirectory + '\0' + request.fileName];
     const EntryPoint &asked = request;
     if (std::find(file.current.begin(), file.current.end(), asked) != file.current.end()) {
@@ -93,6 +94,7 @@ std::vector<EntryPoint> EntriesAhead(const CompileRequest &request) {
     for (const EntryPoint &entry : file.last)
         if (std::find(file.current.begin(), file.current.end(), entry) == file.current.end())
             ahead.push_back(entry);
+    load = file.last;
     return ahead;
 }
 #endif
@@ -117,7 +119,7 @@ bool CompileIsolated(const std::string &source, const char *fileName, const char
     // The fuzzing build wants to see the library's crashes itself.
     CompileInThisProcess(request, reply);
 #else
-    request.ahead = EntriesAhead(request);
+    request.ahead = EntriesAhead(request, request.load);
     if (!CompileInServer(request, reply)) CompileInThisProcess(request, reply);
 #endif
     spirv.assign(reply.spirv.begin(), reply.spirv.end());

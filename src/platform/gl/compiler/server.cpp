@@ -8,7 +8,7 @@
 // is closed, so the server holds neither X nor GL.
 #include "platform/gl/compiler/server.h"
 
-#include <atomic>
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <memory>
@@ -25,6 +25,7 @@
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/inotify.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -240,6 +241,11 @@ bool SendRequest(int fd, const CompileRequest &request) {
         return false;
     for (const EntryPoint &entry : request.ahead)
         if (!SendEntryPoint(fd, entry)) return false;
+    if (request.load.size() > kMaxAhead ||
+        !SendWord(fd, static_cast<uint32_t>(request.load.size())))
+        return false;
+    for (const EntryPoint &entry : request.load)
+        if (!SendEntryPoint(fd, entry)) return false;
     return true;
 }
 
@@ -253,6 +259,11 @@ bool ReceiveRequest(int fd, CompileRequest &request) {
         return false;
     request.ahead.resize(ahead);
     for (EntryPoint &entry : request.ahead)
+        if (!ReceiveEntryPoint(fd, entry)) return false;
+    uint32_t load = 0;
+    if (!ReceiveWord(fd, load, 0, timedOut) || load > kMaxAhead) return false;
+    request.load.resize(load);
+    for (EntryPoint &entry : request.load)
         if (!ReceiveEntryPoint(fd, entry)) return false;
     return true;
 }
@@ -341,8 +352,8 @@ bool CompileInServer(const CompileRequest &request, CompileReply &reply) {
 
 namespace {
 
-// A compile the server started ahead of its request, in a thread of its
-// own: glslang compiles on several threads once its tables are built, and a
+// A compile the server started ahead of its request, on a worker thread:
+// glslang compiles on several threads once its tables are built, and a
 // thread shares the server's warm tables and pages, where a forked child
 // would copy every page it writes.
 struct AheadResult {
@@ -362,7 +373,86 @@ struct AheadCompiles {
     std::string fileName, workingDirectory, source;
     std::vector<Ahead> compiles;
 };
-std::atomic<long> threadsRunning{0};
+
+// The compiles ahead not started yet, and the workers that take them: at
+// most one per core, each ending when nothing is left to take, so none is
+// kept while the server is idle.
+struct Job {
+    CompileRequest request;
+    std::shared_ptr<AheadResult> result;
+};
+struct Workers {
+    std::mutex mutex;
+    std::vector<Job> queued;
+    long running = 0;
+};
+Workers workers;
+
+void Run(Job &job) {
+    CompileReply reply;
+    CompileInThisProcess(job.request, reply);
+    {
+        std::lock_guard<std::mutex> lock(job.result->mutex);
+        job.result->reply = std::move(reply);
+        job.result->done  = true;
+    }
+    job.result->finished.notify_all();
+}
+
+// The first queued compile, if any; a worker that finds none ends.
+bool NextJob(Job &job, bool worker) {
+    std::lock_guard<std::mutex> lock(workers.mutex);
+    if (workers.queued.empty()) {
+        if (worker) --workers.running;
+        return false;
+    }
+    job = std::move(workers.queued.front());
+    workers.queued.erase(workers.queued.begin());
+    return true;
+}
+
+void Work() {
+    for (Job job; NextJob(job, true);)
+        Run(job);
+}
+
+// Queues a compile and starts a worker for it where a core is free; false
+// when no thread is to be had.
+bool Queue(Job job) {
+    static const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+    std::lock_guard<std::mutex> lock(workers.mutex);
+    workers.queued.push_back(std::move(job));
+    if (workers.running >= std::max(cores, 1L)) return true;
+    try {
+        std::thread(Work).detach();
+        ++workers.running;
+    } catch (const std::system_error &) {
+        workers.queued.pop_back(); // the request compiles as it comes
+        return false;
+    }
+    return true;
+}
+
+// Takes a queued compile back, to run it on the calling thread: true if it
+// had not started.
+bool Unqueue(const std::shared_ptr<AheadResult> &result) {
+    std::lock_guard<std::mutex> lock(workers.mutex);
+    for (auto it = workers.queued.begin(); it != workers.queued.end(); ++it)
+        if (it->result == result) {
+            workers.queued.erase(it);
+            return true;
+        }
+    return false;
+}
+
+// New content: the compiles of the old that have not started never will.
+void DropAhead(AheadCompiles &ahead) {
+    {
+        std::lock_guard<std::mutex> lock(workers.mutex);
+        workers.queued.clear();
+    }
+    ahead = AheadCompiles();
+}
 
 bool SameContent(const AheadCompiles &ahead, const CompileRequest &request) {
     return ahead.source == request.source && ahead.fileName == request.fileName &&
@@ -379,13 +469,24 @@ bool IncludesUnchanged(const IncludedFiles &included) {
 }
 
 // The reply of the compile of the request's entry point ahead, if one ran
-// and the files it included still read the same.
+// and the files it included still read the same. One still queued is taken
+// back and compiled by the caller.
 bool TakeAhead(AheadCompiles &ahead, const CompileRequest &request, CompileReply &reply) {
     const EntryPoint &asked = request;
     for (auto it = ahead.compiles.begin(); it != ahead.compiles.end(); ++it) {
         if (!(it->entry == asked)) continue;
         const std::shared_ptr<AheadResult> result = it->result;
         ahead.compiles.erase(it);
+        if (Unqueue(result)) return false;
+        // While a worker compiles it, the others queued compile here.
+        for (Job job;;) {
+            {
+                std::lock_guard<std::mutex> lock(result->mutex);
+                if (result->done) break;
+            }
+            if (!NextJob(job, false)) break;
+            Run(job);
+        }
         std::unique_lock<std::mutex> lock(result->mutex);
         result->finished.wait(lock, [&] { return result->done; });
         reply = std::move(result->reply);
@@ -394,44 +495,108 @@ bool TakeAhead(AheadCompiles &ahead, const CompileRequest &request, CompileReply
     return false;
 }
 
-// Starts the compiles ahead of the request that are not running yet, at most
-// one thread per core.
-void StartAhead(AheadCompiles &ahead, const CompileRequest &request) {
-    static const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+// Queues the compiles of the entries on the request's content that have not
+// been started yet, except the request's own.
+void StartAhead(AheadCompiles &ahead, const CompileRequest &request,
+                const std::vector<EntryPoint> &entries) {
     if (!SameContent(ahead, request)) {
-        ahead                  = AheadCompiles();
+        DropAhead(ahead);
         ahead.fileName         = request.fileName;
         ahead.workingDirectory = request.workingDirectory;
         ahead.source           = request.source;
     }
-    for (const EntryPoint &entry : request.ahead) {
-        if (threadsRunning >= cores) return;
+    for (const EntryPoint &entry : entries) {
         bool started = entry == static_cast<const EntryPoint &>(request);
         for (const Ahead &compile : ahead.compiles)
             started = started || compile.entry == entry;
         if (started) continue;
-        CompileRequest mine             = request;
-        static_cast<EntryPoint &>(mine) = entry;
-        mine.ahead.clear();
-        auto result = std::make_shared<AheadResult>();
-        try {
-            ++threadsRunning;
-            std::thread([mine = std::move(mine), result] {
-                CompileReply reply;
-                CompileInThisProcess(mine, reply);
-                {
-                    std::lock_guard<std::mutex> lock(result->mutex);
-                    result->reply = std::move(reply);
-                    result->done  = true;
-                }
-                result->finished.notify_all();
-                --threadsRunning;
-            }).detach();
-        } catch (const std::system_error &) {
-            --threadsRunning; // no thread to be had: the request compiles as it comes
-            return;
-        }
+        Job job{request, std::make_shared<AheadResult>()};
+        static_cast<EntryPoint &>(job.request) = entry;
+        job.request.ahead.clear();
+        job.request.load.clear();
+        const std::shared_ptr<AheadResult> result = job.result;
+        if (!Queue(std::move(job))) return;
         ahead.compiles.push_back({entry, result});
+    }
+}
+
+// The file of the last load, watched: when it is saved, its entry points
+// compile on the saved content before the reload asks for them, while the
+// user is still on the way to the reload key. The reload's requests take
+// those results only where their content is the same, as for any compile
+// ahead.
+struct Watch {
+    int inotify = -1, watch = -1;
+    std::string folder, name; // the file's folder and its name there
+    CompileRequest load;      // the file, its folder, and its entry points in ahead
+};
+
+void WatchLoad(Watch &watch, const CompileRequest &request) {
+    const std::string path = request.fileName.empty() || request.fileName[0] == '/'
+                                 ? request.fileName
+                                 : request.workingDirectory + '/' + request.fileName;
+    const size_t slash     = path.rfind('/');
+    if (slash == std::string::npos) return;
+    // Every entry point of the file's last load; at the first load, which
+    // has none before it, those asked so far.
+    std::vector<EntryPoint> entries = request.load;
+    if (entries.empty() && watch.load.fileName == request.fileName &&
+        watch.load.workingDirectory == request.workingDirectory)
+        entries = watch.load.ahead;
+    if (std::find(entries.begin(), entries.end(), request) == entries.end() &&
+        entries.size() < kMaxAhead)
+        entries.push_back(request);
+    watch.load = request;
+    watch.load.source.clear();
+    watch.load.ahead = std::move(entries); // what compiles when the file is saved
+    watch.load.load.clear();
+    const std::string folder = slash ? path.substr(0, slash) : "/";
+    watch.name               = path.substr(slash + 1);
+    if (folder == watch.folder && watch.watch >= 0) return;
+    if (watch.inotify < 0) watch.inotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch.inotify < 0) return;
+    if (watch.watch >= 0) inotify_rm_watch(watch.inotify, watch.watch);
+    // An editor saves by writing in place or by renaming a new file over it.
+    watch.watch  = inotify_add_watch(watch.inotify, folder.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO);
+    watch.folder = watch.watch >= 0 ? folder : std::string();
+}
+
+// Reads the watch's events; true when one says the file was saved.
+bool FileSaved(const Watch &watch) {
+    bool saved = false;
+    alignas(inotify_event) char events[4096];
+    ssize_t length;
+    while ((length = read(watch.inotify, events, sizeof events)) > 0)
+        for (ssize_t at = 0; at < length;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(events + at);
+            saved             = saved || (event->len && watch.name == event->name);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    return saved;
+}
+
+// Starts the saved content's compiles, as the reload's requests would read
+// it.
+void CompileSaved(AheadCompiles &ahead, const Watch &watch) {
+    CompileRequest saved = watch.load;
+    Diagnostics ignored;
+    if (chdir(saved.workingDirectory.c_str()) != 0 ||
+        ReadSource(saved.fileName.c_str(), saved.source, ignored) != 0 || SameContent(ahead, saved))
+        return;
+    static_cast<EntryPoint &>(saved) = EntryPoint(); // none of its own: every entry goes ahead
+    StartAhead(ahead, saved, saved.ahead);
+}
+
+// Waits for a request, compiling the watched file's entry points meanwhile
+// whenever it is saved; false when the socket has closed or failed.
+bool WaitForRequest(int fd, AheadCompiles &ahead, const Watch &watch) {
+    for (;;) {
+        pollfd p[2]     = {{fd, POLLIN, 0}, {watch.inotify, POLLIN, 0}};
+        const int ready = poll(p, watch.inotify >= 0 ? 2 : 1, -1);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0) return false;
+        if (p[0].revents) return true;
+        if (FileSaved(watch)) CompileSaved(ahead, watch);
     }
 }
 
@@ -439,9 +604,10 @@ void StartAhead(AheadCompiles &ahead, const CompileRequest &request) {
 
 int ServeCompiles(int fd) {
     AheadCompiles ahead;
+    Watch watch;
     for (;;) {
         CompileRequest request;
-        if (!ReceiveRequest(fd, request)) return 0;
+        if (!WaitForRequest(fd, ahead, watch) || !ReceiveRequest(fd, request)) return 0;
         CompileReply reply;
         // Includes are looked up from the caller's folder, as they would be
         // in the caller's own process.
@@ -450,9 +616,10 @@ int ServeCompiles(int fd) {
                                     "the compile server cannot enter the working directory '" +
                                         request.workingDirectory + "'");
         } else {
-            if (!SameContent(ahead, request)) ahead = AheadCompiles();
+            if (!SameContent(ahead, request)) DropAhead(ahead);
             const bool taken = TakeAhead(ahead, request, reply);
-            StartAhead(ahead, request);
+            StartAhead(ahead, request, request.ahead);
+            WatchLoad(watch, request);
             if (!taken) {
                 reply = CompileReply();
                 CompileInThisProcess(request, reply);

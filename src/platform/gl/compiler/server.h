@@ -41,6 +41,9 @@ struct CompileRequest : EntryPoint {
     std::string workingDirectory;
     // The file's other entry points of the last load, to compile ahead.
     std::vector<EntryPoint> ahead;
+    // Every entry point of the file's last load, to compile when the file
+    // is saved.
+    std::vector<EntryPoint> load;
 };
 
 // Its outcome: the compiler's diagnostics (errors, or warnings on success),
