@@ -8,32 +8,10 @@
 
 namespace {
 
-bool IsAccessChain(spv::Op op) {
-    return op == spv::OpAccessChain || op == spv::OpInBoundsAccessChain;
-}
-
-// The constant buffers' variables: Uniform pointers to a structure
-// decorated Block.
-std::set<uint32_t> Buffers(const SpirvModule &module) {
-    std::set<uint32_t> blocks, buffers;
-    for (const SpirvInstruction &p : module.preamble)
-        if (p.opcode == spv::OpDecorate && p.operands.size() >= 2 &&
-            p.operands[1] == spv::DecorationBlock)
-            blocks.insert(p.operands[0]);
-    for (const SpirvInstruction &g : module.globals) {
-        if (g.opcode != spv::OpVariable || g.operands.size() < 3) continue;
-        const SpirvDeclaration *pointer = Declaration(module, g.operands[0], spv::OpTypePointer);
-        if (pointer && pointer->operands[0] == spv::StorageClassUniform &&
-            blocks.count(pointer->operands[1]))
-            buffers.insert(g.operands[1]);
-    }
-    return buffers;
-}
-
 // Joins the chains of the module; returns whether some chain started from
 // another.
 bool Join(SpirvModule &module) {
-    const std::set<uint32_t> buffers = Buffers(module);
+    const std::set<uint32_t> buffers = ConstantBufferVariables(module);
     std::set<uint32_t> chains; // the results of chains into a buffer
     bool joined = false;
     for (SpirvInstruction &c : module.code) {
@@ -116,7 +94,7 @@ uint32_t UniformPointer(SpirvModule &module, uint32_t pointee) {
 // at the vector and each load of it becomes a load of the vector and a
 // pick of the component. A chain used otherwise than by loads stays.
 void PickDynamicComponents(SpirvModule &module) {
-    const std::set<uint32_t> buffers = Buffers(module);
+    const std::set<uint32_t> buffers = ConstantBufferVariables(module);
     std::map<uint32_t, std::vector<uint32_t>> structs; // structure -> its declaration
     for (const SpirvInstruction &g : module.globals)
         if (g.opcode == spv::OpTypeStruct && !g.operands.empty())

@@ -135,10 +135,6 @@ struct Retyper {
     }
 };
 
-bool IsAccessChain(spv::Op op) {
-    return op == spv::OpAccessChain || op == spv::OpInBoundsAccessChain;
-}
-
 // Rewrites a copy of the module; false where the buffers are used in a way
 // the rewrite does not follow.
 bool Rewrite(SpirvModule &module) {
@@ -204,18 +200,7 @@ bool Rewrite(SpirvModule &module) {
 // The pointers into constant buffers: their variables, and access chains
 // from them.
 std::set<uint32_t> BufferPointers(const SpirvModule &module) {
-    std::set<uint32_t> blocks, pointers;
-    for (const SpirvInstruction &p : module.preamble)
-        if (p.opcode == spv::OpDecorate && p.operands.size() >= 2 &&
-            p.operands[1] == spv::DecorationBlock)
-            blocks.insert(p.operands[0]);
-    for (const SpirvInstruction &g : module.globals) {
-        if (g.opcode != spv::OpVariable || g.operands.size() < 3) continue;
-        const SpirvDeclaration *pointer = Declaration(module, g.operands[0], spv::OpTypePointer);
-        if (pointer && pointer->operands[0] == spv::StorageClassUniform &&
-            blocks.count(pointer->operands[1]))
-            pointers.insert(g.operands[1]);
-    }
+    std::set<uint32_t> pointers = ConstantBufferVariables(module);
     for (const SpirvInstruction &c : module.code)
         if (IsAccessChain(c.opcode) && c.operands.size() >= 3 && pointers.count(c.operands[2]))
             pointers.insert(c.operands[1]);

@@ -368,6 +368,22 @@ const SpirvDeclaration *Declaration(const SpirvModule &module, uint32_t id, spv:
     return declaration && declaration->opcode == kind ? declaration : nullptr;
 }
 
+std::set<uint32_t> ConstantBufferVariables(const SpirvModule &module) {
+    std::set<uint32_t> blocks, buffers;
+    for (const SpirvInstruction &p : module.preamble)
+        if (p.opcode == spv::OpDecorate && p.operands.size() >= 2 &&
+            p.operands[1] == spv::DecorationBlock)
+            blocks.insert(p.operands[0]);
+    for (const SpirvInstruction &g : module.globals) {
+        if (g.opcode != spv::OpVariable || g.operands.size() < 3) continue;
+        const SpirvDeclaration *pointer = Declaration(module, g.operands[0], spv::OpTypePointer);
+        if (pointer && pointer->operands[0] == spv::StorageClassUniform &&
+            blocks.count(pointer->operands[1]))
+            buffers.insert(g.operands[1]);
+    }
+    return buffers;
+}
+
 std::vector<uint32_t> ConstantValue(const SpirvModule &module, uint32_t id) {
     if (const uint32_t *scalar = module.constants.Find(id)) return {*scalar};
     for (const SpirvInstruction &g : module.globals) {

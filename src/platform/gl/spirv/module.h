@@ -15,6 +15,7 @@
 #include <map>
 #include <string>
 #include <utility>
+#include <set>
 #include <vector>
 
 struct SpirvInstruction {
@@ -156,6 +157,14 @@ uint32_t GlslExtInst(const SpirvModule &module);
 // What a type of the given kind declares, or nullptr when id is not one;
 // valid until the next type is added.
 const SpirvDeclaration *Declaration(const SpirvModule &module, uint32_t id, spv::Op kind);
+
+// The constant buffers' variables: Uniform pointers to a structure
+// decorated Block.
+std::set<uint32_t> ConstantBufferVariables(const SpirvModule &module);
+// OpAccessChain or OpInBoundsAccessChain.
+inline bool IsAccessChain(spv::Op op) {
+    return op == spv::OpAccessChain || op == spv::OpInBoundsAccessChain;
+}
 
 // The value words of a constant (one per component), empty if id is not a
 // constant made of 32-bit scalars.
