@@ -77,17 +77,6 @@ uint32_t Reached(const SpirvModule &module,
     return type;
 }
 
-uint32_t UniformPointer(SpirvModule &module, uint32_t pointee) {
-    for (const auto &[id, declaration] : module.declarations)
-        if (declaration.opcode == spv::OpTypePointer &&
-            declaration.operands[0] == spv::StorageClassUniform &&
-            declaration.operands[1] == pointee)
-            return id;
-    const uint32_t id = FreshId(module);
-    AddGlobal(module, spv::OpTypePointer, {id, spv::StorageClassUniform, pointee});
-    return id;
-}
-
 // A component of a buffer's vector picked by an index known only when the
 // shader runs ("int2x2 m; m[i]", a row of a column-major matrix): SPIRV-Cross
 // reads flat registers only a whole register at a time, so the chain stops
@@ -121,7 +110,7 @@ void PickDynamicComponents(SpirvModule &module) {
             if (numeric != module.types.end() && numeric->second.count > 1) {
                 picked[o[1]] = {vector, o.back()};
                 o.pop_back();
-                o[0] = UniformPointer(module, vector);
+                o[0] = PointerType(module, spv::StorageClassUniform, vector);
                 SetTypeOf(module, o[1], o[0]);
             }
         } else if (c.opcode == spv::OpLoad && o.size() >= 3 && picked.count(o[2])) {

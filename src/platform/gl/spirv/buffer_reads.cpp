@@ -97,17 +97,6 @@ struct Retyper {
         return form;
     }
 
-    uint32_t Pointer(uint32_t pointee) {
-        for (const auto &[id, declaration] : module.declarations)
-            if (declaration.opcode == spv::OpTypePointer &&
-                declaration.operands[0] == spv::StorageClassUniform &&
-                declaration.operands[1] == pointee)
-                return id;
-        const uint32_t id = FreshId(module);
-        AddGlobal(module, spv::OpTypePointer, {id, spv::StorageClassUniform, pointee});
-        return id;
-    }
-
     // The new aggregates' names and decorations (offsets, strides,
     // majority, Block), each copied next to the original's.
     void Annotate() {
@@ -144,7 +133,7 @@ bool Rewrite(SpirvModule &module) {
     std::map<uint32_t, uint32_t> original; // a retyped pointer or value -> its type before
     std::vector<SpirvInstruction> variables;
     for (const auto &[variable, block] : buffers) {
-        const uint32_t pointer = retype.Pointer(retype(block));
+        const uint32_t pointer = PointerType(module, spv::StorageClassUniform, retype(block));
         for (auto g = module.globals.begin(); g != module.globals.end(); ++g) {
             if (g->opcode != spv::OpVariable || g->operands[1] != variable) continue;
             original[variable] = g->operands[0];
@@ -165,7 +154,7 @@ bool Rewrite(SpirvModule &module) {
             const SpirvDeclaration *pointer = Declaration(module, o[0], spv::OpTypePointer);
             if (!pointer) return false;
             original[o[1]] = o[0];
-            o[0]           = retype.Pointer(retype(pointer->operands[1]));
+            o[0] = PointerType(module, spv::StorageClassUniform, retype(pointer->operands[1]));
             SetTypeOf(module, o[1], o[0]);
         } else if (fromBuffer && (instruction.opcode == spv::OpLoad ||
                                   instruction.opcode == spv::OpCompositeExtract)) {
@@ -221,16 +210,18 @@ bool HoldsArray(const Types &types, uint32_t type, int depth = 0) {
 // and element by element down to its vectors and matrices, each through
 // one access chain from base (SPIRV-Cross refuses a chain that stops at an
 // array); returns its id, or result where given.
-uint32_t ReadParts(SpirvModule &module, Retyper &pointers, const Types &types,
-                   std::vector<SpirvInstruction> &out, uint32_t base,
-                   const std::vector<uint32_t> &indices, uint32_t type, uint32_t result = 0) {
+uint32_t ReadParts(SpirvModule &module, const Types &types, std::vector<SpirvInstruction> &out,
+                   uint32_t base, const std::vector<uint32_t> &indices, uint32_t type,
+                   uint32_t result = 0) {
     auto aggregate = types.find(type);
     if (aggregate == types.end() || aggregate->second.opcode == spv::OpTypeMatrix) {
         std::vector<uint32_t> chain = {base};
         chain.insert(chain.end(), indices.begin(), indices.end());
-        const uint32_t at = indices.empty() ? base
-                                            : EmitInstruction(module, out, spv::OpAccessChain,
-                                                              pointers.Pointer(type), chain);
+        const uint32_t at =
+            indices.empty()
+                ? base
+                : EmitInstruction(module, out, spv::OpAccessChain,
+                                  PointerType(module, spv::StorageClassUniform, type), chain);
         return EmitInstruction(module, out, spv::OpLoad, type, {at}, result);
     }
     const std::vector<uint32_t> &o = aggregate->second.operands;
@@ -242,7 +233,7 @@ uint32_t ReadParts(SpirvModule &module, Retyper &pointers, const Types &types,
     for (uint32_t k = 0; k < count; ++k) {
         std::vector<uint32_t> at = indices;
         at.push_back(Constant(module, IntType(module, true, 1), k));
-        parts.push_back(ReadParts(module, pointers, types, out, base, at, array ? o[1] : o[k + 1]));
+        parts.push_back(ReadParts(module, types, out, base, at, array ? o[1] : o[k + 1]));
     }
     return EmitInstruction(module, out, spv::OpCompositeConstruct, type, parts, result);
 }
@@ -263,7 +254,6 @@ bool HoldsBufferArrayRead(const SpirvModule &module) {
 bool SplitBufferArrayReads(SpirvModule &module, const SpirvPassContext &, Diagnostics &) {
     const Types types               = Aggregates(module);
     const std::set<uint32_t> inside = BufferPointers(module);
-    Retyper pointers{module, types, {}, {}};
     // Each access chain into a buffer, as its variable and indices.
     std::map<uint32_t, std::pair<uint32_t, std::vector<uint32_t>>> chains;
     std::vector<SpirvInstruction> code;
@@ -285,8 +275,7 @@ bool SplitBufferArrayReads(SpirvModule &module, const SpirvPassContext &, Diagno
             const std::pair<uint32_t, std::vector<uint32_t>> at =
                 chain == chains.end() ? std::make_pair(c.operands[2], std::vector<uint32_t>())
                                       : chain->second;
-            ReadParts(module, pointers, types, code, at.first, at.second, c.operands[0],
-                      c.operands[1]);
+            ReadParts(module, types, code, at.first, at.second, c.operands[0], c.operands[1]);
         } else
             code.push_back(std::move(c));
     }

@@ -85,16 +85,6 @@ uint32_t Member(const Pass &p, uint32_t type, uint32_t index) {
     return numeric != p.module.types.end() ? numeric->second.scalar : 0;
 }
 
-uint32_t PointerType(Pass &p, uint32_t storage, uint32_t pointee) {
-    for (const auto &[id, declaration] : p.module.declarations)
-        if (declaration.opcode == spv::OpTypePointer && declaration.operands[0] == storage &&
-            declaration.operands[1] == pointee)
-            return id;
-    const uint32_t id = FreshId(p.module);
-    AddGlobal(p.module, spv::OpTypePointer, {id, storage, pointee});
-    return id;
-}
-
 uint32_t StorageOf(const Pass &p, uint32_t pointer) {
     const SpirvDeclaration *type =
         Declaration(p.module, TypeOf(p.module, pointer), spv::OpTypePointer);
@@ -162,7 +152,7 @@ bool RewriteAccessChain(Pass &p, const SpirvInstruction &ins) {
         std::vector<uint32_t> head(indexes.begin(), indexes.begin() + i + 1);
         head.insert(head.begin(), base);
         const uint32_t chain =
-            Emit(p, ins.opcode, PointerType(p, pointer->operands[0], layout.type), head);
+            Emit(p, ins.opcode, PointerType(p.module, pointer->operands[0], layout.type), head);
         ChainIntoLaidOut(p, ins, layout, chain,
                          std::vector<uint32_t>(indexes.begin() + i + 1, indexes.end()));
         return true;
@@ -181,7 +171,7 @@ bool RewriteLoad(Pass &p, const SpirvInstruction &ins) {
         return true;
     }
     const Shape &shape         = p.shapes.at(at.layout.matrix);
-    const uint32_t pointerType = PointerType(p, StorageOf(p, at.pointer), shape.scalar);
+    const uint32_t pointerType = PointerType(p.module, StorageOf(p, at.pointer), shape.scalar);
     std::vector<uint32_t> components;
     for (uint32_t r = 0; r < shape.rows; ++r) {
         const uint32_t row = Constant(p.module, IntType(p.module, true, 1), r);

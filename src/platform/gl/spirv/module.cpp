@@ -331,6 +331,16 @@ uint32_t FloatType(SpirvModule &module, uint32_t count) {
     return NumericType(module, spv::OpTypeFloat, 32, false, count);
 }
 
+uint32_t PointerType(SpirvModule &module, uint32_t storage, uint32_t pointee) {
+    for (const auto &[id, declaration] : module.declarations)
+        if (declaration.opcode == spv::OpTypePointer && declaration.operands[0] == storage &&
+            declaration.operands[1] == pointee)
+            return id;
+    const uint32_t id = FreshId(module);
+    AddGlobal(module, spv::OpTypePointer, {id, storage, pointee});
+    return id;
+}
+
 uint32_t Constant(SpirvModule &module, uint32_t type, uint32_t bits) {
     const SpirvType &t = module.types.at(type);
     if (t.count > 1) {

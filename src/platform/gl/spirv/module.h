@@ -148,6 +148,8 @@ void SetSemantic(SpirvModule &module, uint32_t id, const std::string &semantic);
 uint32_t BoolType(SpirvModule &module, uint32_t count);
 uint32_t IntType(SpirvModule &module, bool isSigned, uint32_t count);
 uint32_t FloatType(SpirvModule &module, uint32_t count);
+// The pointer type of a storage class to pointee, added if missing.
+uint32_t PointerType(SpirvModule &module, uint32_t storage, uint32_t pointee);
 // A 32-bit constant of a numeric type (scalar or vector, each component
 // the same bits).
 uint32_t Constant(SpirvModule &module, uint32_t type, uint32_t bits);

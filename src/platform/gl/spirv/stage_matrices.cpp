@@ -53,16 +53,6 @@ struct Stage {
         return form;
     }
 
-    uint32_t Pointer(uint32_t storage, uint32_t pointee) {
-        for (const auto &[id, declaration] : module.declarations)
-            if (declaration.opcode == spv::OpTypePointer && declaration.operands[0] == storage &&
-                declaration.operands[1] == pointee)
-                return id;
-        const uint32_t id = FreshId(module);
-        AddGlobal(module, spv::OpTypePointer, {id, storage, pointee});
-        return id;
-    }
-
     // The value converted between a type and its transposed form, to.
     uint32_t Convert(std::vector<SpirvInstruction> &out, uint32_t value, uint32_t from, uint32_t to,
                      uint32_t result = 0) {
@@ -112,7 +102,7 @@ bool Rewrite(SpirvModule &module, const std::set<std::string> &rowMajor) {
         if (!form) continue;
         original[v.operands[1]] = pointee;
         SpirvInstruction copy   = v;
-        copy.operands[0]        = stage.Pointer(storage, form);
+        copy.operands[0]        = PointerType(module, storage, form);
         SetTypeOf(module, copy.operands[1], copy.operands[0]);
         moved.push_back(copy);
         module.globals[g].opcode = spv::OpNop; // dropped below
@@ -132,7 +122,7 @@ bool Rewrite(SpirvModule &module, const std::set<std::string> &rowMajor) {
             const uint32_t form             = pointer ? stage.Transposed(pointer->operands[1]) : 0;
             if (!form) return false; // a column or a component
             original[o[1]] = pointer->operands[1];
-            o[0]           = stage.Pointer(pointer->operands[0], form);
+            o[0]           = PointerType(module, pointer->operands[0], form);
             SetTypeOf(module, o[1], o[0]);
         } else if (c.opcode == spv::OpLoad && o.size() >= 3 && original.count(o[2])) {
             const uint32_t form = stage.Transposed(o[0]), read = FreshId(module);
