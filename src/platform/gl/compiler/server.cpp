@@ -527,8 +527,9 @@ void StartAhead(AheadCompiles &ahead, const CompileRequest &request,
 // ahead.
 struct Watch {
     int inotify = -1, watch = -1;
-    std::string folder, name; // the file's folder and its name there
-    CompileRequest load;      // the file, its folder, and its entry points in ahead
+    std::string folder, name;               // the file's folder and its name there
+    std::string fileName, workingDirectory; // as the requests name them
+    std::vector<EntryPoint> entries;        // what compiles when the file is saved
 };
 
 void WatchLoad(Watch &watch, const CompileRequest &request) {
@@ -540,16 +541,15 @@ void WatchLoad(Watch &watch, const CompileRequest &request) {
     // Every entry point of the file's last load; at the first load, which
     // has none before it, those asked so far.
     std::vector<EntryPoint> entries = request.load;
-    if (entries.empty() && watch.load.fileName == request.fileName &&
-        watch.load.workingDirectory == request.workingDirectory)
-        entries = watch.load.ahead;
+    if (entries.empty() && watch.fileName == request.fileName &&
+        watch.workingDirectory == request.workingDirectory)
+        entries = std::move(watch.entries);
     if (std::find(entries.begin(), entries.end(), request) == entries.end() &&
         entries.size() < kMaxAhead)
         entries.push_back(request);
-    watch.load = request;
-    watch.load.source.clear();
-    watch.load.ahead = std::move(entries); // what compiles when the file is saved
-    watch.load.load.clear();
+    watch.entries            = std::move(entries);
+    watch.fileName           = request.fileName;
+    watch.workingDirectory   = request.workingDirectory;
     const std::string folder = slash ? path.substr(0, slash) : "/";
     watch.name               = path.substr(slash + 1);
     if (folder == watch.folder && watch.watch >= 0) return;
@@ -578,13 +578,14 @@ bool FileSaved(const Watch &watch) {
 // Starts the saved content's compiles, as the reload's requests would read
 // it.
 void CompileSaved(AheadCompiles &ahead, const Watch &watch) {
-    CompileRequest saved = watch.load;
+    CompileRequest saved; // no entry point of its own: every one goes ahead
+    saved.fileName         = watch.fileName;
+    saved.workingDirectory = watch.workingDirectory;
     Diagnostics ignored;
     if (chdir(saved.workingDirectory.c_str()) != 0 ||
         ReadSource(saved.fileName.c_str(), saved.source, ignored) != 0 || SameContent(ahead, saved))
         return;
-    static_cast<EntryPoint &>(saved) = EntryPoint(); // none of its own: every entry goes ahead
-    StartAhead(ahead, saved, saved.ahead);
+    StartAhead(ahead, saved, watch.entries);
 }
 
 // Waits for a request, compiling the watched file's entry points meanwhile
