@@ -560,18 +560,54 @@ CASES = {
 }
 
 
+def cannot_start(state, wine, arch, build_dir):
+    """Why Wine cannot start this architecture's programs here, or None.
+
+    `wine --version` succeeds without 32-bit Wine: Debian's `wine` falls back
+    to the 64-bit loader, and WINEDEBUG=-all hides its "wine32 is missing"
+    hint. So the 32-bit check starts a 32-bit program of this build (the unit
+    tests, listing their names), and only a start that fails skips; a start
+    that works and a hotfx.exe that then prints nothing still fail."""
+    if not wine:
+        return "Wine is not installed: wine" + ("64" if arch == "x64" else "32:i386")
+    if arch == "x64":
+        probe = [wine, "--version"]
+    else:
+        exe = os.path.join(build_dir, "tests", "unit", UNIT_TESTS[0])
+        if not os.path.isfile(exe):
+            return None  # the case reports the missing build
+        probe = [wine, exe, "--gtest_list_tests"]
+    env = wine_env(state)
+    env.pop("WINEDEBUG")  # keep the loader's own hint for the reason
+    try:
+        started = subprocess.run(probe, env=env, stdin=subprocess.DEVNULL,
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+    except (OSError, subprocess.TimeoutExpired) as error:
+        printed, said, code = "", str(error), None
+    else:
+        printed = started.stdout.decode(errors="replace")
+        said = started.stderr.decode(errors="replace")
+        code = started.returncode
+    # A 64-bit Wine given a 32-bit program can exit 0 having printed nothing
+    # but its complaints: only what the program itself prints counts.
+    if code == 0 and printed.strip():
+        return None
+    hint = next((line.strip() for line in (said + printed).splitlines() if line.strip()),
+                "exit code %s, no output" % code)
+    if arch == "x64":
+        return "64-bit Wine cannot start here (%s)" % hint
+    return "32-bit Wine is not installed: wine32:i386 (%s)" % hint
+
+
 def run(state_dir, arch, build_dir, case):
     state = load_state(state_dir)
     if state["skip"]:
         print(state["skip"])
         return SKIP
     wine = find_wine(arch)
-    probe = subprocess.run([wine or "wine", "--version"], stdout=subprocess.PIPE,
-                           stderr=subprocess.STDOUT, timeout=60) if wine else None
-    if not probe or probe.returncode != 0:
-        print("Wine tests for %s skipped: Wine cannot start %s-bit programs here (%s)"
-              % (arch, "64" if arch == "x64" else "32",
-                 probe.stdout.decode(errors="replace").strip() if probe else "no wine"))
+    reason = cannot_start(state, wine, arch, os.path.abspath(build_dir))
+    if reason:
+        print("Wine tests for %s skipped: %s" % (arch, reason))
         return SKIP
     state["wine"] = wine
 
