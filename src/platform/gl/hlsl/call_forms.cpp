@@ -102,7 +102,7 @@ using Edit = TextEdit;
 
 // Whether tokens [first, last) are a variable, with its members, swizzles
 // and elements: what an out argument may be.
-bool Variable(const std::string &text, const std::vector<Token> &tokens, size_t first,
+bool Variable(const std::string &text, const Tokens &tokens, size_t first,
               size_t last) {
     if (first >= last || tokens[first].kind != TokenKind::Identifier) return false;
     for (size_t j = first + 1; j < last;) {
@@ -171,7 +171,7 @@ Type MulResult(const Type &left, const Type &right) {
 
 struct Reader {
     const std::string &text;
-    const std::vector<Token> &tokens;
+    const Tokens &tokens;
     const Scopes &scopes;
 
     bool Binary(const Token &t) const {
@@ -356,7 +356,7 @@ struct Function {
 using Functions = std::map<std::string, Function, std::less<>>;
 
 // The type of the parameter tokens [first, last) declare, with its arrays.
-Type ParameterType(const std::string &text, const std::vector<Token> &tokens, size_t first,
+Type ParameterType(const std::string &text, const Tokens &tokens, size_t first,
                    size_t last) {
     Type type;
     size_t j     = first;
@@ -372,7 +372,7 @@ Type ParameterType(const std::string &text, const std::vector<Token> &tokens, si
     return type;
 }
 
-Functions DefinedFunctions(const std::string &text, const std::vector<Token> &tokens) {
+Functions DefinedFunctions(const std::string &text, const Tokens &tokens) {
     Functions defined;
     int depth = 0;
     for (size_t i = 0; i + 1 < tokens.size(); ++i) {
@@ -548,7 +548,7 @@ std::string IntegerMul(const std::string &name, const std::string &base, const T
 // Bool operands are left to glslang.
 void RewriteMul(const Reader &reader, size_t i, std::vector<Edit> &edits) {
     const std::string &text          = reader.text;
-    const std::vector<Token> &tokens = reader.tokens;
+    const Tokens &tokens = reader.tokens;
     const auto arguments             = CallArguments(text, tokens, i + 1);
     const size_t close               = ClosingBracket(text, tokens, i + 1);
     if (arguments.size() != 2 || close >= tokens.size()) return;
@@ -599,7 +599,7 @@ void RewriteMul(const Reader &reader, size_t i, std::vector<Edit> &edits) {
 // The edits for the call whose name is tokens[i].
 void RewriteCall(const Reader &reader, size_t i, std::vector<Edit> &edits) {
     const std::string &text          = reader.text;
-    const std::vector<Token> &tokens = reader.tokens;
+    const Tokens &tokens = reader.tokens;
     const std::string_view name      = Spelling(text, tokens[i]);
     const size_t open = i + 1, close = ClosingBracket(text, tokens, open);
     if (close >= tokens.size()) return;
@@ -711,7 +711,7 @@ bool Overrides(const Reader &reader, const Function &function, size_t i) {
     return false;
 }
 
-bool Declares(const std::string &text, const std::vector<Token> &tokens, size_t name) {
+bool Declares(const std::string &text, const Tokens &tokens, size_t name) {
     if (name + 1 >= tokens.size() || tokens[name].kind != TokenKind::Identifier) return false;
     const char c = MarkOf(text, tokens[name + 1]);
     return c == ';' || c == ',' || c == '=' || c == ')' || c == ':' || c == '[';
@@ -756,7 +756,7 @@ bool Componentwise(std::string_view name) {
 
 struct Shaper {
     const std::string &text;
-    const std::vector<Token> &tokens;
+    const Tokens &tokens;
     const Scopes &scopes;
     std::vector<Wrap> &wraps;
     // The types the file's own functions return, where the text gives one.
@@ -1071,7 +1071,7 @@ struct Shaper {
 // in, calling visit(i, reader) at each token with the names declared before
 // it in scope.
 template <typename Visit>
-void WalkScopes(const std::string &text, const std::vector<Token> &tokens, Visit visit) {
+void WalkScopes(const std::string &text, const Tokens &tokens, Visit visit) {
     Scopes scopes;
     const Reader reader{text, tokens, scopes};
     std::vector<bool> pushed; // per open brace: whether it opened a scope
@@ -1182,7 +1182,7 @@ std::string Spelled(const Type &type) {
 bool CastArguments(const Reader &reader, const Call &call, const std::vector<Type> &parameters,
                    std::vector<Edit> &edits, const LexedHlsl &lexed, Diagnostics &diagnostics) {
     const std::string &text          = reader.text;
-    const std::vector<Token> &tokens = reader.tokens;
+    const Tokens &tokens = reader.tokens;
     bool refused                     = false;
     const auto ranges                = CallArguments(text, tokens, call.name + 1);
     const size_t close               = ClosingBracket(text, tokens, call.name + 1);
@@ -1278,7 +1278,7 @@ bool NameOverloads(const Reader &reader, const LexedHlsl &lexed, const Functions
                    const std::vector<Call> &calls, std::vector<Edit> &edits,
                    Diagnostics &diagnostics) {
     const std::string &text          = reader.text;
-    const std::vector<Token> &tokens = lexed.tokens;
+    const Tokens &tokens = lexed.tokens;
     bool refused                     = false;
     for (const Call &call : calls) {
         if (call.chosen != kAmbiguous) continue;
@@ -1351,7 +1351,7 @@ bool NameOverloads(const Reader &reader, const LexedHlsl &lexed, const Functions
 
 bool RewriteScalarCalls(std::string &text, LexedHlsl &lexed, const char *entryPoint,
                         Diagnostics &diagnostics) {
-    const std::vector<Token> &tokens                           = lexed.tokens;
+    const Tokens &tokens                           = lexed.tokens;
     static const std::set<std::string, std::less<>> kRewritten = {
         "any",     "all",         "transpose", "determinant", "normalize", "reflect",
         "refract", "faceforward", "length",    "distance",    "dot",       "mul"};
@@ -1403,7 +1403,7 @@ bool RewriteScalarCalls(std::string &text, LexedHlsl &lexed, const char *entryPo
 }
 
 bool RewriteOperandShapes(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics) {
-    const std::vector<Token> &tokens = lexed.tokens;
+    const Tokens &tokens = lexed.tokens;
     std::vector<Wrap> wraps;
     std::map<std::string, Type, std::less<>> returns;
     for (const auto &[name, function] : DefinedFunctions(text, tokens)) {

@@ -26,7 +26,7 @@ namespace {
 // The tokens place each in its (included) file by the #line directives.
 bool PreprocessedTextSafe(const std::string &output, const LexedHlsl &lexed,
                           Diagnostics &diagnostics) {
-    const std::vector<Token> &tokens = lexed.tokens;
+    const Tokens &tokens = lexed.tokens;
     std::vector<const Token *> open; // the brackets not yet closed, innermost last
     for (size_t i = 0; i <= tokens.size(); ++i) {
         const Token *t = i < tokens.size() ? &tokens[i] : nullptr;
@@ -104,7 +104,7 @@ class UnsafeEntryParameter : public glslang::TIntermTraverser {
 // default) and, in a geometry stage, takes no input that could be a single
 // structure: then the parse below would find nothing, and the compile saves
 // a whole parse. In any doubt, false.
-bool EntryParametersPlainlySafe(std::string_view text, const std::vector<Token> &tokens,
+bool EntryParametersPlainlySafe(std::string_view text, const Tokens &tokens,
                                 const char *entryPoint, EShLanguage language) {
     static const char *const kModifiers[] = {
         "in",          "out",       "inout",        "uniform",         "const",
@@ -179,7 +179,7 @@ bool EntryParametersPlainlySafe(std::string_view text, const std::vector<Token> 
 // no case for it). A source that defines its own noise() calls that one.
 bool CallsNoise(const std::string &source, const LexedHlsl &lexed, const char *fileName,
                 const std::string &original, Diagnostics &diagnostics) {
-    const std::vector<Token> &tokens = lexed.tokens;
+    const Tokens &tokens = lexed.tokens;
     const Token *call                = nullptr;
     for (size_t i = 0; i + 1 < tokens.size(); ++i) {
         if (tokens[i].kind != TokenKind::Identifier || !Is(source, tokens[i], "noise") ||

@@ -27,7 +27,7 @@ struct Function {
 struct Effect {
     std::string_view text;
     const std::vector<std::string> &files;
-    std::vector<Token> tokens;
+    Tokens tokens;
     std::multimap<std::string, Function, std::less<>> functions;
     std::map<std::string, int, std::less<>> components; // globals of built-in types
     std::set<std::string, std::less<>> known;           // names outside effect syntax
@@ -604,9 +604,7 @@ void Walk(Effect &e, bool check, Diagnostics &out) {
 } // namespace
 
 void CheckEffectRules(const std::string &preprocessed, const LexedHlsl &lexed, Diagnostics &out) {
-    Effect e{preprocessed, lexed.files, {}, {}, {}, {}, {}};
-    for (const Token &t : lexed.tokens)
-        if (t.kind != TokenKind::Directive) e.tokens.push_back(t);
+    Effect e{preprocessed, lexed.files, CodeTokens(lexed.tokens), {}, {}, {}, {}};
     if (e.tokens.empty()) return;
     Walk(e, false, out);
     std::sort(e.bodies.begin(), e.bodies.end());

@@ -18,13 +18,10 @@ namespace {
 // Directive lines (#line, #pragma) are left out: they stay as they are.
 struct Source {
     std::string &text;
-    std::vector<Token> tokens;
+    Tokens tokens;
 
-    Source(std::string &text, const LexedHlsl &lexed) : text(text) {
-        tokens.reserve(lexed.tokens.size());
-        for (const Token &t : lexed.tokens)
-            if (t.kind != TokenKind::Directive) tokens.push_back(t);
-    }
+    Source(std::string &text, const LexedHlsl &lexed)
+        : text(text), tokens(CodeTokens(lexed.tokens)) {}
 
     size_t size() const { return tokens.size(); }
     bool Is(size_t i, char mark) const {
@@ -590,7 +587,7 @@ void BlankUnusedStreamFunctions(std::string &text, LexedHlsl &lexed,
 
 void RenameClipCullSemantics(std::string &text, const LexedHlsl &lexed) {
     static const char *const kNames[] = {"sv_clipdistance", "sv_culldistance"};
-    const std::vector<Token> &tokens  = lexed.tokens;
+    const Tokens &tokens  = lexed.tokens;
     for (size_t i = 1; i < tokens.size(); ++i) {
         const Token &t = tokens[i];
         if (t.kind != TokenKind::Identifier || !IsMark(text, tokens[i - 1], ':')) continue;

@@ -90,10 +90,11 @@ struct Scope {
 // The code tokens of the text, and where its directive lines are.
 struct Source {
     const std::string &text;
-    std::vector<Token> tokens;
+    Tokens tokens;
     std::vector<size_t> directives; // offsets
 
-    Source(const std::string &text, const LexedHlsl &lexed) : text(text) {
+    Source(const std::string &text, const LexedHlsl &lexed)
+        : text(text), tokens(lexed.tokens.Empty()) {
         for (const Token &t : lexed.tokens)
             if (t.kind == TokenKind::Directive)
                 directives.push_back(t.offset);

@@ -29,7 +29,7 @@ bool IsLegacyRead(std::string_view word) {
 
 // The texture a sampler_state block ("{ Texture = <t>; ... }", or
 // "= (t)", "= t") names; empty where none.
-std::string StateTexture(const std::string &text, const std::vector<Token> &tokens, size_t open,
+std::string StateTexture(const std::string &text, const Tokens &tokens, size_t open,
                          size_t close) {
     for (size_t j = open + 1; j + 2 < close; ++j) {
         if (Lower(Spelling(text, tokens[j])) != "texture" || !IsMark(text, tokens[j + 1], '='))
@@ -45,7 +45,7 @@ std::string StateTexture(const std::string &text, const std::vector<Token> &toke
 } // namespace
 
 void RewriteLegacySamplers(std::string &text, LexedHlsl &lexed) {
-    const std::vector<Token> &tokens = lexed.tokens;
+    const Tokens &tokens = lexed.tokens;
     struct Sampler {
         size_t type;
         std::string texture;

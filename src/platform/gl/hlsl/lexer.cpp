@@ -216,10 +216,22 @@ LexedHlsl LexHlsl(std::string_view text, const std::string &fileName) {
         }
         at = end;
     }
+    lexed.tokens.endToken.offset = size;
+    lexed.tokens.endToken.line   = line;
+    lexed.tokens.endToken.column = static_cast<int>(size - lineStart) + 1;
+    lexed.tokens.endToken.file   = file;
     return lexed;
 }
 
-size_t ClosingBracket(std::string_view text, const std::vector<Token> &tokens, size_t open) {
+Tokens CodeTokens(const Tokens &tokens) {
+    Tokens code = tokens.Empty();
+    code.reserve(tokens.size());
+    for (const Token &t : tokens)
+        if (t.kind != TokenKind::Directive) code.push_back(t);
+    return code;
+}
+
+size_t ClosingBracket(std::string_view text, const Tokens &tokens, size_t open) {
     int depth = 0;
     for (size_t i = open; i < tokens.size(); ++i) {
         const char c = MarkOf(text, tokens[i]);
@@ -230,7 +242,7 @@ size_t ClosingBracket(std::string_view text, const std::vector<Token> &tokens, s
 }
 
 std::vector<std::pair<size_t, size_t>>
-CallArguments(std::string_view text, const std::vector<Token> &tokens, size_t open) {
+CallArguments(std::string_view text, const Tokens &tokens, size_t open) {
     std::vector<std::pair<size_t, size_t>> arguments;
     const size_t close = ClosingBracket(text, tokens, open);
     size_t first       = open + 1;

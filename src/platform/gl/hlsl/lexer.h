@@ -29,6 +29,7 @@ enum class TokenKind : unsigned char {
     String,     // with its quotes; \" does not end it, a newline does
     Punctuator, // every operator, longest first (<<=, <<, <=, <); any other character
     Directive,  // a whole '#' line, without its newline
+    End,        // the end of the text: what a read past the last token gives
 };
 
 struct Token {
@@ -42,14 +43,35 @@ struct Token {
     size_t end() const { return offset + length; }
 };
 
+// The tokens of a text. A read past the last token gives the end token (of
+// kind End, empty, at the text's end), never memory past the vector: a pass
+// that follows a bracket that never closes, or looks one token ahead of the
+// last, reads the end of the file, which matches nothing.
+struct Tokens : std::vector<Token> {
+    Token endToken{TokenKind::End};
+
+    const Token &operator[](size_t i) const { return i < size() ? data()[i] : endToken; }
+    Token &operator[](size_t i) { return i < size() ? data()[i] : endToken; }
+    // Another list of the same text's tokens: its end is the same place.
+    Tokens Empty() const {
+        Tokens other;
+        other.endToken = endToken;
+        return other;
+    }
+};
+
 struct LexedHlsl {
-    std::vector<Token> tokens;
+    Tokens tokens;
     // files[0] is the name the text was lexed as; each name a '#line N "name"'
     // gives is added once.
     std::vector<std::string> files;
 };
 
 LexedHlsl LexHlsl(std::string_view text, const std::string &fileName = std::string());
+
+// The tokens without the directive lines (#line, #pragma), ending where the
+// text ends.
+Tokens CodeTokens(const Tokens &tokens);
 
 inline std::string_view Spelling(std::string_view text, const Token &t) {
     return text.substr(t.offset, t.length);
@@ -68,12 +90,12 @@ inline char MarkOf(std::string_view text, const Token &t) {
 // The index of the token that closes the bracket ('(', '[' or '{') opened
 // at tokens[open], counting every kind of bracket; tokens.size() when none
 // does.
-size_t ClosingBracket(std::string_view text, const std::vector<Token> &tokens, size_t open);
+size_t ClosingBracket(std::string_view text, const Tokens &tokens, size_t open);
 
 // The arguments of the call whose '(' is tokens[open], as token ranges
 // [first, end), split at its top-level commas.
 std::vector<std::pair<size_t, size_t>> CallArguments(std::string_view text,
-                                                     const std::vector<Token> &tokens, size_t open);
+                                                     const Tokens &tokens, size_t open);
 
 // A replacement of text[offset, offset + length) by a text pass; the passes
 // gather theirs and apply them back to front, so each offset still holds.

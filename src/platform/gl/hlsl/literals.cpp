@@ -10,15 +10,6 @@
 
 namespace {
 
-// The tokens of the text, leaving out directive lines (#line, #pragma).
-std::vector<Token> CodeTokens(const LexedHlsl &lexed) {
-    std::vector<Token> tokens;
-    tokens.reserve(lexed.tokens.size());
-    for (const Token &t : lexed.tokens)
-        if (t.kind != TokenKind::Directive) tokens.push_back(t);
-    return tokens;
-}
-
 // The character of a one-character punctuator, or '\0'.
 char Mark(const std::string &text, const Token &t) {
     return t.kind == TokenKind::Punctuator && t.length == 1 ? text[t.offset] : '\0';
@@ -73,7 +64,7 @@ struct Scan {
     std::set<std::string> neededConstant; // names read where a constant is needed
 };
 
-Scan ScanTokens(const std::string &text, const std::vector<Token> &tokens) {
+Scan ScanTokens(const std::string &text, const Tokens &tokens) {
     Scan scan;
     std::vector<char> braces; // 'b' function body or block, 'a' aggregate, 'i' initializer list
     std::vector<char> nest;   // '(' plain, 'm' method arguments, '[' brackets, '<' template
@@ -175,7 +166,7 @@ Scan ScanTokens(const std::string &text, const std::vector<Token> &tokens) {
 
 // The constants a constant-needing place reads keep their literals, and so
 // do the constants their initializers read.
-void KeepNeededConstants(const std::string &text, const std::vector<Token> &tokens, Scan &scan) {
+void KeepNeededConstants(const std::string &text, const Tokens &tokens, Scan &scan) {
     for (bool changed = true; changed;) {
         changed = false;
         for (Statement &s : scan.statements) {
@@ -215,7 +206,7 @@ constexpr const char *kRunTime = "hotfx_at_run_time";
 } // namespace
 
 void ReadLiteralsAtRunTime(std::string &text, const LexedHlsl &lexed) {
-    const std::vector<Token> tokens = CodeTokens(lexed);
+    const Tokens tokens = CodeTokens(lexed.tokens);
     Scan scan                       = ScanTokens(text, tokens);
     KeepNeededConstants(text, tokens, scan);
     std::vector<const Token *> literals;
@@ -240,7 +231,7 @@ void ReadLiteralsAtRunTime(std::string &text, const LexedHlsl &lexed) {
 }
 
 void ReplaceLit(std::string &text, LexedHlsl &lexed) {
-    const std::vector<Token> tokens = CodeTokens(lexed);
+    const Tokens tokens = CodeTokens(lexed.tokens);
     std::vector<const Token *> calls;
     for (size_t i = 0; i + 1 < tokens.size(); ++i) {
         if (!Is(text, tokens[i], "lit") || !Is(text, tokens[i + 1], "(")) continue;

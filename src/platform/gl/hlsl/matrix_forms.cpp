@@ -68,7 +68,7 @@ struct Place {
     bool structMember = false; // inside a structure's braces
 };
 
-std::vector<Place> Places(const std::string &text, const std::vector<Token> &tokens) {
+std::vector<Place> Places(const std::string &text, const Tokens &tokens) {
     std::vector<Place> places(tokens.size());
     std::vector<char> braces; // 'f' function body (and blocks in it), 's' structure, 'a' other
     bool pragmaRowMajor = false;
@@ -134,7 +134,7 @@ std::vector<Place> Places(const std::string &text, const std::vector<Token> &tok
 }
 
 // The majority of the matrix declared at tokens[i].
-bool RowMajor(const Place &place, const std::string &text, const std::vector<Token> &tokens,
+bool RowMajor(const Place &place, const std::string &text, const Tokens &tokens,
               size_t i) {
     bool rowMajor = place.rowMajor;
     for (size_t j = i; j-- > 0 && tokens[j].kind == TokenKind::Identifier;) {
@@ -147,7 +147,7 @@ bool RowMajor(const Place &place, const std::string &text, const std::vector<Tok
 // Whether the declaration at tokens[i] may become a vector: in code always;
 // elsewhere where the vector takes the matrix's registers.
 bool Rewritable(const Shape &shape, const Place &place, const std::string &text,
-                const std::vector<Token> &tokens, size_t i) {
+                const Tokens &tokens, size_t i) {
     // A parameter with a semantic takes registers as in a cbuffer
     // (matrix-semantics.shader_test).
     const bool semantic = i + 2 < tokens.size() && tokens[i + 1].kind == TokenKind::Identifier &&
@@ -179,7 +179,7 @@ using Spread = std::map<std::string, SpreadName, std::less<>>;
 // the matrix's indexing is the vector's, as for the names that became
 // vectors. Arrays of them stay as they are.
 bool RegisterArray(const Shape &shape, const Place &place, const std::string &text,
-                   const std::vector<Token> &tokens, size_t i, std::vector<Edit> &edits,
+                   const Tokens &tokens, size_t i, std::vector<Edit> &edits,
                    Spread &spread) {
     if (place.code || place.signature || place.isStatic || i + 2 >= tokens.size() ||
         tokens[i + 1].kind != TokenKind::Identifier || IsMark(text, tokens[i + 2], '[') ||
@@ -233,7 +233,7 @@ std::string VectorSwizzle(std::string_view swizzle, const Shape &shape) {
 // The operand of mul() that is one token (a name) or a constructor call, its
 // shape if it is one of the rewritten names or types, or a one-component
 // vector; otherwise no shape.
-Shape OperandShape(const std::string &text, const std::vector<Token> &tokens, size_t first,
+Shape OperandShape(const std::string &text, const Tokens &tokens, size_t first,
                    size_t last, const Names &names) {
     if (first >= last || tokens[first].kind != TokenKind::Identifier) return Shape();
     const std::string name(Spelling(text, tokens[first]));
@@ -255,7 +255,7 @@ Shape OperandShape(const std::string &text, const std::vector<Token> &tokens, si
 // outer product of the left's first column and the right's first row: the
 // product of the two padded with zeros to an inner dimension of 2, which
 // glslang takes. matrices holds the other matrices declared by name.
-bool RewriteMul(const std::string &text, const std::vector<Token> &tokens, size_t call,
+bool RewriteMul(const std::string &text, const Tokens &tokens, size_t call,
                 const Names &names, const Names &matrices, std::vector<Edit> &edits,
                 std::string &error) {
     const size_t open = call + 1, close = ClosingBracket(text, tokens, open);
@@ -334,7 +334,7 @@ bool Converts(const Shape &from, const Shape &to) {
 // here: a return that converts between shapes it does not convert, and
 // geometric intrinsics given a matrix (dot, length... take vectors only:
 // dot.shader_test, length.shader_test, refract.shader_test).
-std::string Refusal(const std::string &text, const std::vector<Token> &tokens, size_t i,
+std::string Refusal(const std::string &text, const Tokens &tokens, size_t i,
                     const Shape &returned, const Names &names) {
     const std::string_view name = Spelling(text, tokens[i]);
     if (name == "return" && (returned.vector || returned.matrix)) {
@@ -379,7 +379,7 @@ struct MatrixAlias {
 
 // The end of the declarator that starts at tokens[i] (a name and its
 // dimensions): the token after its last ']'.
-size_t DeclaratorEnd(const std::string &text, const std::vector<Token> &tokens, size_t i) {
+size_t DeclaratorEnd(const std::string &text, const Tokens &tokens, size_t i) {
     ++i;
     while (i < tokens.size() && IsMark(text, tokens[i], '['))
         i = ClosingBracket(text, tokens, i) + 1;
@@ -397,7 +397,7 @@ size_t DeclaratorEnd(const std::string &text, const std::vector<Token> &tokens, 
 // with its majority and the matrix type, and the pragmas are removed.
 // Refusals are the Windows rules' (windows_rules.h), on the text left.
 void ApplyMatrixPragmas(std::string &text, LexedHlsl &lexed) {
-    const std::vector<Token> &tokens = lexed.tokens;
+    const Tokens &tokens = lexed.tokens;
     const std::vector<Place> places  = Places(text, tokens);
     std::map<std::string, MatrixAlias, std::less<>> aliases;
     std::vector<Edit> edits;
@@ -484,7 +484,7 @@ void ApplyMatrixPragmas(std::string &text, LexedHlsl &lexed) {
 
 bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics) {
     ApplyMatrixPragmas(text, lexed);
-    const std::vector<Token> &tokens = lexed.tokens;
+    const Tokens &tokens = lexed.tokens;
     const std::vector<Place> places  = Places(text, tokens);
     std::vector<Edit> edits;
     Names names;
@@ -597,7 +597,7 @@ bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagno
 }
 
 std::set<std::string> RowMajorSemanticNames(const std::string &text, const LexedHlsl &lexed) {
-    const std::vector<Token> &tokens = lexed.tokens;
+    const Tokens &tokens = lexed.tokens;
     std::set<std::string> names;
     for (size_t i = 0; i + 3 < tokens.size(); ++i) {
         if (!Is(text, tokens[i], "row_major")) continue;

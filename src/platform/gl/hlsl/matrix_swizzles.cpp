@@ -39,7 +39,7 @@ bool IsAssignment(std::string_view op) {
 }
 
 // Whether tokens [first, end) change nothing: no ++, -- or assignment.
-bool ChangesNothing(const std::string &text, const std::vector<Token> &tokens, size_t first,
+bool ChangesNothing(const std::string &text, const Tokens &tokens, size_t first,
                     size_t end) {
     for (size_t k = first; k < end; ++k)
         if (Is(text, tokens[k], "++") || Is(text, tokens[k], "--") ||
@@ -51,7 +51,7 @@ bool ChangesNothing(const std::string &text, const std::vector<Token> &tokens, s
 // The first token of the postfix expression that ends at tokens[last] (a
 // name, a member, an element, a call): the matrix a swizzle applies to;
 // tokens.size() where it is none of those or changes something.
-size_t ExpressionStart(const std::string &text, const std::vector<Token> &tokens,
+size_t ExpressionStart(const std::string &text, const Tokens &tokens,
                        const std::vector<size_t> &openers, size_t last) {
     const size_t none = tokens.size();
     size_t j          = last;
@@ -108,7 +108,7 @@ std::string Read(const std::string &matrix, const std::vector<Element> &elements
 
 // The token that ends the expression starting at tokens[first]: a ';' or
 // ',' outside brackets, or the bracket that closes around it.
-size_t ExpressionEnd(const std::string &text, const std::vector<Token> &tokens, size_t first) {
+size_t ExpressionEnd(const std::string &text, const Tokens &tokens, size_t first) {
     int depth = 0;
     for (size_t j = first; j < tokens.size(); ++j) {
         const char c = MarkOf(text, tokens[j]);
@@ -119,7 +119,7 @@ size_t ExpressionEnd(const std::string &text, const std::vector<Token> &tokens, 
     return tokens.size();
 }
 
-std::string Joined(const std::string &text, const std::vector<Token> &tokens, size_t first,
+std::string Joined(const std::string &text, const Tokens &tokens, size_t first,
                    size_t end) {
     std::string joined;
     for (size_t k = first; k < end; ++k)
@@ -142,7 +142,7 @@ TextEdit KeepingLines(const std::string &text, size_t begin, size_t end, const s
 // constant condition, so that a scalar fills every element:
 //   m._m00_m11 = v  ->  ((m)[0].x = (bool2(true, true) ? (v) : (v)).x, (m)[1].y = (...).y)
 std::string Write(const std::string &matrix, const std::vector<Element> &elements,
-                  std::string_view op, const std::string &text, const std::vector<Token> &tokens,
+                  std::string_view op, const std::string &text, const Tokens &tokens,
                   size_t first, size_t end) {
     static const char kLetters[] = "xyzw";
     const std::string value      = Joined(text, tokens, first, end);
@@ -177,7 +177,7 @@ struct Rewrite {
 // One round: the swizzles that do not lie in another's text. Returns false
 // for a refused swizzle; more: some were left for the next round.
 bool RewriteRound(std::string &text, const LexedHlsl &lexed, Diagnostics &diagnostics, bool &more) {
-    const std::vector<Token> &tokens = lexed.tokens;
+    const Tokens &tokens = lexed.tokens;
     const size_t none                = tokens.size();
     std::vector<size_t> openers(none, none), open;
     for (size_t i = 0; i < none; ++i) {

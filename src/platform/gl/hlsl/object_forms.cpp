@@ -41,7 +41,7 @@ const TextureKind *KindOf(const std::string &text, const Token &t) {
 
 // The token after the template arguments that start at tokens[open] ('<'),
 // and the top-level comma before the sample count (0 where there is none).
-size_t TemplateEnd(const std::string &text, const std::vector<Token> &tokens, size_t open,
+size_t TemplateEnd(const std::string &text, const Tokens &tokens, size_t open,
                    size_t &comma) {
     comma      = 0;
     int angles = 0, parentheses = 0;
@@ -63,7 +63,7 @@ size_t TemplateEnd(const std::string &text, const std::vector<Token> &tokens, si
 // The names each texture type declares, variables, parameters and members
 // alike: `Texture2D a, b[2] : register(t1), c;`.
 std::map<std::string, const TextureKind *> DeclaredTextures(const std::string &text,
-                                                            const std::vector<Token> &tokens) {
+                                                            const Tokens &tokens) {
     std::map<std::string, const TextureKind *> names;
     for (size_t i = 0; i < tokens.size(); ++i) {
         const TextureKind *kind = KindOf(text, tokens[i]);
@@ -89,7 +89,7 @@ std::map<std::string, const TextureKind *> DeclaredTextures(const std::string &t
     return names;
 }
 
-std::string Between(const std::string &text, const std::vector<Token> &tokens, size_t open,
+std::string Between(const std::string &text, const Tokens &tokens, size_t open,
                     size_t close) {
     if (close <= open + 1) return std::string();
     return text.substr(tokens[open + 1].offset, tokens[close - 1].end() - tokens[open + 1].offset);
@@ -97,7 +97,7 @@ std::string Between(const std::string &text, const std::vector<Token> &tokens, s
 
 // The texture the member access at tokens[dot] ('.') is made on: the name
 // before it, past any indexing of an array of textures.
-const TextureKind *ObjectBefore(const std::string &text, const std::vector<Token> &tokens,
+const TextureKind *ObjectBefore(const std::string &text, const Tokens &tokens,
                                 size_t dot,
                                 const std::map<std::string, const TextureKind *> &textures) {
     size_t at = dot;
@@ -117,7 +117,7 @@ const TextureKind *ObjectBefore(const std::string &text, const std::vector<Token
 
 // The first token of the object expression whose member access is at
 // tokens[dot]: a name, indexed or a member of other names.
-size_t ObjectStart(const std::string &text, const std::vector<Token> &tokens, size_t dot) {
+size_t ObjectStart(const std::string &text, const Tokens &tokens, size_t dot) {
     size_t at = dot;
     while (at > 0) {
         if (IsMark(text, tokens[at - 1], ']')) {
@@ -144,7 +144,7 @@ size_t ObjectStart(const std::string &text, const std::vector<Token> &tokens, si
 // its own, the same sizes either way. A first argument beyond the type's
 // sizes and level count is the mip level read.
 // Returns the last token the edit replaces, name where there is none.
-size_t SplitGetDimensions(const std::string &text, const std::vector<Token> &tokens, size_t name,
+size_t SplitGetDimensions(const std::string &text, const Tokens &tokens, size_t name,
                           const TextureKind &kind, int &count, std::vector<TextEdit> &edits) {
     const size_t open = name + 1, close = ClosingBracket(text, tokens, open);
     const size_t start = ObjectStart(text, tokens, name - 1);
@@ -186,7 +186,7 @@ size_t SplitGetDimensions(const std::string &text, const std::vector<Token> &tok
 } // namespace
 
 void RewriteObjectForms(std::string &text, LexedHlsl &lexed) {
-    const std::vector<Token> &tokens = lexed.tokens;
+    const Tokens &tokens = lexed.tokens;
     std::map<std::string, const TextureKind *> textures;
     bool declared = false;
     int sizes     = 0;

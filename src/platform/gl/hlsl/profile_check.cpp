@@ -62,7 +62,7 @@ struct Named {
 std::vector<Named> NamesAfterKeyword(const std::string &source, const LexedHlsl &lexed,
                                      const char *keyword) {
     std::vector<Named> found;
-    const std::vector<Token> &tokens = lexed.tokens;
+    const Tokens &tokens = lexed.tokens;
     for (size_t i = 0; i + 1 < tokens.size(); ++i)
         if (tokens[i].kind == TokenKind::Identifier && Is(source, tokens[i], keyword) &&
             tokens[i + 1].kind == TokenKind::Identifier)
@@ -101,7 +101,7 @@ int NameColumn(const std::string &text, const LexedHlsl &lexed, const Problem &p
 std::vector<Named> Patches(const std::string &source, const LexedHlsl &lexed,
                            const char *entryPoint) {
     std::vector<Named> found;
-    const std::vector<Token> &tokens = lexed.tokens;
+    const Tokens &tokens = lexed.tokens;
     for (size_t i = 1; i + 1 < tokens.size(); ++i) {
         if (!Is(source, tokens[i], entryPoint) || !Is(source, tokens[i + 1], "(") ||
             tokens[i - 1].kind != TokenKind::Identifier)

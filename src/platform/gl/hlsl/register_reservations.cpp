@@ -7,7 +7,7 @@
 
 namespace {
 
-using Tokens = std::vector<Token>;
+using Tokens = Tokens;
 
 // A register's index in brackets, "c0[1 + 1 * 2 * 0]": numbers and
 // booleans under + - * / and parentheses, worked out in floating point and

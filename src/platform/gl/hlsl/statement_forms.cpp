@@ -39,7 +39,7 @@ std::string WithoutLong(std::string_view number) {
 
 // [unroll(N)] before the for loop at tokens[loop]: a counter in its
 // condition and step.
-void LimitUnroll(const std::string &text, const std::vector<Token> &tokens, size_t attribute,
+void LimitUnroll(const std::string &text, const Tokens &tokens, size_t attribute,
                  size_t loop, const std::string &count, int index, std::vector<Edit> &edits) {
     const size_t open = loop + 1, close = ClosingBracket(text, tokens, open);
     if (open >= tokens.size() || MarkOf(text, tokens[open]) != '(' || close >= tokens.size())
@@ -83,7 +83,7 @@ Edit Blank(const std::string &text, size_t from, size_t to) {
     return {from, to - from, spaces};
 }
 
-bool StartsStatement(const std::string &text, const std::vector<Token> &tokens, size_t at) {
+bool StartsStatement(const std::string &text, const Tokens &tokens, size_t at) {
     if (at == 0) return true;
     const Token &before = tokens[at - 1];
     return IsMark(text, before, ';') || IsMark(text, before, '{') || IsMark(text, before, '}') ||
@@ -91,7 +91,7 @@ bool StartsStatement(const std::string &text, const std::vector<Token> &tokens, 
 }
 
 // Whether the source defines or declares a function of this name itself.
-bool DefinesFunction(const std::string &text, const std::vector<Token> &tokens,
+bool DefinesFunction(const std::string &text, const Tokens &tokens,
                      std::string_view name) {
     for (size_t i = 1; i + 1 < tokens.size(); ++i)
         if (Is(text, tokens[i], name) && IsMark(text, tokens[i + 1], '(') &&
@@ -108,7 +108,7 @@ bool DefinesFunction(const std::string &text, const std::vector<Token> &tokens,
 // before the loop's statement (its attributes included); a loop that
 // starts no statement of a block, or whose [unroll(N)] adds a counter to
 // its declaration, keeps it.
-void HoistForDeclaration(const std::string &text, const std::vector<Token> &tokens, size_t loop,
+void HoistForDeclaration(const std::string &text, const Tokens &tokens, size_t loop,
                          std::vector<Edit> &edits) {
     size_t start = loop; // past the attributes before the loop
     while (start > 0 && IsMark(text, tokens[start - 1], ']')) {
@@ -182,7 +182,7 @@ void HoistForDeclaration(const std::string &text, const std::vector<Token> &toke
 } // namespace
 
 void SplitSamplerArrays(std::string &text, LexedHlsl &lexed) {
-    const std::vector<Token> &tokens = lexed.tokens;
+    const Tokens &tokens = lexed.tokens;
     std::vector<Edit> edits;
     int depth = 0;
     for (size_t i = 0; i + 5 < tokens.size(); ++i) {
@@ -244,7 +244,7 @@ void SplitSamplerArrays(std::string &text, LexedHlsl &lexed) {
 }
 
 void RemoveNamespaces(std::string &text, LexedHlsl &lexed) {
-    const std::vector<Token> &tokens = lexed.tokens;
+    const Tokens &tokens = lexed.tokens;
     std::vector<Edit> edits;
     std::vector<std::string_view> names;
     for (size_t i = 0; i + 2 < tokens.size(); ++i) {
@@ -266,7 +266,7 @@ void RemoveNamespaces(std::string &text, LexedHlsl &lexed) {
 }
 
 void RewriteStatementForms(std::string &text, LexedHlsl &lexed) {
-    const std::vector<Token> &tokens = lexed.tokens;
+    const Tokens &tokens = lexed.tokens;
     std::vector<Edit> edits;
     int unrolled = 0;
     // printf and errorf write to a debugging tool's log; the Windows

@@ -52,7 +52,7 @@ struct Typedef {
 // Every "typedef T Name, Other[2];" of the text, by name; scopes are not
 // told apart.
 std::map<std::string, Typedef, std::less<>> Typedefs(const std::string &text,
-                                                     const std::vector<Token> &tokens) {
+                                                     const Tokens &tokens) {
     std::map<std::string, Typedef, std::less<>> typedefs;
     for (size_t i = 0; i + 2 < tokens.size(); ++i) {
         if (!Is(text, tokens[i], "typedef")) continue;
@@ -93,11 +93,11 @@ std::string Lower(std::string_view word) {
     return lower;
 }
 
-bool IsWord(const std::vector<Token> &tokens, size_t i) {
+bool IsWord(const Tokens &tokens, size_t i) {
     return i < tokens.size() && tokens[i].kind == TokenKind::Identifier;
 }
 
-bool IsMarkAt(const std::string &text, const std::vector<Token> &tokens, size_t i, char c) {
+bool IsMarkAt(const std::string &text, const Tokens &tokens, size_t i, char c) {
     return i < tokens.size() && MarkOf(text, tokens[i]) == c;
 }
 
@@ -110,7 +110,7 @@ std::string Padded(std::string replacement, size_t length) {
 // Whether the half type at tokens[i] declares a global constant: outside
 // any body or parameter list, before a name that is no function's, with no
 // static or typedef before it.
-bool DeclaresHalfConstant(const std::string &text, const std::vector<Token> &tokens, size_t i) {
+bool DeclaresHalfConstant(const std::string &text, const Tokens &tokens, size_t i) {
     if (ShapeOf(Spelling(text, tokens[i]), "half") == "-" || !IsWord(tokens, i + 1) ||
         IsMarkAt(text, tokens, i + 2, '('))
         return false;
@@ -140,7 +140,7 @@ Holds HoldsOf(std::string_view type, const std::map<std::string, Holds, std::les
 }
 
 // The members of the structure body whose '{' is tokens[open], together.
-Holds MembersHold(const std::string &text, const std::vector<Token> &tokens, size_t open,
+Holds MembersHold(const std::string &text, const Tokens &tokens, size_t open,
                   const std::map<std::string, Holds, std::less<>> &structs) {
     Holds holds;
     const size_t close = ClosingBracket(text, tokens, open);
@@ -169,7 +169,7 @@ Holds MembersHold(const std::string &text, const std::vector<Token> &tokens, siz
 // (invalid.shader_test: "static struct apple a;" whose members are a
 // sampler and a float4 is refused); nor can a structure hold a string.
 bool CheckStructures(const std::string &text, const LexedHlsl &lexed, Diagnostics &diagnostics) {
-    const std::vector<Token> &tokens = lexed.tokens;
+    const Tokens &tokens = lexed.tokens;
     std::map<std::string, Holds, std::less<>> structs;
     bool ok = true;
     for (size_t i = 0; i + 1 < tokens.size(); ++i) {
@@ -221,7 +221,7 @@ bool CheckStructures(const std::string &text, const LexedHlsl &lexed, Diagnostic
 // ("typedef float2 float;", type-names.shader_test), which glslang keeps
 // as the type's: the name becomes another to the end of the block.
 void RenameLocalTypedefs(std::string &text, LexedHlsl &lexed) {
-    const std::vector<Token> &tokens = lexed.tokens;
+    const Tokens &tokens = lexed.tokens;
     std::vector<size_t> blocks; // the '{' of each block open
     std::vector<TextEdit> edits;
     std::vector<bool> renamed(tokens.size(), false);
@@ -258,7 +258,7 @@ struct Member {
 
 // The members of the structure body whose '{' is tokens[open], one per
 // declarator, the tokens' spellings joined on one line.
-std::vector<Member> MembersOf(const std::string &text, const std::vector<Token> &tokens,
+std::vector<Member> MembersOf(const std::string &text, const Tokens &tokens,
                               size_t open) {
     std::vector<Member> members;
     const size_t close = ClosingBracket(text, tokens, open);
@@ -294,7 +294,7 @@ std::vector<Member> MembersOf(const std::string &text, const std::vector<Token> 
 // A base that is not one structure declared before is left to glslang,
 // which refuses it as Windows does.
 void FlattenInheritance(std::string &text, LexedHlsl &lexed) {
-    const std::vector<Token> &tokens = lexed.tokens;
+    const Tokens &tokens = lexed.tokens;
     std::map<std::string, std::vector<Member>, std::less<>> structs;
     std::vector<TextEdit> edits;
     int shadowed = 0;
@@ -345,7 +345,7 @@ void RewriteMinimumPrecision(std::string &text, LexedHlsl &lexed) {
 
 bool RewriteTypeForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics) {
     if (!CheckStructures(text, lexed, diagnostics)) return false;
-    const std::vector<Token> &tokens = lexed.tokens;
+    const Tokens &tokens = lexed.tokens;
     const auto typedefs              = Typedefs(text, tokens);
     std::vector<TextEdit> edits;
     auto refuse = [&](size_t at, const std::string &message) {

@@ -172,7 +172,7 @@ class Divisions : public glslang::TIntermTraverser {
 struct Text {
     std::string_view text;
     const std::vector<std::string> &files;
-    std::vector<Token> tokens;
+    Tokens tokens;
 
     std::string_view At(size_t k) const {
         return k < tokens.size() ? Spelling(text, tokens[k]) : std::string_view();
@@ -293,9 +293,7 @@ void CheckTypeRules(const std::string &preprocessed, const LexedHlsl &lexed, con
     tree.getTreeRoot()->traverse(&uses);
     Divisions divisions(uses, fileName, out);
     tree.getTreeRoot()->traverse(&divisions);
-    Text t{preprocessed, lexed.files, {}};
-    for (const Token &token : lexed.tokens)
-        if (token.kind != TokenKind::Directive) t.tokens.push_back(token);
+    Text t{preprocessed, lexed.files, CodeTokens(lexed.tokens)};
     CheckShifts(t, uses, out);
     CheckBitCasts(t, uses, out);
     CheckAttributeConstructors(t, out);

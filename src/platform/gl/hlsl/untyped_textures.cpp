@@ -4,7 +4,7 @@
 #include <cctype>
 #include <set>
 
-bool DeclaresUntypedTexture(const std::string &text, const std::vector<Token> &tokens, size_t i) {
+bool DeclaresUntypedTexture(const std::string &text, const Tokens &tokens, size_t i) {
     if (i + 1 >= tokens.size() || tokens[i].kind != TokenKind::Identifier ||
         tokens[i + 1].kind != TokenKind::Identifier)
         return false;
@@ -17,7 +17,7 @@ bool DeclaresUntypedTexture(const std::string &text, const std::vector<Token> &t
 
 bool CheckUntypedTextureReads(const std::string &text, const LexedHlsl &lexed,
                               Diagnostics &diagnostics) {
-    const std::vector<Token> &tokens = lexed.tokens;
+    const Tokens &tokens = lexed.tokens;
     std::set<std::string_view> untyped;
     int depth = 0;
     for (size_t i = 0; i < tokens.size(); ++i) {

@@ -20,4 +20,4 @@ bool CheckUntypedTextureReads(const std::string &text, const LexedHlsl &lexed,
 
 // Whether tokens[i] is the type word of an untyped texture declaration
 // ("texture t", "Texture t", any case, no template arguments).
-bool DeclaresUntypedTexture(const std::string &text, const std::vector<Token> &tokens, size_t i);
+bool DeclaresUntypedTexture(const std::string &text, const Tokens &tokens, size_t i);

@@ -32,7 +32,7 @@ namespace {
 struct Source {
     std::string_view text;
     const std::vector<std::string> &files;
-    std::vector<Token> tokens;
+    Tokens tokens;
     std::vector<char> scope;
     std::vector<size_t> start;
 };
@@ -922,9 +922,7 @@ void CheckWindowsRules(const std::string &original, const std::string &preproces
                        const LexedHlsl &lexed, const char *fileName, const char *profile,
                        const glslang::TIntermediate &tree, Diagnostics &out) {
     // A copy: PlaceColumns moves the columns to the file as written.
-    Source s{preprocessed, lexed.files, {}, {}, {}};
-    for (const Token &t : lexed.tokens)
-        if (t.kind != TokenKind::Directive) s.tokens.push_back(t);
+    Source s{preprocessed, lexed.files, CodeTokens(lexed.tokens), {}, {}};
     if (s.tokens.empty()) return;
     PlaceColumns(s, original);
     FindScopes(s);
