@@ -85,4 +85,71 @@ TEST(Lexer, PlacesTokensWhereTheLineDirectivesSay) {
     EXPECT_EQ(lexed.files.size(), 2u); // "main.fx" once, though two names give it
 }
 
+// Edits: each row's edits are added in order to "abcdefgh"; the refused
+// ones are listed by index, and the text shows the order they land in.
+struct EditCall {
+    char kind;             // 'a' Add, 'w' Wrap
+    size_t offset, length; // a wrap's begin and end
+    const char *text, *closer;
+};
+
+struct EditRow {
+    const char *why;
+    std::vector<EditCall> calls;
+    std::vector<size_t> refused;
+    const char *result;
+};
+
+const EditRow kEditRows[] = {
+    {"replacements apart", {{'a', 1, 2, "X"}, {'a', 5, 1, "Y"}}, {}, "aXdeYgh"},
+    {"insertions at one offset: the later one stands left",
+     {{'a', 2, 0, "1"}, {'a', 2, 0, "2"}},
+     {},
+     "ab21cdefgh"},
+    {"an insertion at a replacement's start goes before it, added either side",
+     {{'a', 2, 0, "<"}, {'a', 2, 2, "X"}, {'a', 5, 2, "Y"}, {'a', 5, 0, ">"}},
+     {},
+     "ab<Xe>Yh"},
+    {"an insertion at a replacement's end goes after it",
+     {{'a', 2, 2, "X"}, {'a', 4, 0, "!"}},
+     {},
+     "abX!efgh"},
+    {"replacements that share a character are refused",
+     {{'a', 1, 3, "X"}, {'a', 3, 2, "Y"}, {'a', 0, 2, "Z"}, {'a', 1, 3, "W"}},
+     {1, 2, 3},
+     "aXefgh"},
+    {"an insertion strictly inside a replacement is refused, either order",
+     {{'a', 2, 3, "X"}, {'a', 3, 0, "!"}, {'a', 7, 0, "?"}, {'a', 6, 2, "Y"}},
+     {1, 3},
+     "abXfg?h"},
+    {"wraps nest whichever is added first",
+     {{'w', 2, 4, "f(", ")"}, {'w', 2, 3, "g(", ")"}, {'w', 1, 5, "h(", "]"}},
+     {},
+     "ah(bf(g(c)d)e]fgh"},
+    {"two wraps of one span: the later is outer",
+     {{'w', 2, 4, "in(", ")"}, {'w', 2, 4, "out(", "]"}},
+     {},
+     "about(in(cd)]efgh"},
+    {"a closer stands left of an opener at one offset",
+     {{'w', 0, 2, "(", ")"}, {'w', 2, 4, "[", "]"}},
+     {},
+     "(ab)[cd]efgh"},
+};
+
+TEST(Edits, PlaceNestAndRefuseAsTheRowsSay) {
+    for (const EditRow &row : kEditRows) {
+        SCOPED_TRACE(row.why);
+        Edits edits;
+        std::vector<size_t> refused;
+        for (size_t i = 0; i < row.calls.size(); ++i) {
+            const EditCall &c = row.calls[i];
+            const bool kept   = c.kind == 'w' ? edits.Wrap(c.offset, c.length, c.text, c.closer)
+                                              : edits.Add(c.offset, c.length, c.text);
+            if (!kept) refused.push_back(i);
+        }
+        EXPECT_EQ(refused, row.refused);
+        EXPECT_EQ(edits.AppliedTo("abcdefgh"), row.result);
+    }
+}
+
 } // namespace

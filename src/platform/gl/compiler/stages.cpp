@@ -37,9 +37,12 @@
 #include <glslang/Public/ResourceLimits.h>
 #include <glslang/SPIRV/GlslangToSpv.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -370,11 +373,86 @@ const Stage kStages[] = {
     {"buffer chains", BufferChains},
 };
 
+// HOTFX_DUMP_HLSL=<stage> prints on standard error the text that text stage
+// leaves, =all every text stage's. With HOTFX_DUMP_DIR=<folder> as well,
+// each compile writes them instead to a file of its own in that folder,
+// named by what was compiled: the record a change to the text passes is
+// compared against (scripts/oracle).
+class TextDump {
+  public:
+    TextDump(const Compile &c) : stage_(std::getenv("HOTFX_DUMP_HLSL")) {
+        if (!stage_) return;
+        const char *dir = std::getenv("HOTFX_DUMP_DIR");
+        if (!dir) return;
+        const std::string key =
+            c.original + '\0' + c.fileName + '\0' + c.entryPoint + '\0' + c.profile;
+        char name[64];
+        std::snprintf(name, sizeof name, "%016zx", std::hash<std::string>()(key));
+        path_ = std::string(dir) + "/" + name + "-" + c.entryPoint + "-" + c.profile + ".txt";
+    }
+    ~TextDump() {
+        if (path_.empty() || text_.empty()) return;
+        if (FILE *f = std::fopen(path_.c_str(), "wb")) {
+            std::fwrite(text_.data(), 1, text_.size(), f);
+            std::fclose(f);
+        }
+    }
+    void After(const char *stage, const Compile &c) {
+        if (!stage_ || (std::strcmp(stage_, "all") != 0 && std::strcmp(stage_, stage) != 0)) return;
+        std::string part = std::string("==== ") + stage + "\n" + c.source + "\n";
+        if (path_.empty())
+            std::fwrite(part.data(), 1, part.size(), stderr);
+        else
+            text_ += part;
+    }
+
+  private:
+    const char *stage_;
+    std::string path_, text_;
+};
+
+// The stages before glslang's parse work on the text.
+bool IsTextStage(const Stage &stage) {
+    return &stage < std::find_if(
+                        std::begin(kStages), std::end(kStages),
+                        [](const Stage &s) { return s.run == Parse; });
+}
+
 // glslang's tables are built once per process: the compile server's, or
 // this one's where no server can be started.
 bool InitialiseGlslang() {
     static const bool initialised = glslang::InitializeProcess();
     return initialised;
+}
+
+} // namespace
+
+namespace {
+
+// Runs the stages on c, up to the first that fails or, among the text
+// stages, the first that leaves an error: glslang never reads a text that a
+// pass refused, and the errors found so far are all reported.
+bool RunStages(Compile &c, bool textOnly) {
+    // HOTFX_COMPILE_TIMES=1 prints what each stage costs, on standard error.
+    static const bool timed = std::getenv("HOTFX_COMPILE_TIMES") != nullptr;
+    TextDump dump(c);
+    for (const Stage &stage : kStages) {
+        const bool text = IsTextStage(stage);
+        if (textOnly && !text) break;
+        const auto start = std::chrono::steady_clock::now();
+        bool ok          = stage.run(c);
+        if (text) {
+            dump.After(stage.name, c);
+            ok = ok && !c.diagnostics.HasErrors();
+        }
+        if (timed)
+            std::fprintf(
+                stderr, "hotfx: compile stage %-18s %8.3f ms\n", stage.name,
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                    .count());
+        if (!ok) return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -387,23 +465,23 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
         return false;
     }
     Compile c(original, fileName, entryPoint, profile, language, diagnostics);
-    // HOTFX_COMPILE_TIMES=1 prints what each stage costs, on standard error.
-    static const bool timed = std::getenv("HOTFX_COMPILE_TIMES") != nullptr;
-    for (const Stage &stage : kStages) {
-        const auto start = std::chrono::steady_clock::now();
-        const bool ok    = stage.run(c);
-        if (timed)
-            std::fprintf(
-                stderr, "hotfx: compile stage %-18s %8.3f ms\n", stage.name,
-                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                    .count());
-        if (!ok) {
-            included = std::move(c.included);
-            return false;
-        }
-    }
-    included        = std::move(c.included);
+    const bool ok = RunStages(c, false);
+    included      = std::move(c.included);
+    if (!ok) return false;
     spirv           = std::move(c.spirv);
     packedRegisters = c.packedRegisters;
     return true;
+}
+
+bool CheckHlslText(const std::string &original, const char *fileName, const char *entryPoint,
+                   const char *profile, EShLanguage language, Diagnostics &diagnostics,
+                   std::string &text) {
+    if (!InitialiseGlslang()) {
+        diagnostics.Error(fileName, 0, 0, "the HLSL compiler failed to initialise");
+        return false;
+    }
+    Compile c(original, fileName, entryPoint, profile, language, diagnostics);
+    const bool ok = RunStages(c, true);
+    text          = std::move(c.source);
+    return ok;
 }

@@ -20,3 +20,11 @@
 bool CompileHlsl(const std::string &original, const char *fileName, const char *entryPoint,
                  const char *profile, EShLanguage language, std::vector<unsigned> &spirv,
                  uint32_t &packedRegisters, Diagnostics &diagnostics, IncludedFiles &included);
+
+// The text stages alone, the rewrites and checks before glslang's parse, on
+// original: false with the errors in diagnostics where one refused it; text
+// gets what they leave. glslang's preprocessor runs, its parser does not, so
+// a fault found here is the text passes' own.
+bool CheckHlslText(const std::string &original, const char *fileName, const char *entryPoint,
+                   const char *profile, EShLanguage language, Diagnostics &diagnostics,
+                   std::string &text);

@@ -102,8 +102,7 @@ using Edit = TextEdit;
 
 // Whether tokens [first, last) are a variable, with its members, swizzles
 // and elements: what an out argument may be.
-bool Variable(const std::string &text, const Tokens &tokens, size_t first,
-              size_t last) {
+bool Variable(const std::string &text, const Tokens &tokens, size_t first, size_t last) {
     if (first >= last || tokens[first].kind != TokenKind::Identifier) return false;
     for (size_t j = first + 1; j < last;) {
         if (MarkOf(text, tokens[j]) == '.' && j + 1 < last &&
@@ -356,8 +355,7 @@ struct Function {
 using Functions = std::map<std::string, Function, std::less<>>;
 
 // The type of the parameter tokens [first, last) declare, with its arrays.
-Type ParameterType(const std::string &text, const Tokens &tokens, size_t first,
-                   size_t last) {
+Type ParameterType(const std::string &text, const Tokens &tokens, size_t first, size_t last) {
     Type type;
     size_t j     = first;
     bool written = false;
@@ -546,11 +544,11 @@ std::string IntegerMul(const std::string &name, const std::string &base, const T
 // arithmetic conversions give, and of integers (which glslang has no
 // matrix products of) a function of the file's own that sums the products.
 // Bool operands are left to glslang.
-void RewriteMul(const Reader &reader, size_t i, std::vector<Edit> &edits) {
-    const std::string &text          = reader.text;
-    const Tokens &tokens = reader.tokens;
-    const auto arguments             = CallArguments(text, tokens, i + 1);
-    const size_t close               = ClosingBracket(text, tokens, i + 1);
+void RewriteMul(const Reader &reader, size_t i, Edits &edits) {
+    const std::string &text = reader.text;
+    const Tokens &tokens    = reader.tokens;
+    const auto arguments    = CallArguments(text, tokens, i + 1);
+    const size_t close      = ClosingBracket(text, tokens, i + 1);
     if (arguments.size() != 2 || close >= tokens.size()) return;
     const Type left   = reader.Expression(arguments[0].first, arguments[0].second);
     const Type right  = reader.Expression(arguments[1].first, arguments[1].second);
@@ -584,7 +582,7 @@ void RewriteMul(const Reader &reader, size_t i, std::vector<Edit> &edits) {
     if (left.base != base) wrap(0, "(" + Named(base, left) + ")(", ")");
     if (right.base != base) wrap(1, "(" + Named(base, right) + ")(", ")");
     if (!integer) return;
-    const std::string name = "hotfx_mul_" + Named(base, left) + "_" + Named(base, right);
+    const std::string name = GeneratedName("mul_") + Named(base, left) + "_" + Named(base, right);
     edits.push_back({tokens[i].offset, tokens[i].length, name});
     // Once, before the file's first declaration: it uses no type of the file's.
     size_t first = 0;
@@ -597,10 +595,10 @@ void RewriteMul(const Reader &reader, size_t i, std::vector<Edit> &edits) {
 }
 
 // The edits for the call whose name is tokens[i].
-void RewriteCall(const Reader &reader, size_t i, std::vector<Edit> &edits) {
-    const std::string &text          = reader.text;
-    const Tokens &tokens = reader.tokens;
-    const std::string_view name      = Spelling(text, tokens[i]);
+void RewriteCall(const Reader &reader, size_t i, Edits &edits) {
+    const std::string &text     = reader.text;
+    const Tokens &tokens        = reader.tokens;
+    const std::string_view name = Spelling(text, tokens[i]);
     const size_t open = i + 1, close = ClosingBracket(text, tokens, open);
     if (close >= tokens.size()) return;
     const auto arguments = CallArguments(text, tokens, open);
@@ -731,14 +729,6 @@ struct Typed {
     bool uniformElement = false; // an element of a vector or matrix a uniform selects
 };
 
-// An insertion before (opener) or after (closer) an operand; those at one
-// place nest as the operands they wrap, inner ones being made first.
-struct Wrap {
-    size_t offset;
-    std::string text;
-    bool closer;
-};
-
 bool OneByOne(const Type &t) {
     return t.known && t.arrays == 0 && t.rows == 1 && t.cols == 1;
 }
@@ -758,7 +748,7 @@ struct Shaper {
     const std::string &text;
     const Tokens &tokens;
     const Scopes &scopes;
-    std::vector<Wrap> &wraps;
+    Edits &wraps; // inner operands' first
     // The types the file's own functions return, where the text gives one.
     const std::map<std::string, Type, std::less<>> &returns;
     const std::set<std::string, std::less<>> &constants; // the static and const globals
@@ -773,8 +763,7 @@ struct Shaper {
     }
 
     void Surround(const Typed &operand, const std::string &before, const std::string &after) {
-        wraps.push_back({tokens[operand.first].offset, before, false});
-        wraps.push_back({tokens[operand.last - 1].end(), after, true});
+        wraps.Wrap(tokens[operand.first].offset, tokens[operand.last - 1].end(), before, after);
     }
 
     // Makes a matrix operand (a one-row or one-column one being a vector in
@@ -1180,14 +1169,14 @@ std::string Spelled(const Type &type) {
 // converts the value both ways, glslang converts an out argument itself
 // but writes invalid SPIR-V for the cast (or crashes on an inout one).
 bool CastArguments(const Reader &reader, const Call &call, const std::vector<Type> &parameters,
-                   std::vector<Edit> &edits, const LexedHlsl &lexed, Diagnostics &diagnostics) {
-    const std::string &text          = reader.text;
-    const Tokens &tokens = reader.tokens;
-    bool refused                     = false;
-    const auto ranges                = CallArguments(text, tokens, call.name + 1);
-    const size_t close               = ClosingBracket(text, tokens, call.name + 1);
-    const char before                = call.name > 0 ? MarkOf(text, tokens[call.name - 1]) : ';';
-    const bool statement = close + 1 < tokens.size() && MarkOf(text, tokens[close + 1]) == ';' &&
+                   Edits &edits, const LexedHlsl &lexed, Diagnostics &diagnostics) {
+    const std::string &text = reader.text;
+    const Tokens &tokens    = reader.tokens;
+    bool refused            = false;
+    const auto ranges       = CallArguments(text, tokens, call.name + 1);
+    const size_t close      = ClosingBracket(text, tokens, call.name + 1);
+    const char before       = call.name > 0 ? MarkOf(text, tokens[call.name - 1]) : ';';
+    const bool statement    = close + 1 < tokens.size() && MarkOf(text, tokens[close + 1]) == ';' &&
                            (before == ';' || before == '{' || before == '}' || before == ')' ||
                             (call.name > 0 && Is(text, tokens[call.name - 1], "else")));
     std::string copiesIn, copiesOut;
@@ -1235,7 +1224,7 @@ bool CastArguments(const Reader &reader, const Call &call, const std::vector<Typ
             for (size_t j = variable; j < last; ++j)
                 differs = differs && MarkOf(text, tokens[j]) != '(';
             if (statement && differs) {
-                const std::string temporary = "hf_argument" + std::to_string(a);
+                const std::string temporary = GeneratedName("argument" + std::to_string(a));
                 const std::string value     = text.substr(
                         tokens[variable].offset, tokens[last - 1].end() - tokens[variable].offset);
                 const std::string through =
@@ -1275,11 +1264,10 @@ bool CastArguments(const Reader &reader, const Call &call, const std::vector<Typ
 // one, and a declaration of another return type than an earlier one of its
 // parameters, are refused; returns whether there was one.
 bool NameOverloads(const Reader &reader, const LexedHlsl &lexed, const Functions &defined,
-                   const std::vector<Call> &calls, std::vector<Edit> &edits,
-                   Diagnostics &diagnostics) {
-    const std::string &text          = reader.text;
-    const Tokens &tokens = lexed.tokens;
-    bool refused                     = false;
+                   const std::vector<Call> &calls, Edits &edits, Diagnostics &diagnostics) {
+    const std::string &text = reader.text;
+    const Tokens &tokens    = lexed.tokens;
+    bool refused            = false;
     for (const Call &call : calls) {
         if (call.chosen != kAmbiguous) continue;
         const Token &t = tokens[call.name];
@@ -1318,7 +1306,7 @@ bool NameOverloads(const Reader &reader, const LexedHlsl &lexed, const Functions
                     apart = false;
         const std::string spelled = name; // a lambda may not capture a structured binding
         auto named                = [&](size_t signature) {
-            return "hf_" + std::to_string(signature) + "_" + spelled;
+            return GeneratedName(std::to_string(signature) + "_" + spelled);
         };
         for (const Call &call : calls) {
             if (call.function != &function) continue;
@@ -1336,7 +1324,7 @@ bool NameOverloads(const Reader &reader, const LexedHlsl &lexed, const Functions
                           refused;
             } else if (call.overrides || (own == function.names.end() && !Intrinsic(name) &&
                                           signatures.size() == 1)) {
-                if (call.overrides) edits.push_back({t.offset, t.length, "hf_" + name});
+                if (call.overrides) edits.push_back({t.offset, t.length, GeneratedName(name)});
                 if (own == function.names.end() && signatures.size() == 1)
                     refused =
                         CastArguments(reader, call, signatures[0], edits, lexed, diagnostics) ||
@@ -1351,13 +1339,13 @@ bool NameOverloads(const Reader &reader, const LexedHlsl &lexed, const Functions
 
 bool RewriteScalarCalls(std::string &text, LexedHlsl &lexed, const char *entryPoint,
                         Diagnostics &diagnostics) {
-    const Tokens &tokens                           = lexed.tokens;
+    const Tokens &tokens                                       = lexed.tokens;
     static const std::set<std::string, std::less<>> kRewritten = {
         "any",     "all",         "transpose", "determinant", "normalize", "reflect",
         "refract", "faceforward", "length",    "distance",    "dot",       "mul"};
     const auto defined = DefinedFunctions(text, tokens);
     std::vector<Call> calls;
-    std::vector<Edit> edits;
+    Edits edits;
     WalkScopes(text, tokens, [&](size_t i, const Reader &reader) {
         const Token &t    = tokens[i];
         const bool member = i > 0 && MarkOf(text, tokens[i - 1]) == '.';
@@ -1389,22 +1377,15 @@ bool RewriteScalarCalls(std::string &text, LexedHlsl &lexed, const char *entryPo
     Scopes none; // the overloads are named from the calls' types read above
     const bool refused =
         NameOverloads(Reader{text, tokens, none}, lexed, defined, calls, edits, diagnostics);
-    if (edits.empty()) return !refused;
-    // Later edits first, so that each offset still holds; at one offset a
-    // replaced name before what is put in front of it, and what one call
-    // puts after an argument in the order the calls came.
-    std::stable_sort(edits.begin(), edits.end(), [](const Edit &a, const Edit &b) {
-        return a.offset != b.offset ? a.offset > b.offset : a.length > b.length;
-    });
-    for (const Edit &edit : edits)
-        text.replace(edit.offset, edit.length, edit.text);
-    lexed = LexHlsl(text, lexed.files[0]);
+    // At one offset a replaced name stands after what is put in front of it,
+    // and what one call puts after an argument in the order the calls came.
+    edits.Apply(text, lexed);
     return !refused;
 }
 
 bool RewriteOperandShapes(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics) {
     const Tokens &tokens = lexed.tokens;
-    std::vector<Wrap> wraps;
+    Edits wraps;
     std::map<std::string, Type, std::less<>> returns;
     for (const auto &[name, function] : DefinedFunctions(text, tokens)) {
         Type type = TypeNamed(Spelling(text, tokens[function.names[0] - 1]));
@@ -1454,19 +1435,6 @@ bool RewriteOperandShapes(std::string &text, LexedHlsl &lexed, Diagnostics &diag
         diagnostics.Error(lexed.files[at.file], at.line, at.column, refusal);
         return false;
     }
-    if (wraps.empty()) return true;
-    // Later places first, so that each offset still holds; at one place an
-    // outer opener goes before an inner one, an outer closer after.
-    std::vector<size_t> order(wraps.size());
-    for (size_t i = 0; i < order.size(); ++i)
-        order[i] = i;
-    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        if (wraps[a].offset != wraps[b].offset) return wraps[a].offset > wraps[b].offset;
-        if (wraps[a].closer != wraps[b].closer) return wraps[a].closer;
-        return wraps[a].closer ? a > b : a < b;
-    });
-    for (size_t i : order)
-        text.insert(wraps[i].offset, wraps[i].text);
-    lexed = LexHlsl(text, lexed.files[0]);
+    wraps.Apply(text, lexed);
     return true;
 }

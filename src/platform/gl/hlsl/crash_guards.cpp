@@ -104,8 +104,8 @@ class UnsafeEntryParameter : public glslang::TIntermTraverser {
 // default) and, in a geometry stage, takes no input that could be a single
 // structure: then the parse below would find nothing, and the compile saves
 // a whole parse. In any doubt, false.
-bool EntryParametersPlainlySafe(std::string_view text, const Tokens &tokens,
-                                const char *entryPoint, EShLanguage language) {
+bool EntryParametersPlainlySafe(std::string_view text, const Tokens &tokens, const char *entryPoint,
+                                EShLanguage language) {
     static const char *const kModifiers[] = {
         "in",          "out",       "inout",        "uniform",         "const",
         "precise",     "linear",    "centroid",     "nointerpolation", "noperspective",
@@ -180,7 +180,7 @@ bool EntryParametersPlainlySafe(std::string_view text, const Tokens &tokens,
 bool CallsNoise(const std::string &source, const LexedHlsl &lexed, const char *fileName,
                 const std::string &original, Diagnostics &diagnostics) {
     const Tokens &tokens = lexed.tokens;
-    const Token *call                = nullptr;
+    const Token *call    = nullptr;
     for (size_t i = 0; i + 1 < tokens.size(); ++i) {
         if (tokens[i].kind != TokenKind::Identifier || !Is(source, tokens[i], "noise") ||
             !Is(source, tokens[i + 1], "("))
@@ -212,7 +212,8 @@ bool SafeToParse(const std::string &source, const LexedHlsl &lexed, const char *
     if (EntryParametersPlainlySafe(source, lexed.tokens, entryPoint, language)) return true;
 
     glslang::TShader shader(language);
-    SetUpShader(shader, text, length, fileName, "hotfx_no_entry_point", language);
+    const std::string noEntry = GeneratedName("no_entry_point");
+    SetUpShader(shader, text, length, fileName, noEntry.c_str(), language);
     shader.parse(GetDefaultResources(), 100, false, kMessages);
     glslang::TIntermediate *tree = shader.getIntermediate();
     if (!tree || !tree->getTreeRoot()) {

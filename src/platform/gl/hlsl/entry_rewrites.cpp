@@ -395,9 +395,10 @@ void MoveBufferStatics(std::string &text, LexedHlsl &lexed) {
     }
     if (moves.empty()) return;
     std::sort(moves.begin(), moves.end());
+    Edits edits; // at one offset, the later added stands left
     for (auto move = moves.rbegin(); move != moves.rend(); ++move)
-        text.insert(move->first, move->second);
-    lexed = LexHlsl(text, lexed.files[0]);
+        edits.Add(move->first, 0, move->second);
+    edits.Apply(text, lexed);
 }
 
 namespace {
@@ -450,13 +451,14 @@ void BlankEntryPrototypes(std::string &text, LexedHlsl &lexed, const Source &sou
     for (size_t i = 0; i < source.size(); ++i)
         uses += Calls(source, i, entryPoint) ? 1 : 0;
     if (prototypes.empty() || uses != declarations) return;
-    for (auto p = prototypes.rbegin(); p != prototypes.rend(); ++p) {
-        const size_t begin = source.tokens[p->first].offset, end = source.tokens[p->last].end();
+    Edits edits;
+    for (const Function &p : prototypes) {
+        const size_t begin = source.tokens[p.first].offset, end = source.tokens[p.last].end();
         const std::string span = text.substr(begin, end - begin);
-        text.replace(begin, end - begin,
-                     std::string(std::count(span.begin(), span.end(), '\n'), '\n'));
+        edits.Add(begin, end - begin,
+                  std::string(std::count(span.begin(), span.end(), '\n'), '\n'));
     }
-    lexed = LexHlsl(text, lexed.files[0]);
+    edits.Apply(text, lexed);
 }
 
 } // namespace
@@ -471,13 +473,13 @@ int KeepLastEntryDefinition(std::string &text, LexedHlsl &lexed, const std::stri
     if (definitions.size() == 1) BlankEntryPrototypes(text, lexed, source, entryPoint);
     if (definitions.size() < 2) return static_cast<int>(definitions.size());
 
-    // Every other use of the name as a function, last first so the offsets
-    // of the earlier ones stay valid.
-    const std::string other = "hotfx_overload_" + entryPoint;
-    for (size_t i = source.size(); i-- > 0;)
+    // Every other use of the name as a function.
+    const std::string other = GeneratedName("overload_" + entryPoint);
+    Edits edits;
+    for (size_t i = 0; i < source.size(); ++i)
         if (i != definitions.back() && Calls(source, i, entryPoint))
-            text.replace(source.tokens[i].offset, entryPoint.size(), other);
-    lexed = LexHlsl(text, lexed.files[0]); // the offsets after a name have moved
+            edits.Add(source.tokens[i].offset, entryPoint.size(), other);
+    edits.Apply(text, lexed);
     return static_cast<int>(definitions.size());
 }
 
@@ -527,7 +529,7 @@ void MergeStructArrayInputs(std::string &text, LexedHlsl &lexed, const std::stri
 
 void PlainUniformParameters(std::string &text, LexedHlsl &lexed, const std::string &entryPoint) {
     Source source(text, lexed);
-    bool changed = false;
+    Edits edits;
     for (const Function &function : Functions(source)) {
         if (source.Spelling(function.name) == entryPoint) continue;
         const size_t close = source.Closing(function.name + 1);
@@ -544,11 +546,10 @@ void PlainUniformParameters(std::string &text, LexedHlsl &lexed, const std::stri
                 plain = plain && source.Spelling(k) != "out" && source.Spelling(k) != "inout" &&
                         source.Spelling(k) != "static";
             if (!plain) continue;
-            text.replace(source.tokens[i].offset, 7, "       ");
-            changed = true;
+            edits.Add(source.tokens[i].offset, 7, "       ");
         }
     }
-    if (changed) lexed = LexHlsl(text, lexed.files[0]);
+    edits.Apply(text, lexed);
 }
 
 void BlankUnusedStreamFunctions(std::string &text, LexedHlsl &lexed,
@@ -587,7 +588,7 @@ void BlankUnusedStreamFunctions(std::string &text, LexedHlsl &lexed,
 
 void RenameClipCullSemantics(std::string &text, const LexedHlsl &lexed) {
     static const char *const kNames[] = {"sv_clipdistance", "sv_culldistance"};
-    const Tokens &tokens  = lexed.tokens;
+    const Tokens &tokens              = lexed.tokens;
     for (size_t i = 1; i < tokens.size(); ++i) {
         const Token &t = tokens[i];
         if (t.kind != TokenKind::Identifier || !IsMark(text, tokens[i - 1], ':')) continue;
@@ -662,6 +663,7 @@ void MoveCalledInitializers(std::string &text, LexedHlsl &lexed, const std::stri
         start = next;
     }
     if (moved.empty()) return;
-    text.insert(source.tokens[body].end(), assignments);
-    lexed = LexHlsl(text, lexed.files[0]);
+    Edits edits;
+    edits.Add(source.tokens[body].end(), 0, assignments);
+    edits.Apply(text, lexed);
 }

@@ -16,8 +16,7 @@ void SetUpShader(glslang::TShader &shader, const char *const &text, const int &l
     shader.setAutoMapBindings(true);         // a cbuffer without register(bN) takes a free slot
 }
 
-bool NamesFunction(const std::string &source, const Tokens &tokens,
-                   const std::string &name) {
+bool NamesFunction(const std::string &source, const Tokens &tokens, const std::string &name) {
     for (size_t i = 0; i + 1 < tokens.size(); ++i)
         if (tokens[i].kind == TokenKind::Identifier && Is(source, tokens[i], name) &&
             IsMark(source, tokens[i + 1], '('))

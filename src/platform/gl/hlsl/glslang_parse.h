@@ -20,5 +20,4 @@ void SetUpShader(glslang::TShader &shader, const char *const &text, const int &l
 
 // Whether name appears in the source (with its tokens, LexHlsl) as an
 // identifier followed by "(".
-bool NamesFunction(const std::string &source, const Tokens &tokens,
-                   const std::string &name);
+bool NamesFunction(const std::string &source, const Tokens &tokens, const std::string &name);

@@ -83,7 +83,7 @@ struct Constant {
 struct Scope {
     std::map<std::string, Type> structs, typedefs, variables, functions;
     std::map<std::string, Constant> constants;
-    std::vector<TextEdit> *sizes = nullptr; // where a struct member's array size is written
+    Edits *sizes = nullptr; // where a struct member's array size is written
     std::map<std::string, std::vector<Type>> parameters; // empty: overloaded or not read
 };
 
@@ -436,7 +436,7 @@ bool Evaluate(const Source &s, const Scope &scope, size_t a, size_t b, long &val
 // Array sizes from i on ("[2][N + 1]"), appended to dims; kNone where one
 // cannot be worked out. implicit is set to the ']' of an empty "[]".
 size_t ParseDims(const Source &s, const Scope &scope, size_t i, std::vector<long> &dims,
-                 size_t *implicit, std::vector<Edit> *edits = nullptr) {
+                 size_t *implicit, Edits *edits = nullptr) {
     bool ok = true;
     while (s.Is(i, '[')) {
         const size_t close = s.Closing(i);
@@ -902,7 +902,7 @@ void Leaves(const Node &node, std::vector<const Node *> &out) {
 // The initialiser [a, b) of a variable of type t; implicit is the ']' of its
 // "[]", or kNone. t gets the size the initialiser gives.
 void Initialise(const Source &s, Scope &scope, Type &t, size_t implicit, size_t a, size_t b,
-                const std::string &local, std::vector<Edit> &edits) {
+                const std::string &local, Edits &edits) {
     const size_t from = s.tokens[a].offset, to = s.tokens[b - 1].end();
     if (std::any_of(s.directives.begin(), s.directives.end(),
                     [&](size_t d) { return d > from && d < to; }))
@@ -1001,7 +1001,7 @@ void Remember(const Source &s, Scope &scope, const std::string &name, const Type
 // The declarators from i (the first name) on, of variables of type base;
 // returns where the walk goes on.
 size_t Declarators(const Source &s, Scope &scope, size_t i, const Type &base,
-                   const Modifiers &modifiers, bool inFunction, std::vector<Edit> &edits) {
+                   const Modifiers &modifiers, bool inFunction, Edits &edits) {
     for (;;) {
         const std::string name = s.Spelling(i);
         Type t                 = base;
@@ -1153,7 +1153,7 @@ size_t OperandEnd(const Source &s, size_t j) {
 // Replaces [from, a) with a call of a new function converting the operand
 // [a, b) of type source to target.
 bool Convert(const Source &s, const Type &source, const Type &target, size_t from, size_t a,
-             size_t b, Conversions &c, std::vector<Edit> &edits) {
+             size_t b, Conversions &c, Edits &edits) {
     // The whole initialiser of a global ("static float d[8] = (float[8])v;")
     // is written out as the components it reads: glslang 12 reports recursion
     // for a global initialised by a call.
@@ -1178,7 +1178,7 @@ bool Convert(const Source &s, const Type &source, const Type &target, size_t fro
         edits.push_back({start, end - start, init});
         return true;
     }
-    const std::string name = "hotfx_convert" + std::to_string(c.count);
+    const std::string name = GeneratedName("convert" + std::to_string(c.count));
     const std::string in = Declared(source, "value"), out = Declared(target, "v");
     std::vector<Component> values;
     ReadComponents("value", source, values);
@@ -1197,7 +1197,7 @@ bool Convert(const Source &s, const Type &source, const Type &target, size_t fro
 
 // The cast whose '(' is at i, converted where glslang would not; returns
 // the token after it, or kNone.
-size_t Cast(const Source &s, Scope &scope, size_t i, Conversions &c, std::vector<Edit> &edits) {
+size_t Cast(const Source &s, Scope &scope, size_t i, Conversions &c, Edits &edits) {
     Type target;
     size_t j = ParseType(s, scope, i + 1, target, nullptr);
     if (j == kNone || s.Is(j, '{')) return kNone;
@@ -1239,7 +1239,7 @@ size_t Cast(const Source &s, Scope &scope, size_t i, Conversions &c, std::vector
 }
 
 // The arguments of a call at i of a function whose parameters are known.
-void Arguments(const Source &s, Scope &scope, size_t i, Conversions &c, std::vector<Edit> &edits) {
+void Arguments(const Source &s, Scope &scope, size_t i, Conversions &c, Edits &edits) {
     const auto known = scope.parameters.find(s.Spelling(i));
     if (known == scope.parameters.end() || !s.Is(i + 1, '(')) return;
     const size_t close = s.Closing(i + 1);
@@ -1275,7 +1275,7 @@ bool Spread(const std::string &base, const Type &t, std::vector<std::string> &ou
 // its components in order, as a cast does (cast-componentwise-equal.shader_test,
 // numeric-constructor-truncation.shader_test); glslang takes numeric values
 // only, so such an argument is spelled as its elements and members.
-void Constructor(const Source &s, Scope &scope, size_t i, std::vector<Edit> &edits) {
+void Constructor(const Source &s, Scope &scope, size_t i, Edits &edits) {
     Type constructed;
     if (!NumericName(s.Spelling(i), constructed) || !s.Is(i + 1, '(') ||
         (i > 0 && s.Is(i - 1, '.')))
@@ -1298,7 +1298,7 @@ void Constructor(const Source &s, Scope &scope, size_t i, std::vector<Edit> &edi
 }
 
 // "name = value;" of a variable whose type the text gives.
-void Assignment(const Source &s, Scope &scope, size_t i, Conversions &c, std::vector<Edit> &edits) {
+void Assignment(const Source &s, Scope &scope, size_t i, Conversions &c, Edits &edits) {
     const auto known = scope.variables.find(s.Spelling(i));
     if (known == scope.variables.end() || !s.Is(i + 1, '=')) return;
     const size_t end = OperandEnd(s, i + 2);
@@ -1343,7 +1343,7 @@ bool InFunction(const Source &s, size_t top, size_t i) {
 // The walk of ShapeInitializers; checkOnly, one that only reports the casts
 // into one-column matrices Windows refuses and leaves the text as it is.
 void Walk(std::string &text, LexedHlsl &lexed, Diagnostics &refusals, bool checkOnly) {
-    std::vector<Edit> edits;
+    Edits edits;
     {
         const Source s(text, lexed);
         Scope scope;
@@ -1409,12 +1409,8 @@ void Walk(std::string &text, LexedHlsl &lexed, Diagnostics &refusals, bool check
             }
         }
     }
-    if (edits.empty() || checkOnly) return;
-    std::sort(edits.begin(), edits.end(),
-              [](const Edit &x, const Edit &y) { return x.offset > y.offset; });
-    for (const Edit &e : edits)
-        text.replace(e.offset, e.length, e.text);
-    lexed = LexHlsl(text, lexed.files[0]);
+    if (checkOnly) return;
+    edits.Apply(text, lexed);
 }
 
 } // namespace

@@ -29,8 +29,7 @@ bool IsLegacyRead(std::string_view word) {
 
 // The texture a sampler_state block ("{ Texture = <t>; ... }", or
 // "= (t)", "= t") names; empty where none.
-std::string StateTexture(const std::string &text, const Tokens &tokens, size_t open,
-                         size_t close) {
+std::string StateTexture(const std::string &text, const Tokens &tokens, size_t open, size_t close) {
     for (size_t j = open + 1; j + 2 < close; ++j) {
         if (Lower(Spelling(text, tokens[j])) != "texture" || !IsMark(text, tokens[j + 1], '='))
             continue;
@@ -87,7 +86,7 @@ void RewriteLegacySamplers(std::string &text, LexedHlsl &lexed) {
     std::map<std::string_view, size_t> untyped;
     for (size_t i = 0; i + 1 < tokens.size(); ++i)
         if (DeclaresUntypedTexture(text, tokens, i)) untyped[Spelling(text, tokens[i + 1])] = i;
-    std::vector<TextEdit> edits;
+    Edits edits;
     for (size_t i : reads) {
         const Sampler &sampler = samplers.find(Spelling(text, tokens[i]))->second;
         if (!sampler.readOnly) continue;
@@ -106,5 +105,5 @@ void RewriteLegacySamplers(std::string &text, LexedHlsl &lexed) {
             edits.push_back(
                 {tokens[sampler.type - 1].offset, tokens[sampler.type - 1].length, "SamplerState"});
     if (edits.empty()) return;
-    ApplyEdits(text, lexed, edits);
+    edits.Apply(text, lexed);
 }

@@ -241,8 +241,8 @@ size_t ClosingBracket(std::string_view text, const Tokens &tokens, size_t open) 
     return tokens.size();
 }
 
-std::vector<std::pair<size_t, size_t>>
-CallArguments(std::string_view text, const Tokens &tokens, size_t open) {
+std::vector<std::pair<size_t, size_t>> CallArguments(std::string_view text, const Tokens &tokens,
+                                                     size_t open) {
     std::vector<std::pair<size_t, size_t>> arguments;
     const size_t close = ClosingBracket(text, tokens, open);
     size_t first       = open + 1;
@@ -259,11 +259,70 @@ CallArguments(std::string_view text, const Tokens &tokens, size_t open) {
     return arguments;
 }
 
-void ApplyEdits(std::string &text, LexedHlsl &lexed, std::vector<TextEdit> &edits) {
-    if (edits.empty()) return;
-    std::stable_sort(edits.begin(), edits.end(),
-                     [](const TextEdit &a, const TextEdit &b) { return a.offset > b.offset; });
-    for (const TextEdit &edit : edits)
-        text.replace(edit.offset, edit.length, edit.text);
+bool Edits::Add(size_t offset, size_t length, std::string text, long long rank) {
+    const size_t end = offset + length;
+    // The replacement nearest before, or at, offset, and the first after it.
+    auto after = replaced_.upper_bound(offset);
+    if (after != replaced_.begin() && std::prev(after)->second > offset &&
+        (length > 0 || std::prev(after)->first < offset))
+        return false;
+    if (length > 0) {
+        if (after != replaced_.end() && after->first < end) return false;
+        const auto inside = inserted_.upper_bound(offset);
+        if (inside != inserted_.end() && *inside < end) return false;
+        replaced_.emplace(offset, end);
+    } else {
+        inserted_.insert(offset);
+    }
+    items_.push_back({offset, length, std::move(text), rank});
+    return true;
+}
+
+bool Edits::Wrap(size_t begin, size_t end, const std::string &opener, const std::string &closer) {
+    // Longer spans are outer ones, and so is the later of two wraps of one
+    // span; every closer ranks below every opener.
+    const long long span  = static_cast<long long>(std::min<size_t>(end - begin, 1u << 30));
+    const long long order = static_cast<long long>(items_.size());
+    const long long outer = (span << 24) + order;
+    return Add(begin, 0, opener, (1LL << 56) - outer) && Add(end, 0, closer, -(1LL << 56) + outer);
+}
+
+void Edits::Append(const Edits &more) {
+    for (const TextEdit &e : more)
+        push_back(e);
+}
+
+std::string Edits::AppliedTo(std::string_view text) const {
+    // Front to back: by offset; at one offset insertions by rank, later ones
+    // first at one rank, then the replacement.
+    std::vector<size_t> order(items_.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        const TextEdit &x = items_[a], &y = items_[b];
+        if (x.offset != y.offset) return x.offset < y.offset;
+        if ((x.length > 0) != (y.length > 0)) return y.length > 0;
+        if (x.rank != y.rank) return x.rank < y.rank;
+        return a > b;
+    });
+    std::string out;
+    out.reserve(text.size() + 16 * items_.size());
+    size_t at = 0;
+    for (size_t i : order) {
+        const TextEdit &e = items_[i];
+        const size_t from = std::min(e.offset, text.size());
+        if (from > at) out.append(text.substr(at, from - at));
+        at = std::max(at, from);
+        out += e.text;
+        at = std::max(at, std::min(from + e.length, text.size()));
+    }
+    out.append(text.substr(std::min(at, text.size())));
+    return out;
+}
+
+void Edits::Apply(std::string &text, LexedHlsl &lexed) {
+    if (items_.empty()) return;
+    text  = AppliedTo(text);
+    *this = Edits();
     lexed = LexHlsl(text, lexed.files[0]);
 }

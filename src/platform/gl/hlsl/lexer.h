@@ -11,6 +11,8 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -94,19 +96,71 @@ size_t ClosingBracket(std::string_view text, const Tokens &tokens, size_t open);
 
 // The arguments of the call whose '(' is tokens[open], as token ranges
 // [first, end), split at its top-level commas.
-std::vector<std::pair<size_t, size_t>> CallArguments(std::string_view text,
-                                                     const Tokens &tokens, size_t open);
+std::vector<std::pair<size_t, size_t>> CallArguments(std::string_view text, const Tokens &tokens,
+                                                     size_t open);
 
-// A replacement of text[offset, offset + length) by a text pass; the passes
-// gather theirs and apply them back to front, so each offset still holds.
+// A replacement of text[offset, offset + length) by a text pass; with
+// length 0, an insertion at offset.
 struct TextEdit {
     size_t offset, length;
     std::string text;
+    // Among insertions at one offset, lower ranks stand further left; at one
+    // rank, the one added later stands further left.
+    long long rank = 0;
 };
 
-// Applies the edits back to front (those at one offset in the order given)
-// and lexes the text again.
-void ApplyEdits(std::string &text, LexedHlsl &lexed, std::vector<TextEdit> &edits);
+// The one way a text pass changes the text: it gathers its edits, each
+// placed in the text as it was, and applies them all at once.
+//
+// At one offset, the insertions go before a replacement that starts there
+// and after one that ends there. Edits that truly overlap are refused: two
+// replacements that share a character, or an insertion strictly inside a
+// replacement. A refused edit is not kept, so the others still apply to
+// the text they were placed in.
+class Edits {
+  public:
+    // False where the edit overlaps one already held.
+    bool Add(size_t offset, size_t length, std::string text, long long rank = 0);
+    bool push_back(const TextEdit &e) { return Add(e.offset, e.length, e.text, e.rank); }
+    // Puts opener before text[begin, end) and closer after it. Wraps nest:
+    // at one offset an outer wrap's opener stands left of an inner one's,
+    // its closer right of an inner one's, and closers left of openers. Of
+    // two wraps of one span, the later is the outer.
+    bool Wrap(size_t begin, size_t end, const std::string &opener, const std::string &closer);
+    void Append(const Edits &more);
+
+    bool empty() const { return items_.empty(); }
+    size_t size() const { return items_.size(); }
+    std::vector<TextEdit>::const_iterator begin() const { return items_.begin(); }
+    std::vector<TextEdit>::const_iterator end() const { return items_.end(); }
+    // Drops the edits the predicate picks.
+    template <class Predicate> void RemoveIf(Predicate pick) {
+        std::vector<TextEdit> kept;
+        for (TextEdit &e : items_)
+            if (!pick(static_cast<const TextEdit &>(e))) kept.push_back(std::move(e));
+        *this = Edits();
+        for (TextEdit &e : kept)
+            Add(e.offset, e.length, std::move(e.text), e.rank);
+    }
+
+    // The text with every edit made.
+    std::string AppliedTo(std::string_view text) const;
+    // Makes them in text and lexes it again; the edits are spent.
+    void Apply(std::string &text, LexedHlsl &lexed);
+
+  private:
+    std::vector<TextEdit> items_;
+    std::map<size_t, size_t> replaced_; // offset to end of each replacement
+    std::multiset<size_t> inserted_;    // offsets of the insertions
+};
+
+// The name of something a text pass writes into the text (a helper
+// function, a temporary, a renamed overload): one prefix for every pass, so
+// that each can tell them from the user's names.
+constexpr std::string_view kGeneratedPrefix = "hf_";
+inline std::string GeneratedName(std::string_view what) {
+    return std::string(kGeneratedPrefix) + std::string(what);
+}
 
 // Whether the token is the one-character punctuator c ('<', not "<<" or "<=").
 inline bool IsMark(std::string_view text, const Token &t, char c) {

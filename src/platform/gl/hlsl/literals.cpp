@@ -185,7 +185,7 @@ void KeepNeededConstants(const std::string &text, const Tokens &tokens, Scan &sc
 
 // Puts a declaration at the start of the first line that is not a
 // directive, so no line moves.
-void Prepend(std::string &text, const std::string &declaration) {
+void Prepend(const std::string &text, const std::string &declaration, Edits &edits) {
     size_t at = 0;
     while (at < text.size()) {
         const size_t start = text.find_first_not_of(" \t", at);
@@ -197,17 +197,17 @@ void Prepend(std::string &text, const std::string &declaration) {
         }
         at = end + 1;
     }
-    if (at == text.size() && (text.empty() || text.back() != '\n')) text += '\n';
-    text.insert(at, declaration);
+    const bool ended = at < text.size() || (!text.empty() && text.back() == '\n');
+    edits.Add(at, 0, ended ? declaration : "\n" + declaration);
 }
 
-constexpr const char *kRunTime = "hotfx_at_run_time";
+const std::string kRunTime = GeneratedName("at_run_time");
 
 } // namespace
 
 void ReadLiteralsAtRunTime(std::string &text, const LexedHlsl &lexed) {
     const Tokens tokens = CodeTokens(lexed.tokens);
-    Scan scan                       = ScanTokens(text, tokens);
+    Scan scan           = ScanTokens(text, tokens);
     KeepNeededConstants(text, tokens, scan);
     std::vector<const Token *> literals;
     for (size_t i = 0; i < tokens.size(); ++i) {
@@ -222,12 +222,14 @@ void ReadLiteralsAtRunTime(std::string &text, const LexedHlsl &lexed) {
     if (literals.empty()) return;
     // A branch on a variable the compiler cannot see through before the
     // arithmetic rewrites; the optimizer removes it after them.
-    for (auto t = literals.rbegin(); t != literals.rend(); ++t) {
-        const std::string literal = text.substr((*t)->offset, (*t)->length);
-        text.replace((*t)->offset, (*t)->length,
-                     "(" + std::string(kRunTime) + " ? " + literal + " : " + literal + ")");
+    Edits edits;
+    for (const Token *t : literals) {
+        const std::string literal = text.substr(t->offset, t->length);
+        edits.Add(t->offset, t->length,
+                  "(" + std::string(kRunTime) + " ? " + literal + " : " + literal + ")");
     }
-    Prepend(text, "static bool " + std::string(kRunTime) + " = true; ");
+    Prepend(text, "static bool " + std::string(kRunTime) + " = true; ", edits);
+    text = edits.AppliedTo(text);
 }
 
 void ReplaceLit(std::string &text, LexedHlsl &lexed) {
@@ -242,12 +244,16 @@ void ReplaceLit(std::string &text, LexedHlsl &lexed) {
         calls.push_back(&tokens[i]);
     }
     if (calls.empty()) return;
-    for (auto t = calls.rbegin(); t != calls.rend(); ++t)
-        text.replace((*t)->offset, 3, "hotfx_lit");
+    Edits edits;
+    for (const Token *t : calls)
+        edits.Add(t->offset, 3, GeneratedName("lit"));
     // The HLSL reference's lit: ambient 1; diffuse n.l, 0 where n.l < 0;
     // specular (n.h)^m, 0 where n.l < 0 or n.h < 0; 1.
-    Prepend(text, "float4 hotfx_lit(float n_dot_l, float n_dot_h, float m) { return float4(1.0, "
-                  "n_dot_l < 0.0 ? 0.0 : n_dot_l, n_dot_l < 0.0 || n_dot_h < 0.0 ? 0.0 : "
-                  "pow(n_dot_h, m), 1.0); } ");
-    lexed = LexHlsl(text, lexed.files[0]);
+    Prepend(text,
+            "float4 " + GeneratedName("lit") +
+                "(float n_dot_l, float n_dot_h, float m) { return float4(1.0, "
+                "n_dot_l < 0.0 ? 0.0 : n_dot_l, n_dot_l < 0.0 || n_dot_h < 0.0 ? 0.0 : "
+                "pow(n_dot_h, m), 1.0); } ",
+            edits);
+    edits.Apply(text, lexed);
 }

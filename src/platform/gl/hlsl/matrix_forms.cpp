@@ -134,8 +134,7 @@ std::vector<Place> Places(const std::string &text, const Tokens &tokens) {
 }
 
 // The majority of the matrix declared at tokens[i].
-bool RowMajor(const Place &place, const std::string &text, const Tokens &tokens,
-              size_t i) {
+bool RowMajor(const Place &place, const std::string &text, const Tokens &tokens, size_t i) {
     bool rowMajor = place.rowMajor;
     for (size_t j = i; j-- > 0 && tokens[j].kind == TokenKind::Identifier;) {
         if (Is(text, tokens[j], "row_major")) rowMajor = true;
@@ -179,8 +178,7 @@ using Spread = std::map<std::string, SpreadName, std::less<>>;
 // the matrix's indexing is the vector's, as for the names that became
 // vectors. Arrays of them stay as they are.
 bool RegisterArray(const Shape &shape, const Place &place, const std::string &text,
-                   const Tokens &tokens, size_t i, std::vector<Edit> &edits,
-                   Spread &spread) {
+                   const Tokens &tokens, size_t i, std::vector<Edit> &edits, Spread &spread) {
     if (place.code || place.signature || place.isStatic || i + 2 >= tokens.size() ||
         tokens[i + 1].kind != TokenKind::Identifier || IsMark(text, tokens[i + 2], '[') ||
         IsMark(text, tokens[i + 2], '('))
@@ -233,8 +231,8 @@ std::string VectorSwizzle(std::string_view swizzle, const Shape &shape) {
 // The operand of mul() that is one token (a name) or a constructor call, its
 // shape if it is one of the rewritten names or types, or a one-component
 // vector; otherwise no shape.
-Shape OperandShape(const std::string &text, const Tokens &tokens, size_t first,
-                   size_t last, const Names &names) {
+Shape OperandShape(const std::string &text, const Tokens &tokens, size_t first, size_t last,
+                   const Names &names) {
     if (first >= last || tokens[first].kind != TokenKind::Identifier) return Shape();
     const std::string name(Spelling(text, tokens[first]));
     if (last == first + 1) {
@@ -255,9 +253,8 @@ Shape OperandShape(const std::string &text, const Tokens &tokens, size_t first,
 // outer product of the left's first column and the right's first row: the
 // product of the two padded with zeros to an inner dimension of 2, which
 // glslang takes. matrices holds the other matrices declared by name.
-bool RewriteMul(const std::string &text, const Tokens &tokens, size_t call,
-                const Names &names, const Names &matrices, std::vector<Edit> &edits,
-                std::string &error) {
+bool RewriteMul(const std::string &text, const Tokens &tokens, size_t call, const Names &names,
+                const Names &matrices, std::vector<Edit> &edits, std::string &error) {
     const size_t open = call + 1, close = ClosingBracket(text, tokens, open);
     size_t comma = 0;
     int depth    = 0;
@@ -334,8 +331,8 @@ bool Converts(const Shape &from, const Shape &to) {
 // here: a return that converts between shapes it does not convert, and
 // geometric intrinsics given a matrix (dot, length... take vectors only:
 // dot.shader_test, length.shader_test, refract.shader_test).
-std::string Refusal(const std::string &text, const Tokens &tokens, size_t i,
-                    const Shape &returned, const Names &names) {
+std::string Refusal(const std::string &text, const Tokens &tokens, size_t i, const Shape &returned,
+                    const Names &names) {
     const std::string_view name = Spelling(text, tokens[i]);
     if (name == "return" && (returned.vector || returned.matrix)) {
         size_t end = i + 1;
@@ -397,10 +394,10 @@ size_t DeclaratorEnd(const std::string &text, const Tokens &tokens, size_t i) {
 // with its majority and the matrix type, and the pragmas are removed.
 // Refusals are the Windows rules' (windows_rules.h), on the text left.
 void ApplyMatrixPragmas(std::string &text, LexedHlsl &lexed) {
-    const Tokens &tokens = lexed.tokens;
-    const std::vector<Place> places  = Places(text, tokens);
+    const Tokens &tokens            = lexed.tokens;
+    const std::vector<Place> places = Places(text, tokens);
     std::map<std::string, MatrixAlias, std::less<>> aliases;
-    std::vector<Edit> edits;
+    Edits edits;
     std::string latent;
     for (size_t i = 0; i < tokens.size(); ++i) {
         const Token &t = tokens[i];
@@ -477,15 +474,15 @@ void ApplyMatrixPragmas(std::string &text, LexedHlsl &lexed) {
         }
         i = resume;
     }
-    ApplyEdits(text, lexed, edits);
+    edits.Apply(text, lexed);
 }
 
 } // namespace
 
 bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics) {
     ApplyMatrixPragmas(text, lexed);
-    const Tokens &tokens = lexed.tokens;
-    const std::vector<Place> places  = Places(text, tokens);
+    const Tokens &tokens            = lexed.tokens;
+    const std::vector<Place> places = Places(text, tokens);
     std::vector<Edit> edits;
     Names names;
     Spread spread;
@@ -590,9 +587,10 @@ bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagno
                 return true;
         return false;
     };
-    edits.erase(std::remove_if(edits.begin(), edits.end(), inside), edits.end());
-    // Later edits first, so that each offset still holds.
-    ApplyEdits(text, lexed, edits);
+    Edits kept;
+    for (const Edit &e : edits)
+        if (!inside(e)) kept.push_back(e);
+    kept.Apply(text, lexed);
     return true;
 }
 

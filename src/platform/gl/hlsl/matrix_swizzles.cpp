@@ -39,8 +39,7 @@ bool IsAssignment(std::string_view op) {
 }
 
 // Whether tokens [first, end) change nothing: no ++, -- or assignment.
-bool ChangesNothing(const std::string &text, const Tokens &tokens, size_t first,
-                    size_t end) {
+bool ChangesNothing(const std::string &text, const Tokens &tokens, size_t first, size_t end) {
     for (size_t k = first; k < end; ++k)
         if (Is(text, tokens[k], "++") || Is(text, tokens[k], "--") ||
             IsAssignment(Spelling(text, tokens[k])))
@@ -119,8 +118,7 @@ size_t ExpressionEnd(const std::string &text, const Tokens &tokens, size_t first
     return tokens.size();
 }
 
-std::string Joined(const std::string &text, const Tokens &tokens, size_t first,
-                   size_t end) {
+std::string Joined(const std::string &text, const Tokens &tokens, size_t first, size_t end) {
     std::string joined;
     for (size_t k = first; k < end; ++k)
         joined += (k > first ? " " : "") + std::string(Spelling(text, tokens[k]));
@@ -142,8 +140,8 @@ TextEdit KeepingLines(const std::string &text, size_t begin, size_t end, const s
 // constant condition, so that a scalar fills every element:
 //   m._m00_m11 = v  ->  ((m)[0].x = (bool2(true, true) ? (v) : (v)).x, (m)[1].y = (...).y)
 std::string Write(const std::string &matrix, const std::vector<Element> &elements,
-                  std::string_view op, const std::string &text, const Tokens &tokens,
-                  size_t first, size_t end) {
+                  std::string_view op, const std::string &text, const Tokens &tokens, size_t first,
+                  size_t end) {
     static const char kLetters[] = "xyzw";
     const std::string value      = Joined(text, tokens, first, end);
     std::string widened          = "(bool" + std::to_string(elements.size()) + "(";
@@ -171,14 +169,14 @@ std::string Write(const std::string &matrix, const std::vector<Element> &element
 
 struct Rewrite {
     size_t begin, end; // the text the edits lie in, which no other rewrite may touch
-    std::vector<TextEdit> edits;
+    Edits edits;
 };
 
 // One round: the swizzles that do not lie in another's text. Returns false
 // for a refused swizzle; more: some were left for the next round.
 bool RewriteRound(std::string &text, const LexedHlsl &lexed, Diagnostics &diagnostics, bool &more) {
     const Tokens &tokens = lexed.tokens;
-    const size_t none                = tokens.size();
+    const size_t none    = tokens.size();
     std::vector<size_t> openers(none, none), open;
     for (size_t i = 0; i < none; ++i) {
         const char c = MarkOf(text, tokens[i]);
@@ -232,13 +230,10 @@ bool RewriteRound(std::string &text, const LexedHlsl &lexed, Diagnostics &diagno
         else
             rewrites.push_back(r);
     }
-    std::vector<TextEdit> edits;
+    Edits edits;
     for (const Rewrite &r : rewrites)
-        edits.insert(edits.end(), r.edits.begin(), r.edits.end());
-    std::stable_sort(edits.begin(), edits.end(),
-                     [](const TextEdit &a, const TextEdit &b) { return a.offset > b.offset; });
-    for (const TextEdit &edit : edits)
-        text.replace(edit.offset, edit.length, edit.text);
+        edits.Append(r.edits);
+    text = edits.AppliedTo(text);
     return true;
 }
 

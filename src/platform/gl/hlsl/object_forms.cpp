@@ -41,8 +41,7 @@ const TextureKind *KindOf(const std::string &text, const Token &t) {
 
 // The token after the template arguments that start at tokens[open] ('<'),
 // and the top-level comma before the sample count (0 where there is none).
-size_t TemplateEnd(const std::string &text, const Tokens &tokens, size_t open,
-                   size_t &comma) {
+size_t TemplateEnd(const std::string &text, const Tokens &tokens, size_t open, size_t &comma) {
     comma      = 0;
     int angles = 0, parentheses = 0;
     for (size_t i = open; i < tokens.size(); ++i) {
@@ -89,16 +88,14 @@ std::map<std::string, const TextureKind *> DeclaredTextures(const std::string &t
     return names;
 }
 
-std::string Between(const std::string &text, const Tokens &tokens, size_t open,
-                    size_t close) {
+std::string Between(const std::string &text, const Tokens &tokens, size_t open, size_t close) {
     if (close <= open + 1) return std::string();
     return text.substr(tokens[open + 1].offset, tokens[close - 1].end() - tokens[open + 1].offset);
 }
 
 // The texture the member access at tokens[dot] ('.') is made on: the name
 // before it, past any indexing of an array of textures.
-const TextureKind *ObjectBefore(const std::string &text, const Tokens &tokens,
-                                size_t dot,
+const TextureKind *ObjectBefore(const std::string &text, const Tokens &tokens, size_t dot,
                                 const std::map<std::string, const TextureKind *> &textures) {
     size_t at = dot;
     while (at > 0 && IsMark(text, tokens[at - 1], ']')) {
@@ -145,7 +142,7 @@ size_t ObjectStart(const std::string &text, const Tokens &tokens, size_t dot) {
 // sizes and level count is the mip level read.
 // Returns the last token the edit replaces, name where there is none.
 size_t SplitGetDimensions(const std::string &text, const Tokens &tokens, size_t name,
-                          const TextureKind &kind, int &count, std::vector<TextEdit> &edits) {
+                          const TextureKind &kind, int &count, Edits &edits) {
     const size_t open = name + 1, close = ClosingBracket(text, tokens, open);
     const size_t start = ObjectStart(text, tokens, name - 1);
     if (close + 1 >= tokens.size() || !IsMark(text, tokens[close + 1], ';') || start == 0)
@@ -169,7 +166,7 @@ size_t SplitGetDimensions(const std::string &text, const Tokens &tokens, size_t 
             call += argument;
             continue;
         }
-        const std::string temporary = "hf_size" + std::to_string(count++);
+        const std::string temporary = GeneratedName("size" + std::to_string(count++));
         declared += (declared.empty() ? "uint " : ", ") + temporary;
         call += (call.empty() ? "" : ", ") + temporary;
         copies += " " + argument + " = " + temporary + ";";
@@ -190,7 +187,7 @@ void RewriteObjectForms(std::string &text, LexedHlsl &lexed) {
     std::map<std::string, const TextureKind *> textures;
     bool declared = false;
     int sizes     = 0;
-    std::vector<TextEdit> edits;
+    Edits edits;
     for (size_t i = 0; i < tokens.size(); ++i) {
         const Token &t = tokens[i];
         if (const TextureKind *kind = KindOf(text, t)) {
@@ -289,5 +286,5 @@ void RewriteObjectForms(std::string &text, LexedHlsl &lexed) {
         i = last;
     }
     if (edits.empty()) return;
-    ApplyEdits(text, lexed, edits);
+    edits.Apply(text, lexed);
 }

@@ -127,7 +127,7 @@ enum class Body { None, Buffer, Function, Other };
 // $Globals, as any global (const.shader_test); glslang makes it a constant
 // 0 unless "const uniform" says otherwise, in that order.
 void UniformConstant(std::string_view text, const Tokens &tokens, size_t first, size_t end,
-                     std::vector<TextEdit> &edits) {
+                     Edits &edits) {
     size_t constant = end, uniform = end;
     for (size_t k = first; k < end; ++k) {
         if (Is(text, tokens[k], "static") || Is(text, tokens[k], "typedef") ||
@@ -145,7 +145,7 @@ void UniformConstant(std::string_view text, const Tokens &tokens, size_t first, 
 bool RewriteRegisterReservations(std::string &text, LexedHlsl &lexed, const char *fileName,
                                  Diagnostics &diagnostics) {
     const Tokens &tokens = lexed.tokens;
-    std::vector<TextEdit> edits;
+    Edits edits;
     bool ok   = true;
     int depth = 0, parens = 0;
     Body body        = Body::None; // of the top-level braces open
@@ -235,7 +235,7 @@ bool RewriteRegisterReservations(std::string &text, LexedHlsl &lexed, const char
         }
     }
     if (!edits.empty()) {
-        ApplyEdits(text, lexed, edits);
+        edits.Apply(text, lexed);
     }
     return ok;
 }

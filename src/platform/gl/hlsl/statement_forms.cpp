@@ -39,8 +39,8 @@ std::string WithoutLong(std::string_view number) {
 
 // [unroll(N)] before the for loop at tokens[loop]: a counter in its
 // condition and step.
-void LimitUnroll(const std::string &text, const Tokens &tokens, size_t attribute,
-                 size_t loop, const std::string &count, int index, std::vector<Edit> &edits) {
+void LimitUnroll(const std::string &text, const Tokens &tokens, size_t attribute, size_t loop,
+                 const std::string &count, int index, Edits &edits) {
     const size_t open = loop + 1, close = ClosingBracket(text, tokens, open);
     if (open >= tokens.size() || MarkOf(text, tokens[open]) != '(' || close >= tokens.size())
         return;
@@ -53,7 +53,7 @@ void LimitUnroll(const std::string &text, const Tokens &tokens, size_t attribute
         if (c == ';' && depth == 0) semicolons[found++] = j;
     }
     if (found != 2) return;
-    const std::string counter = "hf_unrolled" + std::to_string(index);
+    const std::string counter = GeneratedName("unrolled" + std::to_string(index));
     // The loop's own declaration takes the counter as one more name.
     const bool declares = semicolons[0] > open + 2 &&
                           tokens[open + 1].kind == TokenKind::Identifier &&
@@ -91,8 +91,7 @@ bool StartsStatement(const std::string &text, const Tokens &tokens, size_t at) {
 }
 
 // Whether the source defines or declares a function of this name itself.
-bool DefinesFunction(const std::string &text, const Tokens &tokens,
-                     std::string_view name) {
+bool DefinesFunction(const std::string &text, const Tokens &tokens, std::string_view name) {
     for (size_t i = 1; i + 1 < tokens.size(); ++i)
         if (Is(text, tokens[i], name) && IsMark(text, tokens[i + 1], '(') &&
             tokens[i - 1].kind == TokenKind::Identifier && !Is(text, tokens[i - 1], "return") &&
@@ -108,8 +107,7 @@ bool DefinesFunction(const std::string &text, const Tokens &tokens,
 // before the loop's statement (its attributes included); a loop that
 // starts no statement of a block, or whose [unroll(N)] adds a counter to
 // its declaration, keeps it.
-void HoistForDeclaration(const std::string &text, const Tokens &tokens, size_t loop,
-                         std::vector<Edit> &edits) {
+void HoistForDeclaration(const std::string &text, const Tokens &tokens, size_t loop, Edits &edits) {
     size_t start = loop; // past the attributes before the loop
     while (start > 0 && IsMark(text, tokens[start - 1], ']')) {
         size_t open = start - 1;
@@ -183,7 +181,7 @@ void HoistForDeclaration(const std::string &text, const Tokens &tokens, size_t l
 
 void SplitSamplerArrays(std::string &text, LexedHlsl &lexed) {
     const Tokens &tokens = lexed.tokens;
-    std::vector<Edit> edits;
+    Edits edits;
     int depth = 0;
     for (size_t i = 0; i + 5 < tokens.size(); ++i) {
         depth += IsMark(text, tokens[i], '{') - IsMark(text, tokens[i], '}');
@@ -217,7 +215,7 @@ void SplitSamplerArrays(std::string &text, LexedHlsl &lexed) {
             continue;
         // Every other use an element at a literal index.
         const std::string_view name = Spelling(text, tokens[i + 1]);
-        std::vector<Edit> elements;
+        Edits elements;
         bool literal = true;
         for (size_t k = 0; k < tokens.size() && literal; ++k) {
             if (k == i + 1 || !Is(text, tokens[k], name) ||
@@ -237,15 +235,15 @@ void SplitSamplerArrays(std::string &text, LexedHlsl &lexed) {
             declaration += (e ? ", " : "") + std::string(name) + "_hf" + std::to_string(e) +
                            (slot < 0 ? "" : " : register(s" + std::to_string(slot + e) + ")");
         edits.push_back({tokens[i].offset, tokens[end].offset - tokens[i].offset, declaration});
-        edits.insert(edits.end(), elements.begin(), elements.end());
+        edits.Append(elements);
     }
     if (edits.empty()) return;
-    ApplyEdits(text, lexed, edits);
+    edits.Apply(text, lexed);
 }
 
 void RemoveNamespaces(std::string &text, LexedHlsl &lexed) {
     const Tokens &tokens = lexed.tokens;
-    std::vector<Edit> edits;
+    Edits edits;
     std::vector<std::string_view> names;
     for (size_t i = 0; i + 2 < tokens.size(); ++i) {
         if (!Is(text, tokens[i], "namespace") || tokens[i + 1].kind != TokenKind::Identifier ||
@@ -262,12 +260,12 @@ void RemoveNamespaces(std::string &text, LexedHlsl &lexed) {
         if (Is(text, tokens[i + 1], "::") &&
             std::find(names.begin(), names.end(), Spelling(text, tokens[i])) != names.end())
             edits.push_back(Blank(text, tokens[i].offset, tokens[i + 1].end()));
-    ApplyEdits(text, lexed, edits);
+    edits.Apply(text, lexed);
 }
 
 void RewriteStatementForms(std::string &text, LexedHlsl &lexed) {
     const Tokens &tokens = lexed.tokens;
-    std::vector<Edit> edits;
+    Edits edits;
     int unrolled = 0;
     // printf and errorf write to a debugging tool's log; the Windows
     // compiler compiles a call to nothing outside one.
@@ -344,5 +342,5 @@ void RewriteStatementForms(std::string &text, LexedHlsl &lexed) {
         }
     }
     if (edits.empty()) return;
-    ApplyEdits(text, lexed, edits);
+    edits.Apply(text, lexed);
 }

@@ -223,7 +223,7 @@ bool CheckStructures(const std::string &text, const LexedHlsl &lexed, Diagnostic
 void RenameLocalTypedefs(std::string &text, LexedHlsl &lexed) {
     const Tokens &tokens = lexed.tokens;
     std::vector<size_t> blocks; // the '{' of each block open
-    std::vector<TextEdit> edits;
+    Edits edits;
     std::vector<bool> renamed(tokens.size(), false);
     for (size_t i = 0; i < tokens.size(); ++i) {
         const char mark = MarkOf(text, tokens[i]);
@@ -241,13 +241,13 @@ void RenameLocalTypedefs(std::string &text, LexedHlsl &lexed) {
                 continue;
             for (size_t use = k; use < end; ++use)
                 if (!renamed[use] && Spelling(text, tokens[use]) == name) {
-                    edits.push_back({tokens[use].offset, 0, "hf_"});
+                    edits.push_back({tokens[use].offset, 0, GeneratedName("")});
                     renamed[use] = true;
                 }
         }
     }
     if (edits.empty()) return;
-    ApplyEdits(text, lexed, edits);
+    edits.Apply(text, lexed);
 }
 
 // One member of a structure as declared: its type with modifiers
@@ -258,8 +258,7 @@ struct Member {
 
 // The members of the structure body whose '{' is tokens[open], one per
 // declarator, the tokens' spellings joined on one line.
-std::vector<Member> MembersOf(const std::string &text, const Tokens &tokens,
-                              size_t open) {
+std::vector<Member> MembersOf(const std::string &text, const Tokens &tokens, size_t open) {
     std::vector<Member> members;
     const size_t close = ClosingBracket(text, tokens, open);
     std::string type;
@@ -296,7 +295,7 @@ std::vector<Member> MembersOf(const std::string &text, const Tokens &tokens,
 void FlattenInheritance(std::string &text, LexedHlsl &lexed) {
     const Tokens &tokens = lexed.tokens;
     std::map<std::string, std::vector<Member>, std::less<>> structs;
-    std::vector<TextEdit> edits;
+    Edits edits;
     int shadowed = 0;
     for (size_t i = 0; i + 2 < tokens.size(); ++i) {
         if (!Is(text, tokens[i], "struct") || !IsWord(tokens, i + 1)) continue;
@@ -318,7 +317,7 @@ void FlattenInheritance(std::string &text, LexedHlsl &lexed) {
         for (size_t m = 0; m < inherited; ++m) {
             for (size_t later = m + 1; later < members.size(); ++later)
                 if (members[later].name == members[m].name)
-                    members[m].name = "hf_shadowed" + std::to_string(shadowed++);
+                    members[m].name = GeneratedName("shadowed" + std::to_string(shadowed++));
             inserted += " " + members[m].type + members[m].name + members[m].rest + ";";
         }
         structs[name] = members;
@@ -328,26 +327,26 @@ void FlattenInheritance(std::string &text, LexedHlsl &lexed) {
         edits.push_back({tokens[i + 4].end(), 0, inserted});
     }
     if (edits.empty()) return;
-    ApplyEdits(text, lexed, edits);
+    edits.Apply(text, lexed);
 }
 
 } // namespace
 
 void RewriteMinimumPrecision(std::string &text, LexedHlsl &lexed) {
-    std::vector<TextEdit> edits;
+    Edits edits;
     for (const Token &t : lexed.tokens) {
         if (t.kind != TokenKind::Identifier) continue;
         const std::string full = ThirtyTwoBit(Spelling(text, t));
         if (!full.empty()) edits.push_back({t.offset, t.length, Padded(full, t.length)});
     }
-    if (!edits.empty()) ApplyEdits(text, lexed, edits);
+    if (!edits.empty()) edits.Apply(text, lexed);
 }
 
 bool RewriteTypeForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics) {
     if (!CheckStructures(text, lexed, diagnostics)) return false;
     const Tokens &tokens = lexed.tokens;
-    const auto typedefs              = Typedefs(text, tokens);
-    std::vector<TextEdit> edits;
+    const auto typedefs  = Typedefs(text, tokens);
+    Edits edits;
     auto refuse = [&](size_t at, const std::string &message) {
         const Token &t = tokens[at];
         diagnostics.Error(lexed.files[t.file], t.line, t.column, message);
@@ -409,7 +408,7 @@ bool RewriteTypeForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagnost
             // the word is a name (precise-modifier.shader_test).
             const bool modifier = IsWord(tokens, i + 1) &&
                                   (IsWord(tokens, i + 2) || IsMarkAt(text, tokens, i + 2, '<'));
-            edits.push_back({t.offset, t.length, modifier ? "       " : "hf_prec"});
+            edits.push_back({t.offset, t.length, modifier ? "       " : GeneratedName("prec")});
         } else if (depth == 0 && DeclaresHalfConstant(text, tokens, i)) {
             refuse(i + 1, "'" + std::string(Spelling(text, tokens[i + 1])) +
                               "': a global constant of type half needs the backwards "
@@ -419,7 +418,7 @@ bool RewriteTypeForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagnost
     }
     if (!ok) return false;
     if (!edits.empty()) {
-        ApplyEdits(text, lexed, edits);
+        edits.Apply(text, lexed);
     }
     RenameLocalTypedefs(text, lexed);
     FlattenInheritance(text, lexed);

@@ -45,7 +45,8 @@ TIntermNode *Unconverted(TIntermNode *node) {
         if (unary && unary->getOp() >= glslang::EOpConvInt8ToBool &&
             unary->getOp() <= glslang::EOpConvUvec2ToAccStruct)
             node = unary->getOperand();
-        else if (flag && flag->getName() == "hotfx_at_run_time" && literal->getTrueBlock())
+        else if (flag && flag->getName() == GeneratedName("at_run_time").c_str() &&
+                 literal->getTrueBlock())
             node = literal->getTrueBlock();
         else
             return node;

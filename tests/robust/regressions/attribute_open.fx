@@ -1,0 +1,1 @@
+float4 ps_main() : SV_Target { [unroll(

@@ -1,0 +1,1 @@
+cbuffer C : register(b0) { float4 x[

@@ -1,0 +1,1 @@
+float4 gs_main(point float4 p[

@@ -1,0 +1,1 @@
+static const float2 k[2] = { {1, 2}, {3

@@ -1,0 +1,1 @@
+float4 ps_main() : SV_Target { float2x2 m = (float2x2)(1

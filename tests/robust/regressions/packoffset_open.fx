@@ -1,0 +1,1 @@
+float4 x : register(c0) : packoffset(

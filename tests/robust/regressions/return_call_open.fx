@@ -1,0 +1,1 @@
+float4 vs_main(uint id : SV_VertexID) : SV_Position { return float4(id, 0, 0

@@ -1,0 +1,1 @@
+sampler2D s = sampler_state { Texture = <t>; Filter = (

@@ -1,0 +1,1 @@
+struct S { float a; float b(

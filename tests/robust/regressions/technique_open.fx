@@ -1,0 +1,1 @@
+technique11 T { pass P { SetVertexShader(CompileShader(vs_4_0, vs_main(

@@ -1,0 +1,2 @@
+Texture2D<float4 t;
+SamplerState s

@@ -1,0 +1,91 @@
+// The text passes on half-written sources: the example cut after every
+// token, and with each of its closing brackets taken out, passes or is
+// refused, never read past its end. Under the asan preset (bounds-checked
+// containers) a read past the last token aborts the test.
+#include "platform/gl/compiler/stages.h"
+#include "platform/gl/hlsl/lexer.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::string ReadExample() {
+    std::ifstream in(HOTFX_EXAMPLE, std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+// Runs the text passes for the three stages; returns how many refused.
+int Refusals(const std::string &source) {
+    const struct {
+        const char *entry, *profile;
+        EShLanguage language;
+    } kStages[] = {{"vs_main", "vs_4_0", EShLangVertex},
+                   {"gs_main", "gs_4_0", EShLangGeometry},
+                   {"ps_main", "ps_4_0", EShLangFragment}};
+    int refused = 0;
+    for (const auto &stage : kStages) {
+        Diagnostics diagnostics;
+        std::string text;
+        const bool ok = CheckHlslText(source, "main.fx", stage.entry, stage.profile, stage.language,
+                                      diagnostics, text);
+        // A refusal says why; a pass never fails silently.
+        EXPECT_EQ(ok, !diagnostics.HasErrors()) << source;
+        refused += ok ? 0 : 1;
+    }
+    return refused;
+}
+
+TEST(TextPassesTest, TheWholeExamplePasses) {
+    EXPECT_EQ(Refusals(ReadExample()), 0);
+}
+
+TEST(TextPassesTest, EveryCutOfTheExampleEndsCleanly) {
+    const std::string example = ReadExample();
+    const LexedHlsl lexed     = LexHlsl(example);
+    ASSERT_GT(lexed.tokens.size(), 100u);
+    int refused = 0;
+    for (const Token &t : lexed.tokens)
+        refused += Refusals(example.substr(0, t.end()));
+    // Most cuts leave an entry point missing or a bracket open.
+    EXPECT_GT(refused, 0);
+}
+
+TEST(TextPassesTest, EveryBracketLeftOpenEndsCleanly) {
+    const std::string example = ReadExample();
+    const LexedHlsl lexed     = LexHlsl(example);
+    int cases                 = 0;
+    for (const Token &t : lexed.tokens) {
+        const char c = MarkOf(example, t);
+        if (c != ')' && c != ']' && c != '}') continue;
+        std::string open = example;
+        open.erase(t.offset, 1);
+        Refusals(open);
+        ++cases;
+    }
+    EXPECT_GT(cases, 20);
+}
+
+// Reads past the last token give the end token, which matches nothing.
+TEST(TextPassesTest, ReadsPastTheLastTokenGiveTheEnd) {
+    const std::string text = "struct S { float a; float b(";
+    const LexedHlsl lexed  = LexHlsl(text);
+    size_t brace           = 0;
+    while (!IsMark(text, lexed.tokens[brace], '{'))
+        ++brace;
+    const size_t close = ClosingBracket(text, lexed.tokens, brace);
+    EXPECT_EQ(close, lexed.tokens.size());
+    const Token &end = lexed.tokens[close + 1];
+    EXPECT_EQ(end.kind, TokenKind::End);
+    EXPECT_EQ(end.offset, text.size());
+    EXPECT_EQ(end.length, 0u);
+    EXPECT_EQ(MarkOf(text, end), '\0');
+    // A list made of some of the tokens ends where the text ends too.
+    EXPECT_EQ(CodeTokens(lexed.tokens)[1000].offset, text.size());
+}
+
+} // namespace
