@@ -7,7 +7,7 @@
 // message blob; a compile error is E_FAIL with the compiler's text, one
 // line per diagnostic in the Windows compiler's shape
 // ("main.fx(8,5): error: ..."), in a NUL-terminated blob.
-#include "platform/gl/compiler/diagnostics.h"
+#include "platform/gl/common/diagnostics.h"
 #include "platform/gl/compiler/server.h"
 #include "platform/gl/compiler/stages.h"
 #include "platform/gl/glsl/translate.h"

@@ -15,7 +15,7 @@
 // compile ahead, is told apart by compiling the request again alone.
 #pragma once
 
-#include "platform/gl/compiler/diagnostics.h"
+#include "platform/gl/common/diagnostics.h"
 #include "platform/gl/hlsl/source_files.h"
 
 #include <cstdint>

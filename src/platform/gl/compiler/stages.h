@@ -3,7 +3,7 @@
 // passes and glslang's optimizer, in the order they run.
 #pragma once
 
-#include "platform/gl/compiler/diagnostics.h"
+#include "platform/gl/common/diagnostics.h"
 #include "platform/gl/hlsl/source_files.h"
 
 #include <glslang/Public/ShaderLang.h>

@@ -20,7 +20,7 @@
 //   BindResources   each resource at its stage's GL binding
 //   WriteGlsl       SPIRV-Cross's GLSL, patched where it has no option
 #include "platform/gl/glsl/translate.h"
-#include "platform/gl/hlsl/constant_packing.h"
+#include "platform/gl/common/constant_packing.h"
 
 #include <spirv-tools/libspirv.h>
 #include <spirv_cross_c.h>

@@ -5,7 +5,7 @@
 // function") or writes an OpAny of a scalar that SPIR-V does not have.
 #pragma once
 
-#include "platform/gl/compiler/diagnostics.h"
+#include "platform/gl/common/diagnostics.h"
 #include "platform/gl/hlsl/lexer.h"
 
 #include <string>

@@ -4,8 +4,8 @@
 // SPIR-V.
 #pragma once
 
-#include "platform/gl/compiler/diagnostics.h"
-#include "platform/gl/hlsl/constant_packing.h"
+#include "platform/gl/common/diagnostics.h"
+#include "platform/gl/common/constant_packing.h"
 
 #include <cstdint>
 #include <string>

@@ -6,7 +6,7 @@
 // tests/robust/crashes keeps forms these checks miss.
 #pragma once
 
-#include "platform/gl/compiler/diagnostics.h"
+#include "platform/gl/common/diagnostics.h"
 #include "platform/gl/hlsl/lexer.h"
 
 #include <glslang/Public/ShaderLang.h>

@@ -6,7 +6,7 @@
 // clear of the forms recorded there as compiling.
 #include "platform/gl/hlsl/effect_rules.h"
 
-#include "platform/gl/compiler/diagnostics.h"
+#include "platform/gl/common/diagnostics.h"
 
 #include <algorithm>
 #include <cctype>

@@ -3,7 +3,7 @@
 // diagnostics (compiler/diagnostics.h).
 #pragma once
 
-#include "platform/gl/compiler/diagnostics.h"
+#include "platform/gl/common/diagnostics.h"
 
 #include <string>
 

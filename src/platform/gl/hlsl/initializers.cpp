@@ -4,7 +4,7 @@
 // their types, so that the values of a later initialiser have known types.
 #include "platform/gl/hlsl/initializers.h"
 
-#include "platform/gl/compiler/diagnostics.h"
+#include "platform/gl/common/diagnostics.h"
 #include "platform/gl/hlsl/lexer.h"
 
 #include <algorithm>

@@ -8,7 +8,7 @@
 // per member or element.
 #pragma once
 
-#include "platform/gl/compiler/diagnostics.h"
+#include "platform/gl/common/diagnostics.h"
 #include "platform/gl/hlsl/lexer.h"
 
 #include <string>

@@ -18,7 +18,7 @@
 // constant-buffer packing); others stay as written.
 #pragma once
 
-#include "platform/gl/compiler/diagnostics.h"
+#include "platform/gl/common/diagnostics.h"
 #include "platform/gl/hlsl/lexer.h"
 
 #include <set>

@@ -16,7 +16,7 @@
 // changes nothing (no ++, -- or assignment in it).
 #pragma once
 
-#include "platform/gl/compiler/diagnostics.h"
+#include "platform/gl/common/diagnostics.h"
 #include "platform/gl/hlsl/lexer.h"
 
 #include <string>

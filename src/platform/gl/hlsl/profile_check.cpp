@@ -10,7 +10,7 @@
 
 #include "platform/gl/bindings.h"
 #include "platform/gl/hlsl/constant_layout.h"
-#include "platform/gl/hlsl/constant_packing.h"
+#include "platform/gl/common/constant_packing.h"
 
 #include <glslang/Include/intermediate.h>
 #include <glslang/MachineIndependent/localintermediate.h>

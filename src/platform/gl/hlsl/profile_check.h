@@ -6,7 +6,7 @@
 // such a function reads.
 #pragma once
 
-#include "platform/gl/compiler/diagnostics.h"
+#include "platform/gl/common/diagnostics.h"
 #include "platform/gl/hlsl/source_files.h"
 
 #include <string>

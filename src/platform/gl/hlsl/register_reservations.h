@@ -6,7 +6,7 @@
 // parameter) nothing. glslang takes only "cN" and applies it everywhere.
 #pragma once
 
-#include "platform/gl/compiler/diagnostics.h"
+#include "platform/gl/common/diagnostics.h"
 #include "platform/gl/hlsl/lexer.h"
 
 #include <string>

@@ -2,7 +2,7 @@
 // includes, and glslang's preprocessor run over them.
 #pragma once
 
-#include "platform/gl/compiler/diagnostics.h"
+#include "platform/gl/common/diagnostics.h"
 #include "platform/platform.h"
 
 #include <glslang/Public/ShaderLang.h>

@@ -3,7 +3,7 @@
 // refuses them. The record is vkd3d's tests under ../shared/vkd3d-tests/hlsl.
 #pragma once
 
-#include "platform/gl/compiler/diagnostics.h"
+#include "platform/gl/common/diagnostics.h"
 #include "platform/gl/hlsl/lexer.h"
 
 #include <string>

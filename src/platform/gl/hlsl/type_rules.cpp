@@ -5,7 +5,7 @@
 // operand as written (a lone name or literal) and its type from the tree.
 #include "platform/gl/hlsl/type_rules.h"
 
-#include "platform/gl/compiler/diagnostics.h"
+#include "platform/gl/common/diagnostics.h"
 
 #include <glslang/Include/intermediate.h>
 #include <glslang/MachineIndependent/localintermediate.h>

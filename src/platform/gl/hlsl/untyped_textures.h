@@ -5,7 +5,7 @@
 // tex3D or texCUBE (legacy_samplers.h, which gives it the read's dimension).
 #pragma once
 
-#include "platform/gl/compiler/diagnostics.h"
+#include "platform/gl/common/diagnostics.h"
 #include "platform/gl/hlsl/lexer.h"
 
 #include <string>

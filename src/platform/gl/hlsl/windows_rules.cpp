@@ -6,7 +6,7 @@
 // for sure (a swizzle's components, an entry point's semantics).
 #include "platform/gl/hlsl/windows_rules.h"
 
-#include "platform/gl/compiler/diagnostics.h"
+#include "platform/gl/common/diagnostics.h"
 #include "platform/gl/hlsl/matrix_forms.h"
 
 #include <glslang/Include/intermediate.h>

@@ -2,7 +2,7 @@
 // objects read with no value.
 #pragma once
 
-#include "platform/gl/compiler/diagnostics.h"
+#include "platform/gl/common/diagnostics.h"
 
 #include <cstdint>
 #include <vector>

@@ -7,7 +7,7 @@
 #pragma once
 
 #include "platform/gl/bindings.h"
-#include "platform/gl/compiler/diagnostics.h"
+#include "platform/gl/common/diagnostics.h"
 #include "platform/gl/spirv/module.h"
 
 #include <cstdint>

@@ -1,9 +1,15 @@
 // The compiler's diagnostics in the Windows compiler's shape (diagnostics.h).
-#include "platform/gl/compiler/diagnostics.h"
-
-#include "platform/gl/hlsl/lexer.h"
+#include "platform/gl/common/diagnostics.h"
 
 #include <algorithm>
+
+namespace {
+
+bool IsWordChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+} // namespace
 
 std::string FormatDiagnostics(const Diagnostics &diagnostics) {
     std::vector<std::string> files; // in order of first appearance
@@ -35,7 +41,7 @@ std::string FormatDiagnostics(const Diagnostics &diagnostics) {
 }
 
 int WordColumn(const std::string &text, int line, const std::string &name) {
-    if (name.empty() || !std::all_of(name.begin(), name.end(), IsIdentifierChar)) return 0;
+    if (name.empty() || !std::all_of(name.begin(), name.end(), IsWordChar)) return 0;
     size_t start = 0;
     for (int n = 1; n < line && start != std::string::npos; ++n) {
         start = text.find('\n', start);
@@ -47,8 +53,7 @@ int WordColumn(const std::string &text, int line, const std::string &name) {
         text.substr(start, newline == std::string::npos ? newline : newline - start);
     for (size_t at = row.find(name); at != std::string::npos; at = row.find(name, at + 1)) {
         const size_t end = at + name.size();
-        if ((at == 0 || !IsIdentifierChar(row[at - 1])) &&
-            (end >= row.size() || !IsIdentifierChar(row[end])))
+        if ((at == 0 || !IsWordChar(row[at - 1])) && (end >= row.size() || !IsWordChar(row[end])))
             return static_cast<int>(at) + 1;
     }
     return 0;

@@ -1,5 +1,5 @@
 // HLSL's constant-buffer packing rules (constant_packing.h).
-#include "platform/gl/hlsl/constant_packing.h"
+#include "platform/gl/common/constant_packing.h"
 
 namespace {
 
