@@ -79,11 +79,11 @@ struct HlslExpr {
     HlslPos pos;
     std::string text;
     std::vector<int> children;
-    HlslType type;         // decided by the typer
-    HlslType castType;     // of a Cast or Constructor
-    int symbol   = -1;     // of a Name: index into HlslModel::symbols
-    int function = -1;     // of a Call to a user function: index into HlslModel::functions
-    std::string intrinsic; // of a Call or MethodCall to a built-in: its name
+    HlslType type;          // decided by the typer
+    HlslType castType;      // of a Cast or Constructor
+    int symbol   = -1;      // of a Name: index into HlslModel::symbols
+    int function = -1;      // of a Call to a user function: index into HlslModel::functions
+    std::string intrinsic;  // of a Call or MethodCall to a built-in: its name
     bool isSwizzle = false; // a Member that is a swizzle (v.xy, m._m00_m11)
 };
 
@@ -113,7 +113,8 @@ struct HlslStmt {
     int step = -1; // of a For
     std::vector<int> children;
     std::vector<int> symbols;
-    std::vector<std::string> attributes; // [unroll], [loop(8)], [branch]: spelled inside the brackets
+    std::vector<std::string>
+        attributes; // [unroll], [loop(8)], [branch]: spelled inside the brackets
     int scope = -1;
 };
 
@@ -158,18 +159,18 @@ struct HlslSymbol {
     std::string semantic;
     std::string registerName; // "b0", "t3", "s0" (", space1" kept as written)
     std::string packOffset;   // "c0.x"
-    int initializer  = -1;    // expr, or a parameter's default value
-    int buffer       = -1;    // of a cbuffer or tbuffer member: the Buffer symbol
-    bool isTbuffer   = false; // of a Buffer
+    int initializer = -1;     // expr, or a parameter's default value
+    int buffer      = -1;     // of a cbuffer or tbuffer member: the Buffer symbol
+    bool isTbuffer  = false;  // of a Buffer
     std::vector<int> members; // of a Buffer: its variables
-    int function     = -1;    // of a Function
+    int function = -1;        // of a Function
     // Of a global variable: what its initializer reads (symbols) and calls
     // (functions), which whoever reaches the variable reaches too.
     std::vector<int> uses;
     std::vector<int> calls;
 };
 
-enum class HlslScopeKind : unsigned char { Global, Buffer, Function, Block, For };
+enum class HlslScopeKind : unsigned char { Global, Function, Block, For };
 
 struct HlslScope {
     HlslScopeKind kind = HlslScopeKind::Global;
@@ -182,14 +183,14 @@ struct HlslFunction {
     HlslPos pos;
     HlslType returnType;
     std::string semantic;
-    unsigned storage = 0;     // static, inline, precise
-    std::vector<int> params;  // Parameter symbols
+    unsigned storage = 0;                // static, inline, precise
+    std::vector<int> params;             // Parameter symbols
     std::vector<std::string> attributes; // [numthreads(8, 8, 1)], [maxvertexcount(3)]
-    int body   = -1;          // Block statement; -1 while only declared
-    int scope  = -1;          // of the parameters
-    int symbol = -1;          // its Function symbol
-    std::vector<int> uses;    // global symbols its body reads or writes
-    std::vector<int> calls;   // user functions it calls
+    int body   = -1;                     // Block statement; -1 while only declared
+    int scope  = -1;                     // of the parameters
+    int symbol = -1;                     // its Function symbol
+    std::vector<int> uses;               // global symbols its body reads or writes
+    std::vector<int> calls;              // user functions it calls
 };
 
 struct HlslModel {
@@ -212,7 +213,6 @@ HlslModel BuildModel(std::string_view text, const LexedHlsl &lexed);
 // The global-scope symbol of that name (a variable, buffer, struct,
 // typedef or the first function); -1 when none.
 int FindGlobal(const HlslModel &model, std::string_view name);
-// A buffer member is found by its own name, as HLSL reads it.
 
 // The function's name and parameter types, "f(int, float3)".
 std::string HlslSignature(const HlslModel &model, const HlslFunction &f);
@@ -222,7 +222,7 @@ std::string HlslSignature(const HlslModel &model, const HlslFunction &f);
 // A read of any member of a cbuffer or tbuffer counts as a read of the
 // buffer; textures and samplers are listed apart from other globals.
 struct HlslReach {
-    bool found = false; // whether a function of that name with a body exists
+    bool found = false;         // whether a function of that name with a body exists
     std::vector<int> functions; // indices into HlslModel::functions
     std::vector<int> globals;   // variables outside buffers, objects aside
     std::vector<int> buffers;   // Buffer symbols

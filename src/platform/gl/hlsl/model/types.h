@@ -50,15 +50,14 @@ struct HlslType {
     int columns        = 1;                 // of a matrix or the size of a vector
     HlslMajority major = HlslMajority::Default;
     bool isConst       = false;
-    std::vector<int> arraySizes; // outermost first; 0 for an unsized dimension
-    std::string objectName;      // "Texture2D", "SamplerState", "TriangleStream"
-    std::vector<HlslType> templateTypes; // Texture2D<float4>: float4; InputPatch<V, 3>: V
-    std::vector<int> templateNumbers;    // Texture2DMS<float4, 8>: 8; InputPatch<V, 3>: 3
+    std::vector<int> arraySizes;                 // outermost first; 0 for an unsized dimension
+    std::string objectName;                      // "Texture2D", "SamplerState", "TriangleStream"
+    std::vector<HlslType> templateTypes;         // Texture2D<float4>: float4; InputPatch<V, 3>: V
+    std::vector<int> templateNumbers;            // Texture2DMS<float4, 8>: 8; InputPatch<V, 3>: 3
     std::shared_ptr<const HlslStruct> structure; // of a struct
 
     bool IsNumeric() const {
-        return kind == HlslClass::Scalar || kind == HlslClass::Vector ||
-               kind == HlslClass::Matrix;
+        return kind == HlslClass::Scalar || kind == HlslClass::Vector || kind == HlslClass::Matrix;
     }
     bool IsArray() const { return !arraySizes.empty(); }
     int ComponentCount() const { return IsNumeric() ? rows * columns : 0; }

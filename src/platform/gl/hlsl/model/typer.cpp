@@ -1,0 +1,654 @@
+// The typer of the HLSL model: each expression's type by the Windows
+// compiler's rules (literals, operators, swizzles, indexing, members,
+// casts, constructors), names resolved in the scopes open where they are
+// read, user overloads ranked as the compiler ranks them, and what each
+// function reads and calls, for the reach of the entry points.
+#include "platform/gl/hlsl/model/builder.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// The type of a numeric literal: an unsuffixed one is int or float by its
+// form, u makes it uint, h half, f float, l on a float double.
+HlslType LiteralType(std::string_view s) {
+    if (s == "true" || s == "false") return ScalarType(HlslScalar::Bool);
+    if (!s.empty() && s[0] == '"') {
+        HlslType t;
+        t.kind = HlslClass::String;
+        return t;
+    }
+    std::string lower;
+    for (char c : s)
+        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const bool hex = lower.compare(0, 2, "0x") == 0;
+    if (hex)
+        return ScalarType(lower.find('u') != std::string::npos ? HlslScalar::Uint
+                                                               : HlslScalar::Int);
+    size_t end = lower.size();
+    while (end > 0 && std::strchr("ulfh", lower[end - 1]))
+        --end;
+    const std::string suffix = lower.substr(end);
+    const bool isFloat =
+        lower.find_first_of(".e") < end || suffix.find_first_of("fh") != std::string::npos;
+    if (!isFloat)
+        return ScalarType(suffix.find('u') != std::string::npos ? HlslScalar::Uint
+                                                                : HlslScalar::Int);
+    if (suffix.find('h') != std::string::npos) return ScalarType(HlslScalar::Half);
+    if (suffix.find('l') != std::string::npos) return ScalarType(HlslScalar::Double);
+    return ScalarType(HlslScalar::Float);
+}
+
+HlslScalar ArithmeticScalar(HlslScalar s) {
+    return s == HlslScalar::Bool ? HlslScalar::Int : s;
+}
+
+// Records a read of a global symbol by the function (or global initializer)
+// being parsed.
+void NoteUse(ModelBuilder &b, int symbol) {
+    const HlslSymbol &s = b.model.symbols[symbol];
+    if (s.scope != 0 || s.kind != HlslSymbolKind::Variable) return;
+    std::vector<int> *uses = b.function >= 0 ? &b.model.functions[b.function].uses
+                             : b.global >= 0 ? &b.model.symbols[b.global].uses
+                                             : nullptr;
+    if (uses && std::find(uses->begin(), uses->end(), symbol) == uses->end())
+        uses->push_back(symbol);
+}
+
+void NoteCall(ModelBuilder &b, int function) {
+    std::vector<int> *calls = b.function >= 0 ? &b.model.functions[b.function].calls
+                              : b.global >= 0 ? &b.model.symbols[b.global].calls
+                                              : nullptr;
+    if (calls && std::find(calls->begin(), calls->end(), function) == calls->end())
+        calls->push_back(function);
+}
+
+// A uniform (a global that is neither static nor groupshared) reads as const,
+// as the compiler prints it: 'const float4'.
+bool IsImplicitlyConst(const HlslSymbol &s) {
+    return s.kind == HlslSymbolKind::Variable && s.scope == 0 &&
+           !(s.storage & (kStatic | kGroupShared)) && s.type.kind != HlslClass::Object;
+}
+
+const HlslField *FindField(const HlslStruct *s, std::string_view name) {
+    for (; s; s = s->base.get())
+        for (const HlslField &f : s->fields)
+            if (f.name == name) return &f;
+    return nullptr;
+}
+
+// v.xyz, v.rgba, s.xx, m._m00_m11, m._11: the type read, or false.
+bool SwizzleType(const HlslType &t, std::string_view swizzle, HlslType &out) {
+    if (t.IsArray()) return false;
+    int count = 0;
+    if (t.kind == HlslClass::Matrix) {
+        for (size_t i = 0; i < swizzle.size();) {
+            if (swizzle[i] != '_') return false;
+            const bool zeroBased = i + 1 < swizzle.size() && swizzle[i + 1] == 'm';
+            const size_t digits  = i + (zeroBased ? 2 : 1);
+            if (digits + 2 > swizzle.size()) return false;
+            const int row    = swizzle[digits] - (zeroBased ? '0' : '1');
+            const int column = swizzle[digits + 1] - (zeroBased ? '0' : '1');
+            if (row < 0 || row >= t.rows || column < 0 || column >= t.columns) return false;
+            ++count;
+            i = digits + 2;
+        }
+    } else if (t.kind == HlslClass::Vector || t.kind == HlslClass::Scalar) {
+        const std::string_view sets[] = {"xyzw", "rgba"};
+        bool matched                  = false;
+        for (std::string_view set : sets) {
+            if (swizzle.find_first_not_of(set) != std::string_view::npos) continue;
+            matched = true;
+            for (char c : swizzle)
+                if (static_cast<int>(set.find(c)) >= t.columns) return false;
+        }
+        if (!matched) return false;
+        count = static_cast<int>(swizzle.size());
+    } else {
+        return false;
+    }
+    if (count < 1 || count > 4) return false;
+    out         = count == 1 ? ScalarType(t.scalar) : VectorType(t.scalar, count);
+    out.isConst = t.isConst;
+    return true;
+}
+
+std::string ArgumentList(const std::vector<HlslType> &args) {
+    std::string list;
+    for (size_t i = 0; i < args.size(); ++i)
+        list += (i ? ", " : "") + HlslTypeName(args[i]);
+    return list;
+}
+
+// How well an argument matches a parameter, best 0, in the Windows
+// compiler's order as vkd3d's function-overload tests record it. A
+// narrowing (float4 to float2, however much) is worse than any conversion
+// of the component type; within each, with C the common type of the two
+// component types in arithmetic:
+//   0 the same component type and count (float and float1, float4 and
+//     float2x2 alike);
+//   1 C is the argument's component type, spread to more components;
+//   2 int to uint or back;
+//   3 C is a promotion of the argument's float type (half to float);
+//   4 C is the argument's component type;
+//   5 C is the parameter's only (int to float).
+int ConversionRank(const HlslType &arg, const HlslType &param) {
+    if (!arg.IsNumeric() || !param.IsNumeric() || arg.IsArray() || param.IsArray())
+        return SameType(arg, param) ? 0 : 5;
+    const int argCount = arg.ComponentCount(), paramCount = param.ComponentCount();
+    const int narrowing = paramCount < argCount ? 10 : 0;
+    const HlslScalar c  = CommonScalar(arg.scalar, param.scalar);
+    auto isIntOrUint = [](HlslScalar s) { return s == HlslScalar::Int || s == HlslScalar::Uint; };
+    if (arg.scalar == param.scalar) return narrowing + (paramCount > argCount ? 1 : 0);
+    if (paramCount > argCount && c == arg.scalar) return 1;
+    if (isIntOrUint(arg.scalar) && isIntOrUint(param.scalar)) return narrowing + 2;
+    if (IsFloatScalar(arg.scalar) && IsFloatScalar(c) && c > arg.scalar) return narrowing + 3;
+    return narrowing + (c == arg.scalar ? 4 : 5);
+}
+
+// The user function a call resolves to among the overloads of that name;
+// -1 when none takes the arguments (no error then: the intrinsics are
+// tried next) or when the best is ambiguous (reported).
+int ResolveUserCall(ModelBuilder &b, const HlslExpr &call, const std::vector<HlslType> &args,
+                    bool &ambiguous) {
+    ambiguous = false;
+    std::vector<int> viable;
+    std::vector<std::vector<int>> ranks;
+    for (int s : b.model.scopes[0].symbols) {
+        const HlslSymbol &symbol = b.model.symbols[s];
+        if (symbol.kind != HlslSymbolKind::Function || symbol.name != call.text) continue;
+        const HlslFunction &f = b.model.functions[symbol.function];
+        size_t required       = 0;
+        for (int p : f.params)
+            if (b.model.symbols[p].initializer < 0) ++required;
+        if (args.size() < required || args.size() > f.params.size()) continue;
+        std::vector<int> rank;
+        bool ok = true;
+        for (size_t i = 0; ok && i < args.size(); ++i) {
+            const HlslType &param = b.model.symbols[f.params[i]].type;
+            ok                    = ConvertsImplicitly(args[i], param);
+            rank.push_back(ConversionRank(args[i], param));
+        }
+        if (!ok) continue;
+        viable.push_back(symbol.function);
+        ranks.push_back(rank);
+    }
+    if (viable.empty()) return -1;
+    // The best is no worse than every other in every argument.
+    auto dominates = [&](size_t a, size_t c) {
+        bool better = false;
+        for (size_t i = 0; i < args.size(); ++i) {
+            if (ranks[a][i] > ranks[c][i]) return false;
+            better = better || ranks[a][i] < ranks[c][i];
+        }
+        return better;
+    };
+    for (size_t a = 0; a < viable.size(); ++a) {
+        bool best = true;
+        for (size_t c = 0; best && c < viable.size(); ++c)
+            best = c == a || dominates(a, c);
+        if (best) return viable[a];
+    }
+    ambiguous = true;
+    b.Error(HlslErrorKind::Ambiguous, call.pos, {call.text, ArgumentList(args)});
+    return -1;
+}
+
+bool HasUserFunction(const ModelBuilder &b, const std::string &name) {
+    for (int s : b.model.scopes[0].symbols)
+        if (b.model.symbols[s].kind == HlslSymbolKind::Function && b.model.symbols[s].name == name)
+            return true;
+    return false;
+}
+
+void TypeCall(ModelBuilder &b, HlslExpr &e, const std::vector<HlslType> &args) {
+    bool ambiguous   = false;
+    const int chosen = ResolveUserCall(b, e, args, ambiguous);
+    if (chosen >= 0) {
+        e.function     = chosen;
+        e.type         = b.model.functions[chosen].returnType;
+        e.type.isConst = false;
+        NoteCall(b, chosen);
+        return;
+    }
+    if (ambiguous) return;
+    HlslType result;
+    std::string error;
+    bool truncates = false;
+    if (TypeIntrinsicCall(e.text, args, result, error, truncates)) {
+        if (!error.empty()) {
+            b.Error(HlslErrorKind::NoOverload, e.pos, {e.text, ArgumentList(args)});
+            return;
+        }
+        e.intrinsic = e.text;
+        e.type      = result;
+        if (truncates)
+            b.Error(HlslErrorKind::Truncation, e.pos, {ArgumentList(args), HlslTypeName(result)},
+                    true);
+        return;
+    }
+    if (HasUserFunction(b, e.text))
+        b.Error(HlslErrorKind::NoOverload, e.pos, {e.text, ArgumentList(args)});
+    else
+        b.Error(HlslErrorKind::Undeclared, e.pos, {e.text});
+}
+
+bool AnyError(const std::vector<HlslType> &types) {
+    return std::any_of(types.begin(), types.end(),
+                       [](const HlslType &t) { return t.kind == HlslClass::Error; });
+}
+
+void TypeBinary(ModelBuilder &b, HlslExpr &e, const HlslType &l, const HlslType &r) {
+    const std::string &op = e.text;
+    HlslType common;
+    bool truncates = false;
+    if (!CommonType(l, r, common, &truncates)) {
+        b.Error(HlslErrorKind::BadOperands, e.pos, {op, HlslTypeName(l), HlslTypeName(r)});
+        return;
+    }
+    if (truncates)
+        b.Error(HlslErrorKind::Truncation, e.pos, {HlslTypeName(l), HlslTypeName(common)}, true);
+    const bool comparison = op == "<" || op == ">" || op == "<=" || op == ">=" || op == "==" ||
+                            op == "!=" || op == "&&" || op == "||";
+    if (comparison) {
+        e.type = WithScalar(common, HlslScalar::Bool);
+        return;
+    }
+    const bool bitwise = op == "&" || op == "|" || op == "^" || op == "<<" || op == ">>";
+    if (bitwise && (IsFloatScalar(l.scalar) || IsFloatScalar(r.scalar))) {
+        b.Error(HlslErrorKind::BadOperands, e.pos, {op, HlslTypeName(l), HlslTypeName(r)});
+        return;
+    }
+    // A shift has the left operand's component type; the others the common one.
+    const bool shift = op == "<<" || op == ">>";
+    e.type           = WithScalar(common, ArithmeticScalar(shift ? l.scalar : common.scalar));
+}
+
+// The operator of a compound assignment, "+" for "+=".
+std::string CompoundOperator(const std::string &op) {
+    return op.size() >= 2 && op != "==" ? op.substr(0, op.size() - 1) : std::string();
+}
+
+// Whether the expression names something that can be written: a variable
+// or parameter (not const), or a member, swizzle or element of one.
+void CheckAssignable(ModelBuilder &b, const HlslExpr &target) {
+    if (target.type.kind == HlslClass::Error) return;
+    if (target.type.isConst) {
+        std::string name  = target.text;
+        const HlslExpr *e = &target;
+        while (e->kind != HlslExprKind::Name && !e->children.empty())
+            e = &b.model.exprs[e->children[0]];
+        b.Error(HlslErrorKind::ConstAssign, target.pos, {e->text.empty() ? name : e->text});
+    }
+}
+
+void TypeMember(ModelBuilder &b, HlslExpr &e, const HlslType &object) {
+    if (object.kind == HlslClass::Error) return;
+    if (object.kind == HlslClass::Struct && !object.IsArray()) {
+        if (const HlslField *f = FindField(object.structure.get(), e.text)) {
+            e.type         = f->type;
+            e.type.isConst = e.type.isConst || object.isConst;
+            return;
+        }
+        b.Error(HlslErrorKind::NoMember, e.pos, {e.text, HlslTypeName(object)});
+        return;
+    }
+    if (object.IsNumeric() && SwizzleType(object, e.text, e.type)) {
+        e.isSwizzle = true;
+        return;
+    }
+    if (object.IsNumeric() && !object.IsArray())
+        b.Error(HlslErrorKind::BadSwizzle, e.pos, {e.text, HlslTypeName(object)});
+    else
+        b.Error(HlslErrorKind::NoMember, e.pos, {e.text, HlslTypeName(object)});
+    e.type = ErrorType();
+}
+
+void TypeIndex(ModelBuilder &b, HlslExpr &e, const HlslType &object, const HlslType &index) {
+    if (object.kind == HlslClass::Error) return;
+    if (index.kind != HlslClass::Error && !index.IsNumeric())
+        b.Error(HlslErrorKind::NoConversion, e.pos, {HlslTypeName(index), "uint"});
+    if (object.IsArray()) {
+        e.type         = ElementType(object);
+        e.type.isConst = object.isConst;
+        return;
+    }
+    if (object.kind == HlslClass::Vector) {
+        e.type = ScalarType(object.scalar);
+    } else if (object.kind == HlslClass::Matrix) {
+        e.type = VectorType(object.scalar, object.columns); // a row
+    } else if (object.kind == HlslClass::Object && ObjectElementType(object, e.type)) {
+        return;
+    } else {
+        b.Error(HlslErrorKind::NotIndexable, e.pos, {HlslTypeName(object)});
+        return;
+    }
+    e.type.isConst = object.isConst;
+}
+
+void TypeConstructor(ModelBuilder &b, HlslExpr &e, const std::vector<HlslType> &args) {
+    e.type         = e.castType;
+    e.type.isConst = false;
+    if (AnyError(args)) return;
+    int given = 0;
+    for (const HlslType &a : args) {
+        if (a.kind == HlslClass::Object || a.kind == HlslClass::String ||
+            a.kind == HlslClass::Void) {
+            b.Error(HlslErrorKind::NoConversion, e.pos,
+                    {HlslTypeName(a), HlslTypeName(e.castType)});
+            return;
+        }
+        given += FlattenedCount(a);
+    }
+    const int wanted = FlattenedCount(e.castType);
+    if (given != wanted)
+        b.Error(HlslErrorKind::ArgumentCount, e.pos,
+                {HlslTypeName(e.castType), std::to_string(wanted), std::to_string(given)});
+}
+
+} // namespace
+
+void CheckConversion(ModelBuilder &b, const HlslType &from, const HlslType &to,
+                     const HlslPos &pos) {
+    bool truncates = false;
+    if (!ConvertsImplicitly(from, to, &truncates)) {
+        b.Error(HlslErrorKind::NoConversion, pos, {HlslTypeName(from), HlslTypeName(to)});
+    } else if (truncates) {
+        HlslType plain = to;
+        plain.isConst  = false;
+        b.Error(HlslErrorKind::Truncation, pos, {HlslTypeName(from), HlslTypeName(plain)}, true);
+    }
+}
+
+namespace {
+
+// A constant's initializer may name another constant, or (declared before
+// its initializer is read) itself: the chain is followed this far only.
+constexpr int kMaxConstantChain = 64;
+
+bool Evaluate(const ModelBuilder &b, int expr, long long &value, int depth) {
+    if (expr < 0 || depth > kMaxConstantChain) return false;
+    const HlslExpr &e = b.model.exprs[expr];
+    switch (e.kind) {
+    case HlslExprKind::Literal: {
+        if (!e.type.IsNumeric()) return false;
+        if (e.text == "true" || e.text == "false") {
+            value = e.text == "true";
+            return true;
+        }
+        if (e.text.size() > 1 && (e.text[1] == 'x' || e.text[1] == 'X')) {
+            value = std::strtoll(e.text.c_str(), nullptr, 16);
+            return true;
+        }
+        const double d = std::strtod(e.text.c_str(), nullptr);
+        if (!(d > -1e15 && d < 1e15)) return false; // no size; and no overflow converting it
+        value = static_cast<long long>(d);
+        return true;
+    }
+    case HlslExprKind::Name: {
+        if (e.symbol < 0) return false;
+        const HlslSymbol &s = b.model.symbols[e.symbol];
+        // const int N = 4; sizes arrays as a literal would.
+        return s.type.isConst && Evaluate(b, s.initializer, value, depth + 1);
+    }
+    case HlslExprKind::Cast:
+        return Evaluate(b, e.children[0], value, depth + 1);
+    case HlslExprKind::Unary: {
+        if (!Evaluate(b, e.children[0], value, depth + 1)) return false;
+        if (e.text == "-") value = -value;
+        return e.text == "-" || e.text == "+";
+    }
+    case HlslExprKind::Binary: {
+        long long l = 0, r = 0;
+        if (!Evaluate(b, e.children[0], l, depth + 1) || !Evaluate(b, e.children[1], r, depth + 1))
+            return false;
+        // Sizes are small: the operands are kept to a range that cannot overflow.
+        if (l > (1LL << 30) || r > (1LL << 30) || l < -(1LL << 30) || r < -(1LL << 30))
+            return false;
+        if (e.text == "+")
+            value = l + r;
+        else if (e.text == "-")
+            value = l - r;
+        else if (e.text == "*")
+            value = l * r;
+        else if (e.text == "/" && r != 0)
+            value = l / r;
+        else if (e.text == "%" && r != 0)
+            value = l % r;
+        else
+            return false;
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+bool EvaluateInteger(const ModelBuilder &b, int expr, long long &value) {
+    return Evaluate(b, expr, value, 0);
+}
+
+void TypeExpression(ModelBuilder &b, int index) {
+    HlslExpr &e = b.model.exprs[index];
+    std::vector<HlslType> kids;
+    for (int c : e.children)
+        kids.push_back(c >= 0 ? b.model.exprs[c].type : ErrorType());
+    e.type = ErrorType();
+    switch (e.kind) {
+    case HlslExprKind::Error:
+    case HlslExprKind::InitList:
+    case HlslExprKind::StateBlock:
+        return;
+    case HlslExprKind::Literal:
+        e.type = LiteralType(e.text);
+        return;
+    case HlslExprKind::Name: {
+        const int symbol = b.Lookup(e.text);
+        if (symbol < 0) {
+            b.Error(HlslErrorKind::Undeclared, e.pos, {e.text});
+            return;
+        }
+        const HlslSymbol &s = b.model.symbols[symbol];
+        if (s.kind != HlslSymbolKind::Variable && s.kind != HlslSymbolKind::Parameter) {
+            b.Error(HlslErrorKind::Undeclared, e.pos, {e.text});
+            return;
+        }
+        e.symbol = symbol;
+        e.type   = s.type;
+        if (IsImplicitlyConst(s)) e.type.isConst = true;
+        NoteUse(b, symbol);
+        return;
+    }
+    case HlslExprKind::Unary:
+    case HlslExprKind::Postfix: {
+        const HlslType &o = kids[0];
+        if (o.kind == HlslClass::Error) return;
+        if (!o.IsNumeric()) {
+            b.Error(HlslErrorKind::BadOperands, e.pos, {e.text, HlslTypeName(o), ""});
+            return;
+        }
+        HlslType plain = o;
+        plain.isConst  = false;
+        if (e.text == "!") {
+            e.type = WithScalar(plain, HlslScalar::Bool);
+        } else if (e.text == "++" || e.text == "--") {
+            CheckAssignable(b, b.model.exprs[e.children[0]]);
+            e.type = plain;
+        } else if (e.text == "~" && IsFloatScalar(o.scalar)) {
+            b.Error(HlslErrorKind::BadOperands, e.pos, {e.text, HlslTypeName(o), ""});
+        } else {
+            e.type = WithScalar(plain, ArithmeticScalar(o.scalar));
+        }
+        return;
+    }
+    case HlslExprKind::Binary:
+        if (kids[0].kind == HlslClass::Error || kids[1].kind == HlslClass::Error) return;
+        TypeBinary(b, e, kids[0], kids[1]);
+        return;
+    case HlslExprKind::Assign: {
+        const HlslType &target = kids[0];
+        e.type                 = target;
+        e.type.isConst         = false;
+        if (target.kind == HlslClass::Error || kids[1].kind == HlslClass::Error) return;
+        CheckAssignable(b, b.model.exprs[e.children[0]]);
+        const std::string op = CompoundOperator(e.text);
+        HlslType value       = kids[1];
+        if (!op.empty()) {
+            HlslExpr computed = e;
+            computed.text     = op;
+            TypeBinary(b, computed, target, kids[1]);
+            value = computed.type;
+        }
+        CheckConversion(b, value, e.type, e.pos);
+        return;
+    }
+    case HlslExprKind::Conditional: {
+        const HlslType &a = kids[1], &c = kids[2];
+        if (a.kind == HlslClass::Error || c.kind == HlslClass::Error) return;
+        if (kids[0].kind != HlslClass::Error && !kids[0].IsNumeric())
+            b.Error(HlslErrorKind::NoConversion, e.pos, {HlslTypeName(kids[0]), "bool"});
+        if (a.IsNumeric() && c.IsNumeric() && !a.IsArray() && !c.IsArray()) {
+            if (!CommonType(a, c, e.type))
+                b.Error(HlslErrorKind::BadOperands, e.pos,
+                        {"?:", HlslTypeName(a), HlslTypeName(c)});
+            e.type.isConst = false;
+        } else if (SameType(a, c)) {
+            e.type = a;
+        } else {
+            b.Error(HlslErrorKind::BadOperands, e.pos, {"?:", HlslTypeName(a), HlslTypeName(c)});
+        }
+        return;
+    }
+    case HlslExprKind::Comma:
+        e.type = kids[1];
+        return;
+    case HlslExprKind::Cast:
+        e.type = e.castType;
+        if (!CastsExplicitly(kids[0], e.castType))
+            b.Error(HlslErrorKind::NoConversion, e.pos,
+                    {HlslTypeName(kids[0]), HlslTypeName(e.castType)});
+        return;
+    case HlslExprKind::Constructor:
+        TypeConstructor(b, e, kids);
+        return;
+    case HlslExprKind::Call:
+        if (AnyError(kids)) {
+            // Still resolve the name for the reach, quietly.
+            for (int s : b.model.scopes[0].symbols)
+                if (b.model.symbols[s].kind == HlslSymbolKind::Function &&
+                    b.model.symbols[s].name == e.text) {
+                    NoteCall(b, b.model.symbols[s].function);
+                }
+            return;
+        }
+        TypeCall(b, e, kids);
+        return;
+    case HlslExprKind::MethodCall: {
+        if (AnyError(kids)) return;
+        std::vector<HlslType> args(kids.begin() + 1, kids.end());
+        std::string error;
+        if (!TypeMethodCall(kids[0], e.text, args, e.type, error)) {
+            b.Error(HlslErrorKind::NoMember, e.pos, {e.text, HlslTypeName(kids[0])});
+            e.type = ErrorType();
+        } else if (!error.empty()) {
+            b.Error(HlslErrorKind::NoOverload, e.pos,
+                    {HlslTypeName(kids[0]) + "." + e.text, ArgumentList(args)});
+            e.type = ErrorType();
+        } else {
+            e.intrinsic = e.text;
+        }
+        return;
+    }
+    case HlslExprKind::Member:
+        TypeMember(b, e, kids[0]);
+        return;
+    case HlslExprKind::Index:
+        TypeIndex(b, e, kids[0], kids[1]);
+        return;
+    }
+}
+
+// ---- queries ----------------------------------------------------------------
+
+bool HlslModel::HasErrors() const {
+    return std::any_of(errors.begin(), errors.end(),
+                       [](const HlslError &e) { return !e.isWarning; });
+}
+
+int FindGlobal(const HlslModel &model, std::string_view name) {
+    if (model.scopes.empty()) return -1;
+    for (int s : model.scopes[0].symbols)
+        if (model.symbols[s].name == name) return s;
+    return -1;
+}
+
+std::string HlslSignature(const HlslModel &model, const HlslFunction &f) {
+    std::string s = f.name + "(";
+    for (size_t i = 0; i < f.params.size(); ++i)
+        s += (i ? ", " : "") + HlslTypeName(model.symbols[f.params[i]].type);
+    return s + ")";
+}
+
+HlslReach ReachOf(const HlslModel &model, std::string_view entry) {
+    HlslReach reach;
+    std::vector<char> seenFunction(model.functions.size(), 0);
+    std::vector<char> seenSymbol(model.symbols.size(), 0);
+    std::vector<int> pending;
+    for (size_t i = 0; i < model.functions.size(); ++i)
+        if (model.functions[i].name == entry && model.functions[i].body >= 0) {
+            reach.found     = true;
+            seenFunction[i] = 1;
+            pending.push_back(static_cast<int>(i));
+        }
+    std::vector<int> symbols;
+    auto addCalls = [&](const std::vector<int> &calls) {
+        for (int c : calls)
+            if (!seenFunction[c]) {
+                seenFunction[c] = 1;
+                pending.push_back(c);
+            }
+    };
+    auto addUses = [&](const std::vector<int> &uses) {
+        for (int u : uses)
+            if (!seenSymbol[u]) {
+                seenSymbol[u] = 1;
+                symbols.push_back(u);
+                // What the global's initializer reads and calls is reached too.
+                addCalls(model.symbols[u].calls);
+            }
+    };
+    for (size_t next = 0; next < pending.size() || next < symbols.size();) {
+        // Functions and symbols both grow; walk both lists to their ends.
+        if (next < pending.size()) {
+            const HlslFunction &f = model.functions[pending[next]];
+            reach.functions.push_back(pending[next]);
+            addUses(f.uses);
+            addCalls(f.calls);
+        }
+        if (next < symbols.size()) addUses(model.symbols[symbols[next]].uses);
+        ++next;
+    }
+    for (int s : symbols) {
+        const HlslSymbol &symbol = model.symbols[s];
+        if (IsTextureObject(symbol.type)) {
+            reach.textures.push_back(s);
+        } else if (IsSamplerObject(symbol.type)) {
+            reach.samplers.push_back(s);
+        } else if (symbol.buffer >= 0) {
+            if (std::find(reach.buffers.begin(), reach.buffers.end(), symbol.buffer) ==
+                reach.buffers.end())
+                reach.buffers.push_back(symbol.buffer);
+        } else {
+            reach.globals.push_back(s);
+        }
+    }
+    for (std::vector<int> *list :
+         {&reach.globals, &reach.buffers, &reach.textures, &reach.samplers})
+        std::sort(list->begin(), list->end());
+    return reach;
+}
