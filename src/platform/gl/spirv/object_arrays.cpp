@@ -29,7 +29,9 @@ bool ReadsUnsetObject(const std::vector<uint32_t> &spirv) {
     for (size_t at = 5; at < spirv.size();) {
         const uint32_t count = spirv[at] >> 16, opcode = spirv[at] & 0xFFFF;
         if (count == 0 || at + count > spirv.size()) return false;
-        const uint32_t *o = &spirv[at + 1];
+        // The operands; one past the end for a last instruction that has
+        // none, and then never read.
+        const uint32_t *o = spirv.data() + at + 1;
         if ((opcode == spv::OpTypeSampler || opcode == spv::OpTypeImage ||
              opcode == spv::OpTypeSampledImage) &&
             count >= 2)
