@@ -5,6 +5,7 @@
 // own, under the sanitizers: a fault of ours aborts it, and a fault in one
 // input cannot hide the next. Its inputs are ones glslang itself survives.
 #include "platform/gl/compiler/stages.h"
+#include "../support/scene_stages.h"
 
 #include <cstdio>
 #include <fstream>
@@ -23,13 +24,7 @@ int main(int argc, char **argv) {
     std::stringstream bytes;
     bytes << in.rdbuf();
     const std::string original = bytes.str();
-    const struct {
-        const char *entry, *profile;
-        EShLanguage language;
-    } kStages[] = {{"vs_main", "vs_4_0", EShLangVertex},
-                   {"gs_main", "gs_4_0", EShLangGeometry},
-                   {"ps_main", "ps_4_0", EShLangFragment}};
-    for (const auto &stage : kStages) {
+    for (const auto &stage : kSceneStages) {
         Diagnostics diagnostics;
         std::string text;
         const bool ok = CheckHlslText(original, argv[1], stage.entry, stage.profile, stage.language,

@@ -3,6 +3,7 @@
 // refused, never read past its end. Under the asan preset (bounds-checked
 // containers) a read past the last token aborts the test.
 #include "platform/gl/compiler/stages.h"
+#include "../support/scene_stages.h"
 #include "platform/gl/hlsl/lexer.h"
 
 #include <gtest/gtest.h>
@@ -21,14 +22,8 @@ std::string ReadExample() {
 
 // Runs the text passes for the three stages; returns how many refused.
 int Refusals(const std::string &source) {
-    const struct {
-        const char *entry, *profile;
-        EShLanguage language;
-    } kStages[] = {{"vs_main", "vs_4_0", EShLangVertex},
-                   {"gs_main", "gs_4_0", EShLangGeometry},
-                   {"ps_main", "ps_4_0", EShLangFragment}};
     int refused = 0;
-    for (const auto &stage : kStages) {
+    for (const auto &stage : kSceneStages) {
         Diagnostics diagnostics;
         std::string text;
         const bool ok = CheckHlslText(source, "main.fx", stage.entry, stage.profile, stage.language,

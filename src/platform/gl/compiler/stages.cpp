@@ -420,8 +420,9 @@ bool IsTextStage(const Stage &stage) {
 
 // glslang's tables are built once per process: the compile server's, or
 // this one's where no server can be started.
-bool InitialiseGlslang() {
+bool InitialiseGlslang(const char *fileName, Diagnostics &diagnostics) {
     static const bool initialised = glslang::InitializeProcess();
+    if (!initialised) diagnostics.Error(fileName, 0, 0, "the HLSL compiler failed to initialise");
     return initialised;
 }
 
@@ -460,10 +461,7 @@ bool RunStages(Compile &c, bool textOnly) {
 bool CompileHlsl(const std::string &original, const char *fileName, const char *entryPoint,
                  const char *profile, EShLanguage language, std::vector<unsigned> &spirv,
                  uint32_t &packedRegisters, Diagnostics &diagnostics, IncludedFiles &included) {
-    if (!InitialiseGlslang()) {
-        diagnostics.Error(fileName, 0, 0, "the HLSL compiler failed to initialise");
-        return false;
-    }
+    if (!InitialiseGlslang(fileName, diagnostics)) return false;
     Compile c(original, fileName, entryPoint, profile, language, diagnostics);
     const bool ok = RunStages(c, false);
     included      = std::move(c.included);
@@ -476,10 +474,7 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
 bool CheckHlslText(const std::string &original, const char *fileName, const char *entryPoint,
                    const char *profile, EShLanguage language, Diagnostics &diagnostics,
                    std::string &text) {
-    if (!InitialiseGlslang()) {
-        diagnostics.Error(fileName, 0, 0, "the HLSL compiler failed to initialise");
-        return false;
-    }
+    if (!InitialiseGlslang(fileName, diagnostics)) return false;
     Compile c(original, fileName, entryPoint, profile, language, diagnostics);
     const bool ok = RunStages(c, true);
     text          = std::move(c.source);
