@@ -86,6 +86,17 @@ const Form kForms[] = {
     {"ps_4_0", "typedef float4 String;\n" PS("return 0;"), "unexpected token 'String'"},
     {"ps_4_0", "struct S { float a; string b; };\n" PS("return 0;"),
      "a structure member cannot be a string"},
+    // Numbers and objects in one static variable, through a base structure,
+    // a typedef, an array or a local; apart they are fine.
+    {"ps_4_0",
+     "struct A { SamplerState s; };\nstruct B : A { float4 v; };\nstatic B b;\n" PS("return 0;"),
+     "'b': a static variable cannot hold both numeric and object components"},
+    {"ps_4_0", "typedef struct { Texture2D t; float f; } T;\n" PS("static T l[2]; return 0;"),
+     "'l': a static variable cannot hold both numeric and object components"},
+    {"ps_4_0",
+     "struct O { Texture2D t; };\nstruct N { float f; };\nstatic O o; static N n;\n" PS(
+         "return n.f;"),
+     nullptr},
     // Any escape in a string, which only effects read.
     {"ps_4_0", "string s = \"\\sA\\e[41m\\x2A1\\\"\\\\\";\n" PS("return 0;"), nullptr},
     // precise: a modifier before a type, a name anywhere else.

@@ -66,6 +66,7 @@ struct Compile {
     std::string source;     // the preprocessed text, as the text passes leave it
     IncludedFiles included; // the text of every file it includes
     LexedHlsl lexed;        // source's tokens, kept in step by every text pass
+    HlslModel model;        // the typed program, as the text stood before its rewrites
     std::string runTime;    // source with its literals read at run time
     // glslang keeps the addresses of the text it parses and of its length.
     const char *parsedText = nullptr;
@@ -108,7 +109,8 @@ bool Namespaces(Compile &c) {
 // Minimum precision, unsigned, the spellings of string, precise: every
 // later pass reads the types glslang takes.
 bool TypeForms(Compile &c) {
-    return RewriteTypeForms(c.source, c.lexed, c.diagnostics);
+    c.model = BuildModel(c.source, c.lexed);
+    return RewriteTypeForms(c.source, c.lexed, c.model, c.diagnostics);
 }
 
 // Judged before the effect syntax is blanked; its refusals stop the compile

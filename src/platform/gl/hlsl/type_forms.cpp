@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <map>
+#include <set>
 #include <string_view>
 #include <vector>
 
@@ -120,99 +121,50 @@ bool DeclaresHalfConstant(const std::string &text, const Tokens &tokens, size_t 
 }
 
 // What a value of a type holds: numbers, objects (textures, samplers,
-// buffers), or both through a structure's members.
+// buffers), or both through a structure's members, its base's included.
 struct Holds {
     bool numeric = false, object = false;
-    size_t string = 0; // the token of a string member, 0 if none
 };
 
-Holds HoldsOf(std::string_view type, const std::map<std::string, Holds, std::less<>> &structs) {
-    const auto found = structs.find(type);
-    if (found != structs.end()) return found->second;
-    const std::string lower = Lower(type);
-    for (const char *prefix :
-         {"sampler", "texture", "buffer", "structuredbuffer", "byteaddressbuffer", "rwtexture",
-          "rwbuffer", "rwstructured", "rwbyteaddress", "appendstructured", "consumestructured"})
-        if (lower.compare(0, std::string_view(prefix).size(), prefix) == 0) return {false, true};
-    for (const char *scalar : kScalars)
-        if (ShapeOf(type, scalar) != "-") return {true, false};
-    return {type == "vector" || type == "matrix" || !ThirtyTwoBit(type).empty(), false};
-}
-
-// The members of the structure body whose '{' is tokens[open], together.
-Holds MembersHold(const std::string &text, const Tokens &tokens, size_t open,
-                  const std::map<std::string, Holds, std::less<>> &structs) {
+Holds HoldsOf(const HlslType &type) {
+    if (type.IsNumeric()) return {true, false};
+    if (type.kind == HlslClass::Object) return {false, true};
     Holds holds;
-    const size_t close = ClosingBracket(text, tokens, open);
-    bool start         = true; // at a member's first token
-    for (size_t k = open + 1; k < close; ++k) {
-        if (start && tokens[k].kind == TokenKind::Identifier) {
-            static const char *const kModifiers[] = {"row_major",       "column_major",  "linear",
-                                                     "nointerpolation", "noperspective", "centroid",
-                                                     "sample",          "precise",       "const"};
-            if (std::any_of(std::begin(kModifiers), std::end(kModifiers),
-                            [&](const char *m) { return Is(text, tokens[k], m); }))
-                continue;
-            const Holds member = HoldsOf(Spelling(text, tokens[k]), structs);
+    if (type.kind != HlslClass::Struct || !type.structure) return holds;
+    for (const HlslStruct *s = type.structure.get(); s; s = s->base.get())
+        for (const HlslField &field : s->fields) {
+            const Holds member = HoldsOf(field.type);
             holds.numeric      = holds.numeric || member.numeric;
             holds.object       = holds.object || member.object;
-            if (!holds.string && Lower(Spelling(text, tokens[k])) == "string") holds.string = k;
         }
-        if (MarkOf(text, tokens[k]) == '{' || MarkOf(text, tokens[k]) == '(')
-            k = ClosingBracket(text, tokens, k);
-        start = MarkOf(text, tokens[k]) == ';';
-    }
     return holds;
 }
 
 // A static variable cannot hold both numbers and objects
 // (invalid.shader_test: "static struct apple a;" whose members are a
-// sampler and a float4 is refused); nor can a structure hold a string.
-bool CheckStructures(const std::string &text, const LexedHlsl &lexed, Diagnostics &diagnostics) {
-    const Tokens &tokens = lexed.tokens;
-    std::map<std::string, Holds, std::less<>> structs;
-    bool ok = true;
-    for (size_t i = 0; i + 1 < tokens.size(); ++i) {
-        const size_t body = IsMarkAt(text, tokens, i + 1, '{') ? i + 1 : i + 2;
-        if (Is(text, tokens[i], "struct") && IsMarkAt(text, tokens, body, '{')) {
-            const Holds members = MembersHold(text, tokens, body, structs);
-            if (body == i + 2 && IsWord(tokens, i + 1))
-                structs[std::string(Spelling(text, tokens[i + 1]))] = members;
-            // strings.shader_test: a structure cannot hold a string.
-            if (members.string) {
-                const Token &t = tokens[members.string];
-                diagnostics.Error(lexed.files[t.file], t.line, t.column,
-                                  "a structure member cannot be a string");
-                ok = false;
-            }
-        }
-        if (!Is(text, tokens[i], "static")) continue;
-        size_t type = i + 1;
-        while (IsWord(tokens, type) &&
-               (Is(text, tokens[type], "const") || Is(text, tokens[type], "uniform")))
-            ++type;
-        Holds holds;
-        size_t name = type + 1;
-        if (IsWord(tokens, type) && Is(text, tokens[type], "struct")) {
-            if (IsMarkAt(text, tokens, type + 1, '{')) {
-                holds = MembersHold(text, tokens, type + 1, structs);
-                name  = ClosingBracket(text, tokens, type + 1) + 1;
-            } else {
-                ++type;
-                name = type + 1;
-            }
-        }
-        if (!IsWord(tokens, name) || IsMarkAt(text, tokens, name + 1, '(')) continue;
-        if (!holds.numeric && !holds.object && IsWord(tokens, type))
-            holds = HoldsOf(Spelling(text, tokens[type]), structs);
-        if (holds.numeric && holds.object) {
-            const Token &t = tokens[name];
-            diagnostics.Error(lexed.files[t.file], t.line, t.column,
-                              "'" + std::string(Spelling(text, t)) +
-                                  "': a static variable cannot hold both numeric and object "
-                                  "components");
-            ok = false;
-        }
+// sampler and a float4 is refused); nor can a structure hold a string
+// (strings.shader_test).
+bool CheckStructures(const HlslModel &model, Diagnostics &diagnostics) {
+    bool ok     = true;
+    auto refuse = [&](const HlslPos &at, const std::string &why) {
+        diagnostics.Error(model.files[at.file], at.line, at.column, why);
+        ok = false;
+    };
+    std::set<const HlslStruct *> checked; // named or not, declared once
+    for (const HlslSymbol &symbol : model.symbols) {
+        const HlslStruct *structure = symbol.type.structure.get();
+        if (structure && checked.insert(structure).second)
+            for (const HlslField &field : structure->fields)
+                if (field.type.kind == HlslClass::String) {
+                    refuse(symbol.pos, "a structure member cannot be a string");
+                    break;
+                }
+        if (symbol.kind != HlslSymbolKind::Variable || !(symbol.storage & kStatic)) continue;
+        const Holds holds = HoldsOf(symbol.type);
+        if (holds.numeric && holds.object)
+            refuse(symbol.pos, "'" + symbol.name +
+                                   "': a static variable cannot hold both numeric and object "
+                                   "components");
     }
     return ok;
 }
@@ -342,8 +294,9 @@ void RewriteMinimumPrecision(std::string &text, LexedHlsl &lexed) {
     if (!edits.empty()) edits.Apply(text, lexed);
 }
 
-bool RewriteTypeForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics) {
-    if (!CheckStructures(text, lexed, diagnostics)) return false;
+bool RewriteTypeForms(std::string &text, LexedHlsl &lexed, const HlslModel &model,
+                      Diagnostics &diagnostics) {
+    if (!CheckStructures(model, diagnostics)) return false;
     const Tokens &tokens = lexed.tokens;
     const auto typedefs  = Typedefs(text, tokens);
     Edits edits;

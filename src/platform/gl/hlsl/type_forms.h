@@ -5,6 +5,7 @@
 
 #include "platform/gl/common/diagnostics.h"
 #include "platform/gl/hlsl/lexer.h"
+#include "platform/gl/hlsl/model/model.h"
 
 #include <string>
 
@@ -26,9 +27,11 @@
 // global constant of type half (half.shader_test: Windows wants the
 // backwards-compatibility flag for it), a structure with a string member and
 // a static variable of both numbers and objects (invalid.shader_test).
-// Every line stays where it was; lexed is lexed again when the text changes.
+// The checks read model, built from text as it stands. Every line stays
+// where it was; lexed is lexed again when the text changes.
 // Returns false after a refusal.
-bool RewriteTypeForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics);
+bool RewriteTypeForms(std::string &text, LexedHlsl &lexed, const HlslModel &model,
+                      Diagnostics &diagnostics);
 
 // Rewrites the minimum-precision types (min16float, min10float, min16int,
 // min12int, min16uint, their vectors and matrices) as the 32-bit types they

@@ -158,7 +158,10 @@ bool BuiltinTypeFromName(std::string_view name, HlslType &out) {
         out = VoidType();
         return true;
     }
-    if (name == "string") {
+    // string in any case: String, STRING (strings.shader_test).
+    if (name.size() == 6 && std::equal(name.begin(), name.end(), "string", [](char a, char b) {
+            return std::tolower(static_cast<unsigned char>(a)) == b;
+        })) {
         out      = HlslType();
         out.kind = HlslClass::String;
         return true;
