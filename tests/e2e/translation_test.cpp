@@ -301,6 +301,37 @@ float4 ps_main(Corner c) : SV_Target { return c.colour; }
                 {{-0.5, 0.0, {0, 255, 0}}, {0.0, 0.0, kBackground}, {0.5, 0.0, kBackground}});
 }
 
+// glslang's preprocessor defines VULKAN, GL_core_profile and a macro for
+// every extension it knows; the Windows compiler defines none of them, only
+// the standard __FILE__ and __LINE__. A file that branches on them draws what Windows
+// draws: green in each of a 2x2 grid of cells, one rule a cell.
+TEST_F(TranslationTest, OnlyTheWindowsCompilersMacrosAreDefined) {
+    const WindowId window = Start(std::string(kGridStages) + R"(
+float4 ps_main(V v) : SV_Target {
+    int2 cell = int2(v.uv * 0.5 + 1.0);
+    int rule = cell.x + 2 * cell.y;
+    bool ok = true;
+#ifdef VULKAN
+    if (rule == 0) ok = false;
+#endif
+#if defined(GL_core_profile) || defined(GL_SPIRV) || defined(GL_FRAGMENT_PRECISION_HIGH)
+    if (rule == 1) ok = false;
+#endif
+#if defined(GL_ARB_gpu_shader5) || defined(GL_GOOGLE_include_directive) || defined(GL_EXT_control_flow_attributes)
+    if (rule == 2) ok = false;
+#endif
+#if __LINE__ != 28
+    if (rule == 3) ok = false;
+#endif
+    return ok ? float4(0.0, 1.0, 0.0, 1.0) : float4(1.0, 0.0, 0.0, 1.0);
+}
+)");
+    std::vector<Spot> spots;
+    for (int i = 0; i < 4; ++i)
+        spots.push_back({(i % 2) - 0.5, (i / 2) - 0.5, {0, 255, 0}});
+    ExpectSpots(window, spots);
+}
+
 // Texture slots that hold nothing read as zeros, whatever the resource kind
 // and read: a 3x3 grid of cells, each green where its reads all give 0 and
 // red otherwise. GL's incomplete textures would give an alpha of 1, a 1x1

@@ -86,6 +86,13 @@ const Form kForms[] = {
     {"ps_4_0", "typedef float4 String;\n" PS("return 0;"), "unexpected token 'String'"},
     {"ps_4_0", "struct S { float a; string b; };\n" PS("return 0;"),
      "a structure member cannot be a string"},
+    // glslang's own macros are undefined, the standard ones stay.
+    {"ps_4_0",
+     "#if defined(VULKAN) || defined(GL_SPIRV) || defined(GL_core_profile) || "
+     "defined(GL_ARB_gpu_shader5) || defined(E_GL_EXT_shader_atomic_int64)\n"
+     "#error a glslang macro\n#endif\n#if __LINE__ != 4\n#error a line moved\n#endif\n" PS(
+         "return __LINE__;"),
+     nullptr},
     // Numbers and objects in one static variable, through a base structure,
     // a typedef, an array or a local; apart they are fine.
     {"ps_4_0",

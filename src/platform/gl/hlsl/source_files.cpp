@@ -1,5 +1,7 @@
 // Reading HLSL source files and resolving their includes (source_files.h).
 #include "platform/gl/hlsl/source_files.h"
+
+#include "platform/gl/hlsl/glslang_macros.h"
 #include "platform/gl/hlsl/glslang_messages.h"
 #include "platform/gl/hlsl/lexer.h"
 
@@ -181,6 +183,16 @@ bool PreprocessHlsl(const std::string &source, const char *fileName, EShLanguage
     shader.setEnvInput(glslang::EShSourceHlsl, language, glslang::EShClientVulkan, 100);
     shader.setEnvClient(glslang::EShClientVulkan, glslang::EShTargetVulkan_1_0);
     shader.setEnvTarget(glslang::EShTargetSpv, glslang::EShTargetSpv_1_0);
+    // The Windows compiler defines no macro but __FILE__ and __LINE__: a file
+    // that branches on VULKAN or GL_core_profile must take the branch it
+    // takes on Windows.
+    static const std::string undefines = [] {
+        std::string text;
+        for (const char *name : kGlslangMacros)
+            text += std::string("#undef ") + name + "\n";
+        return text;
+    }();
+    shader.setPreamble(undefines.c_str());
     FileIncluder includer(included);
     if (shader.preprocess(GetDefaultResources(), 100, ENoProfile, false, false, messages, &output,
                           includer))
