@@ -37,9 +37,11 @@ int main(int argc, char **argv) {
             IncludedFiles included;
             compiled = CompileHlsl(original, argv[1], stage.entry, stage.profile, stage.language,
                                    spirv, packed, more, included);
+            diagnostics.items.insert(diagnostics.items.end(), more.items.begin(), more.items.end());
         }
         std::printf("%s: text %s, %zu diagnostics; %s\n", stage.entry, ok ? "passes" : "refused",
                     diagnostics.items.size(), compiled ? "compiles" : "does not compile");
+        std::fputs(FormatDiagnostics(diagnostics).c_str(), stdout);
     }
     return 0;
 }

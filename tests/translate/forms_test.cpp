@@ -93,6 +93,15 @@ const Form kForms[] = {
      "#error a glslang macro\n#endif\n#if __LINE__ != 4\n#error a line moved\n#endif\n" PS(
          "return __LINE__;"),
      nullptr},
+    // const on a return type means nothing; a const parameter is not written.
+    {"ps_4_0",
+     "const float3x3 inv(const float3x3 m);\nstatic const float3x3 g = inv((float3x3)2);\n"
+     "const float3x3 inv(const float3x3 m) { return m; }\n"
+     "static const float f(const in float x) { return x; }\n" PS(
+         "const float3x3 k = inv(g); const float y = f(k[0].x); return y;"),
+     nullptr},
+    {"ps_4_0", "float f(const float x) { x = 2; return x; }\n" PS("return f(1);"),
+     "can't modify a const"},
     // Numbers and objects in one static variable, through a base structure,
     // a typedef, an array or a local; apart they are fine.
     {"ps_4_0",

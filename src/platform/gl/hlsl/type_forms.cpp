@@ -169,6 +169,25 @@ bool CheckStructures(const HlslModel &model, Diagnostics &diagnostics) {
     return ok;
 }
 
+// A const return type means nothing to Windows: what a call gives is a
+// value, not an object. glslang takes such a call for a constant and
+// refuses it as a const variable's initializer ("const float3x3 k =
+// inverse(m);"), so the const goes, from every declaration of the function.
+void BlankConstReturns(const std::string &text, const LexedHlsl &lexed, const HlslModel &model,
+                       Edits &edits) {
+    const Tokens code = CodeTokens(lexed.tokens);
+    for (const HlslFunction &function : model.functions)
+        for (const HlslPos &name : function.names)
+            for (size_t k = name.token; k-- > 0;) {
+                const Token &t = code[k];
+                if (t.kind != TokenKind::Identifier && t.kind != TokenKind::Number &&
+                    !IsMark(text, t, '<') && !IsMark(text, t, '>') && !IsMark(text, t, ','))
+                    break;
+                if (Is(text, t, "const"))
+                    edits.push_back({t.offset, t.length, Padded("", t.length)});
+            }
+}
+
 // A typedef in a function may take a scalar, vector or matrix type's name
 // ("typedef float2 float;", type-names.shader_test), which glslang keeps
 // as the type's: the name becomes another to the end of the block.
@@ -300,6 +319,7 @@ bool RewriteTypeForms(std::string &text, LexedHlsl &lexed, const HlslModel &mode
     const Tokens &tokens = lexed.tokens;
     const auto typedefs  = Typedefs(text, tokens);
     Edits edits;
+    BlankConstReturns(text, lexed, model, edits);
     auto refuse = [&](size_t at, const std::string &message) {
         const Token &t = tokens[at];
         diagnostics.Error(lexed.files[t.file], t.line, t.column, message);

@@ -191,6 +191,7 @@ struct HlslFunction {
     int symbol = -1;                     // its Function symbol
     std::vector<int> uses;               // global symbols its body reads or writes
     std::vector<int> calls;              // user functions it calls
+    std::vector<HlslPos> names;          // its name in each declaration and the definition
 };
 
 struct HlslModel {

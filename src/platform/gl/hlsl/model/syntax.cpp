@@ -595,6 +595,7 @@ void ParseFunction(ModelBuilder &b, const HlslType &returnType, const Modifiers 
         g.semantic      = f.semantic.empty() ? g.semantic : f.semantic;
         if (!f.attributes.empty()) g.attributes = f.attributes;
     }
+    b.model.functions[index].names.push_back(f.pos);
     if (hasBody) {
         const int saved               = b.function;
         b.function                    = index;
