@@ -49,6 +49,13 @@ class TranslationTest : public ::testing::Test {
         double x, y;
         Rgb colour;
     };
+    // The first particle's square of kPackedFrame: at (s0, s1), green s2.
+    void ExpectFirstParticleSquare(const WindowId window) {
+        const Particle p = NextParticles()[0];
+        const int green  = static_cast<int>(std::lround(std::min(1.0f, p.s2) * 255));
+        ExpectSpots(window, {{p.s0 * 1.6 - 0.8, p.s1 * 1.6 - 0.8, {255, green, 0}}});
+    }
+
     void ExpectSpots(WindowId window, const std::vector<Spot> &spots) {
         ASSERT_NE(window, 0u);
         const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
@@ -108,8 +115,9 @@ float4 ps_main(PsIn input) : SV_Target { return input.colour; }
 // HLSL packs a float3 after a float into the same register, starts an array
 // on a new one and packs a float2 after a float; std140 would move Zero0 to
 // 16, X0 (after the array) to 272 and S1S2 to 280, and the square elsewhere.
-TEST_F(TranslationTest, ConstantBufferUsesHlslPacking) {
-    const WindowId window = Start(R"(
+// The particle's square, placed by members the buffer at b0 packs as HLSL
+// does; drawn at (s0, s1), green s2.
+const char *const kPackedFrame = R"(
 cbuffer Frame : register(b0) {
     float Time;        // 0
     float3 Zero0;      // 4
@@ -136,10 +144,21 @@ void gs_main(point float4 input[1] : CENTRE, inout TriangleStream<Corner> strip)
     }
 }
 float4 ps_main(Corner c) : SV_Target { return c.colour; }
-)");
-    const Particle p      = NextParticles()[0];
-    const int green       = static_cast<int>(std::lround(std::min(1.0f, p.s2) * 255));
-    ExpectSpots(window, {{p.s0 * 1.6 - 0.8, p.s1 * 1.6 - 0.8, {255, green, 0}}});
+)";
+
+TEST_F(TranslationTest, ConstantBufferUsesHlslPacking) {
+    ExpectFirstParticleSquare(Start(kPackedFrame));
+}
+
+// Buffers that share a register each reserve it, read or not; the one the
+// entry point reads is bound there. Here two unread buffers name b0 before
+// the frame's, and one of them is read by a function no stage calls.
+TEST_F(TranslationTest, TheBufferReadAtASharedRegisterIsBoundThere) {
+    ExpectFirstParticleSquare(Start(std::string(R"(
+cbuffer Before : register(b0) { float4 junk[20]; };
+cbuffer Lights : register(b0) { float4 light; };
+float4 Unused() { return junk[3] + light; }
+)") + kPackedFrame));
 }
 
 // packoffset places each member where the source says, whatever the order

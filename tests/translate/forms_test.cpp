@@ -102,6 +102,55 @@ const Form kForms[] = {
      nullptr},
     {"ps_4_0", "float f(const float x) { x = 2; return x; }\n" PS("return f(1);"),
      "can't modify a const"},
+    // Buffers that share a register: each reserves it once, read or not, and
+    // an entry point may read one of those at a register (the Windows
+    // record: register-reservations-numeric.shader_test).
+    {"ps_4_0",
+     "cbuffer A0 : register(b0) { float4 a0; };\ncbuffer A1 : register(b1) { float4 a1; "
+     "};\ncbuffer A2 : register(b2) { float4 a2; };\ncbuffer A3 : register(b0) { float4 a3; "
+     "};\ncbuffer A4 : register(b1) { float4 a4; };\ncbuffer A5 : register(b2) { float4 a5; "
+     "};\ncbuffer A6 : register(b0) { float4 a6; };\ncbuffer A7 : register(b1) { float4 a7; "
+     "};\ncbuffer A8 : register(b2) { float4 a8; };\ncbuffer A9 : register(b0) { float4 a9; "
+     "};\ncbuffer A10 : register(b1) { float4 a10; };\ncbuffer A11 : register(b2) { float4 a11; "
+     "};\ncbuffer A12 : register(b0) { float4 a12; };\ncbuffer A13 : register(b1) { float4 a13; "
+     "};\ncbuffer A14 : register(b2) { float4 a14; };\ncbuffer A15 : register(b0) { float4 a15; "
+     "};\ncbuffer A16 : register(b1) { float4 a16; };\ncbuffer A17 : register(b2) { float4 a17; "
+     "};\ncbuffer A18 : register(b0) { float4 a18; };\ncbuffer A19 : register(b1) { float4 a19; "
+     "};\ncbuffer A20 : register(b2) { float4 a20; };\ncbuffer A21 : register(b0) { float4 a21; "
+     "};\n" PS("return a4 + a8 + a3;"),
+     nullptr},
+    {"ps_4_0",
+     "cbuffer B1_0 : register(b1) { float4 b1_0; };\ncbuffer B1_1 : register(b1) { float4 b1_1; "
+     "};\ncbuffer B1_2 : register(b1) { float4 b1_2; };\ncbuffer B4_0 : register(b4) { float4 "
+     "b4_0; };\ncbuffer B4_1 : register(b4) { float4 b4_1; };\ncbuffer B4_2 : register(b4) { "
+     "float4 b4_2; };\ncbuffer B6_0 : register(b6) { float4 b6_0; };\ncbuffer B6_1 : register(b6) "
+     "{ float4 b6_1; };\ncbuffer B6_2 : register(b6) { float4 b6_2; };\ncbuffer B9_0 : "
+     "register(b9) { float4 b9_0; };\ncbuffer B9_1 : register(b9) { float4 b9_1; };\ncbuffer B9_2 "
+     ": register(b9) { float4 b9_2; };\n" PS("return b1_2 + b4_0 + b6_1 + b9_2;"),
+     nullptr},
+    {"ps_4_0",
+     "cbuffer P : register(b0) { float4 p; };\ncbuffer Q : register(b0) { float4 q; };\n" PS(
+         "return p + q;"),
+     "overlapping register semantics not yet implemented 'b0'"},
+    {"ps_4_0",
+     "float g;\ncbuffer U0 : register(b0) { float4 u0; };\ncbuffer U1 : register(b1) { float4 u1; "
+     "};\ncbuffer U2 : register(b2) { float4 u2; };\ncbuffer U3 : register(b3) { float4 u3; "
+     "};\ncbuffer U4 : register(b4) { float4 u4; };\ncbuffer U5 : register(b5) { float4 u5; "
+     "};\ncbuffer U6 : register(b6) { float4 u6; };\ncbuffer U7 : register(b7) { float4 u7; "
+     "};\ncbuffer U8 : register(b8) { float4 u8; };\ncbuffer U9 : register(b9) { float4 u9; "
+     "};\ncbuffer U10 : register(b10) { float4 u10; };\ncbuffer U11 : register(b11) { float4 u11; "
+     "};\ncbuffer U12 : register(b12) { float4 u12; };\n"
+     "cbuffer U13 : register(b13) { float4 u13; };\n" PS("return g + u0;"),
+     "constant buffers"},
+    // Textures and samplers alike; a profile before the register is no register.
+    {"ps_4_0",
+     "Texture2D a : register(t0); Texture2D b : register(t0); SamplerState s : register(ps, "
+     "s0);\nSamplerState z : register(ps_4_0, s1);\n" PS("return b.Sample(s, 0) + a.Load(0);"),
+     "overlapping register semantics not yet implemented 't0'"},
+    {"ps_4_0",
+     "Texture2D a : register(t0); Texture2D b : register(t0); SamplerState s : register(ps, "
+     "s0);\nTexture2D c : register(ps, t1);\n" PS("return b.Sample(s, 0) + c.Load(0);"),
+     nullptr},
     // Numbers and objects in one static variable, through a base structure,
     // a typedef, an array or a local; apart they are fine.
     {"ps_4_0",

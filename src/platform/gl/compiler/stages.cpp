@@ -139,7 +139,8 @@ bool BufferStatics(Compile &c) {
 }
 
 bool RegisterReservations(Compile &c) {
-    return RewriteRegisterReservations(c.source, c.lexed, c.fileName, c.diagnostics);
+    return CheckSharedRegisters(c.model, c.entryPoint, c.diagnostics) &&
+           RewriteRegisterReservations(c.source, c.lexed, c.fileName, c.diagnostics);
 }
 
 bool EntryDefinitions(Compile &c) {

@@ -257,12 +257,15 @@ class ProfileChecker : public glslang::TIntermTraverser {
 
     // $Params, the buffer Windows makes of the entry point's uniform
     // parameters, takes a slot of its own beside $Globals, where glslang
-    // puts both in one; and every cbuffer declared takes one, read or not
+    // puts both in one; every cbuffer declared takes one, read or not, and
+    // the cbuffers that name one register take it once
     // (register-reservations-numeric.shader_test).
     void CountBuffers(TIntermAggregate *linkerObjects, TIntermAggregate *userEntry,
                       const glslang::TSourceLoc &entryLoc) {
         const size_t visited = buffers_.size(); // those ConstantBuffer has counted
-        size_t globals = 0, params = 0;
+        size_t globals = 0, params = 0, unplaced = 0;
+        std::set<unsigned> registers;
+        std::set<long long> placeless;
         for (TIntermNode *object : linkerObjects->getSequence()) {
             TIntermSymbol *symbol = object->getAsSymbolNode();
             if (!symbol || symbol->getType().getBasicType() != glslang::EbtBlock ||
@@ -270,7 +273,11 @@ class ProfileChecker : public glslang::TIntermTraverser {
                 continue;
             if (symbol->getType().getTypeName() == "$Global")
                 globals = symbol->getType().getStruct()->size();
-            buffers_.insert(symbol->getId());
+            const glslang::TQualifier &q = symbol->getType().getQualifier();
+            if (q.hasBinding())
+                registers.insert(q.layoutBinding);
+            else if (placeless.insert(symbol->getId()).second)
+                ++unplaced;
         }
         TIntermAggregate *parameters = userEntry && !userEntry->getSequence().empty()
                                            ? userEntry->getSequence()[0]->getAsAggregate()
@@ -280,7 +287,8 @@ class ProfileChecker : public glslang::TIntermTraverser {
                 if (TIntermSymbol *symbol = parameter->getAsSymbolNode())
                     params += symbol->getType().getQualifier().storage == glslang::EvqUniform &&
                               !symbol->getType().containsOpaque();
-        const size_t used = buffers_.size() + (params > 0 && globals > params ? 1 : 0);
+        const size_t used =
+            registers.size() + unplaced + (params > 0 && globals > params ? 1 : 0);
         if (used > kConstantBufferSlots && visited <= kConstantBufferSlots)
             Refuse(entryLoc, "the stage uses more than the " +
                                  std::to_string(kConstantBufferSlots) +

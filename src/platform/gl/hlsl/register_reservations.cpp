@@ -1,6 +1,8 @@
 #include "platform/gl/hlsl/register_reservations.h"
 
 #include <algorithm>
+#include <cctype>
+#include <map>
 #include <cmath>
 #include <cstdlib>
 #include <string_view>
@@ -237,5 +239,45 @@ bool RewriteRegisterReservations(std::string &text, LexedHlsl &lexed, const char
     if (!edits.empty()) {
         edits.Apply(text, lexed);
     }
+    return ok;
+}
+
+namespace {
+
+// The register a register(...) names, lower case, without a profile before
+// it ("ps_4_0, t3") or a space after it ("b0, space1").
+std::string RegisterOf(const std::string &written) {
+    std::string reg;
+    size_t from = 0;
+    while (from <= written.size()) {
+        const size_t comma = std::min(written.find(',', from), written.size());
+        std::string part;
+        for (size_t k = from; k < comma; ++k)
+            if (written[k] != ' ' && written[k] != '\t')
+                part += static_cast<char>(std::tolower(static_cast<unsigned char>(written[k])));
+        if (!part.empty() && part.compare(0, 5, "space") != 0) reg = part;
+        from = comma + 1;
+    }
+    return reg;
+}
+
+} // namespace
+
+bool CheckSharedRegisters(const HlslModel &model, const std::string &entryPoint,
+                          Diagnostics &diagnostics) {
+    const HlslReach reach = ReachOf(model, entryPoint);
+    // The register each read object names, and the first that named it.
+    std::map<std::string, int> taken;
+    bool ok = true;
+    for (const std::vector<int> *read : {&reach.buffers, &reach.textures, &reach.samplers})
+        for (int index : *read) {
+            const HlslSymbol &symbol = model.symbols[index];
+            const std::string reg    = RegisterOf(symbol.registerName);
+            if (reg.size() < 2) continue;
+            if (taken.emplace(reg, index).second) continue;
+            diagnostics.Error(model.files[symbol.pos.file], symbol.pos.line, symbol.pos.column,
+                              "overlapping register semantics not yet implemented '" + reg + "'");
+            ok = false;
+        }
     return ok;
 }

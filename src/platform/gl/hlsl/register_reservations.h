@@ -8,6 +8,7 @@
 
 #include "platform/gl/common/diagnostics.h"
 #include "platform/gl/hlsl/lexer.h"
+#include "platform/gl/hlsl/model/model.h"
 
 #include <string>
 
@@ -21,3 +22,11 @@
 // changes.
 bool RewriteRegisterReservations(std::string &text, LexedHlsl &lexed, const char *fileName,
                                  Diagnostics &diagnostics);
+
+// Objects that name one register (cbuffers at bN, textures at tN, samplers
+// at sN): each reserves it, read or not, and an entry point may read one of
+// those at a register (register-reservations-numeric.shader_test); reading
+// two is the Windows compiler's X4500. Returns false, with the errors in
+// diagnostics, where the entry point reads two.
+bool CheckSharedRegisters(const HlslModel &model, const std::string &entryPoint,
+                          Diagnostics &diagnostics);
