@@ -151,6 +151,17 @@ const Form kForms[] = {
      "Texture2D a : register(t0); Texture2D b : register(t0); SamplerState s : register(ps, "
      "s0);\nTexture2D c : register(ps, t1);\n" PS("return b.Sample(s, 0) + c.Load(0);"),
      nullptr},
+    // A struct returned as another of the same component types; not of others.
+    {"vs_4_0",
+     "struct I { float4 pos : POSITION; float2 uv : TEXCOORD0; };\n"
+     "struct O { float4 pos : SV_Position; float2 uv : TEXCOORD0; };\n"
+     "struct P { float2 a[3]; };\nP Pairs(O o) { return o; }\n"
+     "O main(I input) { O o = input; if (Pairs(o).a[1].x > 0) return input; return o; }",
+     nullptr},
+    {"vs_4_0",
+     "struct A { float a; };\nstruct B { int b; };\nB f(A x) { return x; }\n"
+     "float4 main() : SV_Position { A a = {1}; return f(a).b; }",
+     "return"},
     // Numbers and objects in one static variable, through a base structure,
     // a typedef, an array or a local; apart they are fine.
     {"ps_4_0",

@@ -998,53 +998,6 @@ void Remember(const Source &s, Scope &scope, const std::string &name, const Type
     scope.constants[name] = c;
 }
 
-// The declarators from i (the first name) on, of variables of type base;
-// returns where the walk goes on.
-size_t Declarators(const Source &s, Scope &scope, size_t i, const Type &base,
-                   const Modifiers &modifiers, bool inFunction, Edits &edits) {
-    for (;;) {
-        const std::string name = s.Spelling(i);
-        Type t                 = base;
-        std::vector<long> dims;
-        size_t implicit = kNone;
-        size_t j        = ParseDims(s, scope, i + 1, dims, &implicit, &edits);
-        const bool ok   = j != kNone && base.kind != Type::Unknown;
-        if (j == kNone) j = i + 1;
-        t.dims.insert(t.dims.begin(), dims.begin(), dims.end());
-        // Semantics, registers and annotations up to the initialiser.
-        while (j < s.size() && !s.Is(j, '=') && !s.Is(j, ',') && !s.Is(j, ';') && !s.Is(j, ')') &&
-               !s.Is(j, '{'))
-            j = s.Is(j, '<') ? s.TemplateEnd(j) + 1 : s.Opens(j) ? s.Closing(j) + 1 : j + 1;
-        if (s.Is(j, '=')) {
-            const size_t a = j + 1;
-            j              = s.Find(a, s.size(), ",;)}");
-            const bool local =
-                inFunction && !modifiers.isStatic && !modifiers.isConst && s.Is(j, ';');
-            if (ok && a < j) Initialise(s, scope, t, implicit, a, j, local ? name : "", edits);
-            if (ok && modifiers.isConst) Remember(s, scope, name, t, a, j);
-        } else if (ok && modifiers.isStatic && !modifiers.isConst && implicit == kNone &&
-                   j < s.size()) {
-            // Windows zeroes a static variable without an initialiser;
-            // glslang zeroes a constant itself. A large array is left as it
-            // is rather than given an initialiser of thousands of values.
-            const long n = Components(t);
-            std::vector<Component> zeros(static_cast<size_t>(n > 0 && n <= 256 ? n : 0));
-            for (Component &z : zeros) {
-                z.text = z.whole = "0";
-                z.first          = true;
-                NumericName("int", z.type);
-            }
-            std::string out = " = ";
-            size_t pos      = 0;
-            if (!zeros.empty() && Emit(t, zeros, pos, out))
-                edits.push_back({s.tokens[j].offset, 0, out});
-        }
-        scope.variables[name] = ok ? t : Type();
-        if (!s.Is(j, ',') || !s.IsWord(j + 1) || s.IsWord(j + 2)) return s.Is(j, ';') ? j + 1 : j;
-        i = j + 1;
-    }
-}
-
 // Conversions between types of other shapes, as the Windows compiler makes
 // them (cast-componentwise-compatible.shader_test,
 // cast-componentwise-equal.shader_test): a cast reads the source's
@@ -1195,6 +1148,61 @@ bool Convert(const Source &s, const Type &source, const Type &target, size_t fro
     return true;
 }
 
+// The declarators from i (the first name) on, of variables of type base;
+// returns where the walk goes on.
+size_t Declarators(const Source &s, Scope &scope, size_t i, const Type &base,
+                   const Modifiers &modifiers, bool inFunction, Conversions &c, Edits &edits) {
+    for (;;) {
+        const std::string name = s.Spelling(i);
+        Type t                 = base;
+        std::vector<long> dims;
+        size_t implicit = kNone;
+        size_t j        = ParseDims(s, scope, i + 1, dims, &implicit, &edits);
+        const bool ok   = j != kNone && base.kind != Type::Unknown;
+        if (j == kNone) j = i + 1;
+        t.dims.insert(t.dims.begin(), dims.begin(), dims.end());
+        // Semantics, registers and annotations up to the initialiser.
+        while (j < s.size() && !s.Is(j, '=') && !s.Is(j, ',') && !s.Is(j, ';') && !s.Is(j, ')') &&
+               !s.Is(j, '{'))
+            j = s.Is(j, '<') ? s.TemplateEnd(j) + 1 : s.Opens(j) ? s.Closing(j) + 1 : j + 1;
+        if (s.Is(j, '=')) {
+            const size_t a = j + 1;
+            j              = s.Find(a, s.size(), ",;)}");
+            const bool local =
+                inFunction && !modifiers.isStatic && !modifiers.isConst && s.Is(j, ';');
+            // A struct or array from one of the same components, as an
+            // assignment converts it (cast-componentwise-equal.shader_test).
+            const Type source = ok && a < j && !s.Is(a, '{') && OperandEnd(s, a) == j
+                                    ? TypeOf(s, scope, a, j)
+                                    : Type();
+            if (AssignmentNeeded(source, t))
+                Convert(s, source, t, a, a, j, c, edits);
+            else if (ok && a < j)
+                Initialise(s, scope, t, implicit, a, j, local ? name : "", edits);
+            if (ok && modifiers.isConst) Remember(s, scope, name, t, a, j);
+        } else if (ok && modifiers.isStatic && !modifiers.isConst && implicit == kNone &&
+                   j < s.size()) {
+            // Windows zeroes a static variable without an initialiser;
+            // glslang zeroes a constant itself. A large array is left as it
+            // is rather than given an initialiser of thousands of values.
+            const long n = Components(t);
+            std::vector<Component> zeros(static_cast<size_t>(n > 0 && n <= 256 ? n : 0));
+            for (Component &z : zeros) {
+                z.text = z.whole = "0";
+                z.first          = true;
+                NumericName("int", z.type);
+            }
+            std::string out = " = ";
+            size_t pos      = 0;
+            if (!zeros.empty() && Emit(t, zeros, pos, out))
+                edits.push_back({s.tokens[j].offset, 0, out});
+        }
+        scope.variables[name] = ok ? t : Type();
+        if (!s.Is(j, ',') || !s.IsWord(j + 1) || s.IsWord(j + 2)) return s.Is(j, ';') ? j + 1 : j;
+        i = j + 1;
+    }
+}
+
 // The cast whose '(' is at i, converted where glslang would not; returns
 // the token after it, or kNone.
 size_t Cast(const Source &s, Scope &scope, size_t i, Conversions &c, Edits &edits) {
@@ -1308,6 +1316,25 @@ void Assignment(const Source &s, Scope &scope, size_t i, Conversions &c, Edits &
         Convert(s, source, known->second, i + 2, i + 2, end, c, edits);
 }
 
+// "return value;" in a function whose return type the text gives, of a
+// struct or array with the same components (cast-componentwise-equal.shader_test:
+// "VS_OUTPUT main(VS_INPUT input) { return input; }").
+void Return(const Source &s, Scope &scope, size_t i, Conversions &c, Edits &edits) {
+    if (!s.Is(i, "return")) return;
+    const size_t end = OperandEnd(s, i + 1);
+    if (end == kNone || !s.Is(end, ';')) return;
+    // The function: the first name before a '(' in its declaration that
+    // names one (attributes come before it).
+    const std::map<std::string, Type>::const_iterator none = scope.functions.end();
+    std::map<std::string, Type>::const_iterator function   = none;
+    for (size_t k = c.top[i] + 1; k < i && function == none && !s.Is(k, '{'); ++k)
+        if (s.Is(k, '(') && s.IsWord(k - 1)) function = scope.functions.find(s.Spelling(k - 1));
+    if (function == none) return;
+    const Type source = TypeOf(s, scope, i + 1, end);
+    if (AssignmentNeeded(source, function->second))
+        Convert(s, source, function->second, i + 1, i + 1, end, c, edits);
+}
+
 // The parameter types of the function whose '(' is at i; none where one is
 // written to or not known.
 std::vector<Type> Parameters(const Source &s, Scope &scope, size_t i) {
@@ -1371,6 +1398,7 @@ void Walk(std::string &text, LexedHlsl &lexed, Diagnostics &refusals, bool check
             if (s.IsWord(i)) Arguments(s, scope, i, conversions, edits);
             if (s.IsWord(i)) Constructor(s, scope, i, edits);
             if (start && s.IsWord(i)) Assignment(s, scope, i, conversions, edits);
+            if (s.Is(i, "return")) Return(s, scope, i, conversions, edits);
             if (!start || !s.IsWord(i)) {
                 ++i;
                 continue;
@@ -1397,7 +1425,7 @@ void Walk(std::string &text, LexedHlsl &lexed, Diagnostics &refusals, bool check
                 i = j + 2;
             } else {
                 i = Declarators(s, scope, j, base, modifiers, InFunction(s, conversions.top[i], i),
-                                edits);
+                                conversions, edits);
                 // Casts in initialisers that are not brace lists, which
                 // Initialise leaves as they are.
                 for (size_t k = j; k < i; ++k) {
