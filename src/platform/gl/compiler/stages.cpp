@@ -202,7 +202,7 @@ bool Initializers(Compile &c) {
 // A source glslang would crash on is refused here, with what the profile
 // says of it where that is why it does not parse.
 bool CrashGuards(Compile &c) {
-    if (SafeToParse(c.source, c.lexed, c.fileName, c.original, c.entryPoint, c.language,
+    if (SafeToParse(c.source, c.lexed, c.model, c.fileName, c.original, c.entryPoint, c.language,
                     c.diagnostics))
         return true;
     CheckProfile(c.original, c.fileName, c.included, nullptr, c.entryPoint, c.profile,

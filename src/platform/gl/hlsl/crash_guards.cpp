@@ -99,77 +99,26 @@ class UnsafeEntryParameter : public glslang::TIntermTraverser {
     EShLanguage language_;
 };
 
-// Whether every definition of the entry point plainly names each of its
-// parameters (a name after the type, before any array size, semantic or
-// default) and, in a geometry stage, takes no input that could be a single
-// structure: then the parse below would find nothing, and the compile saves
-// a whole parse. In any doubt, false.
-bool EntryParametersPlainlySafe(std::string_view text, const Tokens &tokens, const char *entryPoint,
+// Whether every definition of the entry point, as the model read it, takes
+// no input that a geometry stage could read as a single structure: then
+// the parse below would find nothing, and the compile saves a whole parse.
+// In any doubt (a file the model could not read throughout), false.
+bool EntryParametersPlainlySafe(const HlslModel &model, const char *entryPoint,
                                 EShLanguage language) {
-    static const char *const kModifiers[] = {
-        "in",          "out",       "inout",        "uniform",         "const",
-        "precise",     "linear",    "centroid",     "nointerpolation", "noperspective",
-        "sample",      "point",     "line",         "triangle",        "lineadj",
-        "triangleadj", "row_major", "column_major", "snorm",           "unorm"};
-    auto isModifier = [&](const Token &t) {
-        for (const char *m : kModifiers)
-            if (Is(text, t, m)) return true;
-        return false;
-    };
-    // Types a geometry stage may take alone, not as an array of vertices.
-    auto isNumeric = [&](const Token &t) {
-        static const char *const kScalars[] = {"float",      "int",      "uint",
-                                               "bool",       "half",     "double",
-                                               "min16float", "min16int", "min16uint"};
-        const std::string_view word         = Spelling(text, t);
-        for (const char *scalar : kScalars) {
-            const std::string_view s(scalar);
-            if (word.substr(0, s.size()) != s) continue;
-            const std::string_view rest = word.substr(s.size());
-            if (rest.empty() || std::all_of(rest.begin(), rest.end(), [](char c) {
-                    return (c >= '1' && c <= '4') || c == 'x';
-                }))
-                return true;
-        }
-        return false;
-    };
+    for (const HlslError &error : model.errors)
+        if (error.kind == HlslErrorKind::Syntax || error.kind == HlslErrorKind::TooDeep)
+            return false;
     bool defined = false;
-    for (size_t i = 0; i + 1 < tokens.size(); ++i) {
-        if (tokens[i].kind != TokenKind::Identifier || !Is(text, tokens[i], entryPoint) ||
-            !IsMark(text, tokens[i + 1], '('))
-            continue;
-        const size_t close = ClosingBracket(text, tokens, i + 1);
-        if (close >= tokens.size()) return false;
+    for (const HlslFunction &function : model.functions) {
+        if (function.name != entryPoint || function.body < 0) continue;
         defined = true;
-        // Each parameter: its tokens up to a top-level ',' or the ')'.
-        size_t start = i + 2;
-        while (start < close) {
-            size_t end = start, depth = 0;
-            for (; end < close; ++end) {
-                const char c = MarkOf(text, tokens[end]);
-                if (c == '(' || c == '[' || c == '{' || c == '<') ++depth;
-                if ((c == ')' || c == ']' || c == '}' || c == '>') && depth) --depth;
-                if (c == ',' && !depth) break;
-            }
-            size_t first = start;
-            while (first < end && isModifier(tokens[first]))
-                ++first;
-            // The name: the last identifier before an array size, a
-            // semantic or a default.
-            size_t last = first;
-            while (last < end && !IsMark(text, tokens[last], '[') &&
-                   !IsMark(text, tokens[last], ':') && !IsMark(text, tokens[last], '='))
-                ++last;
-            if (last - first < 2 || tokens[last - 1].kind != TokenKind::Identifier) return false;
-            const bool array   = last < end && IsMark(text, tokens[last], '[');
-            const bool written = first > start && (Is(text, tokens[first - 1], "out") ||
-                                                   Is(text, tokens[first - 1], "inout"));
-            if (language == EShLangGeometry && !array && !written &&
-                !(last - first == 2 && isNumeric(tokens[first])))
+        if (language != EShLangGeometry) continue;
+        for (int index : function.params) {
+            const HlslSymbol &parameter = model.symbols[index];
+            if (!parameter.type.IsArray() && !(parameter.storage & kOut) &&
+                !parameter.type.IsNumeric())
                 return false;
-            start = end + 1;
         }
-        i = close;
     }
     return defined;
 }
@@ -201,15 +150,15 @@ bool CallsNoise(const std::string &source, const LexedHlsl &lexed, const char *f
 
 } // namespace
 
-bool SafeToParse(const std::string &source, const LexedHlsl &lexed, const char *fileName,
-                 const std::string &original, const char *entryPoint, EShLanguage language,
-                 Diagnostics &diagnostics) {
+bool SafeToParse(const std::string &source, const LexedHlsl &lexed, const HlslModel &model,
+                 const char *fileName, const std::string &original, const char *entryPoint,
+                 EShLanguage language, Diagnostics &diagnostics) {
     const char *text = source.c_str();
     int length       = static_cast<int>(source.size());
     if (!PreprocessedTextSafe(source, lexed, diagnostics)) return false;
     if (CallsNoise(source, lexed, fileName, original, diagnostics)) return false;
     if (!NamesFunction(source, lexed.tokens, entryPoint)) return true;
-    if (EntryParametersPlainlySafe(source, lexed.tokens, entryPoint, language)) return true;
+    if (EntryParametersPlainlySafe(model, entryPoint, language)) return true;
 
     glslang::TShader shader(language);
     const std::string noEntry = GeneratedName("no_entry_point");
