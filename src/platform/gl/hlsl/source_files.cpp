@@ -171,6 +171,50 @@ HRESULT ReadSource(const char *path, std::string &source, Diagnostics &diagnosti
     return hr;
 }
 
+namespace {
+
+void SetUpPreprocessing(glslang::TShader &shader, const char *const &text, const int &length,
+                        const char *const &fileName, EShLanguage language) {
+    shader.setStringsWithLengthsAndNames(&text, &length, &fileName, 1);
+    shader.setEnvInput(glslang::EShSourceHlsl, language, glslang::EShClientVulkan, 100);
+    shader.setEnvClient(glslang::EShClientVulkan, glslang::EShTargetVulkan_1_0);
+    shader.setEnvTarget(glslang::EShTargetSpv, glslang::EShTargetSpv_1_0);
+}
+
+// The #undef lines for the macros glslang's preprocessor defines for HLSL,
+// which the Windows compiler does not define: a file that branches on
+// VULKAN or GL_core_profile must take the branch it takes on Windows. Of
+// every name glslang's header knows, those it defines are asked once.
+const std::string &GlslangMacroUndefines(EShLanguage language, EShMessages messages) {
+    static const std::string undefines = [&] {
+        // A defined name is printed after a mark, not expanded.
+        static const std::string kMark = "hotfx_defined_";
+        std::string probe;
+        for (const char *name : kGlslangMacros)
+            probe += std::string("#ifdef ") + name + "\n" + kMark + name + "\n#endif\n";
+        const char *text = probe.c_str(), *name = "macros";
+        const int length = static_cast<int>(probe.size());
+        glslang::TShader shader(language);
+        SetUpPreprocessing(shader, text, length, name, language);
+        glslang::TShader::ForbidIncluder none;
+        std::string defined, out;
+        if (shader.preprocess(GetDefaultResources(), 100, ENoProfile, false, false, messages,
+                              &defined, none)) {
+            for (const Token &t : LexHlsl(defined).tokens)
+                if (t.kind == TokenKind::Identifier && Spelling(defined, t).rfind(kMark, 0) == 0)
+                    out +=
+                        "#undef " + std::string(Spelling(defined, t).substr(kMark.size())) + "\n";
+        } else {
+            for (const char *macro : kGlslangMacros)
+                out += std::string("#undef ") + macro + "\n";
+        }
+        return out;
+    }();
+    return undefines;
+}
+
+} // namespace
+
 bool PreprocessHlsl(const std::string &source, const char *fileName, EShLanguage language,
                     EShMessages messages, std::string &output, IncludedFiles &included,
                     Diagnostics &diagnostics) {
@@ -179,20 +223,8 @@ bool PreprocessHlsl(const std::string &source, const char *fileName, EShLanguage
     const char *text = plain.c_str();
     const int length = static_cast<int>(plain.size());
     glslang::TShader shader(language);
-    shader.setStringsWithLengthsAndNames(&text, &length, &fileName, 1);
-    shader.setEnvInput(glslang::EShSourceHlsl, language, glslang::EShClientVulkan, 100);
-    shader.setEnvClient(glslang::EShClientVulkan, glslang::EShTargetVulkan_1_0);
-    shader.setEnvTarget(glslang::EShTargetSpv, glslang::EShTargetSpv_1_0);
-    // The Windows compiler defines no macro but __FILE__ and __LINE__: a file
-    // that branches on VULKAN or GL_core_profile must take the branch it
-    // takes on Windows.
-    static const std::string undefines = [] {
-        std::string text;
-        for (const char *name : kGlslangMacros)
-            text += std::string("#undef ") + name + "\n";
-        return text;
-    }();
-    shader.setPreamble(undefines.c_str());
+    SetUpPreprocessing(shader, text, length, fileName, language);
+    shader.setPreamble(GlslangMacroUndefines(language, messages).c_str());
     FileIncluder includer(included);
     if (shader.preprocess(GetDefaultResources(), 100, ENoProfile, false, false, messages, &output,
                           includer))

@@ -34,7 +34,7 @@ enum class Result : unsigned char {
 };
 
 struct Intrinsic {
-    const char *name;
+    std::string_view name;
     int minArgs, maxArgs;
     int combined; // how many leading arguments make T; the others are out values
     Component component;
@@ -121,7 +121,7 @@ const Intrinsic kIntrinsics[] = {
 };
 
 // Functions of no numeric result the model only needs to know exist.
-const char *const kVoidIntrinsics[] = {
+constexpr std::string_view kVoidIntrinsics[] = {
     "AllMemoryBarrier",
     "AllMemoryBarrierWithGroupSync",
     "DeviceMemoryBarrier",
@@ -222,7 +222,7 @@ bool Among(std::string_view name, std::initializer_list<const char *> names) {
 
 bool IsIntrinsicName(std::string_view name) {
     if (FindIntrinsic(name) || name == "mul" || IsLegacySampleName(name)) return true;
-    for (const char *n : kVoidIntrinsics)
+    for (std::string_view n : kVoidIntrinsics)
         if (name == n) return true;
     return false;
 }
@@ -243,7 +243,7 @@ bool TypeIntrinsicCall(std::string_view name, const std::vector<HlslType> &args,
         result = VectorType(HlslScalar::Float, 4);
         return true;
     }
-    for (const char *n : kVoidIntrinsics)
+    for (std::string_view n : kVoidIntrinsics)
         if (name == n) {
             result = VoidType();
             return true;

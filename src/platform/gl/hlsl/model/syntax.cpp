@@ -16,7 +16,7 @@ namespace {
 
 constexpr size_t kMaxErrors = 200; // a garbage file says enough by then
 
-const char *const kErrorWords[] = {
+constexpr std::string_view kErrorWords[] = {
     "expected %0, found %1",                 // Syntax
     "nesting deeper than %0",                // TooDeep
     "undeclared identifier '%0'",            // Undeclared
@@ -48,7 +48,7 @@ struct Nesting {
     }
 };
 
-const char *const kModifiers[] = {
+constexpr std::string_view kModifiers[] = {
     "static",
     "const",
     "uniform",
@@ -158,7 +158,7 @@ void SkipAnnotations(ModelBuilder &b) {
 bool IsModifier(const ModelBuilder &b, size_t ahead) {
     const Token &t = b.Peek(ahead);
     if (t.kind != TokenKind::Identifier) return false;
-    for (const char *m : kModifiers)
+    for (std::string_view m : kModifiers)
         if (Is(b.text, t, m)) return b.Peek(ahead + 1).kind == TokenKind::Identifier;
     return false;
 }
@@ -935,7 +935,7 @@ int ParseUnary(ModelBuilder &b) {
 
 int BinaryPrecedence(std::string_view op) {
     static const struct {
-        const char *op;
+        std::string_view op;
         int precedence;
     } kTable[] = {
         {"||", 1}, {"&&", 2}, {"|", 3}, {"^", 4},  {"&", 5},  {"==", 6},
@@ -1208,7 +1208,7 @@ HlslPos ModelBuilder::PosAt(size_t token) const {
 void ModelBuilder::Error(HlslErrorKind kind, const HlslPos &pos,
                          std::initializer_list<std::string> args, bool isWarning) {
     if (model.errors.size() >= kMaxErrors) return;
-    const std::string format = kErrorWords[static_cast<int>(kind)];
+    const std::string format(kErrorWords[static_cast<int>(kind)]);
     std::string words;
     for (size_t i = 0; i < format.size(); ++i) {
         if (format[i] == '%' && i + 1 < format.size() && format[i + 1] >= '0' &&
@@ -1287,6 +1287,8 @@ HlslModel BuildModel(std::string_view text, const LexedHlsl &lexed) {
     b.tokens      = CodeTokens(lexed.tokens);
     b.model.files = lexed.files;
     b.model.scopes.push_back(HlslScope{});
+    // About one expression a token at most; no growth on the way.
+    b.model.exprs.reserve(b.tokens.size());
     ParseTopLevel(b);
     return std::move(b.model);
 }

@@ -242,11 +242,11 @@ bool AnyError(const std::vector<HlslType> &types) {
 }
 
 void TypeBinary(ModelBuilder &b, HlslExpr &e, const HlslType &l, const HlslType &r) {
-    const std::string &op = e.text;
+    const std::string_view op = e.text;
     HlslType common;
     bool truncates = false;
     if (!CommonType(l, r, common, &truncates)) {
-        b.Error(HlslErrorKind::BadOperands, e.pos, {op, HlslTypeName(l), HlslTypeName(r)});
+        b.Error(HlslErrorKind::BadOperands, e.pos, {e.text, HlslTypeName(l), HlslTypeName(r)});
         return;
     }
     if (truncates)
@@ -259,7 +259,7 @@ void TypeBinary(ModelBuilder &b, HlslExpr &e, const HlslType &l, const HlslType 
     }
     const bool bitwise = op == "&" || op == "|" || op == "^" || op == "<<" || op == ">>";
     if (bitwise && (IsFloatScalar(l.scalar) || IsFloatScalar(r.scalar))) {
-        b.Error(HlslErrorKind::BadOperands, e.pos, {op, HlslTypeName(l), HlslTypeName(r)});
+        b.Error(HlslErrorKind::BadOperands, e.pos, {e.text, HlslTypeName(l), HlslTypeName(r)});
         return;
     }
     // A shift has the left operand's component type; the others the common one.

@@ -3,6 +3,7 @@
 #include "platform/gl/hlsl/model/types.h"
 
 #include <algorithm>
+#include <unordered_set>
 #include <cstring>
 
 namespace {
@@ -30,7 +31,7 @@ const ScalarName kScalarNames[] = {
 };
 
 // Object types; textures and buffers without a template argument hold float4.
-const char *const kTextureNames[] = {
+constexpr std::string_view kTextureNames[] = {
     "Texture1D",
     "Texture1DArray",
     "Texture2D",
@@ -60,19 +61,19 @@ const char *const kTextureNames[] = {
     "textureCUBE",
     "Texture",
 };
-const char *const kSamplerNames[] = {
+constexpr std::string_view kSamplerNames[] = {
     "SamplerState", "SamplerComparisonState", "sampler", "sampler1D", "sampler2D", "sampler3D",
     "samplerCUBE",  "sampler_state",
 };
-const char *const kOtherObjectNames[] = {
+constexpr std::string_view kOtherObjectNames[] = {
     "PointStream",       "LineStream",      "TriangleStream",   "InputPatch",
     "OutputPatch",       "VertexShader",    "PixelShader",      "GeometryShader",
     "HullShader",        "DomainShader",    "ComputeShader",    "BlendState",
     "DepthStencilState", "RasterizerState", "RenderTargetView", "DepthStencilView",
 };
 
-template <size_t N> bool InList(const char *const (&list)[N], std::string_view name) {
-    for (const char *n : list)
+template <size_t N> bool InList(const std::string_view (&list)[N], std::string_view name) {
+    for (std::string_view n : list)
         if (name == n) return true;
     return false;
 }
@@ -141,8 +142,15 @@ HlslType ErrorType() {
 }
 
 bool IsObjectTypeName(std::string_view name) {
-    return InList(kTextureNames, name) || InList(kSamplerNames, name) ||
-           InList(kOtherObjectNames, name);
+    // Asked of every word that may start a declaration: one look-up.
+    static const std::unordered_set<std::string_view> kNames = [] {
+        std::unordered_set<std::string_view> names;
+        names.insert(std::begin(kTextureNames), std::end(kTextureNames));
+        names.insert(std::begin(kSamplerNames), std::end(kSamplerNames));
+        names.insert(std::begin(kOtherObjectNames), std::end(kOtherObjectNames));
+        return names;
+    }();
+    return kNames.count(name) > 0;
 }
 
 bool IsTextureObject(const HlslType &t) {
