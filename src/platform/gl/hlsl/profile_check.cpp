@@ -287,8 +287,7 @@ class ProfileChecker : public glslang::TIntermTraverser {
                 if (TIntermSymbol *symbol = parameter->getAsSymbolNode())
                     params += symbol->getType().getQualifier().storage == glslang::EvqUniform &&
                               !symbol->getType().containsOpaque();
-        const size_t used =
-            registers.size() + unplaced + (params > 0 && globals > params ? 1 : 0);
+        const size_t used = registers.size() + unplaced + (params > 0 && globals > params ? 1 : 0);
         if (used > kConstantBufferSlots && visited <= kConstantBufferSlots)
             Refuse(entryLoc, "the stage uses more than the " +
                                  std::to_string(kConstantBufferSlots) +
