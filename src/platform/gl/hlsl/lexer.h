@@ -133,15 +133,6 @@ class Edits {
     size_t size() const { return items_.size(); }
     std::vector<TextEdit>::const_iterator begin() const { return items_.begin(); }
     std::vector<TextEdit>::const_iterator end() const { return items_.end(); }
-    // Drops the edits the predicate picks.
-    template <class Predicate> void RemoveIf(Predicate pick) {
-        std::vector<TextEdit> kept;
-        for (TextEdit &e : items_)
-            if (!pick(static_cast<const TextEdit &>(e))) kept.push_back(std::move(e));
-        *this = Edits();
-        for (TextEdit &e : kept)
-            Add(e.offset, e.length, std::move(e.text), e.rank);
-    }
 
     // The text with every edit made.
     std::string AppliedTo(std::string_view text) const;

@@ -9,8 +9,6 @@
 
 namespace {
 
-using Tokens = Tokens;
-
 // A register's index in brackets, "c0[1 + 1 * 2 * 0]": numbers and
 // booleans under + - * / and parentheses, worked out in floating point and
 // truncated, as the Windows compiler does (register-reservations-numeric).
