@@ -30,10 +30,12 @@ std::string FormatDiagnostics(const Diagnostics &diagnostics) {
 
     std::string text, previous;
     for (const Diagnostic *d : sorted) {
+        const int column   = std::max(d->column, 1);
         std::string shaped = d->file + "(" + std::to_string(line(*d)) + "," +
-                             std::to_string(std::max(d->column, 1)) +
-                             "): " + (d->severity == Severity::Warning ? "warning: " : "error: ") +
-                             d->text + "\n";
+                             std::to_string(column) +
+                             (d->endColumn > column ? "-" + std::to_string(d->endColumn) : "") +
+                             "): " + (d->severity == Severity::Warning ? "warning" : "error") +
+                             (d->code.empty() ? "" : " " + d->code) + ": " + d->text + "\n";
         if (shaped != previous) text += shaped;
         previous = std::move(shaped);
     }

@@ -15,16 +15,22 @@ struct Diagnostic {
     int column        = 0; // 1-based; 0 when not known (formatted as 1)
     Severity severity = Severity::Error;
     std::string text;
+    std::string
+        code; // the Windows compiler's number for it ("X3004"), empty where no record gives one
+    int endColumn =
+        0; // the last column of the span it names, where the Windows compiler gives a range
 };
 
 struct Diagnostics {
     std::vector<Diagnostic> items;
 
-    void Error(const std::string &file, int line, int column, const std::string &text) {
-        items.push_back({file, line, column, Severity::Error, text});
+    void Error(const std::string &file, int line, int column, const std::string &text,
+               const std::string &code = std::string(), int endColumn = 0) {
+        items.push_back({file, line, column, Severity::Error, text, code, endColumn});
     }
-    void Warning(const std::string &file, int line, int column, const std::string &text) {
-        items.push_back({file, line, column, Severity::Warning, text});
+    void Warning(const std::string &file, int line, int column, const std::string &text,
+                 const std::string &code = std::string(), int endColumn = 0) {
+        items.push_back({file, line, column, Severity::Warning, text, code, endColumn});
     }
     bool HasErrors() const {
         for (const Diagnostic &d : items)
@@ -34,7 +40,9 @@ struct Diagnostics {
 };
 
 // The one formatter: every diagnostic on a line of its own in the Windows
-// compiler's shape, "file(line,column): error: text" or "...: warning: ...",
+// compiler's shape, "file(line,column): error X3004: text" or
+// "...: warning X3206: ...", the column a range "column-end" where the
+// diagnostic has an end, the code left out where it has none,
 // grouped by file in the order the files first appear and in line order
 // within a file (each in the order recorded where lines tie), a line 0 or a
 // column 0 written as 1, a line equal to the one before it written once

@@ -108,20 +108,24 @@ bool ReceiveString(int fd, std::string &text, double deadline, bool &timedOut) {
     return ReceiveAll(fd, &text[0], size, deadline, timedOut);
 }
 
-// Diagnostics as their count, then each one's file, line, column, severity
-// and text: at most kMaxField bytes together, as one string may take.
-constexpr size_t kDiagnosticWords = 5; // with the two strings' lengths
+// Diagnostics as their count, then each one's file, line, column, end
+// column, severity, text and code: at most kMaxField bytes together, as one
+// string may take.
+constexpr size_t kDiagnosticWords = 7; // with the three strings' lengths
 
 bool SendDiagnostics(int fd, const Diagnostics &diagnostics) {
     size_t bytes = 0;
     for (const Diagnostic &d : diagnostics.items)
-        bytes += kDiagnosticWords * sizeof(uint32_t) + d.file.size() + d.text.size();
+        bytes +=
+            kDiagnosticWords * sizeof(uint32_t) + d.file.size() + d.text.size() + d.code.size();
     if (bytes > kMaxField || !SendWord(fd, static_cast<uint32_t>(diagnostics.items.size())))
         return false;
     for (const Diagnostic &d : diagnostics.items)
         if (!SendString(fd, d.file) || !SendWord(fd, static_cast<uint32_t>(d.line)) ||
             !SendWord(fd, static_cast<uint32_t>(d.column)) ||
-            !SendWord(fd, d.severity == Severity::Warning ? 1 : 0) || !SendString(fd, d.text))
+            !SendWord(fd, static_cast<uint32_t>(d.endColumn)) ||
+            !SendWord(fd, d.severity == Severity::Warning ? 1 : 0) || !SendString(fd, d.text) ||
+            !SendString(fd, d.code))
             return false;
     return true;
 }
@@ -135,18 +139,22 @@ bool ReceiveDiagnostics(int fd, Diagnostics &diagnostics, double deadline, bool 
     size_t bytes = 0;
     for (uint32_t i = 0; i < count; ++i) {
         Diagnostic d;
-        uint32_t line = 0, column = 0, warning = 0;
+        uint32_t line = 0, column = 0, endColumn = 0, warning = 0;
         if (!ReceiveString(fd, d.file, deadline, timedOut) ||
             !ReceiveWord(fd, line, deadline, timedOut) ||
             !ReceiveWord(fd, column, deadline, timedOut) ||
+            !ReceiveWord(fd, endColumn, deadline, timedOut) ||
             !ReceiveWord(fd, warning, deadline, timedOut) ||
-            !ReceiveString(fd, d.text, deadline, timedOut))
+            !ReceiveString(fd, d.text, deadline, timedOut) ||
+            !ReceiveString(fd, d.code, deadline, timedOut))
             return false;
-        bytes += kDiagnosticWords * sizeof(uint32_t) + d.file.size() + d.text.size();
+        bytes +=
+            kDiagnosticWords * sizeof(uint32_t) + d.file.size() + d.text.size() + d.code.size();
         if (bytes > kMaxField) return false;
-        d.line     = static_cast<int>(line);
-        d.column   = static_cast<int>(column);
-        d.severity = warning ? Severity::Warning : Severity::Error;
+        d.line      = static_cast<int>(line);
+        d.column    = static_cast<int>(column);
+        d.endColumn = static_cast<int>(endColumn);
+        d.severity  = warning ? Severity::Warning : Severity::Error;
         diagnostics.items.push_back(std::move(d));
     }
     return true;
