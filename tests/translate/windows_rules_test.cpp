@@ -62,6 +62,17 @@ const Case kCases[] = {
     {"struct S { float4 t[2] : T0; };\n"
      "void ps_main(out S s, out float4 c : SV_Target) { s.t[0] = s.t[1] = c = 0; }",
      nullptr},
+    // Bitwise operators take integers, whatever the floating-point operand
+    // is: a name, a literal, a sum or a member.
+    {PS("uint u = 5; float f = 2; uint r = u >> f;"), "a shift takes integer operands"},
+    {PS("uint u = 5; float2 f = 2; uint r = (f.x + 1) << u;"), "a shift takes integer operands"},
+    {PS("uint u = 5; uint r = u & 2.0;"), "'&' takes integer operands"},
+    {PS("uint u = 5; int2 i = 3; uint r = (u << 2) | (i.x >> u) ^ ~u & (uint)2.5;"), nullptr},
+    {PS("int a = asint(true);"), "asint() does not take a bool"},
+    {PS("bool2 b = true; uint2 a = asuint(b);"), "asuint() does not take a bool"},
+    {PS("int a = asint(1.5) + asint(2u) + asint((float)true);"), nullptr},
+    {"[numthreads(float2(1), 1, 1)]\n" PS(""), "1 values do not make a 'float2'"},
+    {"[numthreads(-float2(1, 2), 1)]\n" PS(""), nullptr},
     // The tokens are those of the text glslang parsed, lit() renamed and its
     // body put before the file's first line.
     {PS("float4 l = lit(1, 2, 3); const float f;"), "error: const variable 'f' needs a value"},

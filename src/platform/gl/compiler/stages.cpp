@@ -258,7 +258,7 @@ bool Profile(Compile &c) {
 bool WindowsRules(Compile &c) {
     glslang::TIntermediate &tree = *c.shader->getIntermediate();
     CheckWindowsRules(c.original, c.source, c.lexed, c.fileName, c.profile, tree, c.diagnostics);
-    CheckTypeRules(c.source, c.lexed, c.fileName, tree, c.diagnostics);
+    CheckTypeRules(c.model, c.fileName, tree, c.diagnostics);
     return !c.diagnostics.HasErrors();
 }
 

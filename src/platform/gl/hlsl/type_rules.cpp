@@ -5,6 +5,8 @@
 // operand as written (a lone name or literal) and its type from the tree.
 #include "platform/gl/hlsl/type_rules.h"
 
+#include "platform/gl/hlsl/model/model.h"
+
 #include "platform/gl/common/diagnostics.h"
 
 #include <glslang/Include/intermediate.h>
@@ -23,10 +25,6 @@ bool IsInteger(glslang::TBasicType type) {
     return type == glslang::EbtInt || type == glslang::EbtUint || type == glslang::EbtInt64 ||
            type == glslang::EbtUint64 || type == glslang::EbtInt16 || type == glslang::EbtUint16 ||
            type == glslang::EbtInt8 || type == glslang::EbtUint8;
-}
-
-bool IsFloat(glslang::TBasicType type) {
-    return type == glslang::EbtFloat || type == glslang::EbtDouble || type == glslang::EbtFloat16;
 }
 
 bool IsWrite(glslang::TOperator op) {
@@ -78,23 +76,10 @@ bool Zero(const glslang::TIntermConstantUnion &value, bool all) {
 }
 
 // What the code does to each variable: how often it is written (assigned,
-// stepped, or handed to a call that may write it) and how often with zero;
-// and the kinds of value each name holds.
+// stepped, or handed to a call that may write it) and how often with zero.
 class Uses : public glslang::TIntermTraverser {
   public:
     std::map<long long, int> writes, zeroWrites;
-    std::map<long long, const glslang::TIntermSymbol *> symbols;
-    std::map<std::string, std::set<glslang::TBasicType>> kinds; // by name
-
-    void visitSymbol(glslang::TIntermSymbol *node) override {
-        symbols[node->getId()]     = node;
-        const glslang::TType &type = node->getType();
-        kinds[node->getName().c_str()].insert(type.getBasicType());
-        // The globals of a uniform block are read as its members.
-        if (type.isStruct() && type.getQualifier().storage == glslang::EvqUniform)
-            for (const glslang::TTypeLoc &member : *type.getStruct())
-                kinds[member.type->getFieldName().c_str()].insert(member.type->getBasicType());
-    }
     bool visitBinary(glslang::TVisit visit, glslang::TIntermBinary *node) override {
         if (visit != glslang::EvPreVisit || !IsWrite(node->getOp())) return true;
         if (glslang::TIntermSymbol *target = node->getLeft()->getAsSymbolNode()) {
@@ -170,132 +155,102 @@ class Divisions : public glslang::TIntermTraverser {
     Diagnostics &out_;
 };
 
-struct Text {
-    std::string_view text;
-    const std::vector<std::string> &files;
-    Tokens tokens;
-
-    std::string_view At(size_t k) const {
-        return k < tokens.size() ? Spelling(text, tokens[k]) : std::string_view();
-    }
-    bool Is(size_t k, std::string_view s) const {
-        return k < tokens.size() && ::Is(text, tokens[k], s);
-    }
-    bool Name(size_t k) const {
-        return k < tokens.size() && tokens[k].kind == TokenKind::Identifier;
-    }
-    void Refuse(size_t k, const std::string &why, Diagnostics &out) const {
-        out.Error(files[tokens[k].file], tokens[k].line, tokens[k].column, why);
-    }
-};
-
-// Whether the name holds only values of the kind is (bool, floating point).
-bool OnlyOf(const Uses &uses, std::string_view name, bool (*is)(glslang::TBasicType)) {
-    const auto found = uses.kinds.find(std::string(name));
-    if (found == uses.kinds.end()) return false;
-    return std::all_of(found->second.begin(), found->second.end(), is);
-}
-bool IsBool(glslang::TBasicType type) {
-    return type == glslang::EbtBool;
+// The operators that take only integers: the shifts and the other bitwise
+// operators (bitwise.shader_test: "f >> u" and "u >> f" are refused; the
+// HLSL reference's operators page gives them int and uint operands only).
+bool IsBitwise(std::string_view op) {
+    for (std::string_view b : {"<<", ">>", "&", "|", "^", "~", "<<=", ">>=", "&=", "|=", "^="})
+        if (op == b) return true;
+    return false;
 }
 
-bool IsFloatLiteral(const Text &t, size_t k) {
-    if (k >= t.tokens.size() || t.tokens[k].kind != TokenKind::Number) return false;
-    const std::string_view n = t.At(k);
-    if (n.size() > 1 && (n[1] == 'x' || n[1] == 'X')) return false;
-    return n.find_first_of(".eEfFhH") != std::string_view::npos;
+bool IsFloatValue(const HlslType &t) {
+    return t.IsNumeric() && IsFloatScalar(t.scalar);
 }
 
-// The operand beside a shift is floating point: a lone name of a floating
-// type or a floating literal; the arithmetic the shift's operand holds
-// around it keeps it so (bitwise.shader_test: "f >> u" is refused).
-void CheckShifts(const Text &t, const Uses &uses, Diagnostics &out) {
-    for (size_t k = 1; k + 1 < t.tokens.size(); ++k) {
-        if (!t.Is(k, "<<") && !t.Is(k, ">>") && !t.Is(k, "<<=") && !t.Is(k, ">>=")) continue;
-        const bool left =
-            (IsFloatLiteral(t, k - 1) || (t.Name(k - 1) && OnlyOf(uses, t.At(k - 1), IsFloat))) &&
-            !t.Is(k - 2, ".");
-        const std::string_view after = t.At(k + 2);
-        const bool right =
-            (IsFloatLiteral(t, k + 1) || (t.Name(k + 1) && OnlyOf(uses, t.At(k + 1), IsFloat))) &&
-            after != "(" && after != "[" && after != ".";
-        if (left || right) t.Refuse(k, "a shift takes integer operands, not floating point", out);
-    }
+void Refuse(const HlslModel &model, const HlslPos &pos, const std::string &why, Diagnostics &out) {
+    out.Error(model.files[pos.file], pos.line, pos.column, why);
 }
 
-// asint() and asuint() of a bool (asint.shader_test, asuint.shader_test).
-void CheckBitCasts(const Text &t, const Uses &uses, Diagnostics &out) {
-    for (size_t k = 0; k + 3 < t.tokens.size(); ++k) {
-        if ((!t.Is(k, "asint") && !t.Is(k, "asuint")) || !t.Is(k + 1, "(") || !t.Is(k + 3, ")") ||
-            t.Is(k - 1, "."))
+// A bitwise operator of a floating-point operand, as written: the model's
+// types are those of the source, before glslang converts anything.
+void CheckBitwiseOperands(const HlslModel &model, Diagnostics &out) {
+    for (const HlslExpr &e : model.exprs) {
+        if ((e.kind != HlslExprKind::Binary && e.kind != HlslExprKind::Assign &&
+             e.kind != HlslExprKind::Unary) ||
+            !IsBitwise(e.text))
             continue;
-        const std::string_view argument = t.At(k + 2);
-        if (argument == "true" || argument == "false" ||
-            (t.Name(k + 2) && OnlyOf(uses, argument, IsBool)))
-            t.Refuse(k, std::string(t.At(k)) + "() does not take a bool", out);
+        if (std::any_of(e.children.begin(), e.children.end(),
+                        [&](int c) { return IsFloatValue(model.exprs[c].type); }))
+            Refuse(model, e.pos,
+                   std::string(e.text.find_first_of("<>") != std::string::npos
+                                   ? "a shift"
+                                   : "'" + e.text + "'") +
+                       " takes integer operands, not floating point",
+                   out);
     }
 }
 
-int VectorComponents(std::string_view name) {
-    for (std::string_view scalar : {"float", "half", "double", "int", "uint", "bool"}) {
-        if (name.compare(0, scalar.size(), scalar) != 0) continue;
-        const std::string_view rest = name.substr(scalar.size());
-        if (rest.size() == 1 && rest[0] >= '2' && rest[0] <= '4') return rest[0] - '0';
-        if (rest.size() == 3 && rest[1] == 'x' && rest[0] >= '1' && rest[0] <= '4' &&
-            rest[2] >= '1' && rest[2] <= '4')
-            return (rest[0] - '0') * (rest[2] - '0');
+// asint() and asuint() of a bool or a double (asint.shader_test,
+// asuint.shader_test): they reinterpret 32-bit numbers only.
+void CheckBitCasts(const HlslModel &model, Diagnostics &out) {
+    for (const HlslExpr &e : model.exprs) {
+        if (e.kind != HlslExprKind::Call || (e.text != "asint" && e.text != "asuint") ||
+            e.function >= 0 || e.children.size() != 1)
+            continue;
+        const HlslType &argument = model.exprs[e.children[0]].type;
+        if (argument.IsNumeric() &&
+            (argument.scalar == HlslScalar::Bool || argument.scalar == HlslScalar::Double))
+            Refuse(model, e.pos, e.text + "() does not take a " + HlslScalarName(argument.scalar),
+                   out);
     }
-    return 0;
 }
 
 // A vector or matrix constructor in an attribute's arguments, of literals
 // that do not give each component one (attributes.shader_test:
-// "[numthreads(float2(1))]" is refused, "-float2(1, 2)" compiles).
-void CheckAttributeConstructors(const Text &t, Diagnostics &out) {
-    for (size_t k = 0; k + 3 < t.tokens.size(); ++k) {
-        const bool start =
-            k == 0 || t.Is(k - 1, ";") || t.Is(k - 1, "{") || t.Is(k - 1, "}") || t.Is(k - 1, "]");
-        if (!start || !t.Is(k, "[") || !t.Name(k + 1) || !t.Is(k + 2, "(")) continue;
-        int depth  = 0;
-        size_t end = k + 2;
-        for (; end < t.tokens.size(); ++end) {
-            if (t.Is(end, "(")) ++depth;
-            if (t.Is(end, ")") && --depth == 0) break;
-        }
-        if (!t.Is(end + 1, "]")) continue;
-        for (size_t c = k + 3; c < end; ++c) {
-            const int components = VectorComponents(t.At(c));
-            if (!components || !t.Is(c + 1, "(")) continue;
+// "[numthreads(float2(1))]" is refused, "-float2(1, 2)" compiles). The model
+// keeps an attribute as its words; they are read here with its lexer.
+void CheckAttributeConstructors(const HlslModel &model, const std::vector<std::string> &attributes,
+                                const HlslPos &at, Diagnostics &out) {
+    for (const std::string &words : attributes) {
+        const LexedHlsl lexed = LexHlsl(words);
+        const Tokens &t       = lexed.tokens;
+        for (size_t c = 0; c < t.size(); ++c) {
+            HlslType type;
+            if (!BuiltinTypeFromName(Spelling(words, t[c]), type) || !type.IsNumeric() ||
+                type.ComponentCount() < 2 || !Is(words, t[c + 1], "("))
+                continue;
             int values   = 0;
             bool literal = true;
             size_t a     = c + 2;
-            for (; a < end && !t.Is(a, ")"); ++a) {
-                if (t.tokens[a].kind == TokenKind::Number)
+            for (; a < t.size() && !Is(words, t[a], ")"); ++a) {
+                if (t[a].kind == TokenKind::Number)
                     ++values;
-                else if (!t.Is(a, ",") && !t.Is(a, "-") && !t.Is(a, "+"))
+                else if (!Is(words, t[a], ",") && !Is(words, t[a], "-") && !Is(words, t[a], "+"))
                     literal = false;
             }
-            if (literal && values != components)
-                t.Refuse(c,
-                         std::to_string(values) + " values do not make a '" + std::string(t.At(c)) +
-                             "'",
-                         out);
+            if (literal && values != type.ComponentCount())
+                Refuse(model, at,
+                       std::to_string(values) + " values do not make a '" +
+                           std::string(Spelling(words, t[c])) + "'",
+                       out);
         }
-        k = end;
     }
 }
 
 } // namespace
 
-void CheckTypeRules(const std::string &preprocessed, const LexedHlsl &lexed, const char *fileName,
+void CheckTypeRules(const HlslModel &model, const char *fileName,
                     const glslang::TIntermediate &tree, Diagnostics &out) {
+    CheckBitwiseOperands(model, out);
+    CheckBitCasts(model, out);
+    for (const HlslFunction &f : model.functions)
+        CheckAttributeConstructors(model, f.attributes, f.pos, out);
+    for (const HlslStmt &s : model.stmts)
+        CheckAttributeConstructors(model, s.attributes, s.pos, out);
     if (!tree.getTreeRoot()) return;
     Uses uses;
     tree.getTreeRoot()->traverse(&uses);
     Divisions divisions(uses, fileName, out);
     tree.getTreeRoot()->traverse(&divisions);
-    Text t{preprocessed, lexed.files, CodeTokens(lexed.tokens)};
-    CheckShifts(t, uses, out);
-    CheckBitCasts(t, uses, out);
-    CheckAttributeConstructors(t, out);
 }
