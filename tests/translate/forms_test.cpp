@@ -101,7 +101,7 @@ const Form kForms[] = {
          "const float3x3 k = inv(g); const float y = f(k[0].x); return y;"),
      nullptr},
     {"ps_4_0", "float f(const float x) { x = 2; return x; }\n" PS("return f(1);"),
-     "can't modify a const"},
+     "error X3025: l-value specifies const object"},
     // Buffers that share a register: each reserves it once, read or not, and
     // an entry point may read one of those at a register (the Windows
     // record: register-reservations-numeric.shader_test).

@@ -30,12 +30,16 @@ std::string FormatDiagnostics(const Diagnostics &diagnostics) {
 
     std::string text, previous;
     for (const Diagnostic *d : sorted) {
-        const int column   = std::max(d->column, 1);
-        std::string shaped = d->file + "(" + std::to_string(line(*d)) + "," +
-                             std::to_string(column) +
-                             (d->endColumn > column ? "-" + std::to_string(d->endColumn) : "") +
-                             "): " + (d->severity == Severity::Warning ? "warning" : "error") +
-                             (d->code.empty() ? "" : " " + d->code) + ": " + d->text + "\n";
+        const int column = std::max(d->column, 1);
+        // A message about no place in the source (an entry point not found)
+        // names none, as the Windows compiler's does.
+        std::string shaped =
+            d->file.empty()
+                ? std::string()
+                : d->file + "(" + std::to_string(line(*d)) + "," + std::to_string(column) +
+                      (d->endColumn > column ? "-" + std::to_string(d->endColumn) : "") + "): ";
+        shaped += std::string(d->severity == Severity::Warning ? "warning" : "error") +
+                  (d->code.empty() ? "" : " " + d->code) + ": " + d->text + "\n";
         if (shaped != previous) text += shaped;
         previous = std::move(shaped);
     }

@@ -46,7 +46,8 @@ struct Diagnostics {
 // grouped by file in the order the files first appear and in line order
 // within a file (each in the order recorded where lines tie), a line 0 or a
 // column 0 written as 1, a line equal to the one before it written once
-// (glslang repeats some messages).
+// (glslang repeats some messages); a diagnostic with no file is written
+// without a place, "error X3501: text".
 std::string FormatDiagnostics(const Diagnostics &diagnostics);
 
 // The column (from 1) where name stands as a whole word on line `line`

@@ -3,6 +3,10 @@
 // garbage could overflow.
 #include "platform/gl/hlsl/glslang_messages.h"
 
+#include "platform/gl/hlsl/lexer.h"
+#include "platform/gl/hlsl/model/builder.h"
+#include "platform/gl/hlsl/model/model.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -25,14 +29,17 @@ size_t ReadNumber(const std::string &text, size_t at, int &value) {
     return end > at ? end : std::string::npos;
 }
 
-// One message as read, with the name it quotes to find its column by.
+// One message as read: glslang's quoted token and its reason apart, to
+// put in the Windows compiler's words once the whole log is read.
 struct Message {
     Diagnostic diagnostic;
-    std::string token;
+    std::string token;     // the name or token glslang quotes, where it quotes one
+    std::string reason;    // what glslang says of it
+    bool expected = false; // the parser's "'x' : Expected": what a rule wanted
 };
 
-// glslang's "'token' : reason extra" in plain words: "'token': reason", and
-// "syntax error: expected ';'" for the parser's "';' : Expected".
+// glslang's "'token' : reason extra" taken apart; "syntax error: expected
+// ';'" for the parser's "';' : Expected" until its words are decided.
 void PlainWords(Message &m) {
     std::string &text = m.diagnostic.text;
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
@@ -44,15 +51,17 @@ void PlainWords(Message &m) {
     std::string reason = text.substr(close + 4);
     while (!reason.empty() && reason[0] == ' ')
         reason.erase(0, 1);
+    m.reason = reason;
     if (reason == "Expected") {
         // The parser names a literal token or what kind of thing it wanted.
         const bool kind =
             !m.token.empty() && std::all_of(m.token.begin(), m.token.end(), [](char c) {
                 return std::isalpha(static_cast<unsigned char>(c)) || c == ' ' || c == '-';
             });
-        text = "syntax error: expected " + (kind ? m.token : "'" + m.token + "'");
-        if (kind) m.token.clear();
-    } else if (reason == "unknown variable") {
+        text       = "syntax error: expected " + (kind ? m.token : "'" + m.token + "'");
+        m.expected = true;
+        m.token.clear();
+    } else if (reason == "unknown variable" || reason == "undeclared identifier") {
         text = "undeclared identifier '" + m.token + "'";
     } else if (m.token.empty()) {
         text = reason;
@@ -128,25 +137,402 @@ bool ReadLine(const std::string &line, const std::string &fileName, Message &out
     return true;
 }
 
+// A glslang type as HLSL spells it: " temp 2-component vector of float" is
+// float2, " const 4X4 matrix of float" const float4x4, " temp 2-element
+// array of float" float[2]. Qualifiers other than const are left out; a
+// type it cannot read is given as glslang writes it, trimmed.
+std::string HlslSpelling(const std::string &glslang) {
+    static const char *const kObjects[][2] = {
+        {"texture1D", "Texture1D<float4>"},
+        {"texture2D", "Texture2D<float4>"},
+        {"texture3D", "Texture3D<float4>"},
+        {"textureCube", "TextureCube<float4>"},
+        {"texture1DArray", "Texture1DArray<float4>"},
+        {"texture2DArray", "Texture2DArray<float4>"},
+        {"textureCubeArray", "TextureCubeArray<float4>"},
+        {"texture2DMS", "Texture2DMS<float4>"},
+        {"sampler", "SamplerState"},
+        {"samplerShadow", "SamplerComparisonState"},
+        {"float16_t", "half"},
+    };
+    std::string trimmed = glslang;
+    while (!trimmed.empty() && trimmed.front() == ' ')
+        trimmed.erase(0, 1);
+    if (trimmed.find('{') != std::string::npos) return trimmed; // a structure's members
+    std::vector<std::string> words;
+    for (size_t at = 0; at < trimmed.size();) {
+        const size_t space = trimmed.find(' ', at);
+        const size_t end   = space == std::string::npos ? trimmed.size() : space;
+        if (end > at) words.push_back(trimmed.substr(at, end - at));
+        at = end + 1;
+    }
+    bool isConst = false;
+    std::string arrays, shape;
+    std::string base;
+    for (size_t i = 0; i < words.size(); ++i) {
+        const std::string &w = words[i];
+        const bool of        = i + 2 < words.size() && words[i + 2] == "of";
+        int n                = 0;
+        const size_t digits  = ReadNumber(w, 0, n);
+        if (w == "const") {
+            isConst = true;
+        } else if (of && digits != std::string::npos && StartsWith(w, "-element", digits)) {
+            arrays += "[" + std::to_string(n) + "]";
+            i += 2;
+        } else if (of && digits != std::string::npos && StartsWith(w, "-component", digits)) {
+            shape = std::to_string(n);
+            i += 2;
+        } else if (of && digits != std::string::npos && StartsWith(w, "X", digits) &&
+                   words[i + 1] == "matrix") {
+            int rows = 0;
+            if (ReadNumber(w, digits + 1, rows) == std::string::npos) return trimmed;
+            shape = std::to_string(n) + "x" + std::to_string(rows);
+            i += 2;
+        } else if (i + 1 == words.size()) {
+            base = w;
+        }
+    }
+    for (const auto &object : kObjects)
+        if (base == object[0]) base = object[1];
+    if (base.empty()) return trimmed;
+    return (isConst ? "const " : "") + base + shape + arrays;
+}
+
+// The candidates the Windows compiler lists for an intrinsic called with
+// arguments no overload takes, as its output records them
+// (docs/messages.md); an intrinsic without a record lists none.
+const std::vector<std::string> *IntrinsicCandidates(const std::string &name) {
+    static const std::pair<const char *, std::vector<std::string>> kRecorded[] = {
+        {"dot",
+         {"dot(floatM|halfM|doubleM|min10floatM|min16floatM|intM|uintM|min12intM|min16intM|"
+          "min16uintM, floatM|halfM|doubleM|min10floatM|min16floatM|intM|uintM|min12intM|"
+          "min16intM|min16uintM)"}},
+        {"countbits", {"countbits(uint)"}},
+        {"firstbithigh", {"firstbithigh(int|uint)"}},
+        {"asuint", {"asuint(double, out uint x, out uint y)", "asuint(float|half|int|uint)"}},
+    };
+    for (const auto &[recorded, lines] : kRecorded)
+        if (name == recorded) return &lines;
+    return nullptr;
+}
+
+// The arguments of the call whose name stands at (line, column) of text:
+// its top-level commas counted up to the closing parenthesis.
+int ArgumentCount(const std::string &text, int line, int column) {
+    size_t at = 0;
+    for (int n = 1; n < line && at != std::string::npos; ++n) {
+        at = text.find('\n', at);
+        if (at != std::string::npos) ++at;
+    }
+    if (at == std::string::npos || column < 1) return -1;
+    at = text.find('(', at + column - 1);
+    if (at == std::string::npos) return -1;
+    int depth = 0, commas = 0;
+    bool any = false;
+    for (size_t i = at; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '(' || c == '[' || c == '{') {
+            if (depth++ > 0) any = true;
+        } else if (c == ')' || c == ']' || c == '}') {
+            if (--depth == 0) return any ? commas + 1 : 0;
+        } else if (c == ',' && depth == 1) {
+            ++commas;
+        } else if (!std::isspace(static_cast<unsigned char>(c))) {
+            any = true;
+        }
+    }
+    return -1;
+}
+
+// What the parse stopped at, the first token of text at or after d's
+// place, as the Windows compiler names it after "syntax error:
+// unexpected": "token 'float'", "integer constant", "float constant", or
+// "end of file" past the last token. d is placed on the token.
+std::string UnexpectedToken(const std::string &text, Diagnostic &d) {
+    const LexedHlsl lexed = LexHlsl(text, d.file.c_str());
+    const int column      = std::max(d.column, 1);
+    for (const Token &t : lexed.tokens) {
+        if (t.kind == TokenKind::Directive || t.line < d.line ||
+            (t.line == d.line && t.column + static_cast<int>(t.length) <= column))
+            continue;
+        const std::string spelled = text.substr(t.offset, t.length);
+        d.line                    = t.line;
+        d.column                  = t.column;
+        if (t.length > 1) d.endColumn = t.column + static_cast<int>(t.length) - 1;
+        if (t.kind == TokenKind::Number) {
+            const bool hex  = StartsWith(spelled, "0x") || StartsWith(spelled, "0X");
+            const bool real = !hex && (spelled.find_first_of(".eEfFhH") != std::string::npos);
+            return real ? "float constant" : "integer constant";
+        }
+        if (t.kind == TokenKind::String) return "string constant";
+        return "token '" + spelled + "'";
+    }
+    return "end of file";
+}
+
+// What the sources say, for the words of each message.
+struct Sources {
+    std::string fileName;
+    const std::string &source;
+    const IncludedFiles *included;
+    const HlslModel *model;
+
+    const std::string *TextOf(const std::string &file) const {
+        if (file == fileName) return &source;
+        if (!included) return nullptr;
+        const auto found = included->find(file);
+        return found == included->end() ? nullptr : &found->second;
+    }
+    // The model's first error of that kind on the message's line.
+    const HlslError *ModelError(HlslErrorKind kind, const Diagnostic &d) const {
+        if (!model) return nullptr;
+        for (const HlslError &e : model->errors)
+            if (!e.isWarning && e.kind == kind && e.pos.line == d.line &&
+                e.pos.file < static_cast<int>(model->files.size()) &&
+                model->files[e.pos.file] == d.file)
+                return &e;
+        return nullptr;
+    }
+    bool IsUserFunction(const std::string &name) const {
+        if (!model) return false;
+        for (const HlslFunction &f : model->functions)
+            if (f.name == name) return true;
+        return false;
+    }
+};
+
+// Column and end of the name m quotes on its line, where it stands there.
+void PlaceName(Diagnostic &d, const std::string &name, const Sources &sources) {
+    const std::string *text = sources.TextOf(d.file);
+    if (!text) return;
+    const int column = WordColumn(*text, d.line, name);
+    if (column == 0) return;
+    d.column    = column;
+    d.endColumn = column + static_cast<int>(name.size()) - 1;
+}
+
+// The span of the member expression whose member m quotes on its line
+// ("input.colour.rgq"): the Windows compiler's place for an invalid
+// subscript runs from the object to the member.
+void PlaceMember(Diagnostic &d, const std::string &member, const Sources &sources) {
+    PlaceName(d, member, sources);
+    const std::string *text = sources.TextOf(d.file);
+    if (!text || d.column == 0) return;
+    size_t start = 0;
+    for (int n = 1; n < d.line && start != std::string::npos; ++n) {
+        start = text->find('\n', start);
+        if (start != std::string::npos) ++start;
+    }
+    if (start == std::string::npos) return;
+    size_t at = start + d.column - 1; // the member's first character
+    if (at == start || (*text)[at - 1] != '.') return;
+    --at;
+    while (at > start) {
+        const char c = (*text)[at - 1];
+        if (IsIdentifierChar(c) || c == '.') {
+            --at;
+        } else if (c == ']' || c == ')') {
+            const char open = c == ']' ? '[' : '(';
+            int depth       = 0;
+            size_t k        = at - 1;
+            for (; k > start; --k) {
+                if ((*text)[k] == c) ++depth;
+                if ((*text)[k] == open && --depth == 0) break;
+            }
+            if ((*text)[k] != open) break;
+            at = k;
+        } else {
+            break;
+        }
+    }
+    d.column = static_cast<int>(at - start) + 1;
+}
+
+bool EndsWith(const std::string &text, const char *suffix) {
+    const size_t n = std::strlen(suffix);
+    return text.size() >= n && text.compare(text.size() - n, n, suffix) == 0;
+}
+
+// The Windows compiler's words for a conversion it refuses: "cannot
+// implicitly convert" where a cast could make it, "cannot convert" to or
+// from an array, which no cast makes.
+std::string ConversionWords(const std::string &from, const std::string &to) {
+    const bool array = EndsWith(from, "]") || EndsWith(to, "]");
+    return std::string(array ? "cannot convert from '" : "cannot implicitly convert from '") +
+           from + "' to '" + to + "'";
+}
+
+// The message in the Windows compiler's words and code, where it gives
+// this one; more lines where it says more (an intrinsic's candidates).
+void WindowsWords(Message &m, const Sources &sources, std::vector<Diagnostic> &more) {
+    Diagnostic &d            = m.diagnostic;
+    const std::string &token = m.token;
+    const std::string &why   = m.reason;
+    if (m.expected) {
+        const std::string *text = sources.TextOf(d.file);
+        if (!text) return;
+        // The model reads the text token by token where glslang's parser
+        // may have backed up: where it stopped on the same line, its token
+        // is the one.
+        if (const HlslError *e = sources.ModelError(HlslErrorKind::Syntax, d)) {
+            d.line   = e->pos.line;
+            d.column = e->pos.column;
+        }
+        d.text = "syntax error: unexpected " + UnexpectedToken(*text, d);
+        d.code = "X3000";
+        return;
+    }
+    if (why == "unknown variable" || why == "undeclared identifier") {
+        d.code = "X3004";
+        PlaceName(d, token, sources);
+        return;
+    }
+    if (why == "no matching overloaded function found") {
+        // glslang names an object's method __BI_Sample.
+        const bool method      = StartsWith(token, "__BI_");
+        const std::string name = method ? token.substr(5) : token;
+        PlaceName(d, name, sources);
+        const bool intrinsic = method || IsIntrinsicName(name);
+        if (!intrinsic && !sources.IsUserFunction(name)) {
+            d.text = "undeclared identifier '" + name + "'";
+            d.code = "X3004";
+            return;
+        }
+        const std::string *text = sources.TextOf(d.file);
+        const int count = text && d.column > 0 ? ArgumentCount(*text, d.line, d.column) : -1;
+        if (count < 0) return;
+        d.text = "'" + name + "': no matching " + std::to_string(count) + " parameter " +
+                 (method      ? "intrinsic method"
+                  : intrinsic ? "intrinsic function"
+                              : "function");
+        d.code = "X3013";
+        if (method) return;
+        const std::vector<std::string> *candidates =
+            intrinsic ? IntrinsicCandidates(token) : nullptr;
+        if (!candidates) return;
+        Diagnostic line = d;
+        line.text       = "Possible intrinsic functions are:";
+        more.push_back(line);
+        for (const std::string &candidate : *candidates) {
+            line.text = "    " + candidate;
+            more.push_back(line);
+        }
+        return;
+    }
+    if (StartsWith(why, "cannot convert from '")) {
+        // "cannot convert from ' temp float2...' to ' temp float3...'"
+        const size_t from = why.find('\'');
+        const size_t mid  = why.find("' to '", from + 1);
+        if (mid == std::string::npos || !EndsWith(why, "'")) return;
+        const std::string a = HlslSpelling(why.substr(from + 1, mid - from - 1));
+        const std::string b = HlslSpelling(why.substr(mid + 6, why.size() - mid - 7));
+        d.text              = ConversionWords(a, b);
+        d.code              = "X3017";
+        return;
+    }
+    if (StartsWith(why, "type does not match, or is not convertible to")) {
+        // A return: the model has the two types.
+        const HlslError *e       = sources.ModelError(HlslErrorKind::NoConversion, d);
+        const std::string &words = e ? e->words : std::string();
+        const size_t from = words.find("from '"), to = words.find("' to '");
+        if (from == std::string::npos || to == std::string::npos || !EndsWith(words, "'")) return;
+        d.text = ConversionWords(words.substr(from + 6, to - from - 6),
+                                 words.substr(to + 6, words.size() - to - 7));
+        d.code = "X3017";
+        return;
+    }
+    if (why == "no such field in structure" || why == "matrix row component out of range" ||
+        why == "matrix column component out of range") {
+        d.text = "invalid subscript '" + token + "'";
+        d.code = "X3018";
+        PlaceMember(d, token, sources);
+        return;
+    }
+    if (why == "vector swizzle selectors not from the same set" ||
+        why == "vector swizzle too long" || why == "vector swizzle selection out of range" ||
+        why == "unknown swizzle selection" || why == "illegal vector field selection" ||
+        why == "matrix field selection out of range" || why == "invalid swizzle") {
+        d.text = "invalid subscript '" + token + "'";
+        d.code = "X3018";
+        PlaceMember(d, token, sources);
+        return;
+    }
+    if (why == "redefinition") {
+        d.text = "redefinition of '" + token + "'";
+        d.code = "X3003";
+        PlaceName(d, token, sources);
+        return;
+    }
+    if (StartsWith(why, "l-value required") &&
+        why.find("can't modify a const") != std::string::npos) {
+        d.text = "l-value specifies const object";
+        d.code = "X3025";
+        return;
+    }
+}
+
+// A line glslang adds after an error it already reported: every rule the
+// parser was inside when it stopped says what it expected, and an operation
+// on a value that failed reports the operation failing.
+bool RepeatsAnError(const Message &m, const std::vector<Message> &kept) {
+    if (m.diagnostic.severity != Severity::Error) return false;
+    bool earlier = false, sameLine = false;
+    for (const Message &k : kept) {
+        if (k.diagnostic.severity != Severity::Error) continue;
+        earlier = true;
+        if (k.diagnostic.file == m.diagnostic.file && k.diagnostic.line == m.diagnostic.line)
+            sameLine = true;
+    }
+    if (m.expected) return earlier;
+    const std::string &why = m.reason.empty() ? m.diagnostic.text : m.reason;
+    return sameLine && (StartsWith(why, "Could not perform requested") ||
+                        StartsWith(why, "type does not match, or is not convertible to") ||
+                        why.find("l-value required") != std::string::npos);
+}
+
+// glslang's own check of a call's arguments ("expected: mul arguments"),
+// said before the call is found to match no overload: the Windows compiler
+// says only the latter.
+bool PrecedesNoOverload(const Message &m, const std::vector<Message> &read) {
+    if (!StartsWith(m.reason, "expected: ")) return false;
+    for (const Message &other : read)
+        if (other.reason == "no matching overloaded function found" &&
+            other.diagnostic.file == m.diagnostic.file &&
+            other.diagnostic.line == m.diagnostic.line)
+            return true;
+    return false;
+}
+
 } // namespace
 
 void ReadGlslangMessages(const std::string &log, const char *fileName, const std::string &source,
-                         Diagnostics &diagnostics) {
-    const std::string name = fileName;
+                         Diagnostics &diagnostics, const HlslModel *model,
+                         const IncludedFiles *included) {
+    const Sources sources{fileName, source, included, model};
     std::vector<Message> read;
     std::vector<std::pair<int, int>> parseColumns;
     for (size_t at = 0; at < log.size();) {
         size_t end = log.find('\n', at);
         if (end == std::string::npos) end = log.size();
         Message m;
-        if (ReadLine(log.substr(at, end - at), name, m, parseColumns)) read.push_back(std::move(m));
+        if (ReadLine(log.substr(at, end - at), sources.fileName, m, parseColumns))
+            read.push_back(std::move(m));
         at = end + 1;
     }
+    std::vector<Message> kept;
     for (Message &m : read) {
+        if (RepeatsAnError(m, kept) || PrecedesNoOverload(m, read)) continue;
         Diagnostic &d = m.diagnostic;
-        if (d.file == name) d.column = WordColumn(source, d.line, m.token);
+        if (d.file == sources.fileName) d.column = WordColumn(source, d.line, m.token);
         for (const auto &[row, column] : parseColumns)
             if (d.column == 0 && row == d.line) d.column = column;
-        diagnostics.items.push_back(std::move(d));
+        kept.push_back(std::move(m));
+    }
+    for (Message &m : kept) {
+        std::vector<Diagnostic> more;
+        WindowsWords(m, sources, more);
+        diagnostics.items.push_back(std::move(m.diagnostic));
+        for (Diagnostic &d : more)
+            diagnostics.items.push_back(std::move(d));
     }
 }

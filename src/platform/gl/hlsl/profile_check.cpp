@@ -36,6 +36,7 @@ struct Problem {
     int line = 0, column = 0;
     std::string text;
     std::string name; // an intrinsic's, whose call glslang places at its end
+    std::string code; // the Windows compiler's, where a record gives it
 };
 
 // The model of a profile as major * 10 + minor: "ps_4_1" is 41.
@@ -168,7 +169,7 @@ class ProfileChecker : public glslang::TIntermTraverser {
     void Refuse(const glslang::TSourceLoc &loc, const std::string &text) {
         const char *file = loc.getFilename();
         problems.push_back({file ? file : fileName_, std::max(loc.line, 1), std::max(loc.column, 1),
-                            text, NameIn(text)});
+                            text, NameIn(text), ""});
     }
 
     void CheckType(const TType &type, const glslang::TSourceLoc &loc) {
@@ -574,10 +575,13 @@ class ProfileChecker : public glslang::TIntermTraverser {
             const std::string name = symbol->getName().c_str();
             if (!input) outputComponents += Components(type);
             if (!q.semanticName && q.builtIn == glslang::EbvNone) {
+                const bool result = name == "@entryPointOutput";
                 Refuse(entryLoc, "'" + entryName + "': " +
-                                     (name == "@entryPointOutput" ? std::string("the result")
-                                                                  : "'" + name + "'") +
-                                     " needs a semantic");
+                                     (result  ? std::string("function return value")
+                                      : input ? "input parameter '" + name + "'"
+                                              : "output parameter '" + name + "'") +
+                                     " missing semantics");
+                problems.back().code = input ? "X3502" : "X3503";
                 continue;
             }
             if (q.sample) Needs(entryLoc, "the 'sample' interpolation modifier", 41);
@@ -715,7 +719,7 @@ bool CheckProfile(const std::string &source, const char *fileName, const Include
                 problems.push_back({fileName, named.line, named.column,
                                     "interface '" + named.name +
                                         "' needs shader model 5.0; the profile is " + profile,
-                                    ""});
+                                    "", ""});
     } else {
         std::set<std::string> classNames;
         for (const Named &named : NamesAfterKeyword(source, lexed, "class"))
@@ -774,7 +778,7 @@ bool CheckProfile(const std::string &source, const char *fileName, const Include
                                                 " is only for hull and domain shaders; the "
                                                 "profile is " +
                                                 profile,
-                                            ""});
+                                            "", ""});
         }
         problems = std::move(checker.problems);
     }
@@ -798,6 +802,6 @@ bool CheckProfile(const std::string &source, const char *fileName, const Include
         p.column = NameColumn(texts[p.file].first, texts[p.file].second, p);
     }
     for (const Problem &p : problems)
-        diagnostics.Error(p.file, p.line, p.column, p.text);
+        diagnostics.Error(p.file, p.line, p.column, p.text, p.code);
     return problems.empty();
 }
