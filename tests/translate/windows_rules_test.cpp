@@ -73,6 +73,15 @@ const Case kCases[] = {
     {PS("int a = asint(1.5) + asint(2u) + asint((float)true);"), nullptr},
     {"[numthreads(float2(1), 1, 1)]\n" PS(""), "1 values do not make a 'float2'"},
     {"[numthreads(-float2(1, 2), 1)]\n" PS(""), nullptr},
+    // State blocks read the file's globals and functions as declared: through
+    // a typedef, with default parameter values.
+    {"typedef float2 pair;\npair p;\nsampler s { MinLOD = p.z; };\n" PS(""),
+     "'z' reads past the components of 'p'"},
+    {"typedef float2 pair;\npair p;\nsampler s { MinLOD = p.y; };\n" PS(""), nullptr},
+    {"float f(float a, float b = 1) { return a; }\nsampler s { MinLOD = f(1); };\n" PS(""),
+     nullptr},
+    {"float f(float a, float b = 1) { return a; }\nsampler s { MinLOD = f(1, 2, 3); };\n" PS(""),
+     "no overload of 'f' takes these arguments"},
     // The tokens are those of the text glslang parsed, lit() renamed and its
     // body put before the file's first line.
     {PS("float4 l = lit(1, 2, 3); const float f;"), "error: const variable 'f' needs a value"},

@@ -116,7 +116,7 @@ bool TypeForms(Compile &c) {
 // Judged before the effect syntax is blanked; its refusals stop the compile
 // with the tree's, once those are known too.
 bool EffectRules(Compile &c) {
-    CheckEffectRules(c.source, c.lexed, c.diagnostics);
+    CheckEffectRules(c.source, c.lexed, c.model, c.diagnostics);
     return true;
 }
 

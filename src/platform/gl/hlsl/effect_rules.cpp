@@ -7,6 +7,7 @@
 #include "platform/gl/hlsl/effect_rules.h"
 
 #include "platform/gl/common/diagnostics.h"
+#include "platform/gl/hlsl/model/model.h"
 
 #include <algorithm>
 #include <cctype>
@@ -18,21 +19,22 @@
 
 namespace {
 
-struct Function {
-    int uniforms;            // parameters marked uniform, which compile ... fun(args) fills
-    int least, most;         // the arguments a call gives: those without defaults, all
-    std::vector<bool> array; // of each parameter
-};
-
+// The file's functions and globals are the model's; the effect syntax it
+// skips is read here from the tokens.
 struct Effect {
     std::string_view text;
     const std::vector<std::string> &files;
     Tokens tokens;
-    std::multimap<std::string, Function, std::less<>> functions;
-    std::map<std::string, int, std::less<>> components; // globals of built-in types
-    std::set<std::string, std::less<>> known;           // names outside effect syntax
-    std::vector<std::pair<size_t, size_t>> bodies;      // effect syntax, [first, last]
+    const HlslModel &model;
+    std::set<std::string, std::less<>> known;      // names outside effect syntax
+    std::vector<std::pair<size_t, size_t>> bodies; // effect syntax, [first, last]
 };
+
+bool IsFunction(const Effect &e, std::string_view name) {
+    for (const HlslFunction &f : e.model.functions)
+        if (f.name == name) return true;
+    return false;
+}
 
 std::string_view Text(const Effect &e, size_t at) {
     return at < e.tokens.size() ? Spelling(e.text, e.tokens[at]) : std::string_view();
@@ -81,23 +83,20 @@ size_t AnnotationEnd(const Effect &e, size_t at) {
     return e.tokens.size() - 1;
 }
 
-// The components of a value of a scalar, vector or matrix type; 0 if none.
+// The components of a value of the scalar, vector or matrix type the name
+// spells; 0 for any other name.
 int Components(std::string_view name) {
-    static const char *const kScalars[] = {"float",      "half",     "double",   "int",
-                                           "uint",       "bool",     "dword",    "min16float",
-                                           "min10float", "min16int", "min12int", "min16uint"};
-    if (name == "matrix") return 16;
-    if (name == "vector") return 4;
-    for (std::string_view scalar : kScalars) {
-        if (name.compare(0, scalar.size(), scalar) != 0) continue;
-        const std::string_view rest = name.substr(scalar.size());
-        auto digit                  = [](char c) { return c >= '1' && c <= '4'; };
-        if (rest.empty()) return 1;
-        if (rest.size() == 1 && digit(rest[0])) return rest[0] - '0';
-        if (rest.size() == 3 && digit(rest[0]) && rest[1] == 'x' && digit(rest[2]))
-            return (rest[0] - '0') * (rest[2] - '0');
-    }
-    return 0;
+    HlslType type;
+    return BuiltinTypeFromName(name, type) ? type.ComponentCount() : 0;
+}
+
+// The components of the global variable of that name, where it is a
+// scalar, vector or matrix; 0 otherwise.
+int GlobalComponents(const Effect &e, std::string_view name) {
+    const int symbol = FindGlobal(e.model, name);
+    if (symbol < 0 || e.model.symbols[symbol].kind != HlslSymbolKind::Variable) return 0;
+    const HlslType &type = e.model.symbols[symbol].type;
+    return type.IsArray() ? 0 : type.ComponentCount();
 }
 
 // Objects, each one state block's worth: samplers, textures, state objects
@@ -180,11 +179,16 @@ std::vector<size_t> Arguments(const Effect &e, size_t open) {
 // arguments fill uniform parameters only (effect-compile.shader_test).
 void CheckShaderCall(const Effect &e, size_t name, Diagnostics &out) {
     if (!IsName(e, name) || !Is(e, name + 1, "(")) return;
-    const auto range = e.functions.equal_range(Text(e, name));
-    if (range.first == range.second) return; // said of any call below
+    if (!IsFunction(e, Text(e, name))) return; // said of any call below
     const int given = static_cast<int>(Arguments(e, name + 1).size());
-    for (auto f = range.first; f != range.second; ++f)
-        if (given <= f->second.uniforms) return;
+    for (const HlslFunction &f : e.model.functions) {
+        if (f.name != Text(e, name)) continue;
+        const int uniforms =
+            static_cast<int>(std::count_if(f.params.begin(), f.params.end(), [&](int p) {
+                return e.model.symbols[p].storage & kUniform;
+            }));
+        if (given <= uniforms) return;
+    }
     Refuse(e, name,
            "'" + std::string(Text(e, name)) + "' has fewer uniform parameters than the " +
                std::to_string(given) + " arguments given",
@@ -198,14 +202,19 @@ void CheckShaderCall(const Effect &e, size_t name, Diagnostics &out) {
 bool Matches(const Effect &e, size_t k, std::string_view name) {
     const std::vector<size_t> arguments = Arguments(e, k + 1);
     const int given                     = static_cast<int>(arguments.size());
-    const auto range                    = e.functions.equal_range(name);
-    for (auto f = range.first; f != range.second; ++f) {
-        bool fits = given >= f->second.least && given <= f->second.most;
+    for (const HlslFunction &f : e.model.functions) {
+        if (f.name != name) continue;
+        const int least =
+            static_cast<int>(std::count_if(f.params.begin(), f.params.end(), [&](int p) {
+                return e.model.symbols[p].initializer < 0;
+            }));
+        bool fits = given >= least && given <= static_cast<int>(f.params.size());
         for (size_t a = 0; fits && a < arguments.size(); ++a) {
             const size_t at     = arguments[a];
             const bool constant = e.tokens[at].kind == TokenKind::Number ||
                                   (IsName(e, at) && !e.known.count(Text(e, at)));
-            fits = !(f->second.array[a] && constant && (Is(e, at + 1, ",") || Is(e, at + 1, ")")));
+            fits = !(e.model.symbols[f.params[a]].type.IsArray() && constant &&
+                     (Is(e, at + 1, ",") || Is(e, at + 1, ")")));
         }
         if (fits) return true;
     }
@@ -257,10 +266,10 @@ void CheckValue(const Effect &e, size_t first, size_t end, bool inBlock, Diagnos
                     Refuse(e, k,
                            "ConstructGSWithSO takes 2 or 6 arguments, not " + std::to_string(given),
                            out);
-            } else if (t != "CompileShader" && !e.functions.count(t) && !Components(t) &&
+            } else if (t != "CompileShader" && !IsFunction(e, t) && !Components(t) &&
                        !IsIntrinsic(t) && !Is(e, k - 1, ".")) {
                 Refuse(e, k, "'" + std::string(t) + "' is not a function", out);
-            } else if (e.functions.count(t) && !Is(e, k - 1, ".") && !CompiledShader(e, k) &&
+            } else if (IsFunction(e, t) && !Is(e, k - 1, ".") && !CompiledShader(e, k) &&
                        !Matches(e, k, t)) {
                 Refuse(e, k, "no overload of '" + std::string(t) + "' takes these arguments", out);
             }
@@ -281,8 +290,7 @@ void CheckValue(const Effect &e, size_t first, size_t end, bool inBlock, Diagnos
         } else if (Is(e, k + 1, ".") && IsName(e, k + 2) && !Is(e, k + 3, "(")) {
             // A swizzle reads components the value has: one for a name
             // declared nowhere.
-            const auto global = e.components.find(t);
-            const int count   = known ? (global == e.components.end() ? 0 : global->second) : 1;
+            const int count                = known ? GlobalComponents(e, t) : 1;
             const std::string_view swizzle = Text(e, k + 2);
             int highest                    = -1;
             bool letters                   = true;
@@ -568,33 +576,9 @@ void Walk(Effect &e, bool check, Diagnostics &out) {
                             k = Closing(e, k);
                         }
                     }
-                    const int components = Components(Text(e, at));
-                    if (components && !Is(e, name + 1, "["))
-                        e.components[std::string(Text(e, name))] = components;
                 }
                 start = NextDeclaration(e, start);
                 continue;
-            }
-            if (IsName(e, name) && Is(e, name + 1, "(") && !check) {
-                Function function{0, 0, 0, {}};
-                const size_t close = Closing(e, name + 1);
-                bool defaulted     = false;
-                for (size_t k = name + 2; k < close; ++k) {
-                    if (Is(e, k, "void") && Is(e, k + 1, ")")) break;
-                    if (k == name + 2 || Is(e, k - 1, ",")) {
-                        function.array.push_back(false);
-                        ++function.most;
-                    }
-                    function.uniforms += Is(e, k, "uniform");
-                    defaulted = defaulted || Is(e, k, "=");
-                    if (Is(e, k, "[")) function.array.back() = true;
-                    if (Opens(e, k)) k = Closing(e, k);
-                    if (Is(e, k + 1, ",") || k + 1 == close) {
-                        function.least += !defaulted;
-                        defaulted = false;
-                    }
-                }
-                e.functions.emplace(std::string(Text(e, name)), function);
             }
         }
         start = NextDeclaration(e, start);
@@ -603,8 +587,9 @@ void Walk(Effect &e, bool check, Diagnostics &out) {
 
 } // namespace
 
-void CheckEffectRules(const std::string &preprocessed, const LexedHlsl &lexed, Diagnostics &out) {
-    Effect e{preprocessed, lexed.files, CodeTokens(lexed.tokens), {}, {}, {}, {}};
+void CheckEffectRules(const std::string &preprocessed, const LexedHlsl &lexed,
+                      const HlslModel &model, Diagnostics &out) {
+    Effect e{preprocessed, lexed.files, CodeTokens(lexed.tokens), model, {}, {}};
     if (e.tokens.empty()) return;
     Walk(e, false, out);
     std::sort(e.bodies.begin(), e.bodies.end());

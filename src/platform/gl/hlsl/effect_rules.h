@@ -13,7 +13,10 @@
 #include <string>
 
 struct Diagnostics;
+struct HlslModel;
 
-// Checks the preprocessed text, read as lexed (its tokens, before any pass
-// changed them), and reports each refusal into out.
-void CheckEffectRules(const std::string &preprocessed, const LexedHlsl &lexed, Diagnostics &out);
+// Checks the effect syntax of the preprocessed text, read as lexed (its
+// tokens, before any pass blanked it), against the file's functions and
+// globals as the model has them; reports each refusal into out.
+void CheckEffectRules(const std::string &preprocessed, const LexedHlsl &lexed,
+                      const HlslModel &model, Diagnostics &out);
