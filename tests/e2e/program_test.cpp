@@ -235,8 +235,8 @@ TEST_F(ProgramTest, CompileAndCreationFailuresPrintTheirLinesAndTheProgramRunsOn
     // One line per diagnostic in the Windows compiler's shape, the first at
     // the undeclared name.
     EXPECT_EQ(text.substr(0, text.find('\n')),
-              "ERROR : main.fx(5,16): error: undeclared identifier 'undeclared_scale'");
-    const std::regex shape(R"((ERROR : )?main\.fx\(\d+,\d+\): error: \S.*|)");
+              "ERROR : main.fx(5,16-31): error X3004: undeclared identifier 'undeclared_scale'");
+    const std::regex shape(R"((ERROR : )?main\.fx\(\d+,\d+(-\d+)?\): error( X\d{4})?: \S.*|)");
     std::istringstream lines(text);
     for (std::string each; std::getline(lines, each);)
         EXPECT_TRUE(std::regex_match(each, shape)) << each;

@@ -51,7 +51,7 @@ void Write(const std::string &text) {
 }
 
 const BadInput kBadInputs[] = {
-    {"Empty", [] { Write(""); }, 112, kFail, "entry point 'vs_main' not found"},
+    {"Empty", [] { Write(""); }, 112, kFail, "error X3501: 'vs_main': entrypoint not found"},
     {"BinaryGarbage", [] { Write(Garbage(65536)); }, 112, kFail, "main.fx(1,"},
     // A good shader followed by 50 MB of comments: refused unread.
     {"FiftyMegabytes", [] { Write(ExampleShader() + std::string(50 << 20, ' ') + "\n"); }, 112,

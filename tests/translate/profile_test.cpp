@@ -101,7 +101,7 @@ const Case kCases[] = {
      "float4 vs_main() : SV_Position { return r[0] + x; }",
      "constant buffer 'Big' takes 4097 registers, over the limit of 4096"},
     {112, "cbuffer C : register(b14) { float4 r; };\nfloat4 vs_main() : SV_Position { return r; }",
-     "constant buffer 'C' at register b14 is beyond b13"},
+     "error X4567: maximum cbuffer exceeded. target has 14 slots, manual bind to slot 14 failed"},
     {114,
      "Texture2D x : register(t128); SamplerState s;\n"
      "float4 ps_main() : SV_Target { return x.Sample(s, 0); }",
@@ -115,7 +115,8 @@ const Case kCases[] = {
     {114,
      "cbuffer C { float4 a : packoffset(c1);\n  float b; };\n"
      "float4 ps_main() : SV_Target { return a + b; }",
-     "main.fx(2,9): error: 'b': cannot mix packoffset elements with nonpackoffset elements"},
+     "main.fx(2,9): error X3530: cannot mix packoffset elements with nonpackoffset elements in a "
+     "cbuffer"},
     {114,
      "cbuffer C { float2 a : packoffset(c0.w); };\nfloat4 ps_main() : SV_Target { return a.x; }",
      "'a': packoffset places it across a register boundary"},

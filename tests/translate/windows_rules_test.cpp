@@ -27,8 +27,8 @@ const Case kCases[] = {
     {"column_major float4 f;\n" PS(""), "applies only to matrices"},
     {"typedef float4x4 a[2];\nrow_major a m;\n" PS(""), "applies only to matrices"},
     {"const const float4 c;\n" PS(""), "'const' is given more than once"},
-    {PS("const float f;"), "main.fx(1,44): error: const variable 'f' needs a value"},
-    {PS("const float f = 1, g;"), "const variable 'g'"},
+    {PS("const float f;"), "main.fx(1,44): error X3012: 'f': missing initial value"},
+    {PS("const float f = 1, g;"), "'g': missing initial value"},
     {"static uniform float4 f;\n" PS(""), "'static' and 'uniform'"},
     {"uniform in float4 f;\n" PS(""), "'uniform' and 'in'"},
     {"float4 ps_main(uniform in float4 a) : SV_Target { return a; }", nullptr},
@@ -84,7 +84,7 @@ const Case kCases[] = {
      "no overload of 'f' takes these arguments"},
     // The tokens are those of the text glslang parsed, lit() renamed and its
     // body put before the file's first line.
-    {PS("float4 l = lit(1, 2, 3); const float f;"), "error: const variable 'f' needs a value"},
+    {PS("float4 l = lit(1, 2, 3); const float f;"), "error X3012: 'f': missing initial value"},
     // Lines of an included file are its own.
     {"#include \"inc.fxh\"\n" PS(""), "inc.fxh(2,12): error: 'PS' is not a shader profile"},
 };

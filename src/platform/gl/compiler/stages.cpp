@@ -239,9 +239,10 @@ bool Parse(Compile &c) {
     const bool missing =
         !found && (c.parsed || !NamesFunction(c.source, c.lexed.tokens, c.entryPoint));
     if (missing)
-        c.diagnostics.Error(c.fileName, 0, 0,
-                            "entry point '" + std::string(c.entryPoint) + "' not found");
-    ReadGlslangMessages(c.shader->getInfoLog(), c.fileName, c.original, c.diagnostics);
+        c.diagnostics.Error("", 0, 0, "'" + std::string(c.entryPoint) + "': entrypoint not found",
+                            "X3501");
+    ReadGlslangMessages(c.shader->getInfoLog(), c.fileName, c.original, c.diagnostics, &c.model,
+                        &c.included);
     return !missing;
 }
 

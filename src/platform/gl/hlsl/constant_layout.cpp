@@ -49,12 +49,14 @@ struct MemberErrors {
     Diagnostics &diagnostics;
     bool any = false;
 
-    void Error(const glslang::TTypeLoc &member, const std::string &text) {
+    // code: the Windows compiler's, whose words name no member.
+    void Error(const glslang::TTypeLoc &member, const std::string &text, const char *code = "") {
         const char *file       = member.loc.getFilename() ? member.loc.getFilename() : fileName;
         const std::string name = member.type->getFieldName().c_str();
         const int line         = std::max(member.loc.line, 1);
         const int column       = std::string(file) == fileName ? WordColumn(source, line, name) : 0;
-        diagnostics.Error(file, line, column, name.empty() ? text : "'" + name + "': " + text);
+        diagnostics.Error(file, line, column,
+                          name.empty() || *code ? text : "'" + name + "': " + text, code);
         any = true;
     }
 };
@@ -213,8 +215,9 @@ bool PackoffsetRegisters(const glslang::TIntermediate &tree, const char *fileNam
         // $Globals's offsets are its register(cN)s, placed by PlaceGlobals,
         // a packoffset there being refused before the parse.
         if (plain && !IsGlobals(tree, block))
-            errors.Error(*plain, "cannot mix packoffset elements with nonpackoffset elements in a "
-                                 "cbuffer");
+            errors.Error(*plain,
+                         "cannot mix packoffset elements with nonpackoffset elements in a cbuffer",
+                         "X3530");
         else if (reader.read.count(block.getStruct()))
             Overlap(*block.getStruct(), IsGlobals(tree, block) ? "register(c)" : "packoffset",
                     errors);

@@ -251,7 +251,9 @@ int ArgumentCount(const std::string &text, int line, int column) {
 std::string UnexpectedToken(const std::string &text, Diagnostic &d) {
     const LexedHlsl lexed = LexHlsl(text, d.file.c_str());
     const int column      = std::max(d.column, 1);
+    const Token *last     = nullptr;
     for (const Token &t : lexed.tokens) {
+        if (t.kind != TokenKind::Directive) last = &t;
         if (t.kind == TokenKind::Directive || t.line < d.line ||
             (t.line == d.line && t.column + static_cast<int>(t.length) <= column))
             continue;
@@ -266,6 +268,11 @@ std::string UnexpectedToken(const std::string &text, Diagnostic &d) {
         }
         if (t.kind == TokenKind::String) return "string constant";
         return "token '" + spelled + "'";
+    }
+    // The end of the file is just past its last token.
+    if (last) {
+        d.line   = last->line;
+        d.column = last->column + static_cast<int>(last->length);
     }
     return "end of file";
 }
@@ -292,6 +299,14 @@ struct Sources {
                 model->files[e.pos.file] == d.file)
                 return &e;
         return nullptr;
+    }
+    // A type's name as the Windows compiler prints it: "struct S" for a
+    // structure.
+    std::string TypeName(const std::string &name) const {
+        const int symbol = model ? FindGlobal(*model, name) : -1;
+        return symbol >= 0 && model->symbols[symbol].kind == HlslSymbolKind::Struct
+                   ? "struct " + name
+                   : name;
     }
     bool IsUserFunction(const std::string &name) const {
         if (!model) return false;
@@ -436,8 +451,8 @@ void WindowsWords(Message &m, const Sources &sources, std::vector<Diagnostic> &m
         const std::string &words = e ? e->words : std::string();
         const size_t from = words.find("from '"), to = words.find("' to '");
         if (from == std::string::npos || to == std::string::npos || !EndsWith(words, "'")) return;
-        d.text = ConversionWords(words.substr(from + 6, to - from - 6),
-                                 words.substr(to + 6, words.size() - to - 7));
+        d.text = ConversionWords(sources.TypeName(words.substr(from + 6, to - from - 6)),
+                                 sources.TypeName(words.substr(to + 6, words.size() - to - 7)));
         d.code = "X3017";
         return;
     }

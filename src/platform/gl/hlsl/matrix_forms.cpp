@@ -534,8 +534,10 @@ bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagno
         const std::string refusal =
             places[i].code ? Refusal(text, tokens, i, returned, names) : std::string();
         if (!refusal.empty()) {
+            // A conversion the Windows compiler refuses is its X3017.
+            const bool conversion = refusal.compare(0, 20, "cannot convert from ") == 0;
             diagnostics.Error(lexed.files[tokens[i].file], tokens[i].line, tokens[i].column,
-                              refusal);
+                              refusal, conversion ? "X3017" : "");
             return false;
         }
         if (name == "mul" && i + 1 < tokens.size() && MarkOf(text, tokens[i + 1]) == '(' &&

@@ -193,7 +193,8 @@ bool RewriteRound(std::string &text, const LexedHlsl &lexed, Diagnostics &diagno
         const std::vector<Element> elements = Elements(Spelling(text, tokens[i]), mixed);
         if (mixed) {
             diagnostics.Error(lexed.files[tokens[i].file], tokens[i].line, tokens[i].column,
-                              "invalid subscript '" + std::string(Spelling(text, tokens[i])) + "'");
+                              "invalid subscript '" + std::string(Spelling(text, tokens[i])) + "'",
+                              "X3018");
             return false;
         }
         if (elements.size() < 2 || elements.size() > 4) continue;

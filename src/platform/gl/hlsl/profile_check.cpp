@@ -95,6 +95,19 @@ int NameColumn(const std::string &text, const LexedHlsl &lexed, const Problem &p
     return p.column;
 }
 
+// The entry point's name in its last definition or declaration; null
+// where the source has none.
+const Token *LastEntryName(const std::string &source, const LexedHlsl &lexed,
+                           const char *entryPoint) {
+    const Token *found   = nullptr;
+    const Tokens &tokens = lexed.tokens;
+    for (size_t i = 1; i + 1 < tokens.size(); ++i)
+        if (Is(source, tokens[i], entryPoint) && Is(source, tokens[i + 1], "(") &&
+            tokens[i - 1].kind == TokenKind::Identifier)
+            found = &tokens[i];
+    return found;
+}
+
 // The patches of the hull and domain stages (5.0), among the parameters of
 // the entry point's definitions in the source: glslang makes them plain
 // arrays of the control point in the other stages, and only an entry point
@@ -244,12 +257,13 @@ class ProfileChecker : public glslang::TIntermTraverser {
             Refuse(node->getLoc(),
                    "constant buffer '" + name + "' takes " + std::to_string(registers) +
                        " registers, over the limit of " + std::to_string(kConstantBufferRegisters));
-        if (q.hasBinding() && q.layoutBinding >= kConstantBufferSlots)
-            Refuse(node->getLoc(), "constant buffer '" + name + "' at register b" +
-                                       std::to_string(q.layoutBinding) + " is beyond b" +
-                                       std::to_string(kConstantBufferSlots - 1) +
-                                       ", the last of the " + std::to_string(kConstantBufferSlots) +
-                                       " slots");
+        if (q.hasBinding() && q.layoutBinding >= kConstantBufferSlots) {
+            Refuse(node->getLoc(), "maximum cbuffer exceeded. target has " +
+                                       std::to_string(kConstantBufferSlots) +
+                                       " slots, manual bind to slot " +
+                                       std::to_string(q.layoutBinding) + " failed");
+            problems.back().code = "X4567";
+        }
         if (buffers_.size() == kConstantBufferSlots + 1)
             Refuse(node->getLoc(), "the stage uses more than the " +
                                        std::to_string(kConstantBufferSlots) +
@@ -782,6 +796,15 @@ bool CheckProfile(const std::string &source, const char *fileName, const Include
         }
         problems = std::move(checker.problems);
     }
+    // glslang places its entry point at the body; a missing semantic is
+    // said at the definition's name, where the signature is.
+    if (const Token *name = LastEntryName(source, lexed, entryPoint))
+        for (Problem &p : problems)
+            if (p.code == "X3502" || p.code == "X3503") {
+                p.file   = lexed.files[name->file];
+                p.line   = name->line;
+                p.column = name->column;
+            }
 
     // In the order found; the messages are put in source order with the rest.
     // Each file's text and tokens, read once.

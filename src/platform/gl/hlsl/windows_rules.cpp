@@ -113,9 +113,10 @@ void FindScopes(Source &s) {
     }
 }
 
-void Refuse(const Source &s, size_t at, const std::string &text, Diagnostics &out) {
+void Refuse(const Source &s, size_t at, const std::string &text, Diagnostics &out,
+            const char *code = "") {
     const Token &t = s.tokens[std::min(at, s.tokens.size() - 1)];
-    out.Error(s.files[t.file], t.line, t.column, text);
+    out.Error(s.files[t.file], t.line, t.column, text, code);
 }
 
 const std::set<std::string, std::less<>> kModifiers = {
@@ -606,12 +607,9 @@ void CheckStorage(const Source &s, Diagnostics &out) {
             const size_t name = k++;
             while (Is(s, k, "["))
                 k = SkipToDeclaratorEnd(s, k + 1) + 1;
-            if (Is(s, k, ","))
-                Refuse(s, name, "const variable '" + std::string(Text(s, name)) + "' needs a value",
-                       out);
-            else if (Is(s, k, ";"))
-                Refuse(s, name, "const variable '" + std::string(Text(s, name)) + "' needs a value",
-                       out);
+            if (Is(s, k, ",") || Is(s, k, ";"))
+                Refuse(s, name, "'" + std::string(Text(s, name)) + "': missing initial value", out,
+                       "X3012");
             else if (Is(s, k, "="))
                 k = SkipToDeclaratorEnd(s, k + 1);
             if (!Is(s, k, ",")) break;
