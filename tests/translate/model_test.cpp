@@ -484,6 +484,29 @@ TEST(ModelSymbols, StructsAndTypedefs) {
     const HlslModel model = Build("typedef row_major float4x4 M; M m;");
     EXPECT_EQ(model.symbols[FindGlobal(model, "m")].type.major, HlslMajority::RowMajor);
 
+    // #pragma pack_matrix gives its majority to the matrices declared after
+    // it that name none: a typedef keeps the one of its own declaration, a
+    // struct member the one of the struct's, code inside functions none.
+    const HlslModel packed = Build("#pragma pack_matrix(row_major)\n"
+                                   "typedef float2x2 T; struct S { float3x3 m; };\n"
+                                   "#pragma pack_matrix(column_major)\n"
+                                   "T t; S s; float2x2 c; column_major float2x2 given;\n"
+                                   "void f() { float2x2 local = 0; }\n");
+    const std::vector<std::pair<const char *, HlslMajority>> majors = {
+        {"T", HlslMajority::RowMajor},
+        {"t", HlslMajority::RowMajor},
+        {"c", HlslMajority::ColumnMajor},
+        {"given", HlslMajority::ColumnMajor}};
+    for (const auto &[name, major] : majors)
+        EXPECT_EQ(packed.symbols[FindGlobal(packed, name)].type.major, major) << name;
+    const HlslType &s = packed.symbols[FindGlobal(packed, "s")].type;
+    ASSERT_TRUE(s.structure);
+    EXPECT_EQ(s.structure->fields[0].type.major, HlslMajority::RowMajor);
+    for (const HlslSymbol &symbol : packed.symbols)
+        if (symbol.name == "local") {
+            EXPECT_EQ(symbol.type.major, HlslMajority::Default);
+        }
+
     const Probe p = Typed("struct A { float a; }; struct B : A { float b; }; static B x;", "x.c");
     ASSERT_FALSE(p.model.errors.empty());
     EXPECT_EQ(p.model.errors[0].kind, HlslErrorKind::NoMember);

@@ -258,7 +258,8 @@ bool Profile(Compile &c) {
 // What the Windows compiler refuses and glslang accepts.
 bool WindowsRules(Compile &c) {
     glslang::TIntermediate &tree = *c.shader->getIntermediate();
-    CheckWindowsRules(c.original, c.source, c.lexed, c.fileName, c.profile, tree, c.diagnostics);
+    CheckWindowsRules(c.original, c.source, c.lexed, c.model, c.fileName, c.profile, tree,
+                      c.diagnostics);
     CheckTypeRules(c.model, c.fileName, tree, c.diagnostics);
     return !c.diagnostics.HasErrors();
 }

@@ -6,6 +6,8 @@
 // for sure (a swizzle's components, an entry point's semantics).
 #include "platform/gl/hlsl/windows_rules.h"
 
+#include "platform/gl/hlsl/model/model.h"
+
 #include "platform/gl/common/diagnostics.h"
 #include "platform/gl/hlsl/matrix_forms.h"
 
@@ -140,75 +142,23 @@ void ModifierRun(const Source &s, size_t at, size_t &first, size_t &end) {
         ++end;
 }
 
-// The scalar, vector and matrix type names and the components of one value.
+// The components of one value of the scalar, vector or matrix type the name
+// spells, and whether it is a matrix; 0 for any other name.
 int BuiltinComponents(std::string_view name, bool &matrix) {
-    static const char *const kScalars[] = {"float",      "half",     "double",   "int",
-                                           "uint",       "bool",     "dword",    "min16float",
-                                           "min10float", "min16int", "min12int", "min16uint"};
-    matrix                              = name == "matrix";
-    if (matrix) return 16;
-    if (name == "vector") return 4;
-    for (const char *scalar : kScalars) {
-        const std::string_view base = scalar;
-        if (name.compare(0, base.size(), base) != 0) continue;
-        const std::string_view rest = name.substr(base.size());
-        if (rest.empty()) return 1;
-        auto digit = [](char c) { return c >= '1' && c <= '4'; };
-        if (rest.size() == 1 && digit(rest[0])) return rest[0] - '0';
-        if (rest.size() == 3 && digit(rest[0]) && rest[1] == 'x' && digit(rest[2])) {
-            matrix = true;
-            return (rest[0] - '0') * (rest[2] - '0');
-        }
-    }
-    return 0;
+    HlslType type;
+    matrix = false;
+    if (!BuiltinTypeFromName(name, type) || !type.IsNumeric()) return 0;
+    matrix = type.kind == HlslClass::Matrix;
+    return type.ComponentCount();
 }
-
-struct TypedefInfo {
-    bool matrix = false, array = false;
-    std::string majority;
-};
 
 // row_major and column_major name a matrix's layout: once, on a matrix, and
 // not against what a typedef already chose (majority-syntax.shader_test;
 // the same keyword again through a typedef compiles there).
-void CheckMajority(const Source &s, Diagnostics &out) {
-    std::map<std::string, TypedefInfo, std::less<>> typedefs;
+void CheckMajority(const Source &s, const HlslModel &model, Diagnostics &out) {
     size_t checkedTo = 0;
     for (size_t at = 0; at < s.tokens.size(); ++at) {
         const std::string_view t = Text(s, at);
-        if (t == "typedef") {
-            size_t first, end;
-            ModifierRun(s, at, first, end);
-            TypedefInfo info;
-            for (size_t k = first; k < end; ++k)
-                if (Text(s, k) == "row_major" || Text(s, k) == "column_major")
-                    info.majority = Text(s, k);
-            // The name: the last word outside brackets and braces before ';'.
-            int depth = 0;
-            std::string name;
-            for (size_t k = end; k < s.tokens.size() && !(depth == 0 && Is(s, k, ";")); ++k) {
-                const std::string_view u = Text(s, k);
-                if (u == "{" || u == "[" || u == "<" || u == "(") ++depth;
-                if (u == "}" || u == "]" || u == ">" || u == ")") --depth;
-                if (depth == 0 && IsName(s, k) && k > end) {
-                    name       = u;
-                    info.array = Is(s, k + 1, "[");
-                }
-            }
-            if (end < s.tokens.size()) {
-                const std::string_view type = Text(s, end);
-                bool matrix                 = false;
-                BuiltinComponents(type, matrix);
-                const auto known = typedefs.find(type);
-                if (known != typedefs.end()) {
-                    matrix     = known->second.matrix;
-                    info.array = info.array || known->second.array;
-                    if (info.majority.empty()) info.majority = known->second.majority;
-                }
-                info.matrix = matrix;
-            }
-            if (!name.empty()) typedefs[name] = info;
-        }
         if ((t != "row_major" && t != "column_major") || at < checkedTo) continue;
         size_t first, end;
         ModifierRun(s, at, first, end);
@@ -228,16 +178,23 @@ void CheckMajority(const Source &s, Diagnostics &out) {
         const std::string type(Text(s, end)), word(t);
         bool matrix          = false;
         const int components = BuiltinComponents(type, matrix);
-        const auto known     = typedefs.find(type);
+        // A typedef's type as the model has it: through other typedefs, with
+        // the majority any of them gave.
+        const int symbol      = FindGlobal(model, type);
+        const HlslType *named = symbol >= 0 && model.symbols[symbol].kind == HlslSymbolKind::Typedef
+                                    ? &model.symbols[symbol].type
+                                    : nullptr;
+        const char *majority  = !named                                      ? ""
+                                : named->major == HlslMajority::RowMajor    ? "row_major"
+                                : named->major == HlslMajority::ColumnMajor ? "column_major"
+                                                                            : "";
         std::string why;
         if (type == "struct" || (components > 0 && !matrix))
             why = "'" + word + "' applies only to matrices, not to '" + type + "'";
-        else if (known != typedefs.end() && (known->second.array || !known->second.matrix))
+        else if (named && (named->IsArray() || named->kind != HlslClass::Matrix))
             why = "'" + word + "' applies only to matrices; '" + type + "' is not one";
-        else if (known != typedefs.end() && !known->second.majority.empty() &&
-                 known->second.majority != t)
-            why =
-                "'" + word + "' contradicts the '" + known->second.majority + "' of '" + type + "'";
+        else if (named && *majority && word != majority)
+            why = "'" + word + "' contradicts the '" + majority + "' of '" + type + "'";
         if (!why.empty()) Refuse(s, at, why, out);
     }
 }
@@ -917,14 +874,14 @@ void CheckSemantics(const glslang::TIntermediate &tree, const char *fileName,
 } // namespace
 
 void CheckWindowsRules(const std::string &original, const std::string &preprocessed,
-                       const LexedHlsl &lexed, const char *fileName, const char *profile,
-                       const glslang::TIntermediate &tree, Diagnostics &out) {
+                       const LexedHlsl &lexed, const HlslModel &model, const char *fileName,
+                       const char *profile, const glslang::TIntermediate &tree, Diagnostics &out) {
     // A copy: PlaceColumns moves the columns to the file as written.
     Source s{preprocessed, lexed.files, CodeTokens(lexed.tokens), {}, {}};
     if (s.tokens.empty()) return;
     PlaceColumns(s, original);
     FindScopes(s);
-    CheckMajority(s, out);
+    CheckMajority(s, model, out);
     CheckRegisters(s, profile, out);
     CheckModel51Forms(s, profile, out);
     CheckAttributes(s, out);

@@ -16,6 +16,7 @@
 #include <string>
 
 struct Diagnostics;
+struct HlslModel;
 namespace glslang {
 class TIntermediate;
 }
@@ -26,5 +27,5 @@ class TIntermediate;
 // ("ps_4_0"); original is fileName's text as written, for the columns.
 // Reports each refusal into out.
 void CheckWindowsRules(const std::string &original, const std::string &preprocessed,
-                       const LexedHlsl &lexed, const char *fileName, const char *profile,
-                       const glslang::TIntermediate &tree, Diagnostics &out);
+                       const LexedHlsl &lexed, const HlslModel &model, const char *fileName,
+                       const char *profile, const glslang::TIntermediate &tree, Diagnostics &out);

@@ -21,6 +21,8 @@ struct ModelBuilder {
     int function = -1; // the function whose body is being parsed
     int global   = -1; // the global variable whose initializer is being parsed
     int depth    = 0;  // of nested expressions, statements and types
+    // Each #pragma pack_matrix: where it stands in the text, what it sets.
+    std::vector<std::pair<size_t, HlslMajority>> pragmas;
 
     const Token &Peek(size_t ahead = 0) const { return tokens[at + ahead]; }
     std::string_view Word(size_t ahead = 0) const { return Spelling(text, Peek(ahead)); }
@@ -36,6 +38,20 @@ struct ModelBuilder {
     }
     HlslPos PosAt(size_t token) const;
     HlslPos Here() const { return PosAt(at); }
+    // The majority a matrix declared here outside code takes where it names
+    // none: the last #pragma pack_matrix's before it (Default: column-major).
+    HlslMajority Latent() const {
+        HlslMajority latent = HlslMajority::Default;
+        for (const auto &[offset, majority] : pragmas)
+            if (offset < Peek().offset) latent = majority;
+        return latent;
+    }
+    // A matrix's type (or an array's of matrices) given the latent majority
+    // where it has none of its own; code inside functions takes none.
+    void GiveLatent(HlslType &type) const {
+        if (function < 0 && type.kind == HlslClass::Matrix && type.major == HlslMajority::Default)
+            type.major = Latent();
+    }
 
     // Records an error (or a warning) of the kind, its words filled with args.
     void Error(HlslErrorKind kind, const HlslPos &pos, std::initializer_list<std::string> args,

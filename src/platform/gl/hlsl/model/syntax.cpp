@@ -296,7 +296,8 @@ bool ParseStruct(ModelBuilder &b, HlslType &type) {
             continue;
         }
         fieldType.major = m.major != HlslMajority::Default ? m.major : fieldType.major;
-        bool ok         = true;
+        b.GiveLatent(fieldType);
+        bool ok = true;
         do {
             if (b.Peek().kind != TokenKind::Identifier) {
                 ok = b.Expect("a member name");
@@ -480,6 +481,7 @@ bool ParseDeclarators(ModelBuilder &b, const HlslType &type, const Modifiers &m,
         symbol.storage = m.storage;
         symbol.buffer  = buffer;
         if (m.major != HlslMajority::Default) symbol.type.major = m.major;
+        b.GiveLatent(symbol.type);
         if (m.storage & kConst) symbol.type.isConst = true;
         ++b.at;
         if (!ParseArraySizes(b, symbol.type) || !ParsePostName(b, symbol)) return false;
@@ -656,6 +658,7 @@ void ParseTypedef(ModelBuilder &b) {
         return;
     }
     if (m.major != HlslMajority::Default) type.major = m.major;
+    b.GiveLatent(type);
     if (m.storage & kConst) type.isConst = true;
     do {
         if (b.Peek().kind != TokenKind::Identifier) {
@@ -1286,6 +1289,15 @@ HlslModel BuildModel(std::string_view text, const LexedHlsl &lexed) {
     b.text        = text;
     b.tokens      = CodeTokens(lexed.tokens);
     b.model.files = lexed.files;
+    for (const Token &t : lexed.tokens) {
+        if (t.kind != TokenKind::Directive) continue;
+        const std::string_view line = Spelling(text, t);
+        if (line.find("pack_matrix") == std::string_view::npos) continue;
+        if (line.find("row_major") != std::string_view::npos)
+            b.pragmas.emplace_back(t.offset, HlslMajority::RowMajor);
+        else if (line.find("column_major") != std::string_view::npos)
+            b.pragmas.emplace_back(t.offset, HlslMajority::ColumnMajor);
+    }
     b.model.scopes.push_back(HlslScope{});
     // About one expression a token at most; no growth on the way.
     b.model.exprs.reserve(b.tokens.size());
