@@ -64,9 +64,10 @@ const Case kCases[] = {
      nullptr},
     // Bitwise operators take integers, whatever the floating-point operand
     // is: a name, a literal, a sum or a member.
-    {PS("uint u = 5; float f = 2; uint r = u >> f;"), "a shift takes integer operands"},
-    {PS("uint u = 5; float2 f = 2; uint r = (f.x + 1) << u;"), "a shift takes integer operands"},
-    {PS("uint u = 5; uint r = u & 2.0;"), "'&' takes integer operands"},
+    {PS("uint u = 5; float f = 2; uint r = u >> f;"),
+     "error X3082: int or unsigned int type required"},
+    {PS("uint u = 5; float2 f = 2; uint r = (f.x + 1) << u;"), "int or unsigned int type required"},
+    {PS("uint u = 5; uint r = u & 2.0;"), "int or unsigned int type required"},
     {PS("uint u = 5; int2 i = 3; uint r = (u << 2) | (i.x >> u) ^ ~u & (uint)2.5;"), nullptr},
     {PS("int a = asint(true);"), "asint() does not take a bool"},
     {PS("bool2 b = true; uint2 a = asuint(b);"), "asuint() does not take a bool"},

@@ -368,12 +368,50 @@ bool EndsWith(const std::string &text, const char *suffix) {
     return text.size() >= n && text.compare(text.size() - n, n, suffix) == 0;
 }
 
+// How many components a type of that HLSL name holds ("float2x3[2]" 12,
+// "struct S" its members'); -1 for objects, strings and names it does not
+// know.
+int Components(std::string name, const Sources &sources) {
+    static const char *const kScalars[] = {"bool",       "int",      "uint",     "dword",
+                                           "half",       "float",    "double",   "min16float",
+                                           "min10float", "min16int", "min12int", "min16uint"};
+    if (StartsWith(name, "const ")) name.erase(0, 6);
+    int count = 1;
+    while (EndsWith(name, "]")) {
+        const size_t open = name.rfind('[');
+        int n             = 0;
+        if (open == std::string::npos || ReadNumber(name, open + 1, n) == std::string::npos)
+            return -1;
+        count *= n;
+        name.erase(open);
+    }
+    if (StartsWith(name, "struct ")) {
+        const int symbol = sources.model ? FindGlobal(*sources.model, name.substr(7)) : -1;
+        return symbol < 0 ? -1 : count * FlattenedCount(sources.model->symbols[symbol].type);
+    }
+    for (const char *scalar : kScalars) {
+        if (!StartsWith(name, scalar)) continue;
+        const std::string shape = name.substr(std::strlen(scalar));
+        int rows = 0, columns = 0;
+        const size_t end = ReadNumber(shape, 0, rows);
+        if (shape.empty()) return count;
+        if (end == shape.size()) return count * rows;
+        if (end != std::string::npos && StartsWith(shape, "x", end) &&
+            ReadNumber(shape, end + 1, columns) == shape.size())
+            return count * rows * columns;
+    }
+    return -1;
+}
+
 // The Windows compiler's words for a conversion it refuses: "cannot
-// implicitly convert" where a cast could make it, "cannot convert" to or
-// from an array, which no cast makes.
-std::string ConversionWords(const std::string &from, const std::string &to) {
-    const bool array = EndsWith(from, "]") || EndsWith(to, "]");
-    return std::string(array ? "cannot convert from '" : "cannot implicitly convert from '") +
+// implicitly convert" where the value has fewer components than the type
+// it is given to, "cannot convert" where it has as many or more, which a
+// vector or matrix would give by truncation but this type does not take.
+std::string ConversionWords(const std::string &from, const std::string &to,
+                            const Sources &sources) {
+    const int a = Components(from, sources), b = Components(to, sources);
+    return std::string(a >= 0 && b >= 0 && a >= b ? "cannot convert from '"
+                                                  : "cannot implicitly convert from '") +
            from + "' to '" + to + "'";
 }
 
@@ -434,25 +472,30 @@ void WindowsWords(Message &m, const Sources &sources, std::vector<Diagnostic> &m
         }
         return;
     }
-    if (StartsWith(why, "cannot convert from '")) {
-        // "cannot convert from ' temp float2...' to ' temp float3...'"
+    const bool conversion = StartsWith(why, "cannot convert from '");
+    if (conversion || StartsWith(why, "type does not match, or is not convertible to") ||
+        d.text == "could not create assignment") {
+        // The model's conversion error on the line has the types as
+        // written, before the text passes made degenerate matrices vectors;
+        // else glslang's "cannot convert from ' temp 2-component vector of
+        // float' to ' temp 3-component vector of float'" has them, where it
+        // does not write a structure as its members.
         const size_t from = why.find('\'');
         const size_t mid  = why.find("' to '", from + 1);
-        if (mid == std::string::npos || !EndsWith(why, "'")) return;
-        const std::string a = HlslSpelling(why.substr(from + 1, mid - from - 1));
-        const std::string b = HlslSpelling(why.substr(mid + 6, why.size() - mid - 7));
-        d.text              = ConversionWords(a, b);
-        d.code              = "X3017";
-        return;
-    }
-    if (StartsWith(why, "type does not match, or is not convertible to")) {
-        // A return: the model has the two types.
+        std::string a, b;
         const HlslError *e       = sources.ModelError(HlslErrorKind::NoConversion, d);
         const std::string &words = e ? e->words : std::string();
-        const size_t from = words.find("from '"), to = words.find("' to '");
-        if (from == std::string::npos || to == std::string::npos || !EndsWith(words, "'")) return;
-        d.text = ConversionWords(sources.TypeName(words.substr(from + 6, to - from - 6)),
-                                 sources.TypeName(words.substr(to + 6, words.size() - to - 7)));
+        const size_t at = words.find("from '"), to = words.find("' to '");
+        if (at != std::string::npos && to != std::string::npos && EndsWith(words, "'")) {
+            a = sources.TypeName(words.substr(at + 6, to - at - 6));
+            b = sources.TypeName(words.substr(to + 6, words.size() - to - 7));
+        } else if (conversion && mid != std::string::npos && EndsWith(why, "'")) {
+            a = HlslSpelling(why.substr(from + 1, mid - from - 1));
+            b = HlslSpelling(why.substr(mid + 6, why.size() - mid - 7));
+        }
+        if (a.empty() || a.find('{') != std::string::npos || b.find('{') != std::string::npos)
+            return;
+        d.text = ConversionWords(a, b, sources);
         d.code = "X3017";
         return;
     }

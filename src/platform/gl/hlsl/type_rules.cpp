@@ -168,8 +168,9 @@ bool IsFloatValue(const HlslType &t) {
     return t.IsNumeric() && IsFloatScalar(t.scalar);
 }
 
-void Refuse(const HlslModel &model, const HlslPos &pos, const std::string &why, Diagnostics &out) {
-    out.Error(model.files[pos.file], pos.line, pos.column, why);
+void Refuse(const HlslModel &model, const HlslPos &pos, const std::string &why, Diagnostics &out,
+            const char *code = "") {
+    out.Error(model.files[pos.file], pos.line, pos.column, why, code);
 }
 
 // A bitwise operator of a floating-point operand, as written: the model's
@@ -182,12 +183,7 @@ void CheckBitwiseOperands(const HlslModel &model, Diagnostics &out) {
             continue;
         if (std::any_of(e.children.begin(), e.children.end(),
                         [&](int c) { return IsFloatValue(model.exprs[c].type); }))
-            Refuse(model, e.pos,
-                   std::string(e.text.find_first_of("<>") != std::string::npos
-                                   ? "a shift"
-                                   : "'" + e.text + "'") +
-                       " takes integer operands, not floating point",
-                   out);
+            Refuse(model, e.pos, "int or unsigned int type required", out, "X3082");
     }
 }
 
