@@ -22,6 +22,8 @@ struct Case {
 
 const Case kCases[] = {
     {"row_major row_major float4x4 m;\n" PS(""), "main.fx(1,1): error: 'row_major' is given"},
+    {"row_major column_major float4x4 m;\n" PS(""),
+     "main.fx(1,1): error X3048: matrix types cannot be both column_major and row_major"},
     {"typedef row_major float2x2 t;\nrow_major t m;\n" PS(""), nullptr},
     {"typedef row_major float2x2 t;\ncolumn_major t m;\n" PS(""), "contradicts the 'row_major'"},
     {"column_major float4 f;\n" PS(""), "applies only to matrices"},

@@ -168,10 +168,11 @@ void CheckMajority(const Source &s, const HlslModel &model, Diagnostics &out) {
             if (Text(s, k) == "row_major" || Text(s, k) == "column_major")
                 given.emplace_back(Text(s, k));
         if (given.size() > 1) {
-            Refuse(s, at,
-                   given[0] == given[1] ? "'" + given[0] + "' is given more than once"
-                                        : "'row_major' and 'column_major' contradict each other",
-                   out);
+            if (given[0] == given[1])
+                Refuse(s, at, "'" + given[0] + "' is given more than once", out);
+            else
+                Refuse(s, at, "matrix types cannot be both column_major and row_major", out,
+                       "X3048");
             continue;
         }
         if (end >= s.tokens.size()) continue;
