@@ -602,6 +602,17 @@ const Form kForms[] = {
     {"ps_4_0", "namespace N { float f() { return 1; } }\n" PS("return N::f();"), nullptr},
     {"ps_4_0", "float f(uniform float x) { return x; }\n" PS("return f(1);"), nullptr},
     {"ps_4_0", PS("if (true) printf(\"x %d\", 1); else errorf(\"y\"); return 0;"), nullptr},
+    // A semantic on a structure-typed entry parameter whose members carry
+    // their own: glslang crashed on it in a geometry input, and read the
+    // whole structure as the built-in in a pixel one.
+    {"gs_4_0",
+     "struct V { float4 p : SV_Position; };\n[maxvertexcount(1)] void main(point V i[1] : "
+     "SV_POSITION, inout PointStream<V> o) { o.Append(i[0]); }",
+     nullptr},
+    {"ps_4_0",
+     "struct S { float4 p : SV_Position; bool f : SV_IsFrontFace; };\nfloat4 main(S s : "
+     "SV_POSITION) : SV_Target { return s.f ? s.p : 0; }",
+     nullptr},
     {"ps_4_0",
      "Texture2D t;\nSamplerState s[2];\nfloat4 main(float4 p : SV_Position) : SV_Target { return "
      "t.Sample(s[1], p.xy); }",

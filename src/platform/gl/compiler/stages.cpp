@@ -145,6 +145,7 @@ bool RegisterReservations(Compile &c) {
 
 bool EntryDefinitions(Compile &c) {
     KeepLastEntryDefinition(c.source, c.lexed, c.entryPoint);
+    DropStructParameterSemantics(c.source, c.lexed, c.entryPoint);
     MoveCalledInitializers(c.source, c.lexed, c.entryPoint);
     if (c.language != EShLangGeometry) MergeStructArrayInputs(c.source, c.lexed, c.entryPoint);
     PlainUniformParameters(c.source, c.lexed, c.entryPoint);

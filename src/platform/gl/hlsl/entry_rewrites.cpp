@@ -527,6 +527,83 @@ void MergeStructArrayInputs(std::string &text, LexedHlsl &lexed, const std::stri
     if (blanked) DropBlanked(text, lexed);
 }
 
+namespace {
+
+// The position of the top-level ':' in tokens [first, last) that a word
+// follows (a semantic, or a register or packoffset binding), or last.
+size_t SemanticColon(const Source &source, size_t first, size_t last) {
+    for (size_t i = first; i < last; ++i) {
+        if (source.Opens(i))
+            i = source.Closing(i);
+        else if (source.Is(i, ':') && source.IsWord(i + 1))
+            return i;
+    }
+    return last;
+}
+
+// The structures whose every member carries a semantic, a member of such a
+// structure's type counting as carrying them. A structure declared in
+// another's body (struct { ... } m;) does not count.
+std::set<std::string> FullySemanticStructs(const Source &source) {
+    std::map<std::string, std::pair<size_t, size_t>> bodies; // its '{' and '}'
+    for (size_t i = 0; i + 2 < source.size(); ++i)
+        if (source.Spelling(i) == "struct" && source.IsWord(i + 1) && source.Is(i + 2, '{'))
+            bodies[source.Spelling(i + 1)] = {i + 2, source.Closing(i + 2)};
+    std::set<std::string> semantic;
+    // Until nothing changes: a member's structure may come to count later.
+    for (bool grew = true; grew;) {
+        grew = false;
+        for (const auto &[name, body] : bodies) {
+            if (semantic.count(name)) continue;
+            bool all = true, any = false;
+            for (size_t first = body.first + 1; first < body.second && all;) {
+                size_t end = first;
+                while (end < body.second && !source.Is(end, ';'))
+                    end = source.Opens(end) ? source.Closing(end) + 1 : end + 1;
+                if (end > first) {
+                    any         = true;
+                    bool hasOne = SemanticColon(source, first, end) < end;
+                    for (size_t k = first; k < end && !hasOne; ++k)
+                        hasOne = source.IsWord(k) && semantic.count(source.Spelling(k));
+                    all = hasOne && !source.Is(first, '{') && source.Spelling(first) != "struct";
+                }
+                first = end + 1;
+            }
+            if (all && any) grew = semantic.insert(name).second || grew;
+        }
+    }
+    return semantic;
+}
+
+} // namespace
+
+void DropStructParameterSemantics(std::string &text, LexedHlsl &lexed,
+                                  const std::string &entryPoint) {
+    Source source(text, lexed);
+    const std::set<std::string> structs = FullySemanticStructs(source);
+    if (structs.empty()) return;
+    bool blanked = false;
+    for (const Function &function : Functions(source)) {
+        if (!function.body || source.Spelling(function.name) != entryPoint) continue;
+        const size_t close = source.Closing(function.name + 1);
+        for (size_t first = function.name + 2; first < close;) {
+            size_t end = first;
+            while (end < close && !source.Is(end, ','))
+                end = source.Opens(end) ? source.Closing(end) + 1 : end + 1;
+            const size_t colon = SemanticColon(source, first, end);
+            bool ofStruct      = false;
+            for (size_t k = first; k < colon && !ofStruct; ++k)
+                ofStruct = source.IsWord(k) && structs.count(source.Spelling(k));
+            if (ofStruct && colon < end) {
+                source.Blank(colon, colon + 1);
+                blanked = true;
+            }
+            first = end + 1;
+        }
+    }
+    if (blanked) DropBlanked(text, lexed);
+}
+
 void PlainUniformParameters(std::string &text, LexedHlsl &lexed, const std::string &entryPoint) {
     Source source(text, lexed);
     Edits edits;

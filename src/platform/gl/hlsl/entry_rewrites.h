@@ -54,6 +54,17 @@ void MoveCalledInitializers(std::string &text, LexedHlsl &lexed, const std::stri
 // a geometry stage, whose input array holds one element per vertex.
 void MergeStructArrayInputs(std::string &text, LexedHlsl &lexed, const std::string &entryPoint);
 
+// A semantic written on a structure-typed parameter of the entry point
+// ("point V input[1] : SV_POSITION", "S input : SV_POSITION") becomes spaces
+// when every member of the structure carries a semantic of its own: those
+// are the ones the stage reads (a public marching-cubes project compiles
+// such a geometry and pixel stage with fxc and draws with them). glslang 12
+// crashes on a system-value one in a geometry stage's input and takes the
+// whole structure as that built-in elsewhere. Where a member has none, the
+// outer semantic stays.
+void DropStructParameterSemantics(std::string &text, LexedHlsl &lexed,
+                                  const std::string &entryPoint);
+
 // A uniform parameter of a function other than the entry point is an
 // ordinary one, given by its caller: the modifier means something to the
 // entry point only (HLSL reference, Variable Syntax), and glslang would make
