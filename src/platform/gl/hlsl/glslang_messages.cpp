@@ -544,6 +544,7 @@ bool RepeatsAnError(const Message &m, const std::vector<Message> &kept) {
     if (m.expected) return earlier;
     const std::string &why = m.reason.empty() ? m.diagnostic.text : m.reason;
     return sameLine && (StartsWith(why, "Could not perform requested") ||
+                        why == "could not create assignment" ||
                         StartsWith(why, "type does not match, or is not convertible to") ||
                         why.find("l-value required") != std::string::npos);
 }
