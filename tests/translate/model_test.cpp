@@ -819,4 +819,74 @@ void CS(uint3 id : SV_DispatchThreadID) {
     EXPECT_EQ(model.stmts[body[5]].attributes, (Strings{"branch"}));
 }
 
+// The Windows compiler's warnings, each with the expression it names: a
+// truncation (with the function whose argument it cuts), a conversion to a
+// smaller component type, which a literal without a suffix never makes.
+TEST(ModelWarnings, TruncationAndNarrowing) {
+    struct Row {
+        const char *expression;
+        const char *warnings; // "T" truncation, "T'f'" of an argument of f, "N" narrowing
+    };
+    const Row rows[] = {
+        {"float3 t = v4", "T"},
+        {"float3 t = v4.xyz", ""},
+        {"float x = f(v4)", "T'f'"},
+        {"float3 s = v4 + v4.xyz", "T"},
+        {"min16float m = x", "N"},
+        {"min16float m = 0.5 * m16", ""},
+        {"min16float m = 0.5f * m16", "N"},
+        {"m16 += 0.5", ""},
+        {"m16 *= x", "N"},
+        {"min16float m = m16 > 0 ? 1 : x", "N"},
+        {"int i = x", ""},
+        {"min12int i = m16i", "N"},
+        {"min16int i = m12i", ""},
+        {"bool b = x", ""},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.expression);
+        const Probe p = Typed("static float4 v4; static float x; static min16float m16;\n"
+                              "static min16int m16i; static min12int m12i;\n"
+                              "float f(float2 a) { return a.x; }",
+                              row.expression);
+        std::string warnings;
+        for (const HlslError &e : p.model.errors) {
+            if (!e.isWarning) continue;
+            warnings += e.kind == HlslErrorKind::Narrowing ? "N" : "T";
+            if (!e.callee.empty()) warnings += "'" + e.callee + "'";
+            ASSERT_GE(e.expr, 0);
+        }
+        EXPECT_EQ(Errors(p.model), "");
+        EXPECT_EQ(warnings, row.warnings);
+    }
+}
+
+// An expression's text runs from its first token, parentheses included, to
+// its last character.
+TEST(ModelExpressions, Spans) {
+    const Probe p = Typed("float4 v; float f(float a) { return a; }", "(v.x + 2) * f(v.y)");
+    ASSERT_NE(p.expr, nullptr);
+    EXPECT_EQ(p.expr->start.line, 3);
+    EXPECT_EQ(p.expr->start.column, 1);
+    EXPECT_EQ(p.expr->end.column, 18);
+    const HlslExpr &sum = p.model.exprs[p.expr->children[0]];
+    EXPECT_EQ(sum.start.column, 1);
+    EXPECT_EQ(sum.end.column, 9);
+}
+
+// Forms that read like a missing ';' and are not: several semantics, state
+// blocks after any variable, 'unsigned' before a typedef, strings that
+// continue; and a keyword where a name belongs, which is one.
+TEST(ModelSyntax, SeparatorsWhereWindowsWantsThem) {
+    EXPECT_EQ(Errors(Build("typedef int Int;\nunsigned Int u;\nstring s = \"a\" \"b\";\n"
+                           "struct V { float4 p : A : B; };\nfloat g : register(c1) {};\n"
+                           "float4 main(V v) : C : SV_Target { float a {}; return v.p * u; }\n")),
+              "");
+    const HlslModel model = Build("struct A { float a; }\nstruct B { float b; };\n");
+    ASSERT_FALSE(model.errors.empty());
+    EXPECT_EQ(model.errors[0].expected, ";");
+    EXPECT_EQ(model.errors[0].token, "struct");
+    EXPECT_EQ(model.errors[0].pos.line, 2);
+}
+
 } // namespace

@@ -26,6 +26,7 @@
 #include "platform/gl/hlsl/untyped_textures.h"
 #include "platform/gl/hlsl/tree_forms.h"
 #include "platform/gl/hlsl/type_rules.h"
+#include "platform/gl/hlsl/windows_refusals.h"
 #include "platform/gl/hlsl/windows_rules.h"
 #include "platform/gl/spirv/passes.h"
 #include "platform/gl/spirv/buffer_chains.h"
@@ -67,6 +68,7 @@ struct Compile {
     IncludedFiles included; // the text of every file it includes
     LexedHlsl lexed;        // source's tokens, kept in step by every text pass
     HlslModel model;        // the typed program, as the text stood before its rewrites
+    Diagnostics warnings;   // the Windows compiler's, which a failed compile reports
     std::string runTime;    // source with its literals read at run time
     // glslang keeps the addresses of the text it parses and of its length.
     const char *parsedText = nullptr;
@@ -106,10 +108,18 @@ bool Namespaces(Compile &c) {
     return true;
 }
 
+// The typed program, built once; on it, what glslang would take and Windows
+// refuses, and the warnings that come with a refusal.
+bool WindowsRefusals(Compile &c) {
+    c.model = BuildModel(c.source, c.lexed);
+    const SourceColumns columns(c.source, c.lexed, c.original, c.included);
+    AddWindowsWarnings(c.model, columns, c.warnings);
+    return CheckWindowsRefusals(c.model, columns, c.diagnostics);
+}
+
 // Minimum precision, unsigned, the spellings of string, precise: every
 // later pass reads the types glslang takes.
 bool TypeForms(Compile &c) {
-    c.model = BuildModel(c.source, c.lexed);
     return RewriteTypeForms(c.source, c.lexed, c.model, c.diagnostics);
 }
 
@@ -347,6 +357,7 @@ const Stage kStages[] = {
     // HLSL text
     {"preprocess", Preprocess},
     {"namespaces", Namespaces},
+    {"windows refusals", WindowsRefusals},
     {"type forms", TypeForms},
     {"effect rules", EffectRules},
     {"legacy samplers", LegacySamplers},
@@ -471,7 +482,10 @@ bool CompileHlsl(const std::string &original, const char *fileName, const char *
     Compile c(original, fileName, entryPoint, profile, language, diagnostics);
     const bool ok = RunStages(c, false);
     included      = std::move(c.included);
-    if (!ok) return false;
+    if (!ok) {
+        MergeWarnings(c.warnings, diagnostics);
+        return false;
+    }
     spirv           = std::move(c.spirv);
     packedRegisters = c.packedRegisters;
     return true;

@@ -37,6 +37,8 @@ struct ModelBuilder {
         return true;
     }
     HlslPos PosAt(size_t token) const;
+    // The place of the token's last character.
+    HlslPos EndAt(size_t token) const;
     HlslPos Here() const { return PosAt(at); }
     // The majority a matrix declared here outside code takes where it names
     // none: the last #pragma pack_matrix's before it (Default: column-major).
@@ -53,9 +55,10 @@ struct ModelBuilder {
             type.major = Latent();
     }
 
-    // Records an error (or a warning) of the kind, its words filled with args.
-    void Error(HlslErrorKind kind, const HlslPos &pos, std::initializer_list<std::string> args,
-               bool isWarning = false);
+    // Records an error (or a warning) of the kind, its words filled with
+    // args; null where the model holds as many errors as it keeps.
+    HlslError *Error(HlslErrorKind kind, const HlslPos &pos,
+                     std::initializer_list<std::string> args, bool isWarning = false);
     // Records "expected what, found <the next token>" and returns false, or
     // consumes the token and returns true.
     bool Expect(std::string_view what);
@@ -76,8 +79,10 @@ struct ModelBuilder {
 // and resolves its names and calls, reporting what does not type.
 void TypeExpression(ModelBuilder &b, int expr);
 // Reports an implicit conversion that is not allowed, and warns of one that
-// truncates.
-void CheckConversion(ModelBuilder &b, const HlslType &from, const HlslType &to, const HlslPos &pos);
+// truncates. With the expression converted (value) and the one the warning
+// names (at), warns too of a value of a larger type made smaller.
+void CheckConversion(ModelBuilder &b, const HlslType &from, const HlslType &to, const HlslPos &pos,
+                     int value = -1, int at = -1);
 // The value of an integer constant expression (a literal, a static const
 // of a literal, arithmetic of those); false when it has none.
 bool EvaluateInteger(const ModelBuilder &b, int expr, long long &value);

@@ -45,6 +45,7 @@ enum class HlslErrorKind : unsigned char {
     BadOperands,   // operator %0 cannot take %1 and %2
     ConstAssign,   // %0 is const and cannot be assigned
     ArgumentCount, // %0 takes %1 components, %2 given
+    Narrowing,     // narrowing of %0 to %1: a larger component type (Windows warns)
 };
 
 struct HlslError {
@@ -52,6 +53,10 @@ struct HlslError {
     HlslPos pos;
     std::string words;
     bool isWarning = false;
+    int expr       = -1;  // the expression it is about, where one is
+    std::string expected; // of a Syntax error: what was expected (";", "a name")
+    std::string token;    // of a Syntax error: the token found; empty at the end of the text
+    std::string callee;   // of a warning on a call's argument: the function called
 };
 
 enum class HlslExprKind : unsigned char {
@@ -77,6 +82,9 @@ enum class HlslExprKind : unsigned char {
 struct HlslExpr {
     HlslExprKind kind = HlslExprKind::Error;
     HlslPos pos;
+    // Where its text starts (its first token, an opening parenthesis
+    // included) and ends (end.column is the column of its last character).
+    HlslPos start, end;
     std::string text;
     std::vector<int> children;
     HlslType type;          // decided by the typer
@@ -194,6 +202,13 @@ struct HlslFunction {
     std::vector<HlslPos> names;          // its name in each declaration and the definition
 };
 
+// A #pragma line of the text, by its place: pos.token is the code token it
+// stands before, from which on what it says holds. Its words are read from
+// the user's file, as the preprocessor runs its tokens together.
+struct HlslPragma {
+    HlslPos pos;
+};
+
 struct HlslModel {
     std::vector<std::string> files;
     std::vector<HlslError> errors; // warnings too (isWarning)
@@ -203,6 +218,7 @@ struct HlslModel {
     std::vector<HlslScope> scopes; // scopes[0] is the global one
     std::vector<HlslFunction> functions;
     std::vector<int> declarations; // global symbols in the order written
+    std::vector<HlslPragma> pragmas;
 
     bool HasErrors() const;
 };

@@ -32,6 +32,7 @@ constexpr std::string_view kErrorWords[] = {
     "operator %0 cannot take '%1' and '%2'", // BadOperands
     "'%0' is const and cannot be assigned",  // ConstAssign
     "'%0' takes %1 components, %2 given",    // ArgumentCount
+    "narrowing of '%0' to '%1'",             // Narrowing
 };
 
 // RAII count of the nesting: false from Enter when it is too deep (after
@@ -318,7 +319,8 @@ bool ParseStruct(ModelBuilder &b, HlslType &type) {
                 field.type.arraySizes.push_back(static_cast<int>(size));
                 if (!(ok = b.Expect("]"))) break;
             }
-            if (ok && b.Accept(":")) {
+            // Of several semantics, the last holds.
+            while (ok && b.Accept(":")) {
                 if (b.Peek().kind == TokenKind::Identifier) {
                     field.semantic = std::string(b.Word());
                     ++b.at;
@@ -363,10 +365,16 @@ bool ParseType(ModelBuilder &b, HlslType &type, bool quiet) {
     if (w == "unsigned") {
         ++b.at;
         HlslType rest;
-        if (b.Peek().kind == TokenKind::Identifier && BuiltinTypeFromName(b.Word(), rest) &&
-            rest.IsNumeric() && rest.scalar == HlslScalar::Int) {
+        const int named = b.Peek().kind == TokenKind::Identifier ? b.Lookup(b.Word()) : -1;
+        const bool typedefName =
+            named >= 0 && b.model.symbols[named].kind == HlslSymbolKind::Typedef;
+        if (typedefName) rest = b.model.symbols[named].type; // typedef int Int; unsigned Int u;
+        if (b.Peek().kind == TokenKind::Identifier &&
+            (typedefName || BuiltinTypeFromName(b.Word(), rest)) && rest.IsNumeric()) {
+            // 'unsigned' makes an int type unsigned; with any other type it
+            // is refused where the types are checked, not here.
             ++b.at;
-            type = WithScalar(rest, HlslScalar::Uint);
+            type = rest.scalar == HlslScalar::Int ? WithScalar(rest, HlslScalar::Uint) : rest;
         } else {
             type = ScalarType(HlslScalar::Uint);
         }
@@ -465,7 +473,19 @@ void CheckInitializer(ModelBuilder &b, HlslSymbol &symbol, int init) {
                     {HlslTypeName(symbol.type), std::to_string(wanted), std::to_string(given)});
         return;
     }
-    CheckConversion(b, e.type, symbol.type, e.pos);
+    CheckConversion(b, e.type, symbol.type, e.pos, init, init);
+}
+
+// Words that start a declaration or a statement and never name a variable:
+// after a type, one of them means the ';' before it is missing
+// ("struct A { ... }" then "struct B ...").
+bool IsReservedWord(std::string_view w) {
+    static constexpr std::string_view kWords[] = {
+        "struct", "typedef", "cbuffer", "tbuffer", "return",      "if",    "else",     "for",
+        "while",  "do",      "switch",  "case",    "default",     "break", "continue", "discard",
+        "static", "const",   "uniform", "extern",  "groupshared", "in",    "out",      "inout",
+    };
+    return std::find(std::begin(kWords), std::end(kWords), w) != std::end(kWords);
 }
 
 // The declarators after a type: name [dims] [post-name] [= init], ...;
@@ -474,6 +494,7 @@ bool ParseDeclarators(ModelBuilder &b, const HlslType &type, const Modifiers &m,
                       std::vector<int> *declared, int buffer) {
     do {
         if (b.Peek().kind != TokenKind::Identifier) return b.Expect("a name");
+        if (IsReservedWord(b.Word())) return b.Expect(";");
         HlslSymbol symbol;
         symbol.name    = std::string(b.Word());
         symbol.pos     = b.Here();
@@ -487,8 +508,8 @@ bool ParseDeclarators(ModelBuilder &b, const HlslType &type, const Modifiers &m,
         if (!ParseArraySizes(b, symbol.type) || !ParsePostName(b, symbol)) return false;
         const bool isGlobal = b.scope == 0;
         int index           = -1;
-        if (b.IsWord("{") && type.kind == HlslClass::Object) {
-            // SamplerState s { Filter = ...; }: effect state, not a value.
+        if (b.IsWord("{")) {
+            // SamplerState s { Filter = ...; }, float f {}: effect state, not a value.
             SkipBracket(b);
         } else if (b.Accept("=")) {
             // The initializer reads names in the scope before the variable.
@@ -550,7 +571,7 @@ void ParseFunction(ModelBuilder &b, const HlslType &returnType, const Modifiers 
         if (!b.Accept(",")) break;
     }
     ok = ok && b.Expect(")");
-    if (ok && b.Accept(":")) {
+    while (ok && b.Accept(":")) {
         if (b.Peek().kind == TokenKind::Identifier) {
             f.semantic = std::string(b.Word());
             ++b.at;
@@ -757,14 +778,28 @@ void ParseTopLevel(ModelBuilder &b) {
 
 // ---- expressions ----------------------------------------------------------
 
+// The expression's text ends at the last token read; it starts at its own
+// token or its first operand's, whichever stands first.
+void SetSpan(ModelBuilder &b, int expr) {
+    HlslExpr &e = b.model.exprs[expr];
+    e.start     = e.pos;
+    for (int c : e.children)
+        if (c >= 0 && b.model.exprs[c].start.token < e.start.token)
+            e.start = b.model.exprs[c].start;
+    e.end = b.EndAt(b.at > 0 ? b.at - 1 : 0);
+    if (e.end.token < e.start.token) e.end = b.EndAt(e.start.token);
+}
+
 int Finish(ModelBuilder &b, int expr) {
+    SetSpan(b, expr);
     TypeExpression(b, expr);
     return expr;
 }
 
 int ErrorExpr(ModelBuilder &b) {
-    const int e           = b.AddExpr(HlslExprKind::Error, b.Here());
-    b.model.exprs[e].type = ErrorType();
+    const int e            = b.AddExpr(HlslExprKind::Error, b.Here());
+    b.model.exprs[e].type  = ErrorType();
+    b.model.exprs[e].start = b.model.exprs[e].end = b.Here();
     return e;
 }
 
@@ -791,6 +826,7 @@ int ParseInitializerList(ModelBuilder &b) {
     b.Expect("}");
     b.model.exprs[e].children = children;
     b.model.exprs[e].type     = ErrorType();
+    SetSpan(b, e);
     return e;
 }
 
@@ -802,8 +838,9 @@ int ParseInitializer(ModelBuilder &b) {
 // sampler_state {...}, compile ps_4_0 PS(), CompileShader(...): effect
 // values, kept as one opaque expression.
 int ParseStateValue(ModelBuilder &b) {
-    const int e           = b.AddExpr(HlslExprKind::StateBlock, b.Here(), std::string(b.Word()));
-    b.model.exprs[e].type = ErrorType();
+    const int e            = b.AddExpr(HlslExprKind::StateBlock, b.Here(), std::string(b.Word()));
+    b.model.exprs[e].type  = ErrorType();
+    b.model.exprs[e].start = b.model.exprs[e].end = b.Here();
     if (b.Accept("compile")) {
         ++b.at; // the profile
         if (b.Peek().kind == TokenKind::Identifier) ++b.at;
@@ -822,12 +859,17 @@ int ParsePrimary(ModelBuilder &b) {
         b.IsWord("false")) {
         const int e = b.AddExpr(HlslExprKind::Literal, pos, std::string(b.Word()));
         ++b.at;
+        // "foo" "bar" is one string.
+        while (t.kind == TokenKind::String && b.Peek().kind == TokenKind::String)
+            ++b.at;
         return Finish(b, e);
     }
     if (b.IsWord("(")) {
         ++b.at;
         const int inner = ParseExpression(b);
         if (!b.Expect(")")) return ErrorExpr(b);
+        b.model.exprs[inner].start = pos;
+        b.model.exprs[inner].end   = b.EndAt(b.at - 1);
         return inner;
     }
     if (b.IsWord("{")) return ParseInitializerList(b);
@@ -1163,7 +1205,7 @@ int ParseStatementBody(ModelBuilder &b) {
             b.model.stmts[s].expr = e;
             if (b.function >= 0)
                 CheckConversion(b, b.model.exprs[e].type, b.model.functions[b.function].returnType,
-                                b.model.exprs[e].pos);
+                                b.model.exprs[e].pos, e, e);
         }
         if (!b.Expect(";")) Recover(b);
         return s;
@@ -1208,9 +1250,15 @@ HlslPos ModelBuilder::PosAt(size_t token) const {
     return pos;
 }
 
-void ModelBuilder::Error(HlslErrorKind kind, const HlslPos &pos,
-                         std::initializer_list<std::string> args, bool isWarning) {
-    if (model.errors.size() >= kMaxErrors) return;
+HlslPos ModelBuilder::EndAt(size_t token) const {
+    HlslPos pos = PosAt(token);
+    pos.column += static_cast<int>(std::max<size_t>(tokens[token].length, 1)) - 1;
+    return pos;
+}
+
+HlslError *ModelBuilder::Error(HlslErrorKind kind, const HlslPos &pos,
+                               std::initializer_list<std::string> args, bool isWarning) {
+    if (model.errors.size() >= kMaxErrors) return nullptr;
     const std::string format(kErrorWords[static_cast<int>(kind)]);
     std::string words;
     for (size_t i = 0; i < format.size(); ++i) {
@@ -1222,7 +1270,8 @@ void ModelBuilder::Error(HlslErrorKind kind, const HlslPos &pos,
         }
         words += format[i];
     }
-    model.errors.push_back(HlslError{kind, pos, words, isWarning});
+    model.errors.push_back(HlslError{kind, pos, words, isWarning, -1, {}, {}, {}});
+    return &model.errors.back();
 }
 
 bool ModelBuilder::Expect(std::string_view what) {
@@ -1233,8 +1282,11 @@ bool ModelBuilder::Expect(std::string_view what) {
     const std::string found =
         AtEnd() ? std::string("the end of the file") : "'" + std::string(Word()) + "'";
     const bool quote = what.size() <= 2 || what == "while";
-    Error(HlslErrorKind::Syntax, Here(),
-          {quote ? "'" + std::string(what) + "'" : std::string(what), found});
+    if (HlslError *e = Error(HlslErrorKind::Syntax, Here(),
+                             {quote ? "'" + std::string(what) + "'" : std::string(what), found})) {
+        e->expected = std::string(what);
+        e->token    = AtEnd() ? std::string() : std::string(Word());
+    }
     return false;
 }
 
@@ -1299,6 +1351,22 @@ HlslModel BuildModel(std::string_view text, const LexedHlsl &lexed) {
             b.pragmas.emplace_back(t.offset, HlslMajority::ColumnMajor);
     }
     b.model.scopes.push_back(HlslScope{});
+    size_t code = 0;
+    for (const Token &t : lexed.tokens) {
+        if (t.kind != TokenKind::Directive) {
+            ++code;
+            continue;
+        }
+        const std::string_view line = Spelling(text, t);
+        const size_t word           = line.find_first_not_of(" \t", 1);
+        if (word == std::string_view::npos || line.compare(word, 6, "pragma") != 0) continue;
+        HlslPragma pragma;
+        pragma.pos.token  = code;
+        pragma.pos.file   = t.file;
+        pragma.pos.line   = t.line;
+        pragma.pos.column = t.column;
+        b.model.pragmas.push_back(pragma);
+    }
     // About one expression a token at most; no growth on the way.
     b.model.exprs.reserve(b.tokens.size());
     ParseTopLevel(b);

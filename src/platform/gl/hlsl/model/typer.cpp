@@ -204,7 +204,18 @@ bool HasUserFunction(const ModelBuilder &b, const std::string &name) {
     return false;
 }
 
-void TypeCall(ModelBuilder &b, HlslExpr &e, const std::vector<HlslType> &args) {
+// Warns of an argument cut to a narrower parameter, naming the function as
+// the Windows compiler does.
+void WarnTruncation(ModelBuilder &b, const HlslExpr &call, int index, const std::string &types,
+                    const std::string &to) {
+    if (HlslError *w = b.Error(HlslErrorKind::Truncation, call.pos, {types, to}, true)) {
+        w->expr   = index;
+        w->callee = call.text;
+    }
+}
+
+void TypeCall(ModelBuilder &b, int index, const std::vector<HlslType> &args) {
+    HlslExpr &e      = b.model.exprs[index];
     bool ambiguous   = false;
     const int chosen = ResolveUserCall(b, e, args, ambiguous);
     if (chosen >= 0) {
@@ -212,6 +223,15 @@ void TypeCall(ModelBuilder &b, HlslExpr &e, const std::vector<HlslType> &args) {
         e.type         = b.model.functions[chosen].returnType;
         e.type.isConst = false;
         NoteCall(b, chosen);
+        const std::vector<int> &params = b.model.functions[chosen].params;
+        for (size_t i = 0; i < args.size() && i < params.size(); ++i) {
+            bool truncates = false;
+            HlslType to    = b.model.symbols[params[i]].type;
+            to.isConst     = false;
+            if (ConvertsImplicitly(args[i], to, &truncates) && truncates)
+                WarnTruncation(b, b.model.exprs[index], index, HlslTypeName(args[i]),
+                               HlslTypeName(to));
+        }
         return;
     }
     if (ambiguous) return;
@@ -225,9 +245,7 @@ void TypeCall(ModelBuilder &b, HlslExpr &e, const std::vector<HlslType> &args) {
         }
         e.intrinsic = e.text;
         e.type      = result;
-        if (truncates)
-            b.Error(HlslErrorKind::Truncation, e.pos, {ArgumentList(args), HlslTypeName(result)},
-                    true);
+        if (truncates) WarnTruncation(b, e, index, ArgumentList(args), HlslTypeName(result));
         return;
     }
     if (HasUserFunction(b, e.text))
@@ -241,7 +259,9 @@ bool AnyError(const std::vector<HlslType> &types) {
                        [](const HlslType &t) { return t.kind == HlslClass::Error; });
 }
 
-void TypeBinary(ModelBuilder &b, HlslExpr &e, const HlslType &l, const HlslType &r) {
+// e is the expression at index, or a copy of it (a compound assignment's
+// operator).
+void TypeBinary(ModelBuilder &b, HlslExpr &e, int index, const HlslType &l, const HlslType &r) {
     const std::string_view op = e.text;
     HlslType common;
     bool truncates = false;
@@ -250,7 +270,9 @@ void TypeBinary(ModelBuilder &b, HlslExpr &e, const HlslType &l, const HlslType 
         return;
     }
     if (truncates)
-        b.Error(HlslErrorKind::Truncation, e.pos, {HlslTypeName(l), HlslTypeName(common)}, true);
+        if (HlslError *w = b.Error(HlslErrorKind::Truncation, e.pos,
+                                   {HlslTypeName(l), HlslTypeName(common)}, true))
+            w->expr = index;
     const bool comparison = op == "<" || op == ">" || op == "<=" || op == ">=" || op == "==" ||
                             op == "!=" || op == "&&" || op == "||";
     if (comparison) {
@@ -351,16 +373,81 @@ void TypeConstructor(ModelBuilder &b, HlslExpr &e, const std::vector<HlslType> &
 
 } // namespace
 
-void CheckConversion(ModelBuilder &b, const HlslType &from, const HlslType &to,
-                     const HlslPos &pos) {
+namespace {
+
+// The bits the Windows compiler counts a component type as, for its
+// warning of a conversion to a smaller type; 0 for bool, which it never
+// warns of. half is a float in the 4_0 profiles.
+int ScalarBits(HlslScalar s) {
+    switch (s) {
+    case HlslScalar::Bool:
+        return 0;
+    case HlslScalar::Min10Float:
+        return 10;
+    case HlslScalar::Min12Int:
+        return 12;
+    case HlslScalar::Min16Int:
+    case HlslScalar::Min16Uint:
+    case HlslScalar::Min16Float:
+        return 16;
+    case HlslScalar::Double:
+        return 64;
+    default:
+        return 32;
+    }
+}
+
+// The bits of the value an expression computes. A literal without a
+// suffix takes the type of what it meets, so it counts for nothing: a
+// min16float times 0.5 stays a min16float.
+int ValueBits(const HlslModel &model, int expr) {
+    if (expr < 0) return 0;
+    const HlslExpr &e = model.exprs[expr];
+    auto most         = [&](size_t from) {
+        int bits = 0;
+        for (size_t i = from; i < e.children.size(); ++i)
+            bits = std::max(bits, ValueBits(model, e.children[i]));
+        return bits;
+    };
+    switch (e.kind) {
+    case HlslExprKind::Literal: {
+        const bool hex  = e.text.size() > 1 && (e.text[1] == 'x' || e.text[1] == 'X');
+        const char last = e.text.empty() ? '0' : e.text.back();
+        return std::strchr(hex ? "uUlL" : "fFhHlLuU", last) ? ScalarBits(e.type.scalar) : 0;
+    }
+    case HlslExprKind::Unary:
+        return e.text == "!" ? 0 : most(0);
+    case HlslExprKind::Binary:
+        return e.type.IsNumeric() && e.type.scalar == HlslScalar::Bool ? 0 : most(0);
+    case HlslExprKind::Conditional:
+        return most(1);
+    case HlslExprKind::Comma:
+        return ValueBits(model, e.children[1]);
+    default:
+        return e.type.IsNumeric() ? ScalarBits(e.type.scalar) : 0;
+    }
+}
+
+} // namespace
+
+void CheckConversion(ModelBuilder &b, const HlslType &from, const HlslType &to, const HlslPos &pos,
+                     int value, int at) {
     bool truncates = false;
+    HlslType plain = to;
+    plain.isConst  = false;
     if (!ConvertsImplicitly(from, to, &truncates)) {
         b.Error(HlslErrorKind::NoConversion, pos, {HlslTypeName(from), HlslTypeName(to)});
-    } else if (truncates) {
-        HlslType plain = to;
-        plain.isConst  = false;
-        b.Error(HlslErrorKind::Truncation, pos, {HlslTypeName(from), HlslTypeName(plain)}, true);
+        return;
     }
+    if (truncates)
+        if (HlslError *w = b.Error(HlslErrorKind::Truncation, pos,
+                                   {HlslTypeName(from), HlslTypeName(plain)}, true))
+            w->expr = at;
+    const int bits = to.IsNumeric() ? ScalarBits(to.scalar) : 0;
+    if (value >= 0 && bits > 0 && ValueBits(b.model, value) > bits)
+        if (HlslError *w = b.Error(HlslErrorKind::Narrowing, pos,
+                                   {HlslTypeName(from), HlslTypeName(plain)}, true))
+            w->expr = at;
 }
 
 namespace {
@@ -488,7 +575,7 @@ void TypeExpression(ModelBuilder &b, int index) {
     }
     case HlslExprKind::Binary:
         if (kids[0].kind == HlslClass::Error || kids[1].kind == HlslClass::Error) return;
-        TypeBinary(b, e, kids[0], kids[1]);
+        TypeBinary(b, e, index, kids[0], kids[1]);
         return;
     case HlslExprKind::Assign: {
         const HlslType &target = kids[0];
@@ -501,10 +588,10 @@ void TypeExpression(ModelBuilder &b, int index) {
         if (!op.empty()) {
             HlslExpr computed = e;
             computed.text     = op;
-            TypeBinary(b, computed, target, kids[1]);
+            TypeBinary(b, computed, index, target, kids[1]);
             value = computed.type;
         }
-        CheckConversion(b, value, e.type, e.pos);
+        CheckConversion(b, value, e.type, e.pos, e.children[1], index);
         return;
     }
     case HlslExprKind::Conditional: {
@@ -546,7 +633,7 @@ void TypeExpression(ModelBuilder &b, int index) {
                 }
             return;
         }
-        TypeCall(b, e, kids);
+        TypeCall(b, index, kids);
         return;
     case HlslExprKind::MethodCall: {
         if (AnyError(kids)) return;

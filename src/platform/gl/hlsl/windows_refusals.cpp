@@ -1,0 +1,284 @@
+// Refusals and warnings of the Windows compiler that glslang does not make
+// (windows_refusals.h). glslang's HLSL grammar runs two declarations
+// together where the ';' between them is missing, and takes assignments to
+// static const globals; both load on Linux and fail on Windows, so they are
+// judged here, on the model, before glslang reads the text.
+#include "platform/gl/hlsl/windows_refusals.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <set>
+#include <string_view>
+
+namespace {
+
+const char kConstObject[]  = "l-value specifies const object";
+const char kConstGlobal[]  = "global variables are implicitly constant, enable compatibility mode "
+                             "to allow modification";
+const char kOutNotLValue[] = "out parameters require l-value arguments";
+const char kOutConstGlobal[] = "out parameters require l-value arguments (given argument is "
+                               "implicitly const, such as a global)";
+
+// Where diagnostics go, with the places of the user's files.
+struct Reporter {
+    const HlslModel &model;
+    const SourceColumns &columns;
+    Diagnostics &out;
+
+    // A span's place and column range, as the Windows compiler gives it: a
+    // range only where the span ends on the line it starts.
+    void Add(const HlslPos &start, const HlslPos &end, Severity severity, const std::string &text,
+             const char *code) {
+        const int column = columns.Start(start);
+        const int last   = columns.End(end);
+        const int line   = columns.LineOf(start);
+        const int range =
+            end.file == start.file && columns.LineOf(end) == line && last > column ? last : 0;
+        out.items.push_back({model.files[start.file], line, column, severity, text, code, range});
+    }
+    void ConstWrite(const HlslExpr &e, const char *text) {
+        Add(e.start, e.end, Severity::Error, text, "X3025");
+    }
+};
+
+const HlslError *FirstSyntaxError(const HlslModel &model) {
+    for (const HlslError &e : model.errors)
+        if (e.kind == HlslErrorKind::Syntax || e.kind == HlslErrorKind::TooDeep) return &e;
+    return nullptr;
+}
+
+// Whether the expression can be written: a name, a member, swizzle or
+// element of one, or a cast of one (the Windows compiler passes an out
+// argument back through the cast).
+bool IsLValue(const HlslModel &model, int expr) {
+    for (int depth = 0; expr >= 0 && depth < kMaxNesting; ++depth) {
+        const HlslExpr &e = model.exprs[expr];
+        if (e.kind == HlslExprKind::Name) return true;
+        if (e.kind != HlslExprKind::Member && e.kind != HlslExprKind::Index &&
+            e.kind != HlslExprKind::Cast)
+            return false;
+        expr = e.children[0];
+    }
+    return false;
+}
+
+// The variable or parameter an l-value names, through members, swizzles,
+// elements and casts; -1 for anything else (a call's result, an object's
+// element).
+int WrittenSymbol(const HlslModel &model, int expr) {
+    for (int depth = 0; expr >= 0 && depth < kMaxNesting; ++depth) {
+        const HlslExpr &e = model.exprs[expr];
+        if (e.kind == HlslExprKind::Name) return e.symbol;
+        if (e.kind != HlslExprKind::Member && e.kind != HlslExprKind::Index &&
+            e.kind != HlslExprKind::Cast)
+            return -1;
+        if (e.kind == HlslExprKind::Index && e.children[0] >= 0 &&
+            model.exprs[e.children[0]].type.kind == HlslClass::Object)
+            return -1;
+        expr = e.children[0];
+    }
+    return -1;
+}
+
+bool IsDeclaredConst(const HlslSymbol &s) {
+    return (s.storage & kConst) || s.type.isConst;
+}
+
+// A global the program cannot write: one that is neither static nor
+// groupshared is a constant of a buffer.
+bool IsUniform(const HlslSymbol &s) {
+    return s.kind == HlslSymbolKind::Variable && s.scope == 0 &&
+           !(s.storage & (kStatic | kGroupShared)) && s.type.kind != HlslClass::Object;
+}
+
+// An assignment's target or the operand of ++ or --.
+void CheckWrite(Reporter &r, const HlslExpr &at, int target) {
+    const HlslModel &model = r.model;
+    const int symbol       = WrittenSymbol(model, target);
+    if (symbol < 0) return;
+    const HlslSymbol &s = model.symbols[symbol];
+    if (IsDeclaredConst(s))
+        r.ConstWrite(at, kConstObject);
+    else if (IsUniform(s))
+        r.ConstWrite(at, kConstGlobal);
+}
+
+void CheckOutArgument(Reporter &r, int arg) {
+    const HlslModel &model = r.model;
+    if (arg < 0) return;
+    const HlslExpr &e = model.exprs[arg];
+    if (e.kind == HlslExprKind::Error || e.type.kind == HlslClass::Error) return;
+    if (e.kind == HlslExprKind::Literal) return r.ConstWrite(e, kConstObject);
+    if (!IsLValue(model, arg)) return r.ConstWrite(e, kOutNotLValue);
+    const int symbol = WrittenSymbol(model, arg);
+    if (symbol < 0) return;
+    const HlslSymbol &s = model.symbols[symbol];
+    if (IsDeclaredConst(s))
+        r.ConstWrite(e, kConstObject);
+    else if (IsUniform(s))
+        r.ConstWrite(e, kOutConstGlobal);
+}
+
+// The out parameters of the intrinsics that have them: sincos(x, s, c),
+// modf(x, ip), frexp(x, exp).
+int FirstOutArgument(std::string_view intrinsic) {
+    if (intrinsic == "sincos" || intrinsic == "modf" || intrinsic == "frexp") return 1;
+    return -1;
+}
+
+void CheckConstWrites(Reporter &r) {
+    const HlslModel &model = r.model;
+    for (const HlslExpr &e : model.exprs) {
+        const bool step = (e.kind == HlslExprKind::Unary || e.kind == HlslExprKind::Postfix) &&
+                          (e.text == "++" || e.text == "--");
+        if (e.kind == HlslExprKind::Assign || step) {
+            CheckWrite(r, e, e.children[0]);
+        } else if (e.kind == HlslExprKind::Call && e.function >= 0) {
+            const std::vector<int> &params = model.functions[e.function].params;
+            for (size_t i = 0; i < params.size() && i < e.children.size(); ++i)
+                if (model.symbols[params[i]].storage & kOut) CheckOutArgument(r, e.children[i]);
+        } else if (e.kind == HlslExprKind::Call && FirstOutArgument(e.intrinsic) > 0) {
+            for (size_t i = FirstOutArgument(e.intrinsic); i < e.children.size(); ++i)
+                CheckOutArgument(r, e.children[i]);
+        }
+    }
+}
+
+// #pragma warning( disable : 3206 3205 ; default : 4000 ): the numbers each
+// specifier names, by its word.
+void ReadWarningPragma(std::string_view line, std::set<int> &off) {
+    const size_t word = line.find("warning");
+    const size_t open = line.find('(', word);
+    if (word == std::string_view::npos || open == std::string_view::npos) return;
+    std::string_view rest = line.substr(open + 1, line.find(')', open) - open - 1);
+    while (!rest.empty()) {
+        const size_t end           = std::min(rest.find(';'), rest.size());
+        const std::string_view one = rest.substr(0, end);
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+        const size_t colon = one.find(':');
+        if (colon == std::string_view::npos) continue;
+        const bool disable = one.substr(0, colon).find("disable") != std::string_view::npos;
+        const bool enable  = one.substr(0, colon).find("default") != std::string_view::npos;
+        std::string numbers(one.substr(colon + 1));
+        for (const char *p = numbers.c_str(); *p;) {
+            char *next   = nullptr;
+            const long n = std::strtol(p, &next, 10);
+            if (next == p) {
+                ++p;
+                continue;
+            }
+            if (disable) off.insert(static_cast<int>(n));
+            if (enable) off.erase(static_cast<int>(n));
+            p = next;
+        }
+    }
+}
+
+} // namespace
+
+int SourceColumns::Start(const HlslPos &pos) const {
+    if (pos.token >= code_.size()) {
+        if (code_.empty()) return pos.column;
+        HlslPos last = pos;
+        last.token   = code_.size() - 1;
+        return End(last) + 1;
+    }
+    const Token &t = code_[pos.token];
+    // Which occurrence of its spelling on its line the token is.
+    const std::string_view spelling = Spelling(text_, t);
+    int occurrence                  = 0;
+    for (size_t i = pos.token; i-- > 0 && code_[i].line == t.line && code_[i].file == t.file;)
+        if (Spelling(text_, code_[i]) == spelling) ++occurrence;
+    const std::string_view row = Line(t.file, t.line);
+    for (const Token &o : LexHlsl(row).tokens)
+        if (o.kind != TokenKind::Directive && Spelling(row, o) == spelling && occurrence-- == 0)
+            return o.column;
+    return t.column;
+}
+
+int SourceColumns::LineOf(const HlslPos &pos) const {
+    if (pos.token < code_.size()) return code_[pos.token].line;
+    return code_.empty() ? pos.line : code_.back().line;
+}
+
+std::string_view SourceColumns::Line(int file, int line) const {
+    if (file < 0 || static_cast<size_t>(file) >= files_.size()) return {};
+    const std::string *text = &original_;
+    if (file > 0) {
+        const auto found = included_.find(files_[file]);
+        if (found == included_.end()) return {};
+        text = &found->second;
+    }
+    size_t start = 0;
+    for (int n = 1; n < line && start != std::string::npos; ++n) {
+        start = text->find('\n', start);
+        if (start != std::string::npos) ++start;
+    }
+    if (start == std::string::npos) return {};
+    return std::string_view(*text).substr(start, text->find('\n', start) - start);
+}
+
+int SourceColumns::End(const HlslPos &pos) const {
+    const size_t length = pos.token < code_.size() ? code_[pos.token].length : 1;
+    return Start(pos) + static_cast<int>(std::max<size_t>(length, 1)) - 1;
+}
+
+bool CheckWindowsRefusals(const HlslModel &model, const SourceColumns &columns,
+                          Diagnostics &diagnostics) {
+    Reporter r{model, columns, diagnostics};
+    if (const HlslError *syntax = FirstSyntaxError(model)) {
+        if (syntax->expected != ";") return true; // glslang's parse names it
+        const std::string text = syntax->token.empty()
+                                     ? "syntax error: unexpected end of file"
+                                     : "syntax error: unexpected token '" + syntax->token + "'";
+        r.Add(syntax->pos, syntax->pos, Severity::Error, text, "X3000");
+        return false;
+    }
+    const size_t before = diagnostics.items.size();
+    CheckConstWrites(r);
+    return diagnostics.items.size() == before;
+}
+
+void AddWindowsWarnings(const HlslModel &model, const SourceColumns &columns,
+                        Diagnostics &warnings) {
+    Reporter r{model, columns, warnings};
+    if (FirstSyntaxError(model)) return;
+    std::vector<const HlslError *> found;
+    for (const HlslError &e : model.errors)
+        if (e.kind == HlslErrorKind::Truncation || e.kind == HlslErrorKind::Narrowing)
+            found.push_back(&e);
+    std::stable_sort(found.begin(), found.end(), [](const HlslError *a, const HlslError *b) {
+        return a->pos.token < b->pos.token;
+    });
+    std::set<int> off;
+    size_t pragma = 0;
+    for (const HlslError *w : found) {
+        for (; pragma < model.pragmas.size() && model.pragmas[pragma].pos.token <= w->pos.token;
+             ++pragma) {
+            // The line as written: the preprocessor runs "3205 3206" together.
+            const HlslPos &at = model.pragmas[pragma].pos;
+            ReadWarningPragma(columns.Line(at.file, at.line), off);
+        }
+        const bool truncation = w->kind == HlslErrorKind::Truncation;
+        if (off.count(truncation ? 3206 : 3205)) continue;
+        const std::string text =
+            truncation
+                ? (w->callee.empty() ? "" : "'" + w->callee + "': ") +
+                      std::string("implicit truncation of vector type")
+                : std::string("conversion from larger type to smaller, possible loss of data");
+        const HlslExpr *e = w->expr >= 0 ? &model.exprs[w->expr] : nullptr;
+        r.Add(e ? e->start : w->pos, e ? e->end : w->pos, Severity::Warning, text,
+              truncation ? "X3206" : "X3205");
+    }
+}
+
+void MergeWarnings(const Diagnostics &warnings, Diagnostics &diagnostics) {
+    std::vector<Diagnostic> &items = diagnostics.items;
+    for (const Diagnostic &w : warnings.items) {
+        const auto after = std::find_if(items.begin(), items.end(), [&](const Diagnostic &d) {
+            return d.file == w.file &&
+                   (d.line > w.line || (d.line == w.line && d.column > w.column));
+        });
+        items.insert(after, w);
+    }
+}

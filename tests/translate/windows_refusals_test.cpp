@@ -1,0 +1,147 @@
+// Mistakes glslang would take and the Windows compiler refuses, one row
+// each, with the first line the Windows compiler prints; beside them the
+// valid forms closest to each, which must still compile with nothing said,
+// and the warnings a failed compile carries.
+#include "platform/gl/glsl/translate.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+struct Case {
+    const char *source; // a pixel stage whose entry point is ps_main
+    const char *first;  // the first line of the compiler's text; null: compiles, says nothing
+};
+
+#define PS(body) "float4 ps_main() : SV_Target\n{\n" body "    return 0;\n}\n"
+
+const Case kCases[] = {
+    // A missing ';' is reported at the token that follows it.
+    {PS("    float core = exp(-2.0)\n    float rim = 1.0;\n"),
+     "main.fx(4,5-9): error X3000: syntax error: unexpected token 'float'"},
+    {PS("    float a = 1\n    a += 2;\n"),
+     "main.fx(4,5): error X3000: syntax error: unexpected token 'a'"},
+    {PS("    float a = 1;\n    a += 2\n    if (a > 2) a = 0;\n"),
+     "main.fx(5,5-6): error X3000: syntax error: unexpected token 'if'"},
+    {"float4 ps_main() : SV_Target\n{\n    return 0\n}\n",
+     "main.fx(4,1): error X3000: syntax error: unexpected token '}'"},
+    {"struct S { float a; }\nstruct T { float b; };\n" PS(""),
+     "main.fx(2,1-6): error X3000: syntax error: unexpected token 'struct'"},
+    {"static const float K = 1\nstatic float L;\n" PS(""),
+     "main.fx(2,1-6): error X3000: syntax error: unexpected token 'static'"},
+    {PS("") "float4 g = 1", "main.fx(5,13): error X3000: syntax error: unexpected end of file"},
+    // Only the first syntax error, as the Windows compiler stops there.
+    {PS("    float a = 1\n    float b = 2\n"),
+     "main.fx(4,5-9): error X3000: syntax error: unexpected token 'float'"},
+
+    // Writes to what is const, each in one line of Windows' words.
+    {"static const float K = 1;\n" PS("    K = 2;\n"),
+     "main.fx(4,5-9): error X3025: l-value specifies const object"},
+    {PS("    const float c = 2;\n    c += 3;\n"),
+     "main.fx(4,5-10): error X3025: l-value specifies const object"},
+    {"float f(const float x) { x++; return x; }\n" PS(""),
+     "main.fx(1,26-28): error X3025: l-value specifies const object"},
+    {"struct S { float a; };\n" PS("    const S s = { 1 };\n    --s.a;\n"),
+     "main.fx(5,5-9): error X3025: l-value specifies const object"},
+    {"float4 g;\n" PS("    g.x = 0;\n"),
+     "main.fx(4,5-11): error X3025: global variables are implicitly constant, enable "
+     "compatibility mode to allow modification"},
+    {"cbuffer C { float4 m[2]; };\n" PS("    m[1] *= 2;\n"),
+     "main.fx(4,5-13): error X3025: global variables are implicitly constant, enable "
+     "compatibility mode to allow modification"},
+    {"void set(out float v) { v = 1; }\n" PS("    const float c = 0;\n    set(c);\n"),
+     "main.fx(5,9): error X3025: l-value specifies const object"},
+    {"void inc(inout float v) { v += 1; }\n" PS("    inc(1);\n"),
+     "main.fx(4,9): error X3025: l-value specifies const object"},
+    {"float g;\nvoid set(out float v) { v = 1; }\n" PS("    set(g);\n"),
+     "main.fx(5,9): error X3025: out parameters require l-value arguments (given argument is "
+     "implicitly const, such as a global)"},
+    {"void set(out float v) { v = 1; }\n" PS("    float a = 0;\n    set(a + 1);\n"),
+     "main.fx(5,9-13): error X3025: out parameters require l-value arguments"},
+    {PS("    const float s = 0;\n    float c;\n    sincos(1.0, s, c);\n"),
+     "main.fx(5,17): error X3025: l-value specifies const object"},
+
+    // What may be written, and reads of what may not, compile.
+    {"static const float K = 2;\nstatic float G;\nfloat4 U;\n"
+     "void set(out float v) { v = K; }\nvoid inc(inout float2 v) { v += U.xy; }\n"
+     "struct S { float2 a; };\n" PS("    float a = K;\n    a += 1;\n    a++;\n    G = a;\n"
+                                    "    S s;\n    set(s.a.x);\n    inc(s.a);\n"
+                                    "    float c;\n    sincos(a, c, s.a.y);\n"),
+     nullptr},
+    // Forms the Windows compiler takes that read like a missing ';'.
+    {"typedef int Int;\nunsigned Int u;\nstruct V { float4 p : A : SV_Position; };\n"
+     "float4 ps_main(V v) : B : SV_Target { return v.p * u; }\n",
+     nullptr},
+
+// A failed compile carries the warnings, in source order, the place of
+// each the span of what it warns about.
+#define WITH_K "static const float K = 1;\n"
+    {WITH_K PS("    float4 v = 1;\n    float3 t = v;\n    K = t.x;\n"),
+     "main.fx(5,16): warning X3206: implicit truncation of vector type"},
+    {WITH_K "float f(float2 a) { return a.x; }\n" PS(
+         "    float4 v = 1;\n    float x = f(v);\n    K = x;\n"),
+     "main.fx(6,15-18): warning X3206: 'f': implicit truncation of vector type"},
+    {WITH_K PS("    float4 v = 1;\n    min16float m = 0.5 * v.x;\n    K = m;\n"),
+     "main.fx(5,20-28): warning X3205: conversion from larger type to smaller, possible loss "
+     "of data"},
+    {WITH_K PS("    float4 v = 1;\n    min16float m = 0.5;\n    m *= 2;\n    K = m;\n"),
+     "main.fx(7,5-9): error X3025: l-value specifies const object"},
+    {WITH_K PS("    float4 v = 1;\n    K = v.x; float3 t = v;\n"),
+     "main.fx(5,5-11): error X3025: l-value specifies const object"},
+    {WITH_K
+     "#pragma warning(disable: 3206)\n" PS("    float3 t = float4(1, 2, 3, 4);\n    K = 1;\n"),
+     "main.fx(6,5-9): error X3025: l-value specifies const object"},
+    {WITH_K "#pragma warning( disable : 3205 3206 )\n" PS(
+         "    min16float m = 0.5f;\n    float3 t = float4(1, 2, 3, 4);\n    K = 1;\n"),
+     "main.fx(7,5-9): error X3025: l-value specifies const object"},
+    {WITH_K PS("    float3 t = float4(1, 2, 3, 4);\n") "#pragma warning(disable: 3206)\n"
+                                                       "void f() { float3 t = float4(1, 2, 3, 4); "
+                                                       "K = 1; }\n",
+     "main.fx(4,16-33): warning X3206: implicit truncation of vector type"},
+    // Nothing but the syntax error, which stops the Windows compiler
+    // before it looks at types.
+    {PS("    float3 t = float4(1, 2, 3, 4);\n    float a = 1\n    a = 2;\n"),
+     "main.fx(5,5): error X3000: syntax error: unexpected token 'a'"},
+    // A compile that succeeds says nothing of its warnings.
+    {PS("    float3 t = float4(1, 2, 3, 4);\n    min16float m = t.x;\n    t += m;\n"), nullptr},
+};
+
+std::string FirstLine(const std::string &text) {
+    return text.substr(0, text.find('\n'));
+}
+
+TEST(WindowsRefusals, FirstLineIsWindows) {
+    namespace fs            = std::filesystem;
+    const fs::path previous = fs::current_path();
+    const fs::path folder =
+        fs::temp_directory_path() / ("hotfx_refusals_" + std::to_string(getpid()));
+    fs::create_directories(folder);
+    fs::current_path(folder);
+    for (const Case &c : kCases) {
+        SCOPED_TRACE(c.source);
+        std::ofstream("main.fx", std::ios::binary) << c.source;
+        ID3D10Blob *shader = nullptr, *messages = nullptr;
+        const HRESULT hr = D3DX11CompileFromFileA("main.fx", nullptr, nullptr, "ps_main", "ps_4_0",
+                                                  0, 0, nullptr, &shader, &messages, nullptr);
+        const std::string text =
+            messages ? static_cast<const char *>(messages->GetBufferPointer()) : "";
+        if (shader) shader->Release();
+        if (messages) messages->Release();
+        if (!c.first) {
+            EXPECT_EQ(hr, 0) << text;
+            EXPECT_EQ(text, "");
+        } else {
+            EXPECT_NE(hr, 0);
+            EXPECT_EQ(FirstLine(text), c.first) << text;
+        }
+    }
+    fs::current_path(previous);
+    fs::remove_all(folder);
+}
+
+} // namespace
