@@ -161,7 +161,7 @@ const Form kForms[] = {
     {"vs_4_0",
      "struct A { float a; };\nstruct B { int b; };\nB f(A x) { return x; }\n"
      "float4 main() : SV_Position { A a = {1}; return f(a).b; }",
-     "error X3017: cannot implicitly convert from 'struct A' to 'struct B'"},
+     "error X3017: cannot convert from 'struct A' to 'struct B'"},
     // Numbers and objects in one static variable, through a base structure,
     // a typedef, an array or a local; apart they are fine.
     {"ps_4_0",
