@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -890,3 +891,58 @@ TEST(ModelSyntax, SeparatorsWhereWindowsWantsThem) {
 }
 
 } // namespace
+
+// A later pass finds the model's expressions in the text that earlier
+// passes edited: through insertions before, around and inside them, and a
+// replacement of a whole one; an expression an edit cut into is not found,
+// nor is text a pass wrote.
+TEST(ModelPlaces, FollowTheEdits) {
+    std::string text      = "float f(float a, float b) {\n"
+                            "    float c = (a + b) * length(float2(a, b));\n"
+                            "    return c - b;\n"
+                            "}\n";
+    LexedHlsl lexed       = LexHlsl(text, "main.fx");
+    const HlslModel model = BuildModel(text, lexed);
+    auto at               = [&](const char *span) { return text.find(span); };
+
+    Edits first; // an insertion before everything, a wrap, a rename
+    ASSERT_TRUE(first.Add(0, 0, "static const float k = 1;\n"));
+    ASSERT_TRUE(first.Wrap(at("float2(a, b)"), at("float2(a, b)") + 12, "(", ")"));
+    ASSERT_TRUE(first.Add(at("length"), 6, "hf_length"));
+    first.Apply(text, lexed);
+    Edits second; // within "c - b", and across the end of "c - b"
+    ASSERT_TRUE(second.Add(at("c - b") + 1, 3, " * "));
+    ASSERT_TRUE(second.Add(at("b;"), 2, "b ;"));
+    second.Apply(text, lexed);
+
+    const HlslPlaces places(model, lexed);
+    const struct {
+        const char *span;
+        const char *type; // null: no expression there
+    } rows[] = {
+        {"(a + b)", "float"},
+        {"a + b", "float"},
+        {"float2(a, b)", "float2"},
+        {"((float2(a, b)))", "float2"},
+        {"hf_length((float2(a, b)))", "float"},
+        {"(a + b) * hf_length((float2(a, b)))", "float"},
+        {"1", nullptr},     // the inserted declaration
+        {"c * b", nullptr}, // the cut one
+        {"b) *", nullptr},  // no expression's span
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.span);
+        const size_t begin = text.find(row.span);
+        ASSERT_NE(begin, std::string::npos);
+        const int e = places.At(text, begin, begin + std::strlen(row.span));
+        if (!row.type) {
+            EXPECT_EQ(e, -1);
+            continue;
+        }
+        ASSERT_GE(e, 0);
+        EXPECT_EQ(HlslTypeName(model.exprs[e].type), row.type);
+    }
+    const int call = places.CallAt(text.find("hf_length"));
+    ASSERT_GE(call, 0);
+    EXPECT_EQ(model.exprs[call].text, "length");
+}

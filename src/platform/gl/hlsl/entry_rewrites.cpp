@@ -334,7 +334,7 @@ void BlankEffectSyntax(std::string &text, LexedHlsl &lexed) {
     }
     BlankStateBlocks(source);
     if (ZeroShaderElements(source))
-        lexed = LexHlsl(text, lexed.files[0]);
+        Relex(text, lexed);
     else
         DropBlanked(text, lexed);
 }

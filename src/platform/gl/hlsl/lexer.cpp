@@ -322,7 +322,56 @@ std::string Edits::AppliedTo(std::string_view text) const {
 
 void Edits::Apply(std::string &text, LexedHlsl &lexed) {
     if (items_.empty()) return;
-    text  = AppliedTo(text);
+    text = AppliedTo(text);
+    std::vector<TextMove> batch;
+    for (const TextEdit &e : items_)
+        batch.push_back({e.offset, e.length, e.text.size(), 0});
+    // At one offset the insertions stand before a replacement.
+    std::sort(batch.begin(), batch.end(), [](const TextMove &a, const TextMove &b) {
+        return a.offset != b.offset ? a.offset < b.offset : a.length < b.length;
+    });
+    long long moved = 0;
+    for (TextMove &m : batch) {
+        m.before = moved;
+        moved += static_cast<long long>(m.size) - static_cast<long long>(m.length);
+    }
     *this = Edits();
-    lexed = LexHlsl(text, lexed.files[0]);
+    Relex(text, lexed);
+    lexed.moves.push_back(std::move(batch));
+}
+
+void Relex(std::string_view text, LexedHlsl &lexed) {
+    LexedHlsl again = LexHlsl(text, lexed.files[0]);
+    again.moves     = std::move(lexed.moves);
+    lexed           = std::move(again);
+}
+
+namespace {
+
+// How far the edits of a batch move a place: at a start, the insertions
+// there count (they stand before it); at an end, they do not. False where a
+// replacement starts before the place and ends after it.
+bool Moved(const std::vector<TextMove> &batch, size_t &at, bool start) {
+    auto past       = std::lower_bound(batch.begin(), batch.end(), at,
+                                       [](const TextMove &m, size_t x) { return m.offset < x; });
+    long long delta = 0;
+    if (past != batch.begin()) {
+        const TextMove &last = *(past - 1);
+        if (last.length > 0 && last.offset + last.length > at) return false;
+        delta =
+            last.before + static_cast<long long>(last.size) - static_cast<long long>(last.length);
+    }
+    if (start)
+        for (; past != batch.end() && past->offset == at && past->length == 0; ++past)
+            delta += static_cast<long long>(past->size);
+    at = static_cast<size_t>(static_cast<long long>(at) + delta);
+    return true;
+}
+
+} // namespace
+
+bool MovedSpan(const LexedHlsl &lexed, size_t since, size_t &begin, size_t &end) {
+    for (size_t b = since; b < lexed.moves.size(); ++b)
+        if (!Moved(lexed.moves[b], begin, true) || !Moved(lexed.moves[b], end, false)) return false;
+    return true;
 }

@@ -62,14 +62,33 @@ struct Tokens : std::vector<Token> {
     }
 };
 
+// One edit as it was made to the text: where it stood, how much it replaced
+// (0: an insertion), how long the text it put there is, and how far the
+// edits before it in its batch had moved the text.
+struct TextMove {
+    size_t offset, length, size;
+    long long before;
+};
+
 struct LexedHlsl {
     Tokens tokens;
     // files[0] is the name the text was lexed as; each name a '#line N "name"'
     // gives is added once.
     std::vector<std::string> files;
+    // Every batch of edits made since the text was first lexed, each in text
+    // order: what finds a place of an earlier text in today's (MovedSpan).
+    std::vector<std::vector<TextMove>> moves;
 };
 
 LexedHlsl LexHlsl(std::string_view text, const std::string &fileName = std::string());
+// Lexes text, which a pass changed in place, again: its moves stay.
+void Relex(std::string_view text, LexedHlsl &lexed);
+
+// Where text [begin, end), as it stood after the first `since` batches of
+// lexed's moves, stands now; false where an edit since then replaced a part
+// of it together with text outside it. Insertions at its ends stand outside
+// it; a replacement of all of it, or within it, leaves it where that text is.
+bool MovedSpan(const LexedHlsl &lexed, size_t since, size_t &begin, size_t &end);
 
 // The tokens without the directive lines (#line, #pragma), ending where the
 // text ends.

@@ -174,7 +174,7 @@ struct Rewrite {
 
 // One round: the swizzles that do not lie in another's text. Returns false
 // for a refused swizzle; more: some were left for the next round.
-bool RewriteRound(std::string &text, const LexedHlsl &lexed, Diagnostics &diagnostics, bool &more) {
+bool RewriteRound(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics, bool &more) {
     const Tokens &tokens = lexed.tokens;
     const size_t none    = tokens.size();
     std::vector<size_t> openers(none, none), open;
@@ -234,7 +234,7 @@ bool RewriteRound(std::string &text, const LexedHlsl &lexed, Diagnostics &diagno
     Edits edits;
     for (const Rewrite &r : rewrites)
         edits.Append(r.edits);
-    text = edits.AppliedTo(text);
+    edits.Apply(text, lexed);
     return true;
 }
 
@@ -244,10 +244,8 @@ bool RewriteMatrixSwizzles(std::string &text, LexedHlsl &lexed, Diagnostics &dia
     // A swizzle in another's matrix (m[n._m00_m11.x]._m01_m10) waits for the
     // next round, which reads the text the first left.
     for (int round = 0; round < 8; ++round) {
-        const std::string before = text;
-        bool more                = false;
+        bool more = false;
         if (!RewriteRound(text, lexed, diagnostics, more)) return false;
-        if (text != before) lexed = LexHlsl(text, lexed.files[0]);
         if (!more) break;
     }
     return true;

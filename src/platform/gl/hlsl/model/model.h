@@ -85,6 +85,11 @@ struct HlslExpr {
     // Where its text starts (its first token, an opening parenthesis
     // included) and ends (end.column is the column of its last character).
     HlslPos start, end;
+    // Its text again as offsets into the text the model was built from, for
+    // finding it in a later text (HlslPlaces): without the parentheses
+    // around it (textBegin, textEnd) and with them (outerBegin, outerEnd).
+    size_t textBegin = 0, textEnd = 0;
+    size_t outerBegin = 0, outerEnd = 0;
     std::string text;
     std::vector<int> children;
     HlslType type;          // decided by the typer
@@ -219,6 +224,7 @@ struct HlslModel {
     std::vector<HlslFunction> functions;
     std::vector<int> declarations; // global symbols in the order written
     std::vector<HlslPragma> pragmas;
+    size_t moves = 0; // the batches of edits the lexed text had when the model was built
 
     bool HasErrors() const;
 };
@@ -248,3 +254,31 @@ struct HlslReach {
 };
 
 HlslReach ReachOf(const HlslModel &model, std::string_view entry);
+
+// The model's expressions where they stand in the text as the passes since
+// the model was built left it (lexed: that text's tokens, with the edits
+// made since): a pass that rewrites a later text asks the model what the
+// source it reads there meant. Text a pass wrote, and an expression an edit
+// cut into, have no expression.
+class HlslPlaces {
+  public:
+    HlslPlaces(const HlslModel &model, const LexedHlsl &lexed);
+    // The outermost expression spanning text [begin, end) exactly, or, where
+    // none does, the one inside the parentheses that span it; -1 for none.
+    int At(std::string_view text, size_t begin, size_t end) const;
+    // The same, for tokens [first, last) of the lexed text.
+    int At(std::string_view text, const Tokens &tokens, size_t first, size_t last) const;
+    // The call (or constructor) whose name is the token starting at begin.
+    int CallAt(size_t begin) const;
+
+  private:
+    const HlslModel &model_;
+    struct Span {
+        size_t begin, end;
+        int expr;
+        bool operator<(const Span &o) const {
+            return begin != o.begin ? begin < o.begin : end != o.end ? end < o.end : expr < o.expr;
+        }
+    };
+    std::vector<Span> spans_;
+};

@@ -10,6 +10,8 @@
 #include "platform/gl/hlsl/model/builder.h"
 
 #include <algorithm>
+#include <cctype>
+#include <limits>
 #include <cstdlib>
 
 namespace {
@@ -792,6 +794,13 @@ void SetSpan(ModelBuilder &b, int expr) {
 
 int Finish(ModelBuilder &b, int expr) {
     SetSpan(b, expr);
+    HlslExpr &e = b.model.exprs[expr];
+    for (int child : e.children)
+        e.textBegin = std::min(e.textBegin, b.model.exprs[child].outerBegin);
+    if (b.at > 0)
+        e.textEnd = std::max(e.textEnd, b.tokens[std::min(b.at, b.tokens.size()) - 1].end());
+    e.outerBegin = e.textBegin;
+    e.outerEnd   = e.textEnd;
     TypeExpression(b, expr);
     return expr;
 }
@@ -868,8 +877,10 @@ int ParsePrimary(ModelBuilder &b) {
         ++b.at;
         const int inner = ParseExpression(b);
         if (!b.Expect(")")) return ErrorExpr(b);
-        b.model.exprs[inner].start = pos;
-        b.model.exprs[inner].end   = b.EndAt(b.at - 1);
+        b.model.exprs[inner].start      = pos;
+        b.model.exprs[inner].end        = b.EndAt(b.at - 1);
+        b.model.exprs[inner].outerBegin = t.offset;
+        b.model.exprs[inner].outerEnd   = b.tokens[b.at - 1].end();
         return inner;
     }
     if (b.IsWord("{")) return ParseInitializerList(b);
@@ -1292,9 +1303,11 @@ bool ModelBuilder::Expect(std::string_view what) {
 
 int ModelBuilder::AddExpr(HlslExprKind kind, const HlslPos &pos, std::string spelled) {
     HlslExpr e;
-    e.kind = kind;
-    e.pos  = pos;
-    e.text = std::move(spelled);
+    e.kind      = kind;
+    e.pos       = pos;
+    e.text      = std::move(spelled);
+    e.textBegin = e.outerBegin = tokens[pos.token].offset;
+    e.textEnd = e.outerEnd = tokens[pos.token].end();
     model.exprs.push_back(std::move(e));
     return static_cast<int>(model.exprs.size()) - 1;
 }
@@ -1341,6 +1354,7 @@ HlslModel BuildModel(std::string_view text, const LexedHlsl &lexed) {
     b.text        = text;
     b.tokens      = CodeTokens(lexed.tokens);
     b.model.files = lexed.files;
+    b.model.moves = lexed.moves.size();
     for (const Token &t : lexed.tokens) {
         if (t.kind != TokenKind::Directive) continue;
         const std::string_view line = Spelling(text, t);
@@ -1371,4 +1385,52 @@ HlslModel BuildModel(std::string_view text, const LexedHlsl &lexed) {
     b.model.exprs.reserve(b.tokens.size());
     ParseTopLevel(b);
     return std::move(b.model);
+}
+
+HlslPlaces::HlslPlaces(const HlslModel &model, const LexedHlsl &lexed) : model_(model) {
+    spans_.reserve(model.exprs.size());
+    for (size_t e = 0; e < model.exprs.size(); ++e) {
+        const HlslExpr &x = model.exprs[e];
+        for (int outer = 0; outer < 2; ++outer) {
+            size_t begin = outer ? x.outerBegin : x.textBegin, end = outer ? x.outerEnd : x.textEnd;
+            if (outer && begin == x.textBegin && end == x.textEnd) break;
+            if (end > begin && MovedSpan(lexed, model.moves, begin, end))
+                spans_.push_back({begin, end, static_cast<int>(e)});
+        }
+    }
+    std::sort(spans_.begin(), spans_.end());
+}
+
+int HlslPlaces::At(std::string_view text, size_t begin, size_t end) const {
+    for (int strips = 0; strips < kMaxNesting && begin < end; ++strips) {
+        // Expressions are made after those inside them: the last of one
+        // span is the outermost.
+        auto it = std::upper_bound(spans_.begin(), spans_.end(),
+                                   Span{begin, end, std::numeric_limits<int>::max()});
+        if (it != spans_.begin() && (it - 1)->begin == begin && (it - 1)->end == end)
+            return (it - 1)->expr;
+        // (a + b) read as a + b: trim the parentheses and the space inside them.
+        if (text[begin] != '(' || text[end - 1] != ')') return -1;
+        ++begin;
+        --end;
+        while (begin < end && std::isspace(static_cast<unsigned char>(text[begin])))
+            ++begin;
+        while (begin < end && std::isspace(static_cast<unsigned char>(text[end - 1])))
+            --end;
+    }
+    return -1;
+}
+
+int HlslPlaces::At(std::string_view text, const Tokens &tokens, size_t first, size_t last) const {
+    if (first >= last || last > tokens.size()) return -1;
+    return At(text, tokens[first].offset, tokens[last - 1].end());
+}
+
+int HlslPlaces::CallAt(size_t begin) const {
+    auto it = std::lower_bound(spans_.begin(), spans_.end(), Span{begin, 0, -1});
+    for (; it != spans_.end() && it->begin == begin; ++it) {
+        const HlslExprKind kind = model_.exprs[it->expr].kind;
+        if (kind == HlslExprKind::Call || kind == HlslExprKind::Constructor) return it->expr;
+    }
+    return -1;
 }
