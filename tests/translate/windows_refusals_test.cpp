@@ -66,6 +66,20 @@ const Case kCases[] = {
     {PS("    const float s = 0;\n    float c;\n    sincos(1.0, s, c);\n"),
      "main.fx(5,17): error X3025: l-value specifies const object"},
 
+    // A result that some path does not return.
+    {"float f(float x) { if (x > 0) return 1; else discard; }\n" PS("    return f(1);\n"),
+     "main.fx(1,7-16): error X3507: 'f': Not all control paths return a value"},
+    {"float4 ps_main() : SV_Target\n{\n    float4 c = 1;\n}\n",
+     "main.fx(1,14-16): error X3507: 'ps_main': Not all control paths return a value"},
+    {"float f(int x)\n{\n    if (x) { return 1; } else { if (x > 2) return 2; }\n}\n" PS(""),
+     "main.fx(1,7-14): error X3507: 'f': Not all control paths return a value"},
+    {"float f(int x) { if (x) return 1; else { return 2; } }\n"
+     "float g(int x) { switch (x) { case 0: return 1; default: return 2; } }\n"
+     "float h(int x) { for (int i = 0; i < 4; i++) if (i == x) return i; }\n"
+     "float k(int x) { while (true) { if (x > 4) return x; x++; } }\n"
+     "void v(int x) { if (x) return; }\n" PS("    v(1);\n    return f(1) + g(1) + h(1) + k(1);\n"),
+     nullptr},
+
     // What may be written, and reads of what may not, compile.
     {"static const float K = 2;\nstatic float G;\nfloat4 U;\n"
      "void set(out float v) { v = K; }\nvoid inc(inout float2 v) { v += U.xy; }\n"

@@ -144,6 +144,62 @@ void CheckConstWrites(Reporter &r) {
     }
 }
 
+// Whether the statement holds a return, at any depth.
+bool HoldsReturn(const HlslModel &model, int s) {
+    if (s < 0) return false;
+    const HlslStmt &st = model.stmts[s];
+    if (st.kind == HlslStmtKind::Return) return true;
+    return std::any_of(st.children.begin(), st.children.end(),
+                       [&](int c) { return HoldsReturn(model, c); });
+}
+
+// Whether control can run past the end of the statement. A loop or switch
+// that holds a return, and a loop with no condition or a literal one that holds,
+// are taken not to: the Windows compiler's own analysis of them is not
+// on record, and a function taken to return is never refused.
+bool Completes(const HlslModel &model, int s) {
+    if (s < 0) return true;
+    const HlslStmt &st = model.stmts[s];
+    switch (st.kind) {
+    case HlslStmtKind::Return:
+    case HlslStmtKind::Error:
+        return false;
+    case HlslStmtKind::Block:
+        return std::all_of(st.children.begin(), st.children.end(),
+                           [&](int c) { return Completes(model, c); });
+    case HlslStmtKind::If:
+        return st.children.size() < 2 || Completes(model, st.children[0]) ||
+               Completes(model, st.children[1]);
+    case HlslStmtKind::For:
+    case HlslStmtKind::While:
+    case HlslStmtKind::Do: {
+        const HlslExpr *c  = st.expr >= 0 ? &model.exprs[st.expr] : nullptr;
+        const bool forever = !c || (c->kind == HlslExprKind::Literal &&
+                                    (c->text == "true" || std::strtod(c->text.c_str(), nullptr)));
+        return !forever && !HoldsReturn(model, s);
+    }
+    case HlslStmtKind::Switch:
+        return !HoldsReturn(model, s);
+    default:
+        return true;
+    }
+}
+
+// A function with a result whose body can end without a return (X3507),
+// placed as the records place it: from the last character of its name to
+// the ')' after its parameters.
+void CheckReturns(Reporter &r) {
+    for (const HlslFunction &f : r.model.functions) {
+        if (f.body < 0 || f.returnType.kind == HlslClass::Void ||
+            f.returnType.kind == HlslClass::Error || !Completes(r.model, f.body))
+            continue;
+        r.out.items.push_back({r.model.files[f.pos.file], r.columns.LineOf(f.pos),
+                               r.columns.End(f.pos), Severity::Error,
+                               "'" + f.name + "': Not all control paths return a value", "X3507",
+                               f.close.line == f.pos.line ? r.columns.Start(f.close) : 0});
+    }
+}
+
 // #pragma warning( disable : 3206 3205 ; default : 4000 ): the numbers each
 // specifier names, by its word.
 void ReadWarningPragma(std::string_view line, std::set<int> &off) {
@@ -236,6 +292,7 @@ bool CheckWindowsRefusals(const HlslModel &model, const SourceColumns &columns,
     }
     const size_t before = diagnostics.items.size();
     CheckConstWrites(r);
+    CheckReturns(r);
     return diagnostics.items.size() == before;
 }
 

@@ -205,6 +205,7 @@ struct HlslFunction {
     std::vector<int> uses;               // global symbols its body reads or writes
     std::vector<int> calls;              // user functions it calls
     std::vector<HlslPos> names;          // its name in each declaration and the definition
+    HlslPos close;                       // the ')' after its parameters, in the definition
 };
 
 // A #pragma line of the text, by its place: pos.token is the code token it

@@ -573,6 +573,7 @@ void ParseFunction(ModelBuilder &b, const HlslType &returnType, const Modifiers 
         if (!b.Accept(",")) break;
     }
     ok = ok && b.Expect(")");
+    if (ok) f.close = b.PosAt(b.at - 1);
     while (ok && b.Accept(":")) {
         if (b.Peek().kind == TokenKind::Identifier) {
             f.semantic = std::string(b.Word());
@@ -617,6 +618,7 @@ void ParseFunction(ModelBuilder &b, const HlslType &returnType, const Modifiers 
         g.params        = f.params;
         g.scope         = f.scope;
         g.pos           = f.pos;
+        g.close         = f.close;
         g.semantic      = f.semantic.empty() ? g.semantic : f.semantic;
         if (!f.attributes.empty()) g.attributes = f.attributes;
     }
