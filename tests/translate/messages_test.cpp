@@ -18,7 +18,7 @@
 namespace {
 
 struct Row {
-    const char *record; // its entry in docs/messages.md
+    const char *record; // its code and records in docs/messages.md
     const char *from;   // the line of examples/main.fx to change; null: `to` is the whole file
     const char *to;
     const char *entry;
@@ -29,56 +29,53 @@ struct Row {
 const char *const kInclude = "float helper(float x)\n{\n    return x * undefinedThing;\n}\n";
 
 const Row kRows[] = {
-    {"X3004 undeclared identifier", "pow(saturate(1.0 - d2), 3.0)", "pow(saturate(1.0 - dd2), 3.0)",
-     "ps_main", "main.fx(74,37-39): error X3004: undeclared identifier 'dd2'", 1},
-    {"X3004 misspelled function", "pow(saturate(", "pow(staurate(", "ps_main",
+    {"X3004 [D1]", "pow(saturate(1.0 - d2), 3.0)", "pow(saturate(1.0 - dd2), 3.0)", "ps_main",
+     "main.fx(74,37-39): error X3004: undeclared identifier 'dd2'", 1},
+    {"X3004 [D6]", "pow(saturate(", "pow(staurate(", "ps_main",
      "main.fx(74,22-29): error X3004: undeclared identifier 'staurate'", 1},
-    {"X3017 implicit conversion",
-     "float3 c = lerp(Background, input.colour.rgb, glow) + core * 0.6;",
+    {"X3017 [D1] [D8]", "float3 c = lerp(Background, input.colour.rgb, glow) + core * 0.6;",
      "float3 c = input.offset;", "ps_main",
      "main.fx(78,?): error X3017: cannot implicitly convert from 'float2' to 'float3'", 1},
-    {"X3017 implicit conversion", nullptr,
+    {"X3017 [D1]", nullptr,
      "float4 ps_main() : SV_Target\n{\n    float2 a = 1;\n    return a;\n}\n", "ps_main",
      "main.fx(4,?): error X3017: cannot implicitly convert from 'float2' to 'float4'", 1},
-    {"X3000 unexpected token", "    return float4(saturate(c), 1.0);",
+    {"X3000 [D4] [T1]", "    return float4(saturate(c), 1.0);",
      "    return float4(saturate(c), 1.0)", "ps_main",
      "main.fx(80,1): error X3000: syntax error: unexpected token '}'", 1},
-    {"X3000 unexpected end of file", "1.0);\n}", "1.0);", "ps_main",
+    {"X3000 [B1]", "1.0);\n}", "1.0);", "ps_main",
      "main.fx(?,?): error X3000: syntax error: unexpected end of file", 1},
-    {"X3013 no matching intrinsic", "dot(input.offset, input.offset)", "dot(input.offset)",
-     "ps_main", "main.fx(73,18-20): error X3013: 'dot': no matching 1 parameter intrinsic function",
-     3},
-    {"X3013 no matching function", nullptr,
+    {"X3013 [D1]", "dot(input.offset, input.offset)", "dot(input.offset)", "ps_main",
+     "main.fx(73,18-20): error X3013: 'dot': no matching 1 parameter intrinsic function", 3},
+    {"X3013 [D1]", nullptr,
      "float f(float a) { return a; }\nfloat4 ps_main() : SV_Target { return f(1, 2); }\n",
      "ps_main", "main.fx(2,39): error X3013: 'f': no matching 2 parameter function", 1},
-    {"X3013 no matching intrinsic method", nullptr,
+    {"X3013 [D2]", nullptr,
      "Texture2D t;\nSamplerState s;\nfloat4 ps_main() : SV_Target { return t.Sample(s); }\n",
      "ps_main", "main.fx(3,41-46): error X3013: 'Sample': no matching 1 parameter intrinsic method",
      1},
-    {"X3018 invalid subscript", "input.colour.rgb, glow", "input.colour.rgq, glow", "ps_main",
+    {"X3018 [D9] [T1]", "input.colour.rgb, glow", "input.colour.rgq, glow", "ps_main",
      "main.fx(78,33-48): error X3018: invalid subscript 'rgq'", 1},
-    {"X3018 invalid subscript", "input.colour.rgb, glow", "input.color.rgb, glow", "ps_main",
+    {"X3018 [K1] [T1]", "input.colour.rgb, glow", "input.color.rgb, glow", "ps_main",
      "main.fx(78,33-43): error X3018: invalid subscript 'color'", 1},
-    {"X3025 l-value specifies const object", "        p.offset   = corners[k];",
-     "        corners[k] = p.offset;", "gs_main",
+    {"X3025 [D1]", "        p.offset   = corners[k];", "        corners[k] = p.offset;", "gs_main",
      "main.fx(64,?): error X3025: l-value specifies const object", 1},
-    {"X3003 redefinition", "float core = exp(", "float d2 = exp(", "ps_main",
+    {"X3003 [W1]", "float core = exp(", "float d2 = exp(", "ps_main",
      "main.fx(75,11-12): error X3003: redefinition of 'd2'", 1},
-    {"X3503 missing semantics", "float4 ps_main(Pixel input) : SV_Target",
-     "float4 ps_main(Pixel input)", "ps_main",
-     "main.fx(71,?): error X3503: 'ps_main': function return value missing semantics", 1},
-    {"X3502 missing semantics", nullptr, "float4 ps_main(float k) : SV_Target { return k; }\n",
-     "ps_main", "main.fx(1,?): error X3502: 'ps_main': input parameter 'k' missing semantics", 1},
-    {"X3501 entrypoint not found", "float4 ps_main(Pixel input)", "float4 ps_mian(Pixel input)",
-     "ps_main", "error X3501: 'ps_main': entrypoint not found", 1},
+    {"X3503 [M1] [M3]", "float4 ps_main(Pixel input) : SV_Target", "float4 ps_main(Pixel input)",
+     "ps_main", "main.fx(71,?): error X3503: 'ps_main': function return value missing semantics",
+     1},
+    {"X3502 [M1] [M2]", nullptr, "float4 ps_main(float k) : SV_Target { return k; }\n", "ps_main",
+     "main.fx(1,?): error X3502: 'ps_main': input parameter 'k' missing semantics", 1},
+    {"X3501 [E1]", "float4 ps_main(Pixel input)", "float4 ps_mian(Pixel input)", "ps_main",
+     "error X3501: 'ps_main': entrypoint not found", 1},
     // An error in an included file names that file and its own line.
-    {"X3004 undeclared identifier", nullptr,
+    {"X3004 [D1]", nullptr,
      "#include \"inc.fxh\"\nfloat4 ps_main() : SV_Target { return helper(1); }\n", "ps_main",
      "inc.fxh(3,16-29): error X3004: undeclared identifier 'undefinedThing'", 1},
 };
 
-std::string Example() {
-    std::ifstream in(HOTFX_EXAMPLE, std::ios::binary);
+std::string Read(const char *path) {
+    std::ifstream in(path, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
@@ -106,7 +103,7 @@ TEST(Messages, TheFirstLineIsTheWindowsCompilers) {
     fs::create_directories(folder);
     fs::current_path(folder);
     std::ofstream("inc.fxh", std::ios::binary) << kInclude;
-    const std::string example = Example();
+    const std::string example = Read(HOTFX_EXAMPLE);
     ASSERT_FALSE(example.empty());
     for (const Row &row : kRows) {
         SCOPED_TRACE(std::string(row.record) + ": " + row.to);
@@ -139,6 +136,21 @@ TEST(Messages, TheFirstLineIsTheWindowsCompilers) {
     }
     fs::current_path(previous);
     fs::remove_all(folder);
+}
+
+// Every record a row names is one docs/messages.md lists, with the row's code
+// in its table.
+TEST(Messages, EachRowsRecordsAreListed) {
+    const std::string doc = Read(HOTFX_MESSAGES_DOC);
+    ASSERT_FALSE(doc.empty());
+    for (const Row &row : kRows) {
+        std::istringstream words(row.record);
+        std::string code, record;
+        words >> code;
+        EXPECT_NE(doc.find("| " + code + " |"), std::string::npos) << code;
+        while (words >> record)
+            EXPECT_NE(doc.find("- `" + record + "`"), std::string::npos) << record;
+    }
 }
 
 } // namespace
