@@ -57,6 +57,13 @@ const Row kRows[] = {
      "main.fx(78,33-48): error X3018: invalid subscript 'rgq'", 1},
     {"X3018 [K1] [T1]", "input.colour.rgb, glow", "input.color.rgb, glow", "ps_main",
      "main.fx(78,33-43): error X3018: invalid subscript 'color'", 1},
+    {"X3018 [D9]", nullptr,
+     "float4 ps_main() : SV_Target\n{\n    float4x4 m = 0;\n    return m._m04;\n}\n", "ps_main",
+     "main.fx(4,12-17): error X3018: invalid subscript '_m04'", 1},
+    {"X3017 [D6]", nullptr,
+     "float4 ps_main() : SV_Target\n{\n    float a[2] = {1, 2};\n    float2 b = 0;\n"
+     "    a = b;\n    return a[0];\n}\n",
+     "ps_main", "main.fx(5,?): error X3017: cannot convert from 'float2' to 'float[2]'", 1},
     {"X3025 [D1]", "        p.offset   = corners[k];", "        corners[k] = p.offset;", "gs_main",
      "main.fx(64,?): error X3025: l-value specifies const object", 1},
     {"X3003 [W1]", "float core = exp(", "float d2 = exp(", "ps_main",
