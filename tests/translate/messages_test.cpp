@@ -75,6 +75,9 @@ const Row kRows[] = {
      "main.fx(1,?): error X3502: 'ps_main': input parameter 'k' missing semantics", 1},
     {"X3501 [E1]", "float4 ps_main(Pixel input)", "float4 ps_mian(Pixel input)", "ps_main",
      "error X3501: 'ps_main': entrypoint not found", 1},
+    {"X1507 [F1]", nullptr,
+     "#include \"nothere.fxh\"\nfloat4 ps_main() : SV_Target { return 0; }\n", "ps_main",
+     "main.fx(1,10-22): error X1507: failed to open source file: 'nothere.fxh'", 1},
     // An error in an included file names that file and its own line.
     {"X3004 [D1]", nullptr,
      "#include \"inc.fxh\"\nfloat4 ps_main() : SV_Target { return helper(1); }\n", "ps_main",

@@ -435,6 +435,25 @@ void WindowsWords(Message &m, const Sources &sources, std::vector<Diagnostic> &m
         d.code = "X3000";
         return;
     }
+    if (token == "#include" && StartsWith(why, "failed to open source file: '")) {
+        // glslang adds " for header name: x"; the span is the quoted name.
+        const size_t close = why.find('\'', 29);
+        if (close == std::string::npos) return;
+        const std::string name  = why.substr(29, close - 29);
+        d.text                  = why.substr(0, close + 1);
+        d.code                  = "X1507";
+        const std::string *text = sources.TextOf(d.file);
+        const int column        = text ? WordColumn(*text, d.line, "include") : 0;
+        if (column == 0) return;
+        size_t at = 0;
+        for (int n = 1; n < d.line; ++n)
+            at = text->find('\n', at) + 1;
+        const size_t open = text->find_first_of("\"<", at + column + 6);
+        if (open == std::string::npos || text->compare(open + 1, name.size(), name) != 0) return;
+        d.column    = static_cast<int>(open - at) + 1;
+        d.endColumn = d.column + static_cast<int>(name.size()) + 1;
+        return;
+    }
     if (why == "unknown variable" || why == "undeclared identifier") {
         d.code = "X3004";
         PlaceName(d, token, sources);

@@ -229,6 +229,6 @@ bool PreprocessHlsl(const std::string &source, const char *fileName, EShLanguage
     if (shader.preprocess(GetDefaultResources(), 100, ENoProfile, false, false, messages, &output,
                           includer))
         return true;
-    ReadGlslangMessages(shader.getInfoLog(), fileName, source, diagnostics);
+    ReadGlslangMessages(shader.getInfoLog(), fileName, source, diagnostics, nullptr, &included);
     return false;
 }
