@@ -613,6 +613,12 @@ const Form kForms[] = {
      "struct S { float4 p : SV_Position; bool f : SV_IsFrontFace; };\nfloat4 main(S s : "
      "SV_POSITION) : SV_Target { return s.f ? s.p : 0; }",
      nullptr},
+    // bool semantics between stages (bool-semantics.shader_test), which
+    // SPIR-V allows among the inputs and outputs only as built-ins.
+    {"vs_4_0",
+     "void main(float4 p : POSITION, bool4 on : ON, out float4 o : SV_Position, out bool2 m[2] : "
+     "MASK) { o = p; m[0] = on.xy; m[1] = !on.zw; }",
+     nullptr},
     {"ps_4_0",
      "Texture2D t;\nSamplerState s[2];\nfloat4 main(float4 p : SV_Position) : SV_Target { return "
      "t.Sample(s[1], p.xy); }",

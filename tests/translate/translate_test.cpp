@@ -483,6 +483,47 @@ void gs_lonely(point Lonely input[1], inout PointStream<PSIn> stream)
     EXPECT_NE(error.find("TEXCOORD1"), std::string::npos) << error;
 }
 
+// A bool among the stages' inputs and outputs travels as uint components
+// (bool-semantics.shader_test: Windows passes them between stages), where
+// SPIR-V allows no bool there: every stage translates, and each reads the
+// components the stage before it wrote.
+TEST_F(Translate, BoolSemanticsTravelAsUints) {
+    Write(R"(
+struct V { float4 pos : SV_Position; bool lit : LIT; bool2 mask[2] : MASK; };
+V vs_main(float4 p : POSITION, bool4 on : ON)
+{
+    V v;
+    v.pos = p;
+    v.lit = on.x;
+    v.mask[0] = on.yz;
+    v.mask[1].x = on.w;
+    v.mask[1].y = !on.w;
+    return v;
+}
+[maxvertexcount(1)]
+void gs_main(point V input[1], inout PointStream<V> stream)
+{
+    V v = input[0];
+    v.lit = !v.lit;
+    stream.Append(v);
+}
+float4 ps_main(V v) : SV_Target { return float4(v.lit, v.mask[0], v.mask[1].y); }
+)");
+    Translation vertex   = Translated(ShaderStage::Vertex, Compile("vs_main", "vs_4_0"));
+    Translation geometry = Translated(ShaderStage::Geometry, Compile("gs_main", "gs_4_0"), &vertex);
+    Translation pixel    = Translated(ShaderStage::Pixel, Compile("ps_main", "ps_4_0"), &geometry);
+    // Each bool, and each element of the array, is one varying of uints.
+    for (const std::string *glsl : {&vertex.glsl, &geometry.glsl}) {
+        std::vector<std::string> members;
+        for (const auto &[member, varying] : Varyings(*glsl, "out")) {
+            members.push_back(member);
+            EXPECT_EQ(varying.type[0], 'u') << member << " in\n" << *glsl;
+        }
+        EXPECT_EQ(members.size(), 3u) << *glsl;
+        ExpectLinked(*glsl, glsl == &vertex.glsl ? geometry.glsl : pixel.glsl, members);
+    }
+}
+
 // Constant buffers of every stage land at that stage's own bindings, so the
 // same register in two stages reads two different buffers.
 TEST_F(Translate, EachStageReadsItsOwnConstantBufferBindings) {

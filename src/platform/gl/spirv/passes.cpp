@@ -7,6 +7,7 @@
 #include "platform/gl/spirv/matrices.h"
 #include "platform/gl/spirv/buffer_reads.h"
 #include "platform/gl/spirv/split_arrays.h"
+#include "platform/gl/spirv/stage_bools.h"
 #include "platform/gl/spirv/stage_matrices.h"
 #include "platform/gl/spirv/texture_offsets.h"
 #include "platform/gl/spirv/unbound_buffers.h"
@@ -32,6 +33,9 @@ const std::vector<SpirvPass> &SpirvPasses() {
              return HoldsStageMatrix(module);
          },
          TransposeStageMatrices},
+        {"pass stage bools as uints",
+         [](const SpirvModule &module, const SpirvPassContext &) { return HoldsStageBool(module); },
+         PassStageBoolsAsUints},
         // Before the arithmetic, which then sees the columns' operations.
         {"split matrix operations",
          [](const SpirvModule &module, const SpirvPassContext &) {
