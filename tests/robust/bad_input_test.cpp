@@ -79,7 +79,7 @@ const BadInput kBadInputs[] = {
          Write(
              Replace(ExampleShader(), "for (int k = 0; k < 4; ++k)", "for (int k = 0; k < 4 ++k)"));
      },
-     112, kFail, "error: '++': a constant cannot be changed"},
+     112, kFail, "main.fx(60,29): error X3000: syntax error: unexpected token 'k'"},
     // A parameter without a name: crashed glslang.
     {"EntryParameterWithoutName",
      [] {
