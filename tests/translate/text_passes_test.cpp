@@ -84,3 +84,39 @@ TEST(TextPassesTest, ReadsPastTheLastTokenGiveTheEnd) {
 }
 
 } // namespace
+
+// The call forms read their arguments' types from the model: a struct's
+// members, an integer literal the preprocessor split, what an intrinsic
+// returns. Each row is a pixel stage and a piece of the text the passes
+// leave.
+TEST(TextPassesTest, CallFormsTypeArgumentsAsTheModelDoes) {
+    const struct {
+        const char *source;
+        const char *left;
+    } rows[] = {
+        // A float4 member to a float3 parameter: Windows drops the fourth.
+        {"struct S { float4 v; };\nfloat f(float3 p) { return p.x; }\n"
+         "float4 main(S s : T0) : SV_Target { return f(s.v); }",
+         "f((float3)(s . v))"},
+        // length() of a scalar member: as a two-component vector.
+        {"struct S { float h; };\nfloat4 main(S s : T0) : SV_Target { return length(s.h); }",
+         "length(float2(s . h, 0))"},
+        // any() of what max() of scalars returns.
+        {"float4 main(float a : T0) : SV_Target { return any(max(a, 1)); }", "(0 != (max(a, 1)))"},
+        // 3lu as the preprocessor writes it is a uint: the uint overload.
+        {"float f(int a) { return 1; }\nfloat f(uint a) { return 2; }\n"
+         "float4 main() : SV_Target { return f(3l u); }",
+         "hf_1_f("},
+        // dot() of scalars: of two-component vectors.
+        {"float4 main(float a : T0) : SV_Target { return dot(a, a); }",
+         "dot(float2(a, 0), float2(a, 0))"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.source);
+        Diagnostics diagnostics;
+        std::string text;
+        ASSERT_TRUE(CheckHlslText(row.source, "main.fx", "main", "ps_4_0", EShLangFragment,
+                                  diagnostics, text));
+        EXPECT_NE(text.find(row.left), std::string::npos) << text;
+    }
+}

@@ -174,7 +174,7 @@ bool GeometryForms(Compile &c) {
 // Scalars where an intrinsic wants a vector, user functions named like
 // intrinsics, operands of different shapes.
 bool CallForms(Compile &c) {
-    if (!RewriteScalarCalls(c.source, c.lexed, c.entryPoint, c.diagnostics) ||
+    if (!RewriteScalarCalls(c.source, c.lexed, c.model, c.entryPoint, c.diagnostics) ||
         !RewriteOperandShapes(c.source, c.lexed, c.diagnostics))
         return false;
     RewriteMinimumPrecision(c.source, c.lexed);

@@ -1,10 +1,13 @@
-// Intrinsic calls as the Windows compiler reads them (call_forms.h). One
-// walk reads the declarations in order, with the scopes of the blocks they
-// are in, so that the arguments of a call have the types their names had
-// there.
+// Intrinsic calls as the Windows compiler reads them (call_forms.h). The
+// scalar calls take their arguments' types from the model; the operand
+// shapes still walk the declarations in order, with the scopes of the
+// blocks they are in, so that an operand has the type its name had there.
 #include "platform/gl/hlsl/call_forms.h"
 
+#include "platform/gl/hlsl/model/model.h"
+
 #include <algorithm>
+#include <cctype>
 #include <map>
 #include <set>
 #include <vector>
@@ -168,167 +171,50 @@ Type MulResult(const Type &left, const Type &right) {
     return type;
 }
 
+// Whether the expression is an integer literal without a suffix, or
+// arithmetic of those only, which Windows passes to an int and a uint
+// parameter alike (function-overload.shader_test).
+bool UnsuffixedInteger(const HlslModel &model, int expr) {
+    const HlslExpr &e = model.exprs[expr];
+    if (e.kind == HlslExprKind::Literal) {
+        const std::string &n = e.text;
+        const bool hex       = n.size() > 1 && n[0] == '0' && (n[1] == 'x' || n[1] == 'X');
+        return !n.empty() && std::isdigit(static_cast<unsigned char>(n[0])) &&
+               e.type.scalar == HlslScalar::Int &&
+               (hex || std::isdigit(static_cast<unsigned char>(n.back())));
+    }
+    if (e.kind == HlslExprKind::Unary && e.text != "!")
+        return UnsuffixedInteger(model, e.children[0]);
+    if (e.kind == HlslExprKind::Binary && e.text.find_first_of("<>=!&|") == std::string::npos)
+        return UnsuffixedInteger(model, e.children[0]) && UnsuffixedInteger(model, e.children[1]);
+    return false;
+}
+
+// The types of the expressions in the text, as the model has them: the
+// text here is the source as earlier passes left it, and an expression they
+// wrote has no type (unknown).
 struct Reader {
     const std::string &text;
     const Tokens &tokens;
-    const Scopes &scopes;
+    const HlslModel &model;
+    const HlslPlaces &places;
 
-    bool Binary(const Token &t) const {
-        static const char *const kOperators[] = {"+",  "-",  "*",  "/",  "%",  "&",
-                                                 "|",  "^",  "<<", ">>", "<",  ">",
-                                                 "<=", ">=", "==", "!=", "&&", "||"};
-        if (t.kind != TokenKind::Punctuator) return false;
-        for (const char *op : kOperators)
-            if (Is(text, t, op)) return true;
-        return false;
-    }
-
-    // The type of the operand at tokens[j] (prefix operators, a primary,
-    // postfix operators); next is the token after it. Unknown where the
-    // text does not tell.
-    Type Operand(size_t j, size_t last, size_t &next) const {
-        next = last;
-        if (j >= last) return Type();
-        const Token &t = tokens[j];
-        if (t.kind == TokenKind::Punctuator &&
-            (Is(text, t, "-") || Is(text, t, "+") || Is(text, t, "~") || Is(text, t, "!") ||
-             Is(text, t, "++") || Is(text, t, "--"))) {
-            Type type = Operand(j + 1, last, next);
-            if (Is(text, t, "!") && type.known) type.base = "bool";
-            return type;
-        }
-        Type type;
-        size_t after = j + 1;
-        if (MarkOf(text, t) == '(') {
-            const size_t close = ClosingBracket(text, tokens, j);
-            if (close >= last) return Type();
-            const Type cast = TypeNamed(Spelling(text, tokens[j + 1]));
-            if (close == j + 2 && cast.known) {
-                const Type operand = Operand(close + 1, last, next);
-                if (operand.known) return cast;
-                // A variable the text gives no numeric type, to the end.
-                next = last;
-                return Variable(text, tokens, close + 1, last) ? cast : Type();
-            }
-            type  = Expression(j + 1, close);
-            after = close + 1;
-        } else if (t.kind == TokenKind::Number) {
-            std::string number(Spelling(text, t));
-            // The preprocessor writes 3lu as "3l u".
-            if (after < last && tokens[after].kind == TokenKind::Identifier &&
-                Spelling(text, tokens[after]).find_first_not_of("lLuU") == std::string_view::npos)
-                number += Spelling(text, tokens[after++]);
-            type = LiteralType(number);
-        } else if (t.kind == TokenKind::Identifier) {
-            const std::string_view name = Spelling(text, t);
-            const bool call             = j + 1 < last && MarkOf(text, tokens[j + 1]) == '(';
-            if (name == "true" || name == "false") {
-                type.known = true;
-                type.base  = "bool";
-            } else if (call) {
-                type = TypeNamed(name); // a constructor
-                if (!type.known) type = Returned(name, j + 1);
-                after = ClosingBracket(text, tokens, j + 1) + 1;
-            } else {
-                type = scopes.Find(name);
-            }
-        } else {
-            return Type();
-        }
-        // Postfix: swizzles, indexing, increments.
-        while (after < last && type.known) {
-            const char c = MarkOf(text, tokens[after]);
-            if (c == '.' && after + 1 < last) {
-                const std::string_view swizzle = Spelling(text, tokens[after + 1]);
-                const bool letters             = swizzle.size() <= 4 &&
-                                     (swizzle.find_first_not_of("xyzw") == std::string_view::npos ||
-                                      swizzle.find_first_not_of("rgba") == std::string_view::npos);
-                if (!type.plain() || !letters) return Type();
-                type.vector = swizzle.size() > 1;
-                type.cols   = static_cast<int>(swizzle.size());
-                after += 2;
-            } else if (c == '[') {
-                type = Indexed(type);
-                if (!type.known) return Type();
-                after = ClosingBracket(text, tokens, after) + 1;
-            } else if (Is(text, tokens[after], "++") || Is(text, tokens[after], "--")) {
-                ++after;
-            } else {
-                break;
-            }
-        }
-        next = after;
-        return type;
-    }
-
-    // The type of tokens [first, last): operands joined by binary operators.
+    // The type of tokens [first, last), where they are one expression of a
+    // scalar, vector or matrix type (or an array of one).
     Type Expression(size_t first, size_t last) const {
-        size_t next = first;
-        Type type   = Operand(first, last, next);
-        while (type.known && next < last) {
-            if (!Binary(tokens[next])) return Type();
-            const std::string_view op = Spelling(text, tokens[next]);
-            type                      = Combined(type, Operand(next + 1, last, next));
-            if (type.known && (op == "<" || op == ">" || op == "<=" || op == ">=" || op == "==" ||
-                               op == "!=" || op == "&&" || op == "||"))
-                type.base = "bool";
-        }
-        return type;
-    }
-
-    // The type arithmetic on a and b gives: the higher base, the shorter
-    // vector unless one is a scalar.
-    static Type Combined(Type type, const Type &right) {
-        if (!type.known || !right.known || type.matrix || right.matrix || type.arrays ||
-            right.arrays)
-            return Type();
-        if (Rank(right.base) > Rank(type.base)) type.base = right.base;
-        if (type.single() || (!right.single() && right.cols < type.cols)) {
-            type.vector = right.vector;
-            type.cols   = right.cols;
-        }
-        type.literal = type.literal && right.literal;
-        return type;
-    }
-
-    // What the intrinsic call whose '(' is tokens[open] returns, where its
-    // arguments' types tell: the componentwise ones the arguments' common
-    // type (a float one for those of floats only), the geometric ones a
-    // vector or scalar of it. Unknown for any other call.
-    Type Returned(std::string_view name, size_t open) const {
-        static const std::set<std::string_view> kComponentwise = {
-            "abs",     "clamp",       "max",    "min",      "sign",  "mad",       "acos",
-            "asin",    "atan",        "atan2",  "ceil",     "cos",   "cosh",      "ddx",
-            "ddy",     "degrees",     "exp",    "exp2",     "floor", "fmod",      "frac",
-            "fwidth",  "lerp",        "log",    "log10",    "log2",  "pow",       "radians",
-            "rcp",     "round",       "rsqrt",  "saturate", "sin",   "sinh",      "smoothstep",
-            "sqrt",    "step",        "tan",    "tanh",     "trunc", "normalize", "reflect",
-            "refract", "faceforward", "length", "distance", "dot"};
-        const auto arguments = CallArguments(text, tokens, open);
-        if (name == "mul" && arguments.size() == 2)
-            return MulResult(Expression(arguments[0].first, arguments[0].second),
-                             Expression(arguments[1].first, arguments[1].second));
-        if (!kComponentwise.count(name)) return Type();
+        const int expr = places.At(text, tokens, first, last);
         Type type;
-        const bool geometric = name == "normalize" || name == "reflect" || name == "refract" ||
-                               name == "faceforward" || name == "length" || name == "distance" ||
-                               name == "dot";
-        for (size_t a = 0; a < arguments.size(); ++a) {
-            Type argument = Expression(arguments[a].first, arguments[a].second);
-            if (name == "refract" && a == 2 && argument.known) argument.cols = 1;
-            type = a == 0 ? argument : Combined(type, argument);
-        }
-        if (!type.known || type.matrix || type.arrays) return Type();
-        type.literal        = false;
-        const bool integers = name == "abs" || name == "clamp" || name == "max" || name == "min" ||
-                              name == "sign" || name == "mad" || name == "dot";
-        if (type.base == "bool" || (!integers && Rank(type.base) < Rank("min10float")))
-            type.base = "float";
-        if (name == "sign") type.base = "int";
-        if (geometric && (name == "length" || name == "distance" || name == "dot")) {
-            type.vector = false;
-            type.cols   = 1;
-        }
+        if (expr < 0 || !model.exprs[expr].type.IsNumeric()) return type;
+        const HlslType &t = model.exprs[expr].type;
+        type.known        = true;
+        type.base         = HlslScalarName(t.scalar);
+        type.vector       = t.kind == HlslClass::Vector;
+        type.matrix       = t.kind == HlslClass::Matrix;
+        type.rows         = type.matrix ? t.rows : 1;
+        type.cols         = t.columns;
+        type.arrays       = static_cast<int>(t.arraySizes.size());
+        type.constant     = t.isConst;
+        type.literal      = UnsuffixedInteger(model, expr);
         return type;
     }
 };
@@ -1057,12 +943,11 @@ struct Shaper {
 };
 
 // Reads the declarations in order, with the scopes of the blocks they are
-// in, calling visit(i, reader) at each token with the names declared before
+// in, calling visit(i, scopes) at each token with the names declared before
 // it in scope.
 template <typename Visit>
 void WalkScopes(const std::string &text, const Tokens &tokens, Visit visit) {
     Scopes scopes;
-    const Reader reader{text, tokens, scopes};
     std::vector<bool> pushed; // per open brace: whether it opened a scope
     bool bufferHeader = false;
     int parens        = 0;
@@ -1073,7 +958,7 @@ void WalkScopes(const std::string &text, const Tokens &tokens, Visit visit) {
         const Token &t    = tokens[i];
         const char c      = MarkOf(text, t);
         const bool member = i > 0 && MarkOf(text, tokens[i - 1]) == '.';
-        visit(i, reader);
+        visit(i, scopes);
         auto declare = [&](size_t at, const Type &type) {
             Type declared = type;
             for (size_t j = at + 1; j < tokens.size() && MarkOf(text, tokens[j]) == '[';
@@ -1337,33 +1222,35 @@ bool NameOverloads(const Reader &reader, const LexedHlsl &lexed, const Functions
 
 } // namespace
 
-bool RewriteScalarCalls(std::string &text, LexedHlsl &lexed, const char *entryPoint,
-                        Diagnostics &diagnostics) {
-    const Tokens &tokens                                       = lexed.tokens;
+bool RewriteScalarCalls(std::string &text, LexedHlsl &lexed, const HlslModel &model,
+                        const char *entryPoint, Diagnostics &diagnostics) {
+    const Tokens &tokens = lexed.tokens;
+    const HlslPlaces places(model, lexed);
+    const Reader reader{text, tokens, model, places};
     static const std::set<std::string, std::less<>> kRewritten = {
         "any",     "all",         "transpose", "determinant", "normalize", "reflect",
         "refract", "faceforward", "length",    "distance",    "dot",       "mul"};
     const auto defined = DefinedFunctions(text, tokens);
     std::vector<Call> calls;
     Edits edits;
-    WalkScopes(text, tokens, [&](size_t i, const Reader &reader) {
+    for (size_t i = 0; i < tokens.size(); ++i) {
         const Token &t    = tokens[i];
         const bool member = i > 0 && MarkOf(text, tokens[i - 1]) == '.';
         if (t.kind != TokenKind::Identifier || member || i + 1 >= tokens.size() ||
             MarkOf(text, tokens[i + 1]) != '(')
-            return;
+            continue;
         const std::string_view name = Spelling(text, t);
         auto own                    = defined.find(name);
         if (own == defined.end()) {
             if (kRewritten.count(name)) RewriteCall(reader, i, edits);
-            return;
+            continue;
         }
-        if (name == entryPoint) return;
+        if (name == entryPoint) continue;
         const Function &function = own->second;
         calls.push_back(
             {i, &function, kUnknown, Intrinsic(name) && Overrides(reader, function, i), {}, {}});
         if (std::find(function.names.begin(), function.names.end(), i) != function.names.end())
-            return;
+            continue;
         std::vector<Type> types;
         for (const auto &[first, last] : CallArguments(text, tokens, i + 1)) {
             types.push_back(reader.Expression(first, last));
@@ -1373,10 +1260,8 @@ bool RewriteScalarCalls(std::string &text, LexedHlsl &lexed, const char *entryPo
         }
         calls.back().chosen    = Resolve(Signatures(function), types);
         calls.back().arguments = types;
-    });
-    Scopes none; // the overloads are named from the calls' types read above
-    const bool refused =
-        NameOverloads(Reader{text, tokens, none}, lexed, defined, calls, edits, diagnostics);
+    }
+    const bool refused = NameOverloads(reader, lexed, defined, calls, edits, diagnostics);
     // At one offset a replaced name stands after what is put in front of it,
     // and what one call puts after an argument in the order the calls came.
     edits.Apply(text, lexed);
@@ -1418,14 +1303,14 @@ bool RewriteOperandShapes(std::string &text, LexedHlsl &lexed, Diagnostics &diag
         start = i + 1;
     }
     size_t read = 0; // the tokens before it were read as part of an expression
-    WalkScopes(text, tokens, [&](size_t i, const Reader &reader) {
+    WalkScopes(text, tokens, [&](size_t i, const Scopes &scopes) {
         if (i == 0 || i < read) return;
         const Token &before = tokens[i - 1];
         const char mark     = MarkOf(text, before);
         if (!Is(text, before, "return") &&
             (before.kind != TokenKind::Punctuator || mark == ']' || mark == '.'))
             return;
-        Shaper shaper{text, tokens, reader.scopes, wraps, returns, constants, refusal, refused};
+        Shaper shaper{text, tokens, scopes, wraps, returns, constants, refusal, refused};
         size_t j = i;
         shaper.Expression(j, 0);
         read = j;

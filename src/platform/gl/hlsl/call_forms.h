@@ -10,9 +10,10 @@
 
 #include <string>
 
-// Rewrites, where the text tells the types of the arguments (names declared
-// with a numeric type, literals, casts, constructors, swizzles and indexing
-// of them, and arithmetic on these):
+struct HlslModel;
+
+// Rewrites, where the model tells the types of the arguments (of any
+// expression of the source; text an earlier pass wrote has none):
 // - normalize, reflect, refract, faceforward, length, distance and dot of
 //   scalars (or one-component vectors) as the same call on two-component
 //   vectors whose second component is 0, the scalar result being the first
@@ -33,8 +34,8 @@
 // variable or a const one, and a function declared again with another
 // return type are refused into diagnostics, and false returned. The entry point is never renamed.
 // Every line stays where it was; lexed is lexed again when the text changes.
-bool RewriteScalarCalls(std::string &text, LexedHlsl &lexed, const char *entryPoint,
-                        Diagnostics &diagnostics);
+bool RewriteScalarCalls(std::string &text, LexedHlsl &lexed, const HlslModel &model,
+                        const char *entryPoint, Diagnostics &diagnostics);
 
 // Rewrites the operands of componentwise operators and intrinsics (max, min,
 // pow, lerp, clamp, step, smoothstep, ldexp, atan2, fmod, mad) whose shapes

@@ -870,6 +870,10 @@ int ParsePrimary(ModelBuilder &b) {
         b.IsWord("false")) {
         const int e = b.AddExpr(HlslExprKind::Literal, pos, std::string(b.Word()));
         ++b.at;
+        // glslang's preprocessor writes the literal 3lu as "3l u".
+        if (t.kind == TokenKind::Number && b.Peek().kind == TokenKind::Identifier &&
+            b.Word().find_first_not_of("lLuU") == std::string_view::npos)
+            b.model.exprs[e].text += b.Word(), ++b.at;
         // "foo" "bar" is one string.
         while (t.kind == TokenKind::String && b.Peek().kind == TokenKind::String)
             ++b.at;
