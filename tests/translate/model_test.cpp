@@ -833,6 +833,7 @@ TEST(ModelWarnings, TruncationAndNarrowing) {
         {"float3 t = v4.xyz", ""},
         {"float x = f(v4)", "T'f'"},
         {"float3 s = v4 + v4.xyz", "T"},
+        {"float2 s = x > 0 ? v4.xy : v4", "T"},
         {"min16float m = x", "N"},
         {"min16float m = 0.5 * m16", ""},
         {"min16float m = 0.5f * m16", "N"},

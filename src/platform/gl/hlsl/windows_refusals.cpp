@@ -1,7 +1,8 @@
 // Refusals and warnings of the Windows compiler that glslang does not make
 // (windows_refusals.h). glslang's HLSL grammar runs two declarations
-// together where the ';' between them is missing, and takes assignments to
-// static const globals; both load on Linux and fail on Windows, so they are
+// together where the ';' between them is missing, and glslang takes
+// assignments to static const globals and functions that end without
+// returning their value; all load on Linux and fail on Windows, so they are
 // judged here, on the model, before glslang reads the text.
 #include "platform/gl/hlsl/windows_refusals.h"
 

@@ -600,9 +600,15 @@ void TypeExpression(ModelBuilder &b, int index) {
         if (kids[0].kind != HlslClass::Error && !kids[0].IsNumeric())
             b.Error(HlslErrorKind::NoConversion, e.pos, {HlslTypeName(kids[0]), "bool"});
         if (a.IsNumeric() && c.IsNumeric() && !a.IsArray() && !c.IsArray()) {
-            if (!CommonType(a, c, e.type))
+            bool truncates = false;
+            if (!CommonType(a, c, e.type, &truncates)) {
                 b.Error(HlslErrorKind::BadOperands, e.pos,
                         {"?:", HlslTypeName(a), HlslTypeName(c)});
+            } else if (truncates) {
+                if (HlslError *w = b.Error(HlslErrorKind::Truncation, e.pos,
+                                           {HlslTypeName(a), HlslTypeName(e.type)}, true))
+                    w->expr = index;
+            }
             e.type.isConst = false;
         } else if (SameType(a, c)) {
             e.type = a;
