@@ -277,6 +277,71 @@ std::string UnexpectedToken(const std::string &text, Diagnostic &d) {
     return "end of file";
 }
 
+// The methods of HLSL's objects at shader model 4 and 5; a call of another
+// name on an object names no method at all.
+bool IsObjectMethod(const std::string &name) {
+    static const char *const kMethods[] = {"Append",
+                                           "CalculateLevelOfDetail",
+                                           "CalculateLevelOfDetailUnclamped",
+                                           "Consume",
+                                           "DecrementCounter",
+                                           "Gather",
+                                           "GatherAlpha",
+                                           "GatherBlue",
+                                           "GatherCmp",
+                                           "GatherCmpAlpha",
+                                           "GatherCmpBlue",
+                                           "GatherCmpGreen",
+                                           "GatherCmpRed",
+                                           "GatherGreen",
+                                           "GatherRed",
+                                           "GetDimensions",
+                                           "GetSamplePosition",
+                                           "IncrementCounter",
+                                           "InterlockedAdd",
+                                           "InterlockedAnd",
+                                           "InterlockedCompareExchange",
+                                           "InterlockedCompareStore",
+                                           "InterlockedExchange",
+                                           "InterlockedMax",
+                                           "InterlockedMin",
+                                           "InterlockedOr",
+                                           "InterlockedXor",
+                                           "Load",
+                                           "Load2",
+                                           "Load3",
+                                           "Load4",
+                                           "RestartStrip",
+                                           "Sample",
+                                           "SampleBias",
+                                           "SampleCmp",
+                                           "SampleCmpLevelZero",
+                                           "SampleGrad",
+                                           "SampleLevel",
+                                           "Store",
+                                           "Store2",
+                                           "Store3",
+                                           "Store4"};
+    for (const char *method : kMethods)
+        if (name == method) return true;
+    return false;
+}
+
+// Whether an identifier follows column `end` of line `line` of text, past
+// spaces: the name before it stands where a declaration's type does.
+bool NameFollows(const std::string &text, int line, int end) {
+    size_t at = 0;
+    for (int n = 1; n < line && at != std::string::npos; ++n) {
+        at = text.find('\n', at);
+        if (at != std::string::npos) ++at;
+    }
+    if (at == std::string::npos) return false;
+    at += static_cast<size_t>(end);
+    while (at < text.size() && (text[at] == ' ' || text[at] == '\t'))
+        ++at;
+    return at < text.size() && IsIdentifierStart(text[at]);
+}
+
 // What the sources say, for the words of each message.
 struct Sources {
     std::string fileName;
@@ -457,6 +522,13 @@ void WindowsWords(Message &m, const Sources &sources, std::vector<Diagnostic> &m
     if (why == "unknown variable" || why == "undeclared identifier") {
         d.code = "X3004";
         PlaceName(d, token, sources);
+        // An unknown name where a declaration's type stands ("flaot3 c"):
+        // the Windows compiler does not know it for a type.
+        const std::string *text = sources.TextOf(d.file);
+        if (text && d.endColumn > 0 && NameFollows(*text, d.line, d.endColumn)) {
+            d.text = "unrecognized identifier '" + token + "'";
+            d.code = "X3000";
+        }
         return;
     }
     if (why == "no matching overloaded function found") {
@@ -464,6 +536,14 @@ void WindowsWords(Message &m, const Sources &sources, std::vector<Diagnostic> &m
         const bool method      = StartsWith(token, "__BI_");
         const std::string name = method ? token.substr(5) : token;
         PlaceName(d, name, sources);
+        if (method && !IsObjectMethod(name)) {
+            // A method no object has: the Windows compiler reads it as a
+            // member the object lacks.
+            d.text = "invalid subscript '" + name + "'";
+            d.code = "X3018";
+            PlaceMember(d, name, sources);
+            return;
+        }
         const bool intrinsic = method || IsIntrinsicName(name);
         if (!intrinsic && !sources.IsUserFunction(name)) {
             d.text = "undeclared identifier '" + name + "'";

@@ -143,9 +143,13 @@ class Divisions : public glslang::TIntermTraverser {
              op != glslang::EOpModAssign) ||
             !IsInteger(node->getBasicType()) || !KnownZero(uses_, node->getRight()))
             return true;
+        // The Windows compiler's words for a division, signed or not; a
+        // remainder's are not recorded.
+        const bool division            = op == glslang::EOpDiv || op == glslang::EOpDivAssign;
         const glslang::TSourceLoc &loc = node->getLoc();
         out_.Error(loc.getFilename() ? loc.getFilename() : fileName_, std::max(loc.line, 1), 0,
-                   "integer division by zero");
+                   division ? "Unsigned integer divide by zero" : "integer division by zero",
+                   division ? "X4010" : "");
         return true;
     }
 
