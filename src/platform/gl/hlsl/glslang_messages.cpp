@@ -16,7 +16,7 @@
 namespace {
 
 bool StartsWith(const std::string &text, const char *prefix, size_t at = 0) {
-    return text.compare(at, std::strlen(prefix), prefix) == 0;
+    return at <= text.size() && text.compare(at, std::strlen(prefix), prefix) == 0;
 }
 
 // Reads the digits at text[at...] into value; returns the index after them,
