@@ -107,6 +107,16 @@ TEST(TextPassesTest, CallFormsTypeArgumentsAsTheModelDoes) {
         {"float f(int a) { return 1; }\nfloat f(uint a) { return 2; }\n"
          "float4 main() : SV_Target { return f(3l u); }",
          "hf_1_f("},
+        // A struct member as a componentwise intrinsic's argument: cut to the
+        // result's size.
+        {"struct S { float4 v; };\n"
+         "float4 main(S s : T0, float3 c : T1) : SV_Target { return float4(max(s.v, c), 1); }",
+         "max((float3)(s . v), c)"},
+        // A float1 that a function returns, in a compound assignment of a
+        // float4: read as its scalar.
+        {"float1 f(float1 q) { return q; }\n"
+         "float4 main() : SV_Target { float4 v = 1; v += f(2) * 3; return v; }",
+         "(f(2)* 3).x"},
         // dot() of scalars: of two-component vectors.
         {"float4 main(float a : T0) : SV_Target { return dot(a, a); }",
          "dot(float2(a, 0), float2(a, 0))"},

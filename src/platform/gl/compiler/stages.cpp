@@ -175,7 +175,7 @@ bool GeometryForms(Compile &c) {
 // intrinsics, operands of different shapes.
 bool CallForms(Compile &c) {
     if (!RewriteScalarCalls(c.source, c.lexed, c.model, c.entryPoint, c.diagnostics) ||
-        !RewriteOperandShapes(c.source, c.lexed, c.diagnostics))
+        !RewriteOperandShapes(c.source, c.lexed, c.model, c.diagnostics))
         return false;
     RewriteMinimumPrecision(c.source, c.lexed);
     return true;

@@ -1,7 +1,7 @@
 // Intrinsic calls as the Windows compiler reads them (call_forms.h). The
-// scalar calls take their arguments' types from the model; the operand
-// shapes still walk the declarations in order, with the scopes of the
-// blocks they are in, so that an operand has the type its name had there.
+// types of arguments and operands are the model's, found in the text the
+// earlier passes left through HlslPlaces; the declarations of the file's
+// functions are still read from the tokens, for the overloads named apart.
 #include "platform/gl/hlsl/call_forms.h"
 
 #include "platform/gl/hlsl/model/model.h"
@@ -33,24 +33,6 @@ struct Type {
 const char *const kBases[] = {"float",      "int",      "uint",     "bool",
                               "half",       "double",   "dword",    "min16float",
                               "min10float", "min16int", "min12int", "min16uint"};
-
-// What one [index] reads of a value of the type: an element of an array, a
-// row of a matrix, a component of a vector; unknown for a scalar.
-Type Indexed(Type type) {
-    if (type.arrays > 0) {
-        --type.arrays;
-    } else if (type.matrix) {
-        type.matrix = false;
-        type.vector = true;
-        type.rows   = 1;
-    } else if (type.vector) {
-        type.vector = false;
-        type.cols   = 1;
-    } else {
-        return Type();
-    }
-    return type;
-}
 
 Type TypeNamed(std::string_view name) {
     Type type;
@@ -86,21 +68,6 @@ int Rank(const std::string &base) {
     return 0;
 }
 
-Type LiteralType(std::string_view number) {
-    Type type;
-    type.known = true;
-    const bool hex =
-        number.size() > 1 && number[0] == '0' && (number[1] == 'x' || number[1] == 'X');
-    const char last   = number.back();
-    const bool isReal = !hex && number.find_first_of(".eE") != std::string_view::npos;
-    if (isReal || (!hex && (last == 'f' || last == 'F' || last == 'h' || last == 'H')))
-        type.base = last == 'h' || last == 'H' ? "half" : "float";
-    else
-        type.base = number.find_first_of("uU") != std::string_view::npos ? "uint" : "int";
-    type.literal = type.base == "int" && (hex || (last >= '0' && last <= '9'));
-    return type;
-}
-
 using Edit = TextEdit;
 
 // Whether tokens [first, last) are a variable, with its members, swizzles
@@ -118,26 +85,6 @@ bool Variable(const std::string &text, const Tokens &tokens, size_t first, size_
     }
     return true;
 }
-
-// The variables in scope where the walk stands: one map per block, the
-// file's first; a function's parameters wait for its body.
-struct Scopes {
-    std::vector<std::map<std::string, Type, std::less<>>> blocks{1};
-    std::map<std::string, Type, std::less<>> parameters;
-    Type Find(std::string_view name) const {
-        for (size_t i = blocks.size(); i-- > 0;) {
-            auto found = blocks[i].find(name);
-            if (found != blocks[i].end()) return found->second;
-        }
-        return Type();
-    }
-    // Whether name is a variable of the file's own scope where the walk is.
-    bool Global(std::string_view name) const {
-        for (size_t i = blocks.size(); i-- > 1;)
-            if (blocks[i].count(name)) return false;
-        return blocks[0].count(name) > 0;
-    }
-};
 
 // A scalar, a vector of two or more components or a matrix of two or more
 // rows and columns: what mul() takes as the reference gives it. A float1,
@@ -190,6 +137,24 @@ bool UnsuffixedInteger(const HlslModel &model, int expr) {
     return false;
 }
 
+// The model's type of the expression, where it is a scalar, vector or
+// matrix (or an array of one); unknown otherwise, and for expr -1.
+Type TypeOf(const HlslModel &model, int expr) {
+    Type type;
+    if (expr < 0 || !model.exprs[expr].type.IsNumeric()) return type;
+    const HlslType &t = model.exprs[expr].type;
+    type.known        = true;
+    type.base         = HlslScalarName(t.scalar);
+    type.vector       = t.kind == HlslClass::Vector;
+    type.matrix       = t.kind == HlslClass::Matrix;
+    type.rows         = type.matrix ? t.rows : 1;
+    type.cols         = t.columns;
+    type.arrays       = static_cast<int>(t.arraySizes.size());
+    type.constant     = t.isConst;
+    type.literal      = UnsuffixedInteger(model, expr);
+    return type;
+}
+
 // The types of the expressions in the text, as the model has them: the
 // text here is the source as earlier passes left it, and an expression they
 // wrote has no type (unknown).
@@ -202,20 +167,7 @@ struct Reader {
     // The type of tokens [first, last), where they are one expression of a
     // scalar, vector or matrix type (or an array of one).
     Type Expression(size_t first, size_t last) const {
-        const int expr = places.At(text, tokens, first, last);
-        Type type;
-        if (expr < 0 || !model.exprs[expr].type.IsNumeric()) return type;
-        const HlslType &t = model.exprs[expr].type;
-        type.known        = true;
-        type.base         = HlslScalarName(t.scalar);
-        type.vector       = t.kind == HlslClass::Vector;
-        type.matrix       = t.kind == HlslClass::Matrix;
-        type.rows         = type.matrix ? t.rows : 1;
-        type.cols         = t.columns;
-        type.arrays       = static_cast<int>(t.arraySizes.size());
-        type.constant     = t.isConst;
-        type.literal      = UnsuffixedInteger(model, expr);
-        return type;
+        return TypeOf(model, places.At(text, tokens, first, last));
     }
 };
 
@@ -595,12 +547,6 @@ bool Overrides(const Reader &reader, const Function &function, size_t i) {
     return false;
 }
 
-bool Declares(const std::string &text, const Tokens &tokens, size_t name) {
-    if (name + 1 >= tokens.size() || tokens[name].kind != TokenKind::Identifier) return false;
-    const char c = MarkOf(text, tokens[name + 1]);
-    return c == ';' || c == ',' || c == '=' || c == ')' || c == ':' || c == '[';
-}
-
 // Operands of different shapes, as the Windows compiler reads them: the
 // result of a componentwise operation or intrinsic has the smaller shape,
 // a scalar or one-component operand taking the other's (vkd3d-tests
@@ -611,8 +557,7 @@ bool Declares(const std::string &text, const Tokens &tokens, size_t name) {
 // one intrinsic. Those operands are made the result's shape in the text.
 struct Typed {
     Type type;
-    size_t first = 0, last = 0;  // its tokens
-    bool uniformElement = false; // an element of a vector or matrix a uniform selects
+    int expr = -1; // the model's
 };
 
 bool OneByOne(const Type &t) {
@@ -630,26 +575,28 @@ bool Componentwise(std::string_view name) {
     return kNames.count(name) > 0;
 }
 
-struct Shaper {
-    const std::string &text;
-    const Tokens &tokens;
-    const Scopes &scopes;
-    Edits &wraps; // inner operands' first
-    // The types the file's own functions return, where the text gives one.
-    const std::map<std::string, Type, std::less<>> &returns;
-    const std::set<std::string, std::less<>> &constants; // the static and const globals
-    std::string &refusal;                                // what Windows refuses, at tokens[refused]
-    size_t &refused;
-    bool failed = false;
+// The binary operators whose operands take one shape.
+bool ShapedOperator(std::string_view op) {
+    for (const char *o : {"||", "&&", "|", "^", "&", "==", "!=", "<", ">", "<=", ">=", "<<", ">>",
+                          "+", "-", "*", "/", "%"})
+        if (op == o) return true;
+    return false;
+}
 
-    const Token *At(size_t j) const { return j < tokens.size() ? &tokens[j] : nullptr; }
-    bool Mark(size_t j, char c) const { return j < tokens.size() && IsMark(text, tokens[j], c); }
-    bool Spelled(size_t j, std::string_view s) const {
-        return j < tokens.size() && Is(text, tokens[j], s);
-    }
+struct Shaper {
+    const HlslModel &model;
+    const HlslPlaces &places;
+    Edits &wraps; // inner operands' first
+    // Each expression's shape as glslang gives it once the operands inside
+    // it are shaped: the model's type, but a componentwise operation's
+    // common shape (a float1 with a scalar stays a float1 there).
+    std::vector<Type> shaped;
+
+    Typed Operand(int expr) const { return {shaped[expr], expr}; }
 
     void Surround(const Typed &operand, const std::string &before, const std::string &after) {
-        wraps.Wrap(tokens[operand.first].offset, tokens[operand.last - 1].end(), before, after);
+        size_t begin = 0, end = 0;
+        if (places.SpanOf(operand.expr, begin, end)) wraps.Wrap(begin, end, before, after);
     }
 
     // Makes a matrix operand (a one-row or one-column one being a vector in
@@ -670,7 +617,7 @@ struct Shaper {
     }
 
     // The shape Windows gives two operands together; unknown where it
-    // refuses them or the text does not tell.
+    // refuses them or the model does not tell.
     static Type Common(const Type &a, const Type &b) {
         Type result;
         if (!a.known || !b.known || a.arrays || b.arrays) return result;
@@ -711,52 +658,16 @@ struct Shaper {
         }
     }
 
-    static int Precedence(std::string_view op) {
-        static const std::pair<const char *, int> kOperators[] = {
-            {"||", 1}, {"&&", 2}, {"|", 3}, {"^", 4},  {"&", 5},  {"==", 6},
-            {"!=", 6}, {"<", 7},  {">", 7}, {"<=", 7}, {">=", 7}, {"<<", 8},
-            {">>", 8}, {"+", 9},  {"-", 9}, {"*", 10}, {"/", 10}, {"%", 10}};
-        for (const auto &[spelling, precedence] : kOperators)
-            if (op == spelling) return precedence;
-        return 0;
-    }
-
-    // The arguments of the call whose '(' is tokens[open], each read;
-    // j is left after the ')'.
-    std::vector<Typed> Arguments(size_t open, size_t &j) {
+    // The arguments of a componentwise intrinsic, made the shape of their
+    // result.
+    Type Call(const HlslExpr &call) {
         std::vector<Typed> arguments;
-        const size_t close = ClosingBracket(text, tokens, open);
-        if (close >= tokens.size()) {
-            failed = true;
-            j      = tokens.size();
-            return arguments;
-        }
-        for (const auto &[first, last] : CallArguments(text, tokens, open)) {
-            size_t k       = first;
-            Typed argument = Expression(k, 0);
-            if (k != last) argument.type = Type();
-            argument.first = first;
-            argument.last  = last;
-            arguments.push_back(argument);
-        }
-        j = close + 1;
-        return arguments;
-    }
-
-    Typed Call(size_t name, size_t &j) {
-        const std::string_view called = Spelling(text, tokens[name]);
-        std::vector<Typed> arguments  = Arguments(name + 1, j);
-        Typed call;
-        call.first = name;
-        call.last  = j;
-        call.type  = TypeNamed(called);
-        auto own   = returns.find(called);
-        if (own != returns.end()) call.type = own->second;
-        if (!Componentwise(called) || arguments.empty()) return call;
+        for (int child : call.children)
+            arguments.push_back(Operand(child));
         Type common = arguments[0].type;
         for (const Typed &argument : arguments)
             common = Common(common, argument.type);
-        if (!common.known) return call;
+        if (!common.known) return common;
         // A vector with a matrix of as many components reads as one shape
         // already; glslang takes it.
         bool vectors = false, matrices = false;
@@ -767,249 +678,41 @@ struct Shaper {
         if (!(vectors && matrices))
             for (const Typed &argument : arguments)
                 Fit(argument, common, true);
-        call.type = common;
-        return call;
+        return common;
     }
 
-    // A prefix operator, a primary and its postfix operators.
-    Typed Unary(size_t &j) {
-        Typed result;
-        result.first   = j;
-        const Token *t = At(j);
-        if (!t) {
-            failed = true;
-            return result;
+    Type Binary(const HlslExpr &e) {
+        const Typed left = Operand(e.children[0]), right = Operand(e.children[1]);
+        Type common = Common(left.type, right.type);
+        if (common.known) {
+            Fit(left, common, false);
+            Fit(right, common, false);
+            for (const char *op : {"||", "&&", "==", "!=", "<", ">", "<=", ">="})
+                if (e.text == op) common.base = "bool";
+            return common;
         }
-        const std::string_view spelling = Spelling(text, *t);
-        if (t->kind == TokenKind::Punctuator &&
-            (spelling == "-" || spelling == "+" || spelling == "~" || spelling == "!" ||
-             spelling == "++" || spelling == "--")) {
-            ++j;
-            result.type = Unary(j).type;
-            if (spelling == "!" && result.type.known) result.type.base = "bool";
-            result.last = j;
-            return result;
-        }
-        if (Mark(j, '(')) {
-            const Type cast = TypeNamed(At(j + 1) ? Spelling(text, tokens[j + 1]) : "");
-            if (cast.known && Mark(j + 2, ')')) {
-                j += 3;
-                Unary(j);
-                result.type = cast;
-                result.last = j;
-                return result;
-            }
-            ++j;
-            result.type = Expression(j, 0).type;
-            if (!Mark(j, ')')) {
-                failed = true;
-                return result;
-            }
-            ++j;
-        } else if (t->kind == TokenKind::Number) {
-            result.type = LiteralType(spelling);
-            ++j;
-        } else if (t->kind == TokenKind::Identifier) {
-            if (spelling == "true" || spelling == "false") {
-                result.type.known = true;
-                result.type.base  = "bool";
-                ++j;
-            } else if (Mark(j + 1, '(')) {
-                result.type = Call(j, j).type;
-            } else {
-                result.type = scopes.Find(spelling);
-                ++j;
-            }
-        } else {
-            failed = true;
-            return result;
-        }
-        // Swizzles, members, method calls, indexing, increments.
-        while (!failed && j < tokens.size()) {
-            if (Mark(j, '.') && At(j + 1) && tokens[j + 1].kind == TokenKind::Identifier) {
-                const std::string_view swizzle = Spelling(text, tokens[j + 1]);
-                const bool letters             = swizzle.size() <= 4 &&
-                                     (swizzle.find_first_not_of("xyzw") == std::string_view::npos ||
-                                      swizzle.find_first_not_of("rgba") == std::string_view::npos);
-                if (Mark(j + 2, '(')) {
-                    Arguments(j + 2, j);
-                    result.type = Type();
-                    continue;
-                }
-                if (result.type.plain() && letters) {
-                    result.type.vector = swizzle.size() > 1;
-                    result.type.cols   = static_cast<int>(swizzle.size());
-                } else {
-                    result.type = Type();
-                }
-                j += 2;
-            } else if (Mark(j, '[')) {
-                Type &type = result.type;
-                ++j;
-                const Typed index = Expression(j, 0);
-                // An index is a scalar; a vector, even of one component, is
-                // refused (vector-indexing.shader_test).
-                if (type.known && index.type.known && (index.type.vector || index.type.matrix) &&
-                    refusal.empty()) {
-                    refusal = "invalid type for index - index must be a scalar";
-                    refused = index.first;
-                }
-                if (!Mark(j, ']')) {
-                    failed = true;
-                    break;
-                }
-                ++j;
-                const std::string_view named =
-                    index.last == index.first + 1 ? Spelling(text, tokens[index.first]) : "";
-                if (type.known && type.arrays == 0 && (type.vector || type.matrix) &&
-                    tokens[index.first].kind == TokenKind::Identifier && scopes.Global(named) &&
-                    !constants.count(named))
-                    result.uniformElement = true;
-                type = Indexed(type);
-            } else if (Spelled(j, "++") || Spelled(j, "--")) {
-                ++j;
-            } else {
-                break;
-            }
-        }
-        result.last = j;
-        return result;
+        // A one-component operand reads as a scalar whatever the other is.
+        for (const Typed *operand : {&left, &right})
+            if (OneByOne(operand->type) && (operand->type.vector || operand->type.matrix) &&
+                !(operand == &left ? right : left).type.known)
+                Surround(*operand, "(", ").x");
+        return common;
     }
 
-    // Operands joined by binary operators of at least the precedence given,
-    // then the conditional and assignment operators at the lowest.
-    Typed Expression(size_t &j, int lowest) {
-        Typed left = Unary(j);
-        while (!failed && j < tokens.size() && tokens[j].kind == TokenKind::Punctuator) {
-            const std::string_view op = Spelling(text, tokens[j]);
-            const int precedence      = Precedence(op);
-            if (precedence > 0) {
-                if (precedence < lowest) break;
-                ++j;
-                Typed right = Expression(j, precedence + 1);
-                if (failed) break;
-                const Type common = Common(left.type, right.type);
-                if (common.known) {
-                    Fit(left, common, false);
-                    Fit(right, common, false);
-                } else {
-                    // A one-component operand reads as a scalar whatever the
-                    // other is (a method's result, a member).
-                    for (const Typed *operand : {&left, &right})
-                        if (OneByOne(operand->type) &&
-                            (operand->type.vector || operand->type.matrix) &&
-                            !(operand == &left ? right : left).type.known)
-                            Surround(*operand, "(", ").x");
-                }
-                left.type = common;
-                if (common.known && (precedence <= 2 || precedence >= 6) && precedence <= 7)
-                    left.type.base = "bool";
-                left.last = j;
-            } else if (lowest == 0 && op == "?") {
-                ++j;
-                Expression(j, 0);
-                if (!Mark(j, ':')) {
-                    failed = true;
-                    break;
-                }
-                ++j;
-                Expression(j, 0);
-                left.type = Type();
-                left.last = j;
-            } else if (lowest == 0 && op.size() <= 3 && op.back() == '=' && op != "==" &&
-                       op != "!=" && op != "<=" && op != ">=") {
-                ++j;
-                // A vector has no address: a component of one is written
-                // to only where its index is known when compiled, which a
-                // uniform's is not (vector-indexing.shader_test).
-                if (left.uniformElement && refusal.empty()) {
-                    refusal = "array reference cannot be used as an l-value; not natively "
-                              "addressable";
-                    refused = left.first;
-                }
-                const Typed right = Expression(j, 0);
-                // A compound assignment reads a one-component value as a
-                // scalar too.
-                if (op != "=" && left.type.known && !OneByOne(left.type) && OneByOne(right.type) &&
-                    (right.type.vector || right.type.matrix) && !failed)
-                    Surround(right, "(", ").x");
-                left.last = j;
-            } else {
-                break;
-            }
-        }
-        return left;
+    // Whether the expression is an element of a vector or matrix that a
+    // uniform's value selects.
+    bool UniformElement(const HlslExpr &e) const {
+        if (e.kind != HlslExprKind::Index) return false;
+        const Type base         = TypeOf(model, e.children[0]);
+        const HlslExpr &index   = model.exprs[e.children[1]];
+        const HlslSymbol *named = index.kind == HlslExprKind::Name && index.symbol >= 0
+                                      ? &model.symbols[index.symbol]
+                                      : nullptr;
+        return base.known && base.arrays == 0 && (base.vector || base.matrix) && named &&
+               named->kind == HlslSymbolKind::Variable && named->scope == 0 &&
+               !(named->storage & (kStatic | kConst));
     }
 };
-
-// Reads the declarations in order, with the scopes of the blocks they are
-// in, calling visit(i, scopes) at each token with the names declared before
-// it in scope.
-template <typename Visit>
-void WalkScopes(const std::string &text, const Tokens &tokens, Visit visit) {
-    Scopes scopes;
-    std::vector<bool> pushed; // per open brace: whether it opened a scope
-    bool bufferHeader = false;
-    int parens        = 0;
-    Type pending; // the type of the declaration being read, for its next names
-    int pendingParens    = -1;
-    size_t pendingBlocks = 0;
-    for (size_t i = 0; i < tokens.size(); ++i) {
-        const Token &t    = tokens[i];
-        const char c      = MarkOf(text, t);
-        const bool member = i > 0 && MarkOf(text, tokens[i - 1]) == '.';
-        visit(i, scopes);
-        auto declare = [&](size_t at, const Type &type) {
-            Type declared = type;
-            for (size_t j = at + 1; j < tokens.size() && MarkOf(text, tokens[j]) == '[';
-                 j        = ClosingBracket(text, tokens, j) + 1)
-                ++declared.arrays;
-            const std::string name(Spelling(text, tokens[at]));
-            if (scopes.blocks.size() == 1 && parens > 0)
-                scopes.parameters[name] = declared;
-            else
-                scopes.blocks.back()[name] = declared;
-        };
-        if (c == '{') {
-            const bool scope = !bufferHeader;
-            if (scope) {
-                scopes.blocks.emplace_back();
-                if (scopes.blocks.size() == 2) scopes.blocks.back().swap(scopes.parameters);
-            }
-            pushed.push_back(scope);
-            bufferHeader = false;
-        } else if (c == '}') {
-            if (!pushed.empty() && pushed.back() && scopes.blocks.size() > 1)
-                scopes.blocks.pop_back();
-            if (!pushed.empty()) pushed.pop_back();
-        } else if (c == '(') {
-            ++parens;
-        } else if (c == ')') {
-            --parens;
-            if (parens == pendingParens - 1) pending = Type();
-        } else if (c == ';') {
-            if (parens == pendingParens) pending = Type();
-            if (scopes.blocks.size() == 1 && parens == 0) scopes.parameters.clear();
-        } else if (c == ',' && pending.known && parens == pendingParens &&
-                   scopes.blocks.size() == pendingBlocks && Declares(text, tokens, i + 1)) {
-            declare(i + 1, pending);
-        } else if (t.kind == TokenKind::Identifier && !member) {
-            const std::string_view name = Spelling(text, t);
-            if (scopes.blocks.size() == 1 && (name == "cbuffer" || name == "tbuffer"))
-                bufferHeader = true;
-            Type type = TypeNamed(name);
-            for (size_t j = i; type.known && j-- > 0 && tokens[j].kind == TokenKind::Identifier &&
-                               !TypeNamed(Spelling(text, tokens[j])).known;)
-                type.constant = type.constant || Is(text, tokens[j], "const");
-            if (type.known && Declares(text, tokens, i + 1)) {
-                declare(i + 1, type);
-                pending       = type;
-                pendingParens = parens;
-                pendingBlocks = scopes.blocks.size();
-            }
-        }
-    }
-}
 
 // The distinct parameter lists of a function's declarations, in the order
 // they first come.
@@ -1268,56 +971,77 @@ bool RewriteScalarCalls(std::string &text, LexedHlsl &lexed, const HlslModel &mo
     return !refused;
 }
 
-bool RewriteOperandShapes(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics) {
-    const Tokens &tokens = lexed.tokens;
+bool RewriteOperandShapes(std::string &text, LexedHlsl &lexed, const HlslModel &model,
+                          Diagnostics &diagnostics) {
+    const HlslPlaces places(model, lexed);
     Edits wraps;
-    std::map<std::string, Type, std::less<>> returns;
-    for (const auto &[name, function] : DefinedFunctions(text, tokens)) {
-        Type type = TypeNamed(Spelling(text, tokens[function.names[0] - 1]));
-        for (size_t at : function.names) {
-            const Type other = TypeNamed(Spelling(text, tokens[at - 1]));
-            if (other.known != type.known || other.base != type.base ||
-                other.vector != type.vector || other.matrix != type.matrix ||
-                other.rows != type.rows || other.cols != type.cols)
-                type = Type();
-        }
-        returns[name] = type;
-    }
+    Shaper shaper{model, places, wraps, {}};
+    shaper.shaped.resize(model.exprs.size());
+    const HlslExpr *refused = nullptr; // what Windows refuses, first in the text
     std::string refusal;
-    size_t refused = 0;
-    // The names declared by the file's static or const declarations.
-    std::set<std::string, std::less<>> constants;
-    int depth    = 0;
-    size_t start = 0;
-    for (size_t i = 0; i < tokens.size(); ++i) {
-        const char c = MarkOf(text, tokens[i]);
-        if (c == '{') ++depth;
-        if (c == '}') --depth;
-        if (depth != 0 || (c != ';' && c != '}')) continue;
-        bool constant = false;
-        for (size_t k = start; k < i; ++k)
-            constant = constant || Is(text, tokens[k], "static") || Is(text, tokens[k], "const");
-        for (size_t k = start; constant && k < i; ++k)
-            if (tokens[k].kind == TokenKind::Identifier)
-                constants.emplace(Spelling(text, tokens[k]));
-        start = i + 1;
+    auto refuse = [&](const HlslExpr &at, const char *why) {
+        if (refused && refused->start.token <= at.start.token) return;
+        refused = &at;
+        refusal = why;
+    };
+    auto shape = [&](int x) {
+        const HlslExpr &e = model.exprs[x];
+        Type &shaped      = shaper.shaped[x];
+        shaped            = TypeOf(model, x);
+        if (e.kind == HlslExprKind::Binary && ShapedOperator(e.text)) {
+            shaped = shaper.Binary(e);
+        } else if (e.kind == HlslExprKind::Call && e.function < 0 && Componentwise(e.text) &&
+                   !e.children.empty()) {
+            shaped = shaper.Call(e);
+        } else if (e.kind == HlslExprKind::Unary && e.text != "!" && e.text != "~") {
+            shaped = shaper.shaped[e.children[0]];
+        } else if (e.kind == HlslExprKind::Index) {
+            // An index is a scalar; a vector, even of one component, is
+            // refused (vector-indexing.shader_test).
+            const Type index = TypeOf(model, e.children[1]);
+            if (TypeOf(model, e.children[0]).known && (index.vector || index.matrix))
+                refuse(model.exprs[e.children[1]],
+                       "invalid type for index - index must be a scalar");
+        } else if (e.kind == HlslExprKind::Assign) {
+            // A vector has no address: a component of one is written to
+            // only where its index is known when compiled, which a
+            // uniform's is not (vector-indexing.shader_test).
+            const HlslExpr &target = model.exprs[e.children[0]];
+            if (shaper.UniformElement(target))
+                refuse(target, "array reference cannot be used as an l-value; not natively "
+                               "addressable");
+            // A compound assignment reads a one-component value as a scalar
+            // too.
+            const Typed left = shaper.Operand(e.children[0]), right = shaper.Operand(e.children[1]);
+            if (e.text != "=" && left.type.known && !OneByOne(left.type) && OneByOne(right.type) &&
+                (right.type.vector || right.type.matrix))
+                shaper.Surround(right, "(", ").x");
+        }
+    };
+    // Each expression after those inside it: inner operands are shaped, and
+    // wrapped, first. The walk keeps its own stack: expressions nest as deep
+    // as the model reads.
+    std::vector<char> done(model.exprs.size(), 0);
+    std::vector<std::pair<int, size_t>> stack; // an expression, the next child to walk
+    for (size_t root = 0; root < model.exprs.size(); ++root) {
+        if (done[root]) continue;
+        stack.push_back({static_cast<int>(root), 0});
+        while (!stack.empty()) {
+            auto &[x, next]                  = stack.back();
+            const std::vector<int> &children = model.exprs[x].children;
+            if (next < children.size()) {
+                const int child = children[next++];
+                if (child >= 0 && !done[child]) stack.push_back({child, 0});
+                continue;
+            }
+            done[x] = 1;
+            shape(x);
+            stack.pop_back();
+        }
     }
-    size_t read = 0; // the tokens before it were read as part of an expression
-    WalkScopes(text, tokens, [&](size_t i, const Scopes &scopes) {
-        if (i == 0 || i < read) return;
-        const Token &before = tokens[i - 1];
-        const char mark     = MarkOf(text, before);
-        if (!Is(text, before, "return") &&
-            (before.kind != TokenKind::Punctuator || mark == ']' || mark == '.'))
-            return;
-        Shaper shaper{text, tokens, scopes, wraps, returns, constants, refusal, refused};
-        size_t j = i;
-        shaper.Expression(j, 0);
-        read = j;
-    });
-    if (!refusal.empty()) {
-        const Token &at = tokens[refused];
-        diagnostics.Error(lexed.files[at.file], at.line, at.column, refusal);
+    if (refused) {
+        diagnostics.Error(model.files[refused->start.file], refused->start.line,
+                          refused->start.column, refusal);
         return false;
     }
     wraps.Apply(text, lexed);

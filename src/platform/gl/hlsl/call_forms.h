@@ -39,11 +39,12 @@ bool RewriteScalarCalls(std::string &text, LexedHlsl &lexed, const HlslModel &mo
 
 // Rewrites the operands of componentwise operators and intrinsics (max, min,
 // pow, lerp, clamp, step, smoothstep, ldexp, atan2, fmod, mad) whose shapes
-// differ, where the text tells their types, into the shape the Windows
+// differ, where the model tells their types, into the shape the Windows
 // compiler gives the result: a one-component operand read as a scalar, a
 // one-row or one-column matrix with a matrix cut to the smaller rows and
 // columns, intrinsic arguments cast to the smaller matrix or vector
 // (shape.shader_test, max-min.shader_test, lerp.shader_test, pow.shader_test).
 // Returns false, with the error in diagnostics, for an index Windows refuses:
 // one of a vector type, even of one component (vector-indexing.shader_test).
-bool RewriteOperandShapes(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics);
+bool RewriteOperandShapes(std::string &text, LexedHlsl &lexed, const HlslModel &model,
+                          Diagnostics &diagnostics);

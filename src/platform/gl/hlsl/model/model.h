@@ -271,6 +271,9 @@ class HlslPlaces {
     int At(std::string_view text, const Tokens &tokens, size_t first, size_t last) const;
     // The call (or constructor) whose name is the token starting at begin.
     int CallAt(size_t begin) const;
+    // Where the expression stands now, with the parentheses written around
+    // it; false where it is not found.
+    bool SpanOf(int expr, size_t &begin, size_t &end) const;
 
   private:
     const HlslModel &model_;
@@ -282,4 +285,5 @@ class HlslPlaces {
         }
     };
     std::vector<Span> spans_;
+    std::vector<std::pair<size_t, size_t>> outer_; // by expression; end 0 where not found
 };

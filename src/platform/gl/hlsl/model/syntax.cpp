@@ -1395,13 +1395,16 @@ HlslModel BuildModel(std::string_view text, const LexedHlsl &lexed) {
 
 HlslPlaces::HlslPlaces(const HlslModel &model, const LexedHlsl &lexed) : model_(model) {
     spans_.reserve(model.exprs.size());
+    outer_.assign(model.exprs.size(), {0, 0});
     for (size_t e = 0; e < model.exprs.size(); ++e) {
         const HlslExpr &x = model.exprs[e];
         for (int outer = 0; outer < 2; ++outer) {
             size_t begin = outer ? x.outerBegin : x.textBegin, end = outer ? x.outerEnd : x.textEnd;
             if (outer && begin == x.textBegin && end == x.textEnd) break;
-            if (end > begin && MovedSpan(lexed, model.moves, begin, end))
+            if (end > begin && MovedSpan(lexed, model.moves, begin, end)) {
                 spans_.push_back({begin, end, static_cast<int>(e)});
+                outer_[e] = {begin, end};
+            }
         }
     }
     std::sort(spans_.begin(), spans_.end());
@@ -1439,4 +1442,12 @@ int HlslPlaces::CallAt(size_t begin) const {
         if (kind == HlslExprKind::Call || kind == HlslExprKind::Constructor) return it->expr;
     }
     return -1;
+}
+
+bool HlslPlaces::SpanOf(int expr, size_t &begin, size_t &end) const {
+    if (expr < 0 || static_cast<size_t>(expr) >= outer_.size() || outer_[expr].second == 0)
+        return false;
+    begin = outer_[expr].first;
+    end   = outer_[expr].second;
+    return true;
 }
