@@ -66,6 +66,16 @@ const Case kCases[] = {
     {PS("    const float s = 0;\n    float c;\n    sincos(1.0, s, c);\n"),
      "main.fx(5,17): error X3025: l-value specifies const object"},
 
+    // A second global or structure member of one name.
+    {"float x;\nstatic float y;\nfloat x;\n" PS(""),
+     "main.fx(3,7): error X3003: redefinition of 'x'"},
+    {"struct S\n{\n    float4 p : A;\n    float2 p : B;\n};\n" PS(""),
+     "main.fx(4,12): error X3003: redefinition of 'S::p'"},
+    {"float x;\nstruct S { float x; };\nstruct T { float x; };\n"
+     "float f(float x) { float y = x; { float x = 2; y += x; } return y; }\n" PS(
+         "    S s = { x };\n    T t = { f(s.x) };\n    return t.x;\n"),
+     nullptr},
+
     // A result that some path does not return.
     {"float f(float x) { if (x > 0) return 1; else discard; }\n" PS("    return f(1);\n"),
      "main.fx(1,7-16): error X3507: 'f': Not all control paths return a value"},

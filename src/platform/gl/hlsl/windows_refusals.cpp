@@ -201,6 +201,41 @@ void CheckReturns(Reporter &r) {
     }
 }
 
+// A second global variable of one name (outside any cbuffer: there glslang
+// refuses it itself), and a second member of one name in a structure, which
+// glslang takes; X3003 at the second's name, a member named with its
+// structure's ("redefinition of 'S::a'").
+void CheckRedefinitions(Reporter &r) {
+    const HlslModel &model          = r.model;
+    const std::vector<int> &globals = model.scopes[0].symbols;
+    for (size_t i = 0; i < globals.size(); ++i) {
+        const HlslSymbol &s = model.symbols[globals[i]];
+        if (s.kind != HlslSymbolKind::Variable || s.buffer >= 0) continue;
+        for (size_t j = 0; j < i; ++j) {
+            const HlslSymbol &o = model.symbols[globals[j]];
+            if (o.kind != HlslSymbolKind::Variable || o.buffer >= 0 || o.name != s.name) continue;
+            r.Add(s.pos, s.pos, Severity::Error, "redefinition of '" + s.name + "'", "X3003");
+            break;
+        }
+    }
+    for (const HlslSymbol &s : model.symbols) {
+        if (s.kind != HlslSymbolKind::Struct || !s.type.structure) continue;
+        const std::vector<HlslField> &fields = s.type.structure->fields;
+        for (size_t i = 0; i < fields.size(); ++i)
+            for (size_t j = 0; j < i; ++j) {
+                if (fields[j].name != fields[i].name) continue;
+                HlslPos at;
+                at.token  = fields[i].token;
+                at.file   = fields[i].file;
+                at.line   = fields[i].line;
+                at.column = fields[i].column;
+                r.Add(at, at, Severity::Error,
+                      "redefinition of '" + s.name + "::" + fields[i].name + "'", "X3003");
+                break;
+            }
+    }
+}
+
 // #pragma warning( disable : 3206 3205 ; default : 4000 ): the numbers each
 // specifier names, by its word.
 void ReadWarningPragma(std::string_view line, std::set<int> &off) {
@@ -292,6 +327,7 @@ bool CheckWindowsRefusals(const HlslModel &model, const SourceColumns &columns,
         return false;
     }
     const size_t before = diagnostics.items.size();
+    CheckRedefinitions(r);
     CheckConstWrites(r);
     CheckReturns(r);
     return diagnostics.items.size() == before;

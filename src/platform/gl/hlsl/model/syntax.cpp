@@ -307,9 +307,14 @@ bool ParseStruct(ModelBuilder &b, HlslType &type) {
                 break;
             }
             HlslField field;
-            field.name      = std::string(b.Word());
-            field.type      = fieldType;
-            field.modifiers = m.words;
+            field.name       = std::string(b.Word());
+            field.type       = fieldType;
+            field.modifiers  = m.words;
+            const HlslPos at = b.Here();
+            field.token      = at.token;
+            field.file       = at.file;
+            field.line       = at.line;
+            field.column     = at.column;
             ++b.at;
             while (b.IsWord("[")) {
                 ++b.at;

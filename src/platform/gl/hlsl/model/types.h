@@ -68,6 +68,8 @@ struct HlslField {
     HlslType type;
     std::string semantic;
     std::vector<std::string> modifiers; // nointerpolation, linear, centroid, ...
+    int line = 0, column = 0, file = 0; // where its name stands
+    size_t token = 0;                   // its name's code token
 };
 
 struct HlslStruct {
