@@ -40,8 +40,10 @@ class SourceColumns {
 
 // A missing ';' (X3000, at the token that follows where it belongs): only
 // that, when it is the model's first syntax error, as the Windows compiler
-// stops at its first. Otherwise every write to something const (X3025):
-// assignments, ++ and --, out and inout arguments. False when it refused.
+// stops at its first. Otherwise a second global or structure member of one
+// name (X3003), every write to something const (X3025: assignments, ++ and
+// --, out and inout arguments), and a function that can end without
+// returning its value (X3507). False when it refused.
 bool CheckWindowsRefusals(const HlslModel &model, const SourceColumns &columns,
                           Diagnostics &diagnostics);
 
