@@ -236,6 +236,29 @@ void CheckRedefinitions(Reporter &r) {
     }
 }
 
+// The first case or default label under s that stands anywhere but in a
+// switch's block, or -1: the Windows compiler's grammar does not take one
+// (and glslang crashes on it). switchBody: s is a switch's block.
+int MisplacedLabel(const HlslModel &model, int s, bool switchBody) {
+    const HlslStmt &st = model.stmts[s];
+    for (int c : st.children) {
+        if (c < 0) continue;
+        const HlslStmtKind kind = model.stmts[c].kind;
+        if ((kind == HlslStmtKind::Case || kind == HlslStmtKind::Default) && !switchBody) return c;
+        const int found = MisplacedLabel(model, c, st.kind == HlslStmtKind::Switch);
+        if (found >= 0) return found;
+    }
+    return -1;
+}
+
+int MisplacedLabel(const HlslModel &model) {
+    for (const HlslFunction &f : model.functions) {
+        const int found = f.body >= 0 ? MisplacedLabel(model, f.body, false) : -1;
+        if (found >= 0) return found;
+    }
+    return -1;
+}
+
 // #pragma warning( disable : 3206 3205 ; default : 4000 ): the numbers each
 // specifier names, by its word.
 void ReadWarningPragma(std::string_view line, std::set<int> &off) {
@@ -326,6 +349,14 @@ bool CheckWindowsRefusals(const HlslModel &model, const SourceColumns &columns,
         r.Add(syntax->pos, syntax->pos, Severity::Error, text, "X3000");
         return false;
     }
+    if (const int label = MisplacedLabel(model); label >= 0) {
+        const HlslStmt &st = model.stmts[label];
+        r.Add(st.pos, st.pos, Severity::Error,
+              std::string("syntax error: unexpected token '") +
+                  (st.kind == HlslStmtKind::Case ? "case" : "default") + "'",
+              "X3000");
+        return false;
+    }
     const size_t before = diagnostics.items.size();
     CheckRedefinitions(r);
     CheckConstWrites(r);
@@ -336,7 +367,7 @@ bool CheckWindowsRefusals(const HlslModel &model, const SourceColumns &columns,
 void AddWindowsWarnings(const HlslModel &model, const SourceColumns &columns,
                         Diagnostics &warnings) {
     Reporter r{model, columns, warnings};
-    if (FirstSyntaxError(model)) return;
+    if (FirstSyntaxError(model) || MisplacedLabel(model) >= 0) return;
     std::vector<const HlslError *> found;
     for (const HlslError &e : model.errors)
         if (e.kind == HlslErrorKind::Truncation || e.kind == HlslErrorKind::Narrowing)
