@@ -2,6 +2,8 @@
 // (matrix_forms.h).
 #include "platform/gl/hlsl/matrix_forms.h"
 
+#include "platform/gl/hlsl/model/types.h"
+
 #include <algorithm>
 #include <map>
 #include <vector>
@@ -23,32 +25,29 @@ struct Shape {
     }
 };
 
+// The matrix type the name spells (float3x1, dword1x2, matrix); no shape
+// for any other name.
 Shape ShapeOf(std::string_view name) {
     Shape shape;
-    static const char *const kBases[] = {"float",      "int",      "uint",     "bool",
-                                         "half",       "double",   "dword",    "min16float",
-                                         "min10float", "min16int", "min12int", "min16uint"};
-    for (const char *base : kBases) {
-        const std::string_view b(base);
-        if (name.size() != b.size() + 3 || name.compare(0, b.size(), b) != 0) continue;
-        const char r = name[b.size()], x = name[b.size() + 1], c = name[b.size() + 2];
-        if (r < '1' || r > '4' || x != 'x' || c < '1' || c > '4') continue;
-        shape.matrix  = true;
-        shape.base    = base;
-        shape.rows    = r - '0';
-        shape.columns = c - '0';
-    }
+    HlslType type;
+    if (!BuiltinTypeFromName(name, type) || type.kind != HlslClass::Matrix) return shape;
+    shape.matrix  = true;
+    shape.base    = HlslScalarName(type.scalar);
+    shape.rows    = type.rows;
+    shape.columns = type.columns;
     return shape;
 }
 
 // A vector type name (float3, int1) as the 1xN matrix HLSL converts it to.
-Shape VectorShapeOf(const std::string &name) {
-    Shape shape = ShapeOf(name + "x1");
-    if (!shape.matrix) return Shape();
+Shape VectorShapeOf(std::string_view name) {
+    Shape shape;
+    HlslType type;
+    if (!BuiltinTypeFromName(name, type) || type.kind != HlslClass::Vector) return shape;
     shape.vector  = true;
-    shape.matrix  = shape.rows == 1; // only float1 counts as a matrix in mul()
-    shape.columns = shape.rows;
+    shape.matrix  = type.columns == 1; // only float1 counts as a matrix in mul()
+    shape.base    = HlslScalarName(type.scalar);
     shape.rows    = 1;
+    shape.columns = type.columns;
     return shape;
 }
 
