@@ -37,7 +37,7 @@ const Case kCases[] = {
     {PS("") "float4 g = 1", "main.fx(5,13): error X3000: syntax error: unexpected end of file"},
     // A label outside a switch (glslang crashed on it).
     {PS("    int i = 1;\n    if (i) { case 1: i = 2; }\n"),
-     "main.fx(4,14-17): error X3000: syntax error: unexpected token 'case'"},
+     "main.fx(4,14-17): error: syntax error: unexpected token 'case'"},
     {PS("    int i = 1;\n    switch (i) { case 0: { i = 2; break; } default: i = 3; }\n"), nullptr},
     // Only the first syntax error, as the Windows compiler stops there.
     {PS("    float a = 1\n    float b = 2\n"),

@@ -237,8 +237,9 @@ void CheckRedefinitions(Reporter &r) {
 }
 
 // The first case or default label under s that stands anywhere but in a
-// switch's block, or -1: the Windows compiler's grammar does not take one
-// (and glslang crashes on it). switchBody: s is a switch's block.
+// switch's block, or -1: glslang crashes on one. No record shows what the
+// Windows compiler says of it, so it is refused in the words of a syntax
+// error, without a code. switchBody: s is a switch's block.
 int MisplacedLabel(const HlslModel &model, int s, bool switchBody) {
     const HlslStmt &st = model.stmts[s];
     for (int c : st.children) {
@@ -354,7 +355,7 @@ bool CheckWindowsRefusals(const HlslModel &model, const SourceColumns &columns,
         r.Add(st.pos, st.pos, Severity::Error,
               std::string("syntax error: unexpected token '") +
                   (st.kind == HlslStmtKind::Case ? "case" : "default") + "'",
-              "X3000");
+              "");
         return false;
     }
     const size_t before = diagnostics.items.size();
