@@ -155,9 +155,9 @@ bool HoldsReturn(const HlslModel &model, int s) {
 }
 
 // Whether control can run past the end of the statement. A loop or switch
-// that holds a return, and a loop with no condition or a literal one that holds,
-// are taken not to: the Windows compiler's own analysis of them is not
-// on record, and a function taken to return is never refused.
+// that holds a return, and a loop whose condition is missing or a literal
+// that holds, are taken not to: no record gives the Windows compiler's
+// analysis of them, and a function taken to return is never refused.
 bool Completes(const HlslModel &model, int s) {
     if (s < 0) return true;
     const HlslStmt &st = model.stmts[s];
