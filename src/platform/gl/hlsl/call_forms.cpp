@@ -30,31 +30,21 @@ struct Type {
     bool plain() const { return known && !matrix && arrays == 0; } // a scalar or a vector
 };
 
-const char *const kBases[] = {"float",      "int",      "uint",     "bool",
-                              "half",       "double",   "dword",    "min16float",
-                              "min10float", "min16int", "min12int", "min16uint"};
-
+// The scalar, vector or matrix type the name spells (float3, dword2x2,
+// min16int); unknown for any other name, and for the templates vector and
+// matrix, whose arguments follow.
 Type TypeNamed(std::string_view name) {
     Type type;
-    for (const char *b : kBases) {
-        const std::string_view base(b);
-        if (name.compare(0, base.size(), base) != 0) continue;
-        const std::string_view rest = name.substr(base.size());
-        auto digit                  = [](char c) { return c >= '1' && c <= '4'; };
-        if (rest.size() == 1 && digit(rest[0])) {
-            type.vector = true;
-            type.cols   = rest[0] - '0';
-        } else if (rest.size() == 3 && digit(rest[0]) && rest[1] == 'x' && digit(rest[2])) {
-            type.matrix = true;
-            type.rows   = rest[0] - '0';
-            type.cols   = rest[2] - '0';
-        } else if (!rest.empty()) {
-            continue;
-        }
-        type.known = true;
-        type.base  = base == "dword" ? "uint" : std::string(base);
+    HlslType named;
+    if (name == "vector" || name == "matrix" || !BuiltinTypeFromName(name, named) ||
+        !named.IsNumeric())
         return type;
-    }
+    type.known  = true;
+    type.base   = HlslScalarName(named.scalar);
+    type.vector = named.kind == HlslClass::Vector;
+    type.matrix = named.kind == HlslClass::Matrix;
+    type.rows   = type.matrix ? named.rows : 1;
+    type.cols   = named.columns;
     return type;
 }
 

@@ -4,6 +4,8 @@
 // their types, so that the values of a later initialiser have known types.
 #include "platform/gl/hlsl/initializers.h"
 
+#include "platform/gl/hlsl/model/types.h"
+
 #include "platform/gl/common/diagnostics.h"
 #include "platform/gl/hlsl/lexer.h"
 
@@ -148,32 +150,22 @@ struct Source {
     }
 };
 
-bool NumericName(std::string word, Type &t) {
-    static const char *const kScalars[] = {"min16float", "min10float", "min16int", "min12int",
-                                           "min16uint",  "double",     "dword",    "float",
-                                           "half",       "bool",       "uint",     "int"};
-    for (const char *scalar : kScalars) {
-        const std::string s = scalar;
-        if (word.compare(0, s.size(), s) != 0) continue;
-        const std::string rest = word.substr(s.size());
-        const auto dim         = [&](size_t k) { return rest[k] >= '1' && rest[k] <= '4'; };
-        t                      = Type();
-        t.name                 = s == "dword" ? "uint" : s;
-        if (rest.empty()) {
-            t.kind = Type::Scalar;
-        } else if (rest.size() == 1 && dim(0)) {
-            t.kind = Type::Vector;
-            t.cols = rest[0] - '0';
-        } else if (rest.size() == 3 && dim(0) && rest[1] == 'x' && dim(2)) {
-            t.kind = Type::Matrix;
-            t.rows = rest[0] - '0';
-            t.cols = rest[2] - '0';
-        } else {
-            return false;
-        }
-        return true;
-    }
-    return false;
+// The scalar, vector or matrix type the word spells (float3, dword2x2,
+// min16int); false for any other word, and for the templates vector and
+// matrix, whose arguments follow.
+bool NumericName(const std::string &word, Type &t) {
+    HlslType named;
+    if (word == "vector" || word == "matrix" || !BuiltinTypeFromName(word, named) ||
+        !named.IsNumeric())
+        return false;
+    t      = Type();
+    t.name = HlslScalarName(named.scalar);
+    t.kind = named.kind == HlslClass::Matrix   ? Type::Matrix
+             : named.kind == HlslClass::Vector ? Type::Vector
+                                               : Type::Scalar;
+    t.rows = named.kind == HlslClass::Matrix ? named.rows : 1;
+    t.cols = named.columns;
+    return true;
 }
 
 bool ObjectName(const std::string &word) {
