@@ -30,6 +30,8 @@ const Case kCases[] = {
      "main.fx(5,5-6): error X3000: syntax error: unexpected token 'if'"},
     {"float4 ps_main() : SV_Target\n{\n    return 0\n}\n",
      "main.fx(4,1): error X3000: syntax error: unexpected token '}'"},
+    {PS("    float a = 1\n    2.5;\n"),
+     "main.fx(4,5-7): error X3000: syntax error: unexpected float constant"},
     {"struct S { float a; }\nstruct T { float b; };\n" PS(""),
      "main.fx(2,1-6): error X3000: syntax error: unexpected token 'struct'"},
     {"static const float K = 1\nstatic float L;\n" PS(""),

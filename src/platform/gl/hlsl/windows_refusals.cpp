@@ -7,6 +7,7 @@
 #include "platform/gl/hlsl/windows_refusals.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <set>
 #include <string_view>
@@ -41,6 +42,20 @@ struct Reporter {
         Add(e.start, e.end, Severity::Error, text, "X3025");
     }
 };
+
+// A syntax error at the token spelled so, in the Windows compiler's words:
+// a number or string by its kind, the end of the text (empty) by name.
+std::string SyntaxError(const std::string &token) {
+    if (token.empty()) return "syntax error: unexpected end of file";
+    if (token[0] == '"') return "syntax error: unexpected string constant";
+    const bool number =
+        std::isdigit(static_cast<unsigned char>(token[0])) ||
+        (token[0] == '.' && token.size() > 1 && std::isdigit(static_cast<unsigned char>(token[1])));
+    if (!number) return "syntax error: unexpected token '" + token + "'";
+    const bool hex  = token.size() > 1 && (token[1] == 'x' || token[1] == 'X');
+    const bool real = !hex && token.find_first_of(".eEfFhH") != std::string::npos;
+    return std::string("syntax error: unexpected ") + (real ? "float" : "integer") + " constant";
+}
 
 const HlslError *FirstSyntaxError(const HlslModel &model) {
     for (const HlslError &e : model.errors)
@@ -344,18 +359,14 @@ bool CheckWindowsRefusals(const HlslModel &model, const SourceColumns &columns,
     Reporter r{model, columns, diagnostics};
     if (const HlslError *syntax = FirstSyntaxError(model)) {
         if (syntax->expected != ";") return true; // glslang's parse names it
-        const std::string text = syntax->token.empty()
-                                     ? "syntax error: unexpected end of file"
-                                     : "syntax error: unexpected token '" + syntax->token + "'";
+        const std::string text = SyntaxError(syntax->token);
         r.Add(syntax->pos, syntax->pos, Severity::Error, text, "X3000");
         return false;
     }
     if (const int label = MisplacedLabel(model); label >= 0) {
         const HlslStmt &st = model.stmts[label];
         r.Add(st.pos, st.pos, Severity::Error,
-              std::string("syntax error: unexpected token '") +
-                  (st.kind == HlslStmtKind::Case ? "case" : "default") + "'",
-              "");
+              SyntaxError(st.kind == HlslStmtKind::Case ? "case" : "default"), "");
         return false;
     }
     const size_t before = diagnostics.items.size();
