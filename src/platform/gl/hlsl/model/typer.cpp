@@ -586,10 +586,16 @@ void TypeExpression(ModelBuilder &b, int index) {
         const std::string op = CompoundOperator(e.text);
         HlslType value       = kids[1];
         if (!op.empty()) {
-            HlslExpr computed = e;
-            computed.text     = op;
+            HlslExpr computed   = e;
+            computed.text       = op;
+            const size_t before = b.model.errors.size();
             TypeBinary(b, computed, index, target, kids[1]);
             value = computed.type;
+            // a += b with b the narrower is refused, not cut to b's size
+            // (the conditional-operator tests of the Windows compiler).
+            if (!ConvertsImplicitly(value, e.type) && b.model.errors.size() > before &&
+                b.model.errors.back().kind == HlslErrorKind::Truncation)
+                b.model.errors.pop_back();
         }
         CheckConversion(b, value, e.type, e.pos, e.children[1], index);
         return;
