@@ -847,11 +847,15 @@ TEST(ModelWarnings, TruncationAndNarrowing) {
         {"min12int i = m16i", "N"},
         {"min16int i = m12i", ""},
         {"bool b = x", ""},
+        {"float4 c = t.Sample(s, v4.xyz)", "T'Sample'"},
+        {"float4 c = t.SampleLevel(s, v4.xy, 0)", ""},
+        {"float4 c = cube.Sample(s, v4.xyz)", ""},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.expression);
         const Probe p = Typed("static float4 v4; static float x; static min16float m16;\n"
                               "static min16int m16i; static min12int m12i;\n"
+                              "Texture2D t; TextureCube cube; SamplerState s;\n"
                               "float f(float2 a) { return a.x; }",
                               row.expression);
         std::string warnings;

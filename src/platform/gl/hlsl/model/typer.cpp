@@ -214,6 +214,22 @@ void WarnTruncation(ModelBuilder &b, const HlslExpr &call, int index, const std:
     }
 }
 
+// The components of the coordinate a texture's Sample methods take (its
+// second argument, after the sampler); 0 for any other method or object.
+int SampledCoordinates(const HlslType &object, std::string_view method) {
+    if (method.compare(0, 6, "Sample") != 0) return 0;
+    static const struct {
+        std::string_view name;
+        int components;
+    } kTextures[] = {
+        {"Texture1D", 1}, {"Texture1DArray", 2}, {"Texture2D", 2},        {"Texture2DArray", 3},
+        {"Texture3D", 3}, {"TextureCube", 3},    {"TextureCubeArray", 4},
+    };
+    for (const auto &t : kTextures)
+        if (object.objectName == t.name) return t.components;
+    return 0;
+}
+
 void TypeCall(ModelBuilder &b, int index, const std::vector<HlslType> &args) {
     HlslExpr &e      = b.model.exprs[index];
     bool ambiguous   = false;
@@ -659,7 +675,12 @@ void TypeExpression(ModelBuilder &b, int index) {
                     {HlslTypeName(kids[0]) + "." + e.text, ArgumentList(args)});
             e.type = ErrorType();
         } else {
-            e.intrinsic = e.text;
+            e.intrinsic      = e.text;
+            const int needed = SampledCoordinates(kids[0], e.text);
+            if (needed > 0 && args.size() > 1 && args[1].IsNumeric() &&
+                args[1].ComponentCount() > needed)
+                WarnTruncation(b, e, index, ArgumentList(args),
+                               HlslTypeName(VectorType(args[1].scalar, needed)));
         }
         return;
     }
