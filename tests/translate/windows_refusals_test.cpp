@@ -133,6 +133,12 @@ const Case kCases[] = {
                                                        "void f() { float3 t = float4(1, 2, 3, 4); "
                                                        "K = 1; }\n",
      "main.fx(4,16-33): warning X3206: implicit truncation of vector type"},
+    // A warning made an error refuses a compile that would load.
+    {"#pragma warning(error: 3206)\n" PS("    float3 t = float4(1, 2, 3, 4);\n"),
+     "main.fx(4,16-33): error X3206: implicit truncation of vector type"},
+    {"#pragma warning(error: 3206)\n#pragma warning(default: 3206)\n" PS(
+         "    float3 t = float4(1, 2, 3, 4);\n"),
+     nullptr},
     // Nothing but the syntax error, which stops the Windows compiler
     // before it looks at types.
     {PS("    float3 t = float4(1, 2, 3, 4);\n    float a = 1\n    a = 2;\n"),
@@ -145,23 +151,33 @@ std::string FirstLine(const std::string &text) {
     return text.substr(0, text.find('\n'));
 }
 
-TEST(WindowsRefusals, FirstLineIsWindows) {
+// Compiles source as main.fx (ps_main, ps_4_0) in a folder of its own;
+// the compiler's text, and the result in hr.
+std::string Compile(const char *source, HRESULT &hr) {
     namespace fs            = std::filesystem;
     const fs::path previous = fs::current_path();
     const fs::path folder =
         fs::temp_directory_path() / ("hotfx_refusals_" + std::to_string(getpid()));
     fs::create_directories(folder);
     fs::current_path(folder);
+    std::ofstream("main.fx", std::ios::binary) << source;
+    ID3D10Blob *shader = nullptr, *messages = nullptr;
+    hr = D3DX11CompileFromFileA("main.fx", nullptr, nullptr, "ps_main", "ps_4_0", 0, 0, nullptr,
+                                &shader, &messages, nullptr);
+    const std::string text =
+        messages ? static_cast<const char *>(messages->GetBufferPointer()) : "";
+    if (shader) shader->Release();
+    if (messages) messages->Release();
+    fs::current_path(previous);
+    fs::remove_all(folder);
+    return text;
+}
+
+TEST(WindowsRefusals, FirstLineIsWindows) {
     for (const Case &c : kCases) {
         SCOPED_TRACE(c.source);
-        std::ofstream("main.fx", std::ios::binary) << c.source;
-        ID3D10Blob *shader = nullptr, *messages = nullptr;
-        const HRESULT hr = D3DX11CompileFromFileA("main.fx", nullptr, nullptr, "ps_main", "ps_4_0",
-                                                  0, 0, nullptr, &shader, &messages, nullptr);
-        const std::string text =
-            messages ? static_cast<const char *>(messages->GetBufferPointer()) : "";
-        if (shader) shader->Release();
-        if (messages) messages->Release();
+        HRESULT hr             = 0;
+        const std::string text = Compile(c.source, hr);
         if (!c.first) {
             EXPECT_EQ(hr, 0) << text;
             EXPECT_EQ(text, "");
@@ -170,8 +186,23 @@ TEST(WindowsRefusals, FirstLineIsWindows) {
             EXPECT_EQ(FirstLine(text), c.first) << text;
         }
     }
-    fs::current_path(previous);
-    fs::remove_all(folder);
+}
+
+// A failed compile's text holds each warning where it stands among the
+// errors, the lines of a file in source order; #pragma warning(once: N)
+// keeps the first of N only.
+TEST(WindowsRefusals, WarningsStandInSourceOrder) {
+    HRESULT hr = 0;
+    EXPECT_EQ(Compile("static const float K = 1;\n#pragma warning(once: 3206)\n"
+                      "float4 ps_main() : SV_Target\n{\n"
+                      "    float3 t = float4(1, 2, 3, 4); K = 2; min16float m = t.x;\n"
+                      "    float2 u = t;\n    return 0;\n}\n",
+                      hr),
+              "main.fx(5,16-33): warning X3206: implicit truncation of vector type\n"
+              "main.fx(5,36-40): error X3025: l-value specifies const object\n"
+              "main.fx(5,58-60): warning X3205: conversion from larger type to smaller, possible "
+              "loss of data\n");
+    EXPECT_NE(hr, 0);
 }
 
 } // namespace

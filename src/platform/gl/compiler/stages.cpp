@@ -113,7 +113,7 @@ bool Namespaces(Compile &c) {
 bool WindowsRefusals(Compile &c) {
     c.model = BuildModel(c.source, c.lexed);
     const SourceColumns columns(c.source, c.lexed, c.original, c.included);
-    AddWindowsWarnings(c.model, columns, c.warnings);
+    AddWindowsWarnings(c.model, columns, c.warnings, c.diagnostics);
     return CheckWindowsRefusals(c.model, columns, c.diagnostics);
 }
 

@@ -275,35 +275,52 @@ int MisplacedLabel(const HlslModel &model) {
     return -1;
 }
 
-// #pragma warning( disable : 3206 3205 ; default : 4000 ): the numbers each
-// specifier names, by its word.
-void ReadWarningPragma(std::string_view line, std::set<int> &off) {
-    const size_t word = line.find("warning");
-    const size_t open = line.find('(', word);
-    if (word == std::string_view::npos || open == std::string_view::npos) return;
-    std::string_view rest = line.substr(open + 1, line.find(')', open) - open - 1);
-    while (!rest.empty()) {
-        const size_t end           = std::min(rest.find(';'), rest.size());
-        const std::string_view one = rest.substr(0, end);
-        rest.remove_prefix(std::min(end + 1, rest.size()));
-        const size_t colon = one.find(':');
-        if (colon == std::string_view::npos) continue;
-        const bool disable = one.substr(0, colon).find("disable") != std::string_view::npos;
-        const bool enable  = one.substr(0, colon).find("default") != std::string_view::npos;
-        std::string numbers(one.substr(colon + 1));
-        for (const char *p = numbers.c_str(); *p;) {
-            char *next   = nullptr;
-            const long n = std::strtol(p, &next, 10);
-            if (next == p) {
-                ++p;
-                continue;
+// What #pragma warning has said of each warning so far.
+struct WarningStates {
+    std::set<int> off, errors, once, given;
+
+    // #pragma warning( disable : 3206 3205 ; error : 3571 ): each specifier
+    // and the numbers it names. disable turns a warning off, error makes it
+    // an error, once gives it at its first place only, default undoes them.
+    void Read(std::string_view line) {
+        const size_t word = line.find("warning");
+        const size_t open = line.find('(', word);
+        if (word == std::string_view::npos || open == std::string_view::npos) return;
+        std::string_view rest = line.substr(open + 1, line.find(')', open) - open - 1);
+        while (!rest.empty()) {
+            const size_t end           = std::min(rest.find(';'), rest.size());
+            const std::string_view one = rest.substr(0, end);
+            rest.remove_prefix(std::min(end + 1, rest.size()));
+            const size_t colon = one.find(':');
+            if (colon == std::string_view::npos) continue;
+            const std::string_view what = one.substr(0, colon);
+            const std::string numbers(one.substr(colon + 1));
+            for (const char *p = numbers.c_str(); *p;) {
+                char *next   = nullptr;
+                const long n = std::strtol(p, &next, 10);
+                if (next == p) {
+                    ++p;
+                    continue;
+                }
+                p = next;
+                Set(what, static_cast<int>(n));
             }
-            if (disable) off.insert(static_cast<int>(n));
-            if (enable) off.erase(static_cast<int>(n));
-            p = next;
         }
     }
-}
+
+    void Set(std::string_view what, int n) {
+        const bool disable = what.find("disable") != std::string_view::npos;
+        const bool error   = what.find("error") != std::string_view::npos;
+        const bool once    = what.find("once") != std::string_view::npos;
+        if (!disable && !error && !once && what.find("default") == std::string_view::npos) return;
+        off.erase(n);
+        errors.erase(n);
+        this->once.erase(n);
+        if (disable) off.insert(n);
+        if (error) errors.insert(n);
+        if (once) this->once.insert(n);
+    }
+};
 
 } // namespace
 
@@ -376,9 +393,9 @@ bool CheckWindowsRefusals(const HlslModel &model, const SourceColumns &columns,
     return diagnostics.items.size() == before;
 }
 
-void AddWindowsWarnings(const HlslModel &model, const SourceColumns &columns,
-                        Diagnostics &warnings) {
-    Reporter r{model, columns, warnings};
+void AddWindowsWarnings(const HlslModel &model, const SourceColumns &columns, Diagnostics &warnings,
+                        Diagnostics &errors) {
+    Reporter r{model, columns, warnings}, e{model, columns, errors};
     if (FirstSyntaxError(model) || MisplacedLabel(model) >= 0) return;
     std::vector<const HlslError *> found;
     for (const HlslError &e : model.errors)
@@ -387,25 +404,30 @@ void AddWindowsWarnings(const HlslModel &model, const SourceColumns &columns,
     std::stable_sort(found.begin(), found.end(), [](const HlslError *a, const HlslError *b) {
         return a->pos.token < b->pos.token;
     });
-    std::set<int> off;
+    WarningStates states;
     size_t pragma = 0;
     for (const HlslError *w : found) {
         for (; pragma < model.pragmas.size() && model.pragmas[pragma].pos.token <= w->pos.token;
              ++pragma) {
             // The line as written: the preprocessor runs "3205 3206" together.
             const HlslPos &at = model.pragmas[pragma].pos;
-            ReadWarningPragma(columns.Line(at.file, at.line), off);
+            states.Read(columns.Line(at.file, at.line));
         }
         const bool truncation = w->kind == HlslErrorKind::Truncation;
-        if (off.count(truncation ? 3206 : 3205)) continue;
+        const int number      = truncation ? 3206 : 3205;
+        if (states.off.count(number) ||
+            (states.once.count(number) && !states.given.insert(number).second))
+            continue;
         const std::string text =
             truncation
                 ? (w->callee.empty() ? "" : "'" + w->callee + "': ") +
                       std::string("implicit truncation of vector type")
                 : std::string("conversion from larger type to smaller, possible loss of data");
-        const HlslExpr *e = w->expr >= 0 ? &model.exprs[w->expr] : nullptr;
-        r.Add(e ? e->start : w->pos, e ? e->end : w->pos, Severity::Warning, text,
-              truncation ? "X3206" : "X3205");
+        const HlslExpr *at = w->expr >= 0 ? &model.exprs[w->expr] : nullptr;
+        const bool error   = states.errors.count(number) > 0;
+        (error ? e : r)
+            .Add(at ? at->start : w->pos, at ? at->end : w->pos,
+                 error ? Severity::Error : Severity::Warning, text, truncation ? "X3206" : "X3205");
     }
 }
 

@@ -48,11 +48,12 @@ bool CheckWindowsRefusals(const HlslModel &model, const SourceColumns &columns,
                           Diagnostics &diagnostics);
 
 // Implicit truncations (X3206) and conversions to a smaller type (X3205),
-// less those a #pragma warning(disable: N) before them turns off; none
-// where the model found a syntax error, which the Windows compiler reports
-// alone.
-void AddWindowsWarnings(const HlslModel &model, const SourceColumns &columns,
-                        Diagnostics &warnings);
+// as the #pragma warning lines before each have them: left out (disable:
+// N), given once (once: N), or made errors (error: N), which go to errors;
+// none where the model found a syntax error, which the Windows compiler
+// reports alone.
+void AddWindowsWarnings(const HlslModel &model, const SourceColumns &columns, Diagnostics &warnings,
+                        Diagnostics &errors);
 
 // Puts each warning among the diagnostics before the first of its file
 // that stands after it, so that a line reads in column order.
