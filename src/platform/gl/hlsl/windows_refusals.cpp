@@ -395,7 +395,7 @@ bool CheckWindowsRefusals(const HlslModel &model, const SourceColumns &columns,
 
 void AddWindowsWarnings(const HlslModel &model, const SourceColumns &columns, Diagnostics &warnings,
                         Diagnostics &errors) {
-    Reporter r{model, columns, warnings}, e{model, columns, errors};
+    Reporter warned{model, columns, warnings}, refused{model, columns, errors};
     if (FirstSyntaxError(model) || MisplacedLabel(model) >= 0) return;
     std::vector<const HlslError *> found;
     for (const HlslError &e : model.errors)
@@ -425,7 +425,7 @@ void AddWindowsWarnings(const HlslModel &model, const SourceColumns &columns, Di
                 : std::string("conversion from larger type to smaller, possible loss of data");
         const HlslExpr *at = w->expr >= 0 ? &model.exprs[w->expr] : nullptr;
         const bool error   = states.errors.count(number) > 0;
-        (error ? e : r)
+        (error ? refused : warned)
             .Add(at ? at->start : w->pos, at ? at->end : w->pos,
                  error ? Severity::Error : Severity::Warning, text, truncation ? "X3206" : "X3205");
     }
