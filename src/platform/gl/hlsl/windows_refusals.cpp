@@ -189,9 +189,10 @@ bool Completes(const HlslModel &model, int s) {
     case HlslStmtKind::For:
     case HlslStmtKind::While:
     case HlslStmtKind::Do: {
-        const HlslExpr *c  = st.expr >= 0 ? &model.exprs[st.expr] : nullptr;
-        const bool forever = !c || (c->kind == HlslExprKind::Literal &&
-                                    (c->text == "true" || std::strtod(c->text.c_str(), nullptr)));
+        const HlslExpr *c = st.expr >= 0 ? &model.exprs[st.expr] : nullptr;
+        const bool forever =
+            !c || (c->kind == HlslExprKind::Literal &&
+                   (c->text == "true" || std::strtod(c->text.c_str(), nullptr) != 0.0));
         return !forever && !HoldsReturn(model, s);
     }
     case HlslStmtKind::Switch:
