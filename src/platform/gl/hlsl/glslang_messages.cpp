@@ -261,12 +261,7 @@ std::string UnexpectedToken(const std::string &text, Diagnostic &d) {
         d.line                    = t.line;
         d.column                  = t.column;
         if (t.length > 1) d.endColumn = t.column + static_cast<int>(t.length) - 1;
-        if (t.kind == TokenKind::Number) {
-            const bool hex  = StartsWith(spelled, "0x") || StartsWith(spelled, "0X");
-            const bool real = !hex && (spelled.find_first_of(".eEfFhH") != std::string::npos);
-            return real ? "float constant" : "integer constant";
-        }
-        if (t.kind == TokenKind::String) return "string constant";
+        if (const char *constant = HlslConstantKind(spelled)) return constant;
         return "token '" + spelled + "'";
     }
     // The end of the file is just past its last token.

@@ -47,14 +47,9 @@ struct Reporter {
 // a number or string by its kind, the end of the text (empty) by name.
 std::string SyntaxError(const std::string &token) {
     if (token.empty()) return "syntax error: unexpected end of file";
-    if (token[0] == '"') return "syntax error: unexpected string constant";
-    const bool number =
-        std::isdigit(static_cast<unsigned char>(token[0])) ||
-        (token[0] == '.' && token.size() > 1 && std::isdigit(static_cast<unsigned char>(token[1])));
-    if (!number) return "syntax error: unexpected token '" + token + "'";
-    const bool hex  = token.size() > 1 && (token[1] == 'x' || token[1] == 'X');
-    const bool real = !hex && token.find_first_of(".eEfFhH") != std::string::npos;
-    return std::string("syntax error: unexpected ") + (real ? "float" : "integer") + " constant";
+    const char *constant = HlslConstantKind(token);
+    return constant ? std::string("syntax error: unexpected ") + constant
+                    : "syntax error: unexpected token '" + token + "'";
 }
 
 const HlslError *FirstSyntaxError(const HlslModel &model) {

@@ -256,6 +256,15 @@ struct HlslReach {
 
 HlslReach ReachOf(const HlslModel &model, std::string_view entry);
 
+// The type of a literal as written: an unsuffixed number is int or float by
+// its form, u makes it uint, h half, f float, l on a float double; true and
+// false are bool, a quoted text a string.
+HlslType HlslLiteralType(std::string_view spelled);
+// What the Windows compiler calls a constant token in its syntax errors
+// ("float constant", "integer constant", "string constant"); null for a
+// token that is no constant.
+const char *HlslConstantKind(std::string_view spelled);
+
 // The model's expressions where they stand in the text as the passes since
 // the model was built left it (lexed: that text's tokens, with the edits
 // made since): a pass that rewrites a later text asks the model what the

@@ -12,36 +12,6 @@
 
 namespace {
 
-// The type of a numeric literal: an unsuffixed one is int or float by its
-// form, u makes it uint, h half, f float, l on a float double.
-HlslType LiteralType(std::string_view s) {
-    if (s == "true" || s == "false") return ScalarType(HlslScalar::Bool);
-    if (!s.empty() && s[0] == '"') {
-        HlslType t;
-        t.kind = HlslClass::String;
-        return t;
-    }
-    std::string lower;
-    for (char c : s)
-        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const bool hex = lower.compare(0, 2, "0x") == 0;
-    if (hex)
-        return ScalarType(lower.find('u') != std::string::npos ? HlslScalar::Uint
-                                                               : HlslScalar::Int);
-    size_t end = lower.size();
-    while (end > 0 && std::strchr("ulfh", lower[end - 1]))
-        --end;
-    const std::string suffix = lower.substr(end);
-    const bool isFloat =
-        lower.find_first_of(".e") < end || suffix.find_first_of("fh") != std::string::npos;
-    if (!isFloat)
-        return ScalarType(suffix.find('u') != std::string::npos ? HlslScalar::Uint
-                                                                : HlslScalar::Int);
-    if (suffix.find('h') != std::string::npos) return ScalarType(HlslScalar::Half);
-    if (suffix.find('l') != std::string::npos) return ScalarType(HlslScalar::Double);
-    return ScalarType(HlslScalar::Float);
-}
-
 HlslScalar ArithmeticScalar(HlslScalar s) {
     return s == HlslScalar::Bool ? HlslScalar::Int : s;
 }
@@ -548,7 +518,7 @@ void TypeExpression(ModelBuilder &b, int index) {
     case HlslExprKind::StateBlock:
         return;
     case HlslExprKind::Literal:
-        e.type = LiteralType(e.text);
+        e.type = HlslLiteralType(e.text);
         return;
     case HlslExprKind::Name: {
         const int symbol = b.Lookup(e.text);
@@ -771,4 +741,42 @@ HlslReach ReachOf(const HlslModel &model, std::string_view entry) {
          {&reach.globals, &reach.buffers, &reach.textures, &reach.samplers})
         std::sort(list->begin(), list->end());
     return reach;
+}
+
+HlslType HlslLiteralType(std::string_view s) {
+    if (s == "true" || s == "false") return ScalarType(HlslScalar::Bool);
+    if (!s.empty() && s[0] == '"') {
+        HlslType t;
+        t.kind = HlslClass::String;
+        return t;
+    }
+    std::string lower;
+    for (char c : s)
+        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const bool hex = lower.compare(0, 2, "0x") == 0;
+    if (hex)
+        return ScalarType(lower.find('u') != std::string::npos ? HlslScalar::Uint
+                                                               : HlslScalar::Int);
+    size_t end = lower.size();
+    while (end > 0 && std::strchr("ulfh", lower[end - 1]))
+        --end;
+    const std::string suffix = lower.substr(end);
+    const bool isFloat =
+        lower.find_first_of(".e") < end || suffix.find_first_of("fh") != std::string::npos;
+    if (!isFloat)
+        return ScalarType(suffix.find('u') != std::string::npos ? HlslScalar::Uint
+                                                                : HlslScalar::Int);
+    if (suffix.find('h') != std::string::npos) return ScalarType(HlslScalar::Half);
+    if (suffix.find('l') != std::string::npos) return ScalarType(HlslScalar::Double);
+    return ScalarType(HlslScalar::Float);
+}
+
+const char *HlslConstantKind(std::string_view spelled) {
+    if (spelled.empty()) return nullptr;
+    if (spelled[0] == '"') return "string constant";
+    const bool number = std::isdigit(static_cast<unsigned char>(spelled[0])) ||
+                        (spelled[0] == '.' && spelled.size() > 1 &&
+                         std::isdigit(static_cast<unsigned char>(spelled[1])));
+    if (!number) return nullptr;
+    return IsFloatScalar(HlslLiteralType(spelled).scalar) ? "float constant" : "integer constant";
 }
