@@ -30,22 +30,29 @@ struct Type {
     bool plain() const { return known && !matrix && arrays == 0; } // a scalar or a vector
 };
 
+// A model type as the rewrites here read types: known for a scalar, vector
+// or matrix (or an array of one).
+Type FromModel(const HlslType &t) {
+    Type type;
+    if (!t.IsNumeric()) return type;
+    type.known    = true;
+    type.base     = HlslScalarName(t.scalar);
+    type.vector   = t.kind == HlslClass::Vector;
+    type.matrix   = t.kind == HlslClass::Matrix;
+    type.rows     = type.matrix ? t.rows : 1;
+    type.cols     = t.columns;
+    type.arrays   = static_cast<int>(t.arraySizes.size());
+    type.constant = t.isConst;
+    return type;
+}
+
 // The scalar, vector or matrix type the name spells (float3, dword2x2,
 // min16int); unknown for any other name, and for the templates vector and
 // matrix, whose arguments follow.
 Type TypeNamed(std::string_view name) {
-    Type type;
     HlslType named;
-    if (name == "vector" || name == "matrix" || !BuiltinTypeFromName(name, named) ||
-        !named.IsNumeric())
-        return type;
-    type.known  = true;
-    type.base   = HlslScalarName(named.scalar);
-    type.vector = named.kind == HlslClass::Vector;
-    type.matrix = named.kind == HlslClass::Matrix;
-    type.rows   = type.matrix ? named.rows : 1;
-    type.cols   = named.columns;
-    return type;
+    if (name == "vector" || name == "matrix" || !BuiltinTypeFromName(name, named)) return Type();
+    return FromModel(named);
 }
 
 // Which of two operands' bases an arithmetic result takes.
@@ -130,18 +137,9 @@ bool UnsuffixedInteger(const HlslModel &model, int expr) {
 // The model's type of the expression, where it is a scalar, vector or
 // matrix (or an array of one); unknown otherwise, and for expr -1.
 Type TypeOf(const HlslModel &model, int expr) {
-    Type type;
-    if (expr < 0 || !model.exprs[expr].type.IsNumeric()) return type;
-    const HlslType &t = model.exprs[expr].type;
-    type.known        = true;
-    type.base         = HlslScalarName(t.scalar);
-    type.vector       = t.kind == HlslClass::Vector;
-    type.matrix       = t.kind == HlslClass::Matrix;
-    type.rows         = type.matrix ? t.rows : 1;
-    type.cols         = t.columns;
-    type.arrays       = static_cast<int>(t.arraySizes.size());
-    type.constant     = t.isConst;
-    type.literal      = UnsuffixedInteger(model, expr);
+    if (expr < 0) return Type();
+    Type type    = FromModel(model.exprs[expr].type);
+    type.literal = type.known && UnsuffixedInteger(model, expr);
     return type;
 }
 
