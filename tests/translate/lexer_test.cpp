@@ -161,4 +161,46 @@ TEST(Edits, PlaceNestAndRefuseAsTheRowsSay) {
     }
 }
 
+// A span of "abcdefgh" ([begin, end)) after two batches of edits: where it
+// stands in the text they leave, or lost where an edit replaced part of it
+// with text outside it. Insertions at its ends stay outside it.
+TEST(Edits, MovedSpansFollowEachBatch) {
+    const struct {
+        const char *why;
+        std::vector<std::vector<TextEdit>> batches;
+        size_t begin, end;
+        const char *now; // the span's text now; null: lost
+    } rows[] = {
+        {"no edit", {}, 2, 5, "cde"},
+        {"an insertion before it", {{{0, 0, "XY"}}}, 2, 5, "cde"},
+        {"an insertion at its start stays outside", {{{2, 0, "("}}}, 2, 5, "cde"},
+        {"an insertion at its end stays outside", {{{5, 0, ")"}}}, 2, 5, "cde"},
+        {"a wrap of it", {{{2, 0, "(("}, {5, 0, "))"}}}, 2, 5, "cde"},
+        {"a replacement inside it", {{{3, 1, "DDD"}}}, 2, 5, "cDDDe"},
+        {"a replacement of all of it", {{{2, 3, "Z"}}}, 2, 5, "Z"},
+        {"a replacement before it", {{{0, 2, ""}}}, 2, 5, "cde"},
+        {"a replacement across its start", {{{1, 2, "Q"}}}, 2, 5, nullptr},
+        {"a replacement across its end", {{{4, 2, "Q"}}}, 2, 5, nullptr},
+        {"two batches", {{{0, 0, "12"}}, {{0, 1, ""}, {7, 0, "!"}}}, 2, 5, "cde"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.why);
+        std::string text = "abcdefgh";
+        LexedHlsl lexed  = LexHlsl(text);
+        for (const std::vector<TextEdit> &batch : row.batches) {
+            Edits edits;
+            for (const TextEdit &e : batch)
+                ASSERT_TRUE(edits.Add(e.offset, e.length, e.text));
+            edits.Apply(text, lexed);
+        }
+        size_t begin = row.begin, end = row.end;
+        const bool found = MovedSpan(lexed, 0, begin, end);
+        if (!row.now) {
+            EXPECT_FALSE(found);
+            continue;
+        }
+        ASSERT_TRUE(found);
+        EXPECT_EQ(text.substr(begin, end - begin), row.now) << text;
+    }
+}
 } // namespace
