@@ -117,6 +117,10 @@ TEST(TextPassesTest, CallFormsTypeArgumentsAsTheModelDoes) {
         {"float1 f(float1 q) { return q; }\n"
          "float4 main() : SV_Target { float4 v = 1; v += f(2) * 3; return v; }",
          "(f(2)* 3).x"},
+        // Overloads whose parameters a typedef names are told apart too.
+        {"typedef int whole;\nfloat f(whole a) { return 1; }\nfloat f(uint a) { return 2; }\n"
+         "float4 main(int i : I) : SV_Target { return f(3u) + f(i); }",
+         "hf_1_f(3u)+ hf_0_f(i)"},
         // dot() of scalars: of two-component vectors.
         {"float4 main(float a : T0) : SV_Target { return dot(a, a); }",
          "dot(float2(a, 0), float2(a, 0))"},

@@ -177,46 +177,54 @@ struct Function {
     std::vector<std::vector<Type>> overloads;
     std::vector<size_t> names;
     bool defaults = false;
+    std::vector<size_t> otherReturns; // names whose declaration gave another return type
 };
 using Functions = std::map<std::string, Function, std::less<>>;
 
-// The type of the parameter tokens [first, last) declare, with its arrays.
-Type ParameterType(const std::string &text, const Tokens &tokens, size_t first, size_t last) {
-    Type type;
-    size_t j     = first;
-    bool written = false;
-    for (; j < last && !type.known; ++j) {
-        type    = TypeNamed(Spelling(text, tokens[j]));
-        written = written || Is(text, tokens[j], "out") || Is(text, tokens[j], "inout");
-    }
-    type.written = written;
-    if (j < last && tokens[j].kind == TokenKind::Identifier) ++j; // the name
-    for (; j < last && MarkOf(text, tokens[j]) == '['; j = ClosingBracket(text, tokens, j) + 1)
-        ++type.arrays;
-    return type;
-}
-
-Functions DefinedFunctions(const std::string &text, const Tokens &tokens) {
-    Functions defined;
-    int depth = 0;
-    for (size_t i = 0; i + 1 < tokens.size(); ++i) {
-        const char c = MarkOf(text, tokens[i]);
-        if (c == '{') ++depth;
-        if (c == '}') --depth;
-        if (depth != 0 || i == 0 || tokens[i].kind != TokenKind::Identifier ||
-            MarkOf(text, tokens[i + 1]) != '(' ||
-            (tokens[i - 1].kind != TokenKind::Identifier && MarkOf(text, tokens[i - 1]) != '>'))
-            continue;
-        Function &function = defined[std::string(Spelling(text, tokens[i]))];
-        function.names.push_back(i);
-        std::vector<Type> parameters;
-        for (const auto &[first, last] : CallArguments(text, tokens, i + 1)) {
-            if (last == first + 1 && Is(text, tokens[first], "void")) break;
-            parameters.push_back(ParameterType(text, tokens, first, last));
-            for (size_t j = first; j < last; ++j)
-                function.defaults = function.defaults || MarkOf(text, tokens[j]) == '=';
+// The functions the model has, by name, each declaration where its name
+// stands in the text now, in text order; a declaration an earlier pass
+// removed or renamed is left out.
+Functions DefinedFunctions(const HlslModel &model, const std::string &text,
+                           const LexedHlsl &lexed) {
+    const Tokens &tokens = lexed.tokens;
+    struct Declaration {
+        size_t name;
+        int function;
+        bool otherReturn;
+    };
+    std::map<std::string, std::vector<Declaration>, std::less<>> declarations;
+    for (size_t f = 0; f < model.functions.size(); ++f) {
+        const HlslFunction &function = model.functions[f];
+        for (size_t k = 0; k < function.names.size(); ++k) {
+            size_t begin = function.names[k].offset, end = begin + function.name.size();
+            if (!MovedSpan(lexed, model.moves, begin, end)) continue;
+            const auto at =
+                std::lower_bound(tokens.begin(), tokens.end(), begin,
+                                 [](const Token &t, size_t offset) { return t.offset < offset; });
+            if (at == tokens.end() || at->offset != begin || !Is(text, *at, function.name))
+                continue;
+            declarations[function.name].push_back({static_cast<size_t>(at - tokens.begin()),
+                                                   static_cast<int>(f),
+                                                   function.otherReturn == static_cast<int>(k)});
         }
-        function.overloads.push_back(parameters);
+    }
+    Functions defined;
+    for (auto &[name, list] : declarations) {
+        std::sort(list.begin(), list.end(),
+                  [](const Declaration &a, const Declaration &b) { return a.name < b.name; });
+        Function &function = defined[name];
+        for (const Declaration &d : list) {
+            std::vector<Type> parameters;
+            for (int p : model.functions[d.function].params) {
+                const HlslSymbol &parameter = model.symbols[p];
+                parameters.push_back(FromModel(parameter.type));
+                parameters.back().written = (parameter.storage & kOut) != 0;
+                function.defaults         = function.defaults || parameter.initializer >= 0;
+            }
+            function.names.push_back(d.name);
+            function.overloads.push_back(parameters);
+            if (d.otherReturn) function.otherReturns.push_back(d.name);
+        }
     }
     return defined;
 }
@@ -853,24 +861,12 @@ bool NameOverloads(const Reader &reader, const LexedHlsl &lexed, const Functions
     }
     for (const auto &[name, function] : defined) {
         // Declarations of one parameter list must return one type.
-        for (size_t k = 1; k < function.names.size(); ++k)
-            for (size_t m = 0; m < k; ++m) {
-                const std::string key = Key(function.overloads[k]);
-                const Type was        = TypeNamed(Spelling(text, tokens[function.names[m] - 1]));
-                const Type is         = TypeNamed(Spelling(text, tokens[function.names[k] - 1]));
-                const bool differ     = was.known && is.known
-                                            ? Key({was}) != Key({is})
-                                            : Spelling(text, tokens[function.names[m] - 1]) !=
-                                              Spelling(text, tokens[function.names[k] - 1]);
-                if (key.find('?') != std::string::npos || key != Key(function.overloads[m]) ||
-                    !differ)
-                    continue;
-                const Token &t = tokens[function.names[k]];
-                diagnostics.Error(lexed.files[t.file], t.line, t.column,
-                                  "'" + name + "': redeclared with a different return type");
-                refused = true;
-                break;
-            }
+        for (size_t at : function.otherReturns) {
+            const Token &t = tokens[at];
+            diagnostics.Error(lexed.files[t.file], t.line, t.column,
+                              "'" + name + "': redeclared with a different return type");
+            refused = true;
+        }
         const auto signatures = Signatures(function);
         bool apart            = signatures.size() > 1 && !function.defaults;
         for (const Call &call : calls)
@@ -921,7 +917,7 @@ bool RewriteScalarCalls(std::string &text, LexedHlsl &lexed, const HlslModel &mo
     static const std::set<std::string, std::less<>> kRewritten = {
         "any",     "all",         "transpose", "determinant", "normalize", "reflect",
         "refract", "faceforward", "length",    "distance",    "dot",       "mul"};
-    const auto defined = DefinedFunctions(text, tokens);
+    const auto defined = DefinedFunctions(model, text, lexed);
     std::vector<Call> calls;
     Edits edits;
     for (size_t i = 0; i < tokens.size(); ++i) {

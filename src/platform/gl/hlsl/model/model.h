@@ -23,10 +23,11 @@
 constexpr int kMaxNesting = 256;
 
 struct HlslPos {
-    size_t token = 0; // index into the code tokens (CodeTokens of the lexed text)
-    int file     = 0; // index into HlslModel::files
-    int line     = 0;
-    int column   = 0;
+    size_t token  = 0; // index into the code tokens (CodeTokens of the lexed text)
+    size_t offset = 0; // of that token in the text the model was built from
+    int file      = 0; // index into HlslModel::files
+    int line      = 0;
+    int column    = 0;
 };
 
 enum class HlslErrorKind : unsigned char {
@@ -205,7 +206,10 @@ struct HlslFunction {
     std::vector<int> uses;               // global symbols its body reads or writes
     std::vector<int> calls;              // user functions it calls
     std::vector<HlslPos> names;          // its name in each declaration and the definition
-    HlslPos close;                       // the ')' after its parameters, in the definition
+    // The first of names whose declaration gave another return type than
+    // the first declaration's; -1 where none did.
+    int otherReturn = -1;
+    HlslPos close; // the ')' after its parameters, in the definition
 };
 
 // A #pragma line of the text, by its place: pos.token is the code token it

@@ -627,7 +627,10 @@ void ParseFunction(ModelBuilder &b, const HlslType &returnType, const Modifiers 
         g.semantic      = f.semantic.empty() ? g.semantic : f.semantic;
         if (!f.attributes.empty()) g.attributes = f.attributes;
     }
-    b.model.functions[index].names.push_back(f.pos);
+    HlslFunction &declared = b.model.functions[index];
+    if (declared.otherReturn < 0 && !SameType(declared.returnType, returnType))
+        declared.otherReturn = static_cast<int>(declared.names.size());
+    declared.names.push_back(f.pos);
     if (hasBody) {
         const int saved               = b.function;
         b.function                    = index;
@@ -1266,6 +1269,7 @@ HlslPos ModelBuilder::PosAt(size_t token) const {
     const Token &t = tokens[token];
     HlslPos pos;
     pos.token  = token;
+    pos.offset = t.offset;
     pos.file   = t.file;
     pos.line   = t.line;
     pos.column = t.column;
