@@ -432,9 +432,6 @@ bool EndsWith(const std::string &text, const char *suffix) {
 // "struct S" its members'); -1 for objects, strings and names it does not
 // know.
 int Components(std::string name, const Sources &sources) {
-    static const char *const kScalars[] = {"bool",       "int",      "uint",     "dword",
-                                           "half",       "float",    "double",   "min16float",
-                                           "min10float", "min16int", "min12int", "min16uint"};
     if (StartsWith(name, "const ")) name.erase(0, 6);
     int count = 1;
     while (EndsWith(name, "]")) {
@@ -449,18 +446,8 @@ int Components(std::string name, const Sources &sources) {
         const int symbol = sources.model ? FindGlobal(*sources.model, name.substr(7)) : -1;
         return symbol < 0 ? -1 : count * FlattenedCount(sources.model->symbols[symbol].type);
     }
-    for (const char *scalar : kScalars) {
-        if (!StartsWith(name, scalar)) continue;
-        const std::string shape = name.substr(std::strlen(scalar));
-        int rows = 0, columns = 0;
-        const size_t end = ReadNumber(shape, 0, rows);
-        if (shape.empty()) return count;
-        if (end == shape.size()) return count * rows;
-        if (end != std::string::npos && StartsWith(shape, "x", end) &&
-            ReadNumber(shape, end + 1, columns) == shape.size())
-            return count * rows * columns;
-    }
-    return -1;
+    HlslType type;
+    return BuiltinTypeFromName(name, type) && type.IsNumeric() ? count * type.ComponentCount() : -1;
 }
 
 // The Windows compiler's words for a conversion it refuses: "cannot
