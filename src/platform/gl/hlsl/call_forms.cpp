@@ -51,7 +51,9 @@ Type FromModel(const HlslType &t) {
 // matrix, whose arguments follow.
 Type TypeNamed(std::string_view name) {
     HlslType named;
-    if (name == "vector" || name == "matrix" || !BuiltinTypeFromName(name, named)) return Type();
+    if (name == "vector" || name == "matrix" || !MaybeNumericTypeName(name) ||
+        !BuiltinTypeFromName(name, named))
+        return Type();
     return FromModel(named);
 }
 

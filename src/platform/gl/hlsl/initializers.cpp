@@ -155,8 +155,8 @@ struct Source {
 // matrix, whose arguments follow.
 bool NumericName(const std::string &word, Type &t) {
     HlslType named;
-    if (word == "vector" || word == "matrix" || !BuiltinTypeFromName(word, named) ||
-        !named.IsNumeric())
+    if (word == "vector" || word == "matrix" || !MaybeNumericTypeName(word) ||
+        !BuiltinTypeFromName(word, named) || !named.IsNumeric())
         return false;
     t      = Type();
     t.name = HlslScalarName(named.scalar);

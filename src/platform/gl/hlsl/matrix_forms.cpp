@@ -30,7 +30,9 @@ struct Shape {
 Shape ShapeOf(std::string_view name) {
     Shape shape;
     HlslType type;
-    if (!BuiltinTypeFromName(name, type) || type.kind != HlslClass::Matrix) return shape;
+    if (!MaybeNumericTypeName(name) || !BuiltinTypeFromName(name, type) ||
+        type.kind != HlslClass::Matrix)
+        return shape;
     shape.matrix  = true;
     shape.base    = HlslScalarName(type.scalar);
     shape.rows    = type.rows;
@@ -42,7 +44,9 @@ Shape ShapeOf(std::string_view name) {
 Shape VectorShapeOf(std::string_view name) {
     Shape shape;
     HlslType type;
-    if (!BuiltinTypeFromName(name, type) || type.kind != HlslClass::Vector) return shape;
+    if (!MaybeNumericTypeName(name) || !BuiltinTypeFromName(name, type) ||
+        type.kind != HlslClass::Vector)
+        return shape;
     shape.vector  = true;
     shape.matrix  = type.columns == 1; // only float1 counts as a matrix in mul()
     shape.base    = HlslScalarName(type.scalar);

@@ -92,6 +92,12 @@ HlslType ErrorType();
 // "int", "bool1x3", "dword", "half", "vector" (float4), "matrix" (float4x4),
 // "Texture2D", "SamplerState", "string". False for any other name.
 bool BuiltinTypeFromName(std::string_view name, HlslType &out);
+// Whether the name may spell a scalar, vector or matrix type: each starts
+// with one of these letters. A pass that asks of every word of a file
+// skips the others at this cost.
+inline bool MaybeNumericTypeName(std::string_view name) {
+    return !name.empty() && std::string_view("bdfhimuv").find(name[0]) != std::string_view::npos;
+}
 // Whether the name is one of the object types that take template
 // arguments or are objects without them (Texture2D, sampler, PointStream).
 bool IsObjectTypeName(std::string_view name);
