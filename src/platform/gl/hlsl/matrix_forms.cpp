@@ -25,34 +25,25 @@ struct Shape {
     }
 };
 
-// The matrix type the name spells (float3x1, dword1x2, matrix); no shape
-// for any other name.
-Shape ShapeOf(std::string_view name) {
+// The matrix type the name spells (float3x1, dword1x2, matrix), or with
+// vector true the vector type (float3, int1) as the 1xN matrix HLSL
+// converts it to; no shape for any other name.
+Shape ShapeOf(std::string_view name, bool vector = false) {
     Shape shape;
     HlslType type;
-    if (!MaybeNumericTypeName(name) || !BuiltinTypeFromName(name, type) ||
-        type.kind != HlslClass::Matrix)
+    const HlslClass kind = vector ? HlslClass::Vector : HlslClass::Matrix;
+    if (!MaybeNumericTypeName(name) || !BuiltinTypeFromName(name, type) || type.kind != kind)
         return shape;
-    shape.matrix  = true;
+    shape.vector  = vector;
+    shape.matrix  = !vector || type.columns == 1; // only float1 counts as a matrix in mul()
     shape.base    = HlslScalarName(type.scalar);
     shape.rows    = type.rows;
     shape.columns = type.columns;
     return shape;
 }
 
-// A vector type name (float3, int1) as the 1xN matrix HLSL converts it to.
 Shape VectorShapeOf(std::string_view name) {
-    Shape shape;
-    HlslType type;
-    if (!MaybeNumericTypeName(name) || !BuiltinTypeFromName(name, type) ||
-        type.kind != HlslClass::Vector)
-        return shape;
-    shape.vector  = true;
-    shape.matrix  = type.columns == 1; // only float1 counts as a matrix in mul()
-    shape.base    = HlslScalarName(type.scalar);
-    shape.rows    = 1;
-    shape.columns = type.columns;
-    return shape;
+    return ShapeOf(name, true);
 }
 
 // The vector a degenerate matrix equals.
