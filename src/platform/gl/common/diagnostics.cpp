@@ -46,13 +46,18 @@ std::string FormatDiagnostics(const Diagnostics &diagnostics) {
     return text;
 }
 
-int WordColumn(const std::string &text, int line, const std::string &name) {
-    if (name.empty() || !std::all_of(name.begin(), name.end(), IsWordChar)) return 0;
+size_t LineStart(const std::string &text, int line) {
     size_t start = 0;
     for (int n = 1; n < line && start != std::string::npos; ++n) {
         start = text.find('\n', start);
         if (start != std::string::npos) ++start;
     }
+    return start;
+}
+
+int WordColumn(const std::string &text, int line, const std::string &name) {
+    if (name.empty() || !std::all_of(name.begin(), name.end(), IsWordChar)) return 0;
+    const size_t start = LineStart(text, line);
     if (start == std::string::npos || start > text.size()) return 0;
     const size_t newline = text.find('\n', start);
     const std::string row =

@@ -50,6 +50,10 @@ struct Diagnostics {
 // without a place, "error X3501: text".
 std::string FormatDiagnostics(const Diagnostics &diagnostics);
 
+// Where line `line` (from 1) of text starts; npos where the text has
+// fewer lines.
+size_t LineStart(const std::string &text, int line);
+
 // The column (from 1) where name stands as a whole word on line `line`
 // (from 1) of text; 0 when it does not, or when name is not a single word.
 // Where a message quotes a name, this is the column it is given.

@@ -219,11 +219,7 @@ const std::vector<std::string> *IntrinsicCandidates(const std::string &name) {
 // The arguments of the call whose name stands at (line, column) of text:
 // its top-level commas counted up to the closing parenthesis.
 int ArgumentCount(const std::string &text, int line, int column) {
-    size_t at = 0;
-    for (int n = 1; n < line && at != std::string::npos; ++n) {
-        at = text.find('\n', at);
-        if (at != std::string::npos) ++at;
-    }
+    size_t at = LineStart(text, line);
     if (at == std::string::npos || column < 1) return -1;
     at = text.find('(', at + column - 1);
     if (at == std::string::npos) return -1;
@@ -325,11 +321,7 @@ bool IsObjectMethod(const std::string &name) {
 // Whether an identifier follows column `end` of line `line` of text, past
 // spaces: the name before it stands where a declaration's type does.
 bool NameFollows(const std::string &text, int line, int end) {
-    size_t at = 0;
-    for (int n = 1; n < line && at != std::string::npos; ++n) {
-        at = text.find('\n', at);
-        if (at != std::string::npos) ++at;
-    }
+    size_t at = LineStart(text, line);
     if (at == std::string::npos) return false;
     at += static_cast<size_t>(end);
     while (at < text.size() && (text[at] == ' ' || text[at] == '\t'))
@@ -393,11 +385,7 @@ void PlaceMember(Diagnostic &d, const std::string &member, const Sources &source
     PlaceName(d, member, sources);
     const std::string *text = sources.TextOf(d.file);
     if (!text || d.column == 0) return;
-    size_t start = 0;
-    for (int n = 1; n < d.line && start != std::string::npos; ++n) {
-        start = text->find('\n', start);
-        if (start != std::string::npos) ++start;
-    }
+    const size_t start = LineStart(*text, d.line);
     if (start == std::string::npos) return;
     size_t at = start + d.column - 1; // the member's first character
     if (at == start || (*text)[at - 1] != '.') return;
@@ -492,9 +480,8 @@ void WindowsWords(Message &m, const Sources &sources, std::vector<Diagnostic> &m
         const std::string *text = sources.TextOf(d.file);
         const int column        = text ? WordColumn(*text, d.line, "include") : 0;
         if (column == 0) return;
-        size_t at = 0;
-        for (int n = 1; n < d.line; ++n)
-            at = text->find('\n', at) + 1;
+        const size_t at = LineStart(*text, d.line);
+        if (at == std::string::npos) return;
         const size_t open = text->find_first_of("\"<", at + column + 6);
         if (open == std::string::npos || text->compare(open + 1, name.size(), name) != 0) return;
         d.column    = static_cast<int>(open - at) + 1;

@@ -353,11 +353,7 @@ std::string_view SourceColumns::Line(int file, int line) const {
         if (found == included_.end()) return {};
         text = &found->second;
     }
-    size_t start = 0;
-    for (int n = 1; n < line && start != std::string::npos; ++n) {
-        start = text->find('\n', start);
-        if (start != std::string::npos) ++start;
-    }
+    const size_t start = LineStart(*text, line);
     if (start == std::string::npos) return {};
     return std::string_view(*text).substr(start, text->find('\n', start) - start);
 }
