@@ -436,3 +436,36 @@ uint32_t EmitInstruction(SpirvModule &module, std::vector<SpirvInstruction> &out
     SetTypeOf(module, result, type);
     return result;
 }
+
+bool RetypeVariableUses(SpirvModule &module, std::map<uint32_t, uint32_t> &original,
+                        const SpirvTypeForm &form, const SpirvFormConversion &convert) {
+    std::vector<SpirvInstruction> code;
+    for (const SpirvInstruction &c : module.code) {
+        std::vector<uint32_t> o = c.operands;
+        if (IsAccessChain(c.opcode) && o.size() >= 3 && original.count(o[2])) {
+            const SpirvDeclaration *pointer = Declaration(module, o[0], spv::OpTypePointer);
+            const uint32_t to               = pointer ? form(pointer->operands[1]) : 0;
+            if (!to) return false;
+            original[o[1]] = pointer->operands[1];
+            o[0]           = PointerType(module, pointer->operands[0], to);
+            SetTypeOf(module, o[1], o[0]);
+        } else if (c.opcode == spv::OpLoad && o.size() >= 3 && original.count(o[2])) {
+            const uint32_t to = form(o[0]), read = FreshId(module);
+            std::vector<uint32_t> load = {to, read, o[2]};
+            load.insert(load.end(), o.begin() + 3, o.end()); // a memory access mask
+            code.push_back({spv::OpLoad, load});
+            SetTypeOf(module, read, to);
+            convert(code, read, to, o[0], o[1]);
+            continue;
+        } else if (c.opcode == spv::OpStore && o.size() >= 2 && original.count(o[0])) {
+            const uint32_t type = original.at(o[0]);
+            o[1]                = convert(code, o[1], type, form(type), 0);
+        } else if (c.opcode != spv::OpEntryPoint) {
+            for (size_t k = 0; k < o.size(); ++k)
+                if (IsIdOperand(c, k) && original.count(o[k])) return false;
+        }
+        code.push_back({c.opcode, std::move(o)});
+    }
+    module.code = std::move(code);
+    return true;
+}

@@ -11,6 +11,7 @@
 #include <spirv.hpp>
 
 #include <algorithm>
+#include <functional>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -177,3 +178,19 @@ std::vector<uint32_t> ConstantValue(const SpirvModule &module, uint32_t id);
 std::string SpirvString(const std::vector<uint32_t> &operands, size_t from);
 // A literal string's words: NUL-terminated, padded to whole words.
 std::vector<uint32_t> StringWords(const std::string &text);
+
+// A pass that gives stage variables another type (transposed matrices,
+// uints for bools) rewrites their uses with this. original maps each
+// retyped variable to its pointee before; each access chain into one is
+// added. form gives a type's new form (0 where it has none); convert turns
+// a value of one form into the other, into result where that is not 0. A
+// chain then points into the new form, a load reads the new form and
+// turns it back, a store turns its value into the new form. False, the
+// code left as it was, where another instruction takes such a pointer or
+// a chain ends at a type with no new form.
+using SpirvTypeForm = std::function<uint32_t(uint32_t type)>;
+using SpirvFormConversion =
+    std::function<uint32_t(std::vector<SpirvInstruction> &code, uint32_t value, uint32_t from,
+                           uint32_t to, uint32_t result)>;
+bool RetypeVariableUses(SpirvModule &module, std::map<uint32_t, uint32_t> &original,
+                        const SpirvTypeForm &form, const SpirvFormConversion &convert);

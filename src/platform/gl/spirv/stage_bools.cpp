@@ -108,35 +108,10 @@ bool Rewrite(SpirvModule &module) {
         std::remove_if(module.globals.begin(), module.globals.end(),
                        [](const SpirvInstruction &g) { return g.opcode == spv::OpNop; }),
         module.globals.end());
-    std::vector<SpirvInstruction> code;
-    for (const SpirvInstruction &c : module.code) {
-        std::vector<uint32_t> o = c.operands;
-        if (IsAccessChain(c.opcode) && o.size() >= 3 && original.count(o[2])) {
-            const SpirvDeclaration *pointer = Declaration(module, o[0], spv::OpTypePointer);
-            const uint32_t form             = pointer ? retyper.Uint(pointer->operands[1]) : 0;
-            if (!form) return false;
-            original[o[1]] = pointer->operands[1];
-            o[0]           = PointerType(module, pointer->operands[0], form);
-            SetTypeOf(module, o[1], o[0]);
-        } else if (c.opcode == spv::OpLoad && o.size() >= 3 && original.count(o[2])) {
-            const uint32_t form = retyper.Uint(o[0]), read = FreshId(module);
-            std::vector<uint32_t> load = {form, read, o[2]};
-            load.insert(load.end(), o.begin() + 3, o.end()); // a memory access mask
-            code.push_back({spv::OpLoad, load});
-            SetTypeOf(module, read, form);
-            retyper.Convert(code, read, form, o[0], o[1]);
-            continue;
-        } else if (c.opcode == spv::OpStore && o.size() >= 2 && original.count(o[0])) {
-            const uint32_t type = original.at(o[0]);
-            o[1]                = retyper.Convert(code, o[1], type, retyper.Uint(type));
-        } else if (c.opcode != spv::OpEntryPoint) {
-            for (size_t k = 0; k < o.size(); ++k)
-                if (IsIdOperand(c, k) && original.count(o[k])) return false;
-        }
-        code.push_back({c.opcode, std::move(o)});
-    }
-    module.code = std::move(code);
-    return true;
+    return RetypeVariableUses(
+        module, original, [&](uint32_t type) { return retyper.Uint(type); },
+        [&](std::vector<SpirvInstruction> &code, uint32_t value, uint32_t from, uint32_t to,
+            uint32_t result) { return retyper.Convert(code, value, from, to, result); });
 }
 
 } // namespace

@@ -113,34 +113,10 @@ bool Rewrite(SpirvModule &module, const std::set<std::string> &rowMajor) {
         if (g.opcode != spv::OpNop) globals.push_back(std::move(g));
     globals.insert(globals.end(), moved.begin(), moved.end());
     module.globals = std::move(globals);
-    std::vector<SpirvInstruction> code;
-    for (const SpirvInstruction &c : module.code) {
-        std::vector<uint32_t> o = c.operands;
-        if ((c.opcode == spv::OpAccessChain || c.opcode == spv::OpInBoundsAccessChain) &&
-            o.size() >= 3 && original.count(o[2])) {
-            const SpirvDeclaration *pointer = Declaration(module, o[0], spv::OpTypePointer);
-            const uint32_t form             = pointer ? stage.Transposed(pointer->operands[1]) : 0;
-            if (!form) return false; // a column or a component
-            original[o[1]] = pointer->operands[1];
-            o[0]           = PointerType(module, pointer->operands[0], form);
-            SetTypeOf(module, o[1], o[0]);
-        } else if (c.opcode == spv::OpLoad && o.size() >= 3 && original.count(o[2])) {
-            const uint32_t form = stage.Transposed(o[0]), read = FreshId(module);
-            code.push_back({spv::OpLoad, {form, read, o[2]}});
-            SetTypeOf(module, read, form);
-            stage.Convert(code, read, form, o[0], o[1]);
-            continue;
-        } else if (c.opcode == spv::OpStore && o.size() >= 2 && original.count(o[0])) {
-            const uint32_t type = original.at(o[0]);
-            o[1]                = stage.Convert(code, o[1], type, stage.Transposed(type));
-        } else if (c.opcode != spv::OpEntryPoint) {
-            for (size_t k = 0; k < o.size(); ++k)
-                if (IsIdOperand(c, k) && original.count(o[k])) return false;
-        }
-        code.push_back({c.opcode, std::move(o)});
-    }
-    module.code = std::move(code);
-    return true;
+    return RetypeVariableUses(
+        module, original, [&](uint32_t type) { return stage.Transposed(type); },
+        [&](std::vector<SpirvInstruction> &code, uint32_t value, uint32_t from, uint32_t to,
+            uint32_t result) { return stage.Convert(code, value, from, to, result); });
 }
 
 } // namespace
