@@ -195,9 +195,15 @@ bool StatementForms(Compile &c) {
     return true;
 }
 
+// Before the matrix forms, so that a cast or initialiser of a matrix of one
+// row or column is read as the matrix written; what it writes of one, the
+// matrix forms make a vector of.
+bool Initializers(Compile &c) {
+    return ShapeInitializers(c.source, c.lexed, c.diagnostics);
+}
+
 bool MatrixForms(Compile &c) {
-    return CheckComponentwiseCasts(c.source, c.lexed, c.diagnostics) &&
-           RewriteMatrixForms(c.source, c.lexed, c.diagnostics);
+    return RewriteMatrixForms(c.source, c.lexed, c.diagnostics);
 }
 
 // Swizzles of elements from more than one row, after the one-row and
@@ -206,9 +212,6 @@ bool MatrixSwizzles(Compile &c) {
     return RewriteMatrixSwizzles(c.source, c.lexed, c.diagnostics);
 }
 
-bool Initializers(Compile &c) {
-    return ShapeInitializers(c.source, c.lexed, c.diagnostics);
-}
 
 // A source glslang would crash on is refused here, with what the profile
 // says of it where that is why it does not parse.
@@ -369,8 +372,8 @@ const Stage kStages[] = {
     {"call forms", CallForms},
     {"object forms", ObjectForms},
     {"statement forms", StatementForms},
-    {"matrix forms", MatrixForms},
     {"initializers", Initializers},
+    {"matrix forms", MatrixForms},
     {"matrix swizzles", MatrixSwizzles},
     {"crash guards", CrashGuards},
     {"literals", Literals},

@@ -66,6 +66,19 @@ long Components(const Type &t) {
     return n;
 }
 
+// The type as the matrix forms leave it in code: a matrix of one row or one
+// column is the vector it equals.
+Type Lowered(Type t) {
+    if (t.kind == Type::Matrix && (t.rows == 1 || t.cols == 1)) {
+        t.kind = Type::Vector;
+        t.cols *= t.rows;
+        t.rows = 1;
+    }
+    for (Field &f : t.fields)
+        f.type = Lowered(f.type);
+    return t;
+}
+
 std::string Spelled(const Type &t) {
     if (t.kind == Type::Vector) return t.name + std::to_string(t.cols);
     if (t.kind == Type::Matrix)
@@ -1003,11 +1016,9 @@ struct Conversions {
     std::vector<size_t> top; // each token's top-level declaration, its first token
     int count = 0;
     // Where the casts Windows refuses are reported, and the files the
-    // tokens name; checkOnly: the walk before the matrix forms, which reports
-    // the casts into one-column matrices only and converts nothing.
+    // tokens name.
     Diagnostics *refusals                 = nullptr;
     const std::vector<std::string> *files = nullptr;
-    bool checkOnly                        = false;
 };
 
 // The type of each component of t, an object's marked with '@'.
@@ -1041,7 +1052,8 @@ bool Compound(const Type &t) {
 // Whether Windows casts from to to, and glslang does not as Windows does: a
 // matrix of several rows and columns, or a target matrix of several rows,
 // only from as many components (cast-componentwise-compatible.shader_test).
-bool CastNeeded(const Type &from, const Type &to) {
+bool CastNeeded(const Type &writtenFrom, const Type &writtenTo) {
+    const Type from = Lowered(writtenFrom), to = Lowered(writtenTo);
     const long n = Components(from), m = Components(to);
     if (n <= 1 || m <= 0 || m > n || Same(from, to) ||
         (!Compound(from) && !Compound(to) && from.kind == to.kind))
@@ -1059,7 +1071,8 @@ bool CastNeeded(const Type &from, const Type &to) {
 }
 
 // An assignment or argument: structs and arrays of the same component types.
-bool AssignmentNeeded(const Type &from, const Type &to) {
+bool AssignmentNeeded(const Type &writtenFrom, const Type &writtenTo) {
+    const Type from = Lowered(writtenFrom), to = Lowered(writtenTo);
     if (!Compound(from) || !Compound(to) || Same(from, to) || Components(from) <= 0) return false;
     std::vector<std::string> a, b;
     Bases(from, a);
@@ -1068,7 +1081,8 @@ bool AssignmentNeeded(const Type &from, const Type &to) {
 }
 
 // t declared as name, or empty where the text cannot spell it.
-std::string Declared(const Type &t, const std::string &name) {
+std::string Declared(const Type &written, const std::string &name) {
+    const Type t = Lowered(written);
     if (t.name.empty() || t.kind == Type::Unknown || t.kind == Type::Object) return {};
     std::string out = Spelled(t) + " " + name;
     for (const long d : t.dims)
@@ -1097,8 +1111,9 @@ size_t OperandEnd(const Source &s, size_t j) {
 
 // Replaces [from, a) with a call of a new function converting the operand
 // [a, b) of type source to target.
-bool Convert(const Source &s, const Type &source, const Type &target, size_t from, size_t a,
-             size_t b, Conversions &c, Edits &edits) {
+bool Convert(const Source &s, const Type &writtenSource, const Type &writtenTarget, size_t from,
+             size_t a, size_t b, Conversions &c, Edits &edits) {
+    const Type source = Lowered(writtenSource), target = Lowered(writtenTarget);
     // The whole initialiser of a global ("static float d[8] = (float[8])v;")
     // is written out as the components it reads: glslang 12 reports recursion
     // for a global initialised by a call.
@@ -1216,9 +1231,8 @@ size_t Cast(const Source &s, Scope &scope, size_t i, Conversions &c, Edits &edit
                                 source.rows > 1 && source.cols > 1;
         const bool toMatrix = target.dims.empty() && target.kind == Type::Matrix && target.rows > 1;
         const bool oneKind  = !Compound(source) && !Compound(target) && source.kind == target.kind;
-        const bool column   = target.kind == Type::Matrix && target.cols == 1;
         if (n > 1 && m > 1 && m < n && (fromMatrix || toMatrix) && !oneKind &&
-            !source.name.empty() && (column || !c.checkOnly)) {
+            !source.name.empty()) {
             auto spelled = [](const Type &t) {
                 std::string out = Spelled(t);
                 for (const long d : t.dims)
@@ -1232,7 +1246,6 @@ size_t Cast(const Source &s, Scope &scope, size_t i, Conversions &c, Edits &edit
             return kNone;
         }
     }
-    if (c.checkOnly) return kNone;
     if (!CastNeeded(source, target) || !Convert(s, source, target, i, j + 1, end, c, edits))
         return kNone;
     return end;
@@ -1359,9 +1372,7 @@ bool InFunction(const Source &s, size_t top, size_t i) {
     return false;
 }
 
-// The walk of ShapeInitializers; checkOnly, one that only reports the casts
-// into one-column matrices Windows refuses and leaves the text as it is.
-void Walk(std::string &text, LexedHlsl &lexed, Diagnostics &refusals, bool checkOnly) {
+void Walk(std::string &text, LexedHlsl &lexed, Diagnostics &refusals) {
     Edits edits;
     {
         const Source s(text, lexed);
@@ -1370,7 +1381,6 @@ void Walk(std::string &text, LexedHlsl &lexed, Diagnostics &refusals, bool check
         Conversions conversions;
         conversions.refusals  = &refusals;
         conversions.files     = &lexed.files;
-        conversions.checkOnly = checkOnly;
         int depth             = 0;
         for (size_t i = 0, first = 0; i < s.size(); ++i) {
             conversions.top.push_back(first);
@@ -1429,7 +1439,6 @@ void Walk(std::string &text, LexedHlsl &lexed, Diagnostics &refusals, bool check
             }
         }
     }
-    if (checkOnly) return;
     edits.Apply(text, lexed);
 }
 
@@ -1437,27 +1446,7 @@ void Walk(std::string &text, LexedHlsl &lexed, Diagnostics &refusals, bool check
 
 bool ShapeInitializers(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics) {
     Diagnostics refusals;
-    Walk(text, lexed, refusals, false);
-    diagnostics.items.insert(diagnostics.items.end(), refusals.items.begin(), refusals.items.end());
-    return refusals.items.empty();
-}
-
-bool CheckComponentwiseCasts(const std::string &text, const LexedHlsl &lexed,
-                             Diagnostics &diagnostics) {
-    // Only a file with a cast into a matrix of one column and several rows
-    // ("(float4x1) value") is walked: most have none.
-    const Source s(text, lexed);
-    bool cast = false;
-    for (size_t i = 0; i + 2 < s.size() && !cast; ++i) {
-        Type t;
-        cast = s.Is(i, '(') && s.Is(i + 2, ')') && NumericName(s.Spelling(i + 1), t) &&
-               t.kind == Type::Matrix && t.cols == 1 && t.rows > 1;
-    }
-    if (!cast) return true;
-    std::string copy   = text;
-    LexedHlsl unshaped = lexed;
-    Diagnostics refusals;
-    Walk(copy, unshaped, refusals, true);
+    Walk(text, lexed, refusals);
     diagnostics.items.insert(diagnostics.items.end(), refusals.items.begin(), refusals.items.end());
     return refusals.items.empty();
 }

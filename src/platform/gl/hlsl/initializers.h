@@ -29,9 +29,3 @@
 // a matrix of several rows and columns or into a matrix of several rows,
 // other than between two matrices.
 bool ShapeInitializers(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics);
-
-// The casts into matrices of one column that Windows refuses, read while
-// one-row and one-column matrices are still matrices (the matrix forms make
-// vectors of them); ShapeInitializers refuses the others.
-bool CheckComponentwiseCasts(const std::string &text, const LexedHlsl &lexed,
-                             Diagnostics &diagnostics);
