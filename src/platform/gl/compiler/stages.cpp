@@ -199,7 +199,7 @@ bool StatementForms(Compile &c) {
 // row or column is read as the matrix written; what it writes of one, the
 // matrix forms make a vector of.
 bool Initializers(Compile &c) {
-    return ShapeInitializers(c.source, c.lexed, c.diagnostics);
+    return ShapeInitializers(c.source, c.lexed, c.model, c.diagnostics);
 }
 
 bool MatrixForms(Compile &c) {

@@ -1444,7 +1444,9 @@ void Walk(std::string &text, LexedHlsl &lexed, Diagnostics &refusals) {
 
 } // namespace
 
-bool ShapeInitializers(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics) {
+bool ShapeInitializers(std::string &text, LexedHlsl &lexed, const HlslModel &model,
+                       Diagnostics &diagnostics) {
+    (void)model;
     Diagnostics refusals;
     Walk(text, lexed, refusals);
     diagnostics.items.insert(diagnostics.items.end(), refusals.items.begin(), refusals.items.end());

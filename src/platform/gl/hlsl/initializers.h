@@ -10,6 +10,7 @@
 
 #include "platform/gl/common/diagnostics.h"
 #include "platform/gl/hlsl/lexer.h"
+#include "platform/gl/hlsl/model/model.h"
 
 #include <string>
 
@@ -28,4 +29,7 @@
 // refuses: into fewer components than the source's, but more than one, from
 // a matrix of several rows and columns or into a matrix of several rows,
 // other than between two matrices.
-bool ShapeInitializers(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics);
+// model is the program as built from an earlier text of lexed's (the moves
+// since lead from it to this one).
+bool ShapeInitializers(std::string &text, LexedHlsl &lexed, const HlslModel &model,
+                       Diagnostics &diagnostics);
