@@ -4,7 +4,7 @@
 // their types, so that the values of a later initialiser have known types.
 #include "platform/gl/hlsl/initializers.h"
 
-#include "platform/gl/hlsl/model/types.h"
+#include "platform/gl/hlsl/model/model.h"
 
 #include "platform/gl/common/diagnostics.h"
 #include "platform/gl/hlsl/lexer.h"
@@ -98,7 +98,9 @@ struct Constant {
 struct Scope {
     std::map<std::string, Type> structs, typedefs, variables, functions;
     std::map<std::string, Constant> constants;
-    Edits *sizes = nullptr; // where a struct member's array size is written
+    Edits *sizes             = nullptr; // where a struct member's array size is written
+    const HlslModel *model   = nullptr;
+    const HlslPlaces *places = nullptr; // where the model's expressions stand in the text
     std::map<std::string, std::vector<Type>> parameters; // empty: overloaded or not read
 };
 
@@ -573,43 +575,6 @@ size_t ParseType(const Source &s, Scope &scope, size_t i, Type &type, Modifiers 
     return kNone;
 }
 
-Type Combine(const Type &a, const Type &b) {
-    if (!Numeric(a) || !Numeric(b) || !a.dims.empty() || !b.dims.empty()) return Type();
-    if (a.kind == Type::Scalar) return b;
-    if (b.kind == Type::Scalar || a.kind != b.kind) return b.kind == Type::Scalar ? a : Type();
-    Type t = a; // component-wise operations truncate to the smaller operand
-    t.rows = std::min(a.rows, b.rows);
-    t.cols = std::min(a.cols, b.cols);
-    return t;
-}
-
-Type TypeOf(const Source &s, Scope &scope, size_t a, size_t b);
-
-// The type of a call of the intrinsic name with the arguments [a, b).
-Type IntrinsicType(const Source &s, Scope &scope, const std::string &name, size_t a, size_t b) {
-    static const std::set<std::string> kComponentWise = {
-        "abs",        "acos",    "asin",    "atan",    "atan2",    "ceil",  "clamp",   "cos",
-        "cosh",       "ddx",     "ddy",     "degrees", "exp",      "exp2",  "floor",   "fmod",
-        "frac",       "lerp",    "log",     "log10",   "log2",     "max",   "min",     "normalize",
-        "pow",        "radians", "round",   "rsqrt",   "saturate", "sign",  "sin",     "sinh",
-        "smoothstep", "sqrt",    "step",    "tan",     "tanh",     "trunc", "asfloat", "asint",
-        "asuint",     "rcp",     "reflect", "refract"};
-    static const std::set<std::string> kScalar = {"dot",         "length", "distance",
-                                                  "determinant", "any",    "all"};
-    Type t;
-    if (kScalar.count(name)) return NumericName("float", t) ? t : Type();
-    if (name == "cross") return NumericName("float3", t) ? t : Type();
-    if (!kComponentWise.count(name)) return t;
-    for (size_t k = a; k < b;) {
-        const size_t comma = s.Find(k, b, ",");
-        const Type arg     = TypeOf(s, scope, k, comma);
-        t = k == a ? (Numeric(arg) && arg.dims.empty() ? arg : Type()) : Combine(t, arg);
-        if (name == "reflect" || name == "refract") break; // the first argument's shape
-        k = comma + 1;
-    }
-    return t;
-}
-
 // The number of components a swizzle or matrix selection names, or 0.
 int Selection(const Type &t, const std::string &name) {
     if (t.kind == Type::Matrix) {
@@ -627,111 +592,58 @@ int Selection(const Type &t, const std::string &name) {
     return static_cast<int>(name.size());
 }
 
-// The type of the expression [a, b), or Unknown where the text does not say.
-Type TypeOf(const Source &s, Scope &scope, size_t a, size_t b) {
-    if (a >= b) return Type();
-    const size_t question = s.Find(a, b, "?");
-    if (question < b) {
-        const size_t colon = s.Find(question + 1, b, ":");
-        if (colon >= b) return Type();
-        return Combine(TypeOf(s, scope, question + 1, colon), TypeOf(s, scope, colon + 1, b));
-    }
-    // Binary operators: every operand's shape counts.
-    static const char *const kBinary[] = {"+",  "-",  "*",  "/",  "%", "<", ">", "<=", ">=",
-                                          "==", "!=", "&&", "||", "&", "|", "^", "<<", ">>"};
-    size_t start                       = a;
-    Type combined;
-    for (size_t i = a; i < b; ++i) {
-        if (s.Opens(i)) {
-            i = s.Closing(i);
-            continue;
-        }
-        if (s.tokens[i].kind != TokenKind::Punctuator || i == start) continue;
-        const Token &prev     = s.tokens[i - 1];
-        const bool operandEnd = prev.kind == TokenKind::Identifier ||
-                                prev.kind == TokenKind::Number || s.Is(i - 1, ')') ||
-                                s.Is(i - 1, ']');
-        if (!operandEnd) continue;
-        if (std::none_of(std::begin(kBinary), std::end(kBinary),
-                         [&](const char *op) { return s.Is(i, op); })) {
-            if (s.Is(i, "++") || s.Is(i, "--") || s.Is(i, '.') || s.Is(i, '[') || s.Is(i, '('))
-                continue;
-            return Type(); // an assignment
-        }
-        const Type operand = TypeOf(s, scope, start, i);
-        combined           = start == a ? operand : Combine(combined, operand);
-        start              = i + 1;
-    }
-    if (start > a) return Combine(combined, TypeOf(s, scope, start, b));
-
-    for (const char *op : {"-", "+", "!", "~", "++", "--"})
-        if (s.Is(a, op)) return TypeOf(s, scope, a + 1, b);
+// The model's type as this pass reads it: a minimum-precision type as the
+// 32-bit type the text spells by now (the call forms rewrote them), a
+// struct's inherited members first.
+Type FromModel(const HlslType &m) {
     Type t;
-    size_t i = a + 1;
-    if (s.Is(a, '(')) {
-        const size_t close = s.Closing(a);
-        size_t j           = ParseType(s, scope, a + 1, t, nullptr);
-        if (j != kNone) { // a cast
-            j = ParseDims(s, scope, j, t.dims, nullptr);
-            return j != kNone && s.Is(j, ')') && j + 1 < b ? t : Type();
+    if (m.IsNumeric()) {
+        const HlslScalar scalar =
+            m.scalar == HlslScalar::Min10Float || m.scalar == HlslScalar::Min16Float
+                ? HlslScalar::Float
+            : m.scalar == HlslScalar::Min12Int || m.scalar == HlslScalar::Min16Int ? HlslScalar::Int
+            : m.scalar == HlslScalar::Min16Uint ? HlslScalar::Uint
+                                                : m.scalar;
+        t.name = HlslScalarName(scalar);
+        t.kind = m.kind == HlslClass::Matrix   ? Type::Matrix
+                 : m.kind == HlslClass::Vector ? Type::Vector
+                                               : Type::Scalar;
+        t.rows = m.kind == HlslClass::Matrix ? m.rows : 1;
+        t.cols = m.columns;
+    } else if (m.kind == HlslClass::Struct && m.structure) {
+        t.kind = Type::Struct;
+        t.name = m.structure->name;
+        std::vector<const HlslStruct *> chain;
+        for (const HlslStruct *st = m.structure.get(); st && chain.size() < kMaxNesting;
+             st                   = st->base.get())
+            chain.insert(chain.begin(), st);
+        // Flattened as the type forms flatten it, a shadowed member renamed.
+        for (const HlslStruct *st : chain) {
+            const size_t inherited = t.fields.size();
+            for (const HlslField &f : st->fields)
+                t.fields.push_back({f.name, FromModel(f.type)});
+            for (size_t k = 0; k < inherited; ++k)
+                for (size_t later = k + 1; later < t.fields.size(); ++later)
+                    if (t.fields[later].name == t.fields[k].name)
+                        t.fields[k].name = ShadowedMemberName(st->name, k);
         }
-        t = TypeOf(s, scope, a + 1, close);
-        i = close + 1;
-    } else if (s.tokens[a].kind == TokenKind::Number) {
-        const std::string n = s.Spelling(a);
-        const bool real     = n.find_first_of(".eEfFhH") != std::string::npos &&
-                          n.compare(0, 2, "0x") != 0 && n.compare(0, 2, "0X") != 0;
-        NumericName(real ? "float" : "int", t);
-    } else if (s.Is(a, "true") || s.Is(a, "false")) {
-        NumericName("bool", t);
-    } else if (s.IsWord(a)) {
-        const std::string name = s.Spelling(a);
-        const size_t j         = ParseType(s, scope, a, t, nullptr);
-        if (j != kNone && Numeric(t) && s.Is(j, '(')) { // a constructor
-            i = s.Closing(j) + 1;
-        } else if (s.Is(a + 1, '(')) {
-            const size_t close = s.Closing(a + 1);
-            const auto f       = scope.functions.find(name);
-            t                  = f != scope.functions.end() ? f->second
-                                                            : IntrinsicType(s, scope, name, a + 2, close);
-            i                  = close + 1;
-        } else {
-            const auto v = scope.variables.find(name);
-            t            = v != scope.variables.end() ? v->second : Type();
-        }
+        if (t.fields.empty()) t.kind = Type::Unknown;
+    } else if (m.kind == HlslClass::Object) {
+        t.kind = Type::Object;
+        t.name = m.objectName;
     } else {
-        return Type();
+        return t;
     }
-    while (i < b && t.kind != Type::Unknown) {
-        if (s.Is(i, '.') && s.IsWord(i + 1) && !s.Is(i + 2, '(')) {
-            const std::string member = s.Spelling(i + 1);
-            i += 2;
-            if (t.kind == Type::Struct && t.dims.empty()) {
-                const auto f = std::find_if(t.fields.begin(), t.fields.end(),
-                                            [&](const Field &f) { return f.name == member; });
-                t            = f != t.fields.end() ? f->type : Type();
-                continue;
-            }
-            const int n = Numeric(t) && t.dims.empty() ? Selection(t, member) : 0;
-            if (n == 0) return Type();
-            NumericName(t.name + (n > 1 ? std::to_string(n) : std::string()), t);
-        } else if (s.Is(i, '[')) {
-            i = s.Closing(i) + 1;
-            if (!t.dims.empty())
-                t = Element(t);
-            else if (t.kind == Type::Matrix)
-                NumericName(t.name + std::to_string(t.cols), t);
-            else if (t.kind == Type::Vector)
-                NumericName(t.name, t);
-            else
-                return Type();
-        } else if (s.Is(i, "++") || s.Is(i, "--")) {
-            ++i;
-        } else {
-            return Type();
-        }
-    }
+    t.dims.assign(m.arraySizes.begin(), m.arraySizes.end());
     return t;
+}
+
+// The type of the expression [a, b) as the model typed it; Unknown where
+// the model has no expression there (text an earlier pass wrote).
+Type TypeOf(const Source &s, Scope &scope, size_t a, size_t b) {
+    if (a >= b || b > s.size()) return Type();
+    const int e = scope.places->At(s.text, s.tokens[a].offset, s.tokens[b - 1].end());
+    return e < 0 ? Type() : FromModel(scope.model->exprs[static_cast<size_t>(e)].type);
 }
 
 // An initialiser as written: a list in braces, or one value [a, b).
@@ -1055,6 +967,10 @@ bool Compound(const Type &t) {
 bool CastNeeded(const Type &writtenFrom, const Type &writtenTo) {
     const Type from = Lowered(writtenFrom), to = Lowered(writtenTo);
     const long n = Components(from), m = Components(to);
+    // glslang casts a vector to a scalar as Windows does, to its first
+    // component.
+    if (to.kind == Type::Scalar && from.kind == Type::Vector && !Compound(to) && !Compound(from))
+        return false;
     if (n <= 1 || m <= 0 || m > n || Same(from, to) ||
         (!Compound(from) && !Compound(to) && from.kind == to.kind))
         return false;
@@ -1372,16 +1288,19 @@ bool InFunction(const Source &s, size_t top, size_t i) {
     return false;
 }
 
-void Walk(std::string &text, LexedHlsl &lexed, Diagnostics &refusals) {
+void Walk(std::string &text, LexedHlsl &lexed, const HlslModel &model, Diagnostics &refusals) {
     Edits edits;
     {
         const Source s(text, lexed);
+        const HlslPlaces places(model, lexed);
         Scope scope;
-        scope.sizes = &edits;
+        scope.sizes  = &edits;
+        scope.model  = &model;
+        scope.places = &places;
         Conversions conversions;
-        conversions.refusals  = &refusals;
-        conversions.files     = &lexed.files;
-        int depth             = 0;
+        conversions.refusals = &refusals;
+        conversions.files    = &lexed.files;
+        int depth            = 0;
         for (size_t i = 0, first = 0; i < s.size(); ++i) {
             conversions.top.push_back(first);
             if (s.Is(i, '{')) ++depth;
@@ -1446,9 +1365,8 @@ void Walk(std::string &text, LexedHlsl &lexed, Diagnostics &refusals) {
 
 bool ShapeInitializers(std::string &text, LexedHlsl &lexed, const HlslModel &model,
                        Diagnostics &diagnostics) {
-    (void)model;
     Diagnostics refusals;
-    Walk(text, lexed, refusals);
+    Walk(text, lexed, model, refusals);
     diagnostics.items.insert(diagnostics.items.end(), refusals.items.begin(), refusals.items.end());
     return refusals.items.empty();
 }

@@ -172,6 +172,14 @@ inline std::string GeneratedName(std::string_view what) {
     return std::string(kGeneratedPrefix) + std::string(what);
 }
 
+// The name a struct's inherited member takes where a later member of the
+// struct has its name: the struct's name and the member's place among its
+// members, base members first, so that a pass that reads the struct from
+// the model names it as the text does.
+inline std::string ShadowedMemberName(std::string_view structName, size_t index) {
+    return GeneratedName("shadowed_" + std::string(structName) + "_" + std::to_string(index));
+}
+
 // Whether the token is the one-character punctuator c ('<', not "<<" or "<=").
 inline bool IsMark(std::string_view text, const Token &t, char c) {
     return t.kind == TokenKind::Punctuator && t.length == 1 && text[t.offset] == c;

@@ -267,7 +267,6 @@ void FlattenInheritance(std::string &text, LexedHlsl &lexed) {
     const Tokens &tokens = lexed.tokens;
     std::map<std::string, std::vector<Member>, std::less<>> structs;
     Edits edits;
-    int shadowed = 0;
     for (size_t i = 0; i + 2 < tokens.size(); ++i) {
         if (!Is(text, tokens[i], "struct") || !IsWord(tokens, i + 1)) continue;
         const std::string name(Spelling(text, tokens[i + 1]));
@@ -288,7 +287,7 @@ void FlattenInheritance(std::string &text, LexedHlsl &lexed) {
         for (size_t m = 0; m < inherited; ++m) {
             for (size_t later = m + 1; later < members.size(); ++later)
                 if (members[later].name == members[m].name)
-                    members[m].name = GeneratedName("shadowed" + std::to_string(shadowed++));
+                    members[m].name = ShadowedMemberName(name, m);
             inserted += " " + members[m].type + members[m].name + members[m].rest + ";";
         }
         structs[name] = members;

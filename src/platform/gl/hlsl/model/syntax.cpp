@@ -984,10 +984,13 @@ int ParseUnary(ModelBuilder &b) {
         b.model.exprs[e].children = {operand};
         return Finish(b, e);
     }
-    if (b.IsWord("(") && IsTypeStart(b, 1) && !b.IsWord("struct", 1)) {
+    // (struct apple) names the struct as a declaration would; a struct is
+    // not defined in a cast.
+    const bool structCast = b.IsWord("(") && b.IsWord("struct", 1) && b.IsWord(")", 3);
+    if (b.IsWord("(") && (structCast || (IsTypeStart(b, 1) && !b.IsWord("struct", 1)))) {
         // (type) operand, unless the type starts a constructor: (float3(...))
         const size_t start = b.at;
-        ++b.at;
+        b.at += structCast ? 2 : 1;
         while (IsModifier(b, 0))
             ++b.at;
         HlslType type;
