@@ -86,18 +86,9 @@ std::string Spelled(const Type &t) {
     return t.name;
 }
 
-// A value the text gives at compile time: its type and its scalar
-// components in order (an array's elements', a struct's members', a
-// matrix's rows').
-struct Constant {
-    Type type;
-    std::vector<double> values;
-};
-
 // What the walk has read so far.
 struct Scope {
     std::map<std::string, Type> structs, typedefs, variables, functions;
-    std::map<std::string, Constant> constants;
     Edits *sizes             = nullptr; // where a struct member's array size is written
     const HlslModel *model   = nullptr;
     const HlslPlaces *places = nullptr; // where the model's expressions stand in the text
@@ -193,249 +184,15 @@ bool ObjectName(const std::string &word) {
     return lower.find("buffer") != std::string::npos;
 }
 
-int Selection(const Type &t, const std::string &name);
-
-// Constant expressions, as array sizes take them on Windows
-// (array-size-expr.shader_test, array-dimension.shader_test): numbers, true
-// and false, the constants read so far (of any type) with their elements,
-// members and swizzles, casts and constructors of scalars, unary and binary
-// arithmetic, in C's precedence. A size is what the value truncates to, a
-// float's too (4.1 is 4).
-struct Evaluator {
-    const Source &s;
-    const Scope &scope;
-    size_t i, end;
-    bool ok   = true;
-    int depth = 0; // of the brackets around: a deep nest is not read
-
-    Constant Fail() {
-        ok = false;
-        return Constant();
-    }
-    static Constant Scalar(double v, bool integral) {
-        Constant c;
-        NumericName(integral ? "int" : "float", c.type);
-        c.values.push_back(v);
-        return c;
-    }
-    static bool Integral(const Type &t) {
-        return t.name != "float" && t.name != "half" && t.name != "double" &&
-               t.name.find("float") == std::string::npos;
-    }
-
-    // Postfix [index], .member and .swizzle on c.
-    Constant Postfix(Constant c) {
-        while (ok && i < end) {
-            if (s.Is(i, '[')) {
-                const size_t close = s.Closing(i);
-                Evaluator inner{s, scope, i + 1, close, true, depth + 1};
-                const Constant index = inner.Expression();
-                i                    = close + 1;
-                if (!inner.ok || inner.i != close || index.values.size() != 1) return Fail();
-                const long k = static_cast<long>(index.values[0]);
-                Type element = c.type;
-                if (!c.type.dims.empty()) {
-                    element = Element(c.type);
-                } else if (c.type.kind == Type::Matrix) {
-                    element.kind = Type::Vector;
-                    element.rows = 1;
-                } else if (c.type.kind == Type::Vector) {
-                    element.kind = Type::Scalar;
-                    element.cols = 1;
-                } else {
-                    return Fail();
-                }
-                const long n = Components(element);
-                if (n <= 0 || k < 0 || (k + 1) * n > static_cast<long>(c.values.size()))
-                    return Fail();
-                c.values =
-                    std::vector<double>(c.values.begin() + k * n, c.values.begin() + (k + 1) * n);
-                c.type = element;
-            } else if (s.Is(i, '.') && s.IsWord(i + 1)) {
-                const std::string name = s.Spelling(i + 1);
-                i += 2;
-                if (c.type.kind == Type::Struct && c.type.dims.empty()) {
-                    long offset        = 0;
-                    const Field *found = nullptr;
-                    for (const Field &f : c.type.fields) {
-                        if (f.name == name) {
-                            found = &f;
-                            break;
-                        }
-                        offset += Components(f.type);
-                    }
-                    const long n = found ? Components(found->type) : -1;
-                    if (n <= 0 || offset + n > static_cast<long>(c.values.size())) return Fail();
-                    c.values   = std::vector<double>(c.values.begin() + offset,
-                                                   c.values.begin() + offset + n);
-                    Type field = found->type; // a part of c.type, which it replaces
-                    c.type     = std::move(field);
-                    continue;
-                }
-                if (!Numeric(c.type) || !c.type.dims.empty() || !Selection(c.type, name))
-                    return Fail();
-                std::vector<double> picked;
-                for (size_t k = 0; k < name.size();) {
-                    size_t index = 0;
-                    if (c.type.kind == Type::Matrix) { // _11 or _m00
-                        const bool zero = name.compare(k, 2, "_m") == 0;
-                        const int row   = name[k + (zero ? 2 : 1)] - (zero ? '0' : '1');
-                        const int col   = name[k + (zero ? 3 : 2)] - (zero ? '0' : '1');
-                        k += zero ? 4 : 3;
-                        if (row < 0 || row >= c.type.rows || col < 0 || col >= c.type.cols)
-                            return Fail();
-                        index = static_cast<size_t>(row * c.type.cols + col);
-                    } else {
-                        index = std::string("xyzw").find(name[k]);
-                        if (index == std::string::npos) index = std::string("rgba").find(name[k]);
-                        ++k;
-                    }
-                    if (index >= c.values.size()) return Fail();
-                    picked.push_back(c.values[index]);
-                }
-                const std::string base = c.type.name;
-                NumericName(picked.size() == 1 ? base : base + std::to_string(picked.size()),
-                            c.type);
-                c.values = picked;
-            } else {
-                break;
-            }
-        }
-        return c;
-    }
-
-    Constant Primary() {
-        if (i >= end || depth > 64) return Fail();
-        if (s.Is(i, '-') || s.Is(i, '+') || s.Is(i, '!')) {
-            const char op = s.text[s.tokens[i++].offset];
-            ++depth;
-            Constant c = Primary();
-            --depth;
-            if (c.values.size() != 1) return Fail();
-            if (op == '-') c.values[0] = -c.values[0];
-            if (op == '!') c = Scalar(c.values[0] == 0, true);
-            return c;
-        }
-        Type cast;
-        if (s.Is(i, '(') && s.Closing(i) == i + 2 && NumericName(s.Spelling(i + 1), cast) &&
-            cast.kind == Type::Scalar) {
-            i += 3;
-            ++depth;
-            Constant c = Primary();
-            --depth;
-            return Converted(c, cast);
-        }
-        if (NumericName(s.Spelling(i), cast) && cast.kind != Type::Scalar && s.Is(i + 1, '(')) {
-            // A vector's or matrix's constructor: its arguments' components.
-            const size_t close = s.Closing(i + 1);
-            Constant c;
-            c.type = cast;
-            for (size_t k = i + 2; k < close && ok;) {
-                const size_t comma = s.Find(k, close, ",");
-                Evaluator inner{s, scope, k, comma, true, depth + 1};
-                const Constant part = inner.Expression();
-                ok                  = ok && inner.ok && inner.i == comma;
-                c.values.insert(c.values.end(), part.values.begin(), part.values.end());
-                k = comma + 1;
-            }
-            i = close + 1;
-            if (c.values.size() == 1)
-                c.values.resize(static_cast<size_t>(Components(cast)), c.values[0]);
-            if (!ok || static_cast<long>(c.values.size()) != Components(cast)) return Fail();
-            return Postfix(c);
-        }
-        if (s.Is(i, '(') ||
-            (NumericName(s.Spelling(i), cast) && cast.kind == Type::Scalar && s.Is(i + 1, '('))) {
-            const bool constructor = !s.Is(i, '(');
-            if (constructor) ++i;
-            const size_t close = s.Closing(i);
-            Evaluator inner{s, scope, i + 1, close, true, depth + 1};
-            Constant c = inner.Expression();
-            ok         = ok && inner.ok && inner.i == close;
-            i          = close + 1;
-            return Postfix(constructor ? Converted(c, cast) : c);
-        }
-        const std::string word = s.Spelling(i);
-        if (s.tokens[i].kind == TokenKind::Number) {
-            ++i;
-            const bool hex = word.size() > 1 && (word[1] == 'x' || word[1] == 'X');
-            const double v = hex ? static_cast<double>(std::strtoul(word.c_str(), nullptr, 16))
-                                 : std::strtod(word.c_str(), nullptr);
-            return Scalar(v, hex || word.find_first_of(".eEfFhH") == std::string::npos);
-        }
-        if (word == "true" || word == "false") {
-            ++i;
-            return Scalar(word == "true", true);
-        }
-        const auto c = scope.constants.find(word);
-        if (c == scope.constants.end()) return Fail();
-        ++i;
-        return Postfix(c->second);
-    }
-    Constant Converted(Constant c, const Type &to) {
-        if (c.values.size() != 1) return Fail();
-        if (Integral(to)) c.values[0] = std::trunc(c.values[0]);
-        c.type = to;
-        return c;
-    }
-
-    // Binary operators from the given level of precedence on.
-    Constant Binary(int level) {
-        static const std::vector<std::vector<const char *>> kLevels = {{"||"},
-                                                                       {"&&"},
-                                                                       {"|"},
-                                                                       {"^"},
-                                                                       {"&"},
-                                                                       {"==", "!="},
-                                                                       {"<", ">", "<=", ">="},
-                                                                       {"<<", ">>"},
-                                                                       {"+", "-"},
-                                                                       {"*", "/", "%"}};
-        if (level == static_cast<int>(kLevels.size())) return Primary();
-        Constant left = Binary(level + 1);
-        for (;;) {
-            const char *op = nullptr;
-            for (const char *o : kLevels[level])
-                if (i < end && s.Is(i, o)) op = o;
-            if (!op || !ok) return left;
-            ++i;
-            const Constant right = Binary(level + 1);
-            if (!ok || left.values.size() != 1 || right.values.size() != 1) return Fail();
-            const double a = left.values[0], b = right.values[0];
-            const bool integral = Integral(left.type) && Integral(right.type);
-            const std::string o = op;
-            const long ia = static_cast<long>(a), ib = static_cast<long>(b);
-            if ((o == "/" || o == "%") && b == 0) return Fail();
-            double v           = o == "||"   ? (a != 0 || b != 0)
-                                 : o == "&&" ? (a != 0 && b != 0)
-                                 : o == "==" ? a == b
-                                 : o == "!=" ? a != b
-                                 : o == "<"  ? a < b
-                                 : o == ">"  ? a > b
-                                 : o == "<=" ? a <= b
-                                 : o == ">=" ? a >= b
-                                 : o == "+"  ? a + b
-                                 : o == "-"  ? a - b
-                                 : o == "*"  ? a * b
-                                 : o == "/"  ? (integral ? static_cast<double>(ia / ib) : a / b)
-                                 : o == "%" ? (integral ? static_cast<double>(ia % ib) : std::fmod(a, b))
-                                 : o == "|"  ? ia | ib
-                                 : o == "^"  ? ia ^ ib
-                                 : o == "&"  ? ia & ib
-                                 : o == "<<" ? ia << ib
-                                             : ia >> ib;
-            const bool logical = level <= 1 || level == 5 || level == 6;
-            left = Scalar(v, integral || logical || level == 2 || level == 3 || level == 4 ||
-                                 level == 7);
-        }
-    }
-    Constant Expression() { return Binary(0); }
-};
-
+// The value of the constant expression [a, b), as the model folds it.
 bool Evaluate(const Source &s, const Scope &scope, size_t a, size_t b, long &value) {
-    Evaluator e{s, scope, a, b};
-    const Constant c = e.Expression();
-    if (!e.ok || e.i != b || c.values.size() != 1) return false;
+    if (a >= b || b > s.size()) return false;
+    const int e = scope.places->At(s.text, s.tokens[a].offset, s.tokens[b - 1].end());
+    HlslConstant c;
+    if (e < 0 || !EvaluateConstant(*scope.model, e, c) || c.values.size() != 1 ||
+        !(std::fabs(c.values[0]) < 1e15))
+        return false;
+    // A size is what the value truncates to, a float's too (4.1 is 4).
     value = static_cast<long>(c.values[0]);
     return true;
 }
@@ -573,23 +330,6 @@ size_t ParseType(const Source &s, Scope &scope, size_t i, Type &type, Modifiers 
         }
     }
     return kNone;
-}
-
-// The number of components a swizzle or matrix selection names, or 0.
-int Selection(const Type &t, const std::string &name) {
-    if (t.kind == Type::Matrix) {
-        int n = 0;
-        for (size_t k = 0; k < name.size(); ++n) {
-            const size_t len = name.compare(k, 2, "_m") == 0 ? 4 : 3;
-            if (name[k] != '_' || k + len > name.size()) return 0;
-            k += len;
-        }
-        return n <= 4 ? n : 0;
-    }
-    if (name.size() > 4) return 0;
-    for (const char c : name)
-        if (std::string("xyzwrgba").find(c) == std::string::npos) return 0;
-    return static_cast<int>(name.size());
 }
 
 // The model's type as this pass reads it: a minimum-precision type as the
@@ -884,37 +624,6 @@ void Initialise(const Source &s, Scope &scope, Type &t, size_t implicit, size_t 
     t = shaped;
 }
 
-// The value of the constant name of type t, initialised by [a, b), where
-// the text gives it.
-void Remember(const Source &s, Scope &scope, const std::string &name, const Type &t, size_t a,
-              size_t b) {
-    Node node;
-    if (s.Is(a, '{') && s.Closing(a) == b - 1) {
-        if (!ParseList(s, a, node)) return;
-    } else {
-        node.a = a;
-        node.b = b;
-    }
-    std::vector<const Node *> leaves;
-    Leaves(node, leaves);
-    Constant c;
-    c.type = t;
-    for (const Node *leaf : leaves) {
-        Evaluator e{s, scope, leaf->a, leaf->b};
-        const Constant value = e.Expression();
-        if (!e.ok || e.i != leaf->b) return;
-        c.values.insert(c.values.end(), value.values.begin(), value.values.end());
-    }
-    // One value for a scalar, vector or matrix is splat.
-    if (c.values.size() == 1 && Numeric(t) && t.dims.empty())
-        c.values.resize(static_cast<size_t>(Components(t)), c.values[0]);
-    if (static_cast<long>(c.values.size()) != Components(t)) return;
-    if (Numeric(t) && t.dims.empty() && Evaluator::Integral(t))
-        for (double &v : c.values)
-            v = std::trunc(v);
-    scope.constants[name] = c;
-}
-
 // Conversions between types of other shapes, as the Windows compiler makes
 // them (cast-componentwise-compatible.shader_test,
 // cast-componentwise-equal.shader_test): a cast reads the source's
@@ -1102,7 +811,6 @@ size_t Declarators(const Source &s, Scope &scope, size_t i, const Type &base,
                 Convert(s, source, t, a, a, j, c, edits);
             else if (ok && a < j)
                 Initialise(s, scope, t, implicit, a, j, local ? name : "", edits);
-            if (ok && modifiers.isConst) Remember(s, scope, name, t, a, j);
         } else if (ok && modifiers.isStatic && !modifiers.isConst && implicit == kNone &&
                    j < s.size()) {
             // Windows zeroes a static variable without an initialiser;

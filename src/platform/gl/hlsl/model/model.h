@@ -260,6 +260,18 @@ struct HlslReach {
 
 HlslReach ReachOf(const HlslModel &model, std::string_view entry);
 
+// The value of a constant expression, as array sizes take them on Windows
+// (array-size-expr.shader_test, array-dimension.shader_test): literals,
+// const variables with their elements, members and swizzles, casts and
+// constructors, unary, binary and conditional operators, computed in the
+// expression's types (an int division truncates). values holds its scalar
+// components in order. False for what is not known while compiling.
+struct HlslConstant {
+    HlslType type;
+    std::vector<double> values;
+};
+bool EvaluateConstant(const HlslModel &model, int expr, HlslConstant &out);
+
 // The type of a literal as written: an unsuffixed number is int or float by
 // its form, u makes it uint, h half, f float, l on a float double; true and
 // false are bool, a quoted text a string.

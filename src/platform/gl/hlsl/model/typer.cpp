@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -442,57 +443,211 @@ namespace {
 // its initializer is read) itself: the chain is followed this far only.
 constexpr int kMaxConstantChain = 64;
 
-bool Evaluate(const ModelBuilder &b, int expr, long long &value, int depth) {
-    if (expr < 0 || depth > kMaxConstantChain) return false;
-    const HlslExpr &e = b.model.exprs[expr];
+bool IntegralType(const HlslType &t) {
+    return !IsFloatScalar(t.scalar);
+}
+
+// A struct's members in memory order, its bases' first.
+std::vector<const HlslField *> FieldsInOrder(const HlslType &t) {
+    std::vector<const HlslStruct *> chain;
+    for (const HlslStruct *s = t.structure.get(); s && chain.size() < kMaxNesting;
+         s                   = s->base.get())
+        chain.insert(chain.begin(), s);
+    std::vector<const HlslField *> out;
+    for (const HlslStruct *s : chain)
+        for (const HlslField &f : s->fields)
+            out.push_back(&f);
+    return out;
+}
+
+// The component a swizzle letter or matrix selection (_m01, _12) names at
+// name[k], k moved past it; -1 for none.
+int SwizzleComponent(const HlslType &t, std::string_view name, size_t &k) {
+    if (t.kind != HlslClass::Matrix) {
+        const size_t xyzw = std::string_view("xyzw").find(name[k]);
+        const size_t rgba = std::string_view("rgba").find(name[k]);
+        ++k;
+        const size_t c = xyzw != std::string_view::npos ? xyzw : rgba;
+        return c == std::string_view::npos ? -1 : static_cast<int>(c);
+    }
+    const bool zero = name.compare(k, 2, "_m") == 0;
+    if (name[k] != '_' || k + (zero ? 4 : 3) > name.size()) return -1;
+    const int row = name[k + (zero ? 2 : 1)] - (zero ? '0' : '1');
+    const int col = name[k + (zero ? 3 : 2)] - (zero ? '0' : '1');
+    k += zero ? 4 : 3;
+    if (row < 0 || row >= t.rows || col < 0 || col >= t.columns) return -1;
+    return row * t.columns + col;
+}
+
+bool Fold(const HlslModel &m, int expr, HlslConstant &out, int depth);
+
+// The value a constant of type t holds, from its initializer: the
+// components in order, one splat over a scalar, vector or matrix.
+bool FoldInitializer(const HlslModel &m, int init, const HlslType &t, HlslConstant &out,
+                     int depth) {
+    if (!Fold(m, init, out, depth)) return false;
+    const size_t n = static_cast<size_t>(FlattenedCount(t));
+    if (out.values.size() == 1 && t.IsNumeric() && !t.IsArray())
+        out.values.resize(n, out.values[0]);
+    if (out.values.size() != n) return false;
+    if (t.IsNumeric() && !t.IsArray() && IntegralType(t))
+        for (double &v : out.values)
+            v = std::trunc(v);
+    out.type = t;
+    return true;
+}
+
+// a op b; not a number where op is not one a constant takes.
+double Apply(std::string_view op, double a, double b, bool integral) {
+    const long long ia = static_cast<long long>(a), ib = static_cast<long long>(b);
+    if (op == "||") return a != 0 || b != 0;
+    if (op == "&&") return a != 0 && b != 0;
+    if (op == "==") return a == b;
+    if (op == "!=") return a != b;
+    if (op == "<") return a < b;
+    if (op == ">") return a > b;
+    if (op == "<=") return a <= b;
+    if (op == ">=") return a >= b;
+    if (op == "+") return a + b;
+    if (op == "-") return a - b;
+    if (op == "*") return a * b;
+    if (op == "/") return integral ? static_cast<double>(ia / ib) : a / b;
+    if (op == "%") return integral ? static_cast<double>(ia % ib) : std::fmod(a, b);
+    if (op == "|") return static_cast<double>(ia | ib);
+    if (op == "^") return static_cast<double>(ia ^ ib);
+    if (op == "&") return static_cast<double>(ia & ib);
+    if (op == "<<" && ib >= 0 && ib < 32) return static_cast<double>(ia << ib);
+    if (op == ">>" && ib >= 0 && ib < 32) return static_cast<double>(ia >> ib);
+    return std::nan("");
+}
+
+bool Fold(const HlslModel &m, int expr, HlslConstant &out, int depth) {
+    if (expr < 0 || static_cast<size_t>(expr) >= m.exprs.size() || depth > kMaxConstantChain)
+        return false;
+    const HlslExpr &e = m.exprs[static_cast<size_t>(expr)];
+    out.type          = e.type;
+    out.values.clear();
     switch (e.kind) {
     case HlslExprKind::Literal: {
         if (!e.type.IsNumeric()) return false;
-        if (e.text == "true" || e.text == "false") {
-            value = e.text == "true";
-            return true;
-        }
-        if (e.text.size() > 1 && (e.text[1] == 'x' || e.text[1] == 'X')) {
-            value = std::strtoll(e.text.c_str(), nullptr, 16);
-            return true;
-        }
-        const double d = std::strtod(e.text.c_str(), nullptr);
-        if (!(d > -1e15 && d < 1e15)) return false; // no size; and no overflow converting it
-        value = static_cast<long long>(d);
+        const bool hex = e.text.size() > 1 && (e.text[1] == 'x' || e.text[1] == 'X');
+        out.values     = {e.text == "true"    ? 1.0
+                          : e.text == "false" ? 0.0
+                          : hex ? static_cast<double>(std::strtoull(e.text.c_str(), nullptr, 16))
+                                : std::strtod(e.text.c_str(), nullptr)};
         return true;
     }
     case HlslExprKind::Name: {
         if (e.symbol < 0) return false;
-        const HlslSymbol &s = b.model.symbols[e.symbol];
+        const HlslSymbol &s = m.symbols[static_cast<size_t>(e.symbol)];
         // const int N = 4; sizes arrays as a literal would.
-        return s.type.isConst && Evaluate(b, s.initializer, value, depth + 1);
+        return s.type.isConst && FoldInitializer(m, s.initializer, s.type, out, depth + 1);
     }
+    case HlslExprKind::InitList:
     case HlslExprKind::Cast:
-        return Evaluate(b, e.children[0], value, depth + 1);
+    case HlslExprKind::Constructor: {
+        for (const int child : e.children) {
+            HlslConstant part;
+            if (!Fold(m, child, part, depth + 1)) return false;
+            out.values.insert(out.values.end(), part.values.begin(), part.values.end());
+        }
+        if (e.kind == HlslExprKind::InitList) return true;
+        const HlslType &t = e.castType;
+        const size_t n    = static_cast<size_t>(FlattenedCount(t));
+        if (!t.IsNumeric() || t.IsArray() || out.values.empty()) return false;
+        // A cast reads its operand's first components; a constructor's
+        // arguments give them all, or one gives every component.
+        if (out.values.size() == 1) out.values.resize(n, out.values[0]);
+        if (e.kind == HlslExprKind::Cast ? out.values.size() < n : out.values.size() != n)
+            return false;
+        out.values.resize(n);
+        if (IntegralType(t))
+            for (double &v : out.values)
+                v = std::trunc(v);
+        out.type = t;
+        return true;
+    }
     case HlslExprKind::Unary: {
-        if (!Evaluate(b, e.children[0], value, depth + 1)) return false;
-        if (e.text == "-") value = -value;
-        return e.text == "-" || e.text == "+";
+        if (!Fold(m, e.children[0], out, depth + 1) || out.values.size() != 1) return false;
+        double &v = out.values[0];
+        if (e.text == "-")
+            v = -v;
+        else if (e.text == "!")
+            v = v == 0;
+        else if (e.text == "~" && IntegralType(e.type))
+            v = static_cast<double>(~static_cast<long long>(v));
+        else if (e.text != "+")
+            return false;
+        out.type = e.type;
+        return true;
     }
     case HlslExprKind::Binary: {
-        long long l = 0, r = 0;
-        if (!Evaluate(b, e.children[0], l, depth + 1) || !Evaluate(b, e.children[1], r, depth + 1))
+        HlslConstant l, r;
+        if (!Fold(m, e.children[0], l, depth + 1) || !Fold(m, e.children[1], r, depth + 1) ||
+            l.values.size() != 1 || r.values.size() != 1)
             return false;
         // Sizes are small: the operands are kept to a range that cannot overflow.
-        if (l > (1LL << 30) || r > (1LL << 30) || l < -(1LL << 30) || r < -(1LL << 30))
+        const double a = l.values[0], b = r.values[0];
+        if (!(std::fabs(a) < 1e15 && std::fabs(b) < 1e15)) return false;
+        const bool integral = IntegralType(l.type) && IntegralType(r.type);
+        if ((e.text == "/" || e.text == "%") &&
+            (integral ? static_cast<long long>(b) == 0 : b == 0))
             return false;
-        if (e.text == "+")
-            value = l + r;
-        else if (e.text == "-")
-            value = l - r;
-        else if (e.text == "*")
-            value = l * r;
-        else if (e.text == "/" && r != 0)
-            value = l / r;
-        else if (e.text == "%" && r != 0)
-            value = l % r;
-        else
+        const double v = Apply(e.text, a, b, integral);
+        if (std::isnan(v)) return false;
+        out.values = {v};
+        out.type   = e.type;
+        return true;
+    }
+    case HlslExprKind::Conditional: {
+        HlslConstant condition;
+        if (!Fold(m, e.children[0], condition, depth + 1) || condition.values.size() != 1)
             return false;
+        return Fold(m, e.children[condition.values[0] != 0 ? 1 : 2], out, depth + 1);
+    }
+    case HlslExprKind::Member: {
+        HlslConstant whole;
+        if (!Fold(m, e.children[0], whole, depth + 1)) return false;
+        const HlslType t = whole.type;
+        out.values.clear();
+        if (t.kind == HlslClass::Struct && !t.IsArray()) {
+            size_t offset = 0;
+            for (const HlslField *f : FieldsInOrder(t)) {
+                const size_t n = static_cast<size_t>(FlattenedCount(f->type));
+                if (f->name == e.text) {
+                    if (offset + n > whole.values.size()) return false;
+                    out.values.assign(whole.values.begin() + static_cast<long>(offset),
+                                      whole.values.begin() + static_cast<long>(offset + n));
+                    out.type = f->type;
+                    return true;
+                }
+                offset += n;
+            }
+            return false;
+        }
+        if (!e.isSwizzle || !t.IsNumeric() || t.IsArray()) return false;
+        for (size_t k = 0; k < e.text.size();) {
+            const int c = SwizzleComponent(t, e.text, k);
+            if (c < 0 || static_cast<size_t>(c) >= whole.values.size()) return false;
+            out.values.push_back(whole.values[static_cast<size_t>(c)]);
+        }
+        out.type = e.type;
+        return true;
+    }
+    case HlslExprKind::Index: {
+        HlslConstant whole, index;
+        if (!Fold(m, e.children[0], whole, depth + 1) ||
+            !Fold(m, e.children[1], index, depth + 1) || index.values.size() != 1)
+            return false;
+        const size_t n = static_cast<size_t>(FlattenedCount(e.type));
+        const double k = index.values[0];
+        if (n == 0 || !(k >= 0 && k < 1e9) ||
+            (static_cast<size_t>(k) + 1) * n > whole.values.size())
+            return false;
+        const size_t at = static_cast<size_t>(k) * n;
+        out.values.assign(whole.values.begin() + static_cast<long>(at),
+                          whole.values.begin() + static_cast<long>(at + n));
+        out.type = e.type;
         return true;
     }
     default:
@@ -502,8 +657,17 @@ bool Evaluate(const ModelBuilder &b, int expr, long long &value, int depth) {
 
 } // namespace
 
+bool EvaluateConstant(const HlslModel &model, int expr, HlslConstant &out) {
+    return Fold(model, expr, out, 0);
+}
+
 bool EvaluateInteger(const ModelBuilder &b, int expr, long long &value) {
-    return Evaluate(b, expr, value, 0);
+    HlslConstant c;
+    if (!Fold(b.model, expr, c, 0) || c.values.size() != 1 || !(std::fabs(c.values[0]) < 1e15))
+        return false;
+    // A size is what the value truncates to, a float's too (4.1 is 4).
+    value = static_cast<long long>(c.values[0]);
+    return true;
 }
 
 void TypeExpression(ModelBuilder &b, int index) {
