@@ -1,7 +1,7 @@
 // Brace initialisers as the Windows compiler reads them (initializers.h).
-// One walk over the tokens reads the declarations in order: struct and
-// typedef definitions, functions' return types, and the variables with
-// their types, so that the values of a later initialiser have known types.
+// One walk over the tokens finds the declarations, casts, calls and
+// returns; what they declare and the types of their values are the model's,
+// found in the text by where their names and expressions stand now.
 #include "platform/gl/hlsl/initializers.h"
 
 #include "platform/gl/hlsl/model/model.h"
@@ -86,13 +86,21 @@ std::string Spelled(const Type &t) {
     return t.name;
 }
 
-// What the walk has read so far.
+// The model, and where its declarations and expressions stand in the text
+// the pass reads.
 struct Scope {
-    std::map<std::string, Type> structs, typedefs, variables, functions;
-    Edits *sizes             = nullptr; // where a struct member's array size is written
     const HlslModel *model   = nullptr;
-    const HlslPlaces *places = nullptr; // where the model's expressions stand in the text
-    std::map<std::string, std::vector<Type>> parameters; // empty: overloaded or not read
+    const HlslPlaces *places = nullptr;
+    std::map<size_t, int> symbols;              // a variable's or parameter's name
+    std::map<size_t, const HlslField *> fields; // a struct member's name
+    std::map<size_t, int> functions;            // a function's name where it is declared
+
+    // The model's type of the variable declared by the name at token i, or Unknown.
+    const HlslSymbol *SymbolAt(const Tokens &tokens, size_t i) const {
+        const auto found = i < tokens.size() ? symbols.find(tokens[i].offset) : symbols.end();
+        return found == symbols.end() ? nullptr
+                                      : &model->symbols[static_cast<size_t>(found->second)];
+    }
 };
 
 // The code tokens of the text, and where its directive lines are.
@@ -174,16 +182,6 @@ bool NumericName(const std::string &word, Type &t) {
     return true;
 }
 
-bool ObjectName(const std::string &word) {
-    std::string lower = word;
-    for (char &c : lower)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (lower == "cbuffer" || lower == "tbuffer") return false;
-    for (const char *prefix : {"texture", "rwtexture", "sampler"})
-        if (lower.rfind(prefix, 0) == 0) return true;
-    return lower.find("buffer") != std::string::npos;
-}
-
 // The value of the constant expression [a, b), as the model folds it.
 bool Evaluate(const Source &s, const Scope &scope, size_t a, size_t b, long &value) {
     if (a >= b || b > s.size()) return false;
@@ -226,110 +224,6 @@ size_t ParseDims(const Source &s, const Scope &scope, size_t i, std::vector<long
         i = close + 1;
     }
     return ok ? i : kNone;
-}
-
-struct Modifiers {
-    bool isStatic = false, isConst = false;
-};
-
-size_t ParseType(const Source &s, Scope &scope, size_t i, Type &type, Modifiers *modifiers);
-
-// The members of the struct body [from, to); a method or a member of a type
-// not known makes the struct unknown.
-void ParseMembers(const Source &s, Scope &scope, size_t from, size_t to, Type &st) {
-    for (size_t k = from; k < to;) {
-        Type base;
-        size_t j = ParseType(s, scope, k, base, nullptr);
-        for (;;) {
-            if (j == kNone || !s.IsWord(j) || s.Is(j + 1, '(')) {
-                st.kind = Type::Unknown;
-                return;
-            }
-            Field f{s.Spelling(j), base};
-            std::vector<long> dims;
-            j = ParseDims(s, scope, j + 1, dims, nullptr, scope.sizes);
-            if (j == kNone) {
-                st.kind = Type::Unknown;
-                return;
-            }
-            f.type.dims.insert(f.type.dims.begin(), dims.begin(), dims.end());
-            st.fields.push_back(f);
-            j = s.Find(j, to, ",;");
-            if (j >= to) return;
-            if (s.Is(j++, ';')) break;
-        }
-        k = j;
-    }
-}
-
-size_t ParseType(const Source &s, Scope &scope, size_t i, Type &type, Modifiers *modifiers) {
-    static const std::set<std::string> kModifiers = {
-        "static",   "const",         "uniform",      "extern",          "volatile",
-        "precise",  "row_major",     "column_major", "snorm",           "unorm",
-        "in",       "out",           "inout",        "nointerpolation", "linear",
-        "centroid", "noperspective", "sample",       "shared",          "groupshared",
-        "inline"};
-    for (; s.IsWord(i) && kModifiers.count(s.Spelling(i)); ++i) {
-        if (modifiers && s.Is(i, "static")) modifiers->isStatic = true;
-        if (modifiers && s.Is(i, "const")) modifiers->isConst = true;
-    }
-    if (!s.IsWord(i)) return kNone;
-    const std::string word = s.Spelling(i);
-    type                   = Type();
-    if (word == "struct") {
-        size_t j         = i + 1;
-        std::string name = s.IsWord(j) ? s.Spelling(j++) : std::string();
-        if (!s.Is(j, '{') && !s.Is(j, ':')) {
-            const auto known = scope.structs.find(name);
-            if (known == scope.structs.end()) return kNone;
-            type = known->second;
-            return j;
-        }
-        type.kind = Type::Struct;
-        type.name = name;
-        if (s.Is(j, ':')) { // inheritance: the base's members come first
-            Type base;
-            j = ParseType(s, scope, j + 1, base, nullptr);
-            if (j == kNone || !s.Is(j, '{')) return kNone;
-            type.fields = base.fields;
-            if (base.kind != Type::Struct) type.kind = Type::Unknown;
-        }
-        const size_t close = s.Closing(j);
-        if (type.kind == Type::Struct) ParseMembers(s, scope, j + 1, close, type);
-        if (!name.empty()) scope.structs[name] = type;
-        return close + 1;
-    }
-    if (word == "vector" || word == "matrix") {
-        NumericName(word == "vector" ? "float4" : "float4x4", type);
-        if (!s.Is(i + 1, '<')) return i + 1;
-        const size_t close = s.TemplateEnd(i + 1);
-        std::vector<long> sizes;
-        Type scalar;
-        if (!NumericName(s.Spelling(i + 2), scalar) || scalar.kind != Type::Scalar) return kNone;
-        for (size_t k = i + 3; k + 1 < close; k += 2) {
-            if (!s.Is(k, ',') || s.tokens[k + 1].kind != TokenKind::Number) return kNone;
-            sizes.push_back(std::atol(s.Spelling(k + 1).c_str()));
-        }
-        const std::string n = word == "vector" && sizes.size() == 1 ? std::to_string(sizes[0])
-                              : word == "matrix" && sizes.size() == 2
-                                  ? std::to_string(sizes[0]) + "x" + std::to_string(sizes[1])
-                                  : std::string("?");
-        return NumericName(scalar.name + n, type) ? close + 1 : kNone;
-    }
-    if (NumericName(word, type)) return i + 1;
-    if (ObjectName(word)) {
-        type.kind = Type::Object;
-        type.name = word;
-        return s.Is(i + 1, '<') ? s.TemplateEnd(i + 1) + 1 : i + 1;
-    }
-    for (const auto *names : {&scope.structs, &scope.typedefs}) {
-        const auto known = names->find(word);
-        if (known != names->end()) {
-            type = known->second;
-            return i + 1;
-        }
-    }
-    return kNone;
 }
 
 // The model's type as this pass reads it: a minimum-precision type as the
@@ -380,7 +274,7 @@ Type FromModel(const HlslType &m) {
 
 // The type of the expression [a, b) as the model typed it; Unknown where
 // the model has no expression there (text an earlier pass wrote).
-Type TypeOf(const Source &s, Scope &scope, size_t a, size_t b) {
+Type TypeOf(const Source &s, const Scope &scope, size_t a, size_t b) {
     if (a >= b || b > s.size()) return Type();
     const int e = scope.places->At(s.text, s.tokens[a].offset, s.tokens[b - 1].end());
     return e < 0 ? Type() : FromModel(scope.model->exprs[static_cast<size_t>(e)].type);
@@ -530,7 +424,7 @@ bool EmitAssignments(const Type &t, const std::string &path, const std::vector<C
 
 // Whether glslang reads the initialiser as Windows does already: braces for
 // every struct and array, a value of the shape of each member.
-bool CShaped(const Source &s, Scope &scope, const Type &t, const Node &node) {
+bool CShaped(const Source &s, const Scope &scope, const Type &t, const Node &node) {
     if (!t.dims.empty() || t.kind == Type::Struct) {
         const size_t n = t.dims.empty() ? t.fields.size() : static_cast<size_t>(t.dims[0]);
         if (!node.list || node.items.size() != n) return false;
@@ -558,7 +452,7 @@ void Leaves(const Node &node, std::vector<const Node *> &out) {
 
 // The initialiser [a, b) of a variable of type t; implicit is the ']' of its
 // "[]", or kNone. t gets the size the initialiser gives.
-void Initialise(const Source &s, Scope &scope, Type &t, size_t implicit, size_t a, size_t b,
+void Initialise(const Source &s, const Scope &scope, Type &t, size_t implicit, size_t a, size_t b,
                 const std::string &local, Edits &edits) {
     const size_t from = s.tokens[a].offset, to = s.tokens[b - 1].end();
     if (std::any_of(s.directives.begin(), s.directives.end(),
@@ -780,28 +674,36 @@ bool Convert(const Source &s, const Type &writtenSource, const Type &writtenTarg
     return true;
 }
 
-// The declarators from i (the first name) on, of variables of type base;
-// returns where the walk goes on.
-size_t Declarators(const Source &s, Scope &scope, size_t i, const Type &base,
-                   const Modifiers &modifiers, bool inFunction, Conversions &c, Edits &edits) {
+// The declarators from i (the first name) on, each of the variable the
+// model declares there; returns where the walk goes on.
+size_t Declarators(const Source &s, const Scope &scope, size_t i, Conversions &c, Edits &edits) {
     for (;;) {
-        const std::string name = s.Spelling(i);
-        Type t                 = base;
+        const std::string name   = s.Spelling(i);
+        const HlslSymbol *symbol = scope.SymbolAt(s.tokens, i);
+        Type t                   = symbol ? FromModel(symbol->type) : Type();
+        const unsigned storage   = symbol ? symbol->storage : 0;
+        const bool isStatic      = storage & kStatic;
+        const bool isConst       = (storage & kConst) || (symbol && symbol->type.isConst);
+        const bool inFunction =
+            symbol && symbol->scope > 0 &&
+            static_cast<size_t>(symbol->scope) < scope.model->scopes.size() &&
+            scope.model->scopes[static_cast<size_t>(symbol->scope)].kind != HlslScopeKind::Global;
         std::vector<long> dims;
         size_t implicit = kNone;
         size_t j        = ParseDims(s, scope, i + 1, dims, &implicit, &edits);
-        const bool ok   = j != kNone && base.kind != Type::Unknown;
+        const bool ok   = j != kNone && t.kind != Type::Unknown && t.dims.size() == dims.size();
         if (j == kNone) j = i + 1;
-        t.dims.insert(t.dims.begin(), dims.begin(), dims.end());
+        // The model gives an array without a size the size of its
+        // initialiser; the initialiser is read for it again here.
+        if (ok && implicit != kNone) t.dims[0] = 0;
         // Semantics, registers and annotations up to the initialiser.
         while (j < s.size() && !s.Is(j, '=') && !s.Is(j, ',') && !s.Is(j, ';') && !s.Is(j, ')') &&
                !s.Is(j, '{'))
             j = s.Is(j, '<') ? s.TemplateEnd(j) + 1 : s.Opens(j) ? s.Closing(j) + 1 : j + 1;
         if (s.Is(j, '=')) {
-            const size_t a = j + 1;
-            j              = s.Find(a, s.size(), ",;)}");
-            const bool local =
-                inFunction && !modifiers.isStatic && !modifiers.isConst && s.Is(j, ';');
+            const size_t a   = j + 1;
+            j                = s.Find(a, s.size(), ",;)}");
+            const bool local = inFunction && !isStatic && !isConst && s.Is(j, ';');
             // A struct or array from one of the same components, as an
             // assignment converts it (cast-componentwise-equal.shader_test).
             const Type source = ok && a < j && !s.Is(a, '{') && OperandEnd(s, a) == j
@@ -811,8 +713,7 @@ size_t Declarators(const Source &s, Scope &scope, size_t i, const Type &base,
                 Convert(s, source, t, a, a, j, c, edits);
             else if (ok && a < j)
                 Initialise(s, scope, t, implicit, a, j, local ? name : "", edits);
-        } else if (ok && modifiers.isStatic && !modifiers.isConst && implicit == kNone &&
-                   j < s.size()) {
+        } else if (ok && isStatic && !isConst && implicit == kNone && j < s.size()) {
             // Windows zeroes a static variable without an initialiser;
             // glslang zeroes a constant itself. A large array is left as it
             // is rather than given an initialiser of thousands of values.
@@ -828,7 +729,6 @@ size_t Declarators(const Source &s, Scope &scope, size_t i, const Type &base,
             if (!zeros.empty() && Emit(t, zeros, pos, out))
                 edits.push_back({s.tokens[j].offset, 0, out});
         }
-        scope.variables[name] = ok ? t : Type();
         if (!s.Is(j, ',') || !s.IsWord(j + 1) || s.IsWord(j + 2)) return s.Is(j, ';') ? j + 1 : j;
         i = j + 1;
     }
@@ -836,14 +736,14 @@ size_t Declarators(const Source &s, Scope &scope, size_t i, const Type &base,
 
 // The cast whose '(' is at i, converted where glslang would not; returns
 // the token after it, or kNone.
-size_t Cast(const Source &s, Scope &scope, size_t i, Conversions &c, Edits &edits) {
-    Type target;
-    size_t j = ParseType(s, scope, i + 1, target, nullptr);
-    if (j == kNone || s.Is(j, '{')) return kNone;
-    j = ParseDims(s, scope, j, target.dims, nullptr);
-    if (j == kNone || !s.Is(j, ')')) return kNone;
-    const size_t end = OperandEnd(s, j + 1);
+size_t Cast(const Source &s, const Scope &scope, size_t i, Conversions &c, Edits &edits) {
+    const size_t j   = s.Closing(i);
+    const size_t end = j < s.size() ? OperandEnd(s, j + 1) : kNone;
     if (end == kNone) return kNone;
+    const int cast = scope.places->At(s.text, s.tokens[i].offset, s.tokens[end - 1].end());
+    if (cast < 0 || scope.model->exprs[static_cast<size_t>(cast)].kind != HlslExprKind::Cast)
+        return kNone;
+    const Type target = FromModel(scope.model->exprs[static_cast<size_t>(cast)].castType);
     const Type source = TypeOf(s, scope, j + 1, end);
     {
         // Fewer components than the source's, but more than one, from a
@@ -875,17 +775,30 @@ size_t Cast(const Source &s, Scope &scope, size_t i, Conversions &c, Edits &edit
     return end;
 }
 
-// The arguments of a call at i of a function whose parameters are known.
-void Arguments(const Source &s, Scope &scope, size_t i, Conversions &c, Edits &edits) {
-    const auto known = scope.parameters.find(s.Spelling(i));
-    if (known == scope.parameters.end() || !s.Is(i + 1, '(')) return;
-    const size_t close = s.Closing(i + 1);
-    size_t n           = 0;
-    for (size_t k = i + 2; k < close && n < known->second.size(); ++n) {
-        const size_t comma = s.Find(k, close, ",");
-        const Type source  = TypeOf(s, scope, k, comma);
-        if (OperandEnd(s, k) == comma && AssignmentNeeded(source, known->second[n]))
-            Convert(s, source, known->second[n], k, k, comma, c, edits);
+// The arguments of a call at i of a function of the file's, as the model
+// chose it; an out or inout argument is left as it is.
+void Arguments(const Source &s, const Scope &scope, size_t i, Conversions &c, Edits &edits) {
+    if (!s.Is(i + 1, '(')) return;
+    const int call = scope.places->CallAt(s.tokens[i].offset);
+    if (call < 0) return;
+    const HlslExpr &e = scope.model->exprs[static_cast<size_t>(call)];
+    if (e.kind != HlslExprKind::Call) return;
+    // The model's overloads take a struct or array only of its own type;
+    // one function of the name takes one of the same components too.
+    int chosen = e.function, named = 0;
+    for (size_t k = 0; e.function < 0 && k < scope.model->functions.size(); ++k)
+        if (scope.model->functions[k].name == e.text && ++named == 1) chosen = static_cast<int>(k);
+    if (chosen < 0 || named > 1) return;
+    const HlslFunction &f = scope.model->functions[static_cast<size_t>(chosen)];
+    const size_t close    = s.Closing(i + 1);
+    size_t n              = 0;
+    for (size_t k = i + 2; k < close && n < f.params.size(); ++n) {
+        const size_t comma   = s.Find(k, close, ",");
+        const HlslSymbol &p  = scope.model->symbols[static_cast<size_t>(f.params[n])];
+        const Type parameter = p.storage & kOut ? Type() : FromModel(p.type);
+        const Type source    = TypeOf(s, scope, k, comma);
+        if (OperandEnd(s, k) == comma && AssignmentNeeded(source, parameter))
+            Convert(s, source, parameter, k, k, comma, c, edits);
         k = comma + 1;
     }
 }
@@ -912,7 +825,7 @@ bool Spread(const std::string &base, const Type &t, std::vector<std::string> &ou
 // its components in order, as a cast does (cast-componentwise-equal.shader_test,
 // numeric-constructor-truncation.shader_test); glslang takes numeric values
 // only, so such an argument is spelled as its elements and members.
-void Constructor(const Source &s, Scope &scope, size_t i, Edits &edits) {
+void Constructor(const Source &s, const Scope &scope, size_t i, Edits &edits) {
     Type constructed;
     if (!NumericName(s.Spelling(i), constructed) || !s.Is(i + 1, '(') ||
         (i > 0 && s.Is(i - 1, '.')))
@@ -935,65 +848,80 @@ void Constructor(const Source &s, Scope &scope, size_t i, Edits &edits) {
 }
 
 // "name = value;" of a variable whose type the text gives.
-void Assignment(const Source &s, Scope &scope, size_t i, Conversions &c, Edits &edits) {
-    const auto known = scope.variables.find(s.Spelling(i));
-    if (known == scope.variables.end() || !s.Is(i + 1, '=')) return;
+void Assignment(const Source &s, const Scope &scope, size_t i, Conversions &c, Edits &edits) {
+    if (!s.Is(i + 1, '=')) return;
     const size_t end = OperandEnd(s, i + 2);
     if (end == kNone || !s.Is(end, ';')) return;
-    const Type source = TypeOf(s, scope, i + 2, end);
-    if (AssignmentNeeded(source, known->second))
-        Convert(s, source, known->second, i + 2, i + 2, end, c, edits);
+    const Type target = TypeOf(s, scope, i, i + 1), source = TypeOf(s, scope, i + 2, end);
+    if (AssignmentNeeded(source, target)) Convert(s, source, target, i + 2, i + 2, end, c, edits);
 }
 
 // "return value;" in a function whose return type the text gives, of a
 // struct or array with the same components (cast-componentwise-equal.shader_test:
 // "VS_OUTPUT main(VS_INPUT input) { return input; }").
-void Return(const Source &s, Scope &scope, size_t i, Conversions &c, Edits &edits) {
+void Return(const Source &s, const Scope &scope, size_t i, Conversions &c, Edits &edits) {
     if (!s.Is(i, "return")) return;
     const size_t end = OperandEnd(s, i + 1);
     if (end == kNone || !s.Is(end, ';')) return;
     // The function: the first name before a '(' in its declaration that
     // names one (attributes come before it).
-    const std::map<std::string, Type>::const_iterator none = scope.functions.end();
-    std::map<std::string, Type>::const_iterator function   = none;
-    for (size_t k = c.top[i] + 1; k < i && function == none && !s.Is(k, '{'); ++k)
-        if (s.Is(k, '(') && s.IsWord(k - 1)) function = scope.functions.find(s.Spelling(k - 1));
-    if (function == none) return;
+    auto function = scope.functions.end();
+    for (size_t k = c.top[i] + 1; k < i && function == scope.functions.end() && !s.Is(k, '{'); ++k)
+        if (s.Is(k, '(') && s.IsWord(k - 1))
+            function = scope.functions.find(s.tokens[k - 1].offset);
+    if (function == scope.functions.end()) return;
+    const Type target =
+        FromModel(scope.model->functions[static_cast<size_t>(function->second)].returnType);
     const Type source = TypeOf(s, scope, i + 1, end);
-    if (AssignmentNeeded(source, function->second))
-        Convert(s, source, function->second, i + 1, i + 1, end, c, edits);
+    if (AssignmentNeeded(source, target)) Convert(s, source, target, i + 1, i + 1, end, c, edits);
 }
 
-// The parameter types of the function whose '(' is at i; none where one is
-// written to or not known.
-std::vector<Type> Parameters(const Source &s, Scope &scope, size_t i) {
-    std::vector<Type> out;
-    const size_t close = s.Closing(i);
-    for (size_t k = i + 1; k < close;) {
-        const size_t comma = s.Find(k, close, ",");
-        Type t;
-        const size_t e = ParseType(s, scope, k, t, nullptr);
-        for (size_t m = k; m < e && e != kNone; ++m)
-            if (s.Is(m, "out") || s.Is(m, "inout")) t = Type();
-        if (e == kNone || !s.IsWord(e) || ParseDims(s, scope, e + 1, t.dims, nullptr) == kNone)
-            t = Type();
-        out.push_back(t);
-        k = comma + 1;
+// The model's declarations where their names stand in the text now.
+Scope Declarations(const HlslModel &model, const HlslPlaces &places, const LexedHlsl &lexed) {
+    Scope scope;
+    scope.model    = &model;
+    scope.places   = &places;
+    const auto now = [&](size_t offset, size_t length, size_t &at) {
+        size_t end = offset + length;
+        at         = offset;
+        return length > 0 && MovedSpan(lexed, model.moves, at, end);
+    };
+    size_t at = 0;
+    std::set<const HlslStruct *> structs;
+    for (size_t k = 0; k < model.symbols.size(); ++k) {
+        const HlslSymbol &symbol = model.symbols[k];
+        if ((symbol.kind == HlslSymbolKind::Variable || symbol.kind == HlslSymbolKind::Parameter) &&
+            now(symbol.pos.offset, symbol.name.size(), at))
+            scope.symbols[at] = static_cast<int>(k);
+        for (const HlslStruct *st = symbol.type.structure.get(); st && structs.insert(st).second;
+             st                   = st->base.get())
+            for (const HlslField &f : st->fields)
+                if (now(f.offset, f.name.size(), at)) scope.fields[at] = &f;
     }
-    return out;
+    for (size_t f = 0; f < model.functions.size(); ++f)
+        for (const HlslPos &name : model.functions[f].names)
+            if (now(name.offset, model.functions[f].name.size(), at))
+                scope.functions[at] = static_cast<int>(f);
+    return scope;
 }
 
-// Whether the declaration at i stands in the body of a function, the
-// top-level declaration that starts at top: a '{' after a ')' there, which
-// a cbuffer's register() does not count as.
-bool InFunction(const Source &s, size_t top, size_t i) {
-    if (top >= i || s.Is(top, "cbuffer") || s.Is(top, "tbuffer")) return false;
-    bool parameters = false;
-    for (size_t k = top; k < i; ++k) {
-        if (s.Is(k, ')')) parameters = true;
-        if (s.Is(k, '{')) return parameters;
+// The name the declaration that starts at token i declares: the first name
+// after its modifiers and type (template arguments skipped) that the model
+// declares there; kNone where none does. A struct's body is walked on its
+// own, its members being declarations.
+size_t DeclaredName(const Source &s, const Scope &scope, size_t i) {
+    for (size_t k = i; k < s.size() && k < i + 64; ++k) {
+        if (s.IsWord(k)) {
+            const size_t at = s.tokens[k].offset;
+            if (scope.symbols.count(at) || scope.fields.count(at) || scope.functions.count(at))
+                return k;
+        } else if (s.Is(k, '<') && k > i) {
+            k = s.TemplateEnd(k);
+        } else {
+            return kNone;
+        }
     }
-    return false;
+    return kNone;
 }
 
 void Walk(std::string &text, LexedHlsl &lexed, const HlslModel &model, Diagnostics &refusals) {
@@ -1001,10 +929,7 @@ void Walk(std::string &text, LexedHlsl &lexed, const HlslModel &model, Diagnosti
     {
         const Source s(text, lexed);
         const HlslPlaces places(model, lexed);
-        Scope scope;
-        scope.sizes  = &edits;
-        scope.model  = &model;
-        scope.places = &places;
+        const Scope scope = Declarations(model, places, lexed);
         Conversions conversions;
         conversions.refusals = &refusals;
         conversions.files    = &lexed.files;
@@ -1032,29 +957,18 @@ void Walk(std::string &text, LexedHlsl &lexed, const HlslModel &model, Diagnosti
                 ++i;
                 continue;
             }
-            const bool isTypedef = s.Is(i, "typedef");
-            Type base;
-            Modifiers modifiers;
-            const size_t j = ParseType(s, scope, i + (isTypedef ? 1 : 0), base, &modifiers);
-            if (j == kNone || !s.IsWord(j)) {
-                i = j == kNone ? i + 1 : std::max(j, i + 1);
-                continue;
-            }
-            if (isTypedef) {
-                std::vector<long> dims;
-                const size_t end = ParseDims(s, scope, j + 1, dims, nullptr);
-                base.dims.insert(base.dims.begin(), dims.begin(), dims.end());
-                scope.typedefs[s.Spelling(j)] = end == kNone ? Type() : base;
-                i                             = j + 1;
-            } else if (s.Is(j + 1, '(')) {
-                scope.functions[s.Spelling(j)] = base;
-                const bool overloaded          = scope.parameters.count(s.Spelling(j)) > 0;
-                scope.parameters[s.Spelling(j)] =
-                    overloaded ? std::vector<Type>() : Parameters(s, scope, j + 1);
+            const size_t j = DeclaredName(s, scope, i);
+            if (j == kNone) {
+                ++i;
+            } else if (scope.functions.count(s.tokens[j].offset)) {
                 i = j + 2;
+            } else if (scope.fields.count(s.tokens[j].offset)) {
+                // glslang takes only the sizes it can fold itself.
+                std::vector<long> dims;
+                ParseDims(s, scope, j + 1, dims, nullptr, &edits);
+                i = j + 1;
             } else {
-                i = Declarators(s, scope, j, base, modifiers, InFunction(s, conversions.top[i], i),
-                                conversions, edits);
+                i = Declarators(s, scope, j, conversions, edits);
                 // Casts in initialisers that are not brace lists, which
                 // Initialise leaves as they are.
                 for (size_t k = j; k < i; ++k) {

@@ -312,6 +312,7 @@ bool ParseStruct(ModelBuilder &b, HlslType &type) {
             field.modifiers  = m.words;
             const HlslPos at = b.Here();
             field.token      = at.token;
+            field.offset     = at.offset;
             field.file       = at.file;
             field.line       = at.line;
             field.column     = at.column;

@@ -69,7 +69,8 @@ struct HlslField {
     std::string semantic;
     std::vector<std::string> modifiers; // nointerpolation, linear, centroid, ...
     int line = 0, column = 0, file = 0; // where its name stands
-    size_t token = 0;                   // its name's code token
+    size_t token  = 0;                  // its name's code token
+    size_t offset = 0;                  // and that token's offset in the text
 };
 
 struct HlslStruct {
