@@ -575,6 +575,60 @@ TEST(ModelSymbols, ArraySizes) {
     }
 }
 
+// Constant expressions as array sizes take them on Windows
+// (array-size-expr.shader_test): computed in the expression's types, with
+// the elements, members and swizzles of constants; what is not known while
+// compiling has no value.
+TEST(ModelConstants, Folding) {
+    const struct {
+        const char *declarations;
+        const char *expression;
+        std::vector<double> values; // empty: no constant
+    } rows[] = {
+        {"", "1 + 2 * 3", {7}},
+        {"", "7 / 2", {3}},
+        {"", "7.0 / 2", {3.5}},
+        {"", "2.5 * 2", {5}},
+        {"", "(int)2.9 * 2", {4}},
+        {"", "(int)-2.7", {-2}},
+        {"", "-7 % 2", {-1}},
+        {"", "1 << 3 | 1", {9}},
+        {"", "3 > 2 && 1 != 1", {0}},
+        {"", "true ? 4 : 5", {4}},
+        {"", "0x10 / 4", {4}},
+        {"", "int3(1, 2, 3).z", {3}},
+        {"", "(float3)float4(1, 2, 3, 4)", {1, 2, 3}},
+        {"", "float2(4, 5).yx", {5, 4}},
+        {"static const float2 v = {1, 2};", "v.y * 3", {6}},
+        {"static const int a[3] = {4, 5, 6};", "a[1] + a[2]", {11}},
+        {"static const int2 a[2] = {1, 2, 3, 4};", "a[1]", {3, 4}},
+        {"struct S { int a; float2 b; }; static const S s = {1, 2, 3};", "s.b.y", {3}},
+        {"struct A { int a; }; struct B : A { int b; }; static const B v = {1, 2};", "v.b", {2}},
+        {"static const float2x2 m = 2;", "m._m01 + m._22", {4}},
+        {"static const int N = 4; static const int M = N * 2;", "M - 1", {7}},
+        {"static const int i = 2.9;", "i", {2}},
+        // Not constants: a variable, a division by zero, a chain into itself,
+        // an index past the end, a call.
+        {"static int k = 3;", "k", {}},
+        {"", "1 / 0", {}},
+        {"static const int n = n + 1;", "n", {}},
+        {"static const int a[2] = {1, 2};", "a[2]", {}},
+        {"", "abs(-1)", {}},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(std::string(row.declarations) + " | " + row.expression);
+        const Probe p = Typed(row.declarations, row.expression);
+        ASSERT_NE(p.expr, nullptr);
+        HlslConstant c;
+        const bool known =
+            EvaluateConstant(p.model, static_cast<int>(p.expr - p.model.exprs.data()), c);
+        EXPECT_EQ(known, !row.values.empty());
+        if (known) {
+            EXPECT_EQ(c.values, row.values);
+        }
+    }
+}
+
 // Geometry and hull shaders: primitive and stream parameters, patches,
 // attributes with strings.
 TEST(ModelSymbols, GeometryAndHullShaders) {
