@@ -31,7 +31,7 @@ Shaped Shape(const std::string &source) {
     out.ok = ShapeInitializers(out.text, lexed, model, diagnostics);
     for (const Diagnostic &d : diagnostics.items)
         out.messages += d.file + "(" + std::to_string(d.line) + "," + std::to_string(d.column) +
-                        "): " + d.text + "\n";
+                        "): " + (d.code.empty() ? "" : d.code + ": ") + d.text + "\n";
     return out;
 }
 
@@ -131,6 +131,12 @@ TEST(ShapeInitializers, ValuesCountedByTheirExpressions) {
     const Row rows[] = {
         {F("float3 n = 1; float4 v = {max(n, 0), 1};"),
          F("float3 n = 1; float4 v = float4(max ( n , 0 ), 1);")},
+        // The overload the call picks gives the value's type.
+        {"float2 pick(float x) { return x; }\nfloat3 pick(float3 x) { return x; }\n" F(
+             "float4 a[] = {pick(1.0), pick(1.0), pick(1.0), pick(1.0)};"),
+         "float2 pick(float x) { return x; }\nfloat3 pick(float3 x) { return x; }\n" F(
+             "float4 a[2] = {float4(pick ( 1.0 ), pick ( 1.0 )), float4(pick ( 1.0 ), pick ( 1.0 "
+             "))};")},
         // Operands of other sizes truncate to the smaller.
         {F("float2 a = 1; float4 v = {max(a, float3(1, 2, 3)), 1, 2};"),
          F("float2 a = 1; float4 v = float4(max ( a , float3 ( 1 , 2 , 3 ) ), 1, 2);")},
@@ -242,6 +248,12 @@ TEST(ShapeInitializers, ConstructorArgumentsSpreadArraysAndStructs) {
          "struct S { float a; float2 b; };\nfloat4 f(S s) { float4 v; v = float4(s.a, s.b, "
          "4).wzyx; return v; }"},
         {"float4 f(float2x2 m) { return float4(m); }", nullptr},
+        // In a declaration's initialiser too.
+        {"float4 f(float a[3]) { float4 v = float4(a, 4); return v; }",
+         "float4 f(float a[3]) { float4 v = float4(a[0], a[1], a[2], 4); return v; }"},
+        {"struct S { float a; float b; };\nfloat4 f(S s) { float2 v = float2(s); return 0; }",
+         "struct S { float a; float b; };\nfloat4 f(S s) { float2 v = float2(s.a, s.b); return 0; "
+         "}"},
     };
     Check(rows);
 }
@@ -314,6 +326,10 @@ TEST(ShapeInitializers, ComponentwiseConversions) {
         {"float4 f(float4x1 m) { int3 a = (int3) m; return 0; }", nullptr, nullptr},
         {"struct S { float2 a; float b; };\nfloat4 f() { S s = (S) 0; return 0; }", nullptr,
          nullptr},
+        // An assignment to a member or element converts as one to a variable.
+        {"struct A { float2 a; float b; };\nstruct B { float a; float2 b; };\n"
+         "struct W { B b; };\nfloat4 f(A a) { W w; w.b = a; return 0; }",
+         "{{float(value.a.x), float2(value.a.y, value.b)}}", "w.b = hf_convert0(a).v;"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.source);
@@ -345,20 +361,20 @@ TEST(ShapeInitializers, RefusedCasts) {
         const char *ends;
     } rows[] = {
         {"float4 f(float2x2 m) { float3 v = (float3) m; return 0; }",
-         "main.fx(1,35): cannot convert from 'float2x2' to 'float3'\n", nullptr},
+         "main.fx(1,35): X3017: cannot convert from 'float2x2' to 'float3'\n", nullptr},
         {"float4 f(float2x2 m) { float2 v = (float2) m; return 0; }",
-         "main.fx(1,35): cannot convert from 'float2x2' to 'float2'\n", nullptr},
+         "main.fx(1,35): X3017: cannot convert from 'float2x2' to 'float2'\n", nullptr},
         {"float4 f(float2x2 m) { int a[3]; a = (int[3]) m; return 0; }",
-         "main.fx(1,38): cannot convert from 'float2x2' to 'int[3]'\n", nullptr},
+         "main.fx(1,38): X3017: cannot convert from 'float2x2' to 'int[3]'\n", nullptr},
         {"float4 f(float a[5]) { float2x2 m = (float2x2) a; return 0; }",
-         "main.fx(1,37): cannot convert from 'float[5]' to 'float2x2'\n", nullptr},
+         "main.fx(1,37): X3017: cannot convert from 'float[5]' to 'float2x2'\n", nullptr},
         {"float4 f(float4 v) {\n  float3x1 m = (float3x1) v;\n  return 0;\n}",
-         "main.fx(2,16): cannot convert from 'float4' to 'float3x1'\n", nullptr},
+         "main.fx(2,16): X3017: cannot convert from 'float4' to 'float3x1'\n", nullptr},
         {"struct A { float2 a; float3 b; };\nfloat4 f(A a) { float2x2 m = (float2x2) a; return 0; "
          "}",
-         "main.fx(2,30): cannot convert from '", "' to 'float2x2'\n"},
+         "main.fx(2,30): X3017: cannot convert from 'struct A' to 'float2x2'\n", nullptr},
         {"struct A { float2 a; float2 b; };\nfloat4 f(float3x2 m) { A a = (A) m; return 0; }",
-         "main.fx(2,30): cannot convert from 'float3x2' to '", "'\n"},
+         "main.fx(2,30): X3017: cannot convert from 'float3x2' to 'struct A'\n", nullptr},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.source);

@@ -691,7 +691,8 @@ size_t Declarators(const Source &s, const Scope &scope, size_t i, Conversions &c
         std::vector<long> dims;
         size_t implicit = kNone;
         size_t j        = ParseDims(s, scope, i + 1, dims, &implicit, &edits);
-        const bool ok   = j != kNone && t.kind != Type::Unknown && t.dims.size() == dims.size();
+        // A typedef may give the inner sizes; the declarator's come first.
+        const bool ok = j != kNone && t.kind != Type::Unknown && t.dims.size() >= dims.size();
         if (j == kNone) j = i + 1;
         // The model gives an array without a size the size of its
         // initialiser; the initialiser is read for it again here.
@@ -743,8 +744,9 @@ size_t Cast(const Source &s, const Scope &scope, size_t i, Conversions &c, Edits
     const int cast = scope.places->At(s.text, s.tokens[i].offset, s.tokens[end - 1].end());
     if (cast < 0 || scope.model->exprs[static_cast<size_t>(cast)].kind != HlslExprKind::Cast)
         return kNone;
-    const Type target = FromModel(scope.model->exprs[static_cast<size_t>(cast)].castType);
-    const Type source = TypeOf(s, scope, j + 1, end);
+    const HlslExpr &written = scope.model->exprs[static_cast<size_t>(cast)];
+    const Type target       = FromModel(written.castType);
+    const Type source       = TypeOf(s, scope, j + 1, end);
     {
         // Fewer components than the source's, but more than one, from a
         // matrix of several rows and columns or into a matrix of several
@@ -757,16 +759,16 @@ size_t Cast(const Source &s, const Scope &scope, size_t i, Conversions &c, Edits
         const bool oneKind  = !Compound(source) && !Compound(target) && source.kind == target.kind;
         if (n > 1 && m > 1 && m < n && (fromMatrix || toMatrix) && !oneKind &&
             !source.name.empty()) {
-            auto spelled = [](const Type &t) {
-                std::string out = Spelled(t);
-                for (const long d : t.dims)
-                    out += "[" + std::to_string(d) + "]";
-                return out;
+            // Windows names a structure "struct name" in its messages.
+            const auto named = [](const HlslType &t) {
+                return (t.kind == HlslClass::Struct ? "struct " : "") + HlslTypeName(t);
             };
             const Token &at = s.tokens[i];
             c.refusals->Error((*c.files)[at.file], at.line, at.column,
-                              "cannot convert from '" + spelled(source) + "' to '" +
-                                  spelled(target) + "'");
+                              "cannot convert from '" +
+                                  named(scope.model->exprs[written.children[0]].type) + "' to '" +
+                                  named(written.castType) + "'",
+                              "X3017");
             return kNone;
         }
     }
@@ -847,13 +849,14 @@ void Constructor(const Source &s, const Scope &scope, size_t i, Edits &edits) {
     }
 }
 
-// "name = value;" of a variable whose type the text gives.
+// "target = value;", the target a variable, member or element.
 void Assignment(const Source &s, const Scope &scope, size_t i, Conversions &c, Edits &edits) {
-    if (!s.Is(i + 1, '=')) return;
-    const size_t end = OperandEnd(s, i + 2);
+    const size_t to = OperandEnd(s, i);
+    if (to == kNone || !s.Is(to, '=')) return;
+    const size_t end = OperandEnd(s, to + 1);
     if (end == kNone || !s.Is(end, ';')) return;
-    const Type target = TypeOf(s, scope, i, i + 1), source = TypeOf(s, scope, i + 2, end);
-    if (AssignmentNeeded(source, target)) Convert(s, source, target, i + 2, i + 2, end, c, edits);
+    const Type target = TypeOf(s, scope, i, to), source = TypeOf(s, scope, to + 1, end);
+    if (AssignmentNeeded(source, target)) Convert(s, source, target, to + 1, to + 1, end, c, edits);
 }
 
 // "return value;" in a function whose return type the text gives, of a
@@ -969,9 +972,11 @@ void Walk(std::string &text, LexedHlsl &lexed, const HlslModel &model, Diagnosti
                 i = j + 1;
             } else {
                 i = Declarators(s, scope, j, conversions, edits);
-                // Casts in initialisers that are not brace lists, which
-                // Initialise leaves as they are.
+                // Casts, calls and constructors in initialisers that are not
+                // brace lists, which Initialise leaves as they are.
                 for (size_t k = j; k < i; ++k) {
+                    if (s.IsWord(k)) Arguments(s, scope, k, conversions, edits);
+                    if (s.IsWord(k)) Constructor(s, scope, k, edits);
                     const size_t next =
                         s.Is(k, '(') ? Cast(s, scope, k, conversions, edits) : kNone;
                     if (s.Is(k, '{')) k = s.Closing(k);
