@@ -397,10 +397,11 @@ const Stage kStages[] = {
 // leaves, =all every text stage's. With HOTFX_DUMP_DIR=<folder> as well,
 // each compile writes them instead to a file of its own in that folder,
 // named by what was compiled: the record a change to the text passes is
-// compared against (scripts/oracle).
+// compared against (scripts/oracle). HOTFX_DUMP_HLSL=diagnostics keeps
+// instead what each compile reported, for a change to the checks.
 class TextDump {
   public:
-    TextDump(const Compile &c) : stage_(std::getenv("HOTFX_DUMP_HLSL")) {
+    TextDump(const Compile &c) : c_(c), stage_(std::getenv("HOTFX_DUMP_HLSL")) {
         if (!stage_) return;
         const char *dir = std::getenv("HOTFX_DUMP_DIR");
         if (!dir) return;
@@ -411,6 +412,8 @@ class TextDump {
         path_ = std::string(dir) + "/" + name + "-" + c.entryPoint + "-" + c.profile + ".txt";
     }
     ~TextDump() {
+        if (stage_ && std::strcmp(stage_, "diagnostics") == 0)
+            text_ = "==== diagnostics\n" + FormatDiagnostics(c_.diagnostics);
         if (path_.empty() || text_.empty()) return;
         if (FILE *f = std::fopen(path_.c_str(), "wb")) {
             std::fwrite(text_.data(), 1, text_.size(), f);
@@ -427,6 +430,7 @@ class TextDump {
     }
 
   private:
+    const Compile &c_;
     const char *stage_;
     std::string path_, text_;
 };

@@ -232,18 +232,13 @@ size_t ParseDims(const Source &s, const Scope &scope, size_t i, std::vector<long
 Type FromModel(const HlslType &m) {
     Type t;
     if (m.IsNumeric()) {
-        const HlslScalar scalar =
-            m.scalar == HlslScalar::Min10Float || m.scalar == HlslScalar::Min16Float
-                ? HlslScalar::Float
-            : m.scalar == HlslScalar::Min12Int || m.scalar == HlslScalar::Min16Int ? HlslScalar::Int
-            : m.scalar == HlslScalar::Min16Uint ? HlslScalar::Uint
-                                                : m.scalar;
-        t.name = HlslScalarName(scalar);
-        t.kind = m.kind == HlslClass::Matrix   ? Type::Matrix
-                 : m.kind == HlslClass::Vector ? Type::Vector
-                                               : Type::Scalar;
-        t.rows = m.kind == HlslClass::Matrix ? m.rows : 1;
-        t.cols = m.columns;
+        const HlslScalar scalar = FullPrecision(m.scalar);
+        t.name                  = HlslScalarName(scalar);
+        t.kind                  = m.kind == HlslClass::Matrix   ? Type::Matrix
+                                  : m.kind == HlslClass::Vector ? Type::Vector
+                                                                : Type::Scalar;
+        t.rows                  = m.kind == HlslClass::Matrix ? m.rows : 1;
+        t.cols                  = m.columns;
     } else if (m.kind == HlslClass::Struct && m.structure) {
         t.kind = Type::Struct;
         t.name = m.structure->name;
@@ -880,14 +875,12 @@ void Return(const Source &s, const Scope &scope, size_t i, Conversions &c, Edits
 }
 
 // The model's declarations where their names stand in the text now.
-Scope Declarations(const HlslModel &model, const HlslPlaces &places, const LexedHlsl &lexed) {
+Scope Declarations(const HlslModel &model, const HlslPlaces &places) {
     Scope scope;
     scope.model    = &model;
     scope.places   = &places;
     const auto now = [&](size_t offset, size_t length, size_t &at) {
-        size_t end = offset + length;
-        at         = offset;
-        return length > 0 && MovedSpan(lexed, model.moves, at, end);
+        return places.Now(offset, length, at);
     };
     size_t at = 0;
     std::set<const HlslStruct *> structs;
@@ -932,7 +925,7 @@ void Walk(std::string &text, LexedHlsl &lexed, const HlslModel &model, Diagnosti
     {
         const Source s(text, lexed);
         const HlslPlaces places(model, lexed);
-        const Scope scope = Declarations(model, places, lexed);
+        const Scope scope = Declarations(model, places);
         Conversions conversions;
         conversions.refusals = &refusals;
         conversions.files    = &lexed.files;

@@ -10,40 +10,28 @@
 
 namespace {
 
-// Whether rest is a vector or matrix suffix ("", "3", "4x2").
-bool IsShapeSuffix(std::string_view rest) {
-    auto dimension = [](char c) { return c >= '1' && c <= '4'; };
-    return rest.empty() || (rest.size() == 1 && dimension(rest[0])) ||
-           (rest.size() == 3 && dimension(rest[0]) && rest[1] == 'x' && dimension(rest[2]));
-}
-
-// The shape suffix of word if it is base or one of its vectors or
-// matrices; "-" where it is not.
-std::string ShapeOf(std::string_view word, std::string_view base) {
-    if (word.substr(0, base.size()) != base || !IsShapeSuffix(word.substr(base.size()))) return "-";
-    return std::string(word.substr(base.size()));
-}
-
 // The 32-bit type a minimum-precision type holds below shader model 6
 // (min16uint4x2 is uint4x2); empty for any other word.
 std::string ThirtyTwoBit(std::string_view word) {
-    static const std::pair<const char *, const char *> kTypes[] = {{"min16float", "float"},
-                                                                   {"min10float", "float"},
-                                                                   {"min16int", "int"},
-                                                                   {"min12int", "int"},
-                                                                   {"min16uint", "uint"}};
-    for (const auto &[minimum, full] : kTypes) {
-        const std::string shape = ShapeOf(word, minimum);
-        if (shape != "-") return full + shape;
-    }
-    return std::string();
+    HlslType type;
+    if (word.compare(0, 3, "min") != 0 || !BuiltinTypeFromName(word, type) || !type.IsNumeric() ||
+        FullPrecision(type.scalar) == type.scalar)
+        return std::string();
+    return HlslTypeName(WithScalar(type, FullPrecision(type.scalar)));
 }
 
 // The dimensions of the texture types ("2DMSArray" of Texture2DMSArray).
 const char *const kTextures[] = {"1D",        "1DArray", "2D",   "2DArray",  "2DMS",
                                  "2DMSArray", "3D",      "Cube", "CubeArray"};
 
-const char *const kScalars[] = {"float", "int", "uint", "bool", "half", "double", "dword"};
+// Whether word spells a scalar, vector or matrix type by its own name
+// (float3, dword2x2, half): not vector, matrix or unsigned, nor a
+// minimum-precision type; type is what it spells.
+bool OwnNumericName(std::string_view word, HlslType &type) {
+    return MaybeNumericTypeName(word) && word != "vector" && word != "matrix" &&
+           word != "unsigned" && BuiltinTypeFromName(word, type) && type.IsNumeric() &&
+           FullPrecision(type.scalar) == type.scalar;
+}
 
 struct Typedef {
     std::string type; // the one word it names; empty for a template or a struct
@@ -112,8 +100,9 @@ std::string Padded(std::string replacement, size_t length) {
 // any body or parameter list, before a name that is no function's, with no
 // static or typedef before it.
 bool DeclaresHalfConstant(const std::string &text, const Tokens &tokens, size_t i) {
-    if (ShapeOf(Spelling(text, tokens[i]), "half") == "-" || !IsWord(tokens, i + 1) ||
-        IsMarkAt(text, tokens, i + 2, '('))
+    HlslType type;
+    if (!OwnNumericName(Spelling(text, tokens[i]), type) || type.scalar != HlslScalar::Half ||
+        !IsWord(tokens, i + 1) || IsMarkAt(text, tokens, i + 2, '('))
         return false;
     for (size_t j = i; j-- > 0 && tokens[j].kind == TokenKind::Identifier;)
         if (Is(text, tokens[j], "static") || Is(text, tokens[j], "typedef")) return false;
@@ -204,9 +193,8 @@ void RenameLocalTypedefs(std::string &text, LexedHlsl &lexed) {
         const size_t end = ClosingBracket(text, tokens, blocks.back());
         for (size_t k = i + 2; k < end && MarkOf(text, tokens[k]) != ';'; ++k) {
             const std::string_view name = Spelling(text, tokens[k]);
-            const bool builtin =
-                std::any_of(std::begin(kScalars), std::end(kScalars),
-                            [&](const char *scalar) { return ShapeOf(name, scalar) != "-"; });
+            HlslType type;
+            const bool builtin = OwnNumericName(name, type);
             if (!builtin || !IsWord(tokens, k) || !IsWord(tokens, k - 1) ||
                 (!IsMarkAt(text, tokens, k + 1, ';') && !IsMarkAt(text, tokens, k + 1, ',')))
                 continue;
@@ -338,7 +326,8 @@ bool RewriteTypeForms(std::string &text, LexedHlsl &lexed, const HlslModel &mode
                 IsWord(tokens, i + 1)
                     ? Resolved(std::string(Spelling(text, tokens[i + 1])), typedefs)
                     : std::string();
-            if (ShapeOf(type, "int") == "-") {
+            HlslType named;
+            if (!OwnNumericName(type, named) || named.scalar != HlslScalar::Int) {
                 refuse(i, IsWord(tokens, i + 1)
                               ? "'unsigned' cannot be used with type '" +
                                     std::string(Spelling(text, tokens[i + 1])) + "'"

@@ -299,9 +299,14 @@ class HlslPlaces {
     // Where the expression stands now, with the parentheses written around
     // it; false where it is not found.
     bool SpanOf(int expr, size_t &begin, size_t &end) const;
+    // Where the text [offset, offset + length) of the model's text (a
+    // declared name: HlslPos::offset) stands now; false where an edit
+    // replaced it.
+    bool Now(size_t offset, size_t length, size_t &at) const;
 
   private:
     const HlslModel &model_;
+    const LexedHlsl &lexed_;
     struct Span {
         size_t begin, end;
         int expr;

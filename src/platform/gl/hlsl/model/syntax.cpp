@@ -1406,7 +1406,8 @@ HlslModel BuildModel(std::string_view text, const LexedHlsl &lexed) {
     return std::move(b.model);
 }
 
-HlslPlaces::HlslPlaces(const HlslModel &model, const LexedHlsl &lexed) : model_(model) {
+HlslPlaces::HlslPlaces(const HlslModel &model, const LexedHlsl &lexed)
+    : model_(model), lexed_(lexed) {
     spans_.reserve(model.exprs.size());
     outer_.assign(model.exprs.size(), {0, 0});
     for (size_t e = 0; e < model.exprs.size(); ++e) {
@@ -1463,4 +1464,10 @@ bool HlslPlaces::SpanOf(int expr, size_t &begin, size_t &end) const {
     begin = outer_[expr].first;
     end   = outer_[expr].second;
     return true;
+}
+
+bool HlslPlaces::Now(size_t offset, size_t length, size_t &at) const {
+    size_t end = offset + length;
+    at         = offset;
+    return length > 0 && MovedSpan(lexed_, model_.moves, at, end);
 }

@@ -422,3 +422,18 @@ bool CommonType(const HlslType &a, const HlslType &b, HlslType &out, bool *trunc
     if (truncates) *truncates = true;
     return true;
 }
+
+HlslScalar FullPrecision(HlslScalar s) {
+    switch (s) {
+    case HlslScalar::Min10Float:
+    case HlslScalar::Min16Float:
+        return HlslScalar::Float;
+    case HlslScalar::Min12Int:
+    case HlslScalar::Min16Int:
+        return HlslScalar::Int;
+    case HlslScalar::Min16Uint:
+        return HlslScalar::Uint;
+    default:
+        return s;
+    }
+}

@@ -132,6 +132,10 @@ bool CastsExplicitly(const HlslType &from, const HlslType &to);
 // compute on them promote them to int.
 bool CommonType(const HlslType &a, const HlslType &b, HlslType &out, bool *truncates = nullptr);
 HlslScalar CommonScalar(HlslScalar a, HlslScalar b);
+// The 32-bit component type a minimum-precision one holds below shader
+// model 6 (min16float and min10float hold a float, min16int and min12int an
+// int, min16uint a uint); any other as it is.
+HlslScalar FullPrecision(HlslScalar s);
 
 // How many scalar components the type holds, arrays and struct members
 // counted; 0 for objects and strings.
