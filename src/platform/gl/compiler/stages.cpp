@@ -212,7 +212,6 @@ bool MatrixSwizzles(Compile &c) {
     return RewriteMatrixSwizzles(c.source, c.lexed, c.diagnostics);
 }
 
-
 // A source glslang would crash on is refused here, with what the profile
 // says of it where that is why it does not parse.
 bool CrashGuards(Compile &c) {
