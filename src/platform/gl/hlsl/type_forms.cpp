@@ -33,46 +33,25 @@ bool OwnNumericName(std::string_view word, HlslType &type) {
            FullPrecision(type.scalar) == type.scalar;
 }
 
-struct Typedef {
-    std::string type; // the one word it names; empty for a template or a struct
-    bool array = false;
-};
-
-// Every "typedef T Name, Other[2];" of the text, by name; scopes are not
-// told apart.
-std::map<std::string, Typedef, std::less<>> Typedefs(const std::string &text,
-                                                     const Tokens &tokens) {
-    std::map<std::string, Typedef, std::less<>> typedefs;
-    for (size_t i = 0; i + 2 < tokens.size(); ++i) {
-        if (!Is(text, tokens[i], "typedef")) continue;
-        size_t j = i + 1;
-        if (Is(text, tokens[j], "const")) ++j;
-        const bool single = j + 1 < tokens.size() && tokens[j].kind == TokenKind::Identifier &&
-                            tokens[j + 1].kind == TokenKind::Identifier;
-        const std::string type = single ? std::string(Spelling(text, tokens[j])) : std::string();
-        for (size_t k = j + 1; k < tokens.size() && MarkOf(text, tokens[k]) != ';'; ++k) {
-            const char before = MarkOf(text, tokens[k - 1]);
-            if (tokens[k].kind != TokenKind::Identifier || (k != j + 1 && before != ',')) continue;
-            const bool array = k + 1 < tokens.size() && MarkOf(text, tokens[k + 1]) == '[';
-            typedefs[std::string(Spelling(text, tokens[k]))] = {type, array};
-        }
-    }
-    return typedefs;
+// The typedef of that name, in any scope (the last one declared); null
+// where none is.
+const HlslSymbol *TypedefNamed(const HlslModel &model, std::string_view name) {
+    for (size_t k = model.symbols.size(); k-- > 0;)
+        if (model.symbols[k].kind == HlslSymbolKind::Typedef && model.symbols[k].name == name)
+            return &model.symbols[k];
+    return nullptr;
 }
 
-// The built-in type word stands for, through minimum precision and
-// typedefs; empty where it is an array or not one word.
-std::string Resolved(std::string word,
-                     const std::map<std::string, Typedef, std::less<>> &typedefs) {
-    for (int depth = 0; depth < 16; ++depth) {
-        const std::string full = ThirtyTwoBit(word);
-        if (!full.empty()) return full;
-        const auto found = typedefs.find(word);
-        if (found == typedefs.end()) return word;
-        if (found->second.array) return std::string();
-        word = found->second.type;
+// The scalar, vector or matrix type word names, itself or through a
+// typedef that is no array; false for any other word.
+bool NumericNamed(const HlslModel &model, std::string_view word, HlslType &type) {
+    if (const HlslSymbol *alias = TypedefNamed(model, word)) {
+        type         = alias->type;
+        type.isConst = false;
+        return !type.IsArray() && type.IsNumeric();
     }
-    return std::string();
+    return !ThirtyTwoBit(word).empty() ? BuiltinTypeFromName(word, type)
+                                       : OwnNumericName(word, type);
 }
 
 std::string Lower(std::string_view word) {
@@ -304,7 +283,6 @@ bool RewriteTypeForms(std::string &text, LexedHlsl &lexed, const HlslModel &mode
                       Diagnostics &diagnostics) {
     if (!CheckStructures(model, diagnostics)) return false;
     const Tokens &tokens = lexed.tokens;
-    const auto typedefs  = Typedefs(text, tokens);
     Edits edits;
     BlankConstReturns(text, lexed, model, edits);
     auto refuse = [&](size_t at, const std::string &message) {
@@ -322,12 +300,10 @@ bool RewriteTypeForms(std::string &text, LexedHlsl &lexed, const HlslModel &mode
         if (word == "unsigned") {
             // Only the int types take it below shader model 6, a typedef of
             // one too, but not an array typedef (unsigned.shader_test).
-            const std::string type =
-                IsWord(tokens, i + 1)
-                    ? Resolved(std::string(Spelling(text, tokens[i + 1])), typedefs)
-                    : std::string();
             HlslType named;
-            if (!OwnNumericName(type, named) || named.scalar != HlslScalar::Int) {
+            if (!IsWord(tokens, i + 1) ||
+                !NumericNamed(model, Spelling(text, tokens[i + 1]), named) ||
+                FullPrecision(named.scalar) != HlslScalar::Int) {
                 refuse(i, IsWord(tokens, i + 1)
                               ? "'unsigned' cannot be used with type '" +
                                     std::string(Spelling(text, tokens[i + 1])) + "'"
@@ -335,7 +311,8 @@ bool RewriteTypeForms(std::string &text, LexedHlsl &lexed, const HlslModel &mode
                 ok = false;
                 continue;
             }
-            edits.push_back({t.offset, t.length, Padded("u" + type, t.length)});
+            edits.push_back({t.offset, t.length,
+                             Padded(HlslTypeName(WithScalar(named, HlslScalar::Uint)), t.length)});
             edits.push_back({tokens[i + 1].offset, tokens[i + 1].length,
                              std::string(tokens[i + 1].length, ' ')});
             ++i;
@@ -349,11 +326,11 @@ bool RewriteTypeForms(std::string &text, LexedHlsl &lexed, const HlslModel &mode
             if (word == "String" && declared) {
                 refuse(i, "syntax error: unexpected token 'String'");
                 ok = false;
-            } else if (!typedefs.count(word) && IsWord(tokens, i + 1)) {
+            } else if (!TypedefNamed(model, word) && IsWord(tokens, i + 1)) {
                 edits.push_back({t.offset, t.length, "string"});
             }
         } else if ((Lower(word) == "dword" || Lower(word) == "matrix" || Lower(word) == "vector") &&
-                   word != Lower(word) && !typedefs.count(word) && IsWord(tokens, i + 1) &&
+                   word != Lower(word) && !TypedefNamed(model, word) && IsWord(tokens, i + 1) &&
                    !(i > 0 && Is(text, tokens[i - 1], "struct"))) {
             // These three are types in any case, unless a typedef takes
             // the spelling; "Vector<float, 2>" is refused
