@@ -155,9 +155,10 @@ bool RegisterReservations(Compile &c) {
 
 bool EntryDefinitions(Compile &c) {
     KeepLastEntryDefinition(c.source, c.lexed, c.entryPoint);
-    DropStructParameterSemantics(c.source, c.lexed, c.entryPoint);
+    DropStructParameterSemantics(c.source, c.lexed, c.model, c.entryPoint);
     MoveCalledInitializers(c.source, c.lexed, c.entryPoint);
-    if (c.language != EShLangGeometry) MergeStructArrayInputs(c.source, c.lexed, c.entryPoint);
+    if (c.language != EShLangGeometry)
+        MergeStructArrayInputs(c.source, c.lexed, c.model, c.entryPoint);
     PlainUniformParameters(c.source, c.lexed, c.entryPoint);
     return true;
 }

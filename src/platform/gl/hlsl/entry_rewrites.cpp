@@ -483,12 +483,12 @@ int KeepLastEntryDefinition(std::string &text, LexedHlsl &lexed, const std::stri
     return static_cast<int>(definitions.size());
 }
 
-void MergeStructArrayInputs(std::string &text, LexedHlsl &lexed, const std::string &entryPoint) {
+void MergeStructArrayInputs(std::string &text, LexedHlsl &lexed, const HlslModel &model,
+                            const std::string &entryPoint) {
     Source source(text, lexed);
     std::vector<std::string> structs;
-    for (size_t i = 0; i + 1 < source.size(); ++i)
-        if (source.Spelling(i) == "struct" && source.IsWord(i + 1))
-            structs.push_back(source.Spelling(i + 1));
+    for (const HlslSymbol &symbol : model.symbols)
+        if (symbol.kind == HlslSymbolKind::Struct) structs.push_back(symbol.name);
     const Function *entry                 = nullptr;
     const std::vector<Function> functions = Functions(source);
     for (const Function &function : functions)
@@ -541,35 +541,29 @@ size_t SemanticColon(const Source &source, size_t first, size_t last) {
     return last;
 }
 
-// The structures whose every member carries a semantic, a member of such a
-// structure's type counting as carrying them. A structure declared in
-// another's body (struct { ... } m;) does not count.
-std::set<std::string> FullySemanticStructs(const Source &source) {
-    std::map<std::string, std::pair<size_t, size_t>> bodies; // its '{' and '}'
-    for (size_t i = 0; i + 2 < source.size(); ++i)
-        if (source.Spelling(i) == "struct" && source.IsWord(i + 1) && source.Is(i + 2, '{'))
-            bodies[source.Spelling(i + 1)] = {i + 2, source.Closing(i + 2)};
+// The structures whose every member, their bases' too, carries a semantic,
+// a member of such a structure's type counting as carrying them. A
+// structure declared in another's body (struct { ... } m;) does not count.
+std::set<std::string> FullySemanticStructs(const HlslModel &model) {
+    std::vector<const HlslStruct *> structs;
+    for (const HlslSymbol &symbol : model.symbols)
+        if (symbol.kind == HlslSymbolKind::Struct && symbol.scope == 0 && symbol.type.structure)
+            structs.push_back(symbol.type.structure.get());
     std::set<std::string> semantic;
     // Until nothing changes: a member's structure may come to count later.
     for (bool grew = true; grew;) {
         grew = false;
-        for (const auto &[name, body] : bodies) {
-            if (semantic.count(name)) continue;
+        for (const HlslStruct *st : structs) {
+            if (semantic.count(st->name)) continue;
             bool all = true, any = false;
-            for (size_t first = body.first + 1; first < body.second && all;) {
-                size_t end = first;
-                while (end < body.second && !source.Is(end, ';'))
-                    end = source.Opens(end) ? source.Closing(end) + 1 : end + 1;
-                if (end > first) {
-                    any         = true;
-                    bool hasOne = SemanticColon(source, first, end) < end;
-                    for (size_t k = first; k < end && !hasOne; ++k)
-                        hasOne = source.IsWord(k) && semantic.count(source.Spelling(k));
-                    all = hasOne && !source.Is(first, '{') && source.Spelling(first) != "struct";
+            for (const HlslStruct *part = st; part && all; part = part->base.get())
+                for (const HlslField &field : part->fields) {
+                    any = true;
+                    all = all && (!field.semantic.empty() ||
+                                  (field.type.kind == HlslClass::Struct && field.type.structure &&
+                                   semantic.count(field.type.structure->name)));
                 }
-                first = end + 1;
-            }
-            if (all && any) grew = semantic.insert(name).second || grew;
+            if (all && any) grew = semantic.insert(st->name).second || grew;
         }
     }
     return semantic;
@@ -577,10 +571,10 @@ std::set<std::string> FullySemanticStructs(const Source &source) {
 
 } // namespace
 
-void DropStructParameterSemantics(std::string &text, LexedHlsl &lexed,
+void DropStructParameterSemantics(std::string &text, LexedHlsl &lexed, const HlslModel &model,
                                   const std::string &entryPoint) {
     Source source(text, lexed);
-    const std::set<std::string> structs = FullySemanticStructs(source);
+    const std::set<std::string> structs = FullySemanticStructs(model);
     if (structs.empty()) return;
     bool blanked = false;
     for (const Function &function : Functions(source)) {

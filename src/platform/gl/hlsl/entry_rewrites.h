@@ -9,6 +9,7 @@
 #pragma once
 
 #include "platform/gl/hlsl/lexer.h"
+#include "platform/gl/hlsl/model/model.h"
 
 #include <string>
 
@@ -52,7 +53,8 @@ void MoveCalledInitializers(std::string &text, LexedHlsl &lexed, const std::stri
 // is), where glslang gives each element indices of its own: the parameter
 // becomes one structure, and each of its indexings that structure. Not for
 // a geometry stage, whose input array holds one element per vertex.
-void MergeStructArrayInputs(std::string &text, LexedHlsl &lexed, const std::string &entryPoint);
+void MergeStructArrayInputs(std::string &text, LexedHlsl &lexed, const HlslModel &model,
+                            const std::string &entryPoint);
 
 // A semantic written on a structure-typed parameter of the entry point
 // ("point V input[1] : SV_POSITION", "S input : SV_POSITION") becomes spaces
@@ -62,7 +64,7 @@ void MergeStructArrayInputs(std::string &text, LexedHlsl &lexed, const std::stri
 // crashes on a system-value one in a geometry stage's input and takes the
 // whole structure as that built-in elsewhere. Where a member has none, the
 // outer semantic stays.
-void DropStructParameterSemantics(std::string &text, LexedHlsl &lexed,
+void DropStructParameterSemantics(std::string &text, LexedHlsl &lexed, const HlslModel &model,
                                   const std::string &entryPoint);
 
 // A uniform parameter of a function other than the entry point is an
