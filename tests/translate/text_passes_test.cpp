@@ -134,3 +134,35 @@ TEST(TextPassesTest, CallFormsTypeArgumentsAsTheModelDoes) {
         EXPECT_NE(text.find(row.left), std::string::npos) << text;
     }
 }
+
+// The matrix forms ask the model what each name is: a matrix of one row or
+// column that became a vector keeps its indexing and swizzles where its own
+// name is read, not where another variable of that name is.
+TEST(TextPassesTest, MatrixFormsFollowTheModelsNames) {
+    const struct {
+        const char *source;
+        const char *left;
+    } rows[] = {
+        // m[0] of a row is the whole vector; the other function's m is a
+        // 2x2 matrix whose m[1][0] stays.
+        {"float f(float1x3 m) { return m[0].y; }\n"
+         "float4 main() : SV_Target { float2x2 m = 1; return m[1][0] + f(1); }",
+         "return m[1][0]"},
+        {"float f(float1x3 m) { return m[0].y; }\n"
+         "float4 main() : SV_Target { float2x2 m = 1; return m[1][0] + f(1); }",
+         "return m. y"},
+        // A member of four rows of one column is a float4; its swizzle is the
+        // vector's.
+        {"struct S { float4x1 r; };\n"
+         "float4 main(float4 v : T0) : SV_Target { S s; s.r = v; return s.r._m10_m20; }",
+         "s . r . yz"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.source);
+        Diagnostics diagnostics;
+        std::string text;
+        ASSERT_TRUE(CheckHlslText(row.source, "main.fx", "main", "ps_4_0", EShLangFragment,
+                                  diagnostics, text));
+        EXPECT_NE(text.find(row.left), std::string::npos) << text;
+    }
+}

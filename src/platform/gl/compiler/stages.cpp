@@ -204,7 +204,7 @@ bool Initializers(Compile &c) {
 }
 
 bool MatrixForms(Compile &c) {
-    return RewriteMatrixForms(c.source, c.lexed, c.diagnostics);
+    return RewriteMatrixForms(c.source, c.lexed, c.model, c.diagnostics);
 }
 
 // Swizzles of elements from more than one row, after the one-row and

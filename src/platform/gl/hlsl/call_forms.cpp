@@ -473,8 +473,11 @@ void RewriteCall(const Reader &reader, size_t i, Edits &edits) {
     if (name == "determinant" && arguments.size() == 1 && types[0].matrix && types[0].arrays == 0 &&
         (types[0].rows == 1 || types[0].cols == 1) &&
         arguments[0].second == arguments[0].first + 1) {
-        edits.push_back({tokens[i].offset, tokens[close].end() - tokens[i].offset,
-                         std::string(Spelling(text, tokens[arguments[0].first])) + "._m00"});
+        // The argument's name stays where it stood, for the passes that ask
+        // the model what it names.
+        const Token &matrix = tokens[arguments[0].first];
+        edits.push_back({tokens[i].offset, matrix.offset - tokens[i].offset, std::string()});
+        edits.push_back({matrix.end(), tokens[close].end() - matrix.end(), "._m00"});
         return;
     }
     if (oneByOne && (name == "transpose" || name == "determinant")) {

@@ -53,6 +53,19 @@ std::string VectorOf(const Shape &shape) {
 
 using Edit = TextEdit;
 
+// The shape of a value of the model's type: a matrix, or a vector as the
+// 1xN matrix HLSL converts it to; no shape for any other type or an array.
+Shape ShapeOfType(const HlslType &t) {
+    Shape shape;
+    if (t.IsArray() || (t.kind != HlslClass::Matrix && t.kind != HlslClass::Vector)) return shape;
+    shape.vector  = t.kind == HlslClass::Vector;
+    shape.matrix  = !shape.vector || t.columns == 1;
+    shape.base    = HlslScalarName(FullPrecision(t.scalar));
+    shape.rows    = t.kind == HlslClass::Matrix ? t.rows : 1;
+    shape.columns = t.columns;
+    return shape;
+}
+
 // Where each token stands: in executable code (a function's body), in
 // a function's parameters or return type, or elsewhere (cbuffer and struct
 // members, typedefs, globals); and whether a global declaration is static,
@@ -152,9 +165,6 @@ bool Rewritable(const Shape &shape, const Place &place, const std::string &text,
            (RowMajor(place, text, tokens, i) ? shape.rows == 1 : shape.columns == 1);
 }
 
-// Names declared as a degenerate matrix that became a vector.
-using Names = std::map<std::string, Shape, std::less<>>;
-
 // Names declared as a degenerate matrix that became an array of registers,
 // and what each use of one becomes.
 struct SpreadName {
@@ -222,22 +232,36 @@ std::string VectorSwizzle(std::string_view swizzle, const Shape &shape) {
     return result;
 }
 
+// What the model says of the names of the text: where each use of a name
+// declared as a degenerate matrix that became a vector (or an array of
+// registers) stands, with the matrix's shape, and the types of the names.
+struct Typed {
+    const HlslModel &model;
+    const HlslPlaces &places;
+    std::map<size_t, Shape> lowered; // a use's name token, by its offset
+};
+
 // The operand of mul() that is one token (a name) or a constructor call, its
-// shape if it is one of the rewritten names or types, or a one-component
-// vector; otherwise no shape.
+// shape if it is a rewritten name, a vector, a constructor of a degenerate
+// matrix or of a vector, or with full a matrix of several rows and columns;
+// otherwise no shape.
 Shape OperandShape(const std::string &text, const Tokens &tokens, size_t first, size_t last,
-                   const Names &names) {
+                   const Typed &typed, bool full = false) {
     if (first >= last || tokens[first].kind != TokenKind::Identifier) return Shape();
     const std::string name(Spelling(text, tokens[first]));
     if (last == first + 1) {
-        auto found = names.find(name);
-        return found == names.end() ? Shape() : found->second;
+        auto found = typed.lowered.find(tokens[first].offset);
+        if (found != typed.lowered.end()) return found->second;
+        const int e = typed.places.At(text, tokens, first, last);
+        if (e < 0 || typed.model.exprs[e].kind != HlslExprKind::Name) return Shape();
+        const Shape shape = ShapeOfType(typed.model.exprs[e].type);
+        return shape.vector || (full && !shape.degenerate()) ? shape : Shape();
     }
     if (MarkOf(text, tokens[first + 1]) != '(' ||
         ClosingBracket(text, tokens, first + 1) + 1 != last)
         return Shape();
     const Shape shape = ShapeOf(name);
-    return shape.degenerate() ? shape : VectorShapeOf(name);
+    return shape.degenerate() || (full && shape.matrix) ? shape : VectorShapeOf(name);
 }
 
 // mul(a, b) with a rewritten operand: a 1x1 operand (or float1) scales the
@@ -246,9 +270,9 @@ Shape OperandShape(const std::string &text, const Tokens &tokens, size_t first, 
 // (mul.shader_test), so a column on the left or a row on the right makes an
 // outer product of the left's first column and the right's first row: the
 // product of the two padded with zeros to an inner dimension of 2, which
-// glslang takes. matrices holds the other matrices declared by name.
-bool RewriteMul(const std::string &text, const Tokens &tokens, size_t call, const Names &names,
-                const Names &matrices, std::vector<Edit> &edits, std::string &error) {
+// glslang takes.
+bool RewriteMul(const std::string &text, const Tokens &tokens, size_t call, const Typed &typed,
+                std::vector<Edit> &edits, std::string &error) {
     const size_t open = call + 1, close = ClosingBracket(text, tokens, open);
     size_t comma = 0;
     int depth    = 0;
@@ -260,16 +284,7 @@ bool RewriteMul(const std::string &text, const Tokens &tokens, size_t call, cons
     }
     if (!comma || close >= tokens.size()) return true;
     auto shapeOf = [&](size_t first, size_t last) {
-        Shape shape = OperandShape(text, tokens, first, last, names);
-        if (shape.matrix || shape.vector) return shape;
-        if (last == first + 1) {
-            auto found = matrices.find(Spelling(text, tokens[first]));
-            if (found != matrices.end()) return found->second;
-        } else if (MarkOf(text, tokens[first + 1]) == '(' &&
-                   ClosingBracket(text, tokens, first + 1) + 1 == last) {
-            shape = ShapeOf(Spelling(text, tokens[first]));
-        }
-        return shape;
+        return OperandShape(text, tokens, first, last, typed, true);
     };
     const Shape left  = shapeOf(open + 1, comma);
     const Shape right = shapeOf(comma + 1, close);
@@ -326,13 +341,13 @@ bool Converts(const Shape &from, const Shape &to) {
 // geometric intrinsics given a matrix (dot, length... take vectors only:
 // dot.shader_test, length.shader_test, refract.shader_test).
 std::string Refusal(const std::string &text, const Tokens &tokens, size_t i, const Shape &returned,
-                    const Names &names) {
+                    const Typed &typed) {
     const std::string_view name = Spelling(text, tokens[i]);
     if (name == "return" && (returned.vector || returned.matrix)) {
         size_t end = i + 1;
         while (end < tokens.size() && !IsMark(text, tokens[end], ';'))
             ++end;
-        const Shape value = OperandShape(text, tokens, i + 1, end, names);
+        const Shape value = OperandShape(text, tokens, i + 1, end, typed);
         if ((value.matrix || value.vector) && !Converts(value, returned))
             return "cannot convert from '" + value.name() + "' to '" + returned.name() + "'";
         return std::string();
@@ -342,7 +357,7 @@ std::string Refusal(const std::string &text, const Tokens &tokens, size_t i, con
     const Shape cast = ShapeOf(name);
     if (cast.degenerate() && i > 0 && IsMark(text, tokens[i - 1], '(') && i + 2 < tokens.size() &&
         IsMark(text, tokens[i + 1], ')')) {
-        const Shape value = OperandShape(text, tokens, i + 2, i + 3, names);
+        const Shape value = OperandShape(text, tokens, i + 2, i + 3, typed);
         if ((value.matrix || value.vector) && !Converts(value, cast))
             return "cannot convert from '" + value.name() + "' to '" + cast.name() + "'";
     }
@@ -353,7 +368,7 @@ std::string Refusal(const std::string &text, const Tokens &tokens, size_t i, con
         std::find(std::begin(kVectorOnly), std::end(kVectorOnly), name) == std::end(kVectorOnly))
         return std::string();
     for (const auto &[first, last] : CallArguments(text, tokens, i + 1)) {
-        const Shape argument = OperandShape(text, tokens, first, last, names);
+        const Shape argument = OperandShape(text, tokens, first, last, typed);
         if (argument.matrix && !argument.vector)
             return "'" + std::string(name) + "': cannot convert from '" + argument.name() +
                    "' to a vector";
@@ -473,12 +488,13 @@ void ApplyMatrixPragmas(std::string &text, LexedHlsl &lexed) {
 
 } // namespace
 
-bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics) {
+bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, const HlslModel &model,
+                        Diagnostics &diagnostics) {
     ApplyMatrixPragmas(text, lexed);
     const Tokens &tokens            = lexed.tokens;
     const std::vector<Place> places = Places(text, tokens);
     std::vector<Edit> edits;
-    Names names;
+    std::map<size_t, Shape> declared; // the names declared so, by their offsets
     Spread spread;
     for (size_t i = 0; i < tokens.size(); ++i) {
         if (tokens[i].kind != TokenKind::Identifier) continue;
@@ -497,25 +513,32 @@ bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagno
         // The name declared, which keeps the matrix's indexing.
         if (!constructor && i + 2 < tokens.size() && tokens[i + 1].kind == TokenKind::Identifier &&
             MarkOf(text, tokens[i + 2]) != '[')
-            names[std::string(Spelling(text, tokens[i + 1]))] = shape;
+            declared[tokens[i + 1].offset] = shape;
     }
-    // Vector declarations: float1, which mul() reads as a 1x1 matrix, and
-    // the vectors that casts and returns convert.
-    for (size_t i = 0; i + 1 < tokens.size(); ++i) {
-        const std::string_view type = Spelling(text, tokens[i]);
-        if (tokens[i].kind != TokenKind::Identifier || tokens[i + 1].kind != TokenKind::Identifier)
-            continue;
-        const Shape one = VectorShapeOf(std::string(type));
-        if (one.vector && !names.count(Spelling(text, tokens[i + 1])) &&
-            (i + 2 >= tokens.size() || MarkOf(text, tokens[i + 2]) != '['))
-            names.emplace(std::string(Spelling(text, tokens[i + 1])), one);
-    }
-    // The other matrices declared, whose shapes mul() reads.
-    Names matrices;
-    for (size_t i = 0; i + 1 < tokens.size(); ++i) {
-        const Shape shape = ShapeOf(Spelling(text, tokens[i]));
-        if (shape.matrix && !shape.degenerate() && tokens[i + 1].kind == TokenKind::Identifier)
-            matrices.emplace(std::string(Spelling(text, tokens[i + 1])), shape);
+    // Each use of those names, as the model finds it: a name, or a
+    // structure's member.
+    const HlslPlaces where(model, lexed);
+    Typed typed{model, where, {}};
+    const auto shapeOf = [&](size_t offset, size_t length) {
+        size_t at        = 0;
+        const auto found = where.Now(offset, length, at) ? declared.find(at) : declared.end();
+        return found == declared.end() ? nullptr : &found->second;
+    };
+    for (const HlslExpr &e : model.exprs) {
+        const Shape *shape = nullptr;
+        if (e.kind == HlslExprKind::Name && e.symbol >= 0) {
+            const HlslSymbol &symbol = model.symbols[e.symbol];
+            shape                    = shapeOf(symbol.pos.offset, symbol.name.size());
+        } else if (e.kind == HlslExprKind::Member && !e.isSwizzle && !e.children.empty() &&
+                   e.children[0] >= 0) {
+            const HlslType &object = model.exprs[e.children[0]].type;
+            for (const HlslStruct *st = object.structure.get(); st && !shape; st = st->base.get())
+                for (const HlslField &f : st->fields)
+                    if (f.name == e.text) shape = shapeOf(f.offset, f.name.size());
+        }
+        size_t at = 0;
+        if (shape && where.Now(e.textEnd - e.text.size(), e.text.size(), at))
+            typed.lowered[at] = *shape;
     }
     Shape returned; // the type of the function the code is in
     for (size_t i = 0; i < tokens.size(); ++i) {
@@ -526,7 +549,7 @@ bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagno
             returned          = shape.degenerate() ? shape : VectorShapeOf(std::string(name));
         }
         const std::string refusal =
-            places[i].code ? Refusal(text, tokens, i, returned, names) : std::string();
+            places[i].code ? Refusal(text, tokens, i, returned, typed) : std::string();
         if (!refusal.empty()) {
             // A conversion the Windows compiler refuses is its X3017.
             const bool conversion = refusal.compare(0, 20, "cannot convert from ") == 0;
@@ -537,7 +560,7 @@ bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagno
         if (name == "mul" && i + 1 < tokens.size() && MarkOf(text, tokens[i + 1]) == '(' &&
             (i == 0 || MarkOf(text, tokens[i - 1]) != '.')) {
             std::string error;
-            if (!RewriteMul(text, tokens, i, names, matrices, edits, error)) {
+            if (!RewriteMul(text, tokens, i, typed, edits, error)) {
                 diagnostics.Error(lexed.files[tokens[i].file], tokens[i].line, tokens[i].column,
                                   error);
                 return false;
@@ -549,8 +572,8 @@ bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagno
         if (spreadOut != spread.end() && spreadOut->second.declaration != i &&
             (i == 0 || !IsMark(text, tokens[i - 1], '.') || spreadOut->second.member))
             edits.push_back({tokens[i].offset, tokens[i].length, spreadOut->second.use});
-        auto found = names.find(name);
-        if (found == names.end() || i + 1 >= tokens.size()) continue;
+        auto found = typed.lowered.find(tokens[i].offset);
+        if (found == typed.lowered.end() || i + 1 >= tokens.size()) continue;
         const Shape &shape = found->second;
         if (shape.vector) continue;
         if (MarkOf(text, tokens[i + 1]) == '[' && shape.size() > 1) {

@@ -20,6 +20,7 @@
 
 #include "platform/gl/common/diagnostics.h"
 #include "platform/gl/hlsl/lexer.h"
+#include "platform/gl/hlsl/model/model.h"
 
 #include <set>
 #include <string>
@@ -30,7 +31,8 @@
 // return or cast between shapes it does not convert, dot() or length() of a
 // matrix), and for a mul() whose result is an outer product of a rewritten
 // matrix and an operand whose shape the text does not give.
-bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, Diagnostics &diagnostics);
+bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, const HlslModel &model,
+                        Diagnostics &diagnostics);
 
 // The names declared row_major matrices with a semantic (parameters and
 // structure members), which glslang's tree and SPIR-V do not mark.
