@@ -500,6 +500,12 @@ TEST(ModelSymbols, StructsAndTypedefs) {
         {"given", HlslMajority::ColumnMajor}};
     for (const auto &[name, major] : majors)
         EXPECT_EQ(packed.symbols[FindGlobal(packed, name)].type.major, major) << name;
+    // An array typedef made with no majority is column-major where it is
+    // used, a pragma after it notwithstanding.
+    const HlslModel arrays = Build("typedef float2x2 A[2];\n#pragma pack_matrix(row_major)\n"
+                                   "A a; float2x2 b;\n");
+    EXPECT_EQ(arrays.symbols[FindGlobal(arrays, "a")].type.major, HlslMajority::ColumnMajor);
+    EXPECT_EQ(arrays.symbols[FindGlobal(arrays, "b")].type.major, HlslMajority::RowMajor);
     const HlslType &s = packed.symbols[FindGlobal(packed, "s")].type;
     ASSERT_TRUE(s.structure);
     EXPECT_EQ(s.structure->fields[0].type.major, HlslMajority::RowMajor);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <vector>
 
 namespace {
@@ -376,13 +377,6 @@ std::string Refusal(const std::string &text, const Tokens &tokens, size_t i, con
     return std::string();
 }
 
-// A typedef of a matrix, or of an array of them: what its uses become.
-struct MatrixAlias {
-    std::string type;     // the matrix type, as spelled
-    std::string majority; // row_major, column_major, or none yet
-    std::string dims;     // an array typedef's "[2]"
-};
-
 // The end of the declarator that starts at tokens[i] (a name and its
 // dimensions): the token after its last ']'.
 size_t DeclaratorEnd(const std::string &text, const Tokens &tokens, size_t i) {
@@ -402,75 +396,91 @@ size_t DeclaratorEnd(const std::string &text, const Tokens &tokens, size_t i) {
 // (majority-typedef.shader_test), so each such declaration is written out
 // with its majority and the matrix type, and the pragmas are removed.
 // Refusals are the Windows rules' (windows_rules.h), on the text left.
-void ApplyMatrixPragmas(std::string &text, LexedHlsl &lexed) {
+void ApplyMatrixPragmas(std::string &text, LexedHlsl &lexed, const HlslModel &model) {
     const Tokens &tokens            = lexed.tokens;
     const std::vector<Place> places = Places(text, tokens);
-    std::map<std::string, MatrixAlias, std::less<>> aliases;
+    // The types the model gives the names declared outside code, by where
+    // each name stands now: a typedef's, a variable's, a member's.
+    const HlslPlaces where(model, lexed);
+    std::map<size_t, const HlslType *> declared;
+    std::set<const HlslStruct *> structs;
+    size_t at = 0;
+    for (const HlslSymbol &symbol : model.symbols) {
+        if ((symbol.kind == HlslSymbolKind::Variable || symbol.kind == HlslSymbolKind::Typedef) &&
+            where.Now(symbol.pos.offset, symbol.name.size(), at))
+            declared[at] = &symbol.type;
+        for (const HlslStruct *st = symbol.type.structure.get(); st && structs.insert(st).second;
+             st                   = st->base.get())
+            for (const HlslField &f : st->fields)
+                if (where.Now(f.offset, f.name.size(), at)) declared[at] = &f.type;
+    }
     Edits edits;
-    std::string latent;
     for (size_t i = 0; i < tokens.size(); ++i) {
         const Token &t = tokens[i];
         if (t.kind == TokenKind::Directive) {
             const std::string_view line = Spelling(text, t);
-            if (line.find("pack_matrix") == std::string_view::npos) continue;
-            const bool row = line.find("row_major") != std::string_view::npos;
-            if (!row && line.find("column_major") == std::string_view::npos) continue;
-            latent = row ? "row_major" : "column_major";
-            edits.push_back({t.offset, t.length, std::string()});
+            if (line.find("pack_matrix") != std::string_view::npos &&
+                (line.find("row_major") != std::string_view::npos ||
+                 line.find("column_major") != std::string_view::npos))
+                edits.push_back({t.offset, t.length, std::string()});
             continue;
         }
         if (t.kind != TokenKind::Identifier || places[i].code || places[i].signature) continue;
         const std::string_view name = Spelling(text, t);
-        auto alias                  = aliases.find(name);
-        const bool matrix           = ShapeOf(name).matrix || name == "matrix";
-        if ((!matrix && alias == aliases.end()) || i + 1 >= tokens.size() ||
-            IsMark(text, tokens[i + 1], '(') || (i > 0 && IsMark(text, tokens[i - 1], '<')))
+        const HlslSymbol *alias     = nullptr;
+        for (size_t k = model.symbols.size(); k-- > 0 && !alias;)
+            if (model.symbols[k].kind == HlslSymbolKind::Typedef && model.symbols[k].name == name &&
+                model.symbols[k].type.kind == HlslClass::Matrix)
+                alias = &model.symbols[k];
+        const bool matrix = ShapeOf(name).matrix || name == "matrix";
+        if ((!matrix && !alias) || i + 1 >= tokens.size() || IsMark(text, tokens[i + 1], '(') ||
+            (i > 0 && IsMark(text, tokens[i - 1], '<')))
             continue;
         std::string given;
-        bool isTypedef = false;
-        for (size_t j = i; j-- > 0 && tokens[j].kind == TokenKind::Identifier;) {
+        for (size_t j = i; j-- > 0 && tokens[j].kind == TokenKind::Identifier;)
             if (Is(text, tokens[j], "row_major") || Is(text, tokens[j], "column_major"))
                 given = std::string(Spelling(text, tokens[j]));
-            isTypedef = isTypedef || Is(text, tokens[j], "typedef");
-        }
         // The type's last token: matrix<float, 2, 2> ends at its '>'.
         size_t last = i;
         if (name == "matrix" && IsMark(text, tokens[i + 1], '<'))
             while (last + 1 < tokens.size() && !IsMark(text, tokens[last], '>'))
                 ++last;
-        MatrixAlias declared{std::string(text, t.offset, tokens[last].end() - t.offset), given, ""};
-        if (alias != aliases.end()) {
-            // A majority against the typedef's, or on an array typedef, is
-            // left for the Windows rules to refuse (windows_rules.h).
-            if (!given.empty() &&
-                (!alias->second.dims.empty() ||
-                 (!alias->second.majority.empty() && given != alias->second.majority)))
-                continue;
-            declared = alias->second;
+        // A majority against the typedef's, or on an array typedef, is
+        // left for the Windows rules to refuse (windows_rules.h).
+        const HlslMajority aliased = alias ? alias->type.major : HlslMajority::Default;
+        if (alias && !given.empty() &&
+            (alias->type.IsArray() ||
+             (aliased != HlslMajority::Default &&
+              given != (aliased == HlslMajority::RowMajor ? "row_major" : "column_major"))))
+            continue;
+        // The majority the model gives the first name declared.
+        const auto first =
+            last + 1 < tokens.size() ? declared.find(tokens[last + 1].offset) : declared.end();
+        if (first == declared.end()) continue;
+        const HlslMajority major = first->second->major;
+        std::string spelled      = std::string(text, t.offset, tokens[last].end() - t.offset);
+        if (alias) {
+            HlslType element = alias->type;
+            element.arraySizes.clear();
+            element.isConst = false;
+            spelled         = HlslTypeName(WithScalar(element, FullPrecision(element.scalar)));
         }
-        if (declared.majority.empty()) declared.majority = given;
-        if (declared.majority.empty()) declared.majority = latent;
-        std::string type = declared.type;
-        if (given.empty() && !declared.majority.empty()) type = declared.majority + " " + type;
-        if (alias != aliases.end() || type != declared.type)
+        std::string type = spelled;
+        if (given.empty() && major != HlslMajority::Default)
+            type = (major == HlslMajority::RowMajor ? "row_major " : "column_major ") + type;
+        if (alias || type != std::string(text, t.offset, tokens[last].end() - t.offset))
             edits.push_back({t.offset, tokens[last].end() - t.offset, type});
         // Each declarator takes the typedef's dimensions after its own; the
         // scan goes on after the names declared.
+        std::string dims;
+        for (size_t d = 0; alias && d < alias->type.arraySizes.size(); ++d)
+            dims += "[" + std::to_string(alias->type.arraySizes[d]) + "]";
         size_t resume = last;
         for (size_t d = last + 1; d < tokens.size() && tokens[d].kind == TokenKind::Identifier;) {
             const size_t end = DeclaratorEnd(text, tokens, d);
             resume           = end - 1;
-            if (!declared.dims.empty() && end < tokens.size())
-                edits.push_back({tokens[end].offset, 0, declared.dims});
-            if (isTypedef) {
-                MatrixAlias made = declared;
-                made.dims =
-                    std::string(text, tokens[d].end(), tokens[end - 1].end() - tokens[d].end()) +
-                    declared.dims;
-                // An array typedef made with no majority is column-major.
-                if (made.majority.empty() && !made.dims.empty()) made.majority = "column_major";
-                aliases[std::string(Spelling(text, tokens[d]))] = made;
-            }
+            if (!dims.empty() && end < tokens.size())
+                edits.push_back({tokens[end].offset, 0, dims});
             size_t next = end;
             while (next < tokens.size() && !IsMark(text, tokens[next], ',') &&
                    !IsMark(text, tokens[next], ';') && !IsMark(text, tokens[next], ':')) {
@@ -490,7 +500,7 @@ void ApplyMatrixPragmas(std::string &text, LexedHlsl &lexed) {
 
 bool RewriteMatrixForms(std::string &text, LexedHlsl &lexed, const HlslModel &model,
                         Diagnostics &diagnostics) {
-    ApplyMatrixPragmas(text, lexed);
+    ApplyMatrixPragmas(text, lexed, model);
     const Tokens &tokens            = lexed.tokens;
     const std::vector<Place> places = Places(text, tokens);
     std::vector<Edit> edits;

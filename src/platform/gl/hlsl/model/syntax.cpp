@@ -398,6 +398,10 @@ bool ParseType(ModelBuilder &b, HlslType &type, bool quiet) {
     if (symbol >= 0 && (b.model.symbols[symbol].kind == HlslSymbolKind::Struct ||
                         b.model.symbols[symbol].kind == HlslSymbolKind::Typedef)) {
         type = b.model.symbols[symbol].type;
+        // An array typedef of matrices made with no majority is column-major
+        // wherever it is used (majority-pragma.shader_test).
+        if (type.IsArray() && type.kind == HlslClass::Matrix && type.major == HlslMajority::Default)
+            type.major = HlslMajority::ColumnMajor;
         ++b.at;
         return true;
     }
