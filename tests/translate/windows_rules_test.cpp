@@ -64,6 +64,33 @@ const Case kCases[] = {
     {"struct S { float4 t[2] : T0; };\n"
      "void ps_main(out S s, out float4 c : SV_Target) { s.t[0] = s.t[1] = c = 0; }",
      nullptr},
+    // [unroll] counts the loop's header as folded constants: a literal, a
+    // const, a negative step; 1023 iterations unroll, 1024 do not.
+    {PS("[unroll] for (int i = 0; i < 1024; ++i) {}"),
+     "main.fx(1,41): error: unable to unroll loop, loop does not appear to terminate in a timely "
+     "manner (1024 iterations)"},
+    {"static const int N = 2048;\n" PS("int i; [unroll] for (i = N; i > 0; i -= 2) {}"),
+     "(1024 iterations)"},
+    {PS("[fastopt] [unroll] for (uint i = 1; i <= 1024u; i++) {}"), "(1024 iterations)"},
+    {"static const int N = 1024;\n" PS("[unroll] for (int i = 1; i < N; ++i) {} [unroll(1337)] for "
+                                       "(int j = 0; j < 1337; ++j) {}"),
+     nullptr},
+    {PS("[unroll] for (int i = 2000; i == 0; --i) {} [loop] for (int j = 0; j < 4096; ++j) {}"),
+     nullptr},
+    // A const local needs its value, an array too; a static const given one
+    // and a loop's own counter are not judged.
+    {PS("const float2 f[2];"), "main.fx(1,45): error X3012: 'f': missing initial value"},
+    {PS("static const float f = 1; const float2 g[2] = {1, 2, 3, 4}; float h;"), nullptr},
+    // Effect keywords name nothing, structure members included.
+    {"struct S { float4 Technique; };\n" PS(""),
+     "main.fx(1,19): error: 'Technique' is a keyword of effects, not a name"},
+    {"struct S { float4 technique11; };\ncbuffer C { float4 fxGroup; }\n" PS(""), nullptr},
+    // A uniform or extern global is a variable; a static one is the
+    // shader's own and may read them.
+    {"uniform float a;\nfloat4 b = float4(a, 1, 2, 3);\n" PS(""),
+     "main.fx(2,19): error: the initial"},
+    {"float a = 7;\nstatic float b = a;\nstatic const float c = 2;\nfloat d = c;\n" PS(""),
+     nullptr},
     // Bitwise operators take integers, whatever the floating-point operand
     // is: a name, a literal, a sum or a member.
     {PS("uint u = 5; float f = 2; uint r = u >> f;"),

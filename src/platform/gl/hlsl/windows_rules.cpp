@@ -33,11 +33,27 @@ namespace {
 // it: the '=' of "<=" is no '=' of its own.
 struct Source {
     std::string_view text;
-    const std::vector<std::string> &files;
+    const LexedHlsl &lexed;
+    const HlslModel &model;
     Tokens tokens;
     std::vector<char> scope;
     std::vector<size_t> start;
 };
+
+constexpr size_t kNowhere = static_cast<size_t>(-1);
+
+// The code token that the model's token at pos, `length` characters long,
+// is in the text as the passes left it; kNowhere where a pass replaced it.
+// What the model says is reported there, as the text glslang read has it.
+size_t TokenOf(const Source &s, const HlslPos &pos, size_t length) {
+    size_t begin = pos.offset, end = pos.offset + length;
+    if (length == 0 || !MovedSpan(s.lexed, s.model.moves, begin, end)) return kNowhere;
+    const auto it =
+        std::lower_bound(s.tokens.begin(), s.tokens.end(), begin,
+                         [](const Token &t, size_t offset) { return t.offset < offset; });
+    if (it == s.tokens.end() || it->offset != begin || it->end() != end) return kNowhere;
+    return static_cast<size_t>(it - s.tokens.begin());
+}
 
 // The spelling of the token at `at`; empty past the last one.
 std::string_view Text(const Source &s, size_t at) {
@@ -118,7 +134,21 @@ void FindScopes(Source &s) {
 void Refuse(const Source &s, size_t at, const std::string &text, Diagnostics &out,
             const char *code = "") {
     const Token &t = s.tokens[std::min(at, s.tokens.size() - 1)];
-    out.Error(s.files[t.file], t.line, t.column, text, code);
+    out.Error(s.lexed.files[t.file], t.line, t.column, text, code);
+}
+
+// A refusal found on the model, reported in the order of the text.
+struct Found {
+    size_t at;
+    std::string text;
+    const char *code = "";
+};
+
+void Report(const Source &s, std::vector<Found> &found, Diagnostics &out) {
+    std::stable_sort(found.begin(), found.end(),
+                     [](const Found &a, const Found &b) { return a.at < b.at; });
+    for (const Found &f : found)
+        Refuse(s, f.at, f.text, out, f.code);
 }
 
 const std::set<std::string, std::less<>> kModifiers = {
@@ -385,51 +415,61 @@ void CheckAttributes(const Source &s, Diagnostics &out) {
     }
 }
 
-// The number of iterations of the for loop whose "for" is at `at`, where its
-// header counts one variable from a literal to a literal by a literal step
+// A whole number the loop's header may count with: a literal or a const of
+// an integer type, folded ("1024", "N", "-N").
+bool LoopNumber(const HlslModel &model, int expr, long &value) {
+    HlslConstant c;
+    if (expr < 0 || !EvaluateConstant(model, expr, c) || c.values.size() != 1 ||
+        !IsIntegerScalar(c.type.scalar))
+        return false;
+    value = static_cast<long>(c.values[0]);
+    return true;
+}
+
+// Whether expr names the symbol.
+bool Names(const HlslModel &model, int expr, int symbol) {
+    return expr >= 0 && model.exprs[expr].kind == HlslExprKind::Name &&
+           model.exprs[expr].symbol == symbol && symbol >= 0;
+}
+
+// The number of iterations of the for loop, where its header counts one
+// variable from a constant to a constant by a constant step
 // ("for (i = 0; i < 1024; ++i)"); -1 where it does not.
-long LoopIterations(const Source &s, size_t at,
-                    const std::map<std::string, long, std::less<>> &constants) {
-    if (!Is(s, at + 1, "(")) return -1;
-    size_t k = at + 2;
-    if (IsName(s, k) && IsName(s, k + 1)) ++k; // the loop declares its counter
-    const std::string_view counter = Text(s, k);
-    auto number                    = [&](size_t n, long &value) {
-        const bool minus = Is(s, n, "-");
-        if (minus) ++n;
-        const auto constant = constants.find(Text(s, n));
-        if (constant != constants.end()) {
-            value = constant->second * (minus ? -1 : 1);
-            return n + 1;
-        }
-        if (n >= s.tokens.size() || s.tokens[n].kind != TokenKind::Number) return size_t(0);
-        const std::string spelling(Text(s, n));
-        if (spelling.find_first_of(".eE") != std::string::npos) return size_t(0);
-        value = std::strtol(spelling.c_str(), nullptr, 0) * (minus ? -1 : 1);
-        return n + 1;
-    };
-    long first = 0, last = 0, step = 0;
-    if (!IsName(s, k) || !Is(s, k + 1, "=")) return -1;
-    k = number(k + 2, first);
-    if (!k || !Is(s, k, ";") || !Is(s, k + 1, counter)) return -1;
-    const std::string_view comparison = Text(s, k + 2);
-    k                                 = number(k + 3, last);
-    if (!k || !Is(s, k, ";")) return -1;
-    ++k;
-    if ((Is(s, k, "++") && Is(s, k + 1, counter)) || (Is(s, k, counter) && Is(s, k + 1, "++")))
-        step = 1, k += 2;
-    else if ((Is(s, k, "--") && Is(s, k + 1, counter)) || (Is(s, k, counter) && Is(s, k + 1, "--")))
-        step = -1, k += 2;
-    else if (Is(s, k, counter) && (Is(s, k + 1, "+=") || Is(s, k + 1, "-="))) {
-        const bool minus = Is(s, k + 1, "-=");
-        k                = number(k + 2, step);
-        if (minus) step = -step;
+long LoopIterations(const HlslModel &model, const HlslStmt &loop) {
+    const int init = loop.children.empty() ? -1 : loop.children[0];
+    if (init < 0) return -1;
+    const HlslStmt &first = model.stmts[init];
+    int counter = -1, from = -1;
+    if (first.kind == HlslStmtKind::Decl && first.symbols.size() == 1) {
+        counter = first.symbols[0];
+        from    = model.symbols[counter].initializer;
+    } else if (first.kind == HlslStmtKind::Expr && first.expr >= 0) {
+        const HlslExpr &e = model.exprs[first.expr];
+        if (e.kind != HlslExprKind::Assign || e.text != "=") return -1;
+        counter = model.exprs[e.children[0]].symbol;
+        if (!Names(model, e.children[0], counter)) return -1;
+        from = e.children[1];
     }
-    if (!k || !Is(s, k, ")") || step == 0) return -1;
+    long start = 0, last = 0, step = 0;
+    if (counter < 0 || !LoopNumber(model, from, start) || loop.expr < 0) return -1;
+    const HlslExpr &test          = model.exprs[loop.expr];
+    const std::string &comparison = test.text;
+    if (test.kind != HlslExprKind::Binary || !Names(model, test.children[0], counter) ||
+        !LoopNumber(model, test.children[1], last) || loop.step < 0)
+        return -1;
+    const HlslExpr &next = model.exprs[loop.step];
+    const bool counted   = !next.children.empty() && Names(model, next.children[0], counter);
+    if (counted && (next.kind == HlslExprKind::Unary || next.kind == HlslExprKind::Postfix))
+        step = next.text == "++" ? 1 : next.text == "--" ? -1 : 0;
+    else if (counted && next.kind == HlslExprKind::Assign &&
+             (next.text == "+=" || next.text == "-=") && LoopNumber(model, next.children[1], step))
+        step = next.text == "-=" ? -step : step;
+    if (step == 0) return -1;
     if (comparison == "<=" || comparison == ">=") last += step > 0 ? 1 : -1;
     const bool up = comparison == "<" || comparison == "<=" || comparison == "!=";
+    if (!up && comparison != ">" && comparison != ">=") return -1;
     if (up != (step > 0) && comparison != "!=") return -1;
-    const long span = last - first;
+    const long span = last - start;
     if (span == 0 || (span > 0) != (step > 0)) return 0;
     return (span + step + (step > 0 ? -1 : 1)) / step;
 }
@@ -438,27 +478,23 @@ long LoopIterations(const Source &s, size_t at,
 // iterations and refuses a loop that runs more (unroll.shader_test records
 // 1024 refused, and [unroll(1337)] of 1337 compiling).
 void CheckUnroll(const Source &s, Diagnostics &out) {
-    // The integer constants a literal gives ("static const int N = 2048;").
-    std::map<std::string, long, std::less<>> constants;
-    for (size_t at = 0; at + 4 < s.tokens.size(); ++at)
-        if (Is(s, at, "const") && (Is(s, at + 1, "int") || Is(s, at + 1, "uint")) &&
-            IsName(s, at + 2) && Is(s, at + 3, "=") && s.tokens[at + 4].kind == TokenKind::Number &&
-            Is(s, at + 5, ";"))
-            constants[std::string(Text(s, at + 2))] =
-                std::strtol(std::string(Text(s, at + 4)).c_str(), nullptr, 0);
-    for (size_t at = 0; at + 3 < s.tokens.size(); ++at) {
-        if (!Is(s, at, "[") || !Is(s, at + 1, "unroll") || !Is(s, at + 2, "]") ||
-            !Is(s, at + 3, "for"))
+    std::vector<Found> found;
+    for (const HlslStmt &loop : s.model.stmts) {
+        if (loop.kind != HlslStmtKind::For ||
+            std::find(loop.attributes.begin(), loop.attributes.end(), "unroll") ==
+                loop.attributes.end())
             continue;
-        const long iterations = LoopIterations(s, at + 3, constants);
-        if (iterations >= 1024)
-            Refuse(
-                s, at + 3,
-                "unable to unroll loop, loop does not appear to terminate in a timely manner (" +
-                    std::to_string(iterations) +
-                    " iterations); use the [unroll(n)] attribute to force an exact higher number",
-                out);
+        const long iterations = LoopIterations(s.model, loop);
+        const size_t at       = TokenOf(s, loop.pos, 3);
+        if (iterations >= 1024 && at != kNowhere)
+            found.push_back(
+                {at,
+                 "unable to unroll loop, loop does not appear to terminate in a timely manner (" +
+                     std::to_string(iterations) +
+                     " iterations); use the [unroll(n)] attribute to force an exact higher "
+                     "number"});
     }
+    Report(s, found, out);
 }
 
 bool IsStatementWord(std::string_view word) {
@@ -475,22 +511,35 @@ bool IsStatementWord(std::string_view word) {
 void CheckNames(const Source &s, Diagnostics &out) {
     static const std::set<std::string, std::less<>> kTypeNames = {
         "float", "double", "half", "int", "uint", "bool", "dword", "matrix", "vector"};
-    for (size_t at = 1; at + 1 < s.tokens.size(); ++at) {
-        const std::string_view next = Text(s, at + 1);
-        const bool declared = (IsName(s, at - 1) || Is(s, at - 1, ">")) && !IsModifier(s, at - 1) &&
-                              !IsStatementWord(Text(s, at - 1)) &&
-                              (next == ";" || next == "=" || next == "," || next == "[" ||
-                               next == ":" || next == ")");
-        if (!declared || !IsName(s, at)) continue;
-        const std::string name(Text(s, at));
+    std::vector<Found> found;
+    auto judge = [&](const std::string &name, const HlslPos &pos, bool global) {
         std::string lower = name;
         std::transform(lower.begin(), lower.end(), lower.begin(),
                        [](char c) { return std::tolower(static_cast<unsigned char>(c)); });
+        const size_t at = TokenOf(s, pos, name.size());
+        if (at == kNowhere) return;
         if (lower == "technique" || name == "fxgroup")
-            Refuse(s, at, "'" + name + "' is a keyword of effects, not a name", out);
-        else if (s.scope[at] == 'g' && next != ")" && kTypeNames.count(name))
-            Refuse(s, at, "'" + name + "' is the name of a type", out);
+            found.push_back({at, "'" + name + "' is a keyword of effects, not a name"});
+        else if (global && kTypeNames.count(name))
+            found.push_back({at, "'" + name + "' is the name of a type"});
+    };
+    // Structure members too, of named and anonymous structures alike.
+    std::set<const HlslStruct *> structures;
+    for (const HlslSymbol &symbol : s.model.symbols) {
+        if (symbol.type.kind == HlslClass::Struct) structures.insert(symbol.type.structure.get());
+        if (symbol.kind != HlslSymbolKind::Variable && symbol.kind != HlslSymbolKind::Parameter &&
+            symbol.kind != HlslSymbolKind::Typedef)
+            continue;
+        judge(symbol.name, symbol.pos,
+              symbol.scope == 0 && symbol.kind != HlslSymbolKind::Parameter && symbol.buffer < 0);
     }
+    for (const HlslStruct *structure : structures)
+        for (const HlslField &field : structure->fields) {
+            HlslPos pos;
+            pos.offset = field.offset;
+            judge(field.name, pos, false);
+        }
+    Report(s, found, out);
 }
 
 // Skips an initializer or array size from at to the ',' or ';' that ends it.
@@ -505,10 +554,9 @@ size_t SkipToDeclaratorEnd(const Source &s, size_t at) {
     return at;
 }
 
-// Storage classes: each is given once (invalid.shader_test: "const const");
-// a const local needs its value (const.shader_test,
-// invalid.shader_test); uniform goes with neither static nor out, nor on a
-// local or on a function's result, nor with in outside a parameter list
+// Storage classes as written: each is given once (invalid.shader_test:
+// "const const"); uniform goes with neither static nor out, nor on a local
+// or on a function's result, nor with in outside a parameter list
 // (invalid.shader_test; storage-qualifiers.shader_test compiles "uniform in"
 // parameters).
 void CheckStorage(const Source &s, Diagnostics &out) {
@@ -551,29 +599,28 @@ void CheckStorage(const Source &s, Diagnostics &out) {
                        out);
                 break;
             }
-        if (!given.count("const") || s.scope[first] != 'f' || !statementStart ||
-            given.count("typedef"))
-            continue;
-        // The declarators after the type: name[...] = value, ...
-        size_t k = end + 1;
-        if (Is(s, k, "<")) {
-            while (k < s.tokens.size() && !Is(s, k, ">"))
-                ++k;
-            ++k;
-        }
-        while (k < s.tokens.size() && IsName(s, k)) {
-            const size_t name = k++;
-            while (Is(s, k, "["))
-                k = SkipToDeclaratorEnd(s, k + 1) + 1;
-            if (Is(s, k, ",") || Is(s, k, ";"))
-                Refuse(s, name, "'" + std::string(Text(s, name)) + "': missing initial value", out,
-                       "X3012");
-            else if (Is(s, k, "="))
-                k = SkipToDeclaratorEnd(s, k + 1);
-            if (!Is(s, k, ",")) break;
-            ++k;
+    }
+}
+
+// A const local needs its value (const.shader_test, invalid.shader_test).
+void CheckConstLocals(const Source &s, Diagnostics &out) {
+    const HlslModel &model = s.model;
+    // A loop's own declaration is not judged here.
+    std::vector<bool> loopStart(model.stmts.size());
+    for (const HlslStmt &loop : model.stmts)
+        if (loop.kind == HlslStmtKind::For && !loop.children.empty() && loop.children[0] >= 0)
+            loopStart[loop.children[0]] = true;
+    std::vector<Found> found;
+    for (size_t k = 0; k < model.stmts.size(); ++k) {
+        if (model.stmts[k].kind != HlslStmtKind::Decl || loopStart[k]) continue;
+        for (int declared : model.stmts[k].symbols) {
+            const HlslSymbol &symbol = model.symbols[declared];
+            const size_t at          = TokenOf(s, symbol.pos, symbol.name.size());
+            if ((symbol.storage & kConst) && symbol.initializer < 0 && at != kNowhere)
+                found.push_back({at, "'" + symbol.name + "': missing initial value", "X3012"});
         }
     }
+    Report(s, found, out);
 }
 
 // Arrays: an implicit size ("[]") comes only from the initializer of a
@@ -641,40 +688,31 @@ void CheckArrays(const Source &s, Diagnostics &out) {
 // constants but no other global (default-values.shader_test: "float4 b = a"
 // where a is a global is refused, a static const compiles).
 void CheckInitialValues(const Source &s, Diagnostics &out) {
-    std::set<std::string, std::less<>> globals; // neither static nor const
-    for (size_t at = 0; at < s.tokens.size(); ++at) {
-        if (s.scope[at] != 'g' || s.start[at] != at || Is(s, at, "typedef") ||
-            Is(s, at, "struct") || Is(s, at, "cbuffer") || Is(s, at, "tbuffer"))
+    const HlslModel &model = s.model;
+    std::vector<bool> variable(model.symbols.size()); // neither static nor const, declared before
+    std::vector<Found> found;
+    for (int global : model.declarations) {
+        const HlslSymbol &symbol = model.symbols[global];
+        if (symbol.kind != HlslSymbolKind::Variable || symbol.buffer >= 0 ||
+            (symbol.storage & (kStatic | kConst)))
             continue;
-        size_t first, end;
-        ModifierRun(s, at, first, end);
-        bool fixed = false; // static or const
-        for (size_t k = at; k < end; ++k)
-            fixed = fixed || Is(s, k, "static") || Is(s, k, "const");
-        std::vector<std::string> names;
-        bool function = false, initial = false;
-        int depth = 0;
-        for (size_t k = end; k < s.tokens.size() && !(depth == 0 && Is(s, k, ";")); ++k) {
-            const std::string_view u = Text(s, k);
-            if (depth == 0 && u == "(" && !initial) function = true;
-            if (function) break;
-            if (u == "(" || u == "[" || u == "{") ++depth;
-            if (u == ")" || u == "]" || u == "}") --depth;
-            if (depth == 0 && (u == "=" || u == ",")) initial = u == "=";
-            if (depth < 0) break;
-            if (!IsName(s, k)) continue;
-            if (initial && !fixed && globals.count(u))
-                Refuse(s, k,
-                       "the initial value of a global must be a literal expression; '" +
-                           std::string(u) + "' is a variable",
-                       out);
-            const std::string_view next = Text(s, k + 1);
-            if (!initial && depth == 0 && k > end &&
-                (next == "=" || next == ";" || next == "," || next == "[" || next == ":"))
-                names.emplace_back(u);
+        std::vector<int> pending = {symbol.initializer};
+        while (!pending.empty()) {
+            const int e = pending.back();
+            pending.pop_back();
+            if (e < 0) continue;
+            const HlslExpr &x = model.exprs[e];
+            pending.insert(pending.end(), x.children.begin(), x.children.end());
+            if (x.kind != HlslExprKind::Name || x.symbol < 0 || !variable[x.symbol]) continue;
+            const size_t at = TokenOf(s, x.pos, x.text.size());
+            if (at != kNowhere)
+                found.push_back(
+                    {at, "the initial value of a global must be a literal expression; '" + x.text +
+                             "' is a variable"});
         }
-        if (!function && !fixed) globals.insert(names.begin(), names.end());
+        variable[global] = true;
     }
+    Report(s, found, out);
 }
 
 // What the tree keeps for sure: the components a swizzle writes.
@@ -878,7 +916,7 @@ void CheckWindowsRules(const std::string &original, const std::string &preproces
                        const LexedHlsl &lexed, const HlslModel &model, const char *fileName,
                        const char *profile, const glslang::TIntermediate &tree, Diagnostics &out) {
     // A copy: PlaceColumns moves the columns to the file as written.
-    Source s{preprocessed, lexed.files, CodeTokens(lexed.tokens), {}, {}};
+    Source s{preprocessed, lexed, model, CodeTokens(lexed.tokens), {}, {}};
     if (s.tokens.empty()) return;
     PlaceColumns(s, original);
     FindScopes(s);
@@ -889,6 +927,7 @@ void CheckWindowsRules(const std::string &original, const std::string &preproces
     CheckUnroll(s, out);
     CheckNames(s, out);
     CheckStorage(s, out);
+    CheckConstLocals(s, out);
     CheckArrays(s, out);
     CheckInitialValues(s, out);
     if (tree.getTreeRoot()) {
