@@ -16,7 +16,7 @@ namespace {
 
 // A numeric type the text names: a scalar, a vector (float1 is one) or a
 // matrix, and how many array dimensions a name of it has.
-struct Type {
+struct ArgumentType {
     bool known = false, vector = false, matrix = false;
     // An integer literal without a suffix, which Windows passes to an int and
     // a uint parameter alike (function-overload.shader_test).
@@ -32,8 +32,8 @@ struct Type {
 
 // A model type as the rewrites here read types: known for a scalar, vector
 // or matrix (or an array of one).
-Type FromModel(const HlslType &t) {
-    Type type;
+ArgumentType FromModel(const HlslType &t) {
+    ArgumentType type;
     if (!t.IsNumeric()) return type;
     type.known    = true;
     type.base     = HlslScalarName(t.scalar);
@@ -49,11 +49,11 @@ Type FromModel(const HlslType &t) {
 // The scalar, vector or matrix type the name spells (float3, dword2x2,
 // min16int); unknown for any other name, and for the templates vector and
 // matrix, whose arguments follow.
-Type TypeNamed(std::string_view name) {
+ArgumentType TypeNamed(std::string_view name) {
     HlslType named;
     if (name == "vector" || name == "matrix" || !MaybeNumericTypeName(name) ||
         !BuiltinTypeFromName(name, named))
-        return Type();
+        return ArgumentType();
     return FromModel(named);
 }
 
@@ -89,21 +89,21 @@ bool Variable(const std::string &text, const Tokens &tokens, size_t first, size_
 // rows and columns: what mul() takes as the reference gives it. A float1,
 // and a matrix of one row or column, mul() reads as the matrix forms do
 // (matrix_forms.h).
-bool MulOperand(const Type &type) {
+bool MulOperand(const ArgumentType &type) {
     return type.known && type.arrays == 0 &&
            (type.matrix ? type.rows > 1 && type.cols > 1 : !type.vector || type.cols > 1);
 }
 
-bool Scalar(const Type &type) {
+bool Scalar(const ArgumentType &type) {
     return type.known && !type.vector && !type.matrix && type.arrays == 0;
 }
 
 // What mul(left, right) returns: left's rows by right's columns, of the base
 // the usual arithmetic conversions give (a scalar operand scales the other,
 // two vectors give their dot product); unknown for other operands.
-Type MulResult(const Type &left, const Type &right) {
-    if (!MulOperand(left) || !MulOperand(right)) return Type();
-    Type type = Scalar(left) ? right : left;
+ArgumentType MulResult(const ArgumentType &left, const ArgumentType &right) {
+    if (!MulOperand(left) || !MulOperand(right)) return ArgumentType();
+    ArgumentType type = Scalar(left) ? right : left;
     if (Rank(right.base) > Rank(type.base)) type.base = right.base;
     if (Rank(left.base) > Rank(type.base)) type.base = left.base;
     type.literal = left.literal && right.literal;
@@ -138,10 +138,10 @@ bool UnsuffixedInteger(const HlslModel &model, int expr) {
 
 // The model's type of the expression, where it is a scalar, vector or
 // matrix (or an array of one); unknown otherwise, and for expr -1.
-Type TypeOf(const HlslModel &model, int expr) {
-    if (expr < 0) return Type();
-    Type type    = FromModel(model.exprs[expr].type);
-    type.literal = type.known && UnsuffixedInteger(model, expr);
+ArgumentType TypeOf(const HlslModel &model, int expr) {
+    if (expr < 0) return ArgumentType();
+    ArgumentType type = FromModel(model.exprs[expr].type);
+    type.literal      = type.known && UnsuffixedInteger(model, expr);
     return type;
 }
 
@@ -156,7 +156,7 @@ struct Reader {
 
     // The type of tokens [first, last), where they are one expression of a
     // scalar, vector or matrix type (or an array of one).
-    Type Expression(size_t first, size_t last) const {
+    ArgumentType Expression(size_t first, size_t last) const {
         return TypeOf(model, places.At(text, tokens, first, last));
     }
 };
@@ -176,7 +176,7 @@ const Geometric kGeometric[] = {
 // of each declaration (unknown where the text does not give a numeric type),
 // where the names stand, and whether a parameter has a default value.
 struct Function {
-    std::vector<std::vector<Type>> overloads;
+    std::vector<std::vector<ArgumentType>> overloads;
     std::vector<size_t> names;
     bool defaults = false;
     std::vector<size_t> otherReturns; // names whose declaration gave another return type
@@ -216,7 +216,7 @@ Functions DefinedFunctions(const HlslModel &model, const std::string &text,
                   [](const Declaration &a, const Declaration &b) { return a.name < b.name; });
         Function &function = defined[name];
         for (const Declaration &d : list) {
-            std::vector<Type> parameters;
+            std::vector<ArgumentType> parameters;
             for (int p : model.functions[d.function].params) {
                 const HlslSymbol &parameter = model.symbols[p];
                 parameters.push_back(FromModel(parameter.type));
@@ -232,7 +232,7 @@ Functions DefinedFunctions(const HlslModel &model, const std::string &text,
 }
 
 // The scalar components of a numeric type.
-int Components(const Type &type) {
+int Components(const ArgumentType &type) {
     return type.rows * type.cols;
 }
 
@@ -241,7 +241,7 @@ int Components(const Type &type) {
 // of as many components or, truncated, to a scalar, a shorter vector, a
 // one-row or one-column matrix or a smaller matrix. Both are known and
 // neither is an array.
-bool Converts(const Type &from, const Type &to) {
+bool Converts(const ArgumentType &from, const ArgumentType &to) {
     if (from.single() || (from.matrix && Components(from) == 1) || to.single()) return true;
     if (Components(from) < Components(to)) return false;
     if (from.matrix && to.matrix) return to.rows <= from.rows && to.cols <= from.cols;
@@ -254,7 +254,7 @@ bool Converts(const Type &from, const Type &to) {
 // components first, then the base type's change (none, int and uint, within
 // the integers or the floating-point types, across them), then a scalar
 // made a vector. An unsuffixed integer literal is an int and a uint alike.
-int Cost(const Type &from, const Type &to) {
+int Cost(const ArgumentType &from, const ArgumentType &to) {
     auto integer = [](const std::string &base) { return Rank(base) < Rank("min10float"); };
     int base     = 3;
     if (from.base == to.base || (from.literal && (to.base == "int" || to.base == "uint")))
@@ -274,10 +274,11 @@ int Cost(const Type &from, const Type &to) {
 // kUnknown where that does not tell, kNone where none takes
 // the arguments, kAmbiguous where none is best.
 constexpr int kUnknown = -1, kNone = -2, kAmbiguous = -3;
-int Resolve(const std::vector<std::vector<Type>> &overloads, const std::vector<Type> &arguments) {
+int Resolve(const std::vector<std::vector<ArgumentType>> &overloads,
+            const std::vector<ArgumentType> &arguments) {
     std::vector<std::vector<int>> costs(overloads.size());
     bool unknown = false;
-    for (const Type &argument : arguments)
+    for (const ArgumentType &argument : arguments)
         unknown = unknown || !argument.known || argument.arrays;
     for (size_t o = 0; o < overloads.size(); ++o) {
         if (overloads[o].size() != arguments.size()) continue;
@@ -322,7 +323,7 @@ int Resolve(const std::vector<std::vector<Type>> &overloads, const std::vector<T
 // Whether a value of type from is passed to a parameter of type to, as far
 // as the text tells: a scalar to anything, a vector to one as long or
 // shorter, or to a scalar.
-bool Passes(const Type &from, const Type &to) {
+bool Passes(const ArgumentType &from, const ArgumentType &to) {
     if (!from.known || !to.known || from.single()) return true;
     if (from.plain() && to.plain()) return to.single() || from.cols >= to.cols;
     return from.matrix == to.matrix && from.arrays == to.arrays;
@@ -347,7 +348,7 @@ bool Intrinsic(std::string_view name) {
 }
 
 // The type name of a shape of base: a scalar, floatN or floatRxC.
-std::string Named(const std::string &base, const Type &shape) {
+std::string Named(const std::string &base, const ArgumentType &shape) {
     if (shape.matrix) return base + std::to_string(shape.rows) + "x" + std::to_string(shape.cols);
     return shape.vector ? base + std::to_string(shape.cols) : base;
 }
@@ -355,8 +356,8 @@ std::string Named(const std::string &base, const Type &shape) {
 // The integer function a product of matrices and vectors of base needs:
 // each row the sum, over the smaller of the left's columns and the right's
 // rows (mul.shader_test), of the left's elements times the right's rows.
-std::string IntegerMul(const std::string &name, const std::string &base, const Type &left,
-                       const Type &right, const Type &result) {
+std::string IntegerMul(const std::string &name, const std::string &base, const ArgumentType &left,
+                       const ArgumentType &right, const ArgumentType &result) {
     const int inner = std::min(left.cols, right.matrix ? right.rows : right.cols);
     auto sum        = [&](const std::string &row) {
         std::string terms;
@@ -386,9 +387,9 @@ void RewriteMul(const Reader &reader, size_t i, Edits &edits) {
     const auto arguments    = CallArguments(text, tokens, i + 1);
     const size_t close      = ClosingBracket(text, tokens, i + 1);
     if (arguments.size() != 2 || close >= tokens.size()) return;
-    const Type left   = reader.Expression(arguments[0].first, arguments[0].second);
-    const Type right  = reader.Expression(arguments[1].first, arguments[1].second);
-    const Type result = MulResult(left, right);
+    const ArgumentType left   = reader.Expression(arguments[0].first, arguments[0].second);
+    const ArgumentType right  = reader.Expression(arguments[1].first, arguments[1].second);
+    const ArgumentType result = MulResult(left, right);
     if (!result.known || result.base == "bool") return;
     auto wrap = [&](size_t argument, const std::string &before, const std::string &after) {
         edits.push_back({tokens[arguments[argument].first].offset, 0, before});
@@ -408,8 +409,8 @@ void RewriteMul(const Reader &reader, size_t i, Edits &edits) {
     if (!integer && left.base == right.base && (left.matrix || right.matrix)) return;
     if (!left.matrix && !right.matrix) { // two vectors
         if (!integer && left.base == right.base && left.cols == right.cols) return;
-        Type shape = left;
-        shape.cols = std::min(left.cols, right.cols);
+        ArgumentType shape = left;
+        shape.cols         = std::min(left.cols, right.cols);
         edits.push_back({tokens[i].offset, tokens[i].length, "dot"});
         wrap(0, "(" + Named(base, shape) + ")(", ")");
         wrap(1, "(" + Named(base, shape) + ")(", ")");
@@ -438,7 +439,7 @@ void RewriteCall(const Reader &reader, size_t i, Edits &edits) {
     const size_t open = i + 1, close = ClosingBracket(text, tokens, open);
     if (close >= tokens.size()) return;
     const auto arguments = CallArguments(text, tokens, open);
-    std::vector<Type> types;
+    std::vector<ArgumentType> types;
     for (const auto &[first, last] : arguments)
         types.push_back(reader.Expression(first, last));
     auto wrap = [&](size_t argument, const std::string &before, const std::string &after) {
@@ -538,7 +539,7 @@ bool Overrides(const Reader &reader, const Function &function, size_t i) {
     if (std::find(function.names.begin(), function.names.end(), i) != function.names.end())
         return true;
     const auto arguments = CallArguments(reader.text, reader.tokens, i + 1);
-    for (const std::vector<Type> &parameters : function.overloads) {
+    for (const std::vector<ArgumentType> &parameters : function.overloads) {
         bool passes = parameters.size() == arguments.size();
         for (size_t a = 0; passes && a < arguments.size(); ++a)
             passes =
@@ -557,14 +558,14 @@ bool Overrides(const Reader &reader, const Function &function, size_t i) {
 // forms rewrite it) with a matrix; nor matrices of two shapes as arguments of
 // one intrinsic. Those operands are made the result's shape in the text.
 struct Typed {
-    Type type;
+    ArgumentType type;
     int expr = -1; // the model's
 };
 
-bool OneByOne(const Type &t) {
+bool OneByOne(const ArgumentType &t) {
     return t.known && t.arrays == 0 && t.rows == 1 && t.cols == 1;
 }
-bool Degenerate(const Type &t) {
+bool Degenerate(const ArgumentType &t) {
     return t.matrix && (t.rows == 1 || t.cols == 1);
 }
 
@@ -591,7 +592,7 @@ struct Shaper {
     // Each expression's shape as glslang gives it once the operands inside
     // it are shaped: the model's type, but a componentwise operation's
     // common shape (a float1 with a scalar stays a float1 there).
-    std::vector<Type> shaped;
+    std::vector<ArgumentType> shaped;
 
     Typed Operand(int expr) const { return {shaped[expr], expr}; }
 
@@ -604,7 +605,7 @@ struct Shaper {
     // the text) the rows x cols shape, one of them 1, the others' elements
     // dropped.
     void Truncate(const Typed &operand, int rows, int cols) {
-        const Type &t = operand.type;
+        const ArgumentType &t = operand.type;
         if (t.rows == rows && t.cols == cols) return;
         const std::string swizzle = std::string("xyzw").substr(0, rows * cols);
         if (Degenerate(t)) {
@@ -619,20 +620,21 @@ struct Shaper {
 
     // The shape Windows gives two operands together; unknown where it
     // refuses them or the model does not tell.
-    static Type Common(const Type &a, const Type &b) {
-        Type result;
+    static ArgumentType Common(const ArgumentType &a, const ArgumentType &b) {
+        ArgumentType result;
         if (!a.known || !b.known || a.arrays || b.arrays) return result;
-        result            = Rank(b.base) > Rank(a.base) ? b : a;
-        result.base       = Rank(b.base) > Rank(a.base) ? b.base : a.base;
-        const Type &shape = OneByOne(a) && OneByOne(b) ? (a.vector || a.matrix ? a : b)
-                            : OneByOne(a)              ? b
-                            : OneByOne(b)              ? a
-                            : (a.matrix == b.matrix)   ? a
-                                                     : (a.rows * a.cols <= b.rows * b.cols ? a : b);
-        result.vector     = shape.vector;
-        result.matrix     = shape.matrix;
-        result.rows       = shape.rows;
-        result.cols       = shape.cols;
+        result                    = Rank(b.base) > Rank(a.base) ? b : a;
+        result.base               = Rank(b.base) > Rank(a.base) ? b.base : a.base;
+        const ArgumentType &shape = OneByOne(a) && OneByOne(b) ? (a.vector || a.matrix ? a : b)
+                                    : OneByOne(a)              ? b
+                                    : OneByOne(b)              ? a
+                                    : (a.matrix == b.matrix)
+                                        ? a
+                                        : (a.rows * a.cols <= b.rows * b.cols ? a : b);
+        result.vector             = shape.vector;
+        result.matrix             = shape.matrix;
+        result.rows               = shape.rows;
+        result.cols               = shape.cols;
         if (!OneByOne(a) && !OneByOne(b) && a.matrix == b.matrix) {
             result.rows = std::min(a.rows, b.rows);
             result.cols = std::min(a.cols, b.cols);
@@ -642,8 +644,8 @@ struct Shaper {
 
     // Rewrites an operand of a componentwise operation whose result has the
     // shape common, where glslang does not give it that shape itself.
-    void Fit(const Typed &operand, const Type &common, bool argument) {
-        const Type &t = operand.type;
+    void Fit(const Typed &operand, const ArgumentType &common, bool argument) {
+        const ArgumentType &t = operand.type;
         if (OneByOne(t)) {
             if ((t.vector || t.matrix) && !OneByOne(common)) Surround(operand, "(", ").x");
         } else if (t.matrix && common.matrix && (Degenerate(common) || Degenerate(t))) {
@@ -661,11 +663,11 @@ struct Shaper {
 
     // The arguments of a componentwise intrinsic, made the shape of their
     // result.
-    Type Call(const HlslExpr &call) {
+    ArgumentType Call(const HlslExpr &call) {
         std::vector<Typed> arguments;
         for (int child : call.children)
             arguments.push_back(Operand(child));
-        Type common = arguments[0].type;
+        ArgumentType common = arguments[0].type;
         for (const Typed &argument : arguments)
             common = Common(common, argument.type);
         if (!common.known) return common;
@@ -682,9 +684,9 @@ struct Shaper {
         return common;
     }
 
-    Type Binary(const HlslExpr &e) {
+    ArgumentType Binary(const HlslExpr &e) {
         const Typed left = Operand(e.children[0]), right = Operand(e.children[1]);
-        Type common = Common(left.type, right.type);
+        ArgumentType common = Common(left.type, right.type);
         if (common.known) {
             Fit(left, common, false);
             Fit(right, common, false);
@@ -704,7 +706,7 @@ struct Shaper {
     // uniform's value selects.
     bool UniformElement(const HlslExpr &e) const {
         if (e.kind != HlslExprKind::Index) return false;
-        const Type base         = TypeOf(model, e.children[0]);
+        const ArgumentType base = TypeOf(model, e.children[0]);
         const HlslExpr &index   = model.exprs[e.children[1]];
         const HlslSymbol *named = index.kind == HlslExprKind::Name && index.symbol >= 0
                                       ? &model.symbols[index.symbol]
@@ -717,9 +719,9 @@ struct Shaper {
 
 // The distinct parameter lists of a function's declarations, in the order
 // they first come.
-std::string Key(const std::vector<Type> &parameters) {
+std::string Key(const std::vector<ArgumentType> &parameters) {
     std::string key;
-    for (const Type &p : parameters)
+    for (const ArgumentType &p : parameters)
         key += p.base +
                (p.matrix   ? "m"
                 : p.vector ? "v"
@@ -728,10 +730,10 @@ std::string Key(const std::vector<Type> &parameters) {
                (p.known ? "," : "?,");
     return key;
 }
-std::vector<std::vector<Type>> Signatures(const Function &function) {
-    std::vector<std::vector<Type>> signatures;
+std::vector<std::vector<ArgumentType>> Signatures(const Function &function) {
+    std::vector<std::vector<ArgumentType>> signatures;
     std::set<std::string> keys;
-    for (const std::vector<Type> &parameters : function.overloads)
+    for (const std::vector<ArgumentType> &parameters : function.overloads)
         if (keys.insert(Key(parameters)).second) signatures.push_back(parameters);
     return signatures;
 }
@@ -743,11 +745,11 @@ struct Call {
     const Function *function;
     int chosen;
     bool overrides; // where the name is an intrinsic's: the file's function is called
-    std::vector<Type> arguments;
-    std::vector<Type> held; // each argument's without a cast in front of it
+    std::vector<ArgumentType> arguments;
+    std::vector<ArgumentType> held; // each argument's without a cast in front of it
 };
 
-std::string Spelled(const Type &type) {
+std::string Spelled(const ArgumentType &type) {
     if (type.matrix) return type.base + std::to_string(type.rows) + "x" + std::to_string(type.cols);
     return type.vector ? type.base + std::to_string(type.cols) : type.base;
 }
@@ -757,8 +759,9 @@ std::string Spelled(const Type &type) {
 // of a variable given to an out or inout parameter is dropped: Windows
 // converts the value both ways, glslang converts an out argument itself
 // but writes invalid SPIR-V for the cast (or crashes on an inout one).
-bool CastArguments(const Reader &reader, const Call &call, const std::vector<Type> &parameters,
-                   Edits &edits, const LexedHlsl &lexed, Diagnostics &diagnostics) {
+bool CastArguments(const Reader &reader, const Call &call,
+                   const std::vector<ArgumentType> &parameters, Edits &edits,
+                   const LexedHlsl &lexed, Diagnostics &diagnostics) {
     const std::string &text = reader.text;
     const Tokens &tokens    = reader.tokens;
     bool refused            = false;
@@ -771,12 +774,12 @@ bool CastArguments(const Reader &reader, const Call &call, const std::vector<Typ
     std::string copiesIn, copiesOut;
     for (size_t a = 0; a < ranges.size() && a < parameters.size(); ++a) {
         const auto [first, last] = ranges[a];
-        const Type &to           = parameters[a];
+        const ArgumentType &to   = parameters[a];
         const bool cast          = last > first + 3 && MarkOf(text, tokens[first]) == '(' &&
                           MarkOf(text, tokens[first + 2]) == ')' &&
                           TypeNamed(Spelling(text, tokens[first + 1])).known;
-        const size_t variable = cast ? first + 3 : first;
-        const Type held       = a < call.held.size() ? call.held[a] : Type();
+        const size_t variable   = cast ? first + 3 : first;
+        const ArgumentType held = a < call.held.size() ? call.held[a] : ArgumentType();
         // An out or inout argument is a variable that is not const, on
         // Windows ("out parameters require l-value arguments").
         bool lvalue =
@@ -830,7 +833,7 @@ bool CastArguments(const Reader &reader, const Call &call, const std::vector<Typ
             continue;
         }
         if (a >= call.arguments.size()) continue;
-        const Type &from = call.arguments[a];
+        const ArgumentType &from = call.arguments[a];
         if (!from.known || !to.known || to.written || to.arrays || from.arrays ||
             Components(to) >= Components(from) || from.matrix != to.matrix)
             continue;
@@ -943,7 +946,7 @@ bool RewriteScalarCalls(std::string &text, LexedHlsl &lexed, const HlslModel &mo
             {i, &function, kUnknown, Intrinsic(name) && Overrides(reader, function, i), {}, {}});
         if (std::find(function.names.begin(), function.names.end(), i) != function.names.end())
             continue;
-        std::vector<Type> types;
+        std::vector<ArgumentType> types;
         for (const auto &[first, last] : CallArguments(text, tokens, i + 1)) {
             types.push_back(reader.Expression(first, last));
             const bool cast = last > first + 3 && MarkOf(text, tokens[first]) == '(' &&
@@ -974,9 +977,9 @@ bool RewriteOperandShapes(std::string &text, LexedHlsl &lexed, const HlslModel &
         refusal = why;
     };
     auto shape = [&](int x) {
-        const HlslExpr &e = model.exprs[x];
-        Type &shaped      = shaper.shaped[x];
-        shaped            = TypeOf(model, x);
+        const HlslExpr &e    = model.exprs[x];
+        ArgumentType &shaped = shaper.shaped[x];
+        shaped               = TypeOf(model, x);
         if (e.kind == HlslExprKind::Binary && ShapedOperator(e.text)) {
             shaped = shaper.Binary(e);
         } else if (e.kind == HlslExprKind::Call && e.function < 0 && Componentwise(e.text) &&
@@ -987,7 +990,7 @@ bool RewriteOperandShapes(std::string &text, LexedHlsl &lexed, const HlslModel &
         } else if (e.kind == HlslExprKind::Index) {
             // An index is a scalar; a vector, even of one component, is
             // refused (vector-indexing.shader_test).
-            const Type index = TypeOf(model, e.children[1]);
+            const ArgumentType index = TypeOf(model, e.children[1]);
             if (TypeOf(model, e.children[0]).known && (index.vector || index.matrix))
                 refuse(model.exprs[e.children[1]],
                        "invalid type for index - index must be a scalar");

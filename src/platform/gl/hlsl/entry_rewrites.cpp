@@ -16,11 +16,11 @@ namespace {
 
 // The tokens of one text, with the lookups the declaration walk needs.
 // Directive lines (#line, #pragma) are left out: they stay as they are.
-struct Source {
+struct TokenWalk {
     std::string &text;
     Tokens tokens;
 
-    Source(std::string &text, const LexedHlsl &lexed)
+    TokenWalk(std::string &text, const LexedHlsl &lexed)
         : text(text), tokens(CodeTokens(lexed.tokens)) {}
 
     size_t size() const { return tokens.size(); }
@@ -145,7 +145,7 @@ bool IsEffectBlock(const std::string &word) {
 // Types whose variables only the effect framework uses. The Direct3D 9
 // texture type (texture) is distinct from Texture2D; texture1D, texture2D,
 // texture3D and textureCUBE are Texture1D.. there (object_forms.h).
-bool IsEffectObject(const Source &source, size_t i) {
+bool IsEffectObject(const TokenWalk &source, size_t i) {
     const std::string word = source.Lower(i);
     for (const char *type :
          {"blendstate", "depthstencilstate", "rasterizerstate", "stateblock", "vertexshader",
@@ -179,7 +179,7 @@ bool IsSampler(const std::string &word) {
 // Blanks the state bodies ("{ Filter = ...; }") and initialisers
 // ("= sampler_state { ... }") of the sampler declarators from i to end,
 // leaving names, array sizes, registers and annotations.
-void BlankSamplerStates(Source &source, size_t i, size_t end) {
+void BlankSamplerStates(TokenWalk &source, size_t i, size_t end) {
     for (; i < end; ++i) {
         if (source.Is(i, '<')) {
             i = source.AnnotationEnd(i);
@@ -216,7 +216,7 @@ bool OpensBody(const std::string &word) {
 // "struct {int a;} s {...};"), at global scope or in a function: it follows
 // the declared name, its array size or its register, not an '=' or a ')'
 // of a call or condition (state-block-syntax.shader_test).
-bool OpensStateBlock(const Source &source, size_t i) {
+bool OpensStateBlock(const TokenWalk &source, size_t i) {
     if (i < 2) return false;
     size_t name = i - 1;
     if (source.Is(name, ')')) {
@@ -241,7 +241,7 @@ bool OpensStateBlock(const Source &source, size_t i) {
 
 // Blanks the state blocks of variables of every type: only the effect
 // framework reads them.
-void BlankStateBlocks(Source &source) {
+void BlankStateBlocks(TokenWalk &source) {
     for (size_t i = 0; i < source.size(); ++i) {
         if (!source.Is(i, '{') || !OpensStateBlock(source, i)) continue;
         const size_t close = source.Closing(i);
@@ -254,7 +254,7 @@ void BlankStateBlocks(Source &source) {
 // as an element of a global's initialiser list: the Windows compiler writes
 // no default value for the global (effect-compile.shader_test), so the
 // element becomes 0. Returns whether one did.
-bool ZeroShaderElements(Source &source) {
+bool ZeroShaderElements(TokenWalk &source) {
     bool zeroed = false;
     for (size_t i = 1; i < source.size(); ++i) {
         if (!source.Is(i - 1, '{') && !source.Is(i - 1, ',')) continue;
@@ -276,7 +276,7 @@ bool ZeroShaderElements(Source &source) {
 } // namespace
 
 void BlankEffectSyntax(std::string &text, LexedHlsl &lexed) {
-    Source source(text, lexed);
+    TokenWalk source(text, lexed);
     const size_t count = source.size();
     // A typedef may take an effect type's other spellings ("typedef float4
     // texturE;", type-names.shader_test): that name is the typedef's.
@@ -340,7 +340,7 @@ void BlankEffectSyntax(std::string &text, LexedHlsl &lexed) {
 }
 
 void MoveBufferStatics(std::string &text, LexedHlsl &lexed) {
-    Source source(text, lexed);
+    TokenWalk source(text, lexed);
     std::vector<std::pair<size_t, std::string>> moves; // where, what
     for (size_t start = 0; start < source.size();) {
         size_t i = start;
@@ -410,7 +410,7 @@ struct Function {
     bool body;
 };
 
-std::vector<Function> Functions(const Source &source) {
+std::vector<Function> Functions(const TokenWalk &source) {
     std::vector<Function> functions;
     for (size_t start = 0; start < source.size();) {
         const size_t next = source.NextDeclaration(start);
@@ -432,14 +432,14 @@ std::vector<Function> Functions(const Source &source) {
     return functions;
 }
 
-bool Calls(const Source &source, size_t i, const std::string &name) {
+bool Calls(const TokenWalk &source, size_t i, const std::string &name) {
     return source.IsWord(i) && source.Is(i + 1, '(') && source.Spelling(i) == name;
 }
 
 // glslang makes an entry point of the definition and reads a prototype
 // before it as a call to itself ("Recursion detected"); where nothing calls
 // the entry point, its prototypes go (attributes.shader_test).
-void BlankEntryPrototypes(std::string &text, LexedHlsl &lexed, const Source &source,
+void BlankEntryPrototypes(std::string &text, LexedHlsl &lexed, const TokenWalk &source,
                           const std::string &entryPoint) {
     std::vector<Function> prototypes;
     size_t declarations = 0, uses = 0;
@@ -464,7 +464,7 @@ void BlankEntryPrototypes(std::string &text, LexedHlsl &lexed, const Source &sou
 } // namespace
 
 int KeepLastEntryDefinition(std::string &text, LexedHlsl &lexed, const std::string &entryPoint) {
-    Source source(text, lexed);
+    TokenWalk source(text, lexed);
     std::vector<size_t> definitions;
     const std::vector<Function> functions = Functions(source);
     for (const Function &function : functions)
@@ -485,7 +485,7 @@ int KeepLastEntryDefinition(std::string &text, LexedHlsl &lexed, const std::stri
 
 void MergeStructArrayInputs(std::string &text, LexedHlsl &lexed, const HlslModel &model,
                             const std::string &entryPoint) {
-    Source source(text, lexed);
+    TokenWalk source(text, lexed);
     std::vector<std::string> structs;
     for (const HlslSymbol &symbol : model.symbols)
         if (symbol.kind == HlslSymbolKind::Struct) structs.push_back(symbol.name);
@@ -531,7 +531,7 @@ namespace {
 
 // The position of the top-level ':' in tokens [first, last) that a word
 // follows (a semantic, or a register or packoffset binding), or last.
-size_t SemanticColon(const Source &source, size_t first, size_t last) {
+size_t SemanticColon(const TokenWalk &source, size_t first, size_t last) {
     for (size_t i = first; i < last; ++i) {
         if (source.Opens(i))
             i = source.Closing(i);
@@ -573,7 +573,7 @@ std::set<std::string> FullySemanticStructs(const HlslModel &model) {
 
 void DropStructParameterSemantics(std::string &text, LexedHlsl &lexed, const HlslModel &model,
                                   const std::string &entryPoint) {
-    Source source(text, lexed);
+    TokenWalk source(text, lexed);
     const std::set<std::string> structs = FullySemanticStructs(model);
     if (structs.empty()) return;
     bool blanked = false;
@@ -599,7 +599,7 @@ void DropStructParameterSemantics(std::string &text, LexedHlsl &lexed, const Hls
 }
 
 void PlainUniformParameters(std::string &text, LexedHlsl &lexed, const std::string &entryPoint) {
-    Source source(text, lexed);
+    TokenWalk source(text, lexed);
     Edits edits;
     for (const Function &function : Functions(source)) {
         if (source.Spelling(function.name) == entryPoint) continue;
@@ -625,7 +625,7 @@ void PlainUniformParameters(std::string &text, LexedHlsl &lexed, const std::stri
 
 void BlankUnusedStreamFunctions(std::string &text, LexedHlsl &lexed,
                                 const std::string &entryPoint) {
-    Source source(text, lexed);
+    TokenWalk source(text, lexed);
     const std::vector<Function> functions = Functions(source);
     // Until none is left: a blanked function's calls no longer count, so the
     // stream functions only another geometry entry point called go too.
@@ -682,7 +682,7 @@ void RenameClipCullSemantics(std::string &text, const LexedHlsl &lexed) {
 }
 
 void MoveCalledInitializers(std::string &text, LexedHlsl &lexed, const std::string &entryPoint) {
-    Source source(text, lexed);
+    TokenWalk source(text, lexed);
     std::set<std::string> functions;
     size_t body = source.size(); // the '{' of the entry point's body
     for (const Function &function : Functions(source)) {

@@ -24,9 +24,10 @@ using Edit = TextEdit;
 
 struct Field;
 
-// A type the text names. Arrays carry their sizes, outermost first; 0 is the
-// size an initialiser gives.
-struct Type {
+// A type as this pass lays out its components: the model's, with a struct's
+// members in order, its bases' first. Arrays carry their sizes, outermost
+// first; 0 is the size an initialiser gives.
+struct Layout {
     enum Kind { Unknown, Scalar, Vector, Matrix, Struct, Object } kind = Unknown;
     std::string name; // a numeric type's scalar; an object type's spelling
     int rows = 1, cols = 1;
@@ -36,28 +37,28 @@ struct Type {
 
 struct Field {
     std::string name;
-    Type type;
+    Layout type;
 };
 
-bool Numeric(const Type &t) {
-    return t.kind == Type::Scalar || t.kind == Type::Vector || t.kind == Type::Matrix;
+bool Numeric(const Layout &t) {
+    return t.kind == Layout::Scalar || t.kind == Layout::Vector || t.kind == Layout::Matrix;
 }
 
-Type Element(Type t) {
+Layout Element(Layout t) {
     t.dims.erase(t.dims.begin());
     return t;
 }
 
 // The number of scalar components (an object is one), or -1.
-long Components(const Type &t) {
+long Components(const Layout &t) {
     long n = 0;
     if (!t.dims.empty()) {
         n = Components(Element(t));
         return t.dims[0] > 0 && n >= 0 ? n * t.dims[0] : -1;
     }
     if (Numeric(t)) return t.rows * t.cols;
-    if (t.kind == Type::Object) return 1;
-    if (t.kind != Type::Struct || t.fields.empty()) return -1;
+    if (t.kind == Layout::Object) return 1;
+    if (t.kind != Layout::Struct || t.fields.empty()) return -1;
     for (const Field &f : t.fields) {
         const long m = Components(f.type);
         if (m < 0) return -1;
@@ -68,9 +69,9 @@ long Components(const Type &t) {
 
 // The type as the matrix forms leave it in code: a matrix of one row or one
 // column is the vector it equals.
-Type Lowered(Type t) {
-    if (t.kind == Type::Matrix && (t.rows == 1 || t.cols == 1)) {
-        t.kind = Type::Vector;
+Layout Lowered(Layout t) {
+    if (t.kind == Layout::Matrix && (t.rows == 1 || t.cols == 1)) {
+        t.kind = Layout::Vector;
         t.cols *= t.rows;
         t.rows = 1;
     }
@@ -79,16 +80,16 @@ Type Lowered(Type t) {
     return t;
 }
 
-std::string Spelled(const Type &t) {
-    if (t.kind == Type::Vector) return t.name + std::to_string(t.cols);
-    if (t.kind == Type::Matrix)
+std::string Spelled(const Layout &t) {
+    if (t.kind == Layout::Vector) return t.name + std::to_string(t.cols);
+    if (t.kind == Layout::Matrix)
         return t.name + std::to_string(t.rows) + "x" + std::to_string(t.cols);
     return t.name;
 }
 
 // The model, and where its declarations and expressions stand in the text
 // the pass reads.
-struct Scope {
+struct Known {
     const HlslModel *model   = nullptr;
     const HlslPlaces *places = nullptr;
     std::map<size_t, int> symbols;              // a variable's or parameter's name
@@ -104,12 +105,12 @@ struct Scope {
 };
 
 // The code tokens of the text, and where its directive lines are.
-struct Source {
+struct CodeText {
     const std::string &text;
     Tokens tokens;
     std::vector<size_t> directives; // offsets
 
-    Source(const std::string &text, const LexedHlsl &lexed)
+    CodeText(const std::string &text, const LexedHlsl &lexed)
         : text(text), tokens(lexed.tokens.Empty()) {
         for (const Token &t : lexed.tokens)
             if (t.kind == TokenKind::Directive)
@@ -167,27 +168,27 @@ struct Source {
 // The scalar, vector or matrix type the word spells (float3, dword2x2,
 // min16int); false for any other word, and for the templates vector and
 // matrix, whose arguments follow.
-bool NumericName(const std::string &word, Type &t) {
+bool NumericName(const std::string &word, Layout &t) {
     HlslType named;
     if (word == "vector" || word == "matrix" || !MaybeNumericTypeName(word) ||
         !BuiltinTypeFromName(word, named) || !named.IsNumeric())
         return false;
-    t      = Type();
+    t      = Layout();
     t.name = HlslScalarName(named.scalar);
-    t.kind = named.kind == HlslClass::Matrix   ? Type::Matrix
-             : named.kind == HlslClass::Vector ? Type::Vector
-                                               : Type::Scalar;
+    t.kind = named.kind == HlslClass::Matrix   ? Layout::Matrix
+             : named.kind == HlslClass::Vector ? Layout::Vector
+                                               : Layout::Scalar;
     t.rows = named.kind == HlslClass::Matrix ? named.rows : 1;
     t.cols = named.columns;
     return true;
 }
 
 // The value of the constant expression [a, b), as the model folds it.
-bool Evaluate(const Source &s, const Scope &scope, size_t a, size_t b, long &value) {
+bool Evaluate(const CodeText &s, const Known &known, size_t a, size_t b, long &value) {
     if (a >= b || b > s.size()) return false;
-    const int e = scope.places->At(s.text, s.tokens[a].offset, s.tokens[b - 1].end());
+    const int e = known.places->At(s.text, s.tokens[a].offset, s.tokens[b - 1].end());
     HlslConstant c;
-    if (e < 0 || !EvaluateConstant(*scope.model, e, c) || c.values.size() != 1 ||
+    if (e < 0 || !EvaluateConstant(*known.model, e, c) || c.values.size() != 1 ||
         !(std::fabs(c.values[0]) < 1e15))
         return false;
     // A size is what the value truncates to, a float's too (4.1 is 4).
@@ -197,7 +198,7 @@ bool Evaluate(const Source &s, const Scope &scope, size_t a, size_t b, long &val
 
 // Array sizes from i on ("[2][N + 1]"), appended to dims; kNone where one
 // cannot be worked out. implicit is set to the ']' of an empty "[]".
-size_t ParseDims(const Source &s, const Scope &scope, size_t i, std::vector<long> &dims,
+size_t ParseDims(const CodeText &s, const Known &known, size_t i, std::vector<long> &dims,
                  size_t *implicit, Edits *edits = nullptr) {
     bool ok = true;
     while (s.Is(i, '[')) {
@@ -205,7 +206,7 @@ size_t ParseDims(const Source &s, const Scope &scope, size_t i, std::vector<long
         long n             = 0;
         if (close == i + 1 && implicit && dims.empty())
             *implicit = close;
-        else if (!Evaluate(s, scope, i + 1, close, n) || n <= 0)
+        else if (!Evaluate(s, known, i + 1, close, n) || n <= 0)
             ok = false;
         else if (edits && (close != i + 2 || s.Spelling(i + 1).find_first_not_of("0123456789") !=
                                                  std::string::npos)) {
@@ -229,18 +230,18 @@ size_t ParseDims(const Source &s, const Scope &scope, size_t i, std::vector<long
 // The model's type as this pass reads it: a minimum-precision type as the
 // 32-bit type the text spells by now (the call forms rewrote them), a
 // struct's inherited members first.
-Type FromModel(const HlslType &m) {
-    Type t;
+Layout FromModel(const HlslType &m) {
+    Layout t;
     if (m.IsNumeric()) {
         const HlslScalar scalar = FullPrecision(m.scalar);
         t.name                  = HlslScalarName(scalar);
-        t.kind                  = m.kind == HlslClass::Matrix   ? Type::Matrix
-                                  : m.kind == HlslClass::Vector ? Type::Vector
-                                                                : Type::Scalar;
+        t.kind                  = m.kind == HlslClass::Matrix   ? Layout::Matrix
+                                  : m.kind == HlslClass::Vector ? Layout::Vector
+                                                                : Layout::Scalar;
         t.rows                  = m.kind == HlslClass::Matrix ? m.rows : 1;
         t.cols                  = m.columns;
     } else if (m.kind == HlslClass::Struct && m.structure) {
-        t.kind = Type::Struct;
+        t.kind = Layout::Struct;
         t.name = m.structure->name;
         std::vector<const HlslStruct *> chain;
         for (const HlslStruct *st = m.structure.get(); st && chain.size() < kMaxNesting;
@@ -256,9 +257,9 @@ Type FromModel(const HlslType &m) {
                     if (t.fields[later].name == t.fields[k].name)
                         t.fields[k].name = ShadowedMemberName(st->name, k);
         }
-        if (t.fields.empty()) t.kind = Type::Unknown;
+        if (t.fields.empty()) t.kind = Layout::Unknown;
     } else if (m.kind == HlslClass::Object) {
-        t.kind = Type::Object;
+        t.kind = Layout::Object;
         t.name = m.objectName;
     } else {
         return t;
@@ -269,10 +270,10 @@ Type FromModel(const HlslType &m) {
 
 // The type of the expression [a, b) as the model typed it; Unknown where
 // the model has no expression there (text an earlier pass wrote).
-Type TypeOf(const Source &s, const Scope &scope, size_t a, size_t b) {
-    if (a >= b || b > s.size()) return Type();
-    const int e = scope.places->At(s.text, s.tokens[a].offset, s.tokens[b - 1].end());
-    return e < 0 ? Type() : FromModel(scope.model->exprs[static_cast<size_t>(e)].type);
+Layout TypeOf(const CodeText &s, const Known &known, size_t a, size_t b) {
+    if (a >= b || b > s.size()) return Layout();
+    const int e = known.places->At(s.text, s.tokens[a].offset, s.tokens[b - 1].end());
+    return e < 0 ? Layout() : FromModel(known.model->exprs[static_cast<size_t>(e)].type);
 }
 
 // An initialiser as written: a list in braces, or one value [a, b).
@@ -283,7 +284,7 @@ struct Node {
 };
 
 // The list whose '{' is at i; false where it is not one HLSL allows.
-bool ParseList(const Source &s, size_t i, Node &node) {
+bool ParseList(const CodeText &s, size_t i, Node &node) {
     node.list          = true;
     const size_t close = s.Closing(i);
     for (size_t k = i + 1; k < close;) {
@@ -308,28 +309,28 @@ bool ParseList(const Source &s, size_t i, Node &node) {
 struct Component {
     std::string text;  // how to read it
     std::string whole; // the value it belongs to
-    Type type;         // the value's type
+    Layout type;       // the value's type
     bool first  = false;
     bool object = false;
 };
 
-void ReadComponents(const std::string &base, const Type &t, std::vector<Component> &out) {
+void ReadComponents(const std::string &base, const Layout &t, std::vector<Component> &out) {
     const auto add = [&](const std::string &text) {
         out.emplace_back();
         out.back().text   = text;
-        out.back().object = t.kind == Type::Object;
+        out.back().object = t.kind == Layout::Object;
     };
     if (!t.dims.empty()) {
         for (long k = 0; k < t.dims[0]; ++k)
             ReadComponents(base + "[" + std::to_string(k) + "]", Element(t), out);
-    } else if (t.kind == Type::Struct) {
+    } else if (t.kind == Layout::Struct) {
         for (const Field &f : t.fields)
             ReadComponents(base + "." + f.name, f.type, out);
-    } else if (t.kind == Type::Matrix) {
+    } else if (t.kind == Layout::Matrix) {
         for (int r = 0; r < t.rows; ++r)
             for (int c = 0; c < t.cols; ++c)
                 add(base + "._m" + std::to_string(r) + std::to_string(c));
-    } else if (t.kind == Type::Vector) {
+    } else if (t.kind == Layout::Vector) {
         for (int c = 0; c < t.cols; ++c)
             add(base + "." + "xyzw"[c]);
     } else {
@@ -339,7 +340,7 @@ void ReadComponents(const std::string &base, const Type &t, std::vector<Componen
 
 // Whether the value [a, b) reads as one operand: a name, literal or call
 // with only member, index and call suffixes.
-bool Operand(const Source &s, size_t a, size_t b) {
+bool Operand(const CodeText &s, size_t a, size_t b) {
     if (s.Is(a, '(')) return s.Closing(a) == b - 1;
     for (size_t i = a + 1; i < b; ++i) {
         if (s.Opens(i))
@@ -352,14 +353,14 @@ bool Operand(const Source &s, size_t a, size_t b) {
 
 // Whether t holds an array of objects inside a struct: glslang 12 crashes
 // on an initialiser of one.
-bool ObjectArrayInStruct(const Type &t, bool inStruct) {
-    if (!t.dims.empty()) return inStruct && Element(t).kind == Type::Object;
+bool ObjectArrayInStruct(const Layout &t, bool inStruct) {
+    if (!t.dims.empty()) return inStruct && Element(t).kind == Layout::Object;
     return std::any_of(t.fields.begin(), t.fields.end(),
                        [](const Field &f) { return ObjectArrayInStruct(f.type, true); });
 }
 
-bool Emit(const Type &t, const std::vector<Component> &values, size_t &pos, std::string &out) {
-    if (!t.dims.empty() || t.kind == Type::Struct) {
+bool Emit(const Layout &t, const std::vector<Component> &values, size_t &pos, std::string &out) {
+    if (!t.dims.empty() || t.kind == Layout::Struct) {
         const size_t n = t.dims.empty() ? t.fields.size() : static_cast<size_t>(t.dims[0]);
         out += "{";
         for (size_t k = 0; k < n; ++k) {
@@ -370,12 +371,12 @@ bool Emit(const Type &t, const std::vector<Component> &values, size_t &pos, std:
         out += "}";
         return n > 0;
     }
-    if (pos >= values.size() || values[pos].object != (t.kind == Type::Object)) return false;
-    if (t.kind == Type::Object) {
+    if (pos >= values.size() || values[pos].object != (t.kind == Layout::Object)) return false;
+    if (t.kind == Layout::Object) {
         out += values[pos++].text;
         return true;
     }
-    if (t.rows * t.cols == 1 && t.kind == Type::Matrix) return false; // glslang cannot build one
+    if (t.rows * t.cols == 1 && t.kind == Layout::Matrix) return false; // glslang cannot build one
     const size_t end = pos + static_cast<size_t>(t.rows * t.cols);
     std::string args;
     while (pos < end) {
@@ -386,9 +387,9 @@ bool Emit(const Type &t, const std::vector<Component> &values, size_t &pos, std:
         // arguments fill a matrix row by row, as Windows' initialisers do.
         const bool whole =
             c.first && c.type.dims.empty() && pos + size <= end &&
-            (c.type.kind == Type::Scalar ||
-             (c.type.kind == Type::Vector && t.kind != Type::Scalar) ||
-             (c.type.kind == Type::Matrix && c.type.rows == t.rows && c.type.cols == t.cols));
+            (c.type.kind == Layout::Scalar ||
+             (c.type.kind == Layout::Vector && t.kind != Layout::Scalar) ||
+             (c.type.kind == Layout::Matrix && c.type.rows == t.rows && c.type.cols == t.cols));
         args += (args.empty() ? "" : ", ") + (whole ? c.whole : c.text);
         pos += whole ? size : 1;
     }
@@ -399,9 +400,9 @@ bool Emit(const Type &t, const std::vector<Component> &values, size_t &pos, std:
 // The initialiser of a local as one assignment per member and element, path
 // the variable's name: glslang 12 crashes on an initialiser of a struct that
 // holds an array of objects, not on these (initializer-objects.shader_test).
-bool EmitAssignments(const Type &t, const std::string &path, const std::vector<Component> &values,
+bool EmitAssignments(const Layout &t, const std::string &path, const std::vector<Component> &values,
                      size_t &pos, std::string &out) {
-    if (!t.dims.empty() || t.kind == Type::Struct) {
+    if (!t.dims.empty() || t.kind == Layout::Struct) {
         const size_t n = t.dims.empty() ? t.fields.size() : static_cast<size_t>(t.dims[0]);
         for (size_t k = 0; k < n; ++k)
             if (!EmitAssignments(t.dims.empty() ? t.fields[k].type : Element(t),
@@ -419,23 +420,23 @@ bool EmitAssignments(const Type &t, const std::string &path, const std::vector<C
 
 // Whether glslang reads the initialiser as Windows does already: braces for
 // every struct and array, a value of the shape of each member.
-bool CShaped(const Source &s, const Scope &scope, const Type &t, const Node &node) {
-    if (!t.dims.empty() || t.kind == Type::Struct) {
+bool CShaped(const CodeText &s, const Known &known, const Layout &t, const Node &node) {
+    if (!t.dims.empty() || t.kind == Layout::Struct) {
         const size_t n = t.dims.empty() ? t.fields.size() : static_cast<size_t>(t.dims[0]);
         if (!node.list || node.items.size() != n) return false;
         for (size_t k = 0; k < n; ++k)
-            if (!CShaped(s, scope, t.dims.empty() ? t.fields[k].type : Element(t), node.items[k]))
+            if (!CShaped(s, known, t.dims.empty() ? t.fields[k].type : Element(t), node.items[k]))
                 return false;
         return true;
     }
     if (node.list) {
-        if (t.kind == Type::Object || node.items.size() != static_cast<size_t>(Components(t)))
+        if (t.kind == Layout::Object || node.items.size() != static_cast<size_t>(Components(t)))
             return false;
         for (const Node &item : node.items)
-            if (item.list || TypeOf(s, scope, item.a, item.b).kind != Type::Scalar) return false;
+            if (item.list || TypeOf(s, known, item.a, item.b).kind != Layout::Scalar) return false;
         return true;
     }
-    const Type v = TypeOf(s, scope, node.a, node.b);
+    const Layout v = TypeOf(s, known, node.a, node.b);
     return v.kind == t.kind && v.dims.empty() && v.rows == t.rows && v.cols == t.cols;
 }
 
@@ -447,8 +448,8 @@ void Leaves(const Node &node, std::vector<const Node *> &out) {
 
 // The initialiser [a, b) of a variable of type t; implicit is the ']' of its
 // "[]", or kNone. t gets the size the initialiser gives.
-void Initialise(const Source &s, const Scope &scope, Type &t, size_t implicit, size_t a, size_t b,
-                const std::string &local, Edits &edits) {
+void Initialise(const CodeText &s, const Known &known, Layout &t, size_t implicit, size_t a,
+                size_t b, const std::string &local, Edits &edits) {
     const size_t from = s.tokens[a].offset, to = s.tokens[b - 1].end();
     if (std::any_of(s.directives.begin(), s.directives.end(),
                     [&](size_t d) { return d > from && d < to; }))
@@ -464,7 +465,7 @@ void Initialise(const Source &s, const Scope &scope, Type &t, size_t implicit, s
     std::vector<const Node *> leaves;
     Leaves(node, leaves);
     for (const Node *leaf : leaves) {
-        const Type v = TypeOf(s, scope, leaf->a, leaf->b);
+        const Layout v = TypeOf(s, known, leaf->a, leaf->b);
         if (Components(v) < 0) return;
         const std::string whole = s.Joined(leaf->a, leaf->b);
         const size_t first      = values.size();
@@ -475,7 +476,7 @@ void Initialise(const Source &s, const Scope &scope, Type &t, size_t implicit, s
             values[k].first = k == first;
         }
     }
-    Type shaped = t;
+    Layout shaped = t;
     if (ObjectArrayInStruct(t, false)) {
         // A local's last declarator (local names it) becomes the
         // declaration and its assignments, which the ';' after it ends.
@@ -497,8 +498,8 @@ void Initialise(const Source &s, const Scope &scope, Type &t, size_t implicit, s
     if (Components(shaped) != static_cast<long>(values.size())) return;
     if (!node.list) {
         // Only an array without a size needs the rewrite: its size.
-        if (implicit == kNone || TypeOf(s, scope, a, b).dims.empty()) return;
-    } else if (implicit == kNone && CShaped(s, scope, t, node)) {
+        if (implicit == kNone || TypeOf(s, known, a, b).dims.empty()) return;
+    } else if (implicit == kNone && CShaped(s, known, t, node)) {
         return;
     } else {
         std::string out;
@@ -532,20 +533,20 @@ struct Conversions {
 };
 
 // The type of each component of t, an object's marked with '@'.
-void Bases(const Type &t, std::vector<std::string> &out) {
+void Bases(const Layout &t, std::vector<std::string> &out) {
     if (!t.dims.empty()) {
         for (long k = 0; k < t.dims[0]; ++k)
             Bases(Element(t), out);
-    } else if (t.kind == Type::Struct) {
+    } else if (t.kind == Layout::Struct) {
         for (const Field &f : t.fields)
             Bases(f.type, out);
     } else {
-        const std::string base = t.kind == Type::Object ? "@" + t.name : t.name;
+        const std::string base = t.kind == Layout::Object ? "@" + t.name : t.name;
         out.insert(out.end(), static_cast<size_t>(std::max(Components(t), 0L)), base);
     }
 }
 
-bool Same(const Type &a, const Type &b) {
+bool Same(const Layout &a, const Layout &b) {
     if (a.kind != b.kind || a.name != b.name || a.rows != b.rows || a.cols != b.cols ||
         a.dims != b.dims || a.fields.size() != b.fields.size())
         return false;
@@ -555,25 +556,26 @@ bool Same(const Type &a, const Type &b) {
     return true;
 }
 
-bool Compound(const Type &t) {
-    return !t.dims.empty() || t.kind == Type::Struct;
+bool Compound(const Layout &t) {
+    return !t.dims.empty() || t.kind == Layout::Struct;
 }
 
 // Whether Windows casts from to to, and glslang does not as Windows does: a
 // matrix of several rows and columns, or a target matrix of several rows,
 // only from as many components (cast-componentwise-compatible.shader_test).
-bool CastNeeded(const Type &writtenFrom, const Type &writtenTo) {
-    const Type from = Lowered(writtenFrom), to = Lowered(writtenTo);
+bool CastNeeded(const Layout &writtenFrom, const Layout &writtenTo) {
+    const Layout from = Lowered(writtenFrom), to = Lowered(writtenTo);
     const long n = Components(from), m = Components(to);
     // glslang casts a vector to a scalar as Windows does, to its first
     // component.
-    if (to.kind == Type::Scalar && from.kind == Type::Vector && !Compound(to) && !Compound(from))
+    if (to.kind == Layout::Scalar && from.kind == Layout::Vector && !Compound(to) &&
+        !Compound(from))
         return false;
     if (n <= 1 || m <= 0 || m > n || Same(from, to) ||
         (!Compound(from) && !Compound(to) && from.kind == to.kind))
         return false;
-    const bool fromMatrix = from.dims.empty() && from.kind == Type::Matrix;
-    const bool toMatrix   = to.dims.empty() && to.kind == Type::Matrix;
+    const bool fromMatrix = from.dims.empty() && from.kind == Layout::Matrix;
+    const bool toMatrix   = to.dims.empty() && to.kind == Layout::Matrix;
     if (m < n && ((fromMatrix && from.rows > 1 && from.cols > 1) || (toMatrix && to.rows > 1)))
         return false;
     std::vector<std::string> a, b;
@@ -585,8 +587,8 @@ bool CastNeeded(const Type &writtenFrom, const Type &writtenTo) {
 }
 
 // An assignment or argument: structs and arrays of the same component types.
-bool AssignmentNeeded(const Type &writtenFrom, const Type &writtenTo) {
-    const Type from = Lowered(writtenFrom), to = Lowered(writtenTo);
+bool AssignmentNeeded(const Layout &writtenFrom, const Layout &writtenTo) {
+    const Layout from = Lowered(writtenFrom), to = Lowered(writtenTo);
     if (!Compound(from) || !Compound(to) || Same(from, to) || Components(from) <= 0) return false;
     std::vector<std::string> a, b;
     Bases(from, a);
@@ -595,9 +597,9 @@ bool AssignmentNeeded(const Type &writtenFrom, const Type &writtenTo) {
 }
 
 // t declared as name, or empty where the text cannot spell it.
-std::string Declared(const Type &written, const std::string &name) {
-    const Type t = Lowered(written);
-    if (t.name.empty() || t.kind == Type::Unknown || t.kind == Type::Object) return {};
+std::string Declared(const Layout &written, const std::string &name) {
+    const Layout t = Lowered(written);
+    if (t.name.empty() || t.kind == Layout::Unknown || t.kind == Layout::Object) return {};
     std::string out = Spelled(t) + " " + name;
     for (const long d : t.dims)
         out += "[" + std::to_string(d) + "]";
@@ -606,7 +608,7 @@ std::string Declared(const Type &written, const std::string &name) {
 
 // The end of the operand at j: a name or parenthesised expression with its
 // member, index and call suffixes; kNone where it is not one.
-size_t OperandEnd(const Source &s, size_t j) {
+size_t OperandEnd(const CodeText &s, size_t j) {
     if (s.Is(j, '('))
         j = s.Closing(j) + 1;
     else if (s.IsWord(j))
@@ -625,9 +627,9 @@ size_t OperandEnd(const Source &s, size_t j) {
 
 // Replaces [from, a) with a call of a new function converting the operand
 // [a, b) of type source to target.
-bool Convert(const Source &s, const Type &writtenSource, const Type &writtenTarget, size_t from,
-             size_t a, size_t b, Conversions &c, Edits &edits) {
-    const Type source = Lowered(writtenSource), target = Lowered(writtenTarget);
+bool Convert(const CodeText &s, const Layout &writtenSource, const Layout &writtenTarget,
+             size_t from, size_t a, size_t b, Conversions &c, Edits &edits) {
+    const Layout source = Lowered(writtenSource), target = Lowered(writtenTarget);
     // The whole initialiser of a global ("static float d[8] = (float[8])v;")
     // is written out as the components it reads: glslang 12 reports recursion
     // for a global initialised by a call.
@@ -671,23 +673,23 @@ bool Convert(const Source &s, const Type &writtenSource, const Type &writtenTarg
 
 // The declarators from i (the first name) on, each of the variable the
 // model declares there; returns where the walk goes on.
-size_t Declarators(const Source &s, const Scope &scope, size_t i, Conversions &c, Edits &edits) {
+size_t Declarators(const CodeText &s, const Known &known, size_t i, Conversions &c, Edits &edits) {
     for (;;) {
         const std::string name   = s.Spelling(i);
-        const HlslSymbol *symbol = scope.SymbolAt(s.tokens, i);
-        Type t                   = symbol ? FromModel(symbol->type) : Type();
+        const HlslSymbol *symbol = known.SymbolAt(s.tokens, i);
+        Layout t                 = symbol ? FromModel(symbol->type) : Layout();
         const unsigned storage   = symbol ? symbol->storage : 0;
         const bool isStatic      = storage & kStatic;
         const bool isConst       = (storage & kConst) || (symbol && symbol->type.isConst);
         const bool inFunction =
             symbol && symbol->scope > 0 &&
-            static_cast<size_t>(symbol->scope) < scope.model->scopes.size() &&
-            scope.model->scopes[static_cast<size_t>(symbol->scope)].kind != HlslScopeKind::Global;
+            static_cast<size_t>(symbol->scope) < known.model->scopes.size() &&
+            known.model->scopes[static_cast<size_t>(symbol->scope)].kind != HlslScopeKind::Global;
         std::vector<long> dims;
         size_t implicit = kNone;
-        size_t j        = ParseDims(s, scope, i + 1, dims, &implicit, &edits);
+        size_t j        = ParseDims(s, known, i + 1, dims, &implicit, &edits);
         // A typedef may give the inner sizes; the declarator's come first.
-        const bool ok = j != kNone && t.kind != Type::Unknown && t.dims.size() >= dims.size();
+        const bool ok = j != kNone && t.kind != Layout::Unknown && t.dims.size() >= dims.size();
         if (j == kNone) j = i + 1;
         // The model gives an array without a size the size of its
         // initialiser; the initialiser is read for it again here.
@@ -702,13 +704,13 @@ size_t Declarators(const Source &s, const Scope &scope, size_t i, Conversions &c
             const bool local = inFunction && !isStatic && !isConst && s.Is(j, ';');
             // A struct or array from one of the same components, as an
             // assignment converts it (cast-componentwise-equal.shader_test).
-            const Type source = ok && a < j && !s.Is(a, '{') && OperandEnd(s, a) == j
-                                    ? TypeOf(s, scope, a, j)
-                                    : Type();
+            const Layout source = ok && a < j && !s.Is(a, '{') && OperandEnd(s, a) == j
+                                      ? TypeOf(s, known, a, j)
+                                      : Layout();
             if (AssignmentNeeded(source, t))
                 Convert(s, source, t, a, a, j, c, edits);
             else if (ok && a < j)
-                Initialise(s, scope, t, implicit, a, j, local ? name : "", edits);
+                Initialise(s, known, t, implicit, a, j, local ? name : "", edits);
         } else if (ok && isStatic && !isConst && implicit == kNone && j < s.size()) {
             // Windows zeroes a static variable without an initialiser;
             // glslang zeroes a constant itself. A large array is left as it
@@ -732,26 +734,27 @@ size_t Declarators(const Source &s, const Scope &scope, size_t i, Conversions &c
 
 // The cast whose '(' is at i, converted where glslang would not; returns
 // the token after it, or kNone.
-size_t Cast(const Source &s, const Scope &scope, size_t i, Conversions &c, Edits &edits) {
+size_t Cast(const CodeText &s, const Known &known, size_t i, Conversions &c, Edits &edits) {
     const size_t j   = s.Closing(i);
     const size_t end = j < s.size() ? OperandEnd(s, j + 1) : kNone;
     if (end == kNone) return kNone;
-    const int cast = scope.places->At(s.text, s.tokens[i].offset, s.tokens[end - 1].end());
-    if (cast < 0 || scope.model->exprs[static_cast<size_t>(cast)].kind != HlslExprKind::Cast)
+    const int cast = known.places->At(s.text, s.tokens[i].offset, s.tokens[end - 1].end());
+    if (cast < 0 || known.model->exprs[static_cast<size_t>(cast)].kind != HlslExprKind::Cast)
         return kNone;
-    const HlslExpr &written = scope.model->exprs[static_cast<size_t>(cast)];
-    const Type target       = FromModel(written.castType);
-    const Type source       = TypeOf(s, scope, j + 1, end);
+    const HlslExpr &written = known.model->exprs[static_cast<size_t>(cast)];
+    const Layout target     = FromModel(written.castType);
+    const Layout source     = TypeOf(s, known, j + 1, end);
     {
         // Fewer components than the source's, but more than one, from a
         // matrix of several rows and columns or into a matrix of several
         // rows, other than between two matrices: Windows refuses the cast
         // (cast-componentwise-compatible.shader_test).
         const long n = Components(source), m = Components(target);
-        const bool fromMatrix = source.dims.empty() && source.kind == Type::Matrix &&
+        const bool fromMatrix = source.dims.empty() && source.kind == Layout::Matrix &&
                                 source.rows > 1 && source.cols > 1;
-        const bool toMatrix = target.dims.empty() && target.kind == Type::Matrix && target.rows > 1;
-        const bool oneKind  = !Compound(source) && !Compound(target) && source.kind == target.kind;
+        const bool toMatrix =
+            target.dims.empty() && target.kind == Layout::Matrix && target.rows > 1;
+        const bool oneKind = !Compound(source) && !Compound(target) && source.kind == target.kind;
         if (n > 1 && m > 1 && m < n && (fromMatrix || toMatrix) && !oneKind &&
             !source.name.empty()) {
             // Windows names a structure "struct name" in its messages.
@@ -761,7 +764,7 @@ size_t Cast(const Source &s, const Scope &scope, size_t i, Conversions &c, Edits
             const Token &at = s.tokens[i];
             c.refusals->Error((*c.files)[at.file], at.line, at.column,
                               "cannot convert from '" +
-                                  named(scope.model->exprs[written.children[0]].type) + "' to '" +
+                                  named(known.model->exprs[written.children[0]].type) + "' to '" +
                                   named(written.castType) + "'",
                               "X3017");
             return kNone;
@@ -774,26 +777,26 @@ size_t Cast(const Source &s, const Scope &scope, size_t i, Conversions &c, Edits
 
 // The arguments of a call at i of a function of the file's, as the model
 // chose it; an out or inout argument is left as it is.
-void Arguments(const Source &s, const Scope &scope, size_t i, Conversions &c, Edits &edits) {
+void Arguments(const CodeText &s, const Known &known, size_t i, Conversions &c, Edits &edits) {
     if (!s.Is(i + 1, '(')) return;
-    const int call = scope.places->CallAt(s.tokens[i].offset);
+    const int call = known.places->CallAt(s.tokens[i].offset);
     if (call < 0) return;
-    const HlslExpr &e = scope.model->exprs[static_cast<size_t>(call)];
+    const HlslExpr &e = known.model->exprs[static_cast<size_t>(call)];
     if (e.kind != HlslExprKind::Call) return;
     // The model's overloads take a struct or array only of its own type;
     // one function of the name takes one of the same components too.
     int chosen = e.function, named = 0;
-    for (size_t k = 0; e.function < 0 && k < scope.model->functions.size(); ++k)
-        if (scope.model->functions[k].name == e.text && ++named == 1) chosen = static_cast<int>(k);
+    for (size_t k = 0; e.function < 0 && k < known.model->functions.size(); ++k)
+        if (known.model->functions[k].name == e.text && ++named == 1) chosen = static_cast<int>(k);
     if (chosen < 0 || named > 1) return;
-    const HlslFunction &f = scope.model->functions[static_cast<size_t>(chosen)];
+    const HlslFunction &f = known.model->functions[static_cast<size_t>(chosen)];
     const size_t close    = s.Closing(i + 1);
     size_t n              = 0;
     for (size_t k = i + 2; k < close && n < f.params.size(); ++n) {
-        const size_t comma   = s.Find(k, close, ",");
-        const HlslSymbol &p  = scope.model->symbols[static_cast<size_t>(f.params[n])];
-        const Type parameter = p.storage & kOut ? Type() : FromModel(p.type);
-        const Type source    = TypeOf(s, scope, k, comma);
+        const size_t comma     = s.Find(k, close, ",");
+        const HlslSymbol &p    = known.model->symbols[static_cast<size_t>(f.params[n])];
+        const Layout parameter = p.storage & kOut ? Layout() : FromModel(p.type);
+        const Layout source    = TypeOf(s, known, k, comma);
         if (OperandEnd(s, k) == comma && AssignmentNeeded(source, parameter))
             Convert(s, source, parameter, k, k, comma, c, edits);
         k = comma + 1;
@@ -803,13 +806,13 @@ void Arguments(const Source &s, const Scope &scope, size_t i, Conversions &c, Ed
 // The parts of a value of type t read as base, an array spread into its
 // elements and a struct into its members, down to numeric values; false
 // where it holds an object.
-bool Spread(const std::string &base, const Type &t, std::vector<std::string> &out) {
+bool Spread(const std::string &base, const Layout &t, std::vector<std::string> &out) {
     if (!t.dims.empty()) {
         for (long k = 0; k < t.dims[0]; ++k)
             if (!Spread(base + "[" + std::to_string(k) + "]", Element(t), out)) return false;
         return true;
     }
-    if (t.kind == Type::Struct) {
+    if (t.kind == Layout::Struct) {
         for (const Field &f : t.fields)
             if (!Spread(base + "." + f.name, f.type, out)) return false;
         return true;
@@ -822,15 +825,15 @@ bool Spread(const std::string &base, const Type &t, std::vector<std::string> &ou
 // its components in order, as a cast does (cast-componentwise-equal.shader_test,
 // numeric-constructor-truncation.shader_test); glslang takes numeric values
 // only, so such an argument is spelled as its elements and members.
-void Constructor(const Source &s, const Scope &scope, size_t i, Edits &edits) {
-    Type constructed;
+void Constructor(const CodeText &s, const Known &known, size_t i, Edits &edits) {
+    Layout constructed;
     if (!NumericName(s.Spelling(i), constructed) || !s.Is(i + 1, '(') ||
         (i > 0 && s.Is(i - 1, '.')))
         return;
     const size_t close = s.Closing(i + 1);
     for (size_t k = i + 2; k < close;) {
-        const size_t comma  = s.Find(k, close, ",");
-        const Type argument = TypeOf(s, scope, k, comma);
+        const size_t comma    = s.Find(k, close, ",");
+        const Layout argument = TypeOf(s, known, k, comma);
         std::vector<std::string> parts;
         const std::string base = OperandEnd(s, k) == comma ? s.Joined(k, comma) : std::string();
         if (Compound(argument) && !base.empty() && Spread(base, argument, parts)) {
@@ -845,40 +848,40 @@ void Constructor(const Source &s, const Scope &scope, size_t i, Edits &edits) {
 }
 
 // "target = value;", the target a variable, member or element.
-void Assignment(const Source &s, const Scope &scope, size_t i, Conversions &c, Edits &edits) {
+void Assignment(const CodeText &s, const Known &known, size_t i, Conversions &c, Edits &edits) {
     const size_t to = OperandEnd(s, i);
     if (to == kNone || !s.Is(to, '=')) return;
     const size_t end = OperandEnd(s, to + 1);
     if (end == kNone || !s.Is(end, ';')) return;
-    const Type target = TypeOf(s, scope, i, to), source = TypeOf(s, scope, to + 1, end);
+    const Layout target = TypeOf(s, known, i, to), source = TypeOf(s, known, to + 1, end);
     if (AssignmentNeeded(source, target)) Convert(s, source, target, to + 1, to + 1, end, c, edits);
 }
 
 // "return value;" in a function whose return type the text gives, of a
 // struct or array with the same components (cast-componentwise-equal.shader_test:
 // "VS_OUTPUT main(VS_INPUT input) { return input; }").
-void Return(const Source &s, const Scope &scope, size_t i, Conversions &c, Edits &edits) {
+void Return(const CodeText &s, const Known &known, size_t i, Conversions &c, Edits &edits) {
     if (!s.Is(i, "return")) return;
     const size_t end = OperandEnd(s, i + 1);
     if (end == kNone || !s.Is(end, ';')) return;
     // The function: the first name before a '(' in its declaration that
     // names one (attributes come before it).
-    auto function = scope.functions.end();
-    for (size_t k = c.top[i] + 1; k < i && function == scope.functions.end() && !s.Is(k, '{'); ++k)
+    auto function = known.functions.end();
+    for (size_t k = c.top[i] + 1; k < i && function == known.functions.end() && !s.Is(k, '{'); ++k)
         if (s.Is(k, '(') && s.IsWord(k - 1))
-            function = scope.functions.find(s.tokens[k - 1].offset);
-    if (function == scope.functions.end()) return;
-    const Type target =
-        FromModel(scope.model->functions[static_cast<size_t>(function->second)].returnType);
-    const Type source = TypeOf(s, scope, i + 1, end);
+            function = known.functions.find(s.tokens[k - 1].offset);
+    if (function == known.functions.end()) return;
+    const Layout target =
+        FromModel(known.model->functions[static_cast<size_t>(function->second)].returnType);
+    const Layout source = TypeOf(s, known, i + 1, end);
     if (AssignmentNeeded(source, target)) Convert(s, source, target, i + 1, i + 1, end, c, edits);
 }
 
 // The model's declarations where their names stand in the text now.
-Scope Declarations(const HlslModel &model, const HlslPlaces &places) {
-    Scope scope;
-    scope.model    = &model;
-    scope.places   = &places;
+Known Declarations(const HlslModel &model, const HlslPlaces &places) {
+    Known known;
+    known.model    = &model;
+    known.places   = &places;
     const auto now = [&](size_t offset, size_t length, size_t &at) {
         return places.Now(offset, length, at);
     };
@@ -888,28 +891,28 @@ Scope Declarations(const HlslModel &model, const HlslPlaces &places) {
         const HlslSymbol &symbol = model.symbols[k];
         if ((symbol.kind == HlslSymbolKind::Variable || symbol.kind == HlslSymbolKind::Parameter) &&
             now(symbol.pos.offset, symbol.name.size(), at))
-            scope.symbols[at] = static_cast<int>(k);
+            known.symbols[at] = static_cast<int>(k);
         for (const HlslStruct *st = symbol.type.structure.get(); st && structs.insert(st).second;
              st                   = st->base.get())
             for (const HlslField &f : st->fields)
-                if (now(f.offset, f.name.size(), at)) scope.fields[at] = &f;
+                if (now(f.offset, f.name.size(), at)) known.fields[at] = &f;
     }
     for (size_t f = 0; f < model.functions.size(); ++f)
         for (const HlslPos &name : model.functions[f].names)
             if (now(name.offset, model.functions[f].name.size(), at))
-                scope.functions[at] = static_cast<int>(f);
-    return scope;
+                known.functions[at] = static_cast<int>(f);
+    return known;
 }
 
 // The name the declaration that starts at token i declares: the first name
 // after its modifiers and type (template arguments skipped) that the model
 // declares there; kNone where none does. A struct's body is walked on its
 // own, its members being declarations.
-size_t DeclaredName(const Source &s, const Scope &scope, size_t i) {
+size_t DeclaredName(const CodeText &s, const Known &known, size_t i) {
     for (size_t k = i; k < s.size() && k < i + 64; ++k) {
         if (s.IsWord(k)) {
             const size_t at = s.tokens[k].offset;
-            if (scope.symbols.count(at) || scope.fields.count(at) || scope.functions.count(at))
+            if (known.symbols.count(at) || known.fields.count(at) || known.functions.count(at))
                 return k;
         } else if (s.Is(k, '<') && k > i) {
             k = s.TemplateEnd(k);
@@ -923,9 +926,9 @@ size_t DeclaredName(const Source &s, const Scope &scope, size_t i) {
 void Walk(std::string &text, LexedHlsl &lexed, const HlslModel &model, Diagnostics &refusals) {
     Edits edits;
     {
-        const Source s(text, lexed);
+        const CodeText s(text, lexed);
         const HlslPlaces places(model, lexed);
-        const Scope scope = Declarations(model, places);
+        const Known known = Declarations(model, places);
         Conversions conversions;
         conversions.refusals = &refusals;
         conversions.files    = &lexed.files;
@@ -939,39 +942,39 @@ void Walk(std::string &text, LexedHlsl &lexed, const HlslModel &model, Diagnosti
             const bool start = i == 0 || s.Is(i - 1, ';') || s.Is(i - 1, '{') || s.Is(i - 1, '}') ||
                                s.Is(i - 1, '(') || s.Is(i - 1, ',');
             if (s.Is(i, '(')) {
-                const size_t next = Cast(s, scope, i, conversions, edits);
+                const size_t next = Cast(s, known, i, conversions, edits);
                 if (next != kNone) {
                     i = next;
                     continue;
                 }
             }
-            if (s.IsWord(i)) Arguments(s, scope, i, conversions, edits);
-            if (s.IsWord(i)) Constructor(s, scope, i, edits);
-            if (start && s.IsWord(i)) Assignment(s, scope, i, conversions, edits);
-            if (s.Is(i, "return")) Return(s, scope, i, conversions, edits);
+            if (s.IsWord(i)) Arguments(s, known, i, conversions, edits);
+            if (s.IsWord(i)) Constructor(s, known, i, edits);
+            if (start && s.IsWord(i)) Assignment(s, known, i, conversions, edits);
+            if (s.Is(i, "return")) Return(s, known, i, conversions, edits);
             if (!start || !s.IsWord(i)) {
                 ++i;
                 continue;
             }
-            const size_t j = DeclaredName(s, scope, i);
+            const size_t j = DeclaredName(s, known, i);
             if (j == kNone) {
                 ++i;
-            } else if (scope.functions.count(s.tokens[j].offset)) {
+            } else if (known.functions.count(s.tokens[j].offset)) {
                 i = j + 2;
-            } else if (scope.fields.count(s.tokens[j].offset)) {
+            } else if (known.fields.count(s.tokens[j].offset)) {
                 // glslang takes only the sizes it can fold itself.
                 std::vector<long> dims;
-                ParseDims(s, scope, j + 1, dims, nullptr, &edits);
+                ParseDims(s, known, j + 1, dims, nullptr, &edits);
                 i = j + 1;
             } else {
-                i = Declarators(s, scope, j, conversions, edits);
+                i = Declarators(s, known, j, conversions, edits);
                 // Casts, calls and constructors in initialisers that are not
                 // brace lists, which Initialise leaves as they are.
                 for (size_t k = j; k < i; ++k) {
-                    if (s.IsWord(k)) Arguments(s, scope, k, conversions, edits);
-                    if (s.IsWord(k)) Constructor(s, scope, k, edits);
+                    if (s.IsWord(k)) Arguments(s, known, k, conversions, edits);
+                    if (s.IsWord(k)) Constructor(s, known, k, edits);
                     const size_t next =
-                        s.Is(k, '(') ? Cast(s, scope, k, conversions, edits) : kNone;
+                        s.Is(k, '(') ? Cast(s, known, k, conversions, edits) : kNone;
                     if (s.Is(k, '{')) k = s.Closing(k);
                     if (next != kNone) k = next - 1;
                 }
