@@ -49,6 +49,16 @@ const Case kCases[] = {
     {PS("float4 a[];"), "needs an initializer"},
     {"struct S { float4 a[]; };\n" PS(""), "cannot have an implicit size"},
     {PS("float a[65537];"), "more than 65536 elements"},
+    {PS("float a[65536];"), nullptr},
+    // An implicit size is refused where it stands, at its '[', and counted
+    // in signed literals; the same declarations sized compile.
+    {PS("float2 a[] = {-1, +2, 3};"),
+     "main.fx(1,40): error: 3 values do not fill whole elements of 'a', an array of 'float2'"},
+    {"typedef float4 t[];\n" PS(""),
+     "main.fx(1,17): error: typedef 't' cannot have an implicit array size"},
+    {"cbuffer C { float4 a[]; }\n" PS(""), "structure member 'a' cannot have an implicit size"},
+    {PS("struct L { float b[]; };"), "structure member 'b' cannot have an implicit size"},
+    {"typedef float4 t[2];\ncbuffer C { float4 a[2]; }\n" PS("struct L { float b[2]; };"), nullptr},
     {"struct { float4 a; };\n" PS(""), "an anonymous structure declares nothing"},
     {"float a = 7;\nfloat4 b = {1, 2, a, 4};\n" PS(""), "main.fx(2,19): error: the initial value"},
     {"static const float a = 7;\nfloat4 b = {1, 2, a, 4};\n" PS(""), nullptr},

@@ -497,12 +497,6 @@ void CheckUnroll(const Source &s, Diagnostics &out) {
     Report(s, found, out);
 }
 
-bool IsStatementWord(std::string_view word) {
-    static const std::set<std::string, std::less<>> kWords = {
-        "return", "else", "case", "do", "typedef", "struct", "goto", "discard"};
-    return kWords.count(word) != 0;
-}
-
 // Names a declaration may not take: "technique" in any case and "fxgroup"
 // are effect keywords (effect-technique-fx_4.shader_test: "teChnique" is
 // refused, "teChnique10" and "fxGroup" compile); a built-in type's name is
@@ -540,18 +534,6 @@ void CheckNames(const Source &s, Diagnostics &out) {
             judge(field.name, pos, false);
         }
     Report(s, found, out);
-}
-
-// Skips an initializer or array size from at to the ',' or ';' that ends it.
-size_t SkipToDeclaratorEnd(const Source &s, size_t at) {
-    for (int depth = 0; at < s.tokens.size(); ++at) {
-        const std::string_view u = Text(s, at);
-        if (u == "(" || u == "[" || u == "{") ++depth;
-        if (u == ")" || u == "]" || u == "}") --depth;
-        if (depth == 0 && (u == "," || u == ";")) break;
-        if (depth < 0) break;
-    }
-    return at;
 }
 
 // Storage classes as written: each is given once (invalid.shader_test:
@@ -623,64 +605,98 @@ void CheckConstLocals(const Source &s, Diagnostics &out) {
     Report(s, found, out);
 }
 
+// A flat list of number literals, signed or not: how many there are; -1
+// for any other initializer.
+int LiteralCount(const HlslModel &model, int expr) {
+    const HlslExpr &e = model.exprs[expr];
+    if (e.kind == HlslExprKind::Literal)
+        return std::isdigit(static_cast<unsigned char>(e.text[0])) || e.text[0] == '.' ? 1 : -1;
+    if (e.kind == HlslExprKind::Unary && (e.text == "-" || e.text == "+"))
+        return LiteralCount(model, e.children[0]);
+    if (e.kind != HlslExprKind::InitList) return -1;
+    int count = 0;
+    for (int child : e.children) {
+        const HlslExprKind kind = model.exprs[child].kind;
+        const int values        = kind == HlslExprKind::InitList ? -1 : LiteralCount(model, child);
+        if (values < 0) return -1;
+        count += values;
+    }
+    return count;
+}
+
 // Arrays: an implicit size ("[]") comes only from the initializer of a
 // variable, whose values fill whole elements; a structure member or a
-// typedef has none (initializer-implicit-array.shader_test). An explicit
-// size is at most 65536 (invalid.shader_test; array-dimension.shader_test
-// compiles 65536). An anonymous structure declares something
-// (invalid.shader_test).
+// typedef has none (initializer-implicit-array.shader_test).
+void CheckImplicitSizes(const Source &s, Diagnostics &out) {
+    const HlslModel &model = s.model;
+    // The model sizes such an array from its initializer: the "[]" is read
+    // where the declaration wrote it, right after the name. Its '[' is
+    // where it is refused.
+    auto implicitAt = [&](const std::string &name, size_t offset) {
+        HlslPos pos;
+        pos.offset      = offset;
+        const size_t at = TokenOf(s, pos, name.size());
+        return at != kNowhere && Is(s, at + 1, "[") && Is(s, at + 2, "]") ? at + 1 : kNowhere;
+    };
+    std::vector<Found> found;
+    std::set<const HlslStruct *> structures;
+    for (const HlslSymbol &symbol : model.symbols) {
+        if (symbol.type.kind == HlslClass::Struct) structures.insert(symbol.type.structure.get());
+        const bool variable = symbol.kind == HlslSymbolKind::Variable;
+        if (!variable && symbol.kind != HlslSymbolKind::Typedef) continue;
+        const size_t at = implicitAt(symbol.name, symbol.pos.offset);
+        if (at == kNowhere) continue;
+        const std::string name = "'" + symbol.name + "'";
+        if (!variable) {
+            found.push_back({at, "typedef " + name + " cannot have an implicit array size"});
+        } else if (symbol.buffer >= 0) {
+            found.push_back({at, "structure member " + name + " cannot have an implicit size"});
+        } else if (symbol.initializer < 0) {
+            found.push_back({at, "array " + name + " of implicit size needs an initializer"});
+        } else if (Is(s, at + 2, "=")) {
+            // Of a built-in type as written, one dimension, numbers alone.
+            const std::string type(Text(s, at - 2));
+            bool matrix          = false;
+            const int components = BuiltinComponents(type, matrix);
+            const int values     = model.exprs[symbol.initializer].kind == HlslExprKind::InitList
+                                       ? LiteralCount(model, symbol.initializer)
+                                       : -1;
+            if (components > 0 && values >= 0 && values % components != 0)
+                found.push_back({at, std::to_string(values) +
+                                         " values do not fill whole elements of " + name +
+                                         ", an array of '" + type + "'"});
+        }
+    }
+    for (const HlslStruct *structure : structures)
+        for (const HlslField &field : structure->fields) {
+            const size_t at = implicitAt(field.name, field.offset);
+            if (at != kNowhere)
+                found.push_back(
+                    {at, "structure member '" + field.name + "' cannot have an implicit size"});
+        }
+    Report(s, found, out);
+}
+
+// An explicit array size is at most 65536 (invalid.shader_test;
+// array-dimension.shader_test compiles 65536). An anonymous structure
+// declares something (invalid.shader_test). The model keeps neither a size
+// past what it reads nor a structure that declares nothing.
 void CheckArrays(const Source &s, Diagnostics &out) {
+    int depth = 0;
     for (size_t at = 0; at + 1 < s.tokens.size(); ++at) {
-        if (Is(s, at, "struct") && Is(s, at + 1, "{") && s.scope[at] == 'g' && s.start[at] == at) {
-            size_t k = at + 1;
-            for (int depth = 0; k < s.tokens.size(); ++k) {
-                if (Is(s, k, "{")) ++depth;
-                if (Is(s, k, "}") && --depth == 0) break;
-            }
-            if (Is(s, k + 1, ";")) Refuse(s, at, "an anonymous structure declares nothing", out);
-        }
+        depth += Is(s, at, "{") - Is(s, at, "}");
+        const bool statementStart = at == 0 || Is(s, at - 1, ";") || Is(s, at - 1, "}");
+        if (depth == 0 && statementStart && Is(s, at, "struct") && Is(s, at + 1, "{") &&
+            Is(s, ClosingBracket(s.text, s.tokens, at + 1) + 1, ";"))
+            Refuse(s, at, "an anonymous structure declares nothing", out);
         if (!Is(s, at, "[") || at < 2 || !IsName(s, at - 1)) continue;
-        const std::string before(Text(s, at - 1)), type(Text(s, at - 2));
-        bool matrix            = false;
-        const int components   = BuiltinComponents(type, matrix);
-        const bool declaration = components > 0 || IsName(s, at - 2);
-        if (s.tokens[at + 1].kind == TokenKind::Number && Is(s, at + 2, "]") && components > 0 &&
+        bool matrix = false;
+        if (s.tokens[at + 1].kind == TokenKind::Number && Is(s, at + 2, "]") &&
+            BuiltinComponents(Text(s, at - 2), matrix) > 0 &&
             std::strtoll(std::string(Text(s, at + 1)).c_str(), nullptr, 0) > 65536)
-            Refuse(s, at + 1, "array '" + before + "' has more than 65536 elements", out);
-        if (!Is(s, at + 1, "]") || !declaration || IsStatementWord(type)) continue;
-        int parens = 0;
-        for (size_t k = s.start[at]; k < at; ++k)
-            parens += Is(s, k, "(") - Is(s, k, ")");
-        if (parens != 0) continue;
-        const std::string name = "'" + before + "'";
-        if (s.scope[at] == 'a') {
-            Refuse(s, at, "structure member " + name + " cannot have an implicit size", out);
-        } else if (Is(s, s.start[at], "typedef")) {
-            Refuse(s, at, "typedef " + name + " cannot have an implicit array size", out);
-        } else if (s.scope[at] == 'g' || s.scope[at] == 'f') {
-            size_t after = at + 2;
-            while (Is(s, after, "["))
-                after = SkipToDeclaratorEnd(s, after + 1) + 1;
-            if (!Is(s, after, "=")) {
-                Refuse(s, at, "array " + name + " of implicit size needs an initializer", out);
-            } else if (components > 0 && after == at + 2 && Is(s, at + 3, "{")) {
-                // Count a flat list of number literals.
-                size_t k     = at + 4;
-                int values   = 0;
-                bool literal = true;
-                for (; k < s.tokens.size() && !Is(s, k, "}"); ++k) {
-                    if (s.tokens[k].kind == TokenKind::Number)
-                        ++values;
-                    else if (!Is(s, k, ",") && !Is(s, k, "-") && !Is(s, k, "+"))
-                        literal = false;
-                }
-                if (literal && values % components != 0)
-                    Refuse(s, at,
-                           std::to_string(values) + " values do not fill whole elements of " +
-                               name + ", an array of '" + type + "'",
-                           out);
-            }
-        }
+            Refuse(s, at + 1,
+                   "array '" + std::string(Text(s, at - 1)) + "' has more than 65536 elements",
+                   out);
     }
 }
 
@@ -929,6 +945,7 @@ void CheckWindowsRules(const std::string &original, const std::string &preproces
     CheckStorage(s, out);
     CheckConstLocals(s, out);
     CheckArrays(s, out);
+    CheckImplicitSizes(s, out);
     CheckInitialValues(s, out);
     if (tree.getTreeRoot()) {
         SwizzleChecker swizzles(fileName, out);
