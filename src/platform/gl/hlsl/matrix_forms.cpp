@@ -405,7 +405,11 @@ void ApplyMatrixPragmas(std::string &text, LexedHlsl &lexed, const HlslModel &mo
     std::map<size_t, const HlslType *> declared;
     std::set<const HlslStruct *> structs;
     size_t at = 0;
+    // The typedefs of matrices (or arrays of them), the last of a name.
+    std::map<std::string_view, const HlslSymbol *> aliases;
     for (const HlslSymbol &symbol : model.symbols) {
+        if (symbol.kind == HlslSymbolKind::Typedef && symbol.type.kind == HlslClass::Matrix)
+            aliases[symbol.name] = &symbol;
         if ((symbol.kind == HlslSymbolKind::Variable || symbol.kind == HlslSymbolKind::Typedef) &&
             where.Now(symbol.pos.offset, symbol.name.size(), at))
             declared[at] = &symbol.type;
@@ -427,12 +431,9 @@ void ApplyMatrixPragmas(std::string &text, LexedHlsl &lexed, const HlslModel &mo
         }
         if (t.kind != TokenKind::Identifier || places[i].code || places[i].signature) continue;
         const std::string_view name = Spelling(text, t);
-        const HlslSymbol *alias     = nullptr;
-        for (size_t k = model.symbols.size(); k-- > 0 && !alias;)
-            if (model.symbols[k].kind == HlslSymbolKind::Typedef && model.symbols[k].name == name &&
-                model.symbols[k].type.kind == HlslClass::Matrix)
-                alias = &model.symbols[k];
-        const bool matrix = ShapeOf(name).matrix || name == "matrix";
+        const auto named            = aliases.find(name);
+        const HlslSymbol *alias     = named == aliases.end() ? nullptr : named->second;
+        const bool matrix           = ShapeOf(name).matrix || name == "matrix";
         if ((!matrix && !alias) || i + 1 >= tokens.size() || IsMark(text, tokens[i + 1], '(') ||
             (i > 0 && IsMark(text, tokens[i - 1], '<')))
             continue;
