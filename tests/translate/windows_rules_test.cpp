@@ -41,6 +41,12 @@ const Case kCases[] = {
     {"[one][one]\n" PS(""), "main.fx(1,7): error: attribute 'one' is given more than once"},
     {"[one][One]\n" PS(""), nullptr},
     {"[one]\nfloat4 f;\n" PS(""), "not to a variable"},
+    // A function's body, at any depth, is the model's function's: its
+    // statements' attributes and its locals are judged there.
+    {PS("{ [loop] [loop] for (int i = 0; i < 2; ++i) {} }"),
+     "main.fx(1,42): error: attribute 'loop' is given more than once"},
+    {PS("if (true) { uniform float f = 0; }"), "a local variable cannot be 'uniform'"},
+    {PS("[loop] for (int i = 0; i < 2; ++i) { [branch] if (i) {} }"), nullptr},
     {PS("float4 teChnique = 0;"), "'teChnique' is a keyword of effects"},
     {PS("float4 fxGroup = 0; float4 technique10 = 0; float4 float = 0;"), nullptr},
     {"typedef float2 float;\n" PS(""), "'float' is the name of a type"},

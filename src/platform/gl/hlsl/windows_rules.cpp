@@ -27,17 +27,15 @@
 namespace {
 
 // The code tokens (LexHlsl's, without the directive lines) with, for each,
-// the kind of block it stands in ('g' file scope, 'f' a function body, 'a' a
-// structure or cbuffer body, 'i' an initializer or other braces) and the
-// first token of its statement. An operator is one token as glslang reads
-// it: the '=' of "<=" is no '=' of its own.
+// where it stands: 'g' at file scope, 'f' in a function's body, 'o' in
+// other braces (a structure, a cbuffer, an initializer). An operator is one
+// token as glslang reads it: the '=' of "<=" is no '=' of its own.
 struct Source {
     std::string_view text;
     const LexedHlsl &lexed;
     const HlslModel &model;
     Tokens tokens;
     std::vector<char> scope;
-    std::vector<size_t> start;
 };
 
 constexpr size_t kNowhere = static_cast<size_t>(-1);
@@ -68,20 +66,6 @@ bool IsName(const Source &s, size_t at) {
     return at < s.tokens.size() && s.tokens[at].kind == TokenKind::Identifier;
 }
 
-// A block opened at file scope: a structure's or cbuffer's members, a
-// function's body, or an initializer, told by the statement before it.
-char BlockKind(const Source &s, size_t from, size_t brace) {
-    size_t first = from;
-    if (Is(s, first, "typedef")) ++first;
-    for (const char *aggregate : {"struct", "cbuffer", "tbuffer", "class", "interface"})
-        if (Is(s, first, aggregate)) return 'a';
-    for (size_t at = from; at < brace; ++at) {
-        if (Is(s, at, "(")) return 'f';
-        if (Is(s, at, "=")) return 'i';
-    }
-    return 'i';
-}
-
 // glslang's preprocessor collapses spaces, so a token's column is looked
 // for on its line of the file as written, after the token before it.
 void PlaceColumns(Source &s, const std::string &original) {
@@ -103,32 +87,27 @@ void PlaceColumns(Source &s, const std::string &original) {
     }
 }
 
+// The function bodies are the model's, found where the text has them; the
+// '{' that opens a block stands outside it, the '}' that closes it inside.
 void FindScopes(Source &s) {
-    struct Level {
-        char kind;
-        size_t start;
-    };
-    std::vector<Level> levels = {{'g', 0}};
-    s.scope.resize(s.tokens.size());
-    s.start.resize(s.tokens.size());
+    s.scope.assign(s.tokens.size(), 'o');
+    int depth = 0;
     for (size_t at = 0; at < s.tokens.size(); ++at) {
-        Level &top               = levels.back();
-        s.scope[at]              = top.kind;
-        s.start[at]              = top.start;
-        const std::string_view t = Text(s, at);
-        if (t == "{") {
-            const char kind =
-                top.kind == 'f' || top.kind == 'i' ? top.kind : BlockKind(s, top.start, at);
-            levels.push_back({kind, at + 1});
-        } else if (t == "}" && levels.size() > 1) {
-            const char kind = levels.back().kind;
-            levels.pop_back();
-            // A function's body, or a block within one, ends a statement.
-            if (kind == 'f') levels.back().start = at + 1;
-        } else if (t == ";") {
-            top.start = at + 1;
-        }
+        if (depth == 0) s.scope[at] = 'g';
+        depth += Is(s, at, "{") - Is(s, at, "}");
     }
+    for (const HlslFunction &f : s.model.functions) {
+        const size_t open = f.body < 0 ? kNowhere : TokenOf(s, s.model.stmts[f.body].pos, 1);
+        if (open == kNowhere) continue;
+        const size_t close = ClosingBracket(s.text, s.tokens, open);
+        for (size_t at = open + 1; at <= close && at < s.tokens.size(); ++at)
+            s.scope[at] = 'f';
+    }
+}
+
+// Whether the token at `at` starts a statement or a declaration.
+bool StartsStatement(const Source &s, size_t at) {
+    return at == 0 || Is(s, at - 1, ";") || Is(s, at - 1, "{") || Is(s, at - 1, "}");
 }
 
 void Refuse(const Source &s, size_t at, const std::string &text, Diagnostics &out,
@@ -555,7 +534,7 @@ void CheckStorage(const Source &s, Diagnostics &out) {
             if (!given.insert(modifier).second && modifier.find("major") == std::string::npos)
                 Refuse(s, k, "'" + modifier + "' is given more than once", out);
         }
-        const bool statementStart = s.start[first] == first;
+        const bool statementStart = StartsStatement(s, first);
         // An extern variable is the application's to set, a static one the
         // shader's own (HLSL reference, Variable Syntax).
         if (given.count("extern") && given.count("static"))
@@ -685,8 +664,7 @@ void CheckArrays(const Source &s, Diagnostics &out) {
     int depth = 0;
     for (size_t at = 0; at + 1 < s.tokens.size(); ++at) {
         depth += Is(s, at, "{") - Is(s, at, "}");
-        const bool statementStart = at == 0 || Is(s, at - 1, ";") || Is(s, at - 1, "}");
-        if (depth == 0 && statementStart && Is(s, at, "struct") && Is(s, at + 1, "{") &&
+        if (depth == 0 && StartsStatement(s, at) && Is(s, at, "struct") && Is(s, at + 1, "{") &&
             Is(s, ClosingBracket(s.text, s.tokens, at + 1) + 1, ";"))
             Refuse(s, at, "an anonymous structure declares nothing", out);
         if (!Is(s, at, "[") || at < 2 || !IsName(s, at - 1)) continue;
@@ -932,7 +910,7 @@ void CheckWindowsRules(const std::string &original, const std::string &preproces
                        const LexedHlsl &lexed, const HlslModel &model, const char *fileName,
                        const char *profile, const glslang::TIntermediate &tree, Diagnostics &out) {
     // A copy: PlaceColumns moves the columns to the file as written.
-    Source s{preprocessed, lexed, model, CodeTokens(lexed.tokens), {}, {}};
+    Source s{preprocessed, lexed, model, CodeTokens(lexed.tokens), {}};
     if (s.tokens.empty()) return;
     PlaceColumns(s, original);
     FindScopes(s);
