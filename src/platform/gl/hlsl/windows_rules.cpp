@@ -9,7 +9,6 @@
 #include "platform/gl/hlsl/model/model.h"
 
 #include "platform/gl/common/diagnostics.h"
-#include "platform/gl/hlsl/matrix_forms.h"
 
 #include <glslang/Include/intermediate.h>
 #include <glslang/MachineIndependent/localintermediate.h>
@@ -783,6 +782,26 @@ class SwizzleChecker : public glslang::TIntermTraverser {
     Diagnostics &out_;
 };
 
+// The names of the parameters and structure members declared row_major
+// matrices with a semantic. A member's majority is the one its declaration
+// wrote, not one a #pragma pack_matrix gave.
+std::set<std::string> RowMajorInterfaceNames(const HlslModel &model) {
+    std::set<std::string> names;
+    std::set<const HlslStruct *> structures;
+    for (const HlslSymbol &symbol : model.symbols) {
+        if (symbol.type.kind == HlslClass::Struct) structures.insert(symbol.type.structure.get());
+        if (symbol.kind == HlslSymbolKind::Parameter && symbol.type.kind == HlslClass::Matrix &&
+            symbol.type.major == HlslMajority::RowMajor && !symbol.semantic.empty())
+            names.insert(symbol.name);
+    }
+    for (const HlslStruct *structure : structures)
+        for (const HlslField &field : structure->fields)
+            if (field.type.kind == HlslClass::Matrix && !field.semantic.empty() &&
+                std::count(field.modifiers.begin(), field.modifiers.end(), "row_major"))
+                names.insert(field.name);
+    return names;
+}
+
 // The entry point's inputs and outputs: an output semantic names one value
 // (entry-point-semantics.shader_test: "sem0" and "SEM" are the same one, and
 // an array of structures cannot be an output); two inputs may share one only
@@ -813,8 +832,8 @@ void CheckSemantics(const glslang::TIntermediate &tree, const char *fileName,
     };
     // One value with its semantic: each array element and matrix vector
     // takes the next index.
-    // glslang's tree keeps no majority for these: the text's row_major does
-    // (RowMajorSemanticNames), by the name declared ("a.tp[1]" is tp).
+    // glslang's tree keeps no majority for these: the model's does
+    // (RowMajorInterfaceNames), by the name declared ("a.tp[1]" is tp).
     auto declaredRowMajor = [&](std::string name) {
         name = name.substr(name.rfind('.') == std::string::npos ? 0 : name.rfind('.') + 1);
         return rowMajorNames.count(name.substr(0, name.find('['))) > 0;
@@ -930,5 +949,5 @@ void CheckWindowsRules(const std::string &original, const std::string &preproces
         tree.getTreeRoot()->traverse(&swizzles);
     }
     if (tree.getStage() != EShLangGeometry)
-        CheckSemantics(tree, fileName, RowMajorSemanticNames(preprocessed, lexed), out);
+        CheckSemantics(tree, fileName, RowMajorInterfaceNames(model), out);
 }
