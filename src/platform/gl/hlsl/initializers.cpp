@@ -229,8 +229,10 @@ size_t ParseDims(const CodeText &s, const Known &known, size_t i, std::vector<lo
 
 // The model's type as this pass reads it: a minimum-precision type as the
 // 32-bit type the text spells by now (the call forms rewrote them), a
-// struct's inherited members first.
-Layout FromModel(const HlslType &m) {
+// struct's inherited members first. budget is how many members may still
+// be laid out: structs of structs double at each level, and a type past it
+// is not read.
+Layout FromModel(const HlslType &m, long &budget) {
     Layout t;
     if (m.IsNumeric()) {
         const HlslScalar scalar = FullPrecision(m.scalar);
@@ -250,8 +252,10 @@ Layout FromModel(const HlslType &m) {
         // Flattened as the type forms flatten it, a shadowed member renamed.
         for (const HlslStruct *st : chain) {
             const size_t inherited = t.fields.size();
-            for (const HlslField &f : st->fields)
-                t.fields.push_back({f.name, FromModel(f.type)});
+            for (const HlslField &f : st->fields) {
+                if (--budget < 0) return Layout();
+                t.fields.push_back({f.name, FromModel(f.type, budget)});
+            }
             for (size_t k = 0; k < inherited; ++k)
                 for (size_t later = k + 1; later < t.fields.size(); ++later)
                     if (t.fields[later].name == t.fields[k].name)
@@ -266,6 +270,11 @@ Layout FromModel(const HlslType &m) {
     }
     t.dims.assign(m.arraySizes.begin(), m.arraySizes.end());
     return t;
+}
+
+Layout FromModel(const HlslType &m) {
+    long budget = 4096;
+    return FromModel(m, budget);
 }
 
 // The type of the expression [a, b) as the model typed it; Unknown where
