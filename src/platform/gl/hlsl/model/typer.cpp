@@ -51,10 +51,12 @@ const HlslField *FindField(const HlslStruct *s, std::string_view name) {
     return nullptr;
 }
 
-// v.xyz, v.rgba, s.xx, m._m00_m11, m._11: the type read, or false.
-bool SwizzleType(const HlslType &t, std::string_view swizzle, HlslType &out) {
+// The components v.xyz, v.rgba, s.xx, m._m00_m11, m._11 read, in order:
+// a vector's by letter, a matrix's as row * columns + column; false where
+// the swizzle is none of t's.
+bool SwizzleComponents(const HlslType &t, std::string_view swizzle, std::vector<int> &out) {
+    out.clear();
     if (t.IsArray()) return false;
-    int count = 0;
     if (t.kind == HlslClass::Matrix) {
         for (size_t i = 0; i < swizzle.size();) {
             if (swizzle[i] != '_') return false;
@@ -64,26 +66,30 @@ bool SwizzleType(const HlslType &t, std::string_view swizzle, HlslType &out) {
             const int row    = swizzle[digits] - (zeroBased ? '0' : '1');
             const int column = swizzle[digits + 1] - (zeroBased ? '0' : '1');
             if (row < 0 || row >= t.rows || column < 0 || column >= t.columns) return false;
-            ++count;
+            out.push_back(row * t.columns + column);
             i = digits + 2;
         }
     } else if (t.kind == HlslClass::Vector || t.kind == HlslClass::Scalar) {
         const std::string_view sets[] = {"xyzw", "rgba"};
-        bool matched                  = false;
         for (std::string_view set : sets) {
-            if (swizzle.find_first_not_of(set) != std::string_view::npos) continue;
-            matched = true;
-            for (char c : swizzle)
-                if (static_cast<int>(set.find(c)) >= t.columns) return false;
+            if (!out.empty() || swizzle.find_first_not_of(set) != std::string_view::npos) continue;
+            for (char c : swizzle) {
+                const int component = static_cast<int>(set.find(c));
+                if (component >= t.columns) return false;
+                out.push_back(component);
+            }
         }
-        if (!matched) return false;
-        count = static_cast<int>(swizzle.size());
-    } else {
-        return false;
     }
-    if (count < 1 || count > 4) return false;
-    out         = count == 1 ? ScalarType(t.scalar) : VectorType(t.scalar, count);
-    out.isConst = t.isConst;
+    return !out.empty() && out.size() <= 4;
+}
+
+// The type a swizzle reads, or false.
+bool SwizzleType(const HlslType &t, std::string_view swizzle, HlslType &out) {
+    std::vector<int> components;
+    if (!SwizzleComponents(t, swizzle, components)) return false;
+    const int count = static_cast<int>(components.size());
+    out             = count == 1 ? ScalarType(t.scalar) : VectorType(t.scalar, count);
+    out.isConst     = t.isConst;
     return true;
 }
 
@@ -460,25 +466,6 @@ std::vector<const HlslField *> FieldsInOrder(const HlslType &t) {
     return out;
 }
 
-// The component a swizzle letter or matrix selection (_m01, _12) names at
-// name[k], k moved past it; -1 for none.
-int SwizzleComponent(const HlslType &t, std::string_view name, size_t &k) {
-    if (t.kind != HlslClass::Matrix) {
-        const size_t xyzw = std::string_view("xyzw").find(name[k]);
-        const size_t rgba = std::string_view("rgba").find(name[k]);
-        ++k;
-        const size_t c = xyzw != std::string_view::npos ? xyzw : rgba;
-        return c == std::string_view::npos ? -1 : static_cast<int>(c);
-    }
-    const bool zero = name.compare(k, 2, "_m") == 0;
-    if (name[k] != '_' || k + (zero ? 4 : 3) > name.size()) return -1;
-    const int row = name[k + (zero ? 2 : 1)] - (zero ? '0' : '1');
-    const int col = name[k + (zero ? 3 : 2)] - (zero ? '0' : '1');
-    k += zero ? 4 : 3;
-    if (row < 0 || row >= t.rows || col < 0 || col >= t.columns) return -1;
-    return row * t.columns + col;
-}
-
 bool Fold(const HlslModel &m, int expr, HlslConstant &out, int depth);
 
 // The value a constant of type t holds, from its initializer: the
@@ -625,10 +612,10 @@ bool Fold(const HlslModel &m, int expr, HlslConstant &out, int depth) {
             }
             return false;
         }
-        if (!e.isSwizzle || !t.IsNumeric() || t.IsArray()) return false;
-        for (size_t k = 0; k < e.text.size();) {
-            const int c = SwizzleComponent(t, e.text, k);
-            if (c < 0 || static_cast<size_t>(c) >= whole.values.size()) return false;
+        std::vector<int> components;
+        if (!e.isSwizzle || !SwizzleComponents(t, e.text, components)) return false;
+        for (const int c : components) {
+            if (static_cast<size_t>(c) >= whole.values.size()) return false;
             out.values.push_back(whole.values[static_cast<size_t>(c)]);
         }
         out.type = e.type;
