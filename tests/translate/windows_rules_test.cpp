@@ -108,6 +108,8 @@ const Case kCases[] = {
     {"struct S { float4 Technique; };\n" PS(""),
      "main.fx(1,19): error: 'Technique' is a keyword of effects, not a name"},
     {"struct S { float4 technique11; };\ncbuffer C { float4 fxGroup; }\n" PS(""), nullptr},
+    {"struct S { struct { float4 TECHNIQUE; } inner; };\n" PS(""),
+     "main.fx(1,28): error: 'TECHNIQUE' is a keyword of effects"},
     // A uniform or extern global is a variable; a static one is the
     // shader's own and may read them.
     {"uniform float a;\nfloat4 b = float4(a, 1, 2, 3);\n" PS(""),

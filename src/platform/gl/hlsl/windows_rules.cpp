@@ -1,9 +1,12 @@
 // Each rule cites the vkd3d test file (../shared/vkd3d-tests/hlsl) that
 // records the Windows compiler refusing the form, and keeps to the narrowest
 // reading of it: where the record shows a close form compiling, that form is
-// named beside the rule. Most of what glslang loses is in the text (modifier
-// order, attributes, names); the tree is read for what the text cannot say
-// for sure (a swizzle's components, an entry point's semantics).
+// named beside the rule. What a declaration declares, a loop counts or an
+// initializer reads, and where a function's body is, are the model's; the
+// text is read for what the model does not keep: modifiers and attributes
+// as written, each register() as spelled, the places all of them stand.
+// The tree is read for what only it says for sure (a swizzle's
+// components, an entry point's semantics).
 #include "platform/gl/hlsl/windows_rules.h"
 
 #include "platform/gl/hlsl/model/model.h"
@@ -158,6 +161,28 @@ int BuiltinComponents(std::string_view name, bool &matrix) {
     if (!BuiltinTypeFromName(name, type) || !type.IsNumeric()) return 0;
     matrix = type.kind == HlslClass::Matrix;
     return type.ComponentCount();
+}
+
+// The members of every structure of the model, named or anonymous, each
+// once: a structure is found through a declaration, a base or a member of
+// its type.
+std::vector<const HlslField *> Fields(const HlslModel &model) {
+    std::vector<const HlslStruct *> pending;
+    for (const HlslSymbol &symbol : model.symbols)
+        pending.push_back(symbol.type.structure.get());
+    std::set<const HlslStruct *> seen;
+    std::vector<const HlslField *> fields;
+    while (!pending.empty()) {
+        const HlslStruct *structure = pending.back();
+        pending.pop_back();
+        if (!structure || !seen.insert(structure).second) continue;
+        pending.push_back(structure->base.get());
+        for (const HlslField &field : structure->fields) {
+            fields.push_back(&field);
+            pending.push_back(field.type.structure.get());
+        }
+    }
+    return fields;
 }
 
 // row_major and column_major name a matrix's layout: once, on a matrix, and
@@ -495,22 +520,18 @@ void CheckNames(const Source &s, Diagnostics &out) {
         else if (global && kTypeNames.count(name))
             found.push_back({at, "'" + name + "' is the name of a type"});
     };
-    // Structure members too, of named and anonymous structures alike.
-    std::set<const HlslStruct *> structures;
     for (const HlslSymbol &symbol : s.model.symbols) {
-        if (symbol.type.kind == HlslClass::Struct) structures.insert(symbol.type.structure.get());
         if (symbol.kind != HlslSymbolKind::Variable && symbol.kind != HlslSymbolKind::Parameter &&
             symbol.kind != HlslSymbolKind::Typedef)
             continue;
         judge(symbol.name, symbol.pos,
               symbol.scope == 0 && symbol.kind != HlslSymbolKind::Parameter && symbol.buffer < 0);
     }
-    for (const HlslStruct *structure : structures)
-        for (const HlslField &field : structure->fields) {
-            HlslPos pos;
-            pos.offset = field.offset;
-            judge(field.name, pos, false);
-        }
+    for (const HlslField *field : Fields(s.model)) {
+        HlslPos pos;
+        pos.offset = field->offset;
+        judge(field->name, pos, false);
+    }
     Report(s, found, out);
 }
 
@@ -617,9 +638,7 @@ void CheckImplicitSizes(const Source &s, Diagnostics &out) {
         return at != kNowhere && Is(s, at + 1, "[") && Is(s, at + 2, "]") ? at + 1 : kNowhere;
     };
     std::vector<Found> found;
-    std::set<const HlslStruct *> structures;
     for (const HlslSymbol &symbol : model.symbols) {
-        if (symbol.type.kind == HlslClass::Struct) structures.insert(symbol.type.structure.get());
         const bool variable = symbol.kind == HlslSymbolKind::Variable;
         if (!variable && symbol.kind != HlslSymbolKind::Typedef) continue;
         const size_t at = implicitAt(symbol.name, symbol.pos.offset);
@@ -645,13 +664,12 @@ void CheckImplicitSizes(const Source &s, Diagnostics &out) {
                                          ", an array of '" + type + "'"});
         }
     }
-    for (const HlslStruct *structure : structures)
-        for (const HlslField &field : structure->fields) {
-            const size_t at = implicitAt(field.name, field.offset);
-            if (at != kNowhere)
-                found.push_back(
-                    {at, "structure member '" + field.name + "' cannot have an implicit size"});
-        }
+    for (const HlslField *field : Fields(model)) {
+        const size_t at = implicitAt(field->name, field->offset);
+        if (at != kNowhere)
+            found.push_back(
+                {at, "structure member '" + field->name + "' cannot have an implicit size"});
+    }
     Report(s, found, out);
 }
 
@@ -787,18 +805,14 @@ class SwizzleChecker : public glslang::TIntermTraverser {
 // wrote, not one a #pragma pack_matrix gave.
 std::set<std::string> RowMajorInterfaceNames(const HlslModel &model) {
     std::set<std::string> names;
-    std::set<const HlslStruct *> structures;
-    for (const HlslSymbol &symbol : model.symbols) {
-        if (symbol.type.kind == HlslClass::Struct) structures.insert(symbol.type.structure.get());
+    for (const HlslSymbol &symbol : model.symbols)
         if (symbol.kind == HlslSymbolKind::Parameter && symbol.type.kind == HlslClass::Matrix &&
             symbol.type.major == HlslMajority::RowMajor && !symbol.semantic.empty())
             names.insert(symbol.name);
-    }
-    for (const HlslStruct *structure : structures)
-        for (const HlslField &field : structure->fields)
-            if (field.type.kind == HlslClass::Matrix && !field.semantic.empty() &&
-                std::count(field.modifiers.begin(), field.modifiers.end(), "row_major"))
-                names.insert(field.name);
+    for (const HlslField *field : Fields(model))
+        if (field->type.kind == HlslClass::Matrix && !field->semantic.empty() &&
+            std::count(field->modifiers.begin(), field->modifiers.end(), "row_major"))
+            names.insert(field->name);
     return names;
 }
 
