@@ -212,24 +212,16 @@ bool RegisterArray(const Shape &shape, const Place &place, const std::string &te
 // The components a matrix swizzle (_m01_m02, _11_12) names, as xyzw of the
 // vector; empty where it is not one.
 std::string VectorSwizzle(std::string_view swizzle, const Shape &shape) {
-    static const char kLetters[] = "xyzw";
+    std::vector<int> components;
+    if (swizzle.empty() || swizzle[0] != '_' ||
+        !SwizzleComponents(MatrixType(HlslScalar::Float, shape.rows, shape.columns), swizzle,
+                           components))
+        return std::string();
+    // A row's component is its column, a column's its row: the index either
+    // way.
     std::string result;
-    size_t i = 0;
-    while (i < swizzle.size()) {
-        if (swizzle[i] != '_') return std::string();
-        int base = 1;
-        ++i;
-        if (i < swizzle.size() && swizzle[i] == 'm') {
-            base = 0;
-            ++i;
-        }
-        if (i + 2 > swizzle.size()) return std::string();
-        const int row = swizzle[i] - '0' - base, column = swizzle[i + 1] - '0' - base;
-        if (row < 0 || row >= shape.rows || column < 0 || column >= shape.columns)
-            return std::string();
-        result += kLetters[shape.rows == 1 ? column : row];
-        i += 2;
-    }
+    for (const int c : components)
+        result += "xyzw"[c];
     return result;
 }
 

@@ -437,3 +437,35 @@ HlslScalar FullPrecision(HlslScalar s) {
         return s;
     }
 }
+
+// The components v.xyz, v.rgba, s.xx, m._m00_m11, m._11 read, in order:
+// a vector's by letter, a matrix's as row * columns + column; false where
+// the swizzle is none of t's.
+bool SwizzleComponents(const HlslType &t, std::string_view swizzle, std::vector<int> &out) {
+    out.clear();
+    if (t.IsArray()) return false;
+    if (t.kind == HlslClass::Matrix) {
+        for (size_t i = 0; i < swizzle.size();) {
+            if (swizzle[i] != '_') return false;
+            const bool zeroBased = i + 1 < swizzle.size() && swizzle[i + 1] == 'm';
+            const size_t digits  = i + (zeroBased ? 2 : 1);
+            if (digits + 2 > swizzle.size()) return false;
+            const int row    = swizzle[digits] - (zeroBased ? '0' : '1');
+            const int column = swizzle[digits + 1] - (zeroBased ? '0' : '1');
+            if (row < 0 || row >= t.rows || column < 0 || column >= t.columns) return false;
+            out.push_back(row * t.columns + column);
+            i = digits + 2;
+        }
+    } else if (t.kind == HlslClass::Vector || t.kind == HlslClass::Scalar) {
+        const std::string_view sets[] = {"xyzw", "rgba"};
+        for (std::string_view set : sets) {
+            if (!out.empty() || swizzle.find_first_not_of(set) != std::string_view::npos) continue;
+            for (char c : swizzle) {
+                const int component = static_cast<int>(set.find(c));
+                if (component >= t.columns) return false;
+                out.push_back(component);
+            }
+        }
+    }
+    return !out.empty() && out.size() <= 4;
+}

@@ -137,6 +137,11 @@ HlslScalar CommonScalar(HlslScalar a, HlslScalar b);
 // int, min16uint a uint); any other as it is.
 HlslScalar FullPrecision(HlslScalar s);
 
+// The components v.xyz, v.rgba, s.xx, m._m00_m11, m._11 read, in order: a
+// vector's by letter, a matrix's as row * columns + column; false where the
+// swizzle is none of t's (or reads more than four).
+bool SwizzleComponents(const HlslType &t, std::string_view swizzle, std::vector<int> &out);
+
 // How many scalar components the type holds, arrays and struct members
 // counted; 0 for objects and strings.
 int FlattenedCount(const HlslType &t);
