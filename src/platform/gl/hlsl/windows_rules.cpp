@@ -448,7 +448,10 @@ long LoopIterations(const HlslModel &model, const HlslStmt &loop) {
         from    = model.symbols[counter].initializer;
     } else if (first.kind == HlslStmtKind::Expr && first.expr >= 0) {
         const HlslExpr &e = model.exprs[first.expr];
-        if (e.kind != HlslExprKind::Assign || e.text != "=") return -1;
+        // A half-read expression may lack an operand.
+        if (e.kind != HlslExprKind::Assign || e.text != "=" || e.children.size() != 2 ||
+            e.children[0] < 0)
+            return -1;
         counter = model.exprs[e.children[0]].symbol;
         if (!Names(model, e.children[0], counter)) return -1;
         from = e.children[1];
@@ -457,15 +460,17 @@ long LoopIterations(const HlslModel &model, const HlslStmt &loop) {
     if (counter < 0 || !LoopNumber(model, from, start) || loop.expr < 0) return -1;
     const HlslExpr &test          = model.exprs[loop.expr];
     const std::string &comparison = test.text;
-    if (test.kind != HlslExprKind::Binary || !Names(model, test.children[0], counter) ||
-        !LoopNumber(model, test.children[1], last) || loop.step < 0)
+    if (test.kind != HlslExprKind::Binary || test.children.size() != 2 ||
+        !Names(model, test.children[0], counter) || !LoopNumber(model, test.children[1], last) ||
+        loop.step < 0)
         return -1;
     const HlslExpr &next = model.exprs[loop.step];
     const bool counted   = !next.children.empty() && Names(model, next.children[0], counter);
     if (counted && (next.kind == HlslExprKind::Unary || next.kind == HlslExprKind::Postfix))
         step = next.text == "++" ? 1 : next.text == "--" ? -1 : 0;
     else if (counted && next.kind == HlslExprKind::Assign &&
-             (next.text == "+=" || next.text == "-=") && LoopNumber(model, next.children[1], step))
+             (next.text == "+=" || next.text == "-=") && next.children.size() == 2 &&
+             LoopNumber(model, next.children[1], step))
         step = next.text == "-=" ? -step : step;
     if (step == 0) return -1;
     if (comparison == "<=" || comparison == ">=") last += step > 0 ? 1 : -1;
@@ -606,17 +611,17 @@ void CheckConstLocals(const Source &s, Diagnostics &out) {
 
 // A flat list of number literals, signed or not: how many there are; -1
 // for any other initializer.
-int LiteralCount(const HlslModel &model, int expr) {
+int LiteralCount(const HlslModel &model, int expr, bool top = true) {
+    if (expr < 0) return -1; // a half-read expression
     const HlslExpr &e = model.exprs[expr];
     if (e.kind == HlslExprKind::Literal)
         return std::isdigit(static_cast<unsigned char>(e.text[0])) || e.text[0] == '.' ? 1 : -1;
-    if (e.kind == HlslExprKind::Unary && (e.text == "-" || e.text == "+"))
-        return LiteralCount(model, e.children[0]);
-    if (e.kind != HlslExprKind::InitList) return -1;
+    if (e.kind == HlslExprKind::Unary && (e.text == "-" || e.text == "+") && !e.children.empty())
+        return LiteralCount(model, e.children[0], false);
+    if (e.kind != HlslExprKind::InitList || !top) return -1;
     int count = 0;
     for (int child : e.children) {
-        const HlslExprKind kind = model.exprs[child].kind;
-        const int values        = kind == HlslExprKind::InitList ? -1 : LiteralCount(model, child);
+        const int values = LiteralCount(model, child, false);
         if (values < 0) return -1;
         count += values;
     }
