@@ -2,6 +2,8 @@
 // (matrix_swizzles.h).
 #include "platform/gl/hlsl/matrix_swizzles.h"
 
+#include "platform/gl/hlsl/model/types.h"
+
 #include <algorithm>
 #include <string_view>
 #include <vector>
@@ -15,19 +17,17 @@ struct Element {
 // The elements a matrix swizzle names, zero-based; none where the name is
 // not one. mixed: it has both _mRC and _RC subscripts.
 std::vector<Element> Elements(std::string_view swizzle, bool &mixed) {
+    // Read as a 4x4 matrix's: the row and column of each.
+    std::vector<int> components;
+    if (swizzle.empty() || swizzle[0] != '_' ||
+        !SwizzleComponents(MatrixType(HlslScalar::Float, 4, 4), swizzle, components))
+        return {};
     std::vector<Element> elements;
+    for (const int c : components)
+        elements.push_back({c / 4, c % 4});
     bool zeroBased = false, oneBased = false;
-    for (size_t i = 0; i < swizzle.size(); i += 2) {
-        if (swizzle[i++] != '_') return {};
-        const bool zero = i < swizzle.size() && swizzle[i] == 'm';
-        i += zero ? 1 : 0;
-        if (i + 2 > swizzle.size()) return {};
-        const int base = zero ? 0 : 1;
-        const Element e{swizzle[i] - '0' - base, swizzle[i + 1] - '0' - base};
-        if (e.row < 0 || e.row > 3 || e.column < 0 || e.column > 3) return {};
-        (zero ? zeroBased : oneBased) = true;
-        elements.push_back(e);
-    }
+    for (size_t i = 0; i + 1 < swizzle.size(); ++i)
+        if (swizzle[i] == '_') (swizzle[i + 1] == 'm' ? zeroBased : oneBased) = true;
     mixed = zeroBased && oneBased;
     return elements;
 }
