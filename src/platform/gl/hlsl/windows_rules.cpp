@@ -36,6 +36,7 @@ struct Source {
     std::string_view text;
     const LexedHlsl &lexed;
     const HlslModel &model;
+    HlslPlaces places;
     Tokens tokens;
     std::vector<char> scope;
 };
@@ -46,12 +47,12 @@ constexpr size_t kNowhere = static_cast<size_t>(-1);
 // is in the text as the passes left it; kNowhere where a pass replaced it.
 // What the model says is reported there, as the text glslang read has it.
 size_t TokenOf(const Source &s, const HlslPos &pos, size_t length) {
-    size_t begin = pos.offset, end = pos.offset + length;
-    if (length == 0 || !MovedSpan(s.lexed, s.model.moves, begin, end)) return kNowhere;
+    size_t begin = 0;
+    if (!s.places.Now(pos.offset, length, begin)) return kNowhere;
     const auto it =
         std::lower_bound(s.tokens.begin(), s.tokens.end(), begin,
                          [](const Token &t, size_t offset) { return t.offset < offset; });
-    if (it == s.tokens.end() || it->offset != begin || it->end() != end) return kNowhere;
+    if (it == s.tokens.end() || it->offset != begin || it->length != length) return kNowhere;
     return static_cast<size_t>(it - s.tokens.begin());
 }
 
@@ -948,7 +949,7 @@ void CheckWindowsRules(const std::string &original, const std::string &preproces
                        const LexedHlsl &lexed, const HlslModel &model, const char *fileName,
                        const char *profile, const glslang::TIntermediate &tree, Diagnostics &out) {
     // A copy: PlaceColumns moves the columns to the file as written.
-    Source s{preprocessed, lexed, model, CodeTokens(lexed.tokens), {}};
+    Source s{preprocessed, lexed, model, HlslPlaces(model, lexed), CodeTokens(lexed.tokens), {}};
     if (s.tokens.empty()) return;
     PlaceColumns(s, original);
     FindScopes(s);
