@@ -2,6 +2,8 @@
 // (statement_forms.h).
 #include "platform/gl/hlsl/statement_forms.h"
 
+#include "platform/gl/hlsl/model/model.h"
+
 #include "platform/gl/bindings.h"
 
 #include <algorithm>
@@ -23,9 +25,7 @@ bool EndsOperand(const std::string &text, const Token &t) {
 // An integer literal's spelling without a long suffix; empty where it has
 // none.
 std::string WithoutLong(std::string_view number) {
-    const bool hex =
-        number.size() > 1 && number[0] == '0' && (number[1] == 'x' || number[1] == 'X');
-    if (!hex && number.find_first_of(".eE") != std::string_view::npos) return std::string();
+    if (IsFloatScalar(HlslLiteralType(number).scalar)) return std::string();
     size_t end  = number.size();
     bool isLong = false, isUnsigned = false;
     while (end > 0 && std::string_view("lLuU").find(number[end - 1]) != std::string_view::npos) {
@@ -300,8 +300,7 @@ void RewriteStatementForms(std::string &text, LexedHlsl &lexed) {
             // A case label compares as an integer.
             if (i > 0 && Is(text, tokens[i - 1], "case") && plain.empty()) {
                 const std::string number(Spelling(text, t));
-                if (number.find_first_of(".eE") != std::string::npos &&
-                    number.find_first_of("xX") == std::string::npos) {
+                if (IsFloatScalar(HlslLiteralType(number).scalar)) {
                     const double value = std::strtod(number.c_str(), nullptr);
                     edits.push_back(
                         {t.offset, t.length, std::to_string(static_cast<long long>(value))});
