@@ -97,7 +97,7 @@ void FindScopes(Source &s) {
     int depth = 0;
     for (size_t at = 0; at < s.tokens.size(); ++at) {
         if (depth == 0) s.scope[at] = 'g';
-        depth += Is(s, at, "{") - Is(s, at, "}");
+        depth = std::max(depth + Is(s, at, "{") - Is(s, at, "}"), 0);
     }
     for (const HlslFunction &f : s.model.functions) {
         const size_t open = f.body < 0 ? kNowhere : TokenOf(s, s.model.stmts[f.body].pos, 1);
