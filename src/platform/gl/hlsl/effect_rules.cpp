@@ -292,15 +292,10 @@ void CheckValue(const Effect &e, size_t first, size_t end, bool inBlock, Diagnos
             // declared nowhere.
             const int count                = known ? GlobalComponents(e, t) : 1;
             const std::string_view swizzle = Text(e, k + 2);
-            int highest                    = -1;
-            bool letters                   = true;
-            for (char c : swizzle) {
-                const size_t xyzw = std::string_view("xyzw").find(c);
-                const size_t rgba = std::string_view("rgba").find(c);
-                letters = letters && (xyzw != std::string::npos || rgba != std::string::npos);
-                highest = std::max(highest, static_cast<int>(std::min(xyzw, rgba)));
-            }
-            if (count > 0 && count <= 4 && letters && highest >= count)
+            std::vector<int> read;
+            if (count > 0 && count <= 4 &&
+                SwizzleComponents(VectorType(HlslScalar::Float, 4), swizzle, read) &&
+                !SwizzleComponents(VectorType(HlslScalar::Float, count), swizzle, read))
                 Refuse(e, k + 2,
                        "'" + std::string(swizzle) + "' reads past the components of '" +
                            std::string(t) + "'",
