@@ -41,6 +41,8 @@ const Case kCases[] = {
     {"[one][one]\n" PS(""), "main.fx(1,7): error: attribute 'one' is given more than once"},
     {"[one][One]\n" PS(""), nullptr},
     {"[one]\nfloat4 f;\n" PS(""), "not to a variable"},
+    {"float4 f() { return 0; }\n[one]\nfloat4 g;\n" PS(""), "main.fx(2,2): error: attribute 'one'"},
+    {"[one]\nfloat4 f() { return 0; }\n" PS(""), nullptr},
     // A function's body, at any depth, is the model's function's: its
     // statements' attributes and its locals are judged there.
     {PS("{ [loop] [loop] for (int i = 0; i < 2; ++i) {} }"),
@@ -53,6 +55,9 @@ const Case kCases[] = {
     {PS("float4 a[] = {1, 2, 3, 4, 5, 6, 7};"), "7 values do not fill whole elements"},
     {PS("float4 a[] = {1, 2, 3, 4, 5, 6, 7, 8}; float2 b[][3] = {1, 2, 3, 4, 5, 6};"), nullptr},
     {PS("float4 a[];"), "needs an initializer"},
+    {"float4 g[];\n" PS(""),
+     "main.fx(1,9): error: array 'g' of implicit size needs an initializer"},
+    {"float g[] = {1, 2, 3};\n" PS("float2 a[] = {-1, +2};"), nullptr},
     {"struct S { float4 a[]; };\n" PS(""), "cannot have an implicit size"},
     {PS("float a[65537];"), "more than 65536 elements"},
     {PS("float a[65536];"), nullptr},
@@ -100,14 +105,26 @@ const Case kCases[] = {
      nullptr},
     {PS("[unroll] for (int i = 2000; i == 0; --i) {} [loop] for (int j = 0; j < 4096; ++j) {}"),
      nullptr},
+    {PS("int i; [unroll] for (i = 1024; i > 0; i--) {}"), "(1024 iterations)"},
+    {PS("[unroll] for (int i = 0; i <= 1023; i += 1) {}"), "(1024 iterations)"},
+    {"static const uint N = 1023;\n" PS("[unroll] for (uint i = 0; i <= N; ++i) {}"),
+     "(1024 iterations)"},
+    {PS("[unroll] for (int i = 0; i <= 1022; i += 1) {} [unroll] for (int j = 0; j < 2046; j += 2) "
+        "{}"),
+     nullptr},
     // A const local needs its value, an array too; a static const given one
     // and a loop's own counter are not judged.
     {PS("const float2 f[2];"), "main.fx(1,45): error X3012: 'f': missing initial value"},
     {PS("static const float f = 1; const float2 g[2] = {1, 2, 3, 4}; float h;"), nullptr},
+    {PS("const float a = 1, b[2];"), "main.fx(1,51): error X3012: 'b': missing initial value"},
+    {PS("for (const int i = 0; i < 2;) {}"), nullptr},
     // Effect keywords name nothing, structure members included.
     {"struct S { float4 Technique; };\n" PS(""),
      "main.fx(1,19): error: 'Technique' is a keyword of effects, not a name"},
     {"struct S { float4 technique11; };\ncbuffer C { float4 fxGroup; }\n" PS(""), nullptr},
+    {"float4 ps_main(float4 Technique : T0) : SV_Target { return 0; }",
+     "main.fx(1,23): error: 'Technique' is a keyword of effects"},
+    {"cbuffer C { float4 fxgroup; }\n" PS(""), "'fxgroup' is a keyword of effects"},
     {"struct S { struct { float4 TECHNIQUE; } inner; };\n" PS(""),
      "main.fx(1,28): error: 'TECHNIQUE' is a keyword of effects"},
     // A uniform or extern global is a variable; a static one is the
