@@ -83,6 +83,23 @@ TEST(TextPassesTest, ReadsPastTheLastTokenGiveTheEnd) {
     EXPECT_EQ(CodeTokens(lexed.tokens)[1000].offset, text.size());
 }
 
+// A pixel stage and a piece of the text the passes leave of it.
+struct LeftRow {
+    const char *source;
+    const char *left;
+};
+
+template <size_t N> void CheckLeft(const LeftRow (&rows)[N]) {
+    for (const LeftRow &row : rows) {
+        SCOPED_TRACE(row.source);
+        Diagnostics diagnostics;
+        std::string text;
+        ASSERT_TRUE(CheckHlslText(row.source, "main.fx", "main", "ps_4_0", EShLangFragment,
+                                  diagnostics, text));
+        EXPECT_NE(text.find(row.left), std::string::npos) << text;
+    }
+}
+
 } // namespace
 
 // The call forms read their arguments' types from the model: a struct's
@@ -90,10 +107,7 @@ TEST(TextPassesTest, ReadsPastTheLastTokenGiveTheEnd) {
 // returns. Each row is a pixel stage and a piece of the text the passes
 // leave.
 TEST(TextPassesTest, CallFormsTypeArgumentsAsTheModelDoes) {
-    const struct {
-        const char *source;
-        const char *left;
-    } rows[] = {
+    const LeftRow rows[] = {
         // A float4 member to a float3 parameter: Windows drops the fourth.
         {"struct S { float4 v; };\nfloat f(float3 p) { return p.x; }\n"
          "float4 main(S s : T0) : SV_Target { return f(s.v); }",
@@ -125,24 +139,14 @@ TEST(TextPassesTest, CallFormsTypeArgumentsAsTheModelDoes) {
         {"float4 main(float a : T0) : SV_Target { return dot(a, a); }",
          "dot(float2(a, 0), float2(a, 0))"},
     };
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.source);
-        Diagnostics diagnostics;
-        std::string text;
-        ASSERT_TRUE(CheckHlslText(row.source, "main.fx", "main", "ps_4_0", EShLangFragment,
-                                  diagnostics, text));
-        EXPECT_NE(text.find(row.left), std::string::npos) << text;
-    }
+    CheckLeft(rows);
 }
 
 // The matrix forms ask the model what each name is: a matrix of one row or
 // column that became a vector keeps its indexing and swizzles where its own
 // name is read, not where another variable of that name is.
 TEST(TextPassesTest, MatrixFormsFollowTheModelsNames) {
-    const struct {
-        const char *source;
-        const char *left;
-    } rows[] = {
+    const LeftRow rows[] = {
         // m[0] of a row is the whole vector; the other function's m is a
         // 2x2 matrix whose m[1][0] stays.
         {"float f(float1x3 m) { return m[0].y; }\n"
@@ -157,12 +161,5 @@ TEST(TextPassesTest, MatrixFormsFollowTheModelsNames) {
          "float4 main(float4 v : T0) : SV_Target { S s; s.r = v; return s.r._m10_m20; }",
          "s . r . yz"},
     };
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.source);
-        Diagnostics diagnostics;
-        std::string text;
-        ASSERT_TRUE(CheckHlslText(row.source, "main.fx", "main", "ps_4_0", EShLangFragment,
-                                  diagnostics, text));
-        EXPECT_NE(text.find(row.left), std::string::npos) << text;
-    }
+    CheckLeft(rows);
 }
