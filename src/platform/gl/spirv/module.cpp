@@ -437,6 +437,10 @@ uint32_t EmitInstruction(SpirvModule &module, std::vector<SpirvInstruction> &out
     return result;
 }
 
+namespace {
+
+// The uses of the retyped variables in original (each mapped to its
+// pointee before), as RetypeStageVariables says.
 bool RetypeVariableUses(SpirvModule &module, std::map<uint32_t, uint32_t> &original,
                         const SpirvTypeForm &form, const SpirvFormConversion &convert) {
     std::vector<SpirvInstruction> code;
@@ -468,4 +472,63 @@ bool RetypeVariableUses(SpirvModule &module, std::map<uint32_t, uint32_t> &origi
     }
     module.code = std::move(code);
     return true;
+}
+
+} // namespace
+
+std::vector<size_t> StageVariables(const SpirvModule &module) {
+    std::vector<size_t> found;
+    for (size_t g = 0; g < module.globals.size(); ++g) {
+        const SpirvInstruction &v = module.globals[g];
+        if (v.opcode == spv::OpVariable && v.operands.size() >= 3 &&
+            (v.operands[2] == spv::StorageClassInput || v.operands[2] == spv::StorageClassOutput) &&
+            !module.builtIns.Find(v.operands[1]))
+            found.push_back(g);
+    }
+    return found;
+}
+
+bool RetypeStageVariables(SpirvModule &module, const SpirvTypeForm &form,
+                          const SpirvFormConversion &convert,
+                          const std::function<bool(const SpirvInstruction &variable)> &keep) {
+    std::map<uint32_t, uint32_t> original; // a retyped pointer -> its pointee before
+    std::vector<SpirvInstruction> moved;
+    for (size_t g : StageVariables(module)) {
+        // A copy: the types made below are added to the globals.
+        const SpirvInstruction v        = module.globals[g];
+        const SpirvDeclaration *pointer = Declaration(module, v.operands[0], spv::OpTypePointer);
+        if (!pointer || !keep(v)) continue;
+        const uint32_t storage = pointer->operands[0], pointee = pointer->operands[1];
+        const uint32_t to = form(pointee);
+        if (!to) continue;
+        original[v.operands[1]] = pointee;
+        SpirvInstruction copy   = v;
+        copy.operands[0]        = PointerType(module, storage, to);
+        SetTypeOf(module, copy.operands[1], copy.operands[0]);
+        moved.push_back(copy);
+        module.globals[g].opcode = spv::OpNop; // dropped below
+    }
+    if (moved.empty()) return true;
+    std::vector<SpirvInstruction> globals;
+    for (SpirvInstruction &g : module.globals)
+        if (g.opcode != spv::OpNop) globals.push_back(std::move(g));
+    globals.insert(globals.end(), moved.begin(), moved.end());
+    module.globals = std::move(globals);
+    return RetypeVariableUses(module, original, form, convert);
+}
+
+uint32_t ConvertArrayElements(SpirvModule &module, std::vector<SpirvInstruction> &code,
+                              uint32_t value, uint32_t from, uint32_t to, uint32_t result,
+                              const SpirvFormConversion &convert) {
+    const SpirvDeclaration *fromArray  = Declaration(module, from, spv::OpTypeArray);
+    const uint32_t fromElement         = fromArray->operands[0];
+    const std::vector<uint32_t> length = ConstantValue(module, fromArray->operands[1]);
+    const uint32_t toElement           = Declaration(module, to, spv::OpTypeArray)->operands[0];
+    std::vector<uint32_t> parts;
+    for (uint32_t k = 0; k < (length.empty() ? 0 : length[0]); ++k) {
+        const uint32_t part =
+            EmitInstruction(module, code, spv::OpCompositeExtract, fromElement, {value, k});
+        parts.push_back(convert(code, part, fromElement, toElement, 0));
+    }
+    return EmitInstruction(module, code, spv::OpCompositeConstruct, to, parts, result);
 }

@@ -179,18 +179,29 @@ std::string SpirvString(const std::vector<uint32_t> &operands, size_t from);
 // A literal string's words: NUL-terminated, padded to whole words.
 std::vector<uint32_t> StringWords(const std::string &text);
 
+// The stage's inputs and outputs that are not built-ins, by their index
+// among the globals.
+std::vector<size_t> StageVariables(const SpirvModule &module);
+
 // A pass that gives stage variables another type (transposed matrices,
-// uints for bools) rewrites their uses with this. original maps each
-// retyped variable to its pointee before; each access chain into one is
-// added. form gives a type's new form (0 where it has none); convert turns
-// a value of one form into the other, into result where that is not 0. A
-// chain then points into the new form, a load reads the new form and
-// turns it back, a store turns its value into the new form. False, the
-// code left as it was, where another instruction takes such a pointer or
-// a chain ends at a type with no new form.
+// uints for bools) retypes them with this. form gives a type's new form (0
+// where it has none); convert turns a value of one form into the other,
+// into result where that is not 0. Each stage variable whose pointee has a
+// form, and that keep does not turn down, points to the new form and moves
+// to the end of the globals, after its new pointer type. A chain into one
+// then points into the new form, a load reads the new form and turns it
+// back, a store turns its value into the new form. False, the code left as
+// it was, where another instruction takes such a pointer or a chain ends at
+// a type with no new form.
 using SpirvTypeForm = std::function<uint32_t(uint32_t type)>;
 using SpirvFormConversion =
     std::function<uint32_t(std::vector<SpirvInstruction> &code, uint32_t value, uint32_t from,
                            uint32_t to, uint32_t result)>;
-bool RetypeVariableUses(SpirvModule &module, std::map<uint32_t, uint32_t> &original,
-                        const SpirvTypeForm &form, const SpirvFormConversion &convert);
+bool RetypeStageVariables(SpirvModule &module, const SpirvTypeForm &form,
+                          const SpirvFormConversion &convert,
+                          const std::function<bool(const SpirvInstruction &variable)> &keep);
+// An array value of type from made into the array type to, element by
+// element through convert; into result where that is not 0.
+uint32_t ConvertArrayElements(SpirvModule &module, std::vector<SpirvInstruction> &code,
+                              uint32_t value, uint32_t from, uint32_t to, uint32_t result,
+                              const SpirvFormConversion &convert);

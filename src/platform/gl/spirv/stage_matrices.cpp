@@ -59,64 +59,24 @@ struct Stage {
         const SpirvInstruction &type = types.at(from);
         if (type.opcode == spv::OpTypeMatrix)
             return EmitInstruction(module, out, spv::OpTranspose, to, {value}, result);
-        const std::vector<uint32_t> length = ConstantValue(module, type.operands[2]);
-        const uint32_t element = type.operands[1], toElement = types.at(to).operands[1];
-        std::vector<uint32_t> parts;
-        for (uint32_t k = 0; k < (length.empty() ? 0 : length[0]); ++k) {
-            const uint32_t part =
-                EmitInstruction(module, out, spv::OpCompositeExtract, element, {value, k});
-            parts.push_back(Convert(out, part, element, toElement));
-        }
-        return EmitInstruction(module, out, spv::OpCompositeConstruct, to, parts, result);
+        return ConvertArrayElements(module, out, value, from, to, result,
+                                    [this](std::vector<SpirvInstruction> &code, uint32_t v,
+                                           uint32_t f, uint32_t t,
+                                           uint32_t r) { return Convert(code, v, f, t, r); });
     }
 };
 
-// The stage's inputs and outputs that are not built-ins.
-std::vector<size_t> StageVariables(const SpirvModule &module) {
-    std::vector<size_t> found;
-    for (size_t g = 0; g < module.globals.size(); ++g) {
-        const SpirvInstruction &v = module.globals[g];
-        if (v.opcode != spv::OpVariable || v.operands.size() < 3 ||
-            (v.operands[2] != spv::StorageClassInput && v.operands[2] != spv::StorageClassOutput) ||
-            module.builtIns.Find(v.operands[1]))
-            continue;
-        found.push_back(g);
-    }
-    return found;
-}
-
 bool Rewrite(SpirvModule &module, const std::set<std::string> &rowMajor) {
     Stage stage(module);
-    std::map<uint32_t, uint32_t> original; // a retyped pointer -> its pointee before
-    std::vector<SpirvInstruction> moved;
-    for (size_t g : StageVariables(module)) {
-        // A copy: the types made below are added to the globals.
-        const SpirvInstruction v = module.globals[g];
-        const std::string *name  = module.names.Find(v.operands[1]);
-        // A row_major matrix takes one register per row, as glslang has it.
-        if (name && rowMajor.count(DeclaredName(*name))) continue;
-        const SpirvDeclaration *pointer = Declaration(module, v.operands[0], spv::OpTypePointer);
-        if (!pointer) continue;
-        const uint32_t pointee = pointer->operands[1], storage = v.operands[2];
-        const uint32_t form = stage.Transposed(pointee);
-        if (!form) continue;
-        original[v.operands[1]] = pointee;
-        SpirvInstruction copy   = v;
-        copy.operands[0]        = PointerType(module, storage, form);
-        SetTypeOf(module, copy.operands[1], copy.operands[0]);
-        moved.push_back(copy);
-        module.globals[g].opcode = spv::OpNop; // dropped below
-    }
-    if (moved.empty()) return true;
-    std::vector<SpirvInstruction> globals;
-    for (SpirvInstruction &g : module.globals)
-        if (g.opcode != spv::OpNop) globals.push_back(std::move(g));
-    globals.insert(globals.end(), moved.begin(), moved.end());
-    module.globals = std::move(globals);
-    return RetypeVariableUses(
-        module, original, [&](uint32_t type) { return stage.Transposed(type); },
+    return RetypeStageVariables(
+        module, [&](uint32_t type) { return stage.Transposed(type); },
         [&](std::vector<SpirvInstruction> &code, uint32_t value, uint32_t from, uint32_t to,
-            uint32_t result) { return stage.Convert(code, value, from, to, result); });
+            uint32_t result) { return stage.Convert(code, value, from, to, result); },
+        [&](const SpirvInstruction &variable) {
+            // A row_major matrix takes one register per row, as glslang has it.
+            const std::string *name = module.names.Find(variable.operands[1]);
+            return !name || !rowMajor.count(DeclaredName(*name));
+        });
 }
 
 } // namespace
