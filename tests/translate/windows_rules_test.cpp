@@ -80,13 +80,20 @@ const Case kCases[] = {
      "input semantic 'T0'"},
     {"float4 ps_main(float2 a : T0, half2 b : T0, float2x1 c : T0) : SV_Target { return 0; }",
      nullptr},
-    // A vector of a row_major matrix never shares an input's layout; a
-    // row_major member does not make another member row_major.
+    // A vector of a row_major matrix never shares an input's layout, a
+    // parameter's or a structure member's; a row_major member does not make
+    // another member row_major.
     {"float4 ps_main(float2 a : T0, row_major float1x2 b : T0) : SV_Target { return 0; }",
      "input semantic 'T0' is given to values of different layouts"},
     {"struct S { float2x1 b : T0; row_major float1x2 c : T1; };\n"
      "float4 ps_main(float2 a : T0, S s) : SV_Target { return 0; }",
      nullptr},
+    {"struct S { row_major float1x2 c : T0; };\n"
+     "float4 ps_main(float2 a : T0, S s) : SV_Target { return 0; }",
+     "input semantic 'T0' is given to values of different layouts"},
+    {"struct S { float2x1 b : T0; row_major float1x2 c : T1; };\n"
+     "float4 ps_main(float2 a : T0, float1x2 d : T1, S s) : SV_Target { return 0; }",
+     "input semantic 'T1' is given to values of different layouts"},
     {"void ps_main(out float4 a : SV_Target0, out float4 b : sv_target) { a = b = 0; }",
      "output semantic 'SV_TARGET0'"},
     {"struct S { float4 t[2] : T0; };\n"

@@ -881,10 +881,12 @@ void CheckSemantics(const glslang::TIntermediate &tree, const char *fileName,
             int index = digits < name.size() ? std::atoi(name.c_str() + digits) : 0;
             name.resize(digits);
             // glslang keeps HLSL's matrices transposed: its column-major one is
-            // HLSL's row_major.
+            // HLSL's row_major. A row_major matrix of one row or column in a
+            // structure reaches glslang as an array of vectors: what it was
+            // declared says it is one.
             const bool rowMajor =
-                type.isMatrix() &&
-                (type.getQualifier().layoutMatrix == glslang::ElmColumnMajor || declared);
+                declared ||
+                (type.isMatrix() && type.getQualifier().layoutMatrix == glslang::ElmColumnMajor);
             Use use{std::max(type.getVectorSize(), 1), 1,
                     !type.containsBasicType(glslang::EbtFloat) &&
                         !type.containsBasicType(glslang::EbtFloat16),
