@@ -5,11 +5,14 @@
 #include "platform/gl/compiler/stages.h"
 #include "../support/scene_stages.h"
 #include "platform/gl/hlsl/lexer.h"
+#include "platform/gl/hlsl/source_files.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <unistd.h>
 
 namespace {
 
@@ -162,4 +165,43 @@ TEST(TextPassesTest, MatrixFormsFollowTheModelsNames) {
          "s . r . yz"},
     };
     CheckLeft(rows);
+}
+
+// glslang's preprocessor defines VULKAN and GL_ macros the Windows compiler
+// does not; they are undefined before the file is read wherever the file
+// can meet one: spelled in it, through an included file, or pasted from
+// pieces. Each row is a main file, the file it may include, and what the
+// preprocessed text holds.
+TEST(TextPassesTest, GlslangMacrosAreUndefinedWhereverTheFileCanMeetThem) {
+    namespace fs = std::filesystem;
+    ASSERT_TRUE(glslang::InitializeProcess());
+    const fs::path folder =
+        fs::temp_directory_path() / ("hotfx_macros_" + std::to_string(getpid()));
+    fs::create_directories(folder);
+    const struct {
+        const char *main;
+        const char *included;
+        const char *holds;
+    } rows[] = {
+        {"#ifdef VULKAN\nglslang\n#else\nwindows\n#endif\n", nullptr, "windows"},
+        {"#include \"inc.fxh\"\n", "#ifdef GL_core_profile\nglslang\n#else\nwindows\n#endif\n",
+         "windows"},
+        {"#include \"inc.fxh\"\n", "int v = VULKAN;\n", "int v = VULKAN;"},
+        {"#define CAT(a, b) a##b\nint v = CAT(VUL, KAN);\n", nullptr, "int v = VULKAN;"},
+        // A file that meets none keeps its lines.
+        {"\nint v = __LINE__;\n", nullptr, "int v = 2;"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.main);
+        if (row.included) std::ofstream(folder / "inc.fxh", std::ios::binary) << row.included;
+        const std::string name = (folder / "main.fx").string();
+        std::string output;
+        IncludedFiles included;
+        Diagnostics diagnostics;
+        ASSERT_TRUE(PreprocessHlsl(row.main, name.c_str(), EShLangFragment, EShMsgReadHlsl, output,
+                                   included, diagnostics));
+        EXPECT_NE(output.find(row.holds), std::string::npos) << output;
+    }
+    fs::remove_all(folder);
+    glslang::FinalizeProcess();
 }

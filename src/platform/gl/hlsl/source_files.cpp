@@ -185,8 +185,13 @@ void SetUpPreprocessing(glslang::TShader &shader, const char *const &text, const
 // which the Windows compiler does not define: a file that branches on
 // VULKAN or GL_core_profile must take the branch it takes on Windows. Of
 // every name glslang's header knows, those it defines are asked once.
-const std::string &GlslangMacroUndefines(EShLanguage language, EShMessages messages) {
-    static const std::string undefines = [&] {
+struct GlslangMacros {
+    std::string undefines;
+    bool spelledGl = true; // every name defined is VULKAN or holds GL_
+};
+
+const GlslangMacros &DefinedGlslangMacros(EShLanguage language, EShMessages messages) {
+    static const GlslangMacros macros = [&] {
         // A defined name is printed after a mark, not expanded.
         static const std::string kMark = "hotfx_defined_";
         std::string probe;
@@ -197,20 +202,34 @@ const std::string &GlslangMacroUndefines(EShLanguage language, EShMessages messa
         glslang::TShader shader(language);
         SetUpPreprocessing(shader, text, length, name, language);
         glslang::TShader::ForbidIncluder none;
-        std::string defined, out;
+        std::string defined;
+        GlslangMacros out;
+        auto add = [&](std::string_view macro) {
+            out.undefines += "#undef " + std::string(macro) + "\n";
+            if (macro != "VULKAN" && macro.find("GL_") == std::string_view::npos)
+                out.spelledGl = false;
+        };
         if (shader.preprocess(GetDefaultResources(), 100, ENoProfile, false, false, messages,
                               &defined, none)) {
             for (const Token &t : LexHlsl(defined).tokens)
                 if (t.kind == TokenKind::Identifier && Spelling(defined, t).rfind(kMark, 0) == 0)
-                    out +=
-                        "#undef " + std::string(Spelling(defined, t).substr(kMark.size())) + "\n";
+                    add(Spelling(defined, t).substr(kMark.size()));
         } else {
             for (const char *macro : kGlslangMacros)
-                out += std::string("#undef ") + macro + "\n";
+                add(macro);
         }
         return out;
     }();
-    return undefines;
+    return macros;
+}
+
+// Whether a file may meet one of glslang's macros: where every name is
+// VULKAN or holds GL_, a file that spells neither, includes nothing and
+// pastes no tokens cannot, and is spared the hundreds of #undef lines.
+bool MayMeetGlslangMacros(const std::string &text, const GlslangMacros &macros) {
+    return !macros.spelledGl || text.find("GL_") != std::string::npos ||
+           text.find("VULKAN") != std::string::npos || text.find("include") != std::string::npos ||
+           text.find("##") != std::string::npos;
 }
 
 } // namespace
@@ -224,7 +243,8 @@ bool PreprocessHlsl(const std::string &source, const char *fileName, EShLanguage
     const int length = static_cast<int>(plain.size());
     glslang::TShader shader(language);
     SetUpPreprocessing(shader, text, length, fileName, language);
-    shader.setPreamble(GlslangMacroUndefines(language, messages).c_str());
+    const GlslangMacros &macros = DefinedGlslangMacros(language, messages);
+    if (MayMeetGlslangMacros(plain, macros)) shader.setPreamble(macros.undefines.c_str());
     FileIncluder includer(included);
     if (shader.preprocess(GetDefaultResources(), 100, ENoProfile, false, false, messages, &output,
                           includer))
