@@ -37,6 +37,12 @@ const Case kCases[] = {
     {"static const float K = 1\nstatic float L;\n" PS(""),
      "main.fx(2,1-6): error X3000: syntax error: unexpected token 'static'"},
     {PS("") "float4 g = 1", "main.fx(5,13): error X3000: syntax error: unexpected end of file"},
+    // A text that ends inside a statement is refused before glslang, which
+    // crashed on a call cut off inside a ?:.
+    {PS("") "float n() { e(0 ? 5 :",
+     "main.fx(5,22): error X3000: syntax error: unexpected end of file"},
+    {PS("") "float n() { return n(",
+     "main.fx(5,22): error X3000: syntax error: unexpected end of file"},
     // A label outside a switch (glslang crashed on it).
     {PS("    int i = 1;\n    if (i) { case 1: i = 2; }\n"),
      "main.fx(4,14-17): error: syntax error: unexpected token 'case'"},

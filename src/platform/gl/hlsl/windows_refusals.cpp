@@ -367,7 +367,11 @@ bool CheckWindowsRefusals(const HlslModel &model, const SourceColumns &columns,
                           Diagnostics &diagnostics) {
     Reporter r{model, columns, diagnostics};
     if (const HlslError *syntax = FirstSyntaxError(model)) {
-        if (syntax->expected != ";") return true; // glslang's parse names it
+        // A missing ';' and a text that ends inside a declaration or a
+        // statement are refused here (glslang's parse crashed on some of
+        // the latter, such as a call cut off inside a ?:); glslang's parse
+        // names the other syntax errors.
+        if (syntax->expected != ";" && !syntax->token.empty()) return true;
         const std::string text = SyntaxError(syntax->token);
         r.Add(syntax->pos, syntax->pos, Severity::Error, text, "X3000");
         return false;
