@@ -43,6 +43,12 @@ const Case kCases[] = {
      "main.fx(5,22): error X3000: syntax error: unexpected end of file"},
     {PS("") "float n() { return n(",
      "main.fx(5,22): error X3000: syntax error: unexpected end of file"},
+    // A name declared nowhere as a ?:'s last operand in an argument (glslang
+    // crashed on it); a declared one compiles.
+    {"float f(float a) { return a; }\n" PS("    float a = 1;\n    a = f(a ? 1 : b);\n"),
+     "main.fx(5,19): error X3004: undeclared identifier 'b'"},
+    {"float f(float a) { return a; }\n" PS("    float a = 1, b = 2;\n    a = f(a ? 1 : b);\n"),
+     nullptr},
     // A label outside a switch (glslang crashed on it).
     {PS("    int i = 1;\n    if (i) { case 1: i = 2; }\n"),
      "main.fx(4,14-17): error: syntax error: unexpected token 'case'"},

@@ -358,6 +358,29 @@ std::string_view SourceColumns::Line(int file, int line) const {
     return std::string_view(*text).substr(start, text->find('\n', start) - start);
 }
 
+// A name declared nowhere as the last operand of a ?: given as an argument
+// is refused here, in the Windows compiler's words: glslang's parse crashed
+// on it (f(a ? 1 : b)). A name the model knows of any kind is left alone.
+void CheckConditionalNames(Reporter &r) {
+    const HlslModel &m = r.model;
+    for (const HlslExpr &call : m.exprs) {
+        if (call.kind != HlslExprKind::Call && call.kind != HlslExprKind::MethodCall &&
+            call.kind != HlslExprKind::Constructor)
+            continue;
+        for (int child : call.children) {
+            const HlslExpr &e = m.exprs[child];
+            if (e.kind != HlslExprKind::Conditional || e.children.size() != 3) continue;
+            const HlslExpr &last = m.exprs[e.children[2]];
+            if (last.kind != HlslExprKind::Name ||
+                std::any_of(m.symbols.begin(), m.symbols.end(),
+                            [&](const HlslSymbol &s) { return s.name == last.text; }))
+                continue;
+            r.Add(last.start, last.end, Severity::Error,
+                  "undeclared identifier '" + last.text + "'", "X3004");
+        }
+    }
+}
+
 int SourceColumns::End(const HlslPos &pos) const {
     const size_t length = pos.token < code_.size() ? code_[pos.token].length : 1;
     return Start(pos) + static_cast<int>(std::max<size_t>(length, 1)) - 1;
@@ -383,6 +406,7 @@ bool CheckWindowsRefusals(const HlslModel &model, const SourceColumns &columns,
         return false;
     }
     const size_t before = diagnostics.items.size();
+    CheckConditionalNames(r);
     CheckRedefinitions(r);
     CheckConstWrites(r);
     CheckReturns(r);
