@@ -49,6 +49,9 @@ const Case kCases[] = {
      "main.fx(5,19): error X3004: undeclared identifier 'b'"},
     {"float f(float a) { return a; }\n" PS("    float a = 1, b = 2;\n    a = f(a ? 1 : b);\n"),
      nullptr},
+    // With a syntax error after it, the syntax error is the message.
+    {"float f(float a) { return a; }\n" PS("    float a = 1;\n    a = f(a ? 1 : b : c);\n"),
+     "main.fx(5,21): error X3000: syntax error: unexpected token ':'"},
     // A label outside a switch (glslang crashed on it).
     {PS("    int i = 1;\n    if (i) { case 1: i = 2; }\n"),
      "main.fx(4,14-17): error: syntax error: unexpected token 'case'"},

@@ -358,11 +358,11 @@ std::string_view SourceColumns::Line(int file, int line) const {
     return std::string_view(*text).substr(start, text->find('\n', start) - start);
 }
 
-// A name declared nowhere as the last operand of a ?: given as an argument
-// is refused here, in the Windows compiler's words: glslang's parse crashed
-// on it (f(a ? 1 : b)). A name the model knows of any kind is left alone.
-void CheckConditionalNames(Reporter &r) {
-    const HlslModel &m = r.model;
+// The names declared nowhere that stand as the last operand of a ?: given
+// as an argument: glslang's parse crashed on them (f(a ? 1 : b)). A name
+// the model knows of any kind is left alone.
+std::vector<const HlslExpr *> UndeclaredConditionalNames(const HlslModel &m) {
+    std::vector<const HlslExpr *> found;
     for (const HlslExpr &call : m.exprs) {
         if (call.kind != HlslExprKind::Call && call.kind != HlslExprKind::MethodCall &&
             call.kind != HlslExprKind::Constructor)
@@ -371,14 +371,20 @@ void CheckConditionalNames(Reporter &r) {
             const HlslExpr &e = m.exprs[child];
             if (e.kind != HlslExprKind::Conditional || e.children.size() != 3) continue;
             const HlslExpr &last = m.exprs[e.children[2]];
-            if (last.kind != HlslExprKind::Name ||
-                std::any_of(m.symbols.begin(), m.symbols.end(),
-                            [&](const HlslSymbol &s) { return s.name == last.text; }))
-                continue;
-            r.Add(last.start, last.end, Severity::Error,
-                  "undeclared identifier '" + last.text + "'", "X3004");
+            if (last.kind == HlslExprKind::Name &&
+                std::none_of(m.symbols.begin(), m.symbols.end(),
+                             [&](const HlslSymbol &s) { return s.name == last.text; }))
+                found.push_back(&last);
         }
     }
+    return found;
+}
+
+// Such names are refused here, in the Windows compiler's words.
+void CheckConditionalNames(Reporter &r) {
+    for (const HlslExpr *name : UndeclaredConditionalNames(r.model))
+        r.Add(name->start, name->end, Severity::Error, "undeclared identifier '" + name->text + "'",
+              "X3004");
 }
 
 int SourceColumns::End(const HlslPos &pos) const {
@@ -392,9 +398,12 @@ bool CheckWindowsRefusals(const HlslModel &model, const SourceColumns &columns,
     if (const HlslError *syntax = FirstSyntaxError(model)) {
         // A missing ';' and a text that ends inside a declaration or a
         // statement are refused here (glslang's parse crashed on some of
-        // the latter, such as a call cut off inside a ?:); glslang's parse
-        // names the other syntax errors.
-        if (syntax->expected != ";" && !syntax->token.empty()) return true;
+        // the latter, such as a call cut off inside a ?:), and any syntax
+        // error where glslang would meet a ?: it crashes on; glslang's
+        // parse names the other syntax errors.
+        if (syntax->expected != ";" && !syntax->token.empty() &&
+            UndeclaredConditionalNames(model).empty())
+            return true;
         const std::string text = SyntaxError(syntax->token);
         r.Add(syntax->pos, syntax->pos, Severity::Error, text, "X3000");
         return false;
